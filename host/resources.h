@@ -1,0 +1,30 @@
+// The host's dialog template, menu bar and the ids they carry.
+#pragma once
+
+#include "platform/dialog_template.h"
+
+namespace sorvel {
+
+constexpr int kIdiMainIcon = 128;
+constexpr int kIddMainDialog = 102;
+constexpr int kIdrMainMenu = 131;
+
+// Menu commands.
+constexpr unsigned kIdExit = 32775;
+constexpr unsigned kIdSplitStart = 32780;
+constexpr unsigned kIdSplitReset = 32782;
+constexpr unsigned kIdSplitSelect = 32784;
+
+// Timers.
+constexpr unsigned kTitleTimer = 1003;
+constexpr unsigned kTitleTimerMs = 5000;
+constexpr unsigned kLaunchTimer = 1004;
+constexpr unsigned kLaunchTimerMs = 500;
+
+// The application's name: the caption of its message boxes and the template's title.
+extern const char16_t kAppName[];
+
+const DialogTemplate& MainDialogTemplate();
+const MenuTemplate& MainMenu();
+
+}  // namespace sorvel

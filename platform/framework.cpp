@@ -1,0 +1,83 @@
+#include "platform/framework.h"
+
+namespace sorvel {
+
+namespace {
+constexpr unsigned kIdOkCommand = 1;
+constexpr unsigned kIdCancelCommand = 2;
+}  // namespace
+
+int CWinApp::Run() {
+  if (!StartupCheck()) return 0;
+  InitInstance();
+  return 0;
+}
+
+CDialog::CDialog(Platform& platform, const DialogTemplate& dialogTemplate, HWND owner)
+    : platform_(platform), template_(dialogTemplate), owner_(owner) {}
+
+CDialog::~CDialog() {
+  // The derived part is gone already: the window's last messages go unheard.
+  detached_ = true;
+  DestroyWindow();
+}
+
+void CDialog::DestroyWindow() {
+  if (hwnd_ == nullptr) return;
+  // The destroy handlers still see the dialog's handle.
+  platform_.DestroyWindow(hwnd_);
+  hwnd_ = nullptr;
+}
+
+HWND CDialog::Create() {
+  ended_ = false;
+  hwnd_ = platform_.CreateDialogWindow(template_, owner_, this);
+  return hwnd_;
+}
+
+int CDialog::DoModal() {
+  if (Create() == nullptr) return kModalQuit;
+  if (!ended_ && !platform_.RunModalLoop(hwnd_, owner_, this) && !ended_) result_ = kModalQuit;
+  DestroyWindow();
+  return result_;
+}
+
+void CDialog::EndDialog(int result) {
+  result_ = result;
+  ended_ = true;
+  // Wakes the modal loop if it waits for a message.
+  if (hwnd_ != nullptr) platform_.PostMessage(hwnd_, kWmNull, 0, 0);
+}
+
+void CDialog::OnDialogCreated(HWND dialog) {
+  hwnd_ = dialog;
+  OnInitDialog();
+}
+
+void CDialog::OnInitDialog() {
+  if (!fullScreen_) return;
+  Rect area = platform_.GetWorkArea();
+  platform_.MoveWindow(hwnd_, {area.left, area.top, area.Width(), area.Height()}, true);
+}
+
+bool CDialog::OnMessage(Message& message) {
+  if (detached_) return false;
+  if (DispatchMessageMap(message)) return true;
+  // The framework's own handling: OK and Cancel end the modal run.
+  if (message.message == kWmCommand &&
+      (message.CommandId() == kIdOkCommand || message.CommandId() == kIdCancelCommand)) {
+    EndDialog(static_cast<int>(message.CommandId()));
+    return true;
+  }
+  if (message.message == kWmClose) {
+    EndDialog(static_cast<int>(kIdCancelCommand));
+    return true;
+  }
+  return false;
+}
+
+bool CDialog::PreTranslateMessage(const Message&) {
+  return false;
+}
+
+}  // namespace sorvel

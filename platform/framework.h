@@ -1,0 +1,128 @@
+// The small application framework both programs stand on: an application class and a dialog
+// class with a modal run, initialisation and destruction hooks, message pre-translation and
+// one static message map per dialog.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+namespace sorvel {
+
+class CDialog;
+
+class CWinApp {
+ public:
+  explicit CWinApp(Platform& platform) : platform_(platform) {}
+  virtual ~CWinApp() = default;
+
+  // Runs the program: the start-up check, then the instance initialisation. No message loop
+  // follows: the programs end when their main dialog ends.
+  int Run();
+
+  Platform& GetPlatform() { return platform_; }
+  CDialog* GetMainWnd() const { return mainWnd_; }
+  void SetMainWnd(CDialog* dialog) { mainWnd_ = dialog; }
+
+ protected:
+  // Before the instance initialisation; false ends the program at once.
+  virtual bool StartupCheck() { return true; }
+  virtual bool InitInstance() = 0;
+
+ private:
+  Platform& platform_;
+  CDialog* mainWnd_ = nullptr;
+};
+
+// The kinds of message a message map binds.
+enum class MapKind { kCommand, kTimer, kSize, kControlColor, kDestroy };
+
+template <class D>
+struct MessageMapEntry {
+  MapKind kind;
+  unsigned id;    // command: the control or menu id
+  unsigned code;  // command: the notification code
+  void (D::*handler)(Message&);
+};
+
+class CDialog : public DialogSink {
+ public:
+  static constexpr int kModalQuit = -1;  // the run ended by a quit message
+
+  CDialog(Platform& platform, const DialogTemplate& dialogTemplate, HWND owner);
+  ~CDialog() override;
+  CDialog(const CDialog&) = delete;
+  CDialog& operator=(const CDialog&) = delete;
+
+  // Creates the dialog, runs it modally and destroys it; returns the modal result.
+  int DoModal();
+  // Creates the dialog window without running it (the modal run uses it).
+  HWND Create();
+  void EndDialog(int result);
+  void DestroyWindow();
+
+  HWND GetSafeHwnd() const { return hwnd_; }
+  HWND GetDlgItem(int id) { return platform_.GetDlgItem(hwnd_, id); }
+  Platform& GetPlatform() { return platform_; }
+
+  // DialogSink
+  void OnDialogCreated(HWND dialog) final;
+  bool OnMessage(Message& message) final;
+  bool PreTranslateMessage(const Message& message) override;
+  bool ModalRunEnded() const final { return ended_; }
+
+ protected:
+  // The framework's initialisation: on the pocket device a dialog fills the screen; on a
+  // desktop it fills the work area. Dialogs that keep their template size switch it off.
+  virtual void OnInitDialog();
+  // Walks the dialog's message map; true when an entry handled the message.
+  virtual bool DispatchMessageMap(Message& message) = 0;
+
+  void SetFullScreen(bool fullScreen) { fullScreen_ = fullScreen; }
+
+  template <class D, std::size_t N>
+  static bool WalkMessageMap(D* dialog, const MessageMapEntry<D> (&map)[N], Message& message);
+
+  Platform& platform_;
+
+ private:
+  const DialogTemplate& template_;
+  HWND owner_;
+  HWND hwnd_ = nullptr;
+  bool fullScreen_ = true;
+  bool ended_ = false;
+  bool detached_ = false;
+  int result_ = 0;
+};
+
+template <class D, std::size_t N>
+bool CDialog::WalkMessageMap(D* dialog, const MessageMapEntry<D> (&map)[N], Message& message) {
+  for (const MessageMapEntry<D>& entry : map) {
+    bool match = false;
+    switch (entry.kind) {
+      case MapKind::kCommand:
+        match = message.message == kWmCommand && message.CommandId() == entry.id &&
+                message.NotifyCode() == entry.code;
+        break;
+      case MapKind::kTimer:
+        match = message.message == kWmTimer;
+        break;
+      case MapKind::kSize:
+        match = message.message == kWmSize;
+        break;
+      case MapKind::kControlColor:
+        match = message.message == kWmCtlColorBtn || message.message == kWmCtlColorStatic;
+        break;
+      case MapKind::kDestroy:
+        match = message.message == kWmDestroy;
+        break;
+    }
+    if (match) {
+      (dialog->*entry.handler)(message);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,119 @@
+// The device's window system, processes and shell, as both programs use them. One interface,
+// two backends: win32 (the real one) and sim (the simulated device of the unit tests).
+// Operations keep Win32's names and meanings; each backend call is one or a few platform calls.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/dialog_template.h"
+#include "platform/files.h"
+#include "platform/message.h"
+#include "platform/types.h"
+
+namespace sorvel {
+
+struct MutexTag;
+using MutexHandle = MutexTag*;
+
+inline const HWND kHwndTopmost = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
+constexpr unsigned kSwpNoSize = 0x0001;
+constexpr unsigned kSwpNoMove = 0x0002;
+constexpr unsigned kSwpNoZOrder = 0x0004;
+
+// What a dialog window reports to the object behind it.
+class DialogSink {
+ public:
+  virtual ~DialogSink() = default;
+  // The dialog and its controls exist; the dialog is not shown yet.
+  virtual void OnDialogCreated(HWND dialog) = 0;
+  // Every message of the dialog window; returns false when nothing handled it.
+  virtual bool OnMessage(Message& message) = 0;
+  // Every message taken from the queue during the modal run, before it is dispatched;
+  // returns true when it is consumed.
+  virtual bool PreTranslateMessage(const Message& message) = 0;
+  virtual bool ModalRunEnded() const = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  virtual FileSystem& Files() = 0;
+
+  // --- Top-level windows and their relations ---
+  // Exact, case-sensitive match of the whole title; className may be null (any class).
+  virtual HWND FindWindow(const char16_t* className, const Text& title) = 0;
+  // The topmost top-level window.
+  virtual HWND GetTopWindow() = 0;
+  // kGwHwndNext (next sibling in stacking order), kGwOwner, kGwChild (topmost child).
+  virtual HWND GetWindow(HWND window, WindowRelation relation) = 0;
+  // The real parent; none for a top-level window.
+  virtual HWND GetParent(HWND window) = 0;
+  virtual bool IsWindow(HWND window) = 0;
+  virtual bool IsWindowVisible(HWND window) = 0;
+  virtual Text GetWindowText(HWND window) = 0;
+  virtual void SetWindowText(HWND window, const Text& text) = 0;
+  virtual Text GetClassName(HWND window) = 0;
+  virtual std::uint32_t GetWindowStyle(HWND window) = 0;
+  virtual std::uint32_t GetWindowExStyle(HWND window) = 0;
+  // Replaces the whole style word.
+  virtual void SetWindowStyle(HWND window, std::uint32_t style) = 0;
+  // Full path of the program file of the process that owns the window (at most 259 units).
+  virtual Text GetWindowProgramPath(HWND window) = 0;
+
+  // --- Geometry and state ---
+  virtual HWND SetParent(HWND window, HWND parent) = 0;
+  virtual void MoveWindow(HWND window, const Placement& placement, bool repaint) = 0;
+  virtual void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
+                            unsigned flags) = 0;
+  virtual Rect GetWindowRect(HWND window) = 0;  // screen coordinates
+  virtual Rect GetClientRect(HWND window) = 0;  // left and top are 0
+  virtual void ShowWindow(HWND window, ShowCommand command) = 0;
+  virtual bool SetForegroundWindow(HWND window) = 0;
+  virtual HWND GetForegroundWindow() = 0;
+  virtual void InvalidateWindow(HWND window, bool erase) = 0;
+  virtual int GetSystemMetrics(SystemMetric metric) = 0;
+  // The screen minus the shell's bars: where a full-screen dialog goes.
+  virtual Rect GetWorkArea() = 0;
+
+  // --- Dialogs, controls, menus, icons, brushes ---
+  virtual HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
+                                  DialogSink* sink) = 0;
+  // Runs the dialog's message loop until the sink's run has ended or a quit message arrives,
+  // with the owner disabled meanwhile. Returns false when it ended by a quit message.
+  virtual bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) = 0;
+  virtual void DestroyWindow(HWND window) = 0;
+  virtual HWND GetDlgItem(HWND dialog, int id) = 0;
+  virtual int GetDlgCtrlID(HWND control) = 0;
+  // The menu bar of a dialog, built from the menu data.
+  virtual bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) = 0;
+  virtual HICON LoadIcon(int resourceId) = 0;
+  virtual void SetIcon(HWND window, HICON icon, bool big) = 0;
+  virtual HBRUSH CreateSolidBrush(COLORREF color) = 0;
+  virtual void DeleteBrush(HBRUSH brush) = 0;
+  virtual int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) = 0;
+
+  // --- Messages and timers ---
+  virtual void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) = 0;
+  virtual void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) = 0;
+  virtual void SetTimer(HWND window, unsigned id, unsigned milliseconds) = 0;
+  virtual void KillTimer(HWND window, unsigned id) = 0;
+
+  // --- Processes, modules, shell ---
+  virtual Text GetModuleFileName() = 0;  // the own program file, at most 259 units
+  // Starts a program by full path with no command line; neither waits nor keeps the process.
+  virtual bool CreateProcess(const Text& path) = 0;
+  virtual void Sleep(unsigned milliseconds) = 0;
+  // Creates (or opens) a named mutex; `lastError` receives kErrorAlreadyExists when the name
+  // existed already. The handle stays open for the life of the process.
+  virtual MutexHandle CreateMutex(const Text& name, bool initialOwner,
+                                  std::uint32_t* lastError) = 0;
+  virtual void ReleaseMutex(MutexHandle mutex) = 0;
+  // The shell's start-up initialisation, once before any window exists.
+  virtual void ShellStartupInit() = 0;
+  virtual bool ShellExecute(HWND owner, const Text& file, const Text& parameters) = 0;
+};
+
+}  // namespace sorvel

@@ -1,0 +1,590 @@
+#include "platform/sim/sim_device.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace sorvel {
+
+namespace {
+
+constexpr std::uint32_t kWsMinimize = 0x20000000;
+
+const char16_t* ControlClass(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::kPushButton:
+    case ControlKind::kRadioButton:
+      return u"Button";
+    case ControlKind::kStatic:
+      return u"Static";
+    case ControlKind::kListBox:
+      return u"ListBox";
+    case ControlKind::kProgressBar:
+      return u"msctls_progress32";
+  }
+  return u"";
+}
+
+void Remove(std::vector<HWND>& list, HWND window) {
+  list.erase(std::remove(list.begin(), list.end(), window), list.end());
+}
+
+}  // namespace
+
+SimDevice::SimDevice(FileSystem& files, Config config) : files_(files), config_(std::move(config)) {
+  processes_[kOwnPid] = config_.modulePath;
+}
+
+// --- Test controls ---
+
+void SimDevice::InstallProgram(const Text& path, ProgramFactory factory) {
+  programs_[path] = std::move(factory);
+}
+
+int SimDevice::StartForeignProcess(const Text& exePath) {
+  int pid = nextPid_++;
+  processes_[pid] = exePath;
+  return pid;
+}
+
+HWND SimDevice::CreateForeignWindow(int pid, const Text& className, const Text& title,
+                                    std::uint32_t style, const Rect& rect, HWND owner,
+                                    std::uint32_t exStyle) {
+  SimWindow window;
+  window.pid = pid;
+  window.className = className;
+  window.text = title;
+  window.style = style;
+  window.exStyle = exStyle;
+  window.owner = owner;
+  window.position = {rect.left, rect.top, rect.Width(), rect.Height()};
+  HWND hwnd = NewWindow(std::move(window));
+  topLevel_.insert(topLevel_.begin(), hwnd);
+  BringToTop(hwnd);
+  return hwnd;
+}
+
+HWND SimDevice::CreateChildWindow(HWND parent, const Text& className, const Text& text,
+                                  const Placement& position, int controlId) {
+  SimWindow window;
+  window.pid = Get(parent)->pid;
+  window.className = className;
+  window.text = text;
+  window.style = kWsChild | kWsVisible;
+  window.parent = parent;
+  window.position = position;
+  window.controlId = controlId;
+  HWND hwnd = NewWindow(std::move(window));
+  // A new child goes below its existing siblings.
+  Get(parent)->children.push_back(hwnd);
+  return hwnd;
+}
+
+void SimDevice::AdvanceTime(unsigned milliseconds) {
+  std::uint64_t target = now_ + milliseconds;
+  for (;;) {
+    PumpMessages();
+    if (quitPending_ || (!modalSinks_.empty() && modalSinks_.back()->ModalRunEnded())) break;
+    std::uint64_t next = target + 1;
+    for (const auto& [key, timer] : timers_) next = std::min(next, timer.due);
+    if (next > target) break;
+    now_ = std::max(now_, next);
+  }
+  now_ = std::max(now_, target);
+  PumpMessages();
+}
+
+void SimDevice::PumpMessages() {
+  for (;;) {
+    if (quitPending_) return;
+    if (queue_.empty() && !DeliverDueTimer()) return;
+    Message message = queue_.front();
+    queue_.pop_front();
+    if (message.message == kWmQuit) {
+      quitPending_ = true;
+      return;
+    }
+    Dispatch(message);
+    if (!modalSinks_.empty() && modalSinks_.back()->ModalRunEnded()) return;
+  }
+}
+
+bool SimDevice::DeliverDueTimer() {
+  auto due = timers_.end();
+  for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+    if (it->second.due <= now_ && (due == timers_.end() || it->second.due < due->second.due)) {
+      due = it;
+    }
+  }
+  if (due == timers_.end()) return false;
+  due->second.due = now_ + due->second.interval;
+  Message message;
+  message.window = due->first.first;
+  message.message = kWmTimer;
+  message.wParam = due->first.second;
+  queue_.push_back(message);
+  return true;
+}
+
+void SimDevice::Dispatch(const Message& queued) {
+  SimWindow* target = Get(queued.window);
+  if (target == nullptr) return;
+  // Pre-translation belongs to the innermost modal run, else to the target's own dialog.
+  DialogSink* translator = !modalSinks_.empty() ? modalSinks_.back() : nullptr;
+  if (translator == nullptr) {
+    HWND top = queued.window;
+    while (Get(top)->parent != nullptr) top = Get(top)->parent;
+    translator = Get(top)->sink;
+  }
+  if (translator != nullptr && translator->PreTranslateMessage(queued)) return;
+  if (target->sink != nullptr) {
+    Message message = queued;
+    target->sink->OnMessage(message);
+  }
+}
+
+const SimWindow& SimDevice::Window(HWND window) const {
+  auto it = windows_.find(window);
+  if (it == windows_.end()) throw std::out_of_range("no such window");
+  return it->second;
+}
+
+// --- Windows ---
+
+SimWindow* SimDevice::Get(HWND window) {
+  auto it = windows_.find(window);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+HWND SimDevice::NewWindow(SimWindow window) {
+  HWND hwnd = reinterpret_cast<HWND>(nextHandle_);
+  nextHandle_ += 4;
+  windows_.emplace(hwnd, std::move(window));
+  return hwnd;
+}
+
+std::vector<HWND>& SimDevice::SiblingsOf(HWND window) {
+  HWND parent = Get(window)->parent;
+  return parent == nullptr ? topLevel_ : Get(parent)->children;
+}
+
+void SimDevice::BringToTop(HWND window) {
+  std::vector<HWND>& siblings = SiblingsOf(window);
+  Remove(siblings, window);
+  auto at = siblings.begin();
+  // Top-most windows stay above the others.
+  if (!Get(window)->topmost) {
+    while (at != siblings.end() && Get(*at)->topmost) ++at;
+  }
+  siblings.insert(at, window);
+}
+
+HWND SimDevice::FindWindow(const char16_t* className, const Text& title) {
+  for (HWND window : topLevel_) {
+    const SimWindow& w = windows_.at(window);
+    if (w.text == title && (className == nullptr || w.className == className)) return window;
+  }
+  return nullptr;
+}
+
+HWND SimDevice::GetTopWindow() {
+  return topLevel_.empty() ? nullptr : topLevel_.front();
+}
+
+HWND SimDevice::GetWindow(HWND window, WindowRelation relation) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return nullptr;
+  switch (relation) {
+    case kGwHwndFirst: {
+      std::vector<HWND>& siblings = SiblingsOf(window);
+      return siblings.empty() ? nullptr : siblings.front();
+    }
+    case kGwHwndNext: {
+      std::vector<HWND>& siblings = SiblingsOf(window);
+      auto it = std::find(siblings.begin(), siblings.end(), window);
+      return (it == siblings.end() || it + 1 == siblings.end()) ? nullptr : *(it + 1);
+    }
+    case kGwOwner:
+      return w->owner;
+    case kGwChild:
+      return w->children.empty() ? nullptr : w->children.front();
+  }
+  return nullptr;
+}
+
+HWND SimDevice::GetParent(HWND window) {
+  SimWindow* w = Get(window);
+  return w == nullptr ? nullptr : w->parent;
+}
+
+bool SimDevice::IsWindow(HWND window) {
+  return Get(window) != nullptr;
+}
+
+bool SimDevice::IsWindowVisible(HWND window) {
+  for (SimWindow* w = Get(window); w != nullptr; w = Get(w->parent)) {
+    if ((w->style & kWsVisible) == 0) return false;
+  }
+  return Get(window) != nullptr;
+}
+
+Text SimDevice::GetWindowText(HWND window) {
+  SimWindow* w = Get(window);
+  return w == nullptr ? Text() : w->text;
+}
+
+void SimDevice::SetWindowText(HWND window, const Text& text) {
+  if (SimWindow* w = Get(window)) w->text = text;
+}
+
+Text SimDevice::GetClassName(HWND window) {
+  SimWindow* w = Get(window);
+  return w == nullptr ? Text() : w->className;
+}
+
+std::uint32_t SimDevice::GetWindowStyle(HWND window) {
+  SimWindow* w = Get(window);
+  return w == nullptr ? 0 : w->style;
+}
+
+std::uint32_t SimDevice::GetWindowExStyle(HWND window) {
+  SimWindow* w = Get(window);
+  return w == nullptr ? 0 : w->exStyle;
+}
+
+void SimDevice::SetWindowStyle(HWND window, std::uint32_t style) {
+  if (SimWindow* w = Get(window)) w->style = style;
+}
+
+Text SimDevice::GetWindowProgramPath(HWND window) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return Text();
+  auto it = processes_.find(w->pid);
+  return it == processes_.end() ? Text() : it->second;
+}
+
+HWND SimDevice::SetParent(HWND window, HWND parent) {
+  SimWindow* w = Get(window);
+  if (w == nullptr || (parent != nullptr && Get(parent) == nullptr)) return nullptr;
+  HWND old = w->parent;
+  Remove(SiblingsOf(window), window);
+  // The position keeps its numbers, which now count in the new parent's client area.
+  w->parent = parent;
+  SiblingsOf(window).insert(SiblingsOf(window).begin(), window);
+  if (parent == nullptr) BringToTop(window);
+  return old;
+}
+
+void SimDevice::NotifyClientSize(HWND window, const Rect& before) {
+  Rect after = GetClientRect(window);
+  if (Get(window)->sink != nullptr && !(before == after)) {
+    SendMessage(
+        window, kWmSize, kSizeRestored,
+        MakeLParam(static_cast<unsigned>(after.right), static_cast<unsigned>(after.bottom)));
+  }
+}
+
+void SimDevice::Reposition(HWND window, const Placement& placement) {
+  Rect before = GetClientRect(window);
+  Get(window)->position = placement;
+  NotifyClientSize(window, before);
+}
+
+void SimDevice::MoveWindow(HWND window, const Placement& placement, bool repaint) {
+  if (Get(window) == nullptr) return;
+  Reposition(window, placement);
+  if (repaint) ++Get(window)->invalidations;
+}
+
+void SimDevice::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
+                             unsigned flags) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return;
+  Placement placement = w->position;
+  if ((flags & kSwpNoMove) == 0) {
+    placement.x = x;
+    placement.y = y;
+  }
+  if ((flags & kSwpNoSize) == 0) {
+    placement.width = cx;
+    placement.height = cy;
+  }
+  Reposition(window, placement);
+  if ((flags & kSwpNoZOrder) == 0 && insertAfter == kHwndTopmost) {
+    w->topmost = true;
+    BringToTop(window);
+  }
+}
+
+Rect SimDevice::GetWindowRect(HWND window) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return Rect();
+  int x = w->position.x, y = w->position.y;
+  for (SimWindow* p = Get(w->parent); p != nullptr; p = Get(p->parent)) {
+    x += p->position.x + p->insets.left;
+    y += p->position.y + p->insets.top;
+  }
+  return {x, y, x + w->position.width, y + w->position.height};
+}
+
+Rect SimDevice::GetClientRect(HWND window) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return Rect();
+  int cx = w->position.width - w->insets.left - w->insets.right;
+  int cy = w->position.height - w->insets.top - w->insets.bottom;
+  return {0, 0, std::max(cx, 0), std::max(cy, 0)};
+}
+
+void SimDevice::ShowWindow(HWND window, ShowCommand command) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return;
+  switch (command) {
+    case kSwHide:
+      w->style &= ~kWsVisible;
+      break;
+    case kSwMinimize:
+      w->minimized = true;
+      w->style |= kWsVisible | kWsMinimize;
+      if (foreground_ == window) foreground_ = nullptr;
+      break;
+    case kSwShowNormal:
+      w->minimized = false;
+      w->style &= ~kWsMinimize;
+      w->style |= kWsVisible;
+      break;
+    case kSwShow:
+      w->style |= kWsVisible;
+      break;
+  }
+}
+
+bool SimDevice::SetForegroundWindow(HWND window) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return false;
+  foreground_ = window;
+  if (w->parent == nullptr) BringToTop(window);
+  return true;
+}
+
+void SimDevice::InvalidateWindow(HWND window, bool) {
+  if (SimWindow* w = Get(window)) ++w->invalidations;
+}
+
+int SimDevice::GetSystemMetrics(SystemMetric metric) {
+  return metric == kSmCxScreen ? config_.screenWidth : config_.screenHeight;
+}
+
+Rect SimDevice::GetWorkArea() {
+  return {0, 0, config_.screenWidth, config_.screenHeight};
+}
+
+// --- Dialogs ---
+
+HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
+                                   DialogSink* sink) {
+  SimWindow dialog;
+  dialog.pid = kOwnPid;
+  dialog.className = u"Dialog";
+  dialog.text = dialogTemplate.title;
+  dialog.style = dialogTemplate.style & ~kWsVisible;
+  dialog.owner = owner;
+  if (dialogTemplate.style & kWsCaption) dialog.insets.top = config_.captionHeight;
+  // The template gives the client size.
+  int cx = PixelsX(dialogTemplate.cx), cy = PixelsY(dialogTemplate.cy);
+  dialog.position = {0, 0, cx + dialog.insets.left + dialog.insets.right,
+                     cy + dialog.insets.top + dialog.insets.bottom};
+  if (dialogTemplate.style & kDsCenter) {
+    dialog.position.x = (config_.screenWidth - dialog.position.width) / 2;
+    dialog.position.y = (config_.screenHeight - dialog.position.height) / 2;
+  }
+  HWND hwnd = NewWindow(std::move(dialog));
+  topLevel_.insert(topLevel_.begin(), hwnd);
+  BringToTop(hwnd);
+
+  for (const ControlTemplate& control : dialogTemplate.controls) {
+    HWND child = CreateChildWindow(
+        hwnd, ControlClass(control.kind), control.text,
+        {PixelsX(control.x), PixelsY(control.y), PixelsX(control.cx), PixelsY(control.cy)},
+        control.id);
+    SimWindow* c = Get(child);
+    c->style = kWsChild | control.style | (control.visible ? kWsVisible : 0);
+    if (control.style & kWsBorder) {
+      int b = config_.borderWidth;
+      c->insets = {b, b, b, b};
+    }
+  }
+
+  Get(hwnd)->sink = sink;
+  sink->OnDialogCreated(hwnd);
+  if (SimWindow* created = Get(hwnd); created != nullptr && (dialogTemplate.style & kWsVisible)) {
+    created->style |= kWsVisible;
+    SetForegroundWindow(hwnd);
+  }
+  return hwnd;
+}
+
+bool SimDevice::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
+  if (SimWindow* o = Get(owner)) o->enabled = false;
+  modalSinks_.push_back(sink);
+  bool quit = false;
+  for (;;) {
+    PumpMessages();
+    if (sink->ModalRunEnded()) break;
+    if (quitPending_) {
+      quitPending_ = false;
+      quit = true;
+      break;
+    }
+    if (!idle_ || !idle_(*this)) {
+      stalled_ = true;
+      quit = true;
+      break;
+    }
+  }
+  modalSinks_.pop_back();
+  if (SimWindow* o = Get(owner)) o->enabled = true;
+  (void)dialog;
+  return !quit;
+}
+
+void SimDevice::DestroyTree(HWND window) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return;
+  std::vector<HWND> children = w->children;
+  for (HWND child : children) DestroyTree(child);
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    it = it->first.first == window ? timers_.erase(it) : std::next(it);
+  }
+  Remove(SiblingsOf(window), window);
+  if (foreground_ == window) foreground_ = nullptr;
+  windows_.erase(window);
+}
+
+void SimDevice::DestroyWindow(HWND window) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return;
+  // The window hears of its destruction first; its children go afterwards, with it.
+  if (w->sink != nullptr) SendMessage(window, kWmDestroy, 0, 0);
+  // Windows it owns are destroyed with it.
+  std::vector<HWND> owned;
+  for (const auto& [handle, other] : windows_) {
+    if (other.owner == window) owned.push_back(handle);
+  }
+  for (HWND handle : owned) DestroyWindow(handle);
+  DestroyTree(window);
+}
+
+HWND SimDevice::GetDlgItem(HWND dialog, int id) {
+  SimWindow* d = Get(dialog);
+  if (d == nullptr) return nullptr;
+  for (HWND child : d->children) {
+    if (Get(child)->controlId == id) return child;
+  }
+  return nullptr;
+}
+
+int SimDevice::GetDlgCtrlID(HWND control) {
+  SimWindow* c = Get(control);
+  return c == nullptr ? 0 : c->controlId;
+}
+
+bool SimDevice::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
+  SimWindow* d = Get(dialog);
+  if (d == nullptr || failMenuBar_) return false;
+  d->menu = &menu;
+  Rect before = GetClientRect(dialog);
+  // The bar takes its height from the client area.
+  d->insets.bottom += config_.menuBarHeight;
+  NotifyClientSize(dialog, before);
+  return true;
+}
+
+HICON SimDevice::LoadIcon(int resourceId) {
+  return reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x10000 + resourceId));
+}
+
+void SimDevice::SetIcon(HWND window, HICON icon, bool big) {
+  if (SimWindow* w = Get(window)) (big ? w->bigIcon : w->smallIcon) = icon;
+}
+
+HBRUSH SimDevice::CreateSolidBrush(COLORREF color) {
+  HBRUSH brush = reinterpret_cast<HBRUSH>(nextBrush_);
+  nextBrush_ += 4;
+  brushes_[brush] = color;
+  return brush;
+}
+
+void SimDevice::DeleteBrush(HBRUSH brush) {
+  brushes_.erase(brush);
+}
+
+int SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {
+  messageBoxes_.push_back({owner, text, caption, type});
+  if (!answers_.empty()) {
+    int answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+  }
+  return type == kMbYesNo ? kIdNo : kIdOk;
+}
+
+// --- Messages and timers ---
+
+void SimDevice::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                            std::intptr_t lParam) {
+  Message m;
+  m.window = window;
+  m.message = message;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  queue_.push_back(m);
+}
+
+void SimDevice::SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                            std::intptr_t lParam) {
+  SimWindow* w = Get(window);
+  if (w == nullptr || w->sink == nullptr) return;
+  Message m;
+  m.window = window;
+  m.message = message;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  w->sink->OnMessage(m);
+}
+
+void SimDevice::SetTimer(HWND window, unsigned id, unsigned milliseconds) {
+  if (Get(window) == nullptr) return;
+  timers_[{window, id}] = {milliseconds, now_ + milliseconds};
+}
+
+void SimDevice::KillTimer(HWND window, unsigned id) {
+  timers_.erase({window, id});
+}
+
+// --- Processes ---
+
+bool SimDevice::CreateProcess(const Text& path) {
+  started_.push_back(path);
+  startTimes_.push_back(now_);
+  auto it = programs_.find(path);
+  if (it == programs_.end()) return false;
+  int pid = StartForeignProcess(path);
+  it->second(*this, pid);
+  return true;
+}
+
+void SimDevice::Sleep(unsigned milliseconds) {
+  sleeps_.push_back({now_, milliseconds});
+  now_ += milliseconds;
+}
+
+MutexHandle SimDevice::CreateMutex(const Text& name, bool, std::uint32_t* lastError) {
+  *lastError = mutexes_.insert(name).second ? 0 : kErrorAlreadyExists;
+  return reinterpret_cast<MutexHandle>(static_cast<std::uintptr_t>(0x20000 + mutexes_.size()));
+}
+
+bool SimDevice::ShellExecute(HWND owner, const Text& file, const Text& parameters) {
+  shellExecutes_.push_back({owner, file + u" " + parameters});
+  return shellExecuteOk_;
+}
+
+}  // namespace sorvel

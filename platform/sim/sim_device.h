@@ -1,0 +1,211 @@
+// The simulated device: an in-memory, deterministic window system with a virtual clock, for the
+// unit tests. It behaves like the real window system wherever the logic relies on it:
+// positions count in the parent's client coordinates and survive a change of parent, the
+// first template control lies on top, a re-parented window goes on top of its new siblings,
+// a destroyed window's children go with it, timers fire as messages when the queue is empty.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sorvel {
+
+struct SimWindow {
+  int pid = 0;
+  Text className;
+  Text text;
+  std::uint32_t style = 0;
+  std::uint32_t exStyle = 0;
+  HWND owner = nullptr;
+  HWND parent = nullptr;
+  Placement position;  // in the parent's client coordinates; the screen's for a top-level one
+  Rect insets;         // non-client widths: left, top, right, bottom
+  std::vector<HWND> children;  // topmost first
+  int controlId = 0;
+  DialogSink* sink = nullptr;
+  bool topmost = false;
+  bool minimized = false;
+  bool enabled = true;
+  const MenuTemplate* menu = nullptr;
+  HICON bigIcon = nullptr;
+  HICON smallIcon = nullptr;
+  int invalidations = 0;
+};
+
+struct SimMessageBox {
+  HWND owner;
+  Text text;
+  Text caption;
+  unsigned type;
+};
+
+class SimDevice : public Platform {
+ public:
+  struct Config {
+    int screenWidth = 240;
+    int screenHeight = 320;
+    int captionHeight = 26;  // a dialog's title bar
+    int menuBarHeight = 26;  // the menu bar of a dialog
+    int borderWidth = 1;     // a bordered control's frame
+    int dialogUnitX = 6;     // pixels per 4 horizontal dialog units
+    int dialogUnitY = 13;    // pixels per 8 vertical dialog units
+    Text modulePath = u"\\Program Files\\Sorvel\\Sorvel.exe";
+  };
+  // Creates the windows of a started program; `pid` is its new process.
+  using ProgramFactory = std::function<void(SimDevice& device, int pid)>;
+  // Called when a modal loop finds no message and no due timer; returns false when the
+  // script has nothing more to do (the loop then ends, as if stalled).
+  using IdleScript = std::function<bool(SimDevice& device)>;
+
+  explicit SimDevice(FileSystem& files) : SimDevice(files, Config{}) {}
+  SimDevice(FileSystem& files, Config config);
+
+  // --- Test controls ---
+  Config& GetConfig() { return config_; }
+  int OwnPid() const { return kOwnPid; }
+  // Registers a program file that CreateProcess can start.
+  void InstallProgram(const Text& path, ProgramFactory factory);
+  // A top-level window of another process; `rect` in screen coordinates.
+  HWND CreateForeignWindow(int pid, const Text& className, const Text& title, std::uint32_t style,
+                           const Rect& rect, HWND owner = nullptr, std::uint32_t exStyle = 0);
+  HWND CreateChildWindow(HWND parent, const Text& className, const Text& text,
+                         const Placement& position, int controlId = 0);
+  // A process other than the program under test; returns its pid.
+  int StartForeignProcess(const Text& exePath);
+  // A named mutex held by another process.
+  void HoldMutex(const Text& name) { mutexes_.insert(name); }
+  void SetIdleScript(IdleScript script) { idle_ = std::move(script); }
+  void QueueMessageBoxAnswer(int answer) { answers_.push_back(answer); }
+  void FailMenuBar(bool fail) { failMenuBar_ = fail; }
+  void SetShellExecuteResult(bool ok) { shellExecuteOk_ = ok; }
+  // Moves the virtual clock on, delivering every timer that falls due on the way.
+  void AdvanceTime(unsigned milliseconds);
+  // Dispatches every queued message (pre-translation first) and every due timer.
+  void PumpMessages();
+  std::uint64_t Now() const { return now_; }
+
+  const SimWindow& Window(HWND window) const;
+  std::vector<HWND> TopLevelWindows() const { return topLevel_; }
+  const std::vector<Text>& StartedPrograms() const { return started_; }
+  const std::vector<SimMessageBox>& MessageBoxes() const { return messageBoxes_; }
+  const std::vector<std::pair<HWND, Text>>& ShellExecutes() const { return shellExecutes_; }
+  int ShellStartupInits() const { return shellStartupInits_; }
+  std::size_t LiveBrushes() const { return brushes_.size(); }
+  COLORREF BrushColor(HBRUSH brush) const { return brushes_.at(brush); }
+  bool HasTimer(HWND window, unsigned id) const { return timers_.count({window, id}) != 0; }
+  bool ModalLoopStalled() const { return stalled_; }
+  // Records of the sleeps made, in order, with the clock time at which each began.
+  const std::vector<std::pair<std::uint64_t, unsigned>>& Sleeps() const { return sleeps_; }
+  // When each CreateProcess was called (clock time), parallel to StartedPrograms().
+  const std::vector<std::uint64_t>& StartTimes() const { return startTimes_; }
+
+  // --- Platform ---
+  FileSystem& Files() override { return files_; }
+  HWND FindWindow(const char16_t* className, const Text& title) override;
+  HWND GetTopWindow() override;
+  HWND GetWindow(HWND window, WindowRelation relation) override;
+  HWND GetParent(HWND window) override;
+  bool IsWindow(HWND window) override;
+  bool IsWindowVisible(HWND window) override;
+  Text GetWindowText(HWND window) override;
+  void SetWindowText(HWND window, const Text& text) override;
+  Text GetClassName(HWND window) override;
+  std::uint32_t GetWindowStyle(HWND window) override;
+  std::uint32_t GetWindowExStyle(HWND window) override;
+  void SetWindowStyle(HWND window, std::uint32_t style) override;
+  Text GetWindowProgramPath(HWND window) override;
+  HWND SetParent(HWND window, HWND parent) override;
+  void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
+  void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
+                    unsigned flags) override;
+  Rect GetWindowRect(HWND window) override;
+  Rect GetClientRect(HWND window) override;
+  void ShowWindow(HWND window, ShowCommand command) override;
+  bool SetForegroundWindow(HWND window) override;
+  HWND GetForegroundWindow() override { return foreground_; }
+  void InvalidateWindow(HWND window, bool erase) override;
+  int GetSystemMetrics(SystemMetric metric) override;
+  Rect GetWorkArea() override;
+  HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
+                          DialogSink* sink) override;
+  bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) override;
+  void DestroyWindow(HWND window) override;
+  HWND GetDlgItem(HWND dialog, int id) override;
+  int GetDlgCtrlID(HWND control) override;
+  bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
+  HICON LoadIcon(int resourceId) override;
+  void SetIcon(HWND window, HICON icon, bool big) override;
+  HBRUSH CreateSolidBrush(COLORREF color) override;
+  void DeleteBrush(HBRUSH brush) override;
+  int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
+  void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) override;
+  void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) override;
+  void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
+  void KillTimer(HWND window, unsigned id) override;
+  Text GetModuleFileName() override { return config_.modulePath; }
+  bool CreateProcess(const Text& path) override;
+  void Sleep(unsigned milliseconds) override;
+  MutexHandle CreateMutex(const Text& name, bool initialOwner, std::uint32_t* lastError) override;
+  void ReleaseMutex(MutexHandle) override {}
+  void ShellStartupInit() override { ++shellStartupInits_; }
+  bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
+
+ private:
+  static constexpr int kOwnPid = 1;
+
+  struct Timer {
+    unsigned interval;
+    std::uint64_t due;
+  };
+
+  SimWindow* Get(HWND window);
+  HWND NewWindow(SimWindow window);
+  std::vector<HWND>& SiblingsOf(HWND window);
+  void BringToTop(HWND window);
+  int PixelsX(int dialogUnits) const { return dialogUnits * config_.dialogUnitX / 4; }
+  int PixelsY(int dialogUnits) const { return dialogUnits * config_.dialogUnitY / 8; }
+  void Reposition(HWND window, const Placement& placement);
+  void NotifyClientSize(HWND window, const Rect& before);
+  void Dispatch(const Message& message);
+  bool DeliverDueTimer();
+  void DestroyTree(HWND window);
+
+  FileSystem& files_;
+  Config config_;
+  std::map<HWND, SimWindow> windows_;
+  std::vector<HWND> topLevel_;  // topmost first
+  std::uintptr_t nextHandle_ = 0x100;
+  HWND foreground_ = nullptr;
+  std::deque<Message> queue_;
+  std::map<std::pair<HWND, unsigned>, Timer> timers_;
+  std::uint64_t now_ = 0;
+  std::vector<DialogSink*> modalSinks_;
+  bool quitPending_ = false;
+  bool stalled_ = false;
+  IdleScript idle_;
+  std::map<Text, ProgramFactory> programs_;
+  std::map<int, Text> processes_;
+  int nextPid_ = 100;
+  std::vector<Text> started_;
+  std::vector<std::uint64_t> startTimes_;
+  std::vector<std::pair<std::uint64_t, unsigned>> sleeps_;
+  std::set<Text> mutexes_;
+  std::vector<SimMessageBox> messageBoxes_;
+  std::deque<int> answers_;
+  std::vector<std::pair<HWND, Text>> shellExecutes_;
+  bool shellExecuteOk_ = true;
+  bool failMenuBar_ = false;
+  int shellStartupInits_ = 0;
+  std::map<HBRUSH, COLORREF> brushes_;
+  std::uintptr_t nextBrush_ = 0x10;
+};
+
+}  // namespace sorvel

@@ -1,0 +1,450 @@
+#include "platform/win32/win32_platform.h"
+
+#include <vector>
+
+#include "platform/win32/win32.h"
+
+namespace sorvel {
+
+using win32::FromWide;
+using win32::P;
+using win32::W;
+using win32::Wide;
+
+namespace {
+
+constexpr DWORD kDsSetFont = 0x40;
+constexpr int kMaxPath = 260;
+
+// The in-memory dialog template: DLGTEMPLATE and DLGITEMTEMPLATE records with their
+// variable-length trailers, each item aligned to a 32-bit boundary.
+class TemplateWriter {
+ public:
+  void Align() {
+    while (bytes_.size() % 4 != 0) bytes_.push_back(0);
+  }
+  void Word(WORD value) { Append(&value, sizeof value); }
+  void Dword(DWORD value) { Append(&value, sizeof value); }
+  void Short(short value) { Append(&value, sizeof value); }
+  void String(const char16_t* text) {
+    for (const char16_t* c = text; *c != 0; ++c) Word(static_cast<WORD>(*c));
+    Word(0);
+  }
+  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(bytes_.data()); }
+
+ private:
+  void Append(const void* data, std::size_t size) {
+    const BYTE* p = static_cast<const BYTE*>(data);
+    bytes_.insert(bytes_.end(), p, p + size);
+  }
+  std::vector<BYTE> bytes_;
+};
+
+// Push buttons are drawn by the dialog so that the colour it answers is the colour shown:
+// desktop push buttons ignore the brush of a control-colour request.
+DWORD ControlStyle(const ControlTemplate& control) {
+  DWORD style = WS_CHILD | control.style | (control.visible ? WS_VISIBLE : 0);
+  if (control.kind == ControlKind::kPushButton) style |= BS_OWNERDRAW;
+  return style;
+}
+
+void WriteControlClass(TemplateWriter& writer, ControlKind kind) {
+  switch (kind) {
+    case ControlKind::kPushButton:
+    case ControlKind::kRadioButton:
+      writer.Word(0xFFFF);
+      writer.Word(0x0080);
+      return;
+    case ControlKind::kStatic:
+      writer.Word(0xFFFF);
+      writer.Word(0x0082);
+      return;
+    case ControlKind::kListBox:
+      writer.Word(0xFFFF);
+      writer.Word(0x0083);
+      return;
+    case ControlKind::kProgressBar:
+      writer.String(u"msctls_progress32");
+      return;
+  }
+}
+
+Message ToMessage(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  Message m;
+  m.window = P(hwnd);
+  m.message = message;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  return m;
+}
+
+void DrawPushButton(const DRAWITEMSTRUCT& item, HBRUSH brush, COLORREF textColor) {
+  RECT rect = item.rcItem;
+  bool pressed = (item.itemState & ODS_SELECTED) != 0;
+  FillRect(item.hDC, &rect,
+           brush != nullptr ? reinterpret_cast<::HBRUSH>(brush) : GetSysColorBrush(COLOR_BTNFACE));
+  DrawEdge(item.hDC, &rect, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+  wchar_t text[64] = {};
+  GetWindowTextW(item.hwndItem, text, 64);
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, brush != nullptr ? textColor : GetSysColor(COLOR_BTNTEXT));
+  if (pressed) OffsetRect(&rect, 1, 1);
+  DrawTextW(item.hDC, text, -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  if (item.itemState & ODS_FOCUS) {
+    RECT focus = item.rcItem;
+    InflateRect(&focus, -3, -3);
+    DrawFocusRect(item.hDC, &focus);
+  }
+}
+
+INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* sink = reinterpret_cast<DialogSink*>(lParam);
+    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    sink->OnDialogCreated(P(hwnd));
+    return TRUE;
+  }
+  auto* sink = reinterpret_cast<DialogSink*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (sink == nullptr) return FALSE;  // messages before the dialog's initialisation
+  Message m = ToMessage(hwnd, message, wParam, lParam);
+  switch (message) {
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+      m.control = P(reinterpret_cast<::HWND>(lParam));
+      sink->OnMessage(m);
+      if (m.brush == nullptr) return FALSE;
+      SetTextColor(reinterpret_cast<HDC>(wParam), m.textColor);
+      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(m.brush);
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlType != ODT_BUTTON) return FALSE;
+      m.message = kWmCtlColorBtn;
+      m.wParam = reinterpret_cast<WPARAM>(item.hDC);
+      m.lParam = reinterpret_cast<LPARAM>(item.hwndItem);
+      m.control = P(item.hwndItem);
+      sink->OnMessage(m);
+      DrawPushButton(item, m.brush, m.textColor);
+      return TRUE;
+    }
+    default:
+      return sink->OnMessage(m) ? TRUE : FALSE;
+  }
+}
+
+}  // namespace
+
+Win32Platform::Win32Platform() {
+  INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+}
+
+HWND Win32Platform::FindWindow(const char16_t* className, const Text& title) {
+  return P(FindWindowW(className == nullptr ? nullptr : Wide(className), Wide(title)));
+}
+
+HWND Win32Platform::GetTopWindow() {
+  return P(::GetTopWindow(nullptr));
+}
+
+HWND Win32Platform::GetWindow(HWND window, WindowRelation relation) {
+  return P(::GetWindow(W(window), relation));
+}
+
+HWND Win32Platform::GetParent(HWND window) {
+  // GetParent answers the owner for a pop-up window; the ancestor query gives the real parent.
+  ::HWND parent = GetAncestor(W(window), GA_PARENT);
+  return parent == GetDesktopWindow() ? nullptr : P(parent);
+}
+
+bool Win32Platform::IsWindow(HWND window) {
+  return ::IsWindow(W(window)) != FALSE;
+}
+
+bool Win32Platform::IsWindowVisible(HWND window) {
+  return ::IsWindowVisible(W(window)) != FALSE;
+}
+
+Text Win32Platform::GetWindowText(HWND window) {
+  int length = GetWindowTextLengthW(W(window));
+  if (length <= 0) return Text();
+  std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
+  int copied = GetWindowTextW(W(window), buffer.data(), length + 1);
+  return Text(reinterpret_cast<const char16_t*>(buffer.data()), static_cast<std::size_t>(copied));
+}
+
+void Win32Platform::SetWindowText(HWND window, const Text& text) {
+  SetWindowTextW(W(window), Wide(text));
+}
+
+Text Win32Platform::GetClassName(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(W(window), name, 256);
+  return FromWide(name);
+}
+
+std::uint32_t Win32Platform::GetWindowStyle(HWND window) {
+  return static_cast<std::uint32_t>(GetWindowLongPtrW(W(window), GWL_STYLE));
+}
+
+std::uint32_t Win32Platform::GetWindowExStyle(HWND window) {
+  return static_cast<std::uint32_t>(GetWindowLongPtrW(W(window), GWL_EXSTYLE));
+}
+
+void Win32Platform::SetWindowStyle(HWND window, std::uint32_t style) {
+  SetWindowLongPtrW(W(window), GWL_STYLE, static_cast<LONG_PTR>(style));
+}
+
+Text Win32Platform::GetWindowProgramPath(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(W(window), &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return Text();
+  wchar_t path[kMaxPath] = {};
+  DWORD size = kMaxPath;
+  BOOL ok = QueryFullProcessImageNameW(process, 0, path, &size);
+  CloseHandle(process);
+  return ok ? FromWide(path) : Text();
+}
+
+HWND Win32Platform::SetParent(HWND window, HWND parent) {
+  return P(::SetParent(W(window), W(parent)));
+}
+
+void Win32Platform::MoveWindow(HWND window, const Placement& placement, bool repaint) {
+  ::MoveWindow(W(window), placement.x, placement.y, placement.width, placement.height,
+               repaint ? TRUE : FALSE);
+}
+
+void Win32Platform::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
+                                 unsigned flags) {
+  // kHwndTopmost has HWND_TOPMOST's value.
+  ::SetWindowPos(W(window), W(insertAfter), x, y, cx, cy, flags);
+}
+
+Rect Win32Platform::GetWindowRect(HWND window) {
+  RECT r{};
+  ::GetWindowRect(W(window), &r);
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+Rect Win32Platform::GetClientRect(HWND window) {
+  RECT r{};
+  ::GetClientRect(W(window), &r);
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+void Win32Platform::ShowWindow(HWND window, ShowCommand command) {
+  ::ShowWindow(W(window), command);
+}
+
+bool Win32Platform::SetForegroundWindow(HWND window) {
+  return ::SetForegroundWindow(W(window)) != FALSE;
+}
+
+HWND Win32Platform::GetForegroundWindow() {
+  return P(::GetForegroundWindow());
+}
+
+void Win32Platform::InvalidateWindow(HWND window, bool erase) {
+  InvalidateRect(W(window), nullptr, erase ? TRUE : FALSE);
+}
+
+int Win32Platform::GetSystemMetrics(SystemMetric metric) {
+  return ::GetSystemMetrics(metric == kSmCxScreen ? SM_CXSCREEN : SM_CYSCREEN);
+}
+
+Rect Win32Platform::GetWorkArea() {
+  RECT r{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+HWND Win32Platform::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
+                                       DialogSink* sink) {
+  TemplateWriter writer;
+  writer.Dword(dialogTemplate.style | kDsSetFont);
+  writer.Dword(0);
+  writer.Word(static_cast<WORD>(dialogTemplate.controls.size()));
+  writer.Short(0);
+  writer.Short(0);
+  writer.Short(static_cast<short>(dialogTemplate.cx));
+  writer.Short(static_cast<short>(dialogTemplate.cy));
+  writer.Word(0);  // no menu
+  writer.Word(0);  // the standard dialog class
+  writer.String(dialogTemplate.title);
+  writer.Word(static_cast<WORD>(dialogTemplate.fontPoints));
+  writer.String(dialogTemplate.fontName);
+  for (const ControlTemplate& control : dialogTemplate.controls) {
+    writer.Align();
+    writer.Dword(ControlStyle(control));
+    writer.Dword(0);
+    writer.Short(static_cast<short>(control.x));
+    writer.Short(static_cast<short>(control.y));
+    writer.Short(static_cast<short>(control.cx));
+    writer.Short(static_cast<short>(control.cy));
+    writer.Word(static_cast<WORD>(control.id));
+    WriteControlClass(writer, control.kind);
+    writer.String(control.text);
+    writer.Word(0);  // no creation data
+  }
+  return P(CreateDialogIndirectParamW(GetModuleHandleW(nullptr), writer.Get(), W(owner), DialogProc,
+                                      reinterpret_cast<LPARAM>(sink)));
+}
+
+bool Win32Platform::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
+  if (owner != nullptr) EnableWindow(W(owner), FALSE);
+  bool quit = false;
+  MSG msg;
+  while (!sink->ModalRunEnded()) {
+    if (GetMessageW(&msg, nullptr, 0, 0) <= 0) {
+      quit = true;
+      break;
+    }
+    if (sink->PreTranslateMessage(ToMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam))) {
+      continue;
+    }
+    if (IsDialogMessageW(W(dialog), &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (owner != nullptr) EnableWindow(W(owner), TRUE);
+  return !quit;
+}
+
+void Win32Platform::DestroyWindow(HWND window) {
+  ::DestroyWindow(W(window));
+}
+
+HWND Win32Platform::GetDlgItem(HWND dialog, int id) {
+  return P(::GetDlgItem(W(dialog), id));
+}
+
+int Win32Platform::GetDlgCtrlID(HWND control) {
+  return ::GetDlgCtrlID(W(control));
+}
+
+namespace {
+
+bool AppendMenuItems(HMENU menu, const std::vector<MenuItem>& items) {
+  for (const MenuItem& item : items) {
+    if (item.popup.empty()) {
+      if (!AppendMenuW(menu, MF_STRING, item.command, Wide(item.text))) return false;
+      continue;
+    }
+    HMENU popup = CreatePopupMenu();
+    if (popup == nullptr || !AppendMenuItems(popup, item.popup) ||
+        !AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Wide(item.text))) {
+      if (popup != nullptr) DestroyMenu(popup);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Win32Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
+  HMENU bar = CreateMenu();
+  if (bar == nullptr) return false;
+  if (!AppendMenuItems(bar, menu.items) || !SetMenu(W(dialog), bar)) {
+    DestroyMenu(bar);
+    return false;
+  }
+  return true;
+}
+
+HICON Win32Platform::LoadIcon(int resourceId) {
+  return reinterpret_cast<HICON>(
+      LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId)));
+}
+
+void Win32Platform::SetIcon(HWND window, HICON icon, bool big) {
+  SendMessageW(W(window), WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+HBRUSH Win32Platform::CreateSolidBrush(COLORREF color) {
+  return reinterpret_cast<HBRUSH>(::CreateSolidBrush(color));
+}
+
+void Win32Platform::DeleteBrush(HBRUSH brush) {
+  if (brush != nullptr) DeleteObject(reinterpret_cast<HGDIOBJ>(brush));
+}
+
+int Win32Platform::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {
+  return MessageBoxW(W(owner), Wide(text), Wide(caption), type);
+}
+
+void Win32Platform::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+  PostMessageW(W(window), message, wParam, lParam);
+}
+
+void Win32Platform::SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+  SendMessageW(W(window), message, wParam, lParam);
+}
+
+void Win32Platform::SetTimer(HWND window, unsigned id, unsigned milliseconds) {
+  ::SetTimer(W(window), id, milliseconds, nullptr);
+}
+
+void Win32Platform::KillTimer(HWND window, unsigned id) {
+  ::KillTimer(W(window), id);
+}
+
+Text Win32Platform::GetModuleFileName() {
+  wchar_t path[kMaxPath] = {};
+  DWORD length = GetModuleFileNameW(nullptr, path, kMaxPath);
+  if (length == 0 || length >= kMaxPath) return Text();
+  return FromWide(path);
+}
+
+bool Win32Platform::CreateProcess(const Text& path) {
+  if (path.empty()) return false;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(Wide(path), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+void Win32Platform::Sleep(unsigned milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+MutexHandle Win32Platform::CreateMutex(const Text& name, bool initialOwner,
+                                       std::uint32_t* lastError) {
+  SetLastError(ERROR_SUCCESS);
+  HANDLE mutex = CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, Wide(name));
+  *lastError = GetLastError();
+  return reinterpret_cast<MutexHandle>(mutex);
+}
+
+void Win32Platform::ReleaseMutex(MutexHandle mutex) {
+  ::ReleaseMutex(reinterpret_cast<HANDLE>(mutex));
+}
+
+void Win32Platform::ShellStartupInit() {
+  // The pocket device's shell needs its start-up call; the desktop shell has none.
+}
+
+bool Win32Platform::ShellExecute(HWND owner, const Text& file, const Text& parameters) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = W(owner);
+  info.lpFile = Wide(file);
+  info.lpParameters = Wide(parameters);
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info)) return false;
+  if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+  return true;
+}
+
+}  // namespace sorvel

@@ -1,0 +1,69 @@
+// The real backend: each operation is one or a few Win32 calls.
+#pragma once
+
+#include "platform/platform.h"
+#include "platform/win32/win32_files.h"
+
+namespace sorvel {
+
+class Win32Platform : public Platform {
+ public:
+  Win32Platform();
+
+  FileSystem& Files() override { return files_; }
+  HWND FindWindow(const char16_t* className, const Text& title) override;
+  HWND GetTopWindow() override;
+  HWND GetWindow(HWND window, WindowRelation relation) override;
+  HWND GetParent(HWND window) override;
+  bool IsWindow(HWND window) override;
+  bool IsWindowVisible(HWND window) override;
+  Text GetWindowText(HWND window) override;
+  void SetWindowText(HWND window, const Text& text) override;
+  Text GetClassName(HWND window) override;
+  std::uint32_t GetWindowStyle(HWND window) override;
+  std::uint32_t GetWindowExStyle(HWND window) override;
+  void SetWindowStyle(HWND window, std::uint32_t style) override;
+  Text GetWindowProgramPath(HWND window) override;
+  HWND SetParent(HWND window, HWND parent) override;
+  void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
+  void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
+                    unsigned flags) override;
+  Rect GetWindowRect(HWND window) override;
+  Rect GetClientRect(HWND window) override;
+  void ShowWindow(HWND window, ShowCommand command) override;
+  bool SetForegroundWindow(HWND window) override;
+  HWND GetForegroundWindow() override;
+  void InvalidateWindow(HWND window, bool erase) override;
+  int GetSystemMetrics(SystemMetric metric) override;
+  Rect GetWorkArea() override;
+  HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
+                          DialogSink* sink) override;
+  bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) override;
+  void DestroyWindow(HWND window) override;
+  HWND GetDlgItem(HWND dialog, int id) override;
+  int GetDlgCtrlID(HWND control) override;
+  bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
+  HICON LoadIcon(int resourceId) override;
+  void SetIcon(HWND window, HICON icon, bool big) override;
+  HBRUSH CreateSolidBrush(COLORREF color) override;
+  void DeleteBrush(HBRUSH brush) override;
+  int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
+  void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) override;
+  void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) override;
+  void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
+  void KillTimer(HWND window, unsigned id) override;
+  Text GetModuleFileName() override;
+  bool CreateProcess(const Text& path) override;
+  void Sleep(unsigned milliseconds) override;
+  MutexHandle CreateMutex(const Text& name, bool initialOwner, std::uint32_t* lastError) override;
+  void ReleaseMutex(MutexHandle mutex) override;
+  void ShellStartupInit() override;
+  bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
+
+ private:
+  Win32FileSystem files_;
+};
+
+}  // namespace sorvel

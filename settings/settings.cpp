@@ -1,0 +1,52 @@
+#include "settings/settings.h"
+
+#include "settings/profile.h"
+
+namespace sorvel {
+
+Text SettingsPath;
+bool ThreePaneMode = true;
+Text PickedWindowTitle;
+Text PickedProgramPath;
+
+namespace {
+
+constexpr char16_t kSection[] = u"Setting";
+
+constexpr const char16_t* kKeys[kSettingCount] = {
+    u"FileName1",     u"FileName2",     u"PositionTop1",  u"PositionTop2", u"FileName3",
+    u"PositionTop3",  u"FileFullPath1", u"FileFullPath2", u"FileFullPath3", u"PartionMode",
+};
+
+}  // namespace
+
+const char16_t* SettingKey(int index) {
+  return index >= 0 && index < kSettingCount ? kKeys[index] : nullptr;
+}
+
+Text ReadSetting(FileSystem& fs, int index) {
+  const char16_t* key = SettingKey(index);
+  if (key == nullptr) return Text();
+  char16_t buffer[kSettingCapacity] = {};
+  const std::uint32_t length = ReadPrivateProfileString(fs, kSection, key, u"", buffer,
+                                                        kSettingCapacity, SettingsPath.c_str());
+  return Text(buffer, length);
+}
+
+void WriteSetting(FileSystem& fs, const Text& value, int index) {
+  const char16_t* key = SettingKey(index);
+  if (key == nullptr) return;
+  WritePrivateProfileString(fs, kSection, key, value.c_str(), SettingsPath.c_str());
+}
+
+Text MakeSettingsPath(const Text& exePath) {
+  const std::size_t dot = exePath.rfind(u'.');
+  if (dot == Text::npos) return Text();
+  return exePath.substr(0, dot) + u".ini";
+}
+
+bool ThreePaneModeFromSetting(const Text& value) { return ParseDecimal(value) != 2; }
+
+std::int32_t OffsetFromSetting(const Text& value) { return ParseDecimal(value); }
+
+}  // namespace sorvel

@@ -1,0 +1,328 @@
+#include "host/main_dlg.h"
+
+#include "host/resources.h"
+#include "tests/unit/host_fixture.h"
+
+namespace sorvel {
+namespace {
+
+constexpr char16_t kEmptyPaneLabel[] = u"마지막 작동 파일명:";
+
+class MainDlgTest : public HostTest {
+ protected:
+  // Creates and initialises the dialog as its modal run would, without running the loop.
+  HWND Open(CMainDlg& dialog) {
+    HWND hwnd = dialog.Create();
+    EXPECT_NE(hwnd, nullptr);
+    return hwnd;
+  }
+
+  Placement Where(HWND dialog, int id) {
+    HWND control = device_.GetDlgItem(dialog, id);
+    Rect screen = device_.GetWindowRect(control);
+    Rect parent = device_.GetWindowRect(dialog);
+    const SimWindow& d = device_.Window(dialog);
+    return {screen.left - parent.left - d.insets.left, screen.top - parent.top - d.insets.top,
+            screen.Width(), screen.Height()};
+  }
+};
+
+TEST_F(MainDlgTest, InitialisationFillsTheScreenAndSetsUpMenuTimersAndSettingsPath) {
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  // 240 x 320 screen, minus a 26-pixel caption and a 26-pixel menu bar.
+  EXPECT_EQ(dialog.ClientRect(), (Rect{0, 0, 240, 268}));
+  const SimWindow& window = device_.Window(hwnd);
+  EXPECT_EQ(window.menu, &MainMenu());
+  EXPECT_EQ(window.bigIcon, device_.LoadIcon(kIdiMainIcon));
+  EXPECT_EQ(window.smallIcon, device_.LoadIcon(kIdiMainIcon));
+  EXPECT_EQ(window.text, u"Sorvel");
+  EXPECT_TRUE(device_.HasTimer(hwnd, kTitleTimer));
+  EXPECT_TRUE(device_.HasTimer(hwnd, kLaunchTimer));
+  EXPECT_EQ(SettingsPath, u"\\Program Files\\Sorvel\\Sorvel.ini");
+  for (int id : {1005, 1011, 1014}) {
+    EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, id)), kEmptyPaneLabel);
+  }
+}
+
+TEST_F(MainDlgTest, MenuBarFailureLeavesTheRestOfInitialisationUndone) {
+  device_.FailMenuBar(true);
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  EXPECT_EQ(dialog.ClientRect(), Rect());
+  EXPECT_TRUE(SettingsPath.empty());
+  EXPECT_FALSE(device_.HasTimer(hwnd, kTitleTimer));
+  EXPECT_FALSE(device_.HasTimer(hwnd, kLaunchTimer));
+  EXPECT_TRUE(device_.MessageBoxes().empty());
+  EXPECT_TRUE(device_.IsWindow(hwnd));
+}
+
+TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessage) {
+  device_.GetConfig().modulePath = u"\\Program Files\\Sorvel\\Sorvel";
+  CMainDlg dialog(device_, nullptr);
+  EXPECT_EQ(dialog.DoModal(), kIdCancel);
+
+  ASSERT_EQ(device_.MessageBoxes().size(), 1u);
+  EXPECT_EQ(device_.MessageBoxes()[0].text,
+            u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.");
+  EXPECT_EQ(device_.MessageBoxes()[0].caption, u"Sorvel");
+  EXPECT_EQ(device_.MessageBoxes()[0].type, static_cast<unsigned>(kMbOk));
+  EXPECT_TRUE(SettingsPath.empty());
+  EXPECT_FALSE(device_.ModalLoopStalled());
+}
+
+TEST_F(MainDlgTest, ThreePaneLayoutPutsEveryControlInItsBand) {
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  Rect a = device_.GetClientRect(device_.GetDlgItem(hwnd, 1000));
+  Rect small = device_.GetClientRect(device_.GetDlgItem(hwnd, 1001));
+  int w = a.right, h = a.bottom, sw = small.right, sh = small.bottom;
+  // H = 268: bands at 0, 89 and 178.
+  EXPECT_EQ(Where(hwnd, 1005), (Placement{0, 0, 240, 88}));
+  EXPECT_EQ(Where(hwnd, 1011), (Placement{0, 89, 240, 88}));
+  EXPECT_EQ(Where(hwnd, 1014), (Placement{0, 178, 240, 89}));
+  EXPECT_EQ(Where(hwnd, 1000), (Placement{240 - w, 89 - h - 1, w, h}));
+  EXPECT_EQ(Where(hwnd, 1006), (Placement{240 - w, 178 - h - 1, w, h}));
+  EXPECT_EQ(Where(hwnd, 1008), (Placement{240 - w, 268 - h - 1, w, h}));
+  EXPECT_EQ(Where(hwnd, 1007), (Placement{0, 89, sw, sh}));
+  EXPECT_EQ(Where(hwnd, 1010), (Placement{sw + 1, 89, sw, sh}));
+  EXPECT_EQ(Where(hwnd, 1017), (Placement{2 * (sw + 1), 178, sw, sh}));
+  // The layout shows nothing: the small buttons stay hidden until a pane holds a window.
+  EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1001)));
+  EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1000)));
+}
+
+TEST_F(MainDlgTest, TwoPaneModeLaysOutTwoBandsAndLeavesPaneThreeWhereItWas) {
+  WriteSettingsFile(u"PartionMode=2\r\n");
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  EXPECT_FALSE(ThreePaneMode);
+  EXPECT_EQ(Where(hwnd, 1005), (Placement{0, 0, 240, 133}));
+  EXPECT_EQ(Where(hwnd, 1011), (Placement{0, 134, 240, 133}));
+  // Pane 3's display control keeps its template place: 1, 90 dialog units.
+  EXPECT_EQ(Where(hwnd, 1014), (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
+}
+
+TEST_F(MainDlgTest, PaneSettingsGiveLabelsAndPlacements) {
+  WriteSettingsFile(
+      u"FileName1=Notes\r\nPositionTop1=x\r\nFileName2=Calc\r\nPositionTop2=-40\r\n"
+      u"FileName3=Mail\r\nPositionTop3=15px\r\n");
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, 1005)),
+            Text(kEmptyPaneLabel) + u"Notes");
+  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, 1014)), Text(kEmptyPaneLabel) + u"Mail");
+  EXPECT_EQ(dialog.Pane(0).placement, (Placement{0, 0, 240, 268}));
+  EXPECT_EQ(dialog.Pane(1).placement, (Placement{0, -40, 240, 228}));
+  EXPECT_EQ(dialog.Pane(2).placement, (Placement{0, 15, 240, 283}));
+}
+
+TEST_F(MainDlgTest, TwoPaneModeLeavesPaneThreeSettingsUnread) {
+  WriteSettingsFile(u"PartionMode=2\r\nFileName3=Mail\r\nPositionTop3=30\r\n");
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, 1014)), u"");
+  EXPECT_EQ(dialog.Pane(2).placement, Placement());
+}
+
+TEST_F(MainDlgTest, TitleTurnsToTavrinAfterFiveSecondsAndStays) {
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  device_.AdvanceTime(4999);
+  EXPECT_EQ(device_.GetWindowText(hwnd), u"Sorvel");
+  device_.AdvanceTime(1);
+  EXPECT_EQ(device_.GetWindowText(hwnd), u"Tavrin");
+  EXPECT_EQ(dialog.Title(), u"Tavrin");
+  device_.AdvanceTime(20000);
+  EXPECT_EQ(device_.GetWindowText(hwnd), u"Tavrin");
+  EXPECT_TRUE(device_.HasTimer(hwnd, kTitleTimer));
+}
+
+TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
+  WriteSettingsFile(
+      u"FileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=\\Windows\\calc.exe\r\n"
+      u"FileFullPath3=\\Windows\\mail.exe\r\n");
+  int notesWindows = 0;
+  device_.InstallProgram(u"\\Windows\\notes.exe", [&](SimDevice& device, int pid) {
+    device.CreateForeignWindow(pid, u"Notes", u"Notes", kWsVisible, {0, 0, 240, 320});
+    ++notesWindows;
+  });
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+
+  device_.AdvanceTime(499);
+  EXPECT_TRUE(device_.StartedPrograms().empty());
+  device_.AdvanceTime(1);
+  EXPECT_EQ(
+      device_.StartedPrograms(),
+      (std::vector<Text>{u"\\Windows\\notes.exe", u"\\Windows\\calc.exe", u"\\Windows\\mail.exe"}));
+  // 100 ms between the starts; a start that fails (calc is not installed) is passed over.
+  EXPECT_EQ(device_.StartTimes(), (std::vector<std::uint64_t>{500, 600, 700}));
+  EXPECT_EQ(notesWindows, 1);
+  EXPECT_NE(device_.FindWindow(nullptr, u"Notes"), nullptr);
+  EXPECT_FALSE(device_.HasTimer(hwnd, kLaunchTimer));
+  device_.AdvanceTime(10000);
+  EXPECT_EQ(device_.StartedPrograms().size(), 3u);
+}
+
+TEST_F(MainDlgTest, LaunchTimerInTwoPaneModeSkipsTheThirdProgram) {
+  WriteSettingsFile(
+      u"PartionMode=2\r\nFileFullPath1=\\Windows\\notes.exe\r\n"
+      u"FileFullPath2=\\Windows\\calc.exe\r\nFileFullPath3=\\Windows\\mail.exe\r\n");
+  CMainDlg dialog(device_, nullptr);
+  Open(dialog);
+
+  device_.AdvanceTime(1000);
+  EXPECT_EQ(device_.StartedPrograms(),
+            (std::vector<Text>{u"\\Windows\\notes.exe", u"\\Windows\\calc.exe"}));
+}
+
+TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault) {
+  struct Expect {
+    std::vector<int> ids;
+    COLORREF color;
+  };
+  const Expect expected[] = {
+      {{1000, 1006, 1008}, Rgb(0, 255, 0)},
+      {{1001, 1007, 1009}, Rgb(255, 0, 0)},
+      {{1004, 1010, 1013}, Rgb(0, 0, 255)},
+      {{1015, 1016, 1017}, Rgb(200, 128, 0)},
+  };
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+  auto request = [&](int id) {
+    Message message;
+    message.window = hwnd;
+    message.message = kWmCtlColorBtn;
+    message.control = device_.GetDlgItem(hwnd, id);
+    dialog.OnMessage(message);
+    return message;
+  };
+
+  for (const Expect& group : expected) {
+    HBRUSH first = request(group.ids[0]).brush;
+    for (int id : group.ids) {
+      Message answer = request(id);
+      ASSERT_NE(answer.brush, nullptr) << id;
+      EXPECT_EQ(answer.brush, first) << "one brush per colour, id " << id;
+      EXPECT_EQ(device_.BrushColor(answer.brush), group.color) << id;
+      EXPECT_EQ(answer.textColor, Rgb(255, 255, 255)) << id;
+    }
+  }
+  for (int id : {1005, 1011, 1014}) EXPECT_EQ(request(id).brush, nullptr) << id;
+  EXPECT_EQ(device_.LiveBrushes(), 4u);
+}
+
+TEST_F(MainDlgTest, BrushesLiveAsLongAsTheDialog) {
+  {
+    CMainDlg dialog(device_, nullptr);
+    Open(dialog);
+    EXPECT_EQ(device_.LiveBrushes(), 4u);
+  }
+  EXPECT_EQ(device_.LiveBrushes(), 0u);
+}
+
+class ParkTest : public MainDlgTest, public ::testing::WithParamInterface<std::array<int, 4>> {};
+
+// The park command moves the dialog on 240- and 480-wide screens only, and is consumed on
+// every screen: the modal run goes on (the framework's OK handling never sees it).
+TEST_P(ParkTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
+  auto [width, height, x, y] = GetParam();
+  device_.GetConfig().screenWidth = width;
+  device_.GetConfig().screenHeight = height;
+  CMainDlg dialog(device_, nullptr);
+  Rect before, after;
+  bool topmost = false;
+  int step = 0;
+  device_.SetIdleScript([&](SimDevice& device) {
+    HWND hwnd = dialog.GetSafeHwnd();
+    switch (step++) {
+      case 0:
+        before = device.GetWindowRect(hwnd);
+        device.PostMessage(hwnd, kWmCommand, CMainDlg::kParkCommand, 0);
+        return true;
+      case 1:
+        after = device.GetWindowRect(hwnd);
+        topmost = device.Window(hwnd).topmost;
+        device.PostMessage(hwnd, kWmCommand, kIdExit, 0);
+        return true;
+      default:
+        return false;
+    }
+  });
+  dialog.DoModal();
+
+  ASSERT_EQ(step, 2) << "the run ended before the exit command";
+  EXPECT_FALSE(device_.ModalLoopStalled());
+  EXPECT_EQ(after.Width(), before.Width());
+  EXPECT_EQ(after.Height(), before.Height());
+  if (x < 0) {
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(topmost);
+  } else {
+    EXPECT_EQ(after.left, x);
+    EXPECT_EQ(after.top, y);
+    EXPECT_TRUE(topmost);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, ParkTest,
+                         ::testing::Values(std::array<int, 4>{240, 320, 220, 250},
+                                           std::array<int, 4>{480, 640, 430, 540},
+                                           std::array<int, 4>{320, 240, -1, -1},
+                                           std::array<int, 4>{640, 480, -1, -1}));
+
+TEST_F(MainDlgTest, OkCommandWithoutTheParkCodeEndsTheRun) {
+  CMainDlg dialog(device_, nullptr);
+  device_.SetIdleScript([&](SimDevice& device) {
+    device.PostMessage(dialog.GetSafeHwnd(), kWmCommand, kIdOk, 0);
+    return true;
+  });
+  EXPECT_EQ(dialog.DoModal(), kIdOk);
+}
+
+TEST_F(MainDlgTest, FocusOnPaneOneButtonWithoutAHostedWindowChangesNothing) {
+  HWND other = device_.CreateForeignWindow(device_.StartForeignProcess(u"\\Windows\\x.exe"), u"X",
+                                           u"Other", kWsVisible, {0, 0, 100, 100});
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = Open(dialog);
+  device_.SetForegroundWindow(other);
+  device_.PostMessage(hwnd, kWmCommand, MakeWParam(1000, kBnSetFocus), 0);
+  device_.PumpMessages();
+  EXPECT_EQ(device_.GetForegroundWindow(), other);
+}
+
+TEST_F(MainDlgTest, ExitMinimisesOtherProgramsWindowsAndEndsTheRun) {
+  int pid = device_.StartForeignProcess(u"\\Windows\\notes.exe");
+  HWND notes = device_.CreateForeignWindow(pid, u"Notes", u"Notes", kWsVisible, {0, 0, 240, 300});
+  HWND owned =
+      device_.CreateForeignWindow(pid, u"Dialog", u"Find", kWsVisible, {10, 10, 100, 90}, notes);
+  HWND hidden = device_.CreateForeignWindow(pid, u"Notes", u"Hidden", 0, {0, 0, 10, 10});
+  HWND untitled = device_.CreateForeignWindow(pid, u"Notes", u"", kWsVisible, {0, 0, 10, 10});
+  CMainDlg dialog(device_, nullptr);
+  HWND hwnd = nullptr;
+  device_.SetIdleScript([&](SimDevice& device) {
+    if (hwnd != nullptr) return false;
+    hwnd = dialog.GetSafeHwnd();
+    device.PostMessage(hwnd, kWmCommand, kIdExit, 0);
+    return true;
+  });
+  EXPECT_EQ(dialog.DoModal(), CDialog::kModalQuit);
+
+  EXPECT_FALSE(device_.ModalLoopStalled());
+  EXPECT_TRUE(device_.Window(notes).minimized);
+  EXPECT_FALSE(device_.Window(owned).minimized);
+  EXPECT_FALSE(device_.Window(hidden).minimized);
+  EXPECT_FALSE(device_.Window(untitled).minimized);
+  EXPECT_FALSE(device_.IsWindow(hwnd)) << "the dialog is destroyed when the run ends";
+}
+
+}  // namespace
+}  // namespace sorvel
