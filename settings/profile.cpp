@@ -35,14 +35,16 @@ void Report(FileSystem& fs, int line, const char16_t* message, const Text& argum
 
 #define PROFILE_REPORT(fs, message, argument) Report((fs), __LINE__, (message), (argument))
 
-std::size_t Length(const char16_t* s) { return std::char_traits<char16_t>::length(s); }
+std::size_t Length(const char16_t* s) {
+  return std::char_traits<char16_t>::length(s);
+}
 
 // Space, tab, vertical tab, form feed, CR, LF and the other Unicode white space characters;
 // fixed here so that every build classifies a file the same way.
 bool IsWhiteSpace(char16_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 // Simple case folding of ASCII, Latin-1, basic Greek and Cyrillic and the full-width Latin
@@ -95,26 +97,14 @@ bool LoadProfileFile(FileSystem& fs, ProfileFile& profile, Text* output,
   }
   if (information != nullptr) *information = info;
 
+  // The whole file is read at once; a leading byte-order mark is then skipped in memory.
   std::uint64_t size = info.sizeLow;
   size += size & 1;
-  if (size >= 2) {
-    unsigned char mark[2] = {};
-    std::uint32_t got = 0;
-    if (fs.Read(input, mark, 2, &got) && got == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
-      size -= 2;
-      if (output != nullptr) output->push_back(u'\xFEFF');
-    } else if (!fs.SeekToStart(input)) {
-      fs.Close(input);
-      return false;
-    }
-  }
   if (size == 0) {
     fs.Close(input);
     return true;
   }
-
-  const std::uint64_t units = size / 2;
-  profile.text.reset(new (std::nothrow) char16_t[units + 1]);
+  profile.text.reset(new (std::nothrow) char16_t[size / 2 + 1]);
   if (!profile.text) {
     fs.Close(input);
     return false;
@@ -125,7 +115,8 @@ bool LoadProfileFile(FileSystem& fs, ProfileFile& profile, Text* output,
   char* bytes = reinterpret_cast<char*>(profile.text.get());
   while (total < size) {
     std::uint32_t got = 0;
-    if (!fs.Read(input, bytes + total, static_cast<std::uint32_t>(size - total), &got)) {
+    const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - total, 1u << 30));
+    if (!fs.Read(input, bytes + total, chunk, &got)) {
       fs.Close(input);
       ReleaseText(profile);
       return false;
@@ -134,9 +125,17 @@ bool LoadProfileFile(FileSystem& fs, ProfileFile& profile, Text* output,
     total += got;
   }
   fs.Close(input);
-  profile.textLength = static_cast<std::uint32_t>(total / 2);
-  profile.text[profile.textLength] = 0;
-  if (profile.textLength == 0) profile.text.reset();
+
+  std::uint32_t length = static_cast<std::uint32_t>(total / 2);
+  char16_t* text = profile.text.get();
+  if (length > 0 && text[0] == u'\xFEFF') {
+    std::copy(text + 1, text + length, text);
+    --length;
+    if (output != nullptr) output->push_back(u'\xFEFF');
+  }
+  profile.textLength = length;
+  text[length] = 0;
+  if (length == 0) profile.text.reset();
   profile.position = 0;
   return true;
 }
@@ -161,9 +160,13 @@ bool NextProfileLine(ProfileFile& profile) {
   return true;
 }
 
-bool IsComment(const ProfileLine& line) { return line.length > 0 && line.start[0] == u';'; }
+bool IsComment(const ProfileLine& line) {
+  return line.length > 0 && line.start[0] == u';';
+}
 
-bool IsHeader(const ProfileLine& line) { return line.length > 0 && line.start[0] == u'['; }
+bool IsHeader(const ProfileLine& line) {
+  return line.length > 0 && line.start[0] == u'[';
+}
 
 // The last character is not examined: "[Setting]" and "[Setting " both name "Setting".
 bool IsHeaderOf(const ProfileLine& line, const char16_t* section, std::size_t sectionLength) {
@@ -171,13 +174,12 @@ bool IsHeaderOf(const ProfileLine& line, const char16_t* section, std::size_t se
          EqualIgnoringCase(line.start + 1, section, sectionLength);
 }
 
-// The index of the "=" of a key line; 0 for any other line (a key line has a key before it).
+// The index of the first "=" of a key line; 0 for any other line. Lines begin after their
+// leading white space, so a line has a key before its "=" exactly when the "=" is not first.
 std::uint32_t KeyLineEquals(const ProfileLine& line) {
-  if (line.length == 0 || IsComment(line) || IsHeader(line)) return 0;
-  bool keyed = false;
+  if (IsComment(line) || IsHeader(line)) return 0;
   for (std::uint32_t i = 0; i < line.length; ++i) {
-    if (line.start[i] == u'=') return keyed ? i : 0;
-    keyed = keyed || !IsWhiteSpace(line.start[i]);
+    if (line.start[i] == u'=') return i;
   }
   return 0;
 }
@@ -225,7 +227,7 @@ bool CommitOutput(FileSystem& fs, ProfileFile& profile, const Text& content) {
     written = fs.Write(profile.output, content.data() + at,
                        static_cast<std::uint32_t>(units * sizeof(char16_t)));
   }
-  
+  written = written && fs.Flush(profile.output);
   fs.Close(profile.output);
   profile.output = nullptr;
   if (!written) {
@@ -275,10 +277,9 @@ std::uint32_t FindProfileString(FileSystem& fs, const char16_t* section, const c
   return 0;
 }
 
-std::uint32_t ReadPrivateProfileString(FileSystem& fs, const char16_t* section,
-                                       const char16_t* key, const char16_t* defaultValue,
-                                       char16_t* buffer, std::uint32_t capacity,
-                                       const char16_t* file) {
+std::uint32_t ReadPrivateProfileString(FileSystem& fs, const char16_t* section, const char16_t* key,
+                                       const char16_t* defaultValue, char16_t* buffer,
+                                       std::uint32_t capacity, const char16_t* file) {
   const std::uint32_t found = FindProfileString(fs, section, key, buffer, capacity, file);
   if (found > 0) return found;
   if (defaultValue == nullptr) defaultValue = u"";
@@ -314,7 +315,6 @@ int WritePrivateProfileString(FileSystem& fs, const char16_t* section, const cha
       return 0;
     }
     ReleaseText(profile);
-    output.clear();
     info = FileInformation();
   }
   if (info.unwritable) {

@@ -30,11 +30,11 @@ struct ProfileLine {
 
 // The working record of one call.
 struct ProfileFile {
-  char16_t path[kProfilePathCapacity] = {};  // resolved path
-  std::uint32_t textLength = 0;              // units, byte-order mark excluded
-  std::unique_ptr<char16_t[]> text;          // text + zero unit; null when empty or not loaded
-  std::uint32_t position = 0;                // first unit not yet handed out as a line
-  ProfileLine line;                          // the line handed out last
+  char16_t path[kProfilePathCapacity] = {};      // resolved path
+  std::uint32_t textLength = 0;                  // units, byte-order mark excluded
+  std::unique_ptr<char16_t[]> text;              // text + zero unit; null when empty or not loaded
+  std::uint32_t position = 0;                    // first unit not yet handed out as a line
+  ProfileLine line;                              // the line handed out last
   char16_t tempPath[kProfilePathCapacity] = {};  // path + ".tmp"; empty unless writing
   FileHandle output = nullptr;                   // the open temporary file of a write
 };
@@ -48,10 +48,9 @@ std::uint32_t FindProfileString(FileSystem& fs, const char16_t* section, const c
 
 // As FindProfileString, but when no non-empty value is found the buffer receives
 // `defaultValue` (cut to capacity - 1 units; "" when null). Returns the length placed.
-std::uint32_t ReadPrivateProfileString(FileSystem& fs, const char16_t* section,
-                                       const char16_t* key, const char16_t* defaultValue,
-                                       char16_t* buffer, std::uint32_t capacity,
-                                       const char16_t* file);
+std::uint32_t ReadPrivateProfileString(FileSystem& fs, const char16_t* section, const char16_t* key,
+                                       const char16_t* defaultValue, char16_t* buffer,
+                                       std::uint32_t capacity, const char16_t* file);
 
 // Sets `key` to `value` in `section` of `file`, creating the file, section or key as needed,
 // and rewrites the whole file in normal form (CR LF line ends, no leading white space). The new

@@ -14,8 +14,8 @@ namespace {
 constexpr char16_t kSection[] = u"Setting";
 
 constexpr const char16_t* kKeys[kSettingCount] = {
-    u"FileName1",     u"FileName2",     u"PositionTop1",  u"PositionTop2", u"FileName3",
-    u"PositionTop3",  u"FileFullPath1", u"FileFullPath2", u"FileFullPath3", u"PartionMode",
+    u"FileName1",    u"FileName2",     u"PositionTop1",  u"PositionTop2",  u"FileName3",
+    u"PositionTop3", u"FileFullPath1", u"FileFullPath2", u"FileFullPath3", u"PartionMode",
 };
 
 }  // namespace
@@ -45,8 +45,12 @@ Text MakeSettingsPath(const Text& exePath) {
   return exePath.substr(0, dot) + u".ini";
 }
 
-bool ThreePaneModeFromSetting(const Text& value) { return ParseDecimal(value) != 2; }
+bool ThreePaneModeFromSetting(const Text& value) {
+  return ParseDecimal(value) != 2;
+}
 
-std::int32_t OffsetFromSetting(const Text& value) { return ParseDecimal(value); }
+std::int32_t OffsetFromSetting(const Text& value) {
+  return ParseDecimal(value);
+}
 
 }  // namespace sorvel

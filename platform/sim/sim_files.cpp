@@ -24,7 +24,9 @@ std::string FoldAscii(std::string s) {
   return s;
 }
 
-FileHandle ToHandle(std::uintptr_t id) { return reinterpret_cast<FileHandle>(id); }
+FileHandle ToHandle(std::uintptr_t id) {
+  return reinterpret_cast<FileHandle>(id);
+}
 
 }  // namespace
 
@@ -96,7 +98,9 @@ void SimFileSystem::Fail(Operation operation, const Text& devicePath) {
   failures_.insert({operation, HostPath(devicePath)});
 }
 
-void SimFileSystem::ClearFailures() { failures_.clear(); }
+void SimFileSystem::ClearFailures() {
+  failures_.clear();
+}
 
 Text SimFileSystem::DebugText() const {
   Text all;
@@ -247,6 +251,8 @@ bool SimFileSystem::ReplaceWith(const Text& from, const Text& to) {
   return true;
 }
 
-void SimFileSystem::DebugOutput(const Text& text) { debug_.push_back(text); }
+void SimFileSystem::DebugOutput(const Text& text) {
+  debug_.push_back(text);
+}
 
 }  // namespace sorvel

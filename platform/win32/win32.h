@@ -2,9 +2,11 @@
 // interface's operation names removed. Backend code calls the W functions by their full names.
 #pragma once
 
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #undef CreateMutex
 #undef CreateProcess

@@ -7,9 +7,13 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide text is UTF-16");
 
-const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+const wchar_t* Wide(const Text& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 
-HANDLE ToWin32(FileHandle file) { return file == nullptr ? INVALID_HANDLE_VALUE : file; }
+HANDLE ToWin32(FileHandle file) {
+  return file == nullptr ? INVALID_HANDLE_VALUE : file;
+}
 
 FileHandle FromWin32(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? nullptr : static_cast<FileHandle>(handle);
@@ -50,8 +54,7 @@ bool Win32FileSystem::GetInformation(FileHandle file, FileInformation* info) {
   return true;
 }
 
-bool Win32FileSystem::Read(FileHandle file, void* buffer, std::uint32_t size,
-                           std::uint32_t* read) {
+bool Win32FileSystem::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
   DWORD got = 0;
   const bool ok = ReadFile(ToWin32(file), buffer, size, &got, nullptr) != 0;
   *read = got;
@@ -73,19 +76,24 @@ bool Win32FileSystem::SeekToStart(FileHandle file) {
   return SetFilePointer(ToWin32(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
 }
 
-bool Win32FileSystem::Flush(FileHandle file) { return FlushFileBuffers(ToWin32(file)) != 0; }
+bool Win32FileSystem::Flush(FileHandle file) {
+  return FlushFileBuffers(ToWin32(file)) != 0;
+}
 
 void Win32FileSystem::Close(FileHandle file) {
   if (file != nullptr) CloseHandle(ToWin32(file));
 }
 
-bool Win32FileSystem::Remove(const Text& path) { return DeleteFileW(Wide(path)) != 0; }
-
-bool Win32FileSystem::ReplaceWith(const Text& from, const Text& to) {
-  return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         0;
+bool Win32FileSystem::Remove(const Text& path) {
+  return DeleteFileW(Wide(path)) != 0;
 }
 
-void Win32FileSystem::DebugOutput(const Text& text) { OutputDebugStringW(Wide(text)); }
+bool Win32FileSystem::ReplaceWith(const Text& from, const Text& to) {
+  return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void Win32FileSystem::DebugOutput(const Text& text) {
+  OutputDebugStringW(Wide(text));
+}
 
 }  // namespace sorvel

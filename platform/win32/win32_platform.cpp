@@ -43,7 +43,9 @@ class TemplateWriter {
 // Push buttons are drawn by the dialog so that the colour it answers is the colour shown:
 // desktop push buttons ignore the brush of a control-colour request.
 DWORD ControlStyle(const ControlTemplate& control) {
-  DWORD style = WS_CHILD | control.style | (control.visible ? WS_VISIBLE : 0);
+  // Controls overlap (buttons lie on the display controls): each paints only where the
+  // stacking order lets it be seen.
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS | control.style | (control.visible ? WS_VISIBLE : 0);
   if (control.kind == ControlKind::kPushButton) style |= BS_OWNERDRAW;
   return style;
 }

@@ -42,8 +42,8 @@ class ProfileTest : public ::testing::Test {
   Text Read(const Text& section, const Text& key, const char16_t* defaultValue = u"",
             std::uint32_t capacity = 260, const Text& file = kIni) {
     Text buffer(capacity + 1, u'#');
-    std::uint32_t n = ReadPrivateProfileString(*files_, section.c_str(), key.c_str(),
-                                               defaultValue, &buffer[0], capacity, file.c_str());
+    std::uint32_t n = ReadPrivateProfileString(*files_, section.c_str(), key.c_str(), defaultValue,
+                                               &buffer[0], capacity, file.c_str());
     EXPECT_EQ(Text(buffer.c_str()).size(), n);
     return buffer.substr(0, n);
   }
@@ -96,7 +96,7 @@ TEST_F(ProfileTest, ReadsLinesWithAnyLineEndAndLeadingWhiteSpace) {
 TEST_F(ProfileTest, HeaderIsMatchedByLengthAndNameAndEndsTheSectionBefore) {
   files_->SetBytes(kIni, Le(u"[AB]\r\nk=0\r\n[A] \r\nk=0\r\n"  // "[A] " names no section
                             u"[A]\r\nk=1\r\n[A] \r\nk=2\r\n"
-                            u"[B>\r\nk=3\r\n"                 // the last character is not examined
+                            u"[B>\r\nk=3\r\n"  // the last character is not examined
                             u"[C]\r\n[D]\r\nk=4\r\n"));
   EXPECT_EQ(Read(u"A", u"k"), u"1");
   EXPECT_EQ(Read(u"A ", u"k", u"none"), u"none");
@@ -311,7 +311,8 @@ TEST_F(RefusedWriteTest, TemporaryFileNotCreatable) {
   files_->Fail(SimFileSystem::Operation::kCreateForWrite, kIni + u".tmp");
   ExpectRefused(u"Could not open output file: " + kIni + u".tmp \r\n");
   EXPECT_EQ(Write(u"S", u"k", u"v", u"\\no such folder\\x.ini"), 0);
-  EXPECT_EQ(Reports(), std::vector<Text>{u"Could not open output file: \\no such folder\\x.ini.tmp \r\n"});
+  EXPECT_EQ(Reports(),
+            std::vector<Text>{u"Could not open output file: \\no such folder\\x.ini.tmp \r\n"});
 }
 
 TEST_F(RefusedWriteTest, ExistingFileThatCannotBeRead) {
@@ -378,9 +379,9 @@ TEST_F(ProfileTest, PathsLongerThanTheFixedSizesAreRefused) {
   EXPECT_EQ(Write(u"S", u"k", u"v", name247), 0);
   EXPECT_EQ(Write(u"S", u"k", u"v", folder + name247), 0);
   EXPECT_FALSE(files_->FileExists(folder + name247));
-  EXPECT_EQ(Reports(), (std::vector<Text>{u"INI file path too long: " + name247 + u"\r\n",
-                                          u"INI file path too long: " + folder + name247 +
-                                              u"\r\n"}));
+  EXPECT_EQ(Reports(),
+            (std::vector<Text>{u"INI file path too long: " + name247 + u"\r\n",
+                               u"INI file path too long: " + folder + name247 + u"\r\n"}));
   files_->ClearDebugOutput();
 
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, Text(100000, u'x')), u"d");

@@ -85,9 +85,8 @@ TEST_F(SettingsTest, IndexesOutsideTheTableTouchNothing) {
 }
 
 TEST_F(SettingsTest, SplitModeAndOffsetConversions) {
-  const std::pair<Text, bool> modes[] = {{u"2", false}, {u" 2", false}, {u"3", true},
-                                         {u"0", true},  {u"5", true},   {u"", true},
-                                         {u"abc", true}};
+  const std::pair<Text, bool> modes[] = {{u"2", false}, {u" 2", false}, {u"3", true},  {u"0", true},
+                                         {u"5", true},  {u"", true},    {u"abc", true}};
   for (const auto& mode : modes) {
     WriteSetting(*files_, mode.first, kPartionMode);
     EXPECT_EQ(ThreePaneModeFromSetting(ReadSetting(*files_, kPartionMode)), mode.second)

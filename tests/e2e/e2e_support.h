@@ -1,0 +1,66 @@
+// Helpers of the end-to-end tests: start the real host, find its windows, wait for state,
+// keep screenshots. The tests run under Wine inside a virtual desktop of a known size.
+#pragma once
+
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A program started by the tests; terminated at destruction if it still runs.
+class Process {
+ public:
+  Process() = default;
+  explicit Process(const std::wstring& path);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  bool Started() const { return info_.hProcess != nullptr; }
+  DWORD Id() const { return info_.dwProcessId; }
+  // Waits for the end; returns the exit code, or STILL_ACTIVE after the time-out.
+  DWORD WaitForExit(DWORD milliseconds);
+  bool Running();
+
+ private:
+  PROCESS_INFORMATION info_{};
+};
+
+// Polls `condition` every 20 ms until it holds or `milliseconds` pass.
+bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds);
+
+// A file beside the test program.
+std::wstring BesideMe(const wchar_t* name);
+// The visible top-level windows of a process with this window class.
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className);
+// Waits for the process's visible dialog; nullptr after the time-out.
+HWND WaitForDialog(DWORD pid, DWORD milliseconds);
+
+std::wstring TextOf(HWND window);
+// A control's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND control);
+// Writes the screen to `name` (a 24-bit BMP) in the artefact folder; returns its path.
+std::wstring SaveScreenshot(const wchar_t* name);
+
+// A visible, titled top-level window of the test program itself.
+class Witness {
+ public:
+  explicit Witness(const wchar_t* title);
+  ~Witness();
+  HWND Handle() const { return hwnd_; }
+
+ private:
+  HWND hwnd_ = nullptr;
+};
+
+// Dispatches the test program's own messages for a while.
+void PumpFor(DWORD milliseconds);
+
+std::string Narrow(const std::wstring& text);
+
+}  // namespace e2e

@@ -1,0 +1,163 @@
+// The real host under Wine: start-up, layout, the second instance, the title, park and exit.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+using e2e::Process;
+
+constexpr DWORD kStartTimeout = 15000;
+
+struct Host {
+  Process process{e2e::BesideMe(L"Sorvel.exe")};
+  HWND dialog = nullptr;
+
+  Host() {
+    if (process.Started()) dialog = e2e::WaitForDialog(process.Id(), kStartTimeout);
+  }
+  HWND Item(int id) const { return GetDlgItem(dialog, id); }
+};
+
+RECT Rect(int left, int top, int width, int height) {
+  return RECT{left, top, left + width, top + height};
+}
+
+::testing::AssertionResult SameRect(const RECT& actual, const RECT& expected) {
+  if (EqualRect(&actual, &expected)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "(" << actual.left << ", " << actual.top << ", " << actual.right << ", "
+         << actual.bottom << ") instead of (" << expected.left << ", " << expected.top << ", "
+         << expected.right << ", " << expected.bottom << ")";
+}
+
+TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
+  Host host;
+  ASSERT_NE(host.dialog, nullptr) << "no host dialog appeared";
+
+  // The dialog fills the work area.
+  RECT work{}, window{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(host.dialog, &window);
+  EXPECT_TRUE(SameRect(window, work));
+
+  // The menu bar takes its line below the caption.
+  HMENU menu = GetMenu(host.dialog);
+  ASSERT_NE(menu, nullptr);
+  RECT client{};
+  GetClientRect(host.dialog, &client);
+  EXPECT_GE((window.bottom - window.top) - client.bottom,
+            GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYMENU));
+  // Wine keeps menus per process (GetMenuItemCount answers -1 here); where another
+  // process's menu can be read, check its entries too.
+  if (GetMenuItemCount(menu) != -1) {
+    ASSERT_EQ(GetMenuItemCount(menu), 3);
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(text), L"종료");
+    EXPECT_EQ(GetMenuItemID(menu, 0), 32775u);
+    GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(text), L"        옵션      ");
+    HMENU options = GetSubMenu(menu, 1);
+    ASSERT_NE(options, nullptr);
+    EXPECT_EQ(GetMenuItemID(options, 0), 32782u);
+    EXPECT_EQ(GetMenuItemID(options, 1), 32784u);
+    GetMenuStringW(menu, 2, text, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(text), L"분할시작");
+    EXPECT_EQ(GetMenuItemID(menu, 2), 32780u);
+  }
+
+  int W = client.right, H = client.bottom, p = H / 3, q = 2 * H / 3;
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1005)), Rect(0, 0, W, p - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1011)), Rect(0, p, W, p - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1014)), Rect(0, q, W, p)));
+  const int bandBottoms[3][2] = {{1000, p}, {1006, q}, {1008, H}};
+  for (const auto& [id, bottom] : bandBottoms) {
+    RECT a{};
+    GetClientRect(host.Item(id), &a);
+    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(id)),
+                         Rect(W - a.right, bottom - a.bottom - 1, a.right, a.bottom)))
+        << id;
+    EXPECT_TRUE(IsWindowVisible(host.Item(id))) << id;
+    EXPECT_EQ(e2e::TextOf(host.Item(id)), L"A");
+  }
+  RECT small{};
+  GetClientRect(host.Item(1007), &small);
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1010)),
+                       Rect(small.right + 1, p, small.right, small.bottom)));
+  for (int id : {1001, 1004, 1015, 1007, 1010, 1016, 1009, 1013, 1017}) {
+    EXPECT_FALSE(IsWindowVisible(host.Item(id))) << id;
+  }
+  for (int id : {1005, 1011, 1014}) EXPECT_EQ(e2e::TextOf(host.Item(id)), L"마지막 작동 파일명:");
+
+  e2e::PumpFor(300);
+  std::wstring shot = e2e::SaveScreenshot(L"host-start.bmp");
+  RecordProperty("screenshot", e2e::Narrow(shot));
+}
+
+TEST(HostStart, SecondStartBringsTheFirstToTheFrontAndEnds) {
+  Host first;
+  ASSERT_NE(first.dialog, nullptr);
+  e2e::Witness other(L"Sorvel E2E other window");
+  SetForegroundWindow(other.Handle());
+  ASSERT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == other.Handle(); }, 3000));
+
+  Process second(e2e::BesideMe(L"Sorvel.exe"));
+  ASSERT_TRUE(second.Started());
+  EXPECT_EQ(second.WaitForExit(kStartTimeout), 0u);
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == first.dialog; }, 3000));
+  EXPECT_TRUE(e2e::WindowsOf(second.Id(), L"#32770").empty());
+  EXPECT_TRUE(first.process.Running());
+}
+
+TEST(HostStart, TitleReadsTavrinFromFiveSecondsOn) {
+  Host host;
+  ASSERT_NE(host.dialog, nullptr);
+  DWORD started = GetTickCount();
+  EXPECT_EQ(e2e::TextOf(host.dialog), L"Sorvel");
+  ASSERT_TRUE(e2e::WaitFor([&] { return e2e::TextOf(host.dialog) == L"Tavrin"; }, 8000));
+  EXPECT_GE(GetTickCount() - started, 4000u) << "the title changed too early";
+  e2e::PumpFor(5500);
+  EXPECT_EQ(e2e::TextOf(host.dialog), L"Tavrin");
+}
+
+// The park command moves the dialog only on 240- and 480-wide screens; the test runs in
+// desktops of several sizes.
+TEST(HostPark, ParkCommandMovesTheDialogOnPocketScreensOnly) {
+  Host host;
+  ASSERT_NE(host.dialog, nullptr);
+  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  RECT before{};
+  GetWindowRect(host.dialog, &before);
+
+  PostMessageW(host.dialog, WM_COMMAND, 0x10000001, 0);
+  e2e::PumpFor(500);
+
+  RECT after{};
+  GetWindowRect(host.dialog, &after);
+  EXPECT_TRUE(host.process.Running()) << "the park command reached the OK handling";
+  EXPECT_EQ(after.right - after.left, before.right - before.left);
+  EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
+  bool topmost = (GetWindowLongW(host.dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  if (width == 240 || width == 480) {
+    EXPECT_EQ(after.left, width == 240 ? 220 : 430);
+    EXPECT_EQ(after.top, height - (width == 240 ? 70 : 100));
+    EXPECT_TRUE(topmost);
+  } else {
+    EXPECT_TRUE(SameRect(after, before));
+    EXPECT_FALSE(topmost);
+  }
+}
+
+TEST(HostExit, ExitFromTheMenuMinimisesOtherWindowsAndEndsTheProcess) {
+  Host host;
+  ASSERT_NE(host.dialog, nullptr);
+  e2e::Witness other(L"Sorvel E2E witness");
+
+  PostMessageW(host.dialog, WM_COMMAND, 32775, 0);
+
+  EXPECT_EQ(host.process.WaitForExit(kStartTimeout), 0u);
+  EXPECT_TRUE(IsIconic(other.Handle())) << "the exit did not minimise the other window";
+}
+
+}  // namespace
