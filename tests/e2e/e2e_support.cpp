@@ -7,8 +7,8 @@ namespace e2e {
 Process::Process(const std::wstring& path) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info_)) {
+  if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info_)) {
     info_ = {};
   }
 }
@@ -55,6 +55,38 @@ std::wstring BesideMe(const wchar_t* name) {
   std::wstring folder(path);
   folder.resize(folder.rfind(L'\\') + 1);
   return folder + name;
+}
+
+std::wstring MakeTestFolder() {
+  static int counter = 0;
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"sorvel-e2e-" +
+                        std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wchar_t* name) {
+  return CopyFileW(BesideMe(program).c_str(), (folder + L"\\" + name).c_str(), FALSE) != FALSE;
+}
+
+bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
+  FILE* out = _wfopen(path.c_str(), L"wb");
+  if (out == nullptr) return false;
+  bool ok = fwrite(text.data(), sizeof(wchar_t), text.size(), out) == text.size();
+  return fclose(out) == 0 && ok;
+}
+
+bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds) {
+  return WaitFor(
+      [&] {
+        HWND window = FindWindowW(className, nullptr);
+        if (window == nullptr) return true;
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return false;
+      },
+      milliseconds);
 }
 
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className) {
@@ -131,8 +163,8 @@ std::wstring SaveScreenshot(const wchar_t* name) {
 
   wchar_t folder[MAX_PATH] = {};
   DWORD length = GetEnvironmentVariableW(L"SORVEL_ARTEFACTS", folder, MAX_PATH);
-  std::wstring path = (length > 0 && length < MAX_PATH) ? std::wstring(folder) + L"\\" + name
-                                                        : BesideMe(name);
+  std::wstring path =
+      (length > 0 && length < MAX_PATH) ? std::wstring(folder) + L"\\" + name : BesideMe(name);
   if (FILE* out = _wfopen(path.c_str(), L"wb")) {
     fwrite(&file, sizeof file, 1, out);
     fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);

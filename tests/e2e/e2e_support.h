@@ -36,6 +36,14 @@ bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds);
 
 // A file beside the test program.
 std::wstring BesideMe(const wchar_t* name);
+// A new empty folder under the temporary folder, for one test's programs and files.
+std::wstring MakeTestFolder();
+// Copies a program that lies beside the test program into `folder` under `name`.
+bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wchar_t* name);
+// Writes `text` as UTF-16LE without byte-order mark, the settings file's encoding.
+bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
+// Closes every window of this class (WM_CLOSE) and waits until none is left.
+bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
 // The visible top-level windows of a process with this window class.
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className);
 // Waits for the process's visible dialog; nullptr after the time-out.

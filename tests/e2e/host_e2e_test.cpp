@@ -9,13 +9,23 @@ using e2e::Process;
 
 constexpr DWORD kStartTimeout = 15000;
 
+// The host, run from a folder of its own so that each test has its own settings file.
 struct Host {
-  Process process{e2e::BesideMe(L"Sorvel.exe")};
+  std::wstring folder;
+  Process process;
   HWND dialog = nullptr;
 
-  Host() {
+  // `settings`: the settings file's lines, or nothing for a first run without one.
+  explicit Host(const std::wstring& settings = L"")
+      : folder(e2e::MakeTestFolder()), process(Install(folder, settings)) {
     if (process.Started()) dialog = e2e::WaitForDialog(process.Id(), kStartTimeout);
   }
+  static std::wstring Install(const std::wstring& folder, const std::wstring& settings) {
+    e2e::CopyBesideMe(L"Sorvel.exe", folder, L"Sorvel.exe");
+    if (!settings.empty()) e2e::WriteUtf16File(folder + L"\\Sorvel.ini", settings);
+    return folder + L"\\Sorvel.exe";
+  }
+  std::wstring Exe() const { return folder + L"\\Sorvel.exe"; }
   HWND Item(int id) const { return GetDlgItem(dialog, id); }
 };
 
@@ -102,7 +112,7 @@ TEST(HostStart, SecondStartBringsTheFirstToTheFrontAndEnds) {
   SetForegroundWindow(other.Handle());
   ASSERT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == other.Handle(); }, 3000));
 
-  Process second(e2e::BesideMe(L"Sorvel.exe"));
+  Process second(first.Exe());
   ASSERT_TRUE(second.Started());
   EXPECT_EQ(second.WaitForExit(kStartTimeout), 0u);
   EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == first.dialog; }, 3000));
@@ -158,6 +168,56 @@ TEST(HostExit, ExitFromTheMenuMinimisesOtherWindowsAndEndsTheProcess) {
 
   EXPECT_EQ(host.process.WaitForExit(kStartTimeout), 0u);
   EXPECT_TRUE(IsIconic(other.Handle())) << "the exit did not minimise the other window";
+}
+
+// The settings file of a previous run: two panes with labels and an offset, and three
+// remembered programs, of which two-pane mode starts only the first two.
+TEST(HostSettings, TwoPaneSettingsLayOutTwoLabelledPanesAndStartTheirPrograms) {
+  std::wstring folder = e2e::MakeTestFolder();
+  for (const wchar_t* name : {L"probe_a.exe", L"probe_b.exe", L"probe_c.exe"}) {
+    ASSERT_TRUE(e2e::CopyBesideMe(L"probe.exe", folder, name));
+  }
+  Host host(
+      L"[Setting]\r\nPartionMode=2\r\nFileName1=Alpha\r\nFileName2=Beta\r\n"
+      L"PositionTop2=-40\r\nFileFullPath1=" +
+      folder +
+      L"\\probe_a.exe\r\n"
+      L"FileFullPath2=" +
+      folder + L"\\probe_b.exe\r\nFileFullPath3=" + folder + L"\\probe_c.exe\r\n");
+  ASSERT_NE(host.dialog, nullptr);
+
+  EXPECT_EQ(e2e::TextOf(host.Item(1005)), L"마지막 작동 파일명:Alpha");
+  EXPECT_EQ(e2e::TextOf(host.Item(1011)), L"마지막 작동 파일명:Beta");
+  RECT client{};
+  GetClientRect(host.dialog, &client);
+  int W = client.right, r = client.bottom / 2;
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1005)), Rect(0, 0, W, r - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1011)), Rect(0, r, W, r - 1)));
+
+  EXPECT_TRUE(
+      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_a") != nullptr; }, 5000));
+  EXPECT_TRUE(
+      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_b") != nullptr; }, 5000));
+  e2e::PumpFor(1500);
+  EXPECT_EQ(FindWindowW(L"SorvelProbe", L"probe_c"), nullptr) << "pane 3's program started";
+  EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
+}
+
+TEST(HostSettings, ThreePaneModeStartsAllThreeRememberedPrograms) {
+  std::wstring folder = e2e::MakeTestFolder();
+  for (const wchar_t* name : {L"probe_a.exe", L"probe_c.exe"}) {
+    ASSERT_TRUE(e2e::CopyBesideMe(L"probe.exe", folder, name));
+  }
+  // Pane 2's program no longer exists: its start fails and the next one is tried.
+  Host host(L"[Setting]\r\nFileFullPath1=" + folder + L"\\probe_a.exe\r\nFileFullPath2=" + folder +
+            L"\\gone.exe\r\nFileFullPath3=" + folder + L"\\probe_c.exe\r\n");
+  ASSERT_NE(host.dialog, nullptr);
+
+  EXPECT_TRUE(
+      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_a") != nullptr; }, 5000));
+  EXPECT_TRUE(
+      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_c") != nullptr; }, 5000));
+  EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
 }
 
 }  // namespace

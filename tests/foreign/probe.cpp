@@ -1,0 +1,46 @@
+// A small foreign program for the end-to-end tests: one visible top-level window of class
+// "SorvelProbe" titled after its own file name (probe_a.exe shows "probe_a"), so that tests can
+// start copies under several names and find each one's window.
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+#include <string>
+
+namespace {
+
+LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::wstring OwnName() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring name(path);
+  name.erase(0, name.rfind(L'\\') + 1);
+  return name.substr(0, name.rfind(L'.'));
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ProbeProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = L"SorvelProbe";
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  RegisterClassW(&wc);
+  CreateWindowExW(0, wc.lpszClassName, OwnName().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20,
+                  200, 150, nullptr, nullptr, instance, nullptr);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}
