@@ -42,6 +42,7 @@ class Platform {
 
   // --- Top-level windows and their relations ---
   // Exact, case-sensitive match of the whole title; className may be null (any class).
+  // An empty title finds no window.
   virtual HWND FindWindow(const char16_t* className, const Text& title) = 0;
   // The topmost top-level window.
   virtual HWND GetTopWindow() = 0;

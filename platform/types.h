@@ -44,6 +44,8 @@ struct Placement {
 // Window styles (GWL_STYLE / GWL_EXSTYLE bits).
 constexpr std::uint32_t kWsChild = 0x40000000;
 constexpr std::uint32_t kWsVisible = 0x10000000;
+constexpr std::uint32_t kWsMinimize = 0x20000000;
+constexpr std::uint32_t kWsExTopmost = 0x00000008;
 constexpr std::uint32_t kWsExToolWindow = 0x00000080;
 
 // ShowWindow commands.

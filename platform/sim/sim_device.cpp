@@ -7,8 +7,6 @@ namespace sorvel {
 
 namespace {
 
-constexpr std::uint32_t kWsMinimize = 0x20000000;
-
 const char16_t* ControlClass(ControlKind kind) {
   switch (kind) {
     case ControlKind::kPushButton:
@@ -172,13 +170,14 @@ void SimDevice::BringToTop(HWND window) {
   Remove(siblings, window);
   auto at = siblings.begin();
   // Top-most windows stay above the others.
-  if (!Get(window)->topmost) {
-    while (at != siblings.end() && Get(*at)->topmost) ++at;
+  if (!Get(window)->Topmost()) {
+    while (at != siblings.end() && Get(*at)->Topmost()) ++at;
   }
   siblings.insert(at, window);
 }
 
 HWND SimDevice::FindWindow(const char16_t* className, const Text& title) {
+  if (title.empty()) return nullptr;
   for (HWND window : topLevel_) {
     const SimWindow& w = windows_.at(window);
     if (w.text == title && (className == nullptr || w.className == className)) return window;
@@ -310,7 +309,7 @@ void SimDevice::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx
   }
   Reposition(window, placement);
   if ((flags & kSwpNoZOrder) == 0 && insertAfter == kHwndTopmost) {
-    w->topmost = true;
+    w->exStyle |= kWsExTopmost;
     BringToTop(window);
   }
 }

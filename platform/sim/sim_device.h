@@ -29,13 +29,14 @@ struct SimWindow {
   std::vector<HWND> children;  // topmost first
   int controlId = 0;
   DialogSink* sink = nullptr;
-  bool topmost = false;
   bool minimized = false;
   bool enabled = true;
   const MenuTemplate* menu = nullptr;
   HICON bigIcon = nullptr;
   HICON smallIcon = nullptr;
   int invalidations = 0;
+
+  bool Topmost() const { return (exStyle & kWsExTopmost) != 0; }
 };
 
 struct SimMessageBox {

@@ -142,7 +142,14 @@ Win32Platform::Win32Platform() {
 }
 
 HWND Win32Platform::FindWindow(const char16_t* className, const Text& title) {
-  return P(FindWindowW(className == nullptr ? nullptr : Wide(className), Wide(title)));
+  if (title.empty()) return nullptr;
+  // FindWindowW compares titles without regard to case; keep only an exact match.
+  const wchar_t* wideClass = className == nullptr ? nullptr : Wide(className);
+  ::HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, wideClass, Wide(title))) != nullptr) {
+    if (GetWindowText(P(window)) == title) return P(window);
+  }
+  return nullptr;
 }
 
 HWND Win32Platform::GetTopWindow() {

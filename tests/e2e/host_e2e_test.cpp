@@ -170,6 +170,26 @@ TEST(HostExit, ExitFromTheMenuMinimisesOtherWindowsAndEndsTheProcess) {
   EXPECT_TRUE(IsIconic(other.Handle())) << "the exit did not minimise the other window";
 }
 
+TEST(HostResources, ProgramCarriesItsIconAndFileVersion) {
+  std::wstring exe = e2e::BesideMe(L"Sorvel.exe");
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, data.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00010001u);
+
+  HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON), nullptr);
+  EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
+  FreeLibrary(module);
+}
+
 // The settings file of a previous run: two panes with labels and an offset, and three
 // remembered programs, of which two-pane mode starts only the first two.
 TEST(HostSettings, TwoPaneSettingsLayOutTwoLabelledPanesAndStartTheirPrograms) {

@@ -250,7 +250,7 @@ TEST_P(ParkTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
         return true;
       case 1:
         after = device.GetWindowRect(hwnd);
-        topmost = device.Window(hwnd).topmost;
+        topmost = device.Window(hwnd).Topmost();
         device.PostMessage(hwnd, kWmCommand, kIdExit, 0);
         return true;
       default:

@@ -103,6 +103,9 @@ TEST_F(ProfileTest, HeaderIsMatchedByLengthAndNameAndEndsTheSectionBefore) {
   EXPECT_EQ(Read(u"B", u"k"), u"3");
   EXPECT_EQ(Read(u"C", u"k", u"none"), u"none");  // a header ends C before the key
   EXPECT_EQ(Read(u"D", u"k"), u"4");
+
+  files_->SetBytes(kIni, Le(u"[ÉTÉ]\r\nКлюч=1\r\n"));
+  EXPECT_EQ(Read(u"été", u"КЛЮЧ"), u"1");
 }
 
 TEST_F(ProfileTest, FirstSectionAndFirstKeyLineCount) {
