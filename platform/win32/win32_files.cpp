@@ -46,11 +46,24 @@ FileHandle Win32FileSystem::CreateForWrite(const Text& path) {
 }
 
 bool Win32FileSystem::GetInformation(FileHandle file, FileInformation* info) {
+#ifdef _WIN32_WCE
   BY_HANDLE_FILE_INFORMATION data;
   if (!GetFileInformationByHandle(ToWin32(file), &data)) return false;
   info->attributes = data.dwFileAttributes;
   info->sizeLow = data.nFileSizeLow;
-  info->unwritable = (data.dwFileAttributes & kUnwritableAttributes) != 0;
+#else
+  // The same two facts as GetFileInformationByHandle, at a fraction of its cost under Wine,
+  // where that call also asks for the volume's serial number.
+  FILE_BASIC_INFO basic;
+  LARGE_INTEGER size;
+  if (!GetFileInformationByHandleEx(ToWin32(file), FileBasicInfo, &basic, sizeof basic) ||
+      !GetFileSizeEx(ToWin32(file), &size)) {
+    return false;
+  }
+  info->attributes = basic.FileAttributes;
+  info->sizeLow = static_cast<std::uint32_t>(size.LowPart);
+#endif
+  info->unwritable = (info->attributes & kUnwritableAttributes) != 0;
   return true;
 }
 
