@@ -101,6 +101,15 @@ TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
   for (int id : {1005, 1011, 1014}) EXPECT_EQ(e2e::TextOf(host.Item(id)), L"마지막 작동 파일명:");
 
   e2e::PumpFor(300);
+  // The A buttons show their own green, drawn by the host (desktop push buttons would not).
+  for (int id : {1000, 1006, 1008}) {
+    RECT button{};
+    GetWindowRect(host.Item(id), &button);
+    HDC screen = GetDC(nullptr);
+    COLORREF inside = GetPixel(screen, button.left + 3, button.bottom - 4);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(inside, RGB(0, 255, 0)) << id;
+  }
   std::wstring shot = e2e::SaveScreenshot(L"host-start.bmp");
   RecordProperty("screenshot", e2e::Narrow(shot));
 }
