@@ -34,6 +34,9 @@ class DialogSink {
   virtual bool ModalRunEnded() const = 0;
 };
 
+// The window class of the platform's dialogs, as GetClassName and FindWindow name it.
+constexpr char16_t kPortableDialogClass[] = u"Dialog";
+
 class Platform {
  public:
   virtual ~Platform() = default;

@@ -382,7 +382,7 @@ HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND ow
                                    DialogSink* sink) {
   SimWindow dialog;
   dialog.pid = kOwnPid;
-  dialog.className = u"Dialog";
+  dialog.className = kPortableDialogClass;
   dialog.text = dialogTemplate.title;
   dialog.style = dialogTemplate.style & ~kWsVisible;
   dialog.owner = owner;

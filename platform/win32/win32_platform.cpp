@@ -14,6 +14,8 @@ using win32::Wide;
 namespace {
 
 constexpr DWORD kDsSetFont = 0x40;
+// The window class of dialogs: "#32770" here, "Dialog" in the portable vocabulary.
+constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr int kMaxPath = 260;
 
 // The in-memory dialog template: DLGTEMPLATE and DLGITEMTEMPLATE records with their
@@ -144,7 +146,9 @@ Win32Platform::Win32Platform() {
 HWND Win32Platform::FindWindow(const char16_t* className, const Text& title) {
   if (title.empty()) return nullptr;
   // FindWindowW compares titles without regard to case; keep only an exact match.
-  const wchar_t* wideClass = className == nullptr ? nullptr : Wide(className);
+  const wchar_t* wideClass = className == nullptr                      ? nullptr
+                             : Text(className) == kPortableDialogClass ? kDialogClass
+                                                                       : Wide(className);
   ::HWND window = nullptr;
   while ((window = FindWindowExW(nullptr, window, wideClass, Wide(title))) != nullptr) {
     if (GetWindowText(P(window)) == title) return P(window);
@@ -189,7 +193,7 @@ void Win32Platform::SetWindowText(HWND window, const Text& text) {
 Text Win32Platform::GetClassName(HWND window) {
   wchar_t name[256] = {};
   GetClassNameW(W(window), name, 256);
-  return FromWide(name);
+  return lstrcmpW(name, kDialogClass) == 0 ? Text(kPortableDialogClass) : FromWide(name);
 }
 
 std::uint32_t Win32Platform::GetWindowStyle(HWND window) {

@@ -102,6 +102,8 @@ void CheckDialogControlsFollowTheTemplate(Environment& environment) {
   EXPECT_EQ(device.GetWindowText(button), u"A");
   EXPECT_EQ(device.GetWindowText(hwnd), u"Conformance");
   EXPECT_EQ(device.GetClassName(pane), u"Static");
+  EXPECT_EQ(device.GetClassName(hwnd), kPortableDialogClass);
+  EXPECT_EQ(device.FindWindow(kPortableDialogClass, u"Conformance"), hwnd);
   EXPECT_TRUE(device.IsWindowVisible(button));
   EXPECT_FALSE(device.IsWindowVisible(hidden));
   EXPECT_NE(device.GetWindowStyle(hidden) & kWsChild, 0u);
