@@ -2,11 +2,6 @@
 
 namespace sorvel {
 
-namespace {
-constexpr unsigned kIdOkCommand = 1;
-constexpr unsigned kIdCancelCommand = 2;
-}  // namespace
-
 int CWinApp::Run() {
   if (!StartupCheck()) return 0;
   InitInstance();
@@ -65,12 +60,12 @@ bool CDialog::OnMessage(Message& message) {
   if (DispatchMessageMap(message)) return true;
   // The framework's own handling: OK and Cancel end the modal run.
   if (message.message == kWmCommand &&
-      (message.CommandId() == kIdOkCommand || message.CommandId() == kIdCancelCommand)) {
+      (message.CommandId() == kIdOk || message.CommandId() == kIdCancel)) {
     EndDialog(static_cast<int>(message.CommandId()));
     return true;
   }
   if (message.message == kWmClose) {
-    EndDialog(static_cast<int>(kIdCancelCommand));
+    EndDialog(kIdCancel);
     return true;
   }
   return false;

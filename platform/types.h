@@ -54,7 +54,7 @@ enum ShowCommand : int { kSwHide = 0, kSwShowNormal = 1, kSwMinimize = 6, kSwSho
 // GetWindow relations.
 enum WindowRelation : unsigned { kGwHwndFirst = 0, kGwHwndNext = 2, kGwOwner = 4, kGwChild = 5 };
 
-// Message box types and answers.
+// Message box types, and the answers and command ids OK and Cancel.
 enum MessageBoxType : unsigned { kMbOk = 0x0, kMbYesNo = 0x4 };
 enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 

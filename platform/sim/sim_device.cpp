@@ -421,7 +421,7 @@ HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND ow
   return hwnd;
 }
 
-bool SimDevice::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
+bool SimDevice::RunModalLoop(HWND, HWND owner, DialogSink* sink) {
   if (SimWindow* o = Get(owner)) o->enabled = false;
   modalSinks_.push_back(sink);
   bool quit = false;
@@ -441,7 +441,6 @@ bool SimDevice::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
   }
   modalSinks_.pop_back();
   if (SimWindow* o = Get(owner)) o->enabled = true;
-  (void)dialog;
   return !quit;
 }
 
