@@ -192,9 +192,10 @@ void CMainDlg::OnDestroy(Message&) {
 void CMainDlg::MinimiseOtherWindows() {
   HWND window = platform_.GetTopWindow();
   for (int passed = 0; window != nullptr && passed <= kScanLimit; ++passed) {
-    if (platform_.IsWindowVisible(window) && !platform_.GetWindowText(window).empty() &&
+    Text title = platform_.GetWindowText(window);
+    if (platform_.IsWindowVisible(window) && !title.empty() &&
         platform_.GetWindow(window, kGwOwner) == nullptr &&
-        platform_.GetParent(window) == nullptr && !IsHostTitle(platform_.GetWindowText(window))) {
+        platform_.GetParent(window) == nullptr && !IsHostTitle(title)) {
       platform_.ShowWindow(window, kSwMinimize);
     }
     window = platform_.GetWindow(window, kGwHwndNext);
