@@ -81,10 +81,6 @@ bool PosixFileSystem::Write(FileHandle file, const void* data, std::uint32_t siz
   return WriteAll(ToFd(file), static_cast<const char*>(data), size);
 }
 
-bool PosixFileSystem::SeekToStart(FileHandle file) {
-  return ::lseek(ToFd(file), 0, SEEK_SET) == 0;
-}
-
 bool PosixFileSystem::Flush(FileHandle file) {
   return !durable_ || ::fsync(ToFd(file)) == 0;
 }

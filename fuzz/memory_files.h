@@ -45,10 +45,6 @@ class MemoryFileSystem : public FileSystem {
     files[Get(file).path].append(static_cast<const char*>(data), size);
     return true;
   }
-  bool SeekToStart(FileHandle file) override {
-    Get(file).position = 0;
-    return true;
-  }
   bool Flush(FileHandle) override { return true; }
   void Close(FileHandle file) override { handles_.erase(reinterpret_cast<std::uintptr_t>(file)); }
   bool Remove(const Text& path) override { return files.erase(path) > 0; }

@@ -34,7 +34,6 @@ class FileSystem {
   // Reads up to `size` bytes; `*read` receives the count actually read.
   virtual bool Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
   virtual bool Write(FileHandle file, const void* data, std::uint32_t size) = 0;
-  virtual bool SeekToStart(FileHandle file) = 0;
   // Makes the written data durable before the file is put in place of another.
   virtual bool Flush(FileHandle file) = 0;
   virtual void Close(FileHandle file) = 0;

@@ -201,11 +201,6 @@ bool SimFileSystem::Write(FileHandle file, const void* data, std::uint32_t size)
   return std::fwrite(data, 1, size, open->stream) == size;
 }
 
-bool SimFileSystem::SeekToStart(FileHandle file) {
-  OpenFile* open = Find(file);
-  return open != nullptr && std::fseek(open->stream, 0, SEEK_SET) == 0;
-}
-
 bool SimFileSystem::Flush(FileHandle file) {
   OpenFile* open = Find(file);
   if (open == nullptr || Failing(Operation::kFlush, open->hostPath)) return false;

@@ -85,10 +85,6 @@ bool Win32FileSystem::Write(FileHandle file, const void* data, std::uint32_t siz
   return true;
 }
 
-bool Win32FileSystem::SeekToStart(FileHandle file) {
-  return SetFilePointer(ToWin32(file), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
-}
-
 bool Win32FileSystem::Flush(FileHandle file) {
   return FlushFileBuffers(ToWin32(file)) != 0;
 }

@@ -13,7 +13,6 @@ class Win32FileSystem : public FileSystem {
   bool GetInformation(FileHandle file, FileInformation* info) override;
   bool Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
   bool Write(FileHandle file, const void* data, std::uint32_t size) override;
-  bool SeekToStart(FileHandle file) override;
   bool Flush(FileHandle file) override;
   void Close(FileHandle file) override;
   bool Remove(const Text& path) override;
