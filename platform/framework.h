@@ -35,7 +35,7 @@ class CWinApp {
 };
 
 // The kinds of message a message map binds.
-enum class MapKind { kCommand, kTimer, kSize, kControlColor, kDestroy };
+enum class MapKind { kCommand, kTimer, kSize, kControlColor, kDestroy, kEndSession };
 
 template <class D>
 struct MessageMapEntry {
@@ -115,6 +115,9 @@ bool CDialog::WalkMessageMap(D* dialog, const MessageMapEntry<D> (&map)[N], Mess
         break;
       case MapKind::kDestroy:
         match = message.message == kWmDestroy;
+        break;
+      case MapKind::kEndSession:
+        match = message.message == kWmEndSession;
         break;
     }
     if (match) {

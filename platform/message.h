@@ -14,6 +14,7 @@ enum MessageId : std::uint32_t {
   kWmDestroy = 0x0002,
   kWmSize = 0x0005,
   kWmClose = 0x0010,
+  kWmEndSession = 0x0016,
   kWmQuit = 0x0012,
   kWmCommand = 0x0111,
   kWmTimer = 0x0113,

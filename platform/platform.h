@@ -62,11 +62,23 @@ class Platform {
   virtual std::uint32_t GetWindowExStyle(HWND window) = 0;
   // Replaces the whole style word.
   virtual void SetWindowStyle(HWND window, std::uint32_t style) = 0;
-  // Full path of the program file of the process that owns the window (at most 259 units).
+  // Full path of the program file of the process that owns the window; empty when it cannot
+  // be had whole (the platform's path limit is 259 units).
   virtual Text GetWindowProgramPath(HWND window) = 0;
+  // The process that owns the window; 0 for no window.
+  virtual std::uint32_t GetWindowProcessId(HWND window) = 0;
+  // Asks the window's program whether it still answers: a null message that gives up after
+  // `milliseconds`, or at once when the platform knows the program is hung. Blocks at most that
+  // long; never re-enters the caller.
+  virtual bool IsWindowResponding(HWND window, unsigned milliseconds) = 0;
 
   // --- Geometry and state ---
+  // Blocks until the window's program has taken the change (another process's window).
   virtual HWND SetParent(HWND window, HWND parent) = 0;
+  // Gives a window of a program that does not answer back to the desktop at `rect` (screen
+  // coordinates) with `style`, without waiting for it: the change takes effect when its
+  // program answers again.
+  virtual void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) = 0;
   virtual void MoveWindow(HWND window, const Placement& placement, bool repaint) = 0;
   virtual void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                             unsigned flags) = 0;
@@ -96,6 +108,15 @@ class Platform {
   virtual HBRUSH CreateSolidBrush(COLORREF color) = 0;
   virtual void DeleteBrush(HBRUSH brush) = 0;
   virtual int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) = 0;
+  // List boxes: LB_RESETCONTENT, LB_ADDSTRING (a sorted list places the item itself),
+  // LB_GETCURSEL (-1 when nothing is selected), LB_GETTEXT.
+  virtual void ListBoxResetContent(HWND list) = 0;
+  virtual void ListBoxAddString(HWND list, const Text& text) = 0;
+  virtual int ListBoxGetCurSel(HWND list) = 0;
+  virtual Text ListBoxGetText(HWND list, int index) = 0;
+  // Radio buttons of a group: checks `checked` and clears the others from `first` to `last`.
+  virtual void CheckRadioButton(HWND dialog, int first, int last, int checked) = 0;
+  virtual bool IsDlgButtonChecked(HWND dialog, int id) = 0;
 
   // --- Messages and timers ---
   virtual void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
@@ -107,6 +128,10 @@ class Platform {
 
   // --- Processes, modules, shell ---
   virtual Text GetModuleFileName() = 0;  // the own program file, at most 259 units
+  // The file version of a program file's version resource (VS_FIXEDFILEINFO's dwFileVersionMS
+  // and dwFileVersionLS); false when the file has none or it cannot be read.
+  virtual bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
+                              std::uint32_t* leastSignificant) = 0;
   // Starts a program by full path with no command line; neither waits nor keeps the process.
   virtual bool CreateProcess(const Text& path) = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
@@ -117,7 +142,11 @@ class Platform {
   virtual void ReleaseMutex(MutexHandle mutex) = 0;
   // The shell's start-up initialisation, once before any window exists.
   virtual void ShellStartupInit() = 0;
+  // Opens `file` (a program, a document or an address) with `parameters`; does not wait.
   virtual bool ShellExecute(HWND owner, const Text& file, const Text& parameters) = 0;
+  // `handler(context)` runs once when the process meets a fault that nothing handles, before
+  // the process dies; null removes it.
+  virtual void SetCrashHandler(void (*handler)(void* context), void* context) = 0;
 };
 
 }  // namespace sorvel

@@ -67,6 +67,9 @@ constexpr std::uint32_t kErrorAlreadyExists = 183;
 // Command notification codes the logic looks at.
 constexpr unsigned kBnClicked = 0;
 constexpr unsigned kBnSetFocus = 6;
+constexpr unsigned kLbnSelChange = 1;
+constexpr unsigned kLbnDblClk = 2;
+constexpr unsigned kStnClicked = 0;
 
 // Converts UTF-8 to UTF-16 and back (tests, diagnostics, and the Win32 boundary helpers).
 Text FromUtf8(const std::string& s);

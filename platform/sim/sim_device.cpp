@@ -134,6 +134,10 @@ void SimDevice::Dispatch(const Message& queued) {
     translator = Get(top)->sink;
   }
   if (translator != nullptr && translator->PreTranslateMessage(queued)) return;
+  if (queued.message == kSimClick || queued.message == kSimSelect) {
+    DeliverInput(queued.window, queued);
+    return;
+  }
   if (target->sink != nullptr) {
     Message message = queued;
     target->sink->OnMessage(message);
@@ -144,6 +148,62 @@ const SimWindow& SimDevice::Window(HWND window) const {
   auto it = windows_.find(window);
   if (it == windows_.end()) throw std::out_of_range("no such window");
   return it->second;
+}
+
+void SimDevice::Click(HWND control) {
+  PostMessage(control, kSimClick, 0, 0);
+}
+
+void SimDevice::SelectListItem(HWND list, int index, bool doubleTap) {
+  PostMessage(list, kSimSelect, static_cast<std::uintptr_t>(index), doubleTap ? 1 : 0);
+}
+
+void SimDevice::DeliverInput(HWND control, const Message& input) {
+  SimWindow* c = Get(control);
+  if (c == nullptr || c->parent == nullptr || !c->enabled) return;
+  HWND parent = c->parent;
+  auto notify = [&](unsigned code) {
+    SendMessage(parent, kWmCommand, MakeWParam(static_cast<unsigned>(c->controlId), code),
+                reinterpret_cast<std::intptr_t>(control));
+  };
+  if (input.message == kSimSelect) {
+    int index = static_cast<int>(input.wParam);
+    if (index < 0 || index >= static_cast<int>(c->items.size())) return;
+    c->curSel = index;
+    notify(kLbnSelChange);
+    if (input.lParam != 0 && Get(control) != nullptr) notify(kLbnDblClk);
+    return;
+  }
+  if ((c->style & 0xF) == kBsAutoRadioButton) {
+    // The group runs from the last control with the group style before it to the next one.
+    std::vector<HWND>& siblings = Get(parent)->children;
+    auto at = std::find(siblings.begin(), siblings.end(), control);
+    auto first = at;
+    while (first != siblings.begin() && (Get(*first)->style & kWsGroup) == 0) --first;
+    for (auto it = first; it != siblings.end(); ++it) {
+      if (it != first && (Get(*it)->style & kWsGroup) != 0) break;
+      if ((Get(*it)->style & 0xF) == kBsAutoRadioButton) Get(*it)->checked = false;
+    }
+    c->checked = true;
+  }
+  notify(kBnClicked);
+}
+
+void SimDevice::SetProcessHung(int pid, bool hung) {
+  if (hung) {
+    hungPids_.insert(pid);
+  } else {
+    hungPids_.erase(pid);
+  }
+}
+
+void SimDevice::Waits(HWND window) {
+  SimWindow* w = Get(window);
+  if (w != nullptr && hungPids_.count(w->pid) != 0) ++blockingCallsOnHung_;
+}
+
+void SimDevice::Crash() {
+  if (crashHandler_ != nullptr) crashHandler_(crashContext_);
 }
 
 // --- Windows ---
@@ -251,6 +311,7 @@ std::uint32_t SimDevice::GetWindowExStyle(HWND window) {
 }
 
 void SimDevice::SetWindowStyle(HWND window, std::uint32_t style) {
+  Waits(window);
   if (SimWindow* w = Get(window)) w->style = style;
 }
 
@@ -258,12 +319,29 @@ Text SimDevice::GetWindowProgramPath(HWND window) {
   SimWindow* w = Get(window);
   if (w == nullptr) return Text();
   auto it = processes_.find(w->pid);
-  return it == processes_.end() ? Text() : it->second;
+  // As on the real platform, a path longer than its limit is not given back cut.
+  if (it == processes_.end() || it->second.size() > 259) return Text();
+  return it->second;
+}
+
+std::uint32_t SimDevice::GetWindowProcessId(HWND window) {
+  SimWindow* w = Get(window);
+  return w == nullptr ? 0 : static_cast<std::uint32_t>(w->pid);
+}
+
+bool SimDevice::IsWindowResponding(HWND window, unsigned milliseconds) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return false;
+  if (hungPids_.count(w->pid) == 0) return true;
+  now_ += milliseconds;
+  return false;
 }
 
 HWND SimDevice::SetParent(HWND window, HWND parent) {
+  Waits(window);
   SimWindow* w = Get(window);
   if (w == nullptr || (parent != nullptr && Get(parent) == nullptr)) return nullptr;
+  if (refuseParent_.count(window) != 0) return nullptr;
   HWND old = w->parent;
   Remove(SiblingsOf(window), window);
   // The position keeps its numbers, which now count in the new parent's client area.
@@ -271,6 +349,18 @@ HWND SimDevice::SetParent(HWND window, HWND parent) {
   SiblingsOf(window).insert(SiblingsOf(window).begin(), window);
   if (parent == nullptr) BringToTop(window);
   return old;
+}
+
+void SimDevice::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return;
+  returnedWithoutWaiting_.push_back(window);
+  w->style = style;
+  Remove(SiblingsOf(window), window);
+  w->parent = nullptr;
+  topLevel_.insert(topLevel_.begin(), window);
+  BringToTop(window);
+  w->position = {rect.left, rect.top, rect.Width(), rect.Height()};
 }
 
 void SimDevice::NotifyClientSize(HWND window, const Rect& before) {
@@ -289,6 +379,7 @@ void SimDevice::Reposition(HWND window, const Placement& placement) {
 }
 
 void SimDevice::MoveWindow(HWND window, const Placement& placement, bool repaint) {
+  Waits(window);
   if (Get(window) == nullptr) return;
   Reposition(window, placement);
   if (repaint) ++Get(window)->invalidations;
@@ -296,6 +387,7 @@ void SimDevice::MoveWindow(HWND window, const Placement& placement, bool repaint
 
 void SimDevice::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                              unsigned flags) {
+  Waits(window);
   SimWindow* w = Get(window);
   if (w == nullptr) return;
   Placement placement = w->position;
@@ -334,6 +426,7 @@ Rect SimDevice::GetClientRect(HWND window) {
 }
 
 void SimDevice::ShowWindow(HWND window, ShowCommand command) {
+  Waits(window);
   SimWindow* w = Get(window);
   if (w == nullptr) return;
   switch (command) {
@@ -341,6 +434,7 @@ void SimDevice::ShowWindow(HWND window, ShowCommand command) {
       w->style &= ~kWsVisible;
       break;
     case kSwMinimize:
+      minimised_.push_back(window);
       w->minimized = true;
       w->style |= kWsVisible | kWsMinimize;
       if (foreground_ == window) foreground_ = nullptr;
@@ -525,6 +619,59 @@ int SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption, uns
   return type == kMbYesNo ? kIdNo : kIdOk;
 }
 
+namespace {
+
+char16_t FoldCase(char16_t c) {
+  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+bool ListOrder(const Text& a, const Text& b) {
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](char16_t x, char16_t y) { return FoldCase(x) < FoldCase(y); });
+}
+
+}  // namespace
+
+void SimDevice::ListBoxResetContent(HWND list) {
+  if (SimWindow* l = Get(list)) {
+    l->items.clear();
+    l->curSel = -1;
+  }
+}
+
+void SimDevice::ListBoxAddString(HWND list, const Text& text) {
+  SimWindow* l = Get(list);
+  if (l == nullptr) return;
+  // A sorted list places the item after the ones that sort before or equal to it.
+  auto at = (l->style & kLbsSort) != 0
+                ? std::upper_bound(l->items.begin(), l->items.end(), text, ListOrder)
+                : l->items.end();
+  l->items.insert(at, text);
+}
+
+int SimDevice::ListBoxGetCurSel(HWND list) {
+  SimWindow* l = Get(list);
+  return l == nullptr ? -1 : l->curSel;
+}
+
+Text SimDevice::ListBoxGetText(HWND list, int index) {
+  SimWindow* l = Get(list);
+  if (l == nullptr || index < 0 || index >= static_cast<int>(l->items.size())) return Text();
+  return l->items[static_cast<std::size_t>(index)];
+}
+
+void SimDevice::CheckRadioButton(HWND dialog, int first, int last, int checked) {
+  for (int id = first; id <= last; ++id) {
+    if (SimWindow* button = Get(GetDlgItem(dialog, id))) button->checked = id == checked;
+  }
+}
+
+bool SimDevice::IsDlgButtonChecked(HWND dialog, int id) {
+  SimWindow* button = Get(GetDlgItem(dialog, id));
+  return button != nullptr && button->checked;
+}
+
 // --- Messages and timers ---
 
 void SimDevice::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
@@ -567,6 +714,15 @@ bool SimDevice::CreateProcess(const Text& path) {
   if (it == programs_.end()) return false;
   int pid = StartForeignProcess(path);
   it->second(*this, pid);
+  return true;
+}
+
+bool SimDevice::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
+                               std::uint32_t* leastSignificant) {
+  auto it = versions_.find(path);
+  if (it == versions_.end()) return false;
+  *mostSignificant = it->second.first;
+  *leastSignificant = it->second.second;
   return true;
 }
 

@@ -35,6 +35,9 @@ struct SimWindow {
   HICON bigIcon = nullptr;
   HICON smallIcon = nullptr;
   int invalidations = 0;
+  std::vector<Text> items;  // a list box's items, in list order
+  int curSel = -1;          // a list box's selected item
+  bool checked = false;     // a radio button's state
 
   bool Topmost() const { return (exStyle & kWsExTopmost) != 0; }
 };
@@ -85,6 +88,26 @@ class SimDevice : public Platform {
   void QueueMessageBoxAnswer(int answer) { answers_.push_back(answer); }
   void FailMenuBar(bool fail) { failMenuBar_ = fail; }
   void SetShellExecuteResult(bool ok) { shellExecuteOk_ = ok; }
+  // The user taps a control: a radio button checks itself and clears its group, then the
+  // control reports the tap to its dialog. Posted, as input is.
+  void Click(HWND control);
+  // The user selects a list box item (a double tap also reports the double tap).
+  void SelectListItem(HWND list, int index, bool doubleTap = false);
+  // The process stops answering messages (or answers again). Calls that wait for a window of a
+  // hung process are counted (BlockingCallsOnHungWindows) and then take effect.
+  void SetProcessHung(int pid, bool hung);
+  std::size_t BlockingCallsOnHungWindows() const { return blockingCallsOnHung_; }
+  // SetParent leaves this window where it is, as a window whose program refuses the change.
+  void RefuseParentChange(HWND window) { refuseParent_.insert(window); }
+  void SetFileVersion(const Text& path, std::uint32_t ms, std::uint32_t ls) {
+    versions_[path] = {ms, ls};
+  }
+  // The process meets a fault: the crash handler runs.
+  void Crash();
+  // The windows given back by ReturnWindowWithoutWaiting, in order.
+  const std::vector<HWND>& ReturnedWithoutWaiting() const { return returnedWithoutWaiting_; }
+  // The windows minimised, in order.
+  const std::vector<HWND>& Minimised() const { return minimised_; }
   // Moves the virtual clock on, delivering every timer that falls due on the way.
   void AdvanceTime(unsigned milliseconds);
   // Dispatches every queued message (pre-translation first) and every due timer.
@@ -121,7 +144,10 @@ class SimDevice : public Platform {
   std::uint32_t GetWindowExStyle(HWND window) override;
   void SetWindowStyle(HWND window, std::uint32_t style) override;
   Text GetWindowProgramPath(HWND window) override;
+  std::uint32_t GetWindowProcessId(HWND window) override;
+  bool IsWindowResponding(HWND window, unsigned milliseconds) override;
   HWND SetParent(HWND window, HWND parent) override;
+  void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
   void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;
@@ -145,6 +171,12 @@ class SimDevice : public Platform {
   HBRUSH CreateSolidBrush(COLORREF color) override;
   void DeleteBrush(HBRUSH brush) override;
   int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
+  void ListBoxResetContent(HWND list) override;
+  void ListBoxAddString(HWND list, const Text& text) override;
+  int ListBoxGetCurSel(HWND list) override;
+  Text ListBoxGetText(HWND list, int index) override;
+  void CheckRadioButton(HWND dialog, int first, int last, int checked) override;
+  bool IsDlgButtonChecked(HWND dialog, int id) override;
   void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
                    std::intptr_t lParam) override;
   void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
@@ -152,14 +184,24 @@ class SimDevice : public Platform {
   void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
   void KillTimer(HWND window, unsigned id) override;
   Text GetModuleFileName() override { return config_.modulePath; }
+  bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
+                      std::uint32_t* leastSignificant) override;
   bool CreateProcess(const Text& path) override;
   void Sleep(unsigned milliseconds) override;
   MutexHandle CreateMutex(const Text& name, bool initialOwner, std::uint32_t* lastError) override;
   void ReleaseMutex(MutexHandle) override {}
   void ShellStartupInit() override { ++shellStartupInits_; }
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
+  void SetCrashHandler(void (*handler)(void* context), void* context) override {
+    crashHandler_ = handler;
+    crashContext_ = context;
+  }
 
  private:
+  // Input that the simulated user gives a control, delivered through the queue.
+  static constexpr std::uint32_t kSimClick = 0x8001;
+  static constexpr std::uint32_t kSimSelect = 0x8002;
+
   static constexpr int kOwnPid = 1;
 
   struct Timer {
@@ -178,6 +220,9 @@ class SimDevice : public Platform {
   void Dispatch(const Message& message);
   bool DeliverDueTimer();
   void DestroyTree(HWND window);
+  // A call that waits for the window's program; counted when that program is hung.
+  void Waits(HWND window);
+  void DeliverInput(HWND control, const Message& input);
 
   FileSystem& files_;
   Config config_;
@@ -207,6 +252,14 @@ class SimDevice : public Platform {
   int shellStartupInits_ = 0;
   std::map<HBRUSH, COLORREF> brushes_;
   std::uintptr_t nextBrush_ = 0x10;
+  std::set<int> hungPids_;
+  std::size_t blockingCallsOnHung_ = 0;
+  std::set<HWND> refuseParent_;
+  std::map<Text, std::pair<std::uint32_t, std::uint32_t>> versions_;
+  void (*crashHandler_)(void*) = nullptr;
+  void* crashContext_ = nullptr;
+  std::vector<HWND> returnedWithoutWaiting_;
+  std::vector<HWND> minimised_;
 };
 
 }  // namespace sorvel
