@@ -58,8 +58,9 @@ void CDialog::OnInitDialog() {
 bool CDialog::OnMessage(Message& message) {
   if (detached_) return false;
   if (DispatchMessageMap(message)) return true;
-  // The framework's own handling: OK and Cancel end the modal run.
-  if (message.message == kWmCommand &&
+  // The framework's own handling: a click on OK or Cancel ends the modal run. The same ids
+  // with another notification code are no click (other programs send such commands).
+  if (message.message == kWmCommand && message.NotifyCode() == kBnClicked &&
       (message.CommandId() == kIdOk || message.CommandId() == kIdCancel)) {
     EndDialog(static_cast<int>(message.CommandId()));
     return true;
