@@ -1,6 +1,11 @@
 #include "host/main_dlg.h"
 
+#include <cstdint>
+
+#include "host/find_dlg.h"
 #include "host/resources.h"
+#include "host/top_level.h"
+#include "host/version_dlg.h"
 #include "settings/settings.h"
 
 namespace sorvel {
@@ -18,24 +23,49 @@ constexpr COLORREF kButtonTextColor = Rgb(255, 255, 255);
 constexpr char16_t kPaneLabelPrefix[] = u"마지막 작동 파일명:";
 constexpr char16_t kNoProgramName[] =
     u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.";
+constexpr char16_t kCannotFindWindow[] = u"Cannot find Window";
+constexpr char16_t kNotResponding[] = u"프로그램이 응답하지 않습니다.";
+constexpr char16_t kSplitResetQuestion[] =
+    u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. 종료하시겠습니까?";
 constexpr char16_t kTitleAfterStart[] = u"Tavrin";
 constexpr unsigned kLaunchPause = 100;
+constexpr int kNudgeStep = 10;
 
-// Titles of the host's own main window, which the top-level scans leave alone.
-bool IsHostTitle(const Text& title) {
-  return title == u"Tavrin" || title == u"Sorvel";
+// The pane whose control `member` has the id `id`; -1 for none.
+int PaneOf(unsigned id, int PaneControls::*member) {
+  for (int i = 0; i < kPaneCount; ++i) {
+    if (static_cast<unsigned>(kPaneControls[i].*member) == id) return i;
+  }
+  return -1;
 }
-constexpr int kScanLimit = 200;
 
 }  // namespace
 
 const MessageMapEntry<CMainDlg> CMainDlg::kMessageMap[] = {
     {MapKind::kSize, 0, 0, &CMainDlg::OnSize},
+    {MapKind::kCommand, 1000, kBnClicked, &CMainDlg::OnButtonA},
+    {MapKind::kCommand, 1006, kBnClicked, &CMainDlg::OnButtonA},
+    {MapKind::kCommand, 1008, kBnClicked, &CMainDlg::OnButtonA},
+    {MapKind::kCommand, 1001, kBnClicked, &CMainDlg::OnButtonUp},
+    {MapKind::kCommand, 1007, kBnClicked, &CMainDlg::OnButtonUp},
+    {MapKind::kCommand, 1009, kBnClicked, &CMainDlg::OnButtonUp},
+    {MapKind::kCommand, 1004, kBnClicked, &CMainDlg::OnButtonDown},
+    {MapKind::kCommand, 1010, kBnClicked, &CMainDlg::OnButtonDown},
+    {MapKind::kCommand, 1013, kBnClicked, &CMainDlg::OnButtonDown},
+    {MapKind::kCommand, 1015, kBnClicked, &CMainDlg::OnButtonToggle},
+    {MapKind::kCommand, 1016, kBnClicked, &CMainDlg::OnButtonToggle},
+    {MapKind::kCommand, 1017, kBnClicked, &CMainDlg::OnButtonToggle},
     {MapKind::kCommand, 1000, kBnSetFocus, &CMainDlg::OnButtonAFocus},
+    // A park command sent rather than posted never passes the pre-translation.
+    {MapKind::kCommand, kIdOk, kParkCommand >> 16, &CMainDlg::OnPark},
     {MapKind::kControlColor, 0, 0, &CMainDlg::OnCtlColor},
     {MapKind::kTimer, 0, 0, &CMainDlg::OnTimer},
     {MapKind::kDestroy, 0, 0, &CMainDlg::OnDestroy},
+    {MapKind::kEndSession, 0, 0, &CMainDlg::OnEndSession},
     {MapKind::kCommand, kIdExit, kBnClicked, &CMainDlg::OnExit},
+    {MapKind::kCommand, kIdSplitStart, kBnClicked, &CMainDlg::OnSplitStart},
+    {MapKind::kCommand, kIdSplitReset, kBnClicked, &CMainDlg::OnSplitReset},
+    {MapKind::kCommand, kIdSplitSelect, kBnClicked, &CMainDlg::OnSplitSelect},
 };
 
 CMainDlg::CMainDlg(Platform& platform, HWND owner)
@@ -70,6 +100,8 @@ void CMainDlg::OnInitDialog() {
   }
   SettingsPath = settingsPath;
 
+  // From here on panes can hold windows: a fault gives them back before the process dies.
+  platform_.SetCrashHandler(&CMainDlg::ReleaseAllPanesOnCrash, this);
   platform_.SetTimer(hwnd, kTitleTimer, kTitleTimerMs);
   LoadPaneSettings();
   platform_.SetTimer(hwnd, kLaunchTimer, kLaunchTimerMs);
@@ -113,11 +145,13 @@ void CMainDlg::OnTimer(Message& message) {
     platform_.SetWindowText(GetSafeHwnd(), title_);
   } else if (message.TimerId() == kLaunchTimer) {
     platform_.KillTimer(GetSafeHwnd(), kLaunchTimer);
+    if (launched_) return;
+    launched_ = true;
     FileSystem& files = platform_.Files();
     int paneCount = ThreePaneMode ? 3 : 2;
     for (int i = 0; i < paneCount; ++i) {
-      // A failed start (an empty or stale path) is ignored.
-      platform_.CreateProcess(ReadSetting(files, kPaneControls[i].pathKey));
+      // A failed start (an empty, stale or over-long path) is ignored.
+      platform_.CreateProcess(ReadProgramPath(files, kPaneControls[i].pathKey));
       platform_.Sleep(kLaunchPause);
     }
   }
@@ -138,7 +172,8 @@ void CMainDlg::OnCtlColor(Message& message) {
 }
 
 void CMainDlg::OnButtonAFocus(Message&) {
-  if (panes_[0].hostedWindow != nullptr) platform_.SetForegroundWindow(panes_[0].hostedWindow);
+  // Pane 1's window takes the user's input when its button gets the focus.
+  if (Answers(panes_[0])) platform_.SetForegroundWindow(panes_[0].hostedWindow);
 }
 
 bool CMainDlg::PreTranslateMessage(const Message& message) {
@@ -147,6 +182,10 @@ bool CMainDlg::PreTranslateMessage(const Message& message) {
     return true;
   }
   return CDialog::PreTranslateMessage(message);
+}
+
+void CMainDlg::OnPark(Message&) {
+  Park();
 }
 
 void CMainDlg::Park() {
@@ -165,45 +204,274 @@ void CMainDlg::Park() {
   platform_.SetWindowPos(GetSafeHwnd(), kHwndTopmost, x, height - fromBottom, 0, 0, kSwpNoSize);
 }
 
-void CMainDlg::ReleasePane(int index) {
+// --- Capture and release ---
+
+void CMainDlg::OnButtonA(Message& message) {
+  TogglePane(PaneOf(message.CommandId(), &PaneControls::buttonA));
+}
+
+void CMainDlg::TogglePane(int index) {
+  if (panes_[index].captured) {
+    ReleasePane(index);
+  } else {
+    CapturePane(index);
+  }
+}
+
+bool CMainDlg::StillHosted(const PaneState& pane) {
+  return pane.hostedWindow != nullptr && platform_.IsWindow(pane.hostedWindow) &&
+         platform_.GetWindowProcessId(pane.hostedWindow) == pane.hostedProcess;
+}
+
+bool CMainDlg::Answers(const PaneState& pane) {
+  return StillHosted(pane) && platform_.IsWindowResponding(pane.hostedWindow, kAnswerTimeoutMs);
+}
+
+void CMainDlg::CapturePane(int index) {
   PaneState& pane = panes_[index];
   const PaneControls& ids = kPaneControls[index];
+  if (!pane.autoCapture) {
+    CFindDlg picker(platform_, GetSafeHwnd());
+    if (picker.DoModal() == kIdCancel) return;
+  }
+  FileSystem& files = platform_.Files();
+  captureRect_ = Rect();
+  for (int attempt = 1; attempt <= kCaptureAttempts; ++attempt) {
+    if (attempt > 1) platform_.Sleep(kCaptureRetryPauseMs);
+    HWND target = FindCaptureTarget(PickedWindowTitle);
+    pane.hostedWindow = target;
+    WriteSetting(files, PickedWindowTitle, ids.titleKey);
+    if (PickedProgramPath.size() > 1) WriteSetting(files, PickedProgramPath, ids.pathKey);
+    // Later attempts keep the rectangle of the first: the window stood there before capture.
+    pane.savedRect = captureRect_;
+    if (target == nullptr) break;
+    pane.hostedProcess = platform_.GetWindowProcessId(target);
+    if (!platform_.IsWindowResponding(target, kAnswerTimeoutMs)) {
+      platform_.MessageBox(GetSafeHwnd(), kNotResponding, kAppName, kMbOk);
+      return;
+    }
+    TakeIntoPane(index, target);
+    if (platform_.GetWindow(GetDlgItem(ids.display), kGwChild) == target) return;
+    // The re-parenting did not take hold: give the window back whole before trying again.
+    ReleasePane(index);
+  }
+  platform_.MessageBox(GetSafeHwnd(), kCannotFindWindow, kAppName, kMbOk);
+}
+
+HWND CMainDlg::FindCaptureTarget(const Text& title) {
+  HWND main = platform_.FindWindow(nullptr, title);
+  // Without the titled window the walk below would take any ownerless dialog.
+  if (main == nullptr) return nullptr;
+  HWND target = nullptr;
+  bool walking = false;
+  for (HWND window : ListTopLevelWindows(platform_, SIZE_MAX)) {
+    walking = walking || (platform_.GetClassName(window) == kPortableDialogClass &&
+                          platform_.GetWindowText(window).empty());
+    if (walking && platform_.GetWindow(window, kGwOwner) == main &&
+        platform_.GetWindow(window, kGwChild) != nullptr) {
+      target = window;
+      break;
+    }
+  }
+  if (target == nullptr) {
+    HWND dialog = platform_.FindWindow(kPortableDialogClass, u"Dialog");
+    target = dialog != nullptr && platform_.GetWindow(dialog, kGwOwner) == main ? dialog : main;
+  }
+  if (captureRect_.IsEmpty()) captureRect_ = platform_.GetWindowRect(target);
+  return target;
+}
+
+void CMainDlg::TakeIntoPane(int index, HWND target) {
+  PaneState& pane = panes_[index];
+  const PaneControls& ids = kPaneControls[index];
+  platform_.SetWindowText(GetDlgItem(ids.buttonA), u"C");
+  platform_.SetWindowText(GetDlgItem(ids.display), u"");
+  pane.savedStyle = platform_.GetWindowStyle(target);
+  platform_.SetParent(target, GetDlgItem(ids.display));
+  platform_.SetWindowStyle(target, kWsVisible);
+  platform_.MoveWindow(target, pane.placement, true);
+  pane.captured = true;
+  for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) {
+    platform_.ShowWindow(GetDlgItem(id), kSwShow);
+  }
+}
+
+void CMainDlg::ReleasePane(int index) {
+  PaneState& pane = panes_[index];
   const Rect& saved = pane.savedRect;
-  platform_.MoveWindow(pane.hostedWindow, {saved.left, saved.top, saved.Width(), saved.Height()},
-                       true);
+  // A window that its program closed meanwhile is not touched: the pane is only reset.
+  bool hosted = StillHosted(pane);
+  bool answers = hosted && platform_.IsWindowResponding(pane.hostedWindow, kAnswerTimeoutMs);
+  if (answers) {
+    // Moved while still a child, it lands at the same numbers on the screen once detached.
+    platform_.MoveWindow(pane.hostedWindow, {saved.left, saved.top, saved.Width(), saved.Height()},
+                         true);
+    platform_.SetWindowStyle(pane.hostedWindow, pane.savedStyle);
+    platform_.SetParent(pane.hostedWindow, nullptr);
+  } else if (hosted) {
+    platform_.ReturnWindowWithoutWaiting(pane.hostedWindow, saved, pane.savedStyle);
+  }
+  ShowPaneEmpty(index);
+  platform_.InvalidateWindow(GetSafeHwnd(), true);
+  if (answers) platform_.SetForegroundWindow(pane.hostedWindow);
+}
+
+void CMainDlg::ShowPaneEmpty(int index) {
+  const PaneControls& ids = kPaneControls[index];
   platform_.SetWindowText(GetDlgItem(ids.display),
                           kPaneLabelPrefix + ReadSetting(platform_.Files(), ids.titleKey));
   platform_.SetWindowText(GetDlgItem(ids.buttonA), u"A");
-  platform_.SetParent(pane.hostedWindow, nullptr);
-  pane.captured = false;
+  panes_[index].captured = false;
   for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) {
     platform_.ShowWindow(GetDlgItem(id), kSwHide);
   }
-  platform_.InvalidateWindow(GetSafeHwnd(), true);
-  platform_.SetForegroundWindow(pane.hostedWindow);
 }
 
-void CMainDlg::OnDestroy(Message&) {
+void CMainDlg::ReleaseAllPanes() {
   for (int i = 0; i < kPaneCount; ++i) {
     if (panes_[i].captured) ReleasePane(i);
   }
 }
 
-void CMainDlg::MinimiseOtherWindows() {
-  HWND window = platform_.GetTopWindow();
-  for (int passed = 0; window != nullptr && passed <= kScanLimit; ++passed) {
-    Text title = platform_.GetWindowText(window);
-    if (platform_.IsWindowVisible(window) && !title.empty() &&
-        platform_.GetWindow(window, kGwOwner) == nullptr &&
-        platform_.GetParent(window) == nullptr && !IsHostTitle(title)) {
-      platform_.ShowWindow(window, kSwMinimize);
+void CMainDlg::ReleaseAllPanesOnCrash(void* dialog) {
+  static_cast<CMainDlg*>(dialog)->ReleaseAllPanes();
+}
+
+void CMainDlg::OnDestroy(Message&) {
+  ReleaseAllPanes();
+  platform_.SetCrashHandler(nullptr, nullptr);
+}
+
+void CMainDlg::OnEndSession(Message& message) {
+  if (message.wParam != 0) ReleaseAllPanes();
+}
+
+// --- Nudging and the height toggle ---
+
+void CMainDlg::ApplyOffset(int index) {
+  PaneState& pane = panes_[index];
+  WriteSetting(platform_.Files(), FormatDecimal(pane.placement.y), kPaneControls[index].offsetKey);
+  bool answers = Answers(pane);
+  if (answers) platform_.MoveWindow(pane.hostedWindow, pane.placement, true);
+  platform_.InvalidateWindow(GetSafeHwnd(), true);
+  if (answers) platform_.SetForegroundWindow(pane.hostedWindow);
+}
+
+void CMainDlg::Nudge(int index, int dy) {
+  panes_[index].placement.y += dy;
+  ApplyOffset(index);
+}
+
+void CMainDlg::OnButtonUp(Message& message) {
+  Nudge(PaneOf(message.CommandId(), &PaneControls::buttonUp), -kNudgeStep);
+}
+
+void CMainDlg::OnButtonDown(Message& message) {
+  Nudge(PaneOf(message.CommandId(), &PaneControls::buttonDown), kNudgeStep);
+}
+
+void CMainDlg::OnButtonToggle(Message& message) {
+  ToggleHeight(PaneOf(message.CommandId(), &PaneControls::buttonToggle));
+}
+
+void CMainDlg::ToggleHeight(int index) {
+  PaneState& pane = panes_[index];
+  const PaneControls& ids = kPaneControls[index];
+  int width = clientRect_.right, height = clientRect_.bottom;
+  if (!pane.expanded) {
+    // The pane's buttons go to the bottom edge, its display over the whole dialog; the
+    // controls of the panes above it in the stacking order would show through and are hidden.
+    auto moveToBottom = [&](int id, int x) {
+      HWND button = GetDlgItem(id);
+      Rect size = platform_.GetClientRect(button);
+      platform_.MoveWindow(button, {x, height - size.bottom - 1, size.right, size.bottom}, true);
+    };
+    int buttonA = platform_.GetClientRect(GetDlgItem(ids.buttonA)).right;
+    int small = platform_.GetClientRect(GetDlgItem(ids.buttonUp)).right;
+    moveToBottom(ids.buttonA, width - buttonA);
+    moveToBottom(ids.buttonUp, 0);
+    moveToBottom(ids.buttonDown, small + 1);
+    moveToBottom(ids.buttonToggle, 2 * (small + 1));
+    platform_.MoveWindow(GetDlgItem(ids.display), {0, 0, width, height - 1}, true);
+    pane.expanded = true;
+    for (int above = 0; above < index; ++above) {
+      const PaneControls& other = kPaneControls[above];
+      for (int id :
+           {other.display, other.buttonUp, other.buttonDown, other.buttonToggle, other.buttonA}) {
+        platform_.ShowWindow(GetDlgItem(id), kSwHide);
+      }
     }
-    window = platform_.GetWindow(window, kGwHwndNext);
+    layoutFrozen_ = true;
+  } else {
+    layoutFrozen_ = false;
+    platform_.SendMessage(GetSafeHwnd(), kWmSize, kSizeRestored,
+                          MakeLParam(static_cast<unsigned>(width), static_cast<unsigned>(height)));
+    for (int above = 0; above < index; ++above) {
+      const PaneControls& other = kPaneControls[above];
+      if (panes_[above].captured) {
+        for (int id : {other.buttonUp, other.buttonDown, other.buttonToggle}) {
+          platform_.ShowWindow(GetDlgItem(id), kSwShow);
+        }
+      }
+      platform_.ShowWindow(GetDlgItem(other.display), kSwShow);
+      platform_.ShowWindow(GetDlgItem(other.buttonA), kSwShow);
+    }
+    pane.expanded = false;
   }
+  ApplyOffset(index);
+}
+
+// --- Split commands ---
+
+bool CMainDlg::ScanFinds(const Text& title) {
+  for (HWND window : ListTopLevelWindows(platform_, kScanLimit)) {
+    Text windowTitle;
+    if (IsProgramMainWindow(platform_, window, &windowTitle) && !IsHostTitle(windowTitle) &&
+        windowTitle == title) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void CMainDlg::OnSplitStart(Message&) {
+  PickedWindowTitle.clear();
+  PickedProgramPath.clear();
+  int paneCount = ThreePaneMode ? 3 : 2;
+  for (int i = 0; i < paneCount; ++i) {
+    PickedWindowTitle = ReadSetting(platform_.Files(), kPaneControls[i].titleKey);
+    if (PickedWindowTitle.size() > 1 && ScanFinds(PickedWindowTitle)) {
+      panes_[i].autoCapture = true;
+      TogglePane(i);
+      panes_[i].autoCapture = false;
+    }
+  }
+  PickedWindowTitle.clear();
+}
+
+void CMainDlg::OnSplitSelect(Message&) {
+  CVersionDlg versionDialog(platform_, GetSafeHwnd());
+  versionDialog.DoModal();
+  LoadPaneSettings();
+}
+
+void CMainDlg::OnSplitReset(Message&) {
+  if (platform_.MessageBox(GetSafeHwnd(), kSplitResetQuestion, kAppName, kMbYesNo) != kIdYes) {
+    return;
+  }
+  // Every key but the split mode, in index order.
+  for (int index = 0; index < kPartionMode; ++index) WriteSetting(platform_.Files(), u"", index);
+  platform_.PostMessage(GetSafeHwnd(), kWmQuit, 0, 0);
 }
 
 void CMainDlg::OnExit(Message&) {
-  MinimiseOtherWindows();
+  // The list is taken first: minimising changes the stacking order.
+  for (HWND window : ListTopLevelWindows(platform_, kScanLimit)) {
+    Text title;
+    if (IsProgramMainWindow(platform_, window, &title) && !IsHostTitle(title)) {
+      platform_.ShowWindow(window, kSwMinimize);
+    }
+  }
   platform_.PostMessage(GetSafeHwnd(), kWmQuit, 0, 0);
 }
 

@@ -1,4 +1,10 @@
 // The host's main dialog: the window divided into panes that hold other programs' windows.
+//
+// Runs on the program's only user-interface thread. Capture, release, nudging and the height
+// toggle act on windows of other processes: each first asks the window's program whether it
+// answers (at most kAnswerTimeoutMs), so a hung program blocks the host for no longer than
+// that. The picker and the version dialog run modally inside a handler; their loops dispatch
+// the main dialog's messages meanwhile.
 #pragma once
 
 #include <array>
@@ -15,12 +21,21 @@ struct PaneState {
   bool captured = false;
   bool expanded = false;
   bool autoCapture = false;
+  // Its process and style before capture: a handle that names another process's window
+  // now is stale; the style is given back at release.
+  std::uint32_t hostedProcess = 0;
+  std::uint32_t savedStyle = 0;
 };
 
 class CMainDlg : public CDialog {
  public:
   // The park command: command 1 with notification code 0x1000.
   static constexpr std::uintptr_t kParkCommand = 0x10000001;
+  // How long a foreign program may take to answer before it counts as hung.
+  static constexpr unsigned kAnswerTimeoutMs = 1000;
+  // Captures whose re-parenting did not take hold are tried again this often in all.
+  static constexpr int kCaptureAttempts = 3;
+  static constexpr unsigned kCaptureRetryPauseMs = 50;
 
   CMainDlg(Platform& platform, HWND owner);
   ~CMainDlg() override;
@@ -32,6 +47,9 @@ class CMainDlg : public CDialog {
   bool LayoutFrozen() const { return layoutFrozen_; }
   const Text& Title() const { return title_; }
 
+  // Captures into the pane when it is empty, releases when it holds a window.
+  void TogglePane(int index);
+
  protected:
   void OnInitDialog() override;
   bool DispatchMessageMap(Message& message) override;
@@ -40,22 +58,50 @@ class CMainDlg : public CDialog {
   static const MessageMapEntry<CMainDlg> kMessageMap[];
 
   void LoadPaneSettings();
+  void CapturePane(int index);
+  // The window to capture for a title: a dialog that the titled window owns, else that window;
+  // none when no top-level window bears the title. Fills the capture rectangle if empty.
+  HWND FindCaptureTarget(const Text& title);
+  // Makes the looked-up window a plain child of the pane's display control.
+  void TakeIntoPane(int index, HWND target);
   void ReleasePane(int index);
-  // Minimises every other program's visible, titled, parentless top-level window.
-  void MinimiseOtherWindows();
+  // Gives every captured window back, pane 1 first.
+  void ReleaseAllPanes();
+  static void ReleaseAllPanesOnCrash(void* dialog);
+  // The pane's label, button text, flag and small buttons as for an empty pane.
+  void ShowPaneEmpty(int index);
+  // The handle still names the window that was captured, not a later window of that number.
+  bool StillHosted(const PaneState& pane);
+  bool Answers(const PaneState& pane);
+  void ApplyOffset(int index);
+  void Nudge(int index, int dy);
+  void ToggleHeight(int index);
+  bool ScanFinds(const Text& title);
   void Park();
 
   void OnSize(Message& message);
   void OnTimer(Message& message);
   void OnCtlColor(Message& message);
   void OnButtonAFocus(Message& message);
+  void OnPark(Message& message);
+  void OnButtonA(Message& message);
+  void OnButtonUp(Message& message);
+  void OnButtonDown(Message& message);
+  void OnButtonToggle(Message& message);
   void OnDestroy(Message& message);
+  // The session ends: the process may be ended without a destroy message.
+  void OnEndSession(Message& message);
   void OnExit(Message& message);
+  void OnSplitStart(Message& message);
+  void OnSplitReset(Message& message);
+  void OnSplitSelect(Message& message);
 
   std::array<PaneState, kPaneCount> panes_;
   Rect clientRect_;
   Rect captureRect_;
   bool layoutFrozen_ = false;
+  // The launch timer runs once per start, whatever timer messages arrive later.
+  bool launched_ = false;
   Text title_;
   HICON icon_;
   // Pane button colours: A, up, down, toggle.

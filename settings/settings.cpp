@@ -24,13 +24,28 @@ const char16_t* SettingKey(int index) {
   return index >= 0 && index < kSettingCount ? kKeys[index] : nullptr;
 }
 
-Text ReadSetting(FileSystem& fs, int index) {
+namespace {
+
+Text Read(FileSystem& fs, int index, std::uint32_t capacity) {
   const char16_t* key = SettingKey(index);
   if (key == nullptr) return Text();
-  char16_t buffer[kSettingCapacity] = {};
-  const std::uint32_t length = ReadPrivateProfileString(fs, kSection, key, u"", buffer,
-                                                        kSettingCapacity, SettingsPath.c_str());
-  return Text(buffer, length);
+  Text buffer(capacity, u'\0');
+  const std::uint32_t length = ReadPrivateProfileString(fs, kSection, key, u"", buffer.data(),
+                                                        capacity, SettingsPath.c_str());
+  buffer.resize(length);
+  return buffer;
+}
+
+}  // namespace
+
+Text ReadSetting(FileSystem& fs, int index) {
+  return Read(fs, index, kSettingCapacity);
+}
+
+Text ReadProgramPath(FileSystem& fs, int index) {
+  // One unit more than a setting holds tells a path at the limit from a longer one.
+  Text path = Read(fs, index, kSettingCapacity + 1);
+  return path.size() < kSettingCapacity ? path : Text();
 }
 
 void WriteSetting(FileSystem& fs, const Text& value, int index) {

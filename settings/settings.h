@@ -38,6 +38,10 @@ const char16_t* SettingKey(int index);
 // its value or the file is missing, and for an index outside 0 to 9.
 Text ReadSetting(FileSystem& fs, int index);
 
+// The program path stored as the key `index`; empty when it is longer than the platform's path
+// limit of 259 units, since the cut path might name another program.
+Text ReadProgramPath(FileSystem& fs, int index);
+
 // Writes `value` as the key `index`; does nothing for an index outside 0 to 9. Failures show
 // only in the store's debug reports.
 void WriteSetting(FileSystem& fs, const Text& value, int index);
