@@ -3,8 +3,11 @@
 // write gives the same bytes and the value reads back as written.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "fuzz/memory_files.h"
 #include "settings/profile.h"
@@ -20,11 +23,39 @@ void Check(bool condition, const char* what) {
   }
 }
 
-// The white space of the file format.
+// The white space of the file format, as the store documents it: the characters of the Unicode
+// White_Space property (PropList.txt), every one listed, so that a slip in the store's own
+// expression of the rule is not shared here.
+constexpr char16_t kWhiteSpace[] = {
+    0x0009,  // CHARACTER TABULATION
+    0x000A,  // LINE FEED
+    0x000B,  // LINE TABULATION
+    0x000C,  // FORM FEED
+    0x000D,  // CARRIAGE RETURN
+    0x0020,  // SPACE
+    0x0085,  // NEXT LINE
+    0x00A0,  // NO-BREAK SPACE
+    0x1680,  // OGHAM SPACE MARK
+    0x2000,  // EN QUAD
+    0x2001,  // EM QUAD
+    0x2002,  // EN SPACE
+    0x2003,  // EM SPACE
+    0x2004,  // THREE-PER-EM SPACE
+    0x2005,  // FOUR-PER-EM SPACE
+    0x2006,  // SIX-PER-EM SPACE
+    0x2007,  // FIGURE SPACE
+    0x2008,  // PUNCTUATION SPACE
+    0x2009,  // THIN SPACE
+    0x200A,  // HAIR SPACE
+    0x2028,  // LINE SEPARATOR
+    0x2029,  // PARAGRAPH SEPARATOR
+    0x202F,  // NARROW NO-BREAK SPACE
+    0x205F,  // MEDIUM MATHEMATICAL SPACE
+    0x3000,  // IDEOGRAPHIC SPACE
+};
+
 bool IsWhiteSpace(char16_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
+  return std::find(std::begin(kWhiteSpace), std::end(kWhiteSpace), c) != std::end(kWhiteSpace);
 }
 
 // Units that make the parser's decisions, and a few letters that differ only in case.
@@ -72,7 +103,30 @@ void CheckNormalForm(const std::string& bytes, bool marked, bool keyTrimmed) {
   }
 }
 
+// Every unit, once: the store drops a value's trailing unit exactly when it is white space.
+void CheckWhiteSpaceOfEveryUnit() {
+  sorvel::MemoryFileSystem fs;
+  const Text path = u"\\windows\\space.ini";
+  for (char32_t u = 1; u <= 0xFFFF; ++u) {
+    const auto c = static_cast<char16_t>(u);
+    const Text text = u"[S]\r\nk=v" + Text(1, c) + u"\r\n";
+    fs.files[path].assign(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    char16_t buffer[8] = {};
+    const std::uint32_t n =
+        sorvel::ReadPrivateProfileString(fs, u"S", u"k", u"", buffer, 8, path.c_str());
+    if (Text(buffer, n) != (IsWhiteSpace(c) ? Text(u"v") : u"v" + Text(1, c))) {
+      std::fprintf(stderr, "U+%04X: ", static_cast<unsigned>(u));
+      Check(false, "the store's white space is the Unicode White_Space property");
+    }
+  }
+}
+
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  CheckWhiteSpaceOfEveryUnit();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
