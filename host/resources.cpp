@@ -3,6 +3,8 @@
 namespace sorvel {
 
 const char16_t kAppName[] = u"Sorvel";
+const char16_t kWebSiteHost[] = u"www.sorvel.example";
+const char16_t kVendorPhone[] = u"000-0000-0000";
 
 namespace {
 constexpr std::uint32_t kPaneButton = kWsTabStop | kBsNotify;
@@ -51,6 +53,48 @@ const MenuTemplate& MainMenu() {
                                       {u"분할시작", kIdSplitStart, {}},
                                   }};
   return kMenu;
+}
+
+const DialogTemplate& FindDialogTemplate() {
+  static const DialogTemplate kTemplate{
+      kIddFindDialog,
+      152,
+      145,
+      kWsPopup | kWsVisible | kWsCaption,
+      u"Dialog",
+      u"Tahoma",
+      12,
+      {
+          {1006, ControlKind::kListBox, u"", 7, 7, 138, 104,
+           kLbsSort | kLbsNotify | kLbsNoIntegralHeight | kWsVScroll | kWsBorder | kWsTabStop,
+           true},
+          {1007, ControlKind::kPushButton, u"닫기", 106, 117, 39, 15, kWsTabStop, true},
+          {1008, ControlKind::kPushButton, u"적용", 62, 119, 39, 15, kWsTabStop, false},
+      }};
+  return kTemplate;
+}
+
+const DialogTemplate& VersionDialogTemplate() {
+  static const Text kDownloadLine = Text(u"다운로드: ") + kWebSiteHost;
+  static const Text kPhoneLine = Text(u"대표번호 :") + kVendorPhone;
+  static const DialogTemplate kTemplate{
+      kIddVersionDialog,
+      131,
+      66,
+      kWsPopup | kWsVisible | kWsBorder | kDsCenter,
+      u"",
+      u"Tahoma",
+      10,
+      {
+          {26641, ControlKind::kPushButton, u"", 104, 3, 27, 11, kWsTabStop, true},
+          {21039, ControlKind::kStatic, u"", 2, 4, 98, 10, 0, true},
+          {21040, ControlKind::kStatic, kDownloadLine.c_str(), 2, 20, 98, 10, kSsNotify, true},
+          {21041, ControlKind::kStatic, kPhoneLine.c_str(), 2, 36, 98, 10, 0, true},
+          {1013, ControlKind::kRadioButton, u"3 분할", 3, 51, 41, 13,
+           kBsAutoRadioButton | kWsGroup | kWsTabStop, true},
+          {1014, ControlKind::kRadioButton, u"2 분할", 49, 51, 41, 13, kBsAutoRadioButton, true},
+      }};
+  return kTemplate;
 }
 
 }  // namespace sorvel

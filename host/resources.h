@@ -8,6 +8,8 @@ namespace sorvel {
 constexpr int kIdiMainIcon = 128;
 constexpr int kIddMainDialog = 102;
 constexpr int kIdrMainMenu = 131;
+constexpr int kIddFindDialog = 129;
+constexpr int kIddVersionDialog = 1636;
 
 // Menu commands.
 constexpr unsigned kIdExit = 32775;
@@ -23,8 +25,13 @@ constexpr unsigned kLaunchTimerMs = 500;
 
 // The application's name: the caption of its message boxes and the template's title.
 extern const char16_t kAppName[];
+// The vendor's web site (host name) and representative telephone number.
+extern const char16_t kWebSiteHost[];
+extern const char16_t kVendorPhone[];
 
 const DialogTemplate& MainDialogTemplate();
 const MenuTemplate& MainMenu();
+const DialogTemplate& FindDialogTemplate();
+const DialogTemplate& VersionDialogTemplate();
 
 }  // namespace sorvel

@@ -480,7 +480,8 @@ HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND ow
   dialog.text = dialogTemplate.title;
   dialog.style = dialogTemplate.style & ~kWsVisible;
   dialog.owner = owner;
-  if (dialogTemplate.style & kWsCaption) dialog.insets.top = config_.captionHeight;
+  // The caption is both of its bits; the border bit alone is a thin frame without one.
+  if ((dialogTemplate.style & kWsCaption) == kWsCaption) dialog.insets.top = config_.captionHeight;
   // The template gives the client size.
   int cx = PixelsX(dialogTemplate.cx), cy = PixelsY(dialogTemplate.cy);
   dialog.position = {0, 0, cx + dialog.insets.left + dialog.insets.right,

@@ -1,0 +1,105 @@
+#include "host/version_dlg.h"
+
+#include "host/resources.h"
+#include "settings/settings.h"
+
+namespace sorvel {
+
+namespace {
+
+constexpr int kIdOkButton = 26641;
+constexpr int kIdVersionLine = 21039;
+constexpr int kIdDownloadLine = 21040;
+constexpr int kIdThreeWay = 1013;
+constexpr int kIdTwoWay = 1014;
+
+constexpr char16_t kDeviceBrowser[] = u"\\Windows\\iexplore.exe";
+
+// The programs' file-existence test: the file opens for reading.
+bool FileExists(FileSystem& files, const Text& path) {
+  FileHandle file = files.OpenForRead(path);
+  if (file == nullptr) return false;
+  files.Close(file);
+  return true;
+}
+
+}  // namespace
+
+Text FormatFileVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant) {
+  auto part = [](std::uint32_t word, int shift) {
+    return FormatDecimal(static_cast<std::int32_t>((word >> shift) & 0xFFFF));
+  };
+  return part(mostSignificant, 16) + u"." + part(mostSignificant, 0) + u"." +
+         part(leastSignificant, 16) + u"." + part(leastSignificant, 0);
+}
+
+Text FileVersionText(Platform& platform, const Text& path) {
+  std::uint32_t ms = 0, ls = 0;
+  if (!platform.GetFileVersion(path, &ms, &ls)) return Text();
+  return FormatFileVersion(ms, ls);
+}
+
+Text WebSiteAddress() {
+  return Text(u"http://") + kWebSiteHost;
+}
+
+const MessageMapEntry<CVersionDlg> CVersionDlg::kMessageMap[] = {
+    {MapKind::kCommand, kIdOkButton, kBnClicked, &CVersionDlg::OnClose},
+    {MapKind::kCommand, kIdDownloadLine, kStnClicked, &CVersionDlg::OnOpenWebSite},
+    {MapKind::kCommand, kIdThreeWay, kBnClicked, &CVersionDlg::OnThreeWaySplit},
+    {MapKind::kCommand, kIdTwoWay, kBnClicked, &CVersionDlg::OnTwoWaySplit},
+};
+
+CVersionDlg::CVersionDlg(Platform& platform, HWND owner)
+    : CDialog(platform, VersionDialogTemplate(), owner) {
+  // Keeps its template size, centred.
+  SetFullScreen(false);
+}
+
+bool CVersionDlg::DispatchMessageMap(Message& message) {
+  return WalkMessageMap(this, kMessageMap, message);
+}
+
+void CVersionDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  HWND hwnd = GetSafeHwnd();
+  platform_.SetWindowText(GetDlgItem(kIdOkButton), u"확인");
+  Text version = FileVersionText(platform_, platform_.GetModuleFileName());
+  platform_.SetWindowText(GetDlgItem(kIdVersionLine), u"버전: " + version);
+
+  // The host's own reading of the stored mode, so that the flag and the buttons agree with it.
+  ThreePaneMode = ThreePaneModeFromSetting(ReadSetting(platform_.Files(), kPartionMode));
+  platform_.CheckRadioButton(hwnd, kIdThreeWay, kIdTwoWay, ThreePaneMode ? kIdThreeWay : kIdTwoWay);
+}
+
+void CVersionDlg::ChooseSplit(int panes) {
+  WriteSetting(platform_.Files(), FormatDecimal(panes), kPartionMode);
+  ThreePaneMode = panes == 3;
+}
+
+void CVersionDlg::OnThreeWaySplit(Message&) {
+  ChooseSplit(3);
+}
+
+void CVersionDlg::OnTwoWaySplit(Message&) {
+  ChooseSplit(2);
+}
+
+void CVersionDlg::OnClose(Message&) {
+  EndDialog(kIdOk);
+}
+
+void CVersionDlg::OnOpenWebSite(Message&) {
+  HWND hwnd = GetSafeHwnd();
+  Text address = WebSiteAddress();
+  FileSystem& files = platform_.Files();
+  // The device's own browser where there is one; elsewhere the address opens in the default one.
+  bool started = FileExists(files, kDeviceBrowser)
+                     ? platform_.ShellExecute(hwnd, kDeviceBrowser, address)
+                     : platform_.ShellExecute(hwnd, address, Text());
+  if (!started) {
+    platform_.MessageBox(hwnd, u" " + address + u" 에서 다시 받아 설치하세요.", kAppName, kMbOk);
+  }
+}
+
+}  // namespace sorvel

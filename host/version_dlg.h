@@ -1,0 +1,39 @@
+// The version dialog: the program's version, the vendor's lines, the link to the vendor's web
+// site and the choice between three panes and two.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/framework.h"
+
+namespace sorvel {
+
+// "%d.%d.%d.%d" of the four 16-bit parts of a file version, most significant first.
+Text FormatFileVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant);
+
+// The version text of a program file; empty when it has no version resource.
+Text FileVersionText(Platform& platform, const Text& path);
+
+// The address that the download line opens.
+Text WebSiteAddress();
+
+class CVersionDlg : public CDialog {
+ public:
+  CVersionDlg(Platform& platform, HWND owner);
+
+ protected:
+  void OnInitDialog() override;
+  bool DispatchMessageMap(Message& message) override;
+
+ private:
+  static const MessageMapEntry<CVersionDlg> kMessageMap[];
+
+  void ChooseSplit(int panes);
+
+  void OnClose(Message& message);
+  void OnOpenWebSite(Message& message);
+  void OnThreeWaySplit(Message& message);
+  void OnTwoWaySplit(Message& message);
+};
+
+}  // namespace sorvel
