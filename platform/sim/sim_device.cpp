@@ -61,6 +61,19 @@ HWND SimDevice::CreateForeignWindow(int pid, const Text& className, const Text& 
   return hwnd;
 }
 
+HWND SimDevice::ReuseHandle(HWND window, int pid, const Text& title, const Rect& rect) {
+  DestroyWindow(window);
+  SimWindow reused;
+  reused.pid = pid;
+  reused.className = u"Reused";
+  reused.text = title;
+  reused.style = kWsVisible;
+  reused.position = {rect.left, rect.top, rect.Width(), rect.Height()};
+  windows_.emplace(window, std::move(reused));
+  topLevel_.insert(topLevel_.begin(), window);
+  return window;
+}
+
 HWND SimDevice::CreateChildWindow(HWND parent, const Text& className, const Text& text,
                                   const Placement& position, int controlId) {
   SimWindow window;

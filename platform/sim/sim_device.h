@@ -78,6 +78,9 @@ class SimDevice : public Platform {
   // A top-level window of another process; `rect` in screen coordinates.
   HWND CreateForeignWindow(int pid, const Text& className, const Text& title, std::uint32_t style,
                            const Rect& rect, HWND owner = nullptr, std::uint32_t exStyle = 0);
+  // The window's program closes it and the window system gives its number to a new top-level
+  // window of the process `pid`, as a real one may once the number is free.
+  HWND ReuseHandle(HWND window, int pid, const Text& title, const Rect& rect);
   HWND CreateChildWindow(HWND parent, const Text& className, const Text& text,
                          const Placement& position, int controlId = 0);
   // A process other than the program under test; returns its pid.
