@@ -90,22 +90,6 @@ TEST_F(FindDlgTest, ListsProgramMainWindowsOnlySorted) {
   EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(dialog, kApplyButton)));
 }
 
-TEST_F(FindDlgTest, NoWindowToListLeavesTheListEmptyAndOnlyCloseEnds) {
-  Window(u"Desktop", u"\\Windows\\shell.exe");
-  bool applyShown = true;
-  std::size_t items = 1;
-  int result = Run({Tap(kApplyButton), [&](HWND dialog) {
-                      applyShown =
-                          device_.IsWindowVisible(device_.GetDlgItem(dialog, kApplyButton));
-                      items = device_.Window(device_.GetDlgItem(dialog, kList)).items.size();
-                      device_.Click(device_.GetDlgItem(dialog, kCloseButton));
-                    }});
-  EXPECT_EQ(result, CFindDlg::kClosed);
-  EXPECT_EQ(items, 0u);
-  EXPECT_FALSE(applyShown);
-  EXPECT_TRUE(PickedWindowTitle.empty());
-}
-
 TEST_F(FindDlgTest, ApplyByButtonOrDoubleTapGivesTitleAndProgramPath) {
   struct Case {
     bool doubleTap;

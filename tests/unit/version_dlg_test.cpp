@@ -153,11 +153,6 @@ TEST_F(VersionDlgTest, EachRadioTapWritesTheModeAndSetsTheFlag) {
   EXPECT_FALSE(ThreePaneMode);
 }
 
-TEST_F(VersionDlgTest, CancelEndsWithTwo) {
-  EXPECT_EQ(Run({[&](HWND dialog) { device_.PostMessage(dialog, kWmCommand, kIdCancel, 0); }}),
-            kIdCancel);
-}
-
 TEST_F(VersionDlgTest, DownloadLineOpensTheWebSite) {
   struct Case {
     const char* name;
