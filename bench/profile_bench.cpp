@@ -5,7 +5,7 @@
 //
 //   profile_bench [rounds]
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/win32/win32.h"
 #else
 #include <fcntl.h>
 #include <stdlib.h>
@@ -53,9 +53,8 @@ double Median(std::vector<double> v) {
 }
 
 #ifdef _WIN32
-const wchar_t* Wide(const Text& t) {
-  return reinterpret_cast<const wchar_t*>(t.c_str());
-}
+using win32::FromWide;
+using win32::Wide;
 
 // The same backend without FlushFileBuffers, to show what the durable write costs.
 class UnflushedFileSystem : public Win32FileSystem {
@@ -74,7 +73,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  const Text folder = Text(reinterpret_cast<const char16_t*>(temp)) + u"sorvel-bench";
+  const Text folder = FromWide(temp) + u"sorvel-bench";
   CreateDirectoryW(Wide(folder), nullptr);
   const Text ini = folder + u"\\Sorvel.ini";
   Win32FileSystem durable;
@@ -121,9 +120,8 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   wchar_t check[260] = {};
   GetPrivateProfileStringW(Wide(kSection), Wide(kReadKey), L"", check, 260, Wide(ini));
-  if (Text(reinterpret_cast<const char16_t*>(check)) != u"40") {
-    std::fprintf(stderr, "the platform read \"%s\"\n",
-                 ToUtf8(reinterpret_cast<const char16_t*>(check)).c_str());
+  if (FromWide(check) != u"40") {
+    std::fprintf(stderr, "the platform read \"%s\"\n", ToUtf8(FromWide(check)).c_str());
     return 1;
   }
   cases.push_back({"read: platform", kReads, [&](int) {

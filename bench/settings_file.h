@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/types.h"
+#include "tests/support/utf16le.h"
 
 namespace sorvel {
 
@@ -25,15 +26,5 @@ inline const Text kRealisticSettings =
     u"\r\n"
     u"[Download]\r\n"
     u"DownName=http://www.example.com/download/Sorvel.exe\r\n";
-
-// The bytes of a text in UTF-16LE, with the byte-order mark when `marked`.
-inline std::string Utf16LeBytes(const Text& text, bool marked = false) {
-  std::string bytes = marked ? "\xFF\xFE" : "";
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}
 
 }  // namespace sorvel

@@ -11,6 +11,7 @@
 
 #include "fuzz/memory_files.h"
 #include "settings/profile.h"
+#include "tests/support/utf16le.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ void CheckWhiteSpaceOfEveryUnit() {
   for (char32_t u = 1; u <= 0xFFFF; ++u) {
     const auto c = static_cast<char16_t>(u);
     const Text text = u"[S]\r\nk=v" + Text(1, c) + u"\r\n";
-    fs.files[path].assign(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    fs.files[path] = sorvel::Utf16LeBytes(text);
     char16_t buffer[8] = {};
     const std::uint32_t n =
         sorvel::ReadPrivateProfileString(fs, u"S", u"k", u"", buffer, 8, path.c_str());

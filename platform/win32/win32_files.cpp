@@ -1,15 +1,13 @@
 #include "platform/win32/win32_files.h"
 
-#include <windows.h>
+#include "platform/win32/win32.h"
 
 namespace sorvel {
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide text is UTF-16");
 
-const wchar_t* Wide(const Text& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
+using win32::Wide;
 
 HANDLE ToWin32(FileHandle file) {
   return file == nullptr ? INVALID_HANDLE_VALUE : file;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/framework.h"
+#include "tests/support/same_rect.h"
 
 namespace sorvel::conformance {
 namespace {
@@ -52,14 +53,6 @@ const MessageMapEntry<ProbeDialog> ProbeDialog::kMessageMap[] = {
 
 bool ProbeDialog::DispatchMessageMap(Message& message) {
   return WalkMessageMap(this, kMessageMap, message);
-}
-
-::testing::AssertionResult SameRect(const Rect& actual, const Rect& expected) {
-  if (actual == expected) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "(" << actual.left << ", " << actual.top << ", " << actual.right << ", "
-         << actual.bottom << ") instead of (" << expected.left << ", " << expected.top << ", "
-         << expected.right << ", " << expected.bottom << ")";
 }
 
 // The screen position of a window's client area (symmetric frames only).

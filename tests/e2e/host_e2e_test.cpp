@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/same_rect.h"
 
 namespace {
 
@@ -31,14 +32,6 @@ struct Host {
 
 RECT Rect(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};
-}
-
-::testing::AssertionResult SameRect(const RECT& actual, const RECT& expected) {
-  if (EqualRect(&actual, &expected)) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "(" << actual.left << ", " << actual.top << ", " << actual.right << ", "
-         << actual.bottom << ") instead of (" << expected.left << ", " << expected.top << ", "
-         << expected.right << ", " << expected.bottom << ")";
 }
 
 TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {

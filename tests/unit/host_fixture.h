@@ -11,6 +11,7 @@
 #include "platform/sim/sim_device.h"
 #include "platform/sim/sim_files.h"
 #include "settings/settings.h"
+#include "tests/support/utf16le.h"
 
 namespace sorvel {
 
@@ -33,13 +34,7 @@ class HostTest : public ::testing::Test {
 
   // Writes the settings file beside the program, UTF-16LE, one "key=value" line each.
   void WriteSettingsFile(const std::u16string& body) {
-    std::u16string text = u"[Setting]\r\n" + body;
-    std::string bytes;
-    for (char16_t c : text) {
-      bytes.push_back(static_cast<char>(c & 0xFF));
-      bytes.push_back(static_cast<char>(c >> 8));
-    }
-    files_.SetBytes(u"\\Program Files\\Sorvel\\Sorvel.ini", bytes);
+    files_.SetBytes(u"\\Program Files\\Sorvel\\Sorvel.ini", Utf16LeBytes(u"[Setting]\r\n" + body));
   }
 
   std::string root_;

@@ -8,19 +8,10 @@
 #include <string>
 
 #include "platform/sim/sim_files.h"
+#include "tests/support/utf16le.h"
 
 namespace sorvel {
 namespace {
-
-// The UTF-16LE bytes of a text.
-std::string Le(const Text& text) {
-  std::string bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}
 
 const std::string kBom = "\xFF\xFE";
 const Text kIni = u"\\windows\\test.ini";
@@ -75,15 +66,15 @@ class ProfileTest : public ::testing::Test {
 // --- Reading ---
 
 TEST_F(ProfileTest, ReadsLinesWithAnyLineEndAndLeadingWhiteSpace) {
-  files_->SetBytes(kIni, kBom + Le(u"; comment\r\n"
-                                   u"Early=outside any section\r"
-                                   u" \t[SETTING]\n"
-                                   u";FileName1=commented\r\n"
-                                   u"\u3000 positiontop1=5\n\r"
-                                   u"   \r\n"
-                                   u"FileName1=  a=b \t\r\n"
-                                   u"Quoted=\"x\"\r\n"
-                                   u"Last=no line end"));
+  files_->SetBytes(kIni, kBom + Utf16LeBytes(u"; comment\r\n"
+                                             u"Early=outside any section\r"
+                                             u" \t[SETTING]\n"
+                                             u";FileName1=commented\r\n"
+                                             u"\u3000 positiontop1=5\n\r"
+                                             u"   \r\n"
+                                             u"FileName1=  a=b \t\r\n"
+                                             u"Quoted=\"x\"\r\n"
+                                             u"Last=no line end"));
   EXPECT_EQ(Read(u"Setting", u"PositionTop1"), u"5");
   EXPECT_EQ(Read(u"Setting", u"FileName1"), u"  a=b");  // leading blanks and "=" are kept
   EXPECT_EQ(Read(u"Setting", u"Quoted"), u"\"x\"");
@@ -94,25 +85,25 @@ TEST_F(ProfileTest, ReadsLinesWithAnyLineEndAndLeadingWhiteSpace) {
 }
 
 TEST_F(ProfileTest, HeaderIsMatchedByLengthAndNameAndEndsTheSectionBefore) {
-  files_->SetBytes(kIni, Le(u"[AB]\r\nk=0\r\n[A] \r\nk=0\r\n"  // "[A] " names no section
-                            u"[A]\r\nk=1\r\n[A] \r\nk=2\r\n"
-                            u"[B>\r\nk=3\r\n"  // the last character is not examined
-                            u"[C]\r\n[D]\r\nk=4\r\n"));
+  files_->SetBytes(kIni, Utf16LeBytes(u"[AB]\r\nk=0\r\n[A] \r\nk=0\r\n"  // "[A] " names no section
+                                      u"[A]\r\nk=1\r\n[A] \r\nk=2\r\n"
+                                      u"[B>\r\nk=3\r\n"  // the last character is not examined
+                                      u"[C]\r\n[D]\r\nk=4\r\n"));
   EXPECT_EQ(Read(u"A", u"k"), u"1");
   EXPECT_EQ(Read(u"A ", u"k", u"none"), u"none");
   EXPECT_EQ(Read(u"B", u"k"), u"3");
   EXPECT_EQ(Read(u"C", u"k", u"none"), u"none");  // a header ends C before the key
   EXPECT_EQ(Read(u"D", u"k"), u"4");
 
-  files_->SetBytes(kIni, Le(u"[ÉTÉ]\r\nКлюч=1\r\n"));
+  files_->SetBytes(kIni, Utf16LeBytes(u"[ÉTÉ]\r\nКлюч=1\r\n"));
   EXPECT_EQ(Read(u"été", u"КЛЮЧ"), u"1");
 }
 
 TEST_F(ProfileTest, FirstSectionAndFirstKeyLineCount) {
-  files_->SetBytes(kIni, Le(u"[S]\r\nFileName10=x\r\nFileName1=y\r\n"
-                            u"Empty=\r\nEmpty=later\r\n"
-                            u"=noKey\r\n \t=alsoNoKey\r\nnoEquals\r\n"
-                            u"[S]\r\nOther=second\r\n"));
+  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nFileName10=x\r\nFileName1=y\r\n"
+                                      u"Empty=\r\nEmpty=later\r\n"
+                                      u"=noKey\r\n \t=alsoNoKey\r\nnoEquals\r\n"
+                                      u"[S]\r\nOther=second\r\n"));
   EXPECT_EQ(Read(u"S", u"FileName1"), u"x");  // FileName10 begins with FileName1
   EXPECT_EQ(Read(u"S", u"Empty", u"dflt"), u"dflt");
   EXPECT_EQ(Read(u"S", u"Other", u"dflt"), u"dflt");
@@ -122,7 +113,7 @@ TEST_F(ProfileTest, FirstSectionAndFirstKeyLineCount) {
 }
 
 TEST_F(ProfileTest, ValuesAndDefaultsAreCutToCapacityLessOne) {
-  files_->SetBytes(kIni, Le(u"[S]\r\nk=abcdef\r\nempty=\r\n"));
+  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=abcdef\r\nempty=\r\n"));
   EXPECT_EQ(Read(u"S", u"k", u"", 4), u"abc");
   EXPECT_EQ(Read(u"S", u"missing", u"Default value", 4), u"Def");
   EXPECT_EQ(Read(u"S", u"k", u"", 1), u"");
@@ -138,7 +129,7 @@ TEST_F(ProfileTest, ValuesAndDefaultsAreCutToCapacityLessOne) {
 }
 
 TEST_F(ProfileTest, ReadsOddAndForeignFiles) {
-  files_->SetBytes(kIni, Le(u"[S]\r\nk=v") + "x");  // a final odd byte is ignored
+  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v") + "x");  // a final odd byte is ignored
   EXPECT_EQ(Read(u"S", u"k"), u"v");
   files_->SetBytes(kIni, "[S]\r\nk=v\r\n");  // 8-bit text is not understood
   EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
@@ -150,11 +141,11 @@ TEST_F(ProfileTest, ReadsOddAndForeignFiles) {
 }
 
 TEST_F(ProfileTest, BareNameLiesInWindowsFolder) {
-  files_->SetBytes(u"\\windows\\Download.ini", Le(u"[Download]\r\nDownName=a\r\n"));
+  files_->SetBytes(u"\\windows\\Download.ini", Utf16LeBytes(u"[Download]\r\nDownName=a\r\n"));
   EXPECT_EQ(Read(u"Download", u"DownName", u"", 260, u"Download.ini"), u"a");
   EXPECT_EQ(Write(u"Download", u"MainName", u"b", u"Download.ini"), 1);
   EXPECT_EQ(files_->Bytes(u"\\windows\\Download.ini"),
-            Le(u"[Download]\r\nDownName=a\r\nMainName=b\r\n"));
+            Utf16LeBytes(u"[Download]\r\nDownName=a\r\nMainName=b\r\n"));
 }
 
 TEST_F(ProfileTest, FailedReadsGiveTheDefaultAndReport) {
@@ -166,7 +157,7 @@ TEST_F(ProfileTest, FailedReadsGiveTheDefaultAndReport) {
   ASSERT_EQ(Reports(), std::vector<Text>{u"Could not open INI file: missing.ini\r\n"});
 
   files_->ClearDebugOutput();
-  files_->SetBytes(kIni, Le(u"[S]\r\nk=v\r\n"));
+  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
   files_->Fail(SimFileSystem::Operation::kGetInformation, kIni);
   EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
   ASSERT_EQ(Reports(),
@@ -183,7 +174,7 @@ TEST_F(ProfileTest, FailedReadsGiveTheDefaultAndReport) {
 }
 
 TEST_F(ProfileTest, OpenFilesAreSharedAsOnTheDevice) {
-  files_->SetBytes(kIni, Le(u"[S]\r\nk=v\r\n"));
+  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
   FileHandle reader = files_->OpenForRead(kIni);
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(Read(u"S", u"k"), u"v");  // readers share
@@ -204,7 +195,7 @@ TEST_F(ProfileTest, OpenFilesAreSharedAsOnTheDevice) {
 
 TEST_F(ProfileTest, FirstWriteCreatesTheSectionAndKeyWithoutByteOrderMark) {
   EXPECT_EQ(Write(u"Setting", u"PartionMode", u"2"), 1);
-  EXPECT_EQ(files_->Bytes(kIni), Le(u"[Setting]\r\nPartionMode=2\r\n"));
+  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\n"));
   EXPECT_TRUE(files_->DebugOutputs().empty());
 }
 
@@ -225,35 +216,35 @@ TEST_F(ProfileTest, WriteNormalisesTheWholeFile) {
       u"FileName1=copy\r\n"
       u"Last=1";
   for (const std::string& mark : {std::string(), kBom}) {
-    files_->SetBytes(kIni, mark + Le(before));
+    files_->SetBytes(kIni, mark + Utf16LeBytes(before));
     EXPECT_EQ(Write(u"Setting", u"FileName1", u"new"), 1);
     EXPECT_EQ(Write(u"setting", u"PositionTop1", u"-20"), 1);
     EXPECT_EQ(Write(u"Fresh", u"k", u"v"), 1);
-    EXPECT_EQ(files_->Bytes(kIni), mark + Le(u"; note\r\n"
-                                             u"\r\n"
-                                             u"\r\n"
-                                             u"[Other]\r\n"
-                                             u"k=1  \r\n"
-                                             u"[SETTING]\r\n"
-                                             u"FileName1=new\r\n"
-                                             u"FileName1=second\r\n"
-                                             u";tail comment\r\n"
-                                             u"\r\n"
-                                             u"PositionTop1=-20\r\n"
-                                             u"[Setting] \r\n"
-                                             u"x=1\r\n"
-                                             u"[Setting]\r\n"
-                                             u"FileName1=copy\r\n"
-                                             u"Last=1\r\n"
-                                             u"[Fresh]\r\n"
-                                             u"k=v\r\n"));
+    EXPECT_EQ(files_->Bytes(kIni), mark + Utf16LeBytes(u"; note\r\n"
+                                                       u"\r\n"
+                                                       u"\r\n"
+                                                       u"[Other]\r\n"
+                                                       u"k=1  \r\n"
+                                                       u"[SETTING]\r\n"
+                                                       u"FileName1=new\r\n"
+                                                       u"FileName1=second\r\n"
+                                                       u";tail comment\r\n"
+                                                       u"\r\n"
+                                                       u"PositionTop1=-20\r\n"
+                                                       u"[Setting] \r\n"
+                                                       u"x=1\r\n"
+                                                       u"[Setting]\r\n"
+                                                       u"FileName1=copy\r\n"
+                                                       u"Last=1\r\n"
+                                                       u"[Fresh]\r\n"
+                                                       u"k=v\r\n"));
   }
 }
 
 TEST_F(ProfileTest, WriteAddsTheKeyAtTheEndOfTheLastSection) {
-  files_->SetBytes(kIni, Le(u"[S]\r\na=1\r\n;end"));
+  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\na=1\r\n;end"));
   EXPECT_EQ(Write(u"S", u"b", u"2"), 1);
-  EXPECT_EQ(files_->Bytes(kIni), Le(u"[S]\r\na=1\r\n;end\r\nb=2\r\n"));
+  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[S]\r\na=1\r\n;end\r\nb=2\r\n"));
 }
 
 TEST_F(ProfileTest, WrittenValuesReadBack) {
@@ -265,7 +256,7 @@ TEST_F(ProfileTest, WrittenValuesReadBack) {
   EXPECT_EQ(Read(u"S", u"k"), u"trail");
   EXPECT_EQ(Write(u"S", u"k", u""), 1);
   EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
-  EXPECT_EQ(files_->Bytes(kIni), Le(u"[S]\r\nk=\r\n"));
+  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[S]\r\nk=\r\n"));
 }
 
 TEST_F(ProfileTest, NullArgumentsOfAWrite) {
@@ -280,7 +271,7 @@ TEST_F(ProfileTest, NullArgumentsOfAWrite) {
 TEST_F(ProfileTest, WriteReplacesALeftoverTemporaryFile) {
   files_->SetBytes(kIni + u".tmp", "leftover from an interrupted write");
   EXPECT_EQ(Write(u"S", u"k", u"v"), 1);
-  EXPECT_EQ(files_->Bytes(kIni), Le(u"[S]\r\nk=v\r\n"));
+  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[S]\r\nk=v\r\n"));
 }
 
 // --- Writes that must leave the file as it was ---
@@ -300,7 +291,7 @@ class RefusedWriteTest : public ProfileTest {
     EXPECT_EQ(reports.back(), report);
     files_->ClearDebugOutput();
   }
-  const std::string original_ = kBom + Le(u"[S]\nk=old\n");
+  const std::string original_ = kBom + Utf16LeBytes(u"[S]\nk=old\n");
 };
 
 TEST_F(RefusedWriteTest, FileHeldInRom) {
@@ -362,7 +353,7 @@ TEST_F(ProfileTest, PathsLongerThanTheFixedSizesAreRefused) {
   const Text folder = u"\\windows\\";
   // Resolved paths: 259 units can be read, 255 written.
   const Text name250(250, u'n');  // \windows\ + 250 = 259
-  files_->SetBytes(folder + name250, Le(u"[S]\r\nk=v\r\n"));
+  files_->SetBytes(folder + name250, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, name250), u"v");
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, folder + name250), u"v");
   EXPECT_TRUE(files_->DebugOutputs().empty());

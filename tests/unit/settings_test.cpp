@@ -8,18 +8,10 @@
 #include <string>
 
 #include "platform/sim/sim_files.h"
+#include "tests/support/utf16le.h"
 
 namespace sorvel {
 namespace {
-
-std::string Le(const Text& text) {
-  std::string bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}
 
 const Text kSettingsFile = u"\\Program Files\\Sorvel\\Sorvel.ini";
 
@@ -48,7 +40,7 @@ TEST_F(SettingsTest, FirstRunReadsEmptyAndFirstWriteCreatesTheFile) {
   EXPECT_TRUE(ThreePaneModeFromSetting(ReadSetting(*files_, kPartionMode)));
 
   WriteSetting(*files_, u"2", kPartionMode);
-  EXPECT_EQ(files_->Bytes(kSettingsFile), Le(u"[Setting]\r\nPartionMode=2\r\n"));
+  EXPECT_EQ(files_->Bytes(kSettingsFile), Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\n"));
   EXPECT_FALSE(ThreePaneModeFromSetting(ReadSetting(*files_, kPartionMode)));
 }
 
@@ -57,17 +49,17 @@ TEST_F(SettingsTest, KeysAreSpelledAndAddedInTheOrderFirstWritten) {
     WriteSetting(*files_, FormatDecimal(index), index);
   }
   WriteSetting(*files_, u"again", kFileName1);
-  EXPECT_EQ(files_->Bytes(kSettingsFile), Le(u"[Setting]\r\n"
-                                             u"PartionMode=9\r\n"
-                                             u"FileFullPath3=8\r\n"
-                                             u"FileFullPath2=7\r\n"
-                                             u"FileFullPath1=6\r\n"
-                                             u"PositionTop3=5\r\n"
-                                             u"FileName3=4\r\n"
-                                             u"PositionTop2=3\r\n"
-                                             u"PositionTop1=2\r\n"
-                                             u"FileName2=1\r\n"
-                                             u"FileName1=again\r\n"));
+  EXPECT_EQ(files_->Bytes(kSettingsFile), Utf16LeBytes(u"[Setting]\r\n"
+                                                       u"PartionMode=9\r\n"
+                                                       u"FileFullPath3=8\r\n"
+                                                       u"FileFullPath2=7\r\n"
+                                                       u"FileFullPath1=6\r\n"
+                                                       u"PositionTop3=5\r\n"
+                                                       u"FileName3=4\r\n"
+                                                       u"PositionTop2=3\r\n"
+                                                       u"PositionTop1=2\r\n"
+                                                       u"FileName2=1\r\n"
+                                                       u"FileName1=again\r\n"));
   for (int index = 1; index < kSettingCount; ++index) {
     EXPECT_EQ(ReadSetting(*files_, index), FormatDecimal(index));
   }
@@ -113,7 +105,8 @@ TEST_F(SettingsTest, SplitResetEmptiesEverythingButTheSplitMode) {
   for (int index = 0; index < kPartionMode; ++index) WriteSetting(*files_, u"", index);
   for (int index = 0; index < kPartionMode; ++index) EXPECT_EQ(ReadSetting(*files_, index), u"");
   EXPECT_EQ(ReadSetting(*files_, kPartionMode), u"2");
-  EXPECT_NE(files_->Bytes(kSettingsFile).find(Le(u"\r\nPositionTop2=\r\n")), std::string::npos);
+  EXPECT_NE(files_->Bytes(kSettingsFile).find(Utf16LeBytes(u"\r\nPositionTop2=\r\n")),
+            std::string::npos);
 }
 
 TEST_F(SettingsTest, FailedWriteLeavesTheFile) {
