@@ -288,40 +288,21 @@ TEST_F(MainDlgTest, OkCommandWithoutTheParkCodeEndsTheRun) {
   EXPECT_EQ(dialog.DoModal(), kIdOk);
 }
 
-TEST_F(MainDlgTest, FocusOnPaneOneButtonWithoutAHostedWindowChangesNothing) {
-  HWND other = device_.CreateForeignWindow(device_.StartForeignProcess(u"\\Windows\\x.exe"), u"X",
-                                           u"Other", kWsVisible, {0, 0, 100, 100});
+TEST_F(MainDlgTest, ParkCommandSentRatherThanPostedIsRecognisedToo) {
   CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-  device_.SetForegroundWindow(other);
-  device_.PostMessage(hwnd, kWmCommand, MakeWParam(1000, kBnSetFocus), 0);
-  device_.PumpMessages();
-  EXPECT_EQ(device_.GetForegroundWindow(), other);
-}
-
-TEST_F(MainDlgTest, ExitMinimisesOtherProgramsWindowsAndEndsTheRun) {
-  int pid = device_.StartForeignProcess(u"\\Windows\\notes.exe");
-  HWND notes = device_.CreateForeignWindow(pid, u"Notes", u"Notes", kWsVisible, {0, 0, 240, 300});
-  HWND owned =
-      device_.CreateForeignWindow(pid, u"Dialog", u"Find", kWsVisible, {10, 10, 100, 90}, notes);
-  HWND hidden = device_.CreateForeignWindow(pid, u"Notes", u"Hidden", 0, {0, 0, 10, 10});
-  HWND untitled = device_.CreateForeignWindow(pid, u"Notes", u"", kWsVisible, {0, 0, 10, 10});
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = nullptr;
+  bool sent = false;
+  int left = 0;
   device_.SetIdleScript([&](SimDevice& device) {
-    if (hwnd != nullptr) return false;
-    hwnd = dialog.GetSafeHwnd();
-    device.PostMessage(hwnd, kWmCommand, kIdExit, 0);
+    if (sent) return false;
+    sent = true;
+    device.SendMessage(dialog.GetSafeHwnd(), kWmCommand, CMainDlg::kParkCommand, 0);
+    left = device.GetWindowRect(dialog.GetSafeHwnd()).left;
     return true;
   });
-  EXPECT_EQ(dialog.DoModal(), CDialog::kModalQuit);
-
-  EXPECT_FALSE(device_.ModalLoopStalled());
-  EXPECT_TRUE(device_.Window(notes).minimized);
-  EXPECT_FALSE(device_.Window(owned).minimized);
-  EXPECT_FALSE(device_.Window(hidden).minimized);
-  EXPECT_FALSE(device_.Window(untitled).minimized);
-  EXPECT_FALSE(device_.IsWindow(hwnd)) << "the dialog is destroyed when the run ends";
+  dialog.DoModal();
+  // The run went on until the script had nothing more to do.
+  EXPECT_TRUE(device_.ModalLoopStalled());
+  EXPECT_EQ(left, 220);
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+// The menu bar's split commands and the launch of the remembered programs, against the
+// simulated device.
+#include "host/main_dlg.h"
+#include "host/resources.h"
+#include "tests/support/utf16le.h"
+#include "tests/unit/host_fixture.h"
+
+namespace sorvel {
+namespace {
+
+const Text kSettingsFile = u"\\Program Files\\Sorvel\\Sorvel.ini";
+const Rect kFormerRect{30, 40, 200, 250};
+
+class SplitCommandsTest : public HostTest {
+ protected:
+  HWND Window(const Text& title, const Text& path = u"\\Windows\\notes.exe") {
+    int pid = device_.StartForeignProcess(path);
+    return device_.CreateForeignWindow(pid, u"Notes", title, kWsVisible | kWsCaption, kFormerRect);
+  }
+  void Command(unsigned id) {
+    device_.PostMessage(hwnd_, kWmCommand, id, 0);
+    device_.PumpMessages();
+  }
+  void Open() { hwnd_ = dialog_.Create(); }
+  bool Holds(int pane, HWND window) {
+    return dialog_.Pane(pane).captured && dialog_.Pane(pane).hostedWindow == window &&
+           device_.GetParent(window) != nullptr;
+  }
+
+  CMainDlg dialog_{device_, nullptr};
+  HWND hwnd_ = nullptr;
+};
+
+TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
+  for (bool threePanes : {true, false}) {
+    SCOPED_TRACE(threePanes ? "three panes" : "two panes");
+    WriteSettingsFile(Text(threePanes ? u"" : u"PartionMode=2\r\n") +
+                      u"FileName1=Notes\r\nFileName2=Calc\r\nFileName3=Mail\r\n"
+                      u"FileFullPath1=\\Windows\\notes.exe\r\n");
+    HWND notes = Window(u"Notes");
+    HWND calc = Window(u"Calc");
+    HWND mail = Window(u"Mail");
+    CMainDlg dialog(device_, nullptr);
+    hwnd_ = dialog.Create();
+    PickedProgramPath = u"\\Windows\\earlier.exe";
+
+    Command(kIdSplitStart);
+    EXPECT_TRUE(dialog.Pane(0).captured && device_.GetParent(notes) != nullptr);
+    EXPECT_TRUE(dialog.Pane(1).captured && device_.GetParent(calc) != nullptr);
+    EXPECT_EQ(dialog.Pane(2).captured, threePanes);
+    EXPECT_EQ(device_.GetParent(mail) != nullptr, threePanes);
+    // No picker ran (its loop would have stalled), nothing was asked, paths kept.
+    EXPECT_FALSE(device_.ModalLoopStalled());
+    EXPECT_TRUE(device_.MessageBoxes().empty());
+    EXPECT_TRUE(PickedWindowTitle.empty());
+    EXPECT_TRUE(PickedProgramPath.empty());
+    EXPECT_EQ(ReadSetting(files_, kFileFullPath1), u"\\Windows\\notes.exe");
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(dialog.Pane(i).autoCapture);
+    dialog.DestroyWindow();
+    for (HWND window : {notes, calc, mail}) device_.DestroyWindow(window);
+  }
+}
+
+TEST_F(SplitCommandsTest, SplitStartSkipsShortTitlesAbsentProgramsAndHostTitles) {
+  WriteSettingsFile(u"FileName1=N\r\nFileName2=Gone\r\nFileName3=Sorvel\r\n");
+  HWND n = Window(u"N");
+  Open();
+  Command(kIdSplitStart);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(dialog_.Pane(i).captured) << i;
+  EXPECT_EQ(device_.GetParent(n), nullptr);
+  EXPECT_TRUE(device_.MessageBoxes().empty());
+}
+
+TEST_F(SplitCommandsTest, SplitStartReleasesAHoldingPaneWhoseTitleIsFoundAgain) {
+  WriteSettingsFile(u"FileName1=Notes\r\n");
+  HWND first = Window(u"Notes");
+  Open();
+  Command(kIdSplitStart);
+  ASSERT_TRUE(Holds(0, first));
+  HWND second = Window(u"Notes");
+  Command(kIdSplitStart);
+  EXPECT_FALSE(dialog_.Pane(0).captured);
+  EXPECT_EQ(device_.GetParent(first), nullptr);
+  EXPECT_EQ(device_.GetParent(second), nullptr);
+}
+
+TEST_F(SplitCommandsTest, ScansLookAtNoMoreThan201Windows) {
+  // The host's dialog lies on top, then the fillers, then the remembered window.
+  for (int fillers : {199, 200}) {
+    SCOPED_TRACE(fillers);
+    WriteSettingsFile(u"FileName1=Notes\r\n");
+    HWND notes = Window(u"Notes");
+    std::vector<HWND> windows{notes};
+    for (int i = 0; i < fillers; ++i) windows.push_back(Window(u"Filler " + FormatDecimal(i)));
+    CMainDlg dialog(device_, nullptr);
+    hwnd_ = dialog.Create();
+    ASSERT_EQ(device_.GetTopWindow(), hwnd_);
+
+    Command(kIdSplitStart);
+    EXPECT_EQ(dialog.Pane(0).captured, fillers == 199);
+    dialog.TogglePane(0);
+    // Exit minimises what the same scan sees: the last window lies beyond it with 200 fillers.
+    device_.SetIdleScript([&](SimDevice& device) {
+      device.PostMessage(hwnd_, kWmCommand, kIdExit, 0);
+      return true;
+    });
+    Command(kIdExit);
+    EXPECT_EQ(device_.Window(notes).minimized, fillers == 199);
+    EXPECT_TRUE(device_.Window(windows.back()).minimized);
+    dialog.DestroyWindow();
+    for (HWND window : windows) device_.DestroyWindow(window);
+  }
+}
+
+TEST_F(SplitCommandsTest, ExitMinimisesOtherProgramsButNotTheHostNorTheHeldWindows) {
+  WriteSettingsFile(u"FileName1=Held\r\n");
+  HWND held = Window(u"Held");
+  HWND other = Window(u"Other");
+  int pid = device_.StartForeignProcess(u"\\Windows\\x.exe");
+  HWND owned =
+      device_.CreateForeignWindow(pid, u"Dialog", u"Find", kWsVisible, {0, 0, 9, 9}, other);
+  HWND hidden = device_.CreateForeignWindow(pid, u"X", u"Hidden", 0, {0, 0, 9, 9});
+  HWND untitled = device_.CreateForeignWindow(pid, u"X", u"", kWsVisible, {0, 0, 9, 9});
+  CMainDlg dialog(device_, nullptr);
+  int step = 0;
+  device_.SetIdleScript([&](SimDevice& device) {
+    HWND hwnd = dialog.GetSafeHwnd();
+    device.PostMessage(hwnd, kWmCommand, step++ == 0 ? kIdSplitStart : kIdExit, 0);
+    return step <= 2;
+  });
+  EXPECT_EQ(dialog.DoModal(), CDialog::kModalQuit);
+
+  EXPECT_EQ(step, 2);
+  EXPECT_EQ(device_.Minimised(), std::vector<HWND>{other});
+  EXPECT_EQ(device_.GetParent(held), nullptr) << "given back when the dialog is destroyed";
+  EXPECT_EQ(device_.GetWindowRect(held), kFormerRect);
+  for (HWND window : {owned, hidden, untitled}) EXPECT_FALSE(device_.Window(window).minimized);
+}
+
+TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKeysAndEnds) {
+  const Text before =
+      u"[Setting]\r\nPartionMode=2\r\nFileName1=Notes\r\nFileName2=Calc\r\nPositionTop1=-10\r\n"
+      u"PositionTop2=20\r\nFileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=\\Windows\\calc."
+      u"exe\r\n";
+  files_.SetBytes(kSettingsFile, Utf16LeBytes(before));
+  HWND notes = Window(u"Notes");
+  for (int answer : {kIdNo, kIdYes}) {
+    SCOPED_TRACE(answer);
+    CMainDlg dialog(device_, nullptr);
+    int step = 0;
+    device_.SetIdleScript([&](SimDevice& device) {
+      HWND hwnd = dialog.GetSafeHwnd();
+      if (step == 0) device.PostMessage(hwnd, kWmCommand, kIdSplitStart, 0);
+      if (step == 1) {
+        device.QueueMessageBoxAnswer(answer);
+        device.PostMessage(hwnd, kWmCommand, kIdSplitReset, 0);
+      }
+      return step++ < 2;
+    });
+    int result = dialog.DoModal();
+    ASSERT_FALSE(device_.MessageBoxes().empty());
+    EXPECT_EQ(device_.MessageBoxes().back().text,
+              u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
+              u"종료하시겠습니까?");
+    EXPECT_EQ(device_.MessageBoxes().back().type, static_cast<unsigned>(kMbYesNo));
+    if (answer == kIdNo) {
+      EXPECT_TRUE(device_.ModalLoopStalled()) << "the run went on";
+      EXPECT_EQ(files_.Bytes(kSettingsFile), Utf16LeBytes(before));
+    } else {
+      EXPECT_EQ(result, CDialog::kModalQuit);
+      EXPECT_EQ(files_.Bytes(kSettingsFile),
+                Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\nFileName1=\r\nFileName2=\r\n"
+                             u"PositionTop1=\r\nPositionTop2=\r\nFileFullPath1=\r\n"
+                             u"FileFullPath2=\r\nFileName3=\r\nPositionTop3=\r\n"
+                             u"FileFullPath3=\r\n"));
+    }
+    // The held window is given back either way once the dialog is destroyed.
+    EXPECT_EQ(device_.GetParent(notes), nullptr);
+  }
+  // The next start is a first run but for the split mode: nothing is started.
+  CMainDlg restarted(device_, nullptr);
+  restarted.Create();
+  device_.AdvanceTime(1000);
+  for (const Text& started : device_.StartedPrograms()) EXPECT_EQ(started, u"");
+  EXPECT_FALSE(ThreePaneMode);
+}
+
+TEST_F(SplitCommandsTest, SplitSelectChangesTheSplitAtTheNextSizeNotification) {
+  Open();
+  HWND display2 = device_.GetDlgItem(hwnd_, 1011);
+  Rect threePaneRect = device_.GetWindowRect(display2);
+  device_.SetIdleScript([](SimDevice& device) {
+    HWND version = nullptr;
+    for (HWND window : device.TopLevelWindows()) {
+      if (device.GetDlgItem(window, 26641) != nullptr) version = window;
+    }
+    if (version == nullptr) return false;
+    device.Click(device.GetDlgItem(version, 1014));  // "2 분할"
+    device.Click(device.GetDlgItem(version, 26641));
+    return true;
+  });
+  Command(kIdSplitSelect);
+
+  EXPECT_FALSE(ThreePaneMode);
+  EXPECT_EQ(ReadSetting(files_, kPartionMode), u"2");
+  EXPECT_EQ(device_.GetWindowRect(display2), threePaneRect) << "moved before a size notification";
+  device_.SendMessage(hwnd_, kWmSize, kSizeRestored, MakeLParam(240, 268));
+  EXPECT_EQ(device_.GetWindowRect(display2).Height(), 133);
+}
+
+TEST_F(SplitCommandsTest, LaunchRunsOncePerStartAndNeverStartsACutPath) {
+  Text longPath = u"\\Windows\\" + Text(250, u'a') + u".exe";  // 263 units
+  WriteSettingsFile(u"FileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=" + longPath + u"\r\n");
+  int notesStarts = 0, cutStarts = 0;
+  device_.InstallProgram(u"\\Windows\\notes.exe", [&](SimDevice&, int) { ++notesStarts; });
+  // What a 259-unit cut of the long path would name.
+  device_.InstallProgram(longPath.substr(0, 259), [&](SimDevice&, int) { ++cutStarts; });
+  Open();
+  device_.AdvanceTime(600);
+  // Another process posts the launch timer's message again.
+  for (int i = 0; i < 5; ++i) device_.PostMessage(hwnd_, kWmTimer, kLaunchTimer, 0);
+  device_.AdvanceTime(1000);
+  EXPECT_EQ(notesStarts, 1);
+  EXPECT_EQ(cutStarts, 0);
+}
+
+}  // namespace
+}  // namespace sorvel
