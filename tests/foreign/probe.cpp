@@ -1,6 +1,8 @@
 // A small foreign program for the end-to-end tests: one visible top-level window of class
 // "SorvelProbe" titled after its own file name (probe_a.exe shows "probe_a"), so that tests can
-// start copies under several names and find each one's window.
+// start copies under several names and find each one's window. The window holds an edit control
+// to type into, and stops answering on request: a posted kProbeHang with wParam = milliseconds
+// makes its window procedure sleep that long.
 // clang-format off
 #include <windows.h>
 // clang-format on
@@ -9,10 +11,25 @@
 
 namespace {
 
+constexpr UINT kProbeHang = WM_APP + 1;
+constexpr int kEditId = 100;
+
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_DESTROY) {
-    PostQuitMessage(0);
-    return 0;
+  switch (message) {
+    case kProbeHang:
+      Sleep(static_cast<DWORD>(wParam));
+      return 0;
+    case WM_CREATE:
+      CreateWindowExW(0, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL, 0, 0,
+                      0, 0, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)), nullptr,
+                      nullptr);
+      return 0;
+    case WM_SIZE:
+      MoveWindow(GetDlgItem(window, kEditId), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
