@@ -44,31 +44,12 @@ TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
   GetWindowRect(host.dialog, &window);
   EXPECT_TRUE(SameRect(window, work));
 
-  // The menu bar takes its line below the caption.
-  HMENU menu = GetMenu(host.dialog);
-  ASSERT_NE(menu, nullptr);
+  // The menu bar takes its line below the caption (its entries: the next test).
+  ASSERT_NE(GetMenu(host.dialog), nullptr);
   RECT client{};
   GetClientRect(host.dialog, &client);
   EXPECT_GE((window.bottom - window.top) - client.bottom,
             GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYMENU));
-  // Wine keeps menus per process (GetMenuItemCount answers -1 here); where another
-  // process's menu can be read, check its entries too.
-  if (GetMenuItemCount(menu) != -1) {
-    ASSERT_EQ(GetMenuItemCount(menu), 3);
-    wchar_t text[64] = {};
-    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(std::wstring(text), L"종료");
-    EXPECT_EQ(GetMenuItemID(menu, 0), 32775u);
-    GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(std::wstring(text), L"        옵션      ");
-    HMENU options = GetSubMenu(menu, 1);
-    ASSERT_NE(options, nullptr);
-    EXPECT_EQ(GetMenuItemID(options, 0), 32782u);
-    EXPECT_EQ(GetMenuItemID(options, 1), 32784u);
-    GetMenuStringW(menu, 2, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(std::wstring(text), L"분할시작");
-    EXPECT_EQ(GetMenuItemID(menu, 2), 32780u);
-  }
 
   int W = client.right, H = client.bottom, p = H / 3, q = 2 * H / 3;
   EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1005)), Rect(0, 0, W, p - 1)));
@@ -105,6 +86,34 @@ TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
   }
   std::wstring shot = e2e::SaveScreenshot(L"host-start.bmp");
   RecordProperty("screenshot", e2e::Narrow(shot));
+}
+
+// Wine keeps menus per process: another process can read no entry of the host's menu there.
+// GetMenuItemCount answers -1, and GetMenuBarInfo, GetMenuItemRect and the accessible object of
+// OBJID_MENU fail too (tried under Wine 8), so there the test is skipped, saying why.
+TEST(HostStart, MenuBarHoldsExitOptionsAndSplitStart) {
+  Host host;
+  ASSERT_NE(host.dialog, nullptr);
+  HMENU menu = GetMenu(host.dialog);
+  ASSERT_NE(menu, nullptr);
+  if (GetMenuItemCount(menu) == -1) {
+    GTEST_SKIP() << "the window system lets no other process read the menu's entries "
+                    "(GetMenuItemCount answers -1)";
+  }
+  ASSERT_EQ(GetMenuItemCount(menu), 3);
+  wchar_t text[64] = {};
+  GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(std::wstring(text), L"종료");
+  EXPECT_EQ(GetMenuItemID(menu, 0), 32775u);
+  GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(std::wstring(text), L"        옵션      ");
+  HMENU options = GetSubMenu(menu, 1);
+  ASSERT_NE(options, nullptr);
+  EXPECT_EQ(GetMenuItemID(options, 0), 32782u);
+  EXPECT_EQ(GetMenuItemID(options, 1), 32784u);
+  GetMenuStringW(menu, 2, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(std::wstring(text), L"분할시작");
+  EXPECT_EQ(GetMenuItemID(menu, 2), 32780u);
 }
 
 TEST(HostStart, SecondStartBringsTheFirstToTheFrontAndEnds) {
