@@ -89,6 +89,15 @@ bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds) {
       milliseconds);
 }
 
+int CountWindows(const wchar_t* className, const wchar_t* title) {
+  int count = 0;
+  for (HWND window = nullptr;
+       (window = FindWindowExW(nullptr, window, className, title)) != nullptr;) {
+    ++count;
+  }
+  return count;
+}
+
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className) {
   struct Search {
     DWORD pid;

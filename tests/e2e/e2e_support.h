@@ -44,6 +44,8 @@ bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wcha
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
 // Closes every window of this class (WM_CLOSE) and waits until none is left.
 bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
+// How many top-level windows of any process have this class and title.
+int CountWindows(const wchar_t* className, const wchar_t* title);
 // The visible top-level windows of a process with this window class.
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className);
 // Waits for the process's visible dialog; nullptr after the time-out.

@@ -143,23 +143,67 @@ TEST(HostStart, TitleReadsTavrinFromFiveSecondsOn) {
   EXPECT_EQ(e2e::TextOf(host.dialog), L"Tavrin");
 }
 
-// The park command moves the dialog only on 240- and 480-wide screens; the test runs in
-// desktops of several sizes.
-TEST(HostPark, ParkCommandMovesTheDialogOnPocketScreensOnly) {
+constexpr WPARAM kParkCommand = 0x10000001;  // command 1 with notification code 0x1000
+
+// Where the park command puts the dialog: only on 240- and 480-wide screens.
+bool ParkedPosition(POINT* where) {
+  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  if (width == 240) {
+    *where = {220, height - 70};
+  } else if (width == 480) {
+    *where = {430, height - 100};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+constexpr char kNeedsPocketScreen[] =
+    "the park command shows when the host has handled the messages posted before it, and it "
+    "moves the dialog only on 240- and 480-wide screens";
+
+bool IsAt(HWND window, POINT where) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return rect.left == where.x && rect.top == where.y;
+}
+
+// Posts the park command after messages posted before it and waits until the dialog is parked:
+// by then the host has handled those messages.
+::testing::AssertionResult ParkAfterPostedMessages(Host& host, POINT parked) {
+  PostMessageW(host.dialog, WM_COMMAND, kParkCommand, 0);
+  if (e2e::WaitFor([&] { return IsAt(host.dialog, parked) || !host.process.Running(); }, 5000) &&
+      host.process.Running()) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << (host.process.Running() ? "the dialog was not parked" : "the host ended");
+}
+
+// The park command, posted or sent, moves the dialog only on 240- and 480-wide screens; the
+// tests run in desktops of several sizes.
+void CheckPark(bool sent) {
   Host host;
   ASSERT_NE(host.dialog, nullptr);
-  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   RECT before{};
   GetWindowRect(host.dialog, &before);
 
-  bool pocket = width == 240 || width == 480;
-  int x = width == 240 ? 220 : 430, y = height - (width == 240 ? 70 : 100);
-  PostMessageW(host.dialog, WM_COMMAND, 0x10000001, 0);
+  POINT parked{};
+  bool pocket = ParkedPosition(&parked);
+  if (sent) {
+    DWORD_PTR answer = 0;
+    EXPECT_NE(
+        SendMessageTimeoutW(host.dialog, WM_COMMAND, kParkCommand, 0, SMTO_NORMAL, 5000, &answer),
+        0)
+        << "the host did not answer the park command";
+  } else {
+    PostMessageW(host.dialog, WM_COMMAND, kParkCommand, 0);
+  }
   RECT after{};
   e2e::WaitFor(
       [&] {
         GetWindowRect(host.dialog, &after);
-        return pocket && after.left == x && after.top == y;
+        return pocket && after.left == parked.x && after.top == parked.y;
       },
       pocket ? 5000 : 800);
   EXPECT_TRUE(host.process.Running()) << "the park command reached the OK handling";
@@ -167,13 +211,21 @@ TEST(HostPark, ParkCommandMovesTheDialogOnPocketScreensOnly) {
   EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
   bool topmost = (GetWindowLongW(host.dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
   if (pocket) {
-    EXPECT_EQ(after.left, x);
-    EXPECT_EQ(after.top, y);
+    EXPECT_EQ(after.left, parked.x);
+    EXPECT_EQ(after.top, parked.y);
     EXPECT_TRUE(topmost);
   } else {
     EXPECT_TRUE(SameRect(after, before));
     EXPECT_FALSE(topmost);
   }
+}
+
+TEST(HostPark, PostedParkCommandMovesTheDialogOnPocketScreensOnly) {
+  CheckPark(false);
+}
+
+TEST(HostPark, SentParkCommandMovesTheDialogOnPocketScreensOnly) {
+  CheckPark(true);
 }
 
 TEST(HostExit, ExitFromTheMenuMinimisesOtherWindowsAndEndsTheProcess) {
@@ -185,6 +237,22 @@ TEST(HostExit, ExitFromTheMenuMinimisesOtherWindowsAndEndsTheProcess) {
 
   EXPECT_EQ(host.process.WaitForExit(kStartTimeout), 0u);
   EXPECT_TRUE(IsIconic(other.Handle())) << "the exit did not minimise the other window";
+}
+
+// Commands 1 and 2 end the host only as clicks of OK and Cancel; with another notification code
+// (as other programs post them) they leave it running.
+TEST(HostExit, OkAndCancelEndTheHostOnlyAsAClick) {
+  POINT parked{};
+  if (!ParkedPosition(&parked)) GTEST_SKIP() << kNeedsPocketScreen;
+  Host host;
+  ASSERT_NE(host.dialog, nullptr);
+  for (WPARAM command : {0x00050001, 0x12340002}) {
+    PostMessageW(host.dialog, WM_COMMAND, command, 0);
+  }
+  EXPECT_TRUE(ParkAfterPostedMessages(host, parked));
+
+  PostMessageW(host.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(host.process.WaitForExit(kStartTimeout), 0u) << "a click of Cancel left the host";
 }
 
 TEST(HostResources, ProgramCarriesItsIconAndFileVersion) {
@@ -254,6 +322,26 @@ TEST(HostSettings, ThreePaneModeStartsAllThreeRememberedPrograms) {
       e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_a") != nullptr; }, 5000));
   EXPECT_TRUE(
       e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_c") != nullptr; }, 5000));
+  EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
+}
+
+// The launch timer fires once per start of the host: the same timer message posted by another
+// program starts no program again.
+TEST(HostSettings, LaunchTimerMessagesFromAnotherProgramStartNothingMore) {
+  POINT parked{};
+  if (!ParkedPosition(&parked)) GTEST_SKIP() << kNeedsPocketScreen;
+  std::wstring folder = e2e::MakeTestFolder();
+  ASSERT_TRUE(e2e::CopyBesideMe(L"probe.exe", folder, L"probe_once.exe"));
+  Host host(L"[Setting]\r\nFileFullPath1=" + folder + L"\\probe_once.exe\r\n");
+  ASSERT_NE(host.dialog, nullptr);
+  auto probes = [] { return e2e::CountWindows(L"SorvelProbe", L"probe_once"); };
+  EXPECT_TRUE(e2e::WaitFor([&] { return probes() == 1; }, 5000)) << "the launch started nothing";
+
+  for (int i = 0; i < 5; ++i) PostMessageW(host.dialog, WM_TIMER, 1004, 0);
+  EXPECT_TRUE(ParkAfterPostedMessages(host, parked));
+  // A program started by those messages would show its window within a few seconds.
+  EXPECT_FALSE(e2e::WaitFor([&] { return probes() > 1; }, 3000));
+  EXPECT_EQ(probes(), 1);
   EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
 }
 
