@@ -99,16 +99,6 @@ TEST_F(SettingsTest, LongValueReadsBackAsItsFirst259Units) {
   EXPECT_EQ(ReadSetting(*files_, kFileFullPath1), value.substr(0, 259));
 }
 
-TEST_F(SettingsTest, SplitResetEmptiesEverythingButTheSplitMode) {
-  for (int index = 0; index < kPartionMode; ++index) WriteSetting(*files_, u"v", index);
-  WriteSetting(*files_, u"2", kPartionMode);
-  for (int index = 0; index < kPartionMode; ++index) WriteSetting(*files_, u"", index);
-  for (int index = 0; index < kPartionMode; ++index) EXPECT_EQ(ReadSetting(*files_, index), u"");
-  EXPECT_EQ(ReadSetting(*files_, kPartionMode), u"2");
-  EXPECT_NE(files_->Bytes(kSettingsFile).find(Utf16LeBytes(u"\r\nPositionTop2=\r\n")),
-            std::string::npos);
-}
-
 TEST_F(SettingsTest, FailedWriteLeavesTheFile) {
   WriteSetting(*files_, u"2", kPartionMode);
   const std::string before = files_->Bytes(kSettingsFile);
