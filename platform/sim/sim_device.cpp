@@ -205,8 +205,18 @@ void SimDevice::DeliverInput(HWND control, const Message& input) {
 void SimDevice::SetProcessHung(int pid, bool hung) {
   if (hung) {
     hungPids_.insert(pid);
-  } else {
-    hungPids_.erase(pid);
+    return;
+  }
+  hungPids_.erase(pid);
+  std::vector<PendingReturn> pending;
+  pendingReturns_.swap(pending);
+  for (const PendingReturn& r : pending) {
+    SimWindow* w = Get(r.window);
+    if (r.pid != pid) {
+      pendingReturns_.push_back(r);
+    } else if (w != nullptr && w->pid == pid) {
+      GiveBack(r.window, r.rect, r.style);
+    }
   }
 }
 
@@ -368,6 +378,17 @@ void SimDevice::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::u
   SimWindow* w = Get(window);
   if (w == nullptr) return;
   returnedWithoutWaiting_.push_back(window);
+  // As on the real platform, a hung program takes the change when it answers again; until then
+  // the window stays where it is, and dies with its parent.
+  if (hungPids_.count(w->pid) != 0) {
+    pendingReturns_.push_back({window, w->pid, rect, style});
+    return;
+  }
+  GiveBack(window, rect, style);
+}
+
+void SimDevice::GiveBack(HWND window, const Rect& rect, std::uint32_t style) {
+  SimWindow* w = Get(window);
   w->style = style;
   Remove(SiblingsOf(window), window);
   w->parent = nullptr;
@@ -635,14 +656,22 @@ int SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption, uns
 
 namespace {
 
-char16_t FoldCase(char16_t c) {
-  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+// The platform's list order, as far as titles need it: case is ignored; white space and
+// punctuation sort before digits, digits before letters, letters before other scripts; within
+// a group by code unit. (The platform also passes over hyphens and apostrophes at first; this
+// does not.)
+int SortKey(char16_t c) {
+  if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  int group = c >= 0x80 ? 3 : (c >= u'A' && c <= u'Z') ? 2 : (c >= u'0' && c <= u'9') ? 1 : 0;
+  return group << 16 | c;
 }
 
-bool ListOrder(const Text& a, const Text& b) {
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(),
-      [](char16_t x, char16_t y) { return FoldCase(x) < FoldCase(y); });
+int ListCompare(const Text& a, const Text& b) {
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    int difference = SortKey(a[i]) - SortKey(b[i]);
+    if (difference != 0) return difference;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
 }  // namespace
@@ -657,11 +686,26 @@ void SimDevice::ListBoxResetContent(HWND list) {
 void SimDevice::ListBoxAddString(HWND list, const Text& text) {
   SimWindow* l = Get(list);
   if (l == nullptr) return;
-  // A sorted list places the item after the ones that sort before or equal to it.
-  auto at = (l->style & kLbsSort) != 0
-                ? std::upper_bound(l->items.begin(), l->items.end(), text, ListOrder)
-                : l->items.end();
-  l->items.insert(at, text);
+  std::vector<Text>& items = l->items;
+  if ((l->style & kLbsSort) == 0) {
+    items.push_back(text);
+    return;
+  }
+  // A sorted list halves its way to the place; an equal item met on the way takes the new one
+  // before it, so equal items do not keep their order of insertion.
+  int low = 0, high = static_cast<int>(items.size()) - 1, at = -1;
+  while (low <= high && at < 0) {
+    int middle = (low + high) / 2;
+    int order = ListCompare(items[static_cast<std::size_t>(middle)], text);
+    if (order == 0) {
+      at = middle;
+    } else if (order > 0) {
+      high = middle - 1;
+    } else {
+      low = middle + 1;
+    }
+  }
+  items.insert(items.begin() + (at < 0 ? low : at), text);
 }
 
 int SimDevice::ListBoxGetCurSel(HWND list) {
@@ -752,7 +796,15 @@ MutexHandle SimDevice::CreateMutex(const Text& name, bool, std::uint32_t* lastEr
 
 bool SimDevice::ShellExecute(HWND owner, const Text& file, const Text& parameters) {
   shellExecutes_.push_back({owner, file + u" " + parameters});
-  return shellExecuteOk_;
+  if (!shellExecuteOk_) return false;
+  // As on the real platform, a program file starts and a path that names nothing fails;
+  // anything else (an address) is taken.
+  auto program = programs_.find(file);
+  if (program != programs_.end()) {
+    program->second(*this, StartForeignProcess(file));
+    return true;
+  }
+  return !file.empty() && (file[0] != u'\\' || files_.Exists(file));
 }
 
 }  // namespace sorvel

@@ -97,7 +97,8 @@ class SimDevice : public Platform {
   // The user selects a list box item (a double tap also reports the double tap).
   void SelectListItem(HWND list, int index, bool doubleTap = false);
   // The process stops answering messages (or answers again). Calls that wait for a window of a
-  // hung process are counted (BlockingCallsOnHungWindows) and then take effect.
+  // hung process are counted (BlockingCallsOnHungWindows) and then take effect; windows given
+  // back without waiting come back when it answers again.
   void SetProcessHung(int pid, bool hung);
   std::size_t BlockingCallsOnHungWindows() const { return blockingCallsOnHung_; }
   // SetParent leaves this window where it is, as a window whose program refuses the change.
@@ -226,6 +227,7 @@ class SimDevice : public Platform {
   // A call that waits for the window's program; counted when that program is hung.
   void Waits(HWND window);
   void DeliverInput(HWND control, const Message& input);
+  void GiveBack(HWND window, const Rect& rect, std::uint32_t style);
 
   FileSystem& files_;
   Config config_;
@@ -262,6 +264,13 @@ class SimDevice : public Platform {
   void (*crashHandler_)(void*) = nullptr;
   void* crashContext_ = nullptr;
   std::vector<HWND> returnedWithoutWaiting_;
+  struct PendingReturn {
+    HWND window;
+    int pid;
+    Rect rect;
+    std::uint32_t style;
+  };
+  std::vector<PendingReturn> pendingReturns_;  // of hung programs, in order
   std::vector<HWND> minimised_;
 };
 

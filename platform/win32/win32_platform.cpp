@@ -1,5 +1,6 @@
 #include "platform/win32/win32_platform.h"
 
+#include <memory>
 #include <vector>
 
 #include "platform/win32/win32.h"
@@ -220,8 +221,58 @@ Text Win32Platform::GetWindowProgramPath(HWND window) {
   return ok ? FromWide(path) : Text();
 }
 
+std::uint32_t Win32Platform::GetWindowProcessId(HWND window) {
+  DWORD pid = 0;
+  if (GetWindowThreadProcessId(W(window), &pid) == 0) return 0;
+  return pid;
+}
+
+bool Win32Platform::IsWindowResponding(HWND window, unsigned milliseconds) {
+  // SMTO_BLOCK: no message sent to this thread meanwhile is dispatched, so nothing re-enters.
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(W(window), WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, milliseconds,
+                             &result) != 0;
+}
+
 HWND Win32Platform::SetParent(HWND window, HWND parent) {
   return P(::SetParent(W(window), W(parent)));
+}
+
+namespace {
+
+struct WindowReturn {
+  ::HWND window;
+  RECT rect;
+  DWORD style;
+};
+
+// Restyling, re-parenting and moving another process's window wait until its program takes
+// the change; for a hung program that is until it answers again. The style goes first, while
+// the window is still a child, so that it is taken as given.
+DWORD WINAPI ReturnWindow(void* parameter) {
+  std::unique_ptr<WindowReturn> job(static_cast<WindowReturn*>(parameter));
+  SetWindowLongPtrW(job->window, GWL_STYLE, static_cast<LONG_PTR>(job->style));
+  ::SetParent(job->window, nullptr);
+  const RECT& r = job->rect;
+  ::SetWindowPos(job->window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  return 0;
+}
+
+}  // namespace
+
+void Win32Platform::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) {
+  // The waiting calls go to a thread of their own that ends when they are done. The program's
+  // handling of the re-parenting sends messages back to this thread, which keeps dispatching.
+  auto job = std::make_unique<WindowReturn>(
+      WindowReturn{W(window), {rect.left, rect.top, rect.right, rect.bottom}, style});
+  HANDLE thread = CreateThread(nullptr, 0, ReturnWindow, job.get(), 0, nullptr);
+  if (thread == nullptr) {
+    ReturnWindow(job.release());  // no thread to be had: give it back all the same, waiting
+    return;
+  }
+  job.release();
+  CloseHandle(thread);
 }
 
 void Win32Platform::MoveWindow(HWND window, const Placement& placement, bool repaint) {
@@ -388,6 +439,36 @@ int Win32Platform::MessageBox(HWND owner, const Text& text, const Text& caption,
   return MessageBoxW(W(owner), Wide(text), Wide(caption), type);
 }
 
+void Win32Platform::ListBoxResetContent(HWND list) {
+  SendMessageW(W(list), LB_RESETCONTENT, 0, 0);
+}
+
+void Win32Platform::ListBoxAddString(HWND list, const Text& text) {
+  SendMessageW(W(list), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text)));
+}
+
+int Win32Platform::ListBoxGetCurSel(HWND list) {
+  return static_cast<int>(SendMessageW(W(list), LB_GETCURSEL, 0, 0));
+}
+
+Text Win32Platform::ListBoxGetText(HWND list, int index) {
+  LRESULT length = SendMessageW(W(list), LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == LB_ERR) return Text();
+  std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
+  LRESULT copied = SendMessageW(W(list), LB_GETTEXT, static_cast<WPARAM>(index),
+                                reinterpret_cast<LPARAM>(buffer.data()));
+  if (copied == LB_ERR) return Text();
+  return Text(reinterpret_cast<const char16_t*>(buffer.data()), static_cast<std::size_t>(copied));
+}
+
+void Win32Platform::CheckRadioButton(HWND dialog, int first, int last, int checked) {
+  ::CheckRadioButton(W(dialog), first, last, checked);
+}
+
+bool Win32Platform::IsDlgButtonChecked(HWND dialog, int id) {
+  return ::IsDlgButtonChecked(W(dialog), id) == BST_CHECKED;
+}
+
 void Win32Platform::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
                                 std::intptr_t lParam) {
   PostMessageW(W(window), message, wParam, lParam);
@@ -411,6 +492,25 @@ Text Win32Platform::GetModuleFileName() {
   DWORD length = GetModuleFileNameW(nullptr, path, kMaxPath);
   if (length == 0 || length >= kMaxPath) return Text();
   return FromWide(path);
+}
+
+bool Win32Platform::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
+                                   std::uint32_t* leastSignificant) {
+  DWORD unused = 0;
+  DWORD size = GetFileVersionInfoSizeW(Wide(path), &unused);
+  if (size == 0) return false;
+  std::vector<BYTE> data(size);
+  if (!GetFileVersionInfoW(Wide(path), 0, size, data.data())) return false;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(data.data(), L"\\", &value, &length) || value == nullptr ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return false;
+  }
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+  *mostSignificant = info->dwFileVersionMS;
+  *leastSignificant = info->dwFileVersionLS;
+  return true;
 }
 
 bool Win32Platform::CreateProcess(const Text& path) {
@@ -450,7 +550,8 @@ void Win32Platform::ShellStartupInit() {
 bool Win32Platform::ShellExecute(HWND owner, const Text& file, const Text& parameters) {
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // The caller reports a failure itself; the shell shows no message of its own.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.hwnd = W(owner);
   info.lpFile = Wide(file);
   info.lpParameters = Wide(parameters);
@@ -458,6 +559,28 @@ bool Win32Platform::ShellExecute(HWND owner, const Text& file, const Text& param
   if (!ShellExecuteExW(&info)) return false;
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return true;
+}
+
+namespace {
+
+void (*crashHandler)(void*) = nullptr;
+void* crashContext = nullptr;
+LONG crashHandlerRuns = 0;
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) {
+  // Once only, even when the handler itself faults or several threads fault together.
+  if (crashHandler != nullptr && InterlockedExchange(&crashHandlerRuns, 1) == 0) {
+    crashHandler(crashContext);
+  }
+  return EXCEPTION_CONTINUE_SEARCH;  // the process then ends as it would have
+}
+
+}  // namespace
+
+void Win32Platform::SetCrashHandler(void (*handler)(void* context), void* context) {
+  crashHandler = handler;
+  crashContext = context;
+  SetUnhandledExceptionFilter(handler != nullptr ? OnUnhandledException : nullptr);
 }
 
 }  // namespace sorvel

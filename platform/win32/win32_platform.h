@@ -24,7 +24,10 @@ class Win32Platform : public Platform {
   std::uint32_t GetWindowExStyle(HWND window) override;
   void SetWindowStyle(HWND window, std::uint32_t style) override;
   Text GetWindowProgramPath(HWND window) override;
+  std::uint32_t GetWindowProcessId(HWND window) override;
+  bool IsWindowResponding(HWND window, unsigned milliseconds) override;
   HWND SetParent(HWND window, HWND parent) override;
+  void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
   void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;
@@ -48,6 +51,12 @@ class Win32Platform : public Platform {
   HBRUSH CreateSolidBrush(COLORREF color) override;
   void DeleteBrush(HBRUSH brush) override;
   int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
+  void ListBoxResetContent(HWND list) override;
+  void ListBoxAddString(HWND list, const Text& text) override;
+  int ListBoxGetCurSel(HWND list) override;
+  Text ListBoxGetText(HWND list, int index) override;
+  void CheckRadioButton(HWND dialog, int first, int last, int checked) override;
+  bool IsDlgButtonChecked(HWND dialog, int id) override;
   void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
                    std::intptr_t lParam) override;
   void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
@@ -55,12 +64,15 @@ class Win32Platform : public Platform {
   void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
   void KillTimer(HWND window, unsigned id) override;
   Text GetModuleFileName() override;
+  bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
+                      std::uint32_t* leastSignificant) override;
   bool CreateProcess(const Text& path) override;
   void Sleep(unsigned milliseconds) override;
   MutexHandle CreateMutex(const Text& name, bool initialOwner, std::uint32_t* lastError) override;
   void ReleaseMutex(MutexHandle mutex) override;
   void ShellStartupInit() override;
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
+  void SetCrashHandler(void (*handler)(void* context), void* context) override;
 
  private:
   Win32FileSystem files_;

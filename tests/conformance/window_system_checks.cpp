@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/framework.h"
 #include "tests/support/same_rect.h"
 
@@ -11,6 +13,9 @@ namespace {
 constexpr int kButton = 1;
 constexpr int kPane = 2;
 constexpr int kHiddenButton = 3;
+constexpr int kList = 4;
+constexpr int kRadioFirst = 5;
+constexpr int kRadioLast = 7;
 constexpr unsigned kTimer = 7;
 
 const DialogTemplate& ProbeTemplate() {
@@ -30,11 +35,32 @@ const DialogTemplate& ProbeTemplate() {
   return kTemplate;
 }
 
+const DialogTemplate& ControlsTemplate() {
+  static const DialogTemplate kTemplate{
+      901,
+      120,
+      100,
+      kWsPopup | kWsVisible | kWsCaption,
+      u"Conformance Controls",
+      u"Tahoma",
+      8,
+      {
+          {kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kLbsSort | kWsBorder | kWsVScroll,
+           true},
+          {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12,
+           kBsAutoRadioButton | kWsGroup, true},
+          {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, kBsAutoRadioButton, true},
+          {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, kBsAutoRadioButton, true},
+      }};
+  return kTemplate;
+}
+
 // A dialog that keeps its template size and counts its timer messages.
 class ProbeDialog : public CDialog {
  public:
-  explicit ProbeDialog(Platform& platform, HWND owner = nullptr)
-      : CDialog(platform, ProbeTemplate(), owner) {
+  explicit ProbeDialog(Platform& platform, HWND owner = nullptr,
+                       const DialogTemplate& dialogTemplate = ProbeTemplate())
+      : CDialog(platform, dialogTemplate, owner) {
     SetFullScreen(false);
   }
   int timerTicks = 0;
@@ -70,6 +96,25 @@ bool ComesBefore(Platform& device, HWND first, HWND second) {
     if (window == second) return false;
   }
   return false;
+}
+
+// The program of `window` answers again (after at most `milliseconds`).
+bool WaitUntilAnswering(Environment& environment, HWND window, unsigned milliseconds) {
+  Platform& device = environment.Device();
+  for (std::uint64_t end = environment.Now() + milliseconds; environment.Now() < end;) {
+    if (device.IsWindowResponding(window, 200)) return true;
+    environment.Pump(100);
+  }
+  return device.IsWindowResponding(window, 200);
+}
+
+// A foreign window taken into `pane` as a capture leaves it: visible-only, at `placement`.
+void TakeInto(Environment& environment, HWND window, HWND pane, const Placement& placement) {
+  Platform& device = environment.Device();
+  device.SetParent(window, pane);
+  device.SetWindowStyle(window, kWsVisible);
+  device.MoveWindow(window, placement, true);
+  environment.Pump(100);
 }
 
 }  // namespace
@@ -240,6 +285,237 @@ void CheckTimersArriveUntilKilled(Environment& environment) {
   int ticks = dialog.timerTicks;
   environment.Pump(300);
   EXPECT_EQ(dialog.timerTicks, ticks);
+}
+
+void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
+  Platform& device = environment.Device();
+  const Text title = u"Conformance Owned";
+  HWND main = environment.StartForeignDialogProgram(title);
+  ASSERT_NE(main, nullptr);
+  HWND dialog = nullptr;
+  for (HWND window = device.GetTopWindow(); window != nullptr && dialog == nullptr;
+       window = device.GetWindow(window, kGwHwndNext)) {
+    if (device.GetWindow(window, kGwOwner) == main) dialog = window;
+  }
+  ASSERT_NE(dialog, nullptr) << "the owned dialog is a top-level window";
+
+  EXPECT_EQ(device.GetClassName(dialog), kPortableDialogClass);
+  EXPECT_EQ(device.GetWindowText(dialog), u"");
+  EXPECT_TRUE(device.IsWindowVisible(dialog));
+  EXPECT_EQ(device.GetParent(dialog), nullptr);
+  EXPECT_EQ(device.GetWindow(main, kGwOwner), nullptr);
+  EXPECT_EQ(device.GetWindow(main, kGwChild), nullptr);
+  HWND edit = device.GetWindow(dialog, kGwChild);
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(device.GetClassName(edit), u"Edit");
+  HWND button = device.GetWindow(edit, kGwHwndNext);
+  ASSERT_NE(button, nullptr);
+  EXPECT_EQ(device.GetClassName(button), u"Button");
+  EXPECT_EQ(device.GetWindow(button, kGwHwndNext), nullptr);
+  EXPECT_EQ(device.GetParent(edit), dialog);
+  EXPECT_EQ(device.GetWindow(edit, kGwOwner), nullptr);
+
+  EXPECT_EQ(device.FindWindow(nullptr, title), main);
+  EXPECT_EQ(device.FindWindow(kPortableDialogClass, title), nullptr) << "the main window is none";
+  EXPECT_EQ(device.FindWindow(kPortableDialogClass, u""), nullptr);
+  device.SetWindowText(dialog, u"Dialog");
+  EXPECT_EQ(device.GetWindowText(dialog), u"Dialog");
+  EXPECT_EQ(device.FindWindow(kPortableDialogClass, u"Dialog"), dialog);
+  EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Dialog"), nullptr);
+}
+
+void CheckProcessProgramPathAndVersion(Environment& environment) {
+  Platform& device = environment.Device();
+  ProbeDialog own(device);
+  ASSERT_NE(own.Create(), nullptr);
+  HWND probe = environment.StartForeignWindow(u"Conformance Process");
+  ASSERT_NE(probe, nullptr);
+  const Text probePath = environment.ForeignProgramPath();
+  HWND main = environment.StartForeignDialogProgram(u"Conformance Process Dialog");
+  ASSERT_NE(main, nullptr);
+  const Text dialogProgramPath = environment.ForeignProgramPath();
+
+  std::uint32_t probePid = device.GetWindowProcessId(probe);
+  std::uint32_t mainPid = device.GetWindowProcessId(main);
+  std::uint32_t ownPid = device.GetWindowProcessId(own.GetSafeHwnd());
+  EXPECT_NE(probePid, 0u);
+  EXPECT_NE(probePid, mainPid);
+  EXPECT_NE(probePid, ownPid);
+  EXPECT_EQ(device.GetWindowProcessId(device.GetWindow(probe, kGwChild)), probePid);
+  EXPECT_EQ(device.GetWindowProcessId(nullptr), 0u);
+  EXPECT_EQ(device.GetWindowProgramPath(probe), probePath);
+  EXPECT_EQ(device.GetWindowProgramPath(main), dialogProgramPath);
+  EXPECT_EQ(device.GetWindowProgramPath(nullptr), u"");
+  HWND edit = device.GetWindow(probe, kGwChild);
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(device.GetClassName(edit), u"Edit");
+
+  std::uint32_t ms = 1, ls = 1;
+  ASSERT_TRUE(device.GetFileVersion(probePath, &ms, &ls));
+  EXPECT_EQ(ms, 0xFFFF0000u);
+  EXPECT_EQ(ls, 0x00010001u);
+  EXPECT_FALSE(device.GetFileVersion(dialogProgramPath, &ms, &ls)) << "no version resource";
+  EXPECT_FALSE(device.GetFileVersion(probePath + u".missing", &ms, &ls));
+
+  HWND ownWindow = own.GetSafeHwnd();
+  own.DestroyWindow();
+  EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
+}
+
+void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
+  Platform& device = environment.Device();
+  // The platform's path limit is 259 units.
+  HWND longest = environment.StartForeignWindowAtPathLength(u"Conformance Longest", 259);
+  ASSERT_NE(longest, nullptr);
+  ASSERT_EQ(environment.ForeignProgramPath().size(), 259u);
+  EXPECT_EQ(device.GetWindowProgramPath(longest), environment.ForeignProgramPath());
+
+  HWND overlong = environment.StartForeignWindowAtPathLength(u"Conformance Overlong", 300);
+  if (overlong == nullptr) GTEST_SKIP() << "no program starts from a path over the limit here";
+  EXPECT_EQ(device.GetWindowProgramPath(overlong), u"") << "never a cut path";
+  EXPECT_NE(device.GetWindowProcessId(overlong), 0u);
+}
+
+void CheckSortedListBox(Environment& environment) {
+  Platform& device = environment.Device();
+  ProbeDialog dialog(device, nullptr, ControlsTemplate());
+  HWND list = device.GetDlgItem(dialog.Create(), kList);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(device.ListBoxGetCurSel(list), -1);
+
+  // Letters compare without regard to case, and an item equal to one already listed goes
+  // before the one that the halving search meets; punctuation sorts before digits, digits
+  // before letters, Hangul after them.
+  for (const char16_t* item : {u"beta", u"Alpha", u"alpha", u"Gamma", u"beta", u"ALPHA", u"9",
+                               u"10", u"a b", u"A1", u"_x", u"노트"}) {
+    device.ListBoxAddString(list, item);
+  }
+  const std::vector<Text> expected = {u"_x",    u"10",    u"9",    u"a b",  u"A1",    u"ALPHA",
+                                      u"alpha", u"Alpha", u"beta", u"beta", u"Gamma", u"노트"};
+  std::vector<Text> listed;
+  for (int i = 0; i < static_cast<int>(expected.size()) + 1; ++i) {
+    listed.push_back(device.ListBoxGetText(list, i));
+  }
+  EXPECT_EQ(listed.back(), u"") << "past the last item";
+  listed.pop_back();
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(device.ListBoxGetText(list, -1), u"");
+  EXPECT_EQ(device.ListBoxGetCurSel(list), -1) << "adding selects nothing";
+
+  device.ListBoxResetContent(list);
+  EXPECT_EQ(device.ListBoxGetText(list, 0), u"");
+  EXPECT_EQ(device.ListBoxGetCurSel(list), -1);
+  device.ListBoxAddString(list, u"only");
+  EXPECT_EQ(device.ListBoxGetText(list, 0), u"only");
+}
+
+void CheckRadioButtons(Environment& environment) {
+  Platform& device = environment.Device();
+  ProbeDialog dialog(device, nullptr, ControlsTemplate());
+  HWND hwnd = dialog.Create();
+  ASSERT_NE(hwnd, nullptr);
+  auto checked = [&] {
+    std::vector<int> ids;
+    for (int id = kRadioFirst; id <= kRadioLast; ++id) {
+      if (device.IsDlgButtonChecked(hwnd, id)) ids.push_back(id);
+    }
+    return ids;
+  };
+  EXPECT_EQ(checked(), std::vector<int>{});
+  device.CheckRadioButton(hwnd, kRadioFirst, kRadioLast, 6);
+  EXPECT_EQ(checked(), std::vector<int>{6});
+  device.CheckRadioButton(hwnd, kRadioFirst, kRadioLast, kRadioLast);
+  EXPECT_EQ(checked(), std::vector<int>{kRadioLast});
+  // Only the given range is cleared.
+  device.CheckRadioButton(hwnd, kRadioFirst, 6, kRadioFirst);
+  EXPECT_EQ(checked(), (std::vector<int>{kRadioFirst, kRadioLast}));
+  EXPECT_FALSE(device.IsDlgButtonChecked(hwnd, kList));
+  EXPECT_FALSE(device.IsDlgButtonChecked(hwnd, 99));
+}
+
+void CheckShellExecuteStartsAProgramByPath(Environment& environment) {
+  Platform& device = environment.Device();
+  const Text title = u"Conformance Shell";
+  Text path = environment.InstallForeignProgram(title);
+  EXPECT_EQ(device.FindWindow(nullptr, title), nullptr);
+
+  EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
+  for (int i = 0; i < 100 && device.FindWindow(nullptr, title) == nullptr; ++i) {
+    environment.Pump(100);
+  }
+  HWND window = device.FindWindow(nullptr, title);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(device.GetWindowProgramPath(window), path);
+
+  EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
+}
+
+void CheckHungProgramDoesNotAnswer(Environment& environment) {
+  Platform& device = environment.Device();
+  HWND probe = environment.StartForeignWindow(u"Conformance Answer");
+  ASSERT_NE(probe, nullptr);
+  std::uint64_t start = environment.Now();
+  EXPECT_TRUE(device.IsWindowResponding(probe, 1000));
+  EXPECT_LE(environment.Now() - start, 500u);
+
+  environment.Hang(probe, 3000);
+  start = environment.Now();
+  EXPECT_FALSE(device.IsWindowResponding(probe, 1000));
+  EXPECT_LE(environment.Now() - start, 1500u);
+  // Hung programs still have their windows read without waiting.
+  EXPECT_EQ(device.GetWindowText(probe), u"Conformance Answer");
+  EXPECT_TRUE(device.IsWindowVisible(probe));
+  EXPECT_NE(device.GetWindowProcessId(probe), 0u);
+  EXPECT_LE(environment.Now() - start, 1500u);
+
+  EXPECT_TRUE(WaitUntilAnswering(environment, probe, 10000));
+  EXPECT_FALSE(device.IsWindowResponding(nullptr, 100));
+}
+
+void CheckHungWindowIsGivenBackWithoutWaiting(Environment& environment) {
+  Platform& device = environment.Device();
+  ProbeDialog dialog(device);
+  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
+  const Text title = u"Conformance Give Back";
+  HWND probe = environment.StartForeignWindow(title);
+  ASSERT_NE(probe, nullptr);
+  const std::uint32_t style = device.GetWindowStyle(probe);
+  TakeInto(environment, probe, pane, {0, 0, 100, 60});
+  ASSERT_EQ(device.GetParent(probe), pane);
+
+  environment.Hang(probe, 3000);
+  std::uint64_t start = environment.Now();
+  const Rect home{30, 40, 190, 170};
+  device.ReturnWindowWithoutWaiting(probe, home, style);
+  EXPECT_LE(environment.Now() - start, 300u) << "the caller does not wait";
+  EXPECT_EQ(device.GetParent(probe), pane) << "nothing changes before the program answers";
+  EXPECT_EQ(device.GetWindowStyle(probe), kWsVisible);
+
+  ASSERT_TRUE(WaitUntilAnswering(environment, probe, 10000));
+  environment.Pump(300);
+  EXPECT_EQ(device.GetParent(probe), nullptr);
+  EXPECT_EQ(device.GetWindow(pane, kGwChild), nullptr);
+  EXPECT_EQ(device.GetWindowStyle(probe), style);
+  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), home));
+  EXPECT_EQ(device.FindWindow(nullptr, title), probe);
+}
+
+void CheckWindowGivenBackLateDiesWithItsHolder(Environment& environment) {
+  Platform& device = environment.Device();
+  ProbeDialog dialog(device);
+  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
+  HWND probe = environment.StartForeignWindow(u"Conformance Late");
+  ASSERT_NE(probe, nullptr);
+  const std::uint32_t style = device.GetWindowStyle(probe);
+  TakeInto(environment, probe, pane, {0, 0, 100, 60});
+
+  // A holder that goes before the program has answered takes the window with it: the host
+  // must outlive the return of a hung program's window.
+  environment.Hang(probe, 2000);
+  device.ReturnWindowWithoutWaiting(probe, {30, 40, 190, 170}, style);
+  dialog.DestroyWindow();
+  for (int i = 0; i < 50 && device.IsWindow(probe); ++i) environment.Pump(100);
+  EXPECT_FALSE(device.IsWindow(probe));
 }
 
 }  // namespace sorvel::conformance

@@ -3,6 +3,9 @@
 // win32 backend with a real foreign process. Where the two disagree, the simulation is wrong.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "platform/platform.h"
 
 namespace sorvel::conformance {
@@ -11,24 +14,48 @@ class Environment {
  public:
   virtual ~Environment() = default;
   virtual Platform& Device() = 0;
-  // A visible top-level window of another process, titled `title`.
+  // A visible top-level window of another process, class "SorvelProbe", titled `title`, whose
+  // only child is an edit control. Its program's version is 65535.0.1.1.
   virtual HWND StartForeignWindow(const Text& title) = 0;
-  // The program file of the process StartForeignWindow started last.
+  // The same program started from a path of exactly `length` units; null where the platform
+  // cannot start a program from so long a path.
+  virtual HWND StartForeignWindowAtPathLength(const Text& title, std::size_t length) = 0;
+  // A program whose main window, titled `title`, owns a visible, untitled dialog-class window
+  // holding an edit control and a button (in that order). Returns the main window. Its program
+  // has no version.
+  virtual HWND StartForeignDialogProgram(const Text& title) = 0;
+  // The program file of the process started last.
   virtual Text ForeignProgramPath() = 0;
+  // Puts the program of StartForeignWindow in place as `title` without starting it; returns
+  // its path.
+  virtual Text InstallForeignProgram(const Text& title) = 0;
+  // The program of a StartForeignWindow window stops answering for `milliseconds` from now.
+  virtual void Hang(HWND window, unsigned milliseconds) = 0;
   // Lets `milliseconds` pass with this process's messages dispatched.
   virtual void Pump(unsigned milliseconds) = 0;
+  // A clock in milliseconds.
+  virtual std::uint64_t Now() = 0;
 };
 
-#define SORVEL_WINDOW_SYSTEM_CHECKS(X)        \
-  X(DialogControlsFollowTheTemplate)          \
-  X(OwnedDialogHasAnOwnerButNoParent)         \
-  X(ReparentingKeepsThePositionNumbers)       \
-  X(StyleIsReplacedWhole)                     \
-  X(DestroyingAParentDestroysForeignChildren) \
-  X(TopmostWindowLeadsTheStackingOrder)       \
-  X(FindWindowMatchesTheWholeTitleExactly)    \
-  X(ShowHideAndMinimise)                      \
-  X(TimersArriveUntilKilled)
+#define SORVEL_WINDOW_SYSTEM_CHECKS(X)         \
+  X(DialogControlsFollowTheTemplate)           \
+  X(OwnedDialogHasAnOwnerButNoParent)          \
+  X(ReparentingKeepsThePositionNumbers)        \
+  X(StyleIsReplacedWhole)                      \
+  X(DestroyingAParentDestroysForeignChildren)  \
+  X(TopmostWindowLeadsTheStackingOrder)        \
+  X(FindWindowMatchesTheWholeTitleExactly)     \
+  X(ShowHideAndMinimise)                       \
+  X(TimersArriveUntilKilled)                   \
+  X(OwnedUntitledDialogOfAnotherProgram)       \
+  X(ProcessProgramPathAndVersion)              \
+  X(LongProgramPathIsGivenBackWholeOrNotAtAll) \
+  X(SortedListBox)                             \
+  X(RadioButtons)                              \
+  X(ShellExecuteStartsAProgramByPath)          \
+  X(HungProgramDoesNotAnswer)                  \
+  X(HungWindowIsGivenBackWithoutWaiting)       \
+  X(WindowGivenBackLateDiesWithItsHolder)
 
 #define SORVEL_DECLARE_CHECK(name) void Check##name(Environment& environment);
 SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_DECLARE_CHECK)

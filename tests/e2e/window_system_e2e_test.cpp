@@ -12,31 +12,75 @@
 namespace sorvel {
 namespace {
 
+// The probe sleeps in its window procedure for wParam milliseconds on this message.
+constexpr UINT kProbeHang = WM_APP + 1;
+
+std::wstring WideOf(const Text& text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.c_str()));
+}
+Text TextOf(const std::wstring& text) {
+  return Text(reinterpret_cast<const char16_t*>(text.c_str()));
+}
+
 class Win32Environment : public conformance::Environment {
  public:
-  ~Win32Environment() override { e2e::CloseWindowsOfClass(L"SorvelProbe", 5000); }
+  ~Win32Environment() override {
+    e2e::CloseWindowsOfClass(L"SorvelProbe", 5000);
+    e2e::CloseWindowsOfClass(L"SorvelDialogProbe", 5000);
+  }
 
   Platform& Device() override { return platform_; }
   HWND StartForeignWindow(const Text& title) override {
-    std::wstring name(reinterpret_cast<const wchar_t*>(title.c_str()));
+    return Start(L"probe.exe", e2e::MakeTestFolder(), title, L"SorvelProbe");
+  }
+  HWND StartForeignWindowAtPathLength(const Text& title, std::size_t length) override {
+    std::wstring folder = e2e::MakeTestFolder() + L"\\";
+    std::size_t name = title.size() + 5;  // "\" title ".exe"
+    folder += std::wstring(length - folder.size() - name, L'x');
+    // The prefix lets a folder pass the path limit.
+    if (!CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) return nullptr;
+    return Start(L"probe.exe", folder, title, L"SorvelProbe");
+  }
+  HWND StartForeignDialogProgram(const Text& title) override {
+    return Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
+  }
+  Text ForeignProgramPath() override { return path_; }
+  Text InstallForeignProgram(const Text& title) override {
     std::wstring folder = e2e::MakeTestFolder();
-    if (!e2e::CopyBesideMe(L"probe.exe", folder, (name + L".exe").c_str())) return nullptr;
+    std::wstring name = WideOf(title) + L".exe";
+    if (!e2e::CopyBesideMe(L"probe.exe", folder, name.c_str())) return Text();
+    return TextOf(folder + L"\\" + name);
+  }
+  void Hang(HWND window, unsigned milliseconds) override {
+    PostMessageW(reinterpret_cast<::HWND>(window), kProbeHang, milliseconds, 0);
+    // Until the probe has taken the message it would still answer.
+    Sleep(100);
+  }
+  void Pump(unsigned milliseconds) override { e2e::PumpFor(milliseconds); }
+  std::uint64_t Now() override { return GetTickCount64(); }
+
+ private:
+  HWND Start(const wchar_t* program, const std::wstring& folder, const Text& title,
+             const wchar_t* className) {
+    std::wstring name = WideOf(title);
     std::wstring path = folder + L"\\" + name + L".exe";
-    path_ = Text(reinterpret_cast<const char16_t*>(path.c_str()));
-    processes_.push_back(std::make_unique<e2e::Process>(path));
+    if (!CopyFileW(e2e::BesideMe(program).c_str(), (L"\\\\?\\" + path).c_str(), FALSE)) {
+      return nullptr;
+    }
+    auto process = std::make_unique<e2e::Process>(path);
+    if (!process->Started()) return nullptr;
+    processes_.push_back(std::move(process));
+    path_ = TextOf(path);
     ::HWND window = nullptr;
     e2e::WaitFor(
         [&] {
-          window = FindWindowW(L"SorvelProbe", name.c_str());
+          window = FindWindowW(className, name.c_str());
           return window != nullptr;
         },
         10000);
     return reinterpret_cast<HWND>(window);
   }
-  Text ForeignProgramPath() override { return path_; }
-  void Pump(unsigned milliseconds) override { e2e::PumpFor(milliseconds); }
 
- private:
   Win32Platform platform_;
   std::vector<std::unique_ptr<e2e::Process>> processes_;
   Text path_;

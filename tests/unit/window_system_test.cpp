@@ -10,6 +10,9 @@
 namespace sorvel {
 namespace {
 
+// An overlapped visible window as the probe programs create it.
+constexpr std::uint32_t kProbeStyle = 0x14CF0000u;
+
 class SimEnvironment : public conformance::Environment {
  public:
   SimEnvironment() : root_(MakeTempFolder()), files_(root_), device_(files_) {}
@@ -17,19 +20,64 @@ class SimEnvironment : public conformance::Environment {
 
   Platform& Device() override { return device_; }
   HWND StartForeignWindow(const Text& title) override {
+    return StartProbe(u"\\Windows\\" + title + u".exe", title);
+  }
+  HWND StartForeignWindowAtPathLength(const Text& title, std::size_t length) override {
+    Text folder = u"\\Windows\\";
+    Text name = u"\\" + title + u".exe";
+    return StartProbe(folder + Text(length - folder.size() - name.size(), u'x') + name, title);
+  }
+  HWND StartForeignDialogProgram(const Text& title) override {
     path_ = u"\\Windows\\" + title + u".exe";
     int pid = device_.StartForeignProcess(path_);
-    // An overlapped window as the probe program creates it.
-    return device_.CreateForeignWindow(pid, u"SorvelProbe", title, 0x10CF0000u, {20, 20, 220, 170});
+    HWND main = device_.CreateForeignWindow(pid, u"SorvelDialogProbe", title, kProbeStyle,
+                                            {10, 10, 210, 160});
+    HWND dialog =
+        device_.CreateForeignWindow(pid, kPortableDialogClass, u"",
+                                    kWsPopup | kWsVisible | kWsBorder, {40, 75, 220, 195}, main);
+    device_.CreateChildWindow(dialog, u"Edit", u"", {7, 8, 165, 23}, 100);
+    device_.CreateChildWindow(dialog, u"Button", u"OK", {7, 40, 75, 23}, 101);
+    return main;
   }
   Text ForeignProgramPath() override { return path_; }
-  void Pump(unsigned milliseconds) override { device_.AdvanceTime(milliseconds); }
+  Text InstallForeignProgram(const Text& title) override {
+    Text path = u"\\Windows\\" + title + u".exe";
+    device_.InstallProgram(path, [this, title](SimDevice&, int pid) { CreateProbe(pid, title); });
+    return path;
+  }
+  void Hang(HWND window, unsigned milliseconds) override {
+    hungPid_ = static_cast<int>(device_.GetWindowProcessId(window));
+    hungUntil_ = device_.Now() + milliseconds;
+    device_.SetProcessHung(hungPid_, true);
+  }
+  void Pump(unsigned milliseconds) override {
+    device_.AdvanceTime(milliseconds);
+    if (hungPid_ != 0 && device_.Now() >= hungUntil_) {
+      device_.SetProcessHung(hungPid_, false);
+      hungPid_ = 0;
+    }
+  }
+  std::uint64_t Now() override { return device_.Now(); }
 
  private:
+  HWND StartProbe(const Text& path, const Text& title) {
+    path_ = path;
+    device_.SetFileVersion(path, 0xFFFF0000u, 0x00010001u);
+    return CreateProbe(device_.StartForeignProcess(path), title);
+  }
+  HWND CreateProbe(int pid, const Text& title) {
+    HWND window =
+        device_.CreateForeignWindow(pid, u"SorvelProbe", title, kProbeStyle, {20, 20, 220, 170});
+    device_.CreateChildWindow(window, u"Edit", u"", {0, 0, 192, 116}, 100);
+    return window;
+  }
+
   std::string root_;
   SimFileSystem files_;
   SimDevice device_;
   Text path_;
+  int hungPid_ = 0;
+  std::uint64_t hungUntil_ = 0;
 };
 
 #define SORVEL_SIM_TEST(name)              \
