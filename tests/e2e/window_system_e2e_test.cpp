@@ -42,7 +42,12 @@ class Win32Environment : public conformance::Environment {
     return Start(L"probe.exe", folder, title, L"SorvelProbe");
   }
   HWND StartForeignDialogProgram(const Text& title) override {
-    return Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
+    HWND main = Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
+    // The program makes its dialog after its main window.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(reinterpret_cast<::HWND>(main), &pid);
+    e2e::WaitFor([&] { return !e2e::WindowsOf(pid, L"#32770").empty(); }, 10000);
+    return main;
   }
   Text ForeignProgramPath() override { return path_; }
   Text InstallForeignProgram(const Text& title) override {
@@ -74,8 +79,9 @@ class Win32Environment : public conformance::Environment {
     ::HWND window = nullptr;
     e2e::WaitFor(
         [&] {
+          // Shown once its creation, children included, is done.
           window = FindWindowW(className, name.c_str());
-          return window != nullptr;
+          return window != nullptr && IsWindowVisible(window);
         },
         10000);
     return reinterpret_cast<HWND>(window);
