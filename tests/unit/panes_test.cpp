@@ -267,6 +267,8 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   Tap(1000);  // release
   EXPECT_FALSE(dialog_.Pane(0).captured);
   EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{notes});
+  EXPECT_NE(device_.GetParent(notes), nullptr) << "back only once its program answers";
+  device_.SetProcessHung(pid_, false);
   EXPECT_EQ(device_.GetParent(notes), nullptr);
   EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
   EXPECT_EQ(device_.GetWindowStyle(notes), kOverlappedVisible);
