@@ -331,6 +331,7 @@ void CMainDlg::ReleaseAllPanes() {
   for (int i = 0; i < kPaneCount; ++i) {
     if (panes_[i].captured) ReleasePane(i);
   }
+  platform_.FinishReturningWindows(kFinalReturnWaitMs);
 }
 
 void CMainDlg::ReleaseAllPanesOnCrash(void* dialog) {

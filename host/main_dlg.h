@@ -36,6 +36,9 @@ class CMainDlg : public CDialog {
   // Captures whose re-parenting did not take hold are tried again this often in all.
   static constexpr int kCaptureAttempts = 3;
   static constexpr unsigned kCaptureRetryPauseMs = 50;
+  // How long the ending host waits for hung programs to take back the windows it gave back
+  // without waiting: a window still in a pane dies with the dialog.
+  static constexpr unsigned kFinalReturnWaitMs = 5000;
 
   CMainDlg(Platform& platform, HWND owner);
   ~CMainDlg() override;
@@ -65,7 +68,7 @@ class CMainDlg : public CDialog {
   // Makes the looked-up window a plain child of the pane's display control.
   void TakeIntoPane(int index, HWND target);
   void ReleasePane(int index);
-  // Gives every captured window back, pane 1 first.
+  // Gives every captured window back, pane 1 first, before the dialog or the process ends.
   void ReleaseAllPanes();
   static void ReleaseAllPanesOnCrash(void* dialog);
   // The pane's label, button text, flag and small buttons as for an empty pane.

@@ -79,6 +79,10 @@ class Platform {
   // coordinates) with `style`, without waiting for it: the change takes effect when its
   // program answers again.
   virtual void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) = 0;
+  // Waits at most `milliseconds` for the windows given back without waiting to be taken back by
+  // their programs, handling the messages those programs send meanwhile; true when all are.
+  // A window still held when its holder is destroyed is destroyed with it.
+  virtual bool FinishReturningWindows(unsigned milliseconds) = 0;
   virtual void MoveWindow(HWND window, const Placement& placement, bool repaint) = 0;
   virtual void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                             unsigned flags) = 0;

@@ -204,10 +204,10 @@ void SimDevice::DeliverInput(HWND control, const Message& input) {
 
 void SimDevice::SetProcessHung(int pid, bool hung) {
   if (hung) {
-    hungPids_.insert(pid);
+    hungUntil_[pid] = UINT64_MAX;
     return;
   }
-  hungPids_.erase(pid);
+  hungUntil_.erase(pid);
   std::vector<PendingReturn> pending;
   pendingReturns_.swap(pending);
   for (const PendingReturn& r : pending) {
@@ -220,9 +220,40 @@ void SimDevice::SetProcessHung(int pid, bool hung) {
   }
 }
 
+void SimDevice::HangProcessFor(int pid, unsigned milliseconds) {
+  hungUntil_[pid] = now_ + milliseconds;
+}
+
+void SimDevice::WakeProcesses() {
+  for (auto it = hungUntil_.begin(); it != hungUntil_.end();) {
+    int pid = it->first;
+    bool over = it->second <= now_;
+    ++it;
+    if (over) SetProcessHung(pid, false);
+  }
+}
+
+bool SimDevice::FinishReturningWindows(unsigned milliseconds) {
+  std::uint64_t end = now_ + milliseconds;
+  for (;;) {
+    WakeProcesses();
+    if (pendingReturns_.empty()) return true;
+    std::uint64_t next = UINT64_MAX;
+    for (const PendingReturn& r : pendingReturns_) {
+      auto hung = hungUntil_.find(r.pid);
+      if (hung != hungUntil_.end()) next = std::min(next, hung->second);
+    }
+    if (next > end) {
+      now_ = end;
+      return false;
+    }
+    now_ = next;
+  }
+}
+
 void SimDevice::Waits(HWND window) {
   SimWindow* w = Get(window);
-  if (w != nullptr && hungPids_.count(w->pid) != 0) ++blockingCallsOnHung_;
+  if (w != nullptr && Hung(w->pid)) ++blockingCallsOnHung_;
 }
 
 void SimDevice::Crash() {
@@ -355,7 +386,14 @@ std::uint32_t SimDevice::GetWindowProcessId(HWND window) {
 bool SimDevice::IsWindowResponding(HWND window, unsigned milliseconds) {
   SimWindow* w = Get(window);
   if (w == nullptr) return false;
-  if (hungPids_.count(w->pid) == 0) return true;
+  if (!Hung(w->pid)) return true;
+  // A program that answers before the time-out is waited for.
+  std::uint64_t answers = hungUntil_[w->pid];
+  if (answers - now_ < milliseconds) {
+    now_ = answers;
+    WakeProcesses();
+    return true;
+  }
   now_ += milliseconds;
   return false;
 }
@@ -380,7 +418,7 @@ void SimDevice::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::u
   returnedWithoutWaiting_.push_back(window);
   // As on the real platform, a hung program takes the change when it answers again; until then
   // the window stays where it is, and dies with its parent.
-  if (hungPids_.count(w->pid) != 0) {
+  if (Hung(w->pid)) {
     pendingReturns_.push_back({window, w->pid, rect, style});
     return;
   }

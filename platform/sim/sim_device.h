@@ -100,6 +100,8 @@ class SimDevice : public Platform {
   // hung process are counted (BlockingCallsOnHungWindows) and then take effect; windows given
   // back without waiting come back when it answers again.
   void SetProcessHung(int pid, bool hung);
+  // The process stops answering for `milliseconds` of the clock.
+  void HangProcessFor(int pid, unsigned milliseconds);
   std::size_t BlockingCallsOnHungWindows() const { return blockingCallsOnHung_; }
   // SetParent leaves this window where it is, as a window whose program refuses the change.
   void RefuseParentChange(HWND window) { refuseParent_.insert(window); }
@@ -152,6 +154,7 @@ class SimDevice : public Platform {
   bool IsWindowResponding(HWND window, unsigned milliseconds) override;
   HWND SetParent(HWND window, HWND parent) override;
   void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
+  bool FinishReturningWindows(unsigned milliseconds) override;
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
   void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;
@@ -226,6 +229,12 @@ class SimDevice : public Platform {
   void DestroyTree(HWND window);
   // A call that waits for the window's program; counted when that program is hung.
   void Waits(HWND window);
+  // Processes whose hang is over answer again: their pending returns take effect.
+  void WakeProcesses();
+  bool Hung(int pid) {
+    WakeProcesses();
+    return hungUntil_.count(pid) != 0;
+  }
   void DeliverInput(HWND control, const Message& input);
   void GiveBack(HWND window, const Rect& rect, std::uint32_t style);
 
@@ -257,7 +266,7 @@ class SimDevice : public Platform {
   int shellStartupInits_ = 0;
   std::map<HBRUSH, COLORREF> brushes_;
   std::uintptr_t nextBrush_ = 0x10;
-  std::set<int> hungPids_;
+  std::map<int, std::uint64_t> hungUntil_;  // pid: the clock time it answers again
   std::size_t blockingCallsOnHung_ = 0;
   std::set<HWND> refuseParent_;
   std::map<Text, std::pair<std::uint32_t, std::uint32_t>> versions_;

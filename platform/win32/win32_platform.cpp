@@ -1,5 +1,6 @@
 #include "platform/win32/win32_platform.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -272,7 +273,31 @@ void Win32Platform::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, st
     return;
   }
   job.release();
-  CloseHandle(thread);
+  returning_.push_back(thread);
+}
+
+bool Win32Platform::FinishReturningWindows(unsigned milliseconds) {
+  DWORD end = GetTickCount() + milliseconds;
+  while (!returning_.empty()) {
+    // Threads that are done are let go; the others are waited for, with sent messages handled.
+    for (auto it = returning_.begin(); it != returning_.end();) {
+      if (WaitForSingleObject(*it, 0) == WAIT_TIMEOUT) {
+        ++it;
+        continue;
+      }
+      CloseHandle(*it);
+      it = returning_.erase(it);
+    }
+    if (returning_.empty()) break;
+    DWORD now = GetTickCount();
+    if (static_cast<LONG>(end - now) <= 0) return false;
+    DWORD count =
+        static_cast<DWORD>(std::min<std::size_t>(returning_.size(), MAXIMUM_WAIT_OBJECTS - 1));
+    MsgWaitForMultipleObjects(count, returning_.data(), FALSE, end - now, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  return true;
 }
 
 void Win32Platform::MoveWindow(HWND window, const Placement& placement, bool repaint) {

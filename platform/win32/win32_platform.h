@@ -1,6 +1,8 @@
 // The real backend: each operation is one or a few Win32 calls.
 #pragma once
 
+#include <vector>
+
 #include "platform/platform.h"
 #include "platform/win32/win32_files.h"
 
@@ -28,6 +30,7 @@ class Win32Platform : public Platform {
   bool IsWindowResponding(HWND window, unsigned milliseconds) override;
   HWND SetParent(HWND window, HWND parent) override;
   void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
+  bool FinishReturningWindows(unsigned milliseconds) override;
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
   void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;
@@ -76,6 +79,7 @@ class Win32Platform : public Platform {
 
  private:
   Win32FileSystem files_;
+  std::vector<void*> returning_;  // threads of ReturnWindowWithoutWaiting still at work
 };
 
 }  // namespace sorvel

@@ -276,6 +276,28 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   EXPECT_EQ(Setting(kPositionTop1), u"-10") << "the offset is kept all the same";
 }
 
+TEST_F(PanesTest, EndingHostWaitsAWhileForAHungProgramToTakeItsWindowBack) {
+  for (unsigned hang : {3000u, 60000u}) {
+    SCOPED_TRACE(hang);
+    CMainDlg dialog(device_, nullptr);
+    dialog.Create();
+    HWND notes = Start(u"Notes");
+    PickedWindowTitle = u"Notes";
+    EndPickerWithOk();
+    dialog.TogglePane(0);
+    ASSERT_TRUE(dialog.Pane(0).captured);
+    device_.HangProcessFor(pid_, hang);
+    std::uint64_t before = device_.Now();
+    dialog.DestroyWindow();
+    // Back once its program answers within the wait; otherwise lost with the dialog.
+    EXPECT_EQ(device_.IsWindow(notes), hang < CMainDlg::kFinalReturnWaitMs);
+    if (device_.IsWindow(notes)) {
+      EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
+    }
+    EXPECT_LE(device_.Now() - before, CMainDlg::kAnswerTimeoutMs + CMainDlg::kFinalReturnWaitMs);
+  }
+}
+
 TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
   Open();
   HWND notes = Start(u"Notes");
