@@ -101,6 +101,7 @@ void SimDevice::AdvanceTime(unsigned milliseconds) {
     now_ = std::max(now_, next);
   }
   now_ = std::max(now_, target);
+  WakeProcesses();
   PumpMessages();
 }
 
@@ -825,6 +826,7 @@ bool SimDevice::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
 void SimDevice::Sleep(unsigned milliseconds) {
   sleeps_.push_back({now_, milliseconds});
   now_ += milliseconds;
+  WakeProcesses();
 }
 
 MutexHandle SimDevice::CreateMutex(const Text& name, bool, std::uint32_t* lastError) {

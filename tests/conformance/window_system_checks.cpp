@@ -518,4 +518,29 @@ void CheckWindowGivenBackLateDiesWithItsHolder(Environment& environment) {
   EXPECT_FALSE(device.IsWindow(probe));
 }
 
+void CheckHolderThatWaitsForTheReturnKeepsTheWindow(Environment& environment) {
+  Platform& device = environment.Device();
+  ProbeDialog dialog(device);
+  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
+  HWND probe = environment.StartForeignWindow(u"Conformance Waited");
+  ASSERT_NE(probe, nullptr);
+  const std::uint32_t style = device.GetWindowStyle(probe);
+  TakeInto(environment, probe, pane, {0, 0, 100, 60});
+
+  environment.Hang(probe, 2000);
+  const Rect home{30, 40, 190, 170};
+  device.ReturnWindowWithoutWaiting(probe, home, style);
+  std::uint64_t start = environment.Now();
+  EXPECT_FALSE(device.FinishReturningWindows(300)) << "the program has not answered yet";
+  EXPECT_TRUE(device.FinishReturningWindows(8000));
+  EXPECT_LE(environment.Now() - start, 4000u);
+  EXPECT_EQ(device.GetParent(probe), nullptr);
+  dialog.DestroyWindow();
+  environment.Pump(300);
+  ASSERT_TRUE(device.IsWindow(probe));
+  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), home));
+  EXPECT_EQ(device.GetWindowStyle(probe), style);
+  EXPECT_TRUE(device.FinishReturningWindows(0)) << "nothing left to wait for";
+}
+
 }  // namespace sorvel::conformance

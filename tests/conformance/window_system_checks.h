@@ -55,7 +55,8 @@ class Environment {
   X(ShellExecuteStartsAProgramByPath)          \
   X(HungProgramDoesNotAnswer)                  \
   X(HungWindowIsGivenBackWithoutWaiting)       \
-  X(WindowGivenBackLateDiesWithItsHolder)
+  X(WindowGivenBackLateDiesWithItsHolder)      \
+  X(HolderThatWaitsForTheReturnKeepsTheWindow)
 
 #define SORVEL_DECLARE_CHECK(name) void Check##name(Environment& environment);
 SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_DECLARE_CHECK)

@@ -46,17 +46,9 @@ class SimEnvironment : public conformance::Environment {
     return path;
   }
   void Hang(HWND window, unsigned milliseconds) override {
-    hungPid_ = static_cast<int>(device_.GetWindowProcessId(window));
-    hungUntil_ = device_.Now() + milliseconds;
-    device_.SetProcessHung(hungPid_, true);
+    device_.HangProcessFor(static_cast<int>(device_.GetWindowProcessId(window)), milliseconds);
   }
-  void Pump(unsigned milliseconds) override {
-    device_.AdvanceTime(milliseconds);
-    if (hungPid_ != 0 && device_.Now() >= hungUntil_) {
-      device_.SetProcessHung(hungPid_, false);
-      hungPid_ = 0;
-    }
-  }
+  void Pump(unsigned milliseconds) override { device_.AdvanceTime(milliseconds); }
   std::uint64_t Now() override { return device_.Now(); }
 
  private:
@@ -76,8 +68,6 @@ class SimEnvironment : public conformance::Environment {
   SimFileSystem files_;
   SimDevice device_;
   Text path_;
-  int hungPid_ = 0;
-  std::uint64_t hungUntil_ = 0;
 };
 
 #define SORVEL_SIM_TEST(name)              \
