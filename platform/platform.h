@@ -88,6 +88,8 @@ class Platform {
                             unsigned flags) = 0;
   virtual Rect GetWindowRect(HWND window) = 0;  // screen coordinates
   virtual Rect GetClientRect(HWND window) = 0;  // left and top are 0
+  // Another process's window takes the change when its program does: the call never waits for
+  // that program, hung or not.
   virtual void ShowWindow(HWND window, ShowCommand command) = 0;
   virtual bool SetForegroundWindow(HWND window) = 0;
   virtual HWND GetForegroundWindow() = 0;

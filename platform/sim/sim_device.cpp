@@ -499,7 +499,6 @@ Rect SimDevice::GetClientRect(HWND window) {
 }
 
 void SimDevice::ShowWindow(HWND window, ShowCommand command) {
-  Waits(window);
   SimWindow* w = Get(window);
   if (w == nullptr) return;
   switch (command) {

@@ -324,7 +324,13 @@ Rect Win32Platform::GetClientRect(HWND window) {
 }
 
 void Win32Platform::ShowWindow(HWND window, ShowCommand command) {
-  ::ShowWindow(W(window), command);
+  // ShowWindow waits for the owning thread to take the change; a hung program would hold the
+  // caller for as long as it hangs.
+  if (GetWindowThreadProcessId(W(window), nullptr) != GetCurrentThreadId()) {
+    ShowWindowAsync(W(window), command);
+  } else {
+    ::ShowWindow(W(window), command);
+  }
 }
 
 bool Win32Platform::SetForegroundWindow(HWND window) {

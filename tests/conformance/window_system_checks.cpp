@@ -271,6 +271,15 @@ void CheckShowHideAndMinimise(Environment& environment) {
   environment.Pump(100);
   EXPECT_TRUE(device.IsWindowVisible(foreign));
   EXPECT_NE(device.GetWindowStyle(foreign) & kWsMinimize, 0u);
+
+  // A hung program's window is shown without waiting for the program.
+  environment.Hang(foreign, 3000);
+  std::uint64_t start = environment.Now();
+  device.ShowWindow(foreign, kSwShowNormal);
+  EXPECT_LE(environment.Now() - start, 300u);
+  ASSERT_TRUE(WaitUntilAnswering(environment, foreign, 10000));
+  environment.Pump(200);
+  EXPECT_EQ(device.GetWindowStyle(foreign) & kWsMinimize, 0u);
 }
 
 void CheckTimersArriveUntilKilled(Environment& environment) {
