@@ -76,6 +76,8 @@ CMainDlg::CMainDlg(Platform& platform, HWND owner)
 }
 
 CMainDlg::~CMainDlg() {
+  // Destroyed while this part still hears it, so that the held windows are given back.
+  DestroyWindow();
   for (HBRUSH brush : brushes_) platform_.DeleteBrush(brush);
 }
 

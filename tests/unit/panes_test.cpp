@@ -1,4 +1,6 @@
 // Capture into panes and release, nudging and the height toggle, against the simulated device.
+#include <memory>
+
 #include "host/main_dlg.h"
 #include "host/resources.h"
 #include "tests/unit/host_fixture.h"
@@ -404,22 +406,25 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
 }
 
 TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
-  enum class End { kDestroy, kEndSession, kCrash };
-  for (End end : {End::kDestroy, End::kEndSession, End::kCrash}) {
+  enum class End { kDestroy, kDeleted, kEndSession, kCrash };
+  for (End end : {End::kDestroy, End::kDeleted, End::kEndSession, End::kCrash}) {
     SCOPED_TRACE(static_cast<int>(end));
-    CMainDlg dialog(device_, nullptr);
-    HWND hwnd = dialog.Create();
+    auto dialog = std::make_unique<CMainDlg>(device_, nullptr);
+    HWND hwnd = dialog->Create();
     std::vector<HWND> windows;
     for (int i = 0; i < 3; ++i) {
       windows.push_back(Start(u"Held " + FormatDecimal(i)));
       PickedWindowTitle = u"Held " + FormatDecimal(i);
       EndPickerWithOk();
-      dialog.TogglePane(i);
-      ASSERT_TRUE(dialog.Pane(i).captured);
+      dialog->TogglePane(i);
+      ASSERT_TRUE(dialog->Pane(i).captured);
     }
     switch (end) {
       case End::kDestroy:
-        dialog.DestroyWindow();
+        dialog->DestroyWindow();
+        break;
+      case End::kDeleted:
+        dialog.reset();
         break;
       case End::kEndSession:
         device_.SendMessage(hwnd, kWmEndSession, 1, 0);
@@ -435,7 +440,7 @@ TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
     }
     // Pane 1 first, so pane 3's window is the last one raised.
     EXPECT_EQ(device_.GetForegroundWindow(), windows[2]);
-    dialog.DestroyWindow();
+    dialog.reset();
     for (HWND window : windows) device_.DestroyWindow(window);
   }
 }
