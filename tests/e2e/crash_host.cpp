@@ -13,8 +13,10 @@ class CCrashingMainDlg : public sorvel::CMainDlg {
 
   bool PreTranslateMessage(const sorvel::Message& message) override {
     if (message.message == crashMessage_) {
-      int* volatile nowhere = nullptr;
-      *nowhere = 1;  // an access violation that nothing handles
+      // An access violation that nothing handles. The store is volatile: the optimiser drops a
+      // plain store through a null pointer.
+      volatile int* volatile nowhere = nullptr;
+      *nowhere = 1;
     }
     return CMainDlg::PreTranslateMessage(message);
   }
