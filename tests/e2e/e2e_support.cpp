@@ -78,6 +78,16 @@ bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
   return fclose(out) == 0 && ok;
 }
 
+std::wstring ReadUtf16File(const std::wstring& path) {
+  std::wstring text;
+  FILE* in = _wfopen(path.c_str(), L"rb");
+  if (in == nullptr) return text;
+  wchar_t buffer[512];
+  for (std::size_t n; (n = fread(buffer, sizeof(wchar_t), 512, in)) > 0;) text.append(buffer, n);
+  fclose(in);
+  return text;
+}
+
 bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds) {
   return WaitFor(
       [&] {
@@ -130,6 +140,17 @@ HWND WaitForDialog(DWORD pid, DWORD milliseconds) {
       },
       milliseconds);
   return dialog;
+}
+
+HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds) {
+  HWND window = nullptr;
+  WaitFor(
+      [&] {
+        window = find();
+        return window != nullptr;
+      },
+      milliseconds);
+  return window;
 }
 
 std::wstring TextOf(HWND window) {

@@ -42,6 +42,8 @@ std::wstring MakeTestFolder();
 bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wchar_t* name);
 // Writes `text` as UTF-16LE without byte-order mark, the settings file's encoding.
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
+// The whole of a UTF-16LE file; empty when it cannot be read.
+std::wstring ReadUtf16File(const std::wstring& path);
 // Closes every window of this class (WM_CLOSE) and waits until none is left.
 bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
 // How many top-level windows of any process have this class and title.
@@ -50,6 +52,8 @@ int CountWindows(const wchar_t* className, const wchar_t* title);
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className);
 // Waits for the process's visible dialog; nullptr after the time-out.
 HWND WaitForDialog(DWORD pid, DWORD milliseconds);
+// Waits until `find` gives a window; nullptr after the time-out.
+HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds);
 
 std::wstring TextOf(HWND window);
 // A control's rectangle in its parent's client coordinates.
