@@ -139,8 +139,13 @@ Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT a
   probe.path = folder + L"\\" + name + L".exe";
   if (!e2e::CopyBesideMe(L"probe.exe", folder, (name + L".exe").c_str())) return probe;
   probe.process = std::make_unique<Process>(probe.path);
-  probe.window =
-      e2e::WaitForWindow([&] { return FindWindowW(L"SorvelProbe", name.c_str()); }, kStartTimeout);
+  // Found once shown: the style then holds WS_VISIBLE.
+  probe.window = e2e::WaitForWindow(
+      [&]() -> HWND {
+        HWND window = FindWindowW(L"SorvelProbe", name.c_str());
+        return IsWindowVisible(window) ? window : nullptr;
+      },
+      kStartTimeout);
   if (probe.window != nullptr) {
     SetWindowPos(probe.window, nullptr, at.x, at.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
