@@ -128,8 +128,7 @@ int main(int argc, char** argv) {
 
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  std::wstring folder =
-      std::wstring(temp) + L"sorvel-panes-bench-" + std::to_wstring(GetCurrentProcessId());
+  std::wstring folder = std::wstring(temp) + L"sorvel-panes-bench";
   CreateDirectoryW(folder.c_str(), nullptr);
 
   std::vector<std::unique_ptr<Probe>> probes;
