@@ -229,21 +229,28 @@ bool CMainDlg::Answers(const PaneState& pane) {
   return StillHosted(pane) && platform_.IsWindowResponding(pane.hostedWindow, kAnswerTimeoutMs);
 }
 
+void CMainDlg::Remember(const Text& value, int index) {
+  FileSystem& files = platform_.Files();
+  // Each write rewrites and flushes the file: split start's captures store what they read.
+  if (ReadSetting(files, index) != value) WriteSetting(files, value, index);
+}
+
 void CMainDlg::CapturePane(int index) {
   PaneState& pane = panes_[index];
   const PaneControls& ids = kPaneControls[index];
   if (!pane.autoCapture) {
     CFindDlg picker(platform_, GetSafeHwnd());
-    if (picker.DoModal() == kIdCancel) return;
+    int result = picker.DoModal();
+    // A quit message that ended the picker ends the host; nothing was chosen.
+    if (result == kIdCancel || result == kModalQuit) return;
   }
-  FileSystem& files = platform_.Files();
   captureRect_ = Rect();
   for (int attempt = 1; attempt <= kCaptureAttempts; ++attempt) {
     if (attempt > 1) platform_.Sleep(kCaptureRetryPauseMs);
     HWND target = FindCaptureTarget(PickedWindowTitle);
     pane.hostedWindow = target;
-    WriteSetting(files, PickedWindowTitle, ids.titleKey);
-    if (PickedProgramPath.size() > 1) WriteSetting(files, PickedProgramPath, ids.pathKey);
+    Remember(PickedWindowTitle, ids.titleKey);
+    if (PickedProgramPath.size() > 1) Remember(PickedProgramPath, ids.pathKey);
     // Later attempts keep the rectangle of the first: the window stood there before capture.
     pane.savedRect = captureRect_;
     if (target == nullptr) break;
@@ -305,10 +312,11 @@ void CMainDlg::ReleasePane(int index) {
   bool hosted = StillHosted(pane);
   bool answers = hosted && platform_.IsWindowResponding(pane.hostedWindow, kAnswerTimeoutMs);
   if (answers) {
+    // The style goes first: a window without a frame may not be sized beyond the screen.
     // Moved while still a child, it lands at the same numbers on the screen once detached.
+    platform_.SetWindowStyle(pane.hostedWindow, pane.savedStyle);
     platform_.MoveWindow(pane.hostedWindow, {saved.left, saved.top, saved.Width(), saved.Height()},
                          true);
-    platform_.SetWindowStyle(pane.hostedWindow, pane.savedStyle);
     platform_.SetParent(pane.hostedWindow, nullptr);
   } else if (hosted) {
     platform_.ReturnWindowWithoutWaiting(pane.hostedWindow, saved, pane.savedStyle);

@@ -62,6 +62,8 @@ class CMainDlg : public CDialog {
 
   void LoadPaneSettings();
   void CapturePane(int index);
+  // Writes the setting unless it holds `value` already.
+  void Remember(const Text& value, int index);
   // The window to capture for a title: a dialog that the titled window owns, else that window;
   // none when no top-level window bears the title. Fills the capture rectangle if empty.
   HWND FindCaptureTarget(const Text& title);

@@ -102,7 +102,8 @@ class Platform {
   virtual HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
                                   DialogSink* sink) = 0;
   // Runs the dialog's message loop until the sink's run has ended or a quit message arrives,
-  // with the owner disabled meanwhile. Returns false when it ended by a quit message.
+  // with the owner disabled meanwhile. Returns false when it ended by a quit message, which
+  // then also ends the modal runs outside this one.
   virtual bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) = 0;
   virtual void DestroyWindow(HWND window) = 0;
   virtual HWND GetDlgItem(HWND dialog, int id) = 0;

@@ -596,7 +596,8 @@ bool SimDevice::RunModalLoop(HWND, HWND owner, DialogSink* sink) {
     PumpMessages();
     if (sink->ModalRunEnded()) break;
     if (quitPending_) {
-      quitPending_ = false;
+      // The quit message ends every modal run on the way out, as on the real platform.
+      quitPending_ = modalSinks_.size() > 1;
       quit = true;
       break;
     }

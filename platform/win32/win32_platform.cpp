@@ -393,6 +393,8 @@ bool Win32Platform::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
   MSG msg;
   while (!sink->ModalRunEnded()) {
     if (GetMessageW(&msg, nullptr, 0, 0) <= 0) {
+      // Posted again for the loops outside this one: the quit ends the program, not one run.
+      PostQuitMessage(static_cast<int>(msg.wParam));
       quit = true;
       break;
     }

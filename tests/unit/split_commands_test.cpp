@@ -137,6 +137,28 @@ TEST_F(SplitCommandsTest, ExitMinimisesOtherProgramsButNotTheHostNorTheHeldWindo
   for (HWND window : {owned, hidden, untitled}) EXPECT_FALSE(device_.Window(window).minimized);
 }
 
+TEST_F(SplitCommandsTest, ExitWhileThePickerIsOpenEndsTheHostWithoutCapturing) {
+  HWND notes = Window(u"Notes");
+  PickedWindowTitle = u"Notes";  // an earlier choice that a capture would take
+  CMainDlg dialog(device_, nullptr);
+  int step = 0;
+  device_.SetIdleScript([&](SimDevice& device) {
+    HWND hwnd = dialog.GetSafeHwnd();
+    if (step++ == 0) {
+      device.Click(device.GetDlgItem(hwnd, 1000));
+    } else if (device.FindWindow(kPortableDialogClass, u"Dialog") != nullptr) {
+      device.PostMessage(hwnd, kWmCommand, kIdExit, 0);
+    } else {
+      return false;
+    }
+    return true;
+  });
+  EXPECT_EQ(dialog.DoModal(), CDialog::kModalQuit);
+  EXPECT_FALSE(device_.ModalLoopStalled()) << "the quit ended the picker's run only";
+  EXPECT_TRUE(device_.MessageBoxes().empty());
+  EXPECT_EQ(device_.GetParent(notes), nullptr);
+}
+
 TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKeysAndEnds) {
   const Text before =
       u"[Setting]\r\nPartionMode=2\r\nFileName1=Notes\r\nFileName2=Calc\r\nPositionTop1=-10\r\n"
