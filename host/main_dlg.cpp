@@ -105,6 +105,7 @@ void CMainDlg::OnInitDialog() {
   // From here on panes can hold windows: a fault gives them back before the process dies.
   platform_.SetCrashHandler(&CMainDlg::ReleaseAllPanesOnCrash, this);
   platform_.SetTimer(hwnd, kTitleTimer, kTitleTimerMs);
+  platform_.SetTimer(hwnd, kWatchTimer, kWatchTimerMs);
   LoadPaneSettings();
   platform_.SetTimer(hwnd, kLaunchTimer, kLaunchTimerMs);
 
@@ -145,6 +146,8 @@ void CMainDlg::OnTimer(Message& message) {
   if (message.TimerId() == kTitleTimer) {
     title_ = kTitleAfterStart;
     platform_.SetWindowText(GetSafeHwnd(), title_);
+  } else if (message.TimerId() == kWatchTimer) {
+    WatchHeldPrograms();
   } else if (message.TimerId() == kLaunchTimer) {
     platform_.KillTimer(GetSafeHwnd(), kLaunchTimer);
     if (launched_) return;
@@ -155,6 +158,17 @@ void CMainDlg::OnTimer(Message& message) {
       // A failed start (an empty, stale or over-long path) is ignored.
       platform_.CreateProcess(ReadProgramPath(files, kPaneControls[i].pathKey));
       platform_.Sleep(kLaunchPause);
+    }
+  }
+}
+
+void CMainDlg::WatchHeldPrograms() {
+  for (PaneState& pane : panes_) {
+    if (!pane.captured || !StillHosted(pane)) continue;
+    bool answers = platform_.IsWindowResponding(pane.hostedWindow, kWatchTimeoutMs);
+    if (answers != pane.inputShared) {
+      platform_.ShareInput(pane.hostedWindow, answers);
+      pane.inputShared = answers;
     }
   }
 }
@@ -299,6 +313,8 @@ void CMainDlg::TakeIntoPane(int index, HWND target) {
   platform_.SetParent(target, GetDlgItem(ids.display));
   platform_.SetWindowStyle(target, kWsVisible);
   platform_.MoveWindow(target, pane.placement, true);
+  platform_.ShareInput(target, true);
+  pane.inputShared = true;
   pane.captured = true;
   for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) {
     platform_.ShowWindow(GetDlgItem(id), kSwShow);
@@ -319,6 +335,8 @@ void CMainDlg::ReleasePane(int index) {
                          true);
     platform_.SetParent(pane.hostedWindow, nullptr);
   } else if (hosted) {
+    platform_.ShareInput(pane.hostedWindow, false);
+    pane.inputShared = false;
     platform_.ReturnWindowWithoutWaiting(pane.hostedWindow, saved, pane.savedStyle);
   }
   ShowPaneEmpty(index);

@@ -25,6 +25,8 @@ struct PaneState {
   // now is stale; the style is given back at release.
   std::uint32_t hostedProcess = 0;
   std::uint32_t savedStyle = 0;
+  // The held window shares the host's input state; not while its program is hung.
+  bool inputShared = false;
 };
 
 class CMainDlg : public CDialog {
@@ -33,6 +35,8 @@ class CMainDlg : public CDialog {
   static constexpr std::uintptr_t kParkCommand = 0x10000001;
   // How long a foreign program may take to answer before it counts as hung.
   static constexpr unsigned kAnswerTimeoutMs = 1000;
+  // The watch over the held programs asks more briefly: it runs every second unasked.
+  static constexpr unsigned kWatchTimeoutMs = 100;
   // Captures whose re-parenting did not take hold are tried again this often in all.
   static constexpr int kCaptureAttempts = 3;
   static constexpr unsigned kCaptureRetryPauseMs = 50;
@@ -86,6 +90,9 @@ class CMainDlg : public CDialog {
 
   void OnSize(Message& message);
   void OnTimer(Message& message);
+  // A hung program that shares the host's input would hold every tap on the host until it
+  // answers: its input is parted while it hangs and joined again when it answers.
+  void WatchHeldPrograms();
   void OnCtlColor(Message& message);
   void OnButtonAFocus(Message& message);
   void OnPark(Message& message);

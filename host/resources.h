@@ -22,6 +22,9 @@ constexpr unsigned kTitleTimer = 1003;
 constexpr unsigned kTitleTimerMs = 5000;
 constexpr unsigned kLaunchTimer = 1004;
 constexpr unsigned kLaunchTimerMs = 500;
+// Asks the held programs whether they still answer.
+constexpr unsigned kWatchTimer = 1005;
+constexpr unsigned kWatchTimerMs = 1000;
 
 // The application's name: the caption of its message boxes and the template's title.
 extern const char16_t kAppName[];

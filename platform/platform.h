@@ -79,6 +79,10 @@ class Platform {
   // coordinates) with `style`, without waiting for it: the change takes effect when its
   // program answers again.
   virtual void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) = 0;
+  // Whether another program's window shares this program's input state (activation, focus,
+  // keyboard), as the window system makes it once the window is a child of one of ours: the
+  // user can type into it, but while its program hangs every focus change here waits for it.
+  virtual void ShareInput(HWND window, bool shared) = 0;
   // Waits at most `milliseconds` for the windows given back without waiting to be taken back by
   // their programs, handling the messages those programs send meanwhile; true when all are.
   // A window still held when its holder is destroyed is destroyed with it.

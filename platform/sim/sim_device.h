@@ -155,6 +155,12 @@ class SimDevice : public Platform {
   HWND SetParent(HWND window, HWND parent) override;
   void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
   bool FinishReturningWindows(unsigned milliseconds) override;
+  void ShareInput(HWND window, bool shared) override { inputShared_[window] = shared; }
+  // What ShareInput last said of the window; false when it never spoke of it.
+  bool InputShared(HWND window) const {
+    auto it = inputShared_.find(window);
+    return it != inputShared_.end() && it->second;
+  }
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
   void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;
@@ -281,6 +287,7 @@ class SimDevice : public Platform {
   };
   std::vector<PendingReturn> pendingReturns_;  // of hung programs, in order
   std::vector<HWND> minimised_;
+  std::map<HWND, bool> inputShared_;
 };
 
 }  // namespace sorvel

@@ -276,6 +276,13 @@ void Win32Platform::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, st
   returning_.push_back(thread);
 }
 
+void Win32Platform::ShareInput(HWND window, bool shared) {
+  DWORD thread = GetWindowThreadProcessId(W(window), nullptr);
+  if (thread != 0 && thread != GetCurrentThreadId()) {
+    AttachThreadInput(GetCurrentThreadId(), thread, shared ? TRUE : FALSE);
+  }
+}
+
 bool Win32Platform::FinishReturningWindows(unsigned milliseconds) {
   DWORD end = GetTickCount() + milliseconds;
   while (!returning_.empty()) {

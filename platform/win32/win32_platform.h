@@ -31,6 +31,7 @@ class Win32Platform : public Platform {
   HWND SetParent(HWND window, HWND parent) override;
   void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
   bool FinishReturningWindows(unsigned milliseconds) override;
+  void ShareInput(HWND window, bool shared) override;
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
   void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                     unsigned flags) override;

@@ -278,6 +278,26 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   EXPECT_EQ(Setting(kPositionTop1), u"-10") << "the offset is kept all the same";
 }
 
+TEST_F(PanesTest, HeldProgramThatHangsStopsSharingTheHostsInputUntilItAnswers) {
+  Open();
+  HWND notes = Start(u"Notes");
+  PickInto(1006, u"Notes");
+  ASSERT_TRUE(device_.InputShared(notes));
+  device_.AdvanceTime(3000);
+  EXPECT_TRUE(device_.InputShared(notes));
+
+  device_.SetProcessHung(pid_, true);
+  std::uint64_t before = device_.Now();
+  device_.AdvanceTime(1000);
+  EXPECT_FALSE(device_.InputShared(notes)) << "parted within a second of the hang";
+  // Asked briefly: the watch holds the host for a tenth of a second a time.
+  EXPECT_LE(device_.Now() - before, 1100u);
+  device_.SetProcessHung(pid_, false);
+  device_.AdvanceTime(1000);
+  EXPECT_TRUE(device_.InputShared(notes));
+  EXPECT_EQ(device_.BlockingCallsOnHungWindows(), 0u);
+}
+
 TEST_F(PanesTest, EndingHostWaitsAWhileForAHungProgramToTakeItsWindowBack) {
   for (unsigned hang : {3000u, 60000u}) {
     SCOPED_TRACE(hang);
