@@ -1,8 +1,5 @@
 #include "host/find_dlg.h"
 
-#include <functional>
-#include <vector>
-
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
@@ -19,66 +16,26 @@ class FindDlgTest : public HostTest {
     return device_.CreateForeignWindow(device_.StartForeignProcess(program), u"App", title, style,
                                        {0, 0, 100, 100}, owner);
   }
-
-  // Runs the picker modally; each idle step runs the next action on its window.
-  int Run(std::vector<std::function<void(HWND dialog)>> actions) {
+  int Run(const std::vector<Action>& actions) {
     CFindDlg picker(device_, nullptr);
-    std::size_t step = 0;
-    device_.SetIdleScript([&](SimDevice&) {
-      if (step == actions.size()) return false;
-      actions[step++](picker.GetSafeHwnd());
-      return true;
-    });
-    int result = picker.DoModal();
-    device_.SetIdleScript(nullptr);
-    EXPECT_FALSE(device_.ModalLoopStalled()) << "the picker did not end";
-    return result;
+    return RunModal(picker, actions);
   }
-
-  std::function<void(HWND)> Select(int index, bool doubleTap = false) {
+  Action Select(int index, bool doubleTap = false) {
     return [=](HWND dialog) {
       device_.SelectListItem(device_.GetDlgItem(dialog, kList), index, doubleTap);
     };
   }
-  std::function<void(HWND)> Tap(int id) {
-    return [=](HWND dialog) { device_.Click(device_.GetDlgItem(dialog, id)); };
-  }
 };
 
 TEST_F(FindDlgTest, ListsProgramMainWindowsOnlySorted) {
-  struct Case {
-    const char16_t* title;
-    std::uint32_t style;
-    bool owned;
-  };
-  // Created in this order; the list holds those that pass, sorted.
-  const Case cases[] = {
-      {u"Zeta", kWsVisible, false},
-      {u"Notes", kWsVisible, false},
-      {u"Sorvel", kWsVisible, false},  // the host's own window, both captions
-      {u"Tavrin", kWsVisible, false},
-      {u"SORVEL", kWsVisible, false},
-      {u"ActiveSync", kWsVisible, false},
-      {u"Desktop", kWsVisible, false},
-      {u"MS_SIPBUTTON", kWsVisible, false},
-      {u"desktop", kWsVisible, false},
-      {u"전화", kWsVisible, false},
-      {u"전화번호부", kWsVisible, false},
-      {u"내 전화기", kWsVisible, false},
-      {u"휴대전화", kWsVisible, false},
-      {u"메모", kWsVisible, false},
-      {u"Hidden", 0, false},
-      {u"", kWsVisible, false},
-      {u"Owned", kWsVisible, true},
-      {u"Calc", kWsVisible, false},
-      {u"alpha", kWsVisible, false},
-      {u"Calc", kWsVisible, false},
-  };
-  HWND first = nullptr;
-  for (const Case& c : cases) {
-    HWND window = Window(c.title, u"\\Windows\\app.exe", c.style, c.owned ? first : nullptr);
-    if (first == nullptr) first = window;
-  }
+  // The host's own captions, the shell's windows, the phone's: never listed; case matters.
+  const char16_t* titles[] = {
+      u"Zeta",     u"Notes",        u"Sorvel",  u"Tavrin", u"SORVEL",     u"ActiveSync",
+      u"Desktop",  u"MS_SIPBUTTON", u"desktop", u"전화",   u"전화번호부", u"내 전화기",
+      u"휴대전화", u"메모",         u"Calc",    u"alpha",  u"Calc",       u""};
+  for (const char16_t* title : titles) Window(title, u"\\Windows\\app.exe");
+  Window(u"Hidden", u"\\Windows\\app.exe", 0);
+  Window(u"Owned", u"\\Windows\\app.exe", kWsVisible, device_.FindWindow(nullptr, u"Zeta"));
 
   CFindDlg picker(device_, nullptr);
   HWND dialog = picker.Create();
@@ -91,54 +48,37 @@ TEST_F(FindDlgTest, ListsProgramMainWindowsOnlySorted) {
 }
 
 TEST_F(FindDlgTest, ApplyByButtonOrDoubleTapGivesTitleAndProgramPath) {
-  struct Case {
-    bool doubleTap;
-  };
-  for (const Case& c : {Case{false}, Case{true}}) {
-    SCOPED_TRACE(c.doubleTap ? "double tap" : "button");
+  for (bool doubleTap : {false, true}) {
+    SCOPED_TRACE(doubleTap ? "double tap" : "button");
     PickedWindowTitle.clear();
     PickedProgramPath.clear();
     HWND notes = Window(u"Notes", u"\\Program Files\\Notes\\notes.exe");
     HWND calc = Window(u"Calc", u"\\Windows\\calc.exe");
-    bool shownBefore = true, shownAfter = false;
-    std::vector<std::function<void(HWND)>> actions = {
-        [&](HWND dialog) {
-          shownBefore = device_.IsWindowVisible(device_.GetDlgItem(dialog, kApplyButton));
-          // Calc, Notes.
-          device_.SelectListItem(device_.GetDlgItem(dialog, kList), 1, c.doubleTap);
-        },
-        [&](HWND dialog) {
-          shownAfter = device_.IsWindowVisible(device_.GetDlgItem(dialog, kApplyButton));
-          device_.Click(device_.GetDlgItem(dialog, kApplyButton));
-        }};
+    // Calc, Notes. A double tap applies at once; a selection shows the apply button.
+    std::vector<Action> actions = {Select(1, doubleTap)};
+    if (!doubleTap) {
+      actions.push_back([&](HWND dialog) {
+        HWND apply = device_.GetDlgItem(dialog, kApplyButton);
+        EXPECT_TRUE(device_.IsWindowVisible(apply));
+        device_.Click(apply);
+      });
+    }
     EXPECT_EQ(Run(actions), CFindDlg::kApplied);
     EXPECT_EQ(PickedWindowTitle, u"Notes");
     EXPECT_EQ(PickedProgramPath, u"\\Program Files\\Notes\\notes.exe");
-    EXPECT_FALSE(shownBefore);
-    // A double tap applies at once; a selection shows the apply button.
-    EXPECT_EQ(shownAfter, !c.doubleTap);
     device_.DestroyWindow(notes);
     device_.DestroyWindow(calc);
   }
 }
 
 TEST_F(FindDlgTest, ApplyWithoutAPathToHaveLeavesThePathEmpty) {
-  const Text longPath = u"\\" + Text(300, u'a') + u".exe";
-  struct Case {
-    const char* name;
-    Text program;
-    bool closeFirst;
-  };
-  const Case cases[] = {
-      {"window closed before apply", u"\\Windows\\notes.exe", true},
-      {"program path too long", longPath, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // The window closes before the apply, or its program's path is too long to have.
+  for (bool closeFirst : {true, false}) {
+    SCOPED_TRACE(closeFirst ? "window closed" : "path too long");
     PickedProgramPath = u"\\Windows\\earlier.exe";
-    HWND notes = Window(u"Notes", c.program);
+    HWND notes = Window(u"Notes", closeFirst ? u"\\Windows\\notes.exe" : u"\\" + Text(300, u'a'));
     int result = Run({Select(0), [&](HWND dialog) {
-                        if (c.closeFirst) device_.DestroyWindow(notes);
+                        if (closeFirst) device_.DestroyWindow(notes);
                         device_.Click(device_.GetDlgItem(dialog, kApplyButton));
                       }});
     EXPECT_EQ(result, CFindDlg::kApplied);

@@ -1,8 +1,5 @@
 #include "host/version_dlg.h"
 
-#include <functional>
-#include <vector>
-
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
@@ -27,7 +24,6 @@ TEST(FileVersionTest, FormatsFourUnsignedSixteenBitParts) {
       {0x00010002, 0x00030004, u"1.2.3.4"},
       {0xFFFFFFFF, 0xFFFFFFFF, u"65535.65535.65535.65535"},
       {0x8000FFFF, 0x00008000, u"32768.65535.0.32768"},
-      {0, 0, u"0.0.0.0"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FormatFileVersion(c.ms, c.ls), c.text) << std::hex << c.ms << " " << c.ls;
@@ -43,23 +39,9 @@ class VersionDlgTest : public HostTest {
   }
   bool Checked(HWND dialog, int id) { return device_.IsDlgButtonChecked(dialog, id); }
 
-  // Runs the dialog modally; each idle step runs the next action on its window.
-  int Run(std::vector<std::function<void(HWND dialog)>> actions) {
+  int Run(const std::vector<Action>& actions) {
     CVersionDlg dialog(device_, nullptr);
-    std::size_t step = 0;
-    device_.SetIdleScript([&](SimDevice&) {
-      if (step == actions.size()) return false;
-      actions[step++](dialog.GetSafeHwnd());
-      return true;
-    });
-    int result = dialog.DoModal();
-    device_.SetIdleScript(nullptr);
-    EXPECT_EQ(step, actions.size()) << "the dialog ended early";
-    EXPECT_FALSE(device_.ModalLoopStalled()) << "the dialog did not end";
-    return result;
-  }
-  std::function<void(HWND)> Tap(int id) {
-    return [=](HWND dialog) { device_.Click(device_.GetDlgItem(dialog, id)); };
+    return RunModal(dialog, actions);
   }
 };
 
@@ -84,15 +66,13 @@ TEST_F(VersionDlgTest, NoVersionResourceLeavesTheLabelAlone) {
 }
 
 // The stored mode selects a button and sets the flag; opening and closing writes nothing.
+// (The reading of every other value is the settings' own, tested with them.)
 TEST_F(VersionDlgTest, StoredModeSelectsTheButtonAndNothingIsWritten) {
   struct Case {
     const char16_t* stored;  // null: no settings file
     bool three;
   };
-  const Case cases[] = {
-      {nullptr, true}, {u"", true},    {u"2", false}, {u"3", true},
-      {u"5", true},    {u"abc", true}, {u"0", true},  {u" 2", false},
-  };
+  const Case cases[] = {{nullptr, true}, {u"2", false}, {u"abc", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored == nullptr ? "absent" : ToUtf8(c.stored));
     files_.Remove(kSettingsFile);
@@ -115,42 +95,29 @@ TEST_F(VersionDlgTest, StoredModeSelectsTheButtonAndNothingIsWritten) {
 }
 
 TEST_F(VersionDlgTest, EachRadioTapWritesTheModeAndSetsTheFlag) {
-  struct Seen {
-    Text stored;
-    bool flag;
-    bool three, two;
+  struct Step {
+    int tap;
+    const char16_t* stored;
+    bool three;
   };
-  std::vector<Seen> seen;
-  auto look = [&](HWND dialog) {
-    seen.push_back({ReadSetting(files_, kPartionMode), ThreePaneMode, Checked(dialog, kThreeWay),
-                    Checked(dialog, kTwoWay)});
-  };
-  int result = Run({
-      Tap(kThreeWay),
-      look,
-      Tap(kTwoWay),
-      look,
-      // The selected button tapped again writes again.
-      [&](HWND dialog) {
-        files_.Remove(kSettingsFile);
-        ThreePaneMode = true;
-        device_.Click(device_.GetDlgItem(dialog, kTwoWay));
-      },
-      look,
-      Tap(kOkButton),
-  });
-  EXPECT_EQ(result, kIdOk);
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0].stored, u"3");
-  EXPECT_TRUE(seen[0].flag);
-  EXPECT_TRUE(seen[0].three && !seen[0].two);
-  EXPECT_EQ(seen[1].stored, u"2");
-  EXPECT_FALSE(seen[1].flag);
-  EXPECT_TRUE(!seen[1].three && seen[1].two);
-  EXPECT_EQ(seen[2].stored, u"2");
-  EXPECT_FALSE(seen[2].flag);
-  EXPECT_EQ(ReadSetting(files_, kPartionMode), u"2");
-  EXPECT_FALSE(ThreePaneMode);
+  // The selected button tapped again writes again.
+  const Step steps[] = {{kThreeWay, u"3", true}, {kTwoWay, u"2", false}, {kTwoWay, u"2", false}};
+  std::vector<Action> actions;
+  for (const Step& step : steps) {
+    actions.push_back([&](HWND dialog) {
+      files_.Remove(kSettingsFile);
+      ThreePaneMode = !step.three;
+      device_.Click(device_.GetDlgItem(dialog, step.tap));
+    });
+    actions.push_back([&](HWND dialog) {
+      EXPECT_EQ(ReadSetting(files_, kPartionMode), step.stored);
+      EXPECT_EQ(ThreePaneMode, step.three);
+      EXPECT_EQ(Checked(dialog, kThreeWay), step.three);
+      EXPECT_EQ(Checked(dialog, kTwoWay), !step.three);
+    });
+  }
+  actions.push_back(Tap(kOkButton));
+  EXPECT_EQ(Run(actions), kIdOk);
 }
 
 TEST_F(VersionDlgTest, DownloadLineOpensTheWebSite) {
