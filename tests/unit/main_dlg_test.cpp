@@ -1,5 +1,8 @@
 #include "host/main_dlg.h"
 
+#include <array>
+#include <tuple>
+
 #include "host/resources.h"
 #include "tests/unit/host_fixture.h"
 
@@ -15,15 +18,6 @@ class MainDlgTest : public HostTest {
     HWND hwnd = dialog.Create();
     EXPECT_NE(hwnd, nullptr);
     return hwnd;
-  }
-
-  Placement Where(HWND dialog, int id) {
-    HWND control = device_.GetDlgItem(dialog, id);
-    Rect screen = device_.GetWindowRect(control);
-    Rect parent = device_.GetWindowRect(dialog);
-    const SimWindow& d = device_.Window(dialog);
-    return {screen.left - parent.left - d.insets.left, screen.top - parent.top - d.insets.top,
-            screen.Width(), screen.Height()};
   }
 };
 
@@ -95,8 +89,11 @@ TEST_F(MainDlgTest, ThreePaneLayoutPutsEveryControlInItsBand) {
   EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1000)));
 }
 
-TEST_F(MainDlgTest, TwoPaneModeLaysOutTwoBandsAndLeavesPaneThreeWhereItWas) {
-  WriteSettingsFile(u"PartionMode=2\r\n");
+TEST_F(MainDlgTest, TwoPaneModeLaysOutTwoBandsAndLeavesPaneThreeOut) {
+  WriteSettingsFile(
+      u"PartionMode=2\r\nFileName3=Mail\r\nPositionTop3=30\r\nFileFullPath1=\\Windows\\notes."
+      u"exe\r\n"
+      u"FileFullPath2=\\Windows\\calc.exe\r\nFileFullPath3=\\Windows\\mail.exe\r\n");
   CMainDlg dialog(device_, nullptr);
   HWND hwnd = Open(dialog);
 
@@ -105,6 +102,12 @@ TEST_F(MainDlgTest, TwoPaneModeLaysOutTwoBandsAndLeavesPaneThreeWhereItWas) {
   EXPECT_EQ(Where(hwnd, 1011), (Placement{0, 134, 240, 133}));
   // Pane 3's display control keeps its template place: 1, 90 dialog units.
   EXPECT_EQ(Where(hwnd, 1014), (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
+  // Pane 3's settings are left unread, its program unstarted.
+  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, 1014)), u"");
+  EXPECT_EQ(dialog.Pane(2).placement, Placement());
+  device_.AdvanceTime(1000);
+  EXPECT_EQ(device_.StartedPrograms(),
+            (std::vector<Text>{u"\\Windows\\notes.exe", u"\\Windows\\calc.exe"}));
 }
 
 TEST_F(MainDlgTest, PaneSettingsGiveLabelsAndPlacements) {
@@ -120,15 +123,6 @@ TEST_F(MainDlgTest, PaneSettingsGiveLabelsAndPlacements) {
   EXPECT_EQ(dialog.Pane(0).placement, (Placement{0, 0, 240, 268}));
   EXPECT_EQ(dialog.Pane(1).placement, (Placement{0, -40, 240, 228}));
   EXPECT_EQ(dialog.Pane(2).placement, (Placement{0, 15, 240, 283}));
-}
-
-TEST_F(MainDlgTest, TwoPaneModeLeavesPaneThreeSettingsUnread) {
-  WriteSettingsFile(u"PartionMode=2\r\nFileName3=Mail\r\nPositionTop3=30\r\n");
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-
-  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, 1014)), u"");
-  EXPECT_EQ(dialog.Pane(2).placement, Placement());
 }
 
 TEST_F(MainDlgTest, TitleTurnsToTavrinAfterFiveSecondsAndStays) {
@@ -170,18 +164,6 @@ TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
   EXPECT_FALSE(device_.HasTimer(hwnd, kLaunchTimer));
   device_.AdvanceTime(10000);
   EXPECT_EQ(device_.StartedPrograms().size(), 3u);
-}
-
-TEST_F(MainDlgTest, LaunchTimerInTwoPaneModeSkipsTheThirdProgram) {
-  WriteSettingsFile(
-      u"PartionMode=2\r\nFileFullPath1=\\Windows\\notes.exe\r\n"
-      u"FileFullPath2=\\Windows\\calc.exe\r\nFileFullPath3=\\Windows\\mail.exe\r\n");
-  CMainDlg dialog(device_, nullptr);
-  Open(dialog);
-
-  device_.AdvanceTime(1000);
-  EXPECT_EQ(device_.StartedPrograms(),
-            (std::vector<Text>{u"\\Windows\\notes.exe", u"\\Windows\\calc.exe"}));
 }
 
 TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault) {
@@ -229,38 +211,33 @@ TEST_F(MainDlgTest, BrushesLiveAsLongAsTheDialog) {
   EXPECT_EQ(device_.LiveBrushes(), 0u);
 }
 
-class ParkTest : public MainDlgTest, public ::testing::WithParamInterface<std::array<int, 4>> {};
+// The park command, posted or sent, moves the dialog on 240- and 480-wide screens only, and is
+// consumed on every screen: the modal run goes on (the framework's OK handling never sees it).
+class ParkTest : public MainDlgTest,
+                 public ::testing::WithParamInterface<std::tuple<std::array<int, 4>, bool>> {};
 
-// The park command moves the dialog on 240- and 480-wide screens only, and is consumed on
-// every screen: the modal run goes on (the framework's OK handling never sees it).
 TEST_P(ParkTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
-  auto [width, height, x, y] = GetParam();
+  auto [screen, sent] = GetParam();
+  auto [width, height, x, y] = screen;
   device_.GetConfig().screenWidth = width;
   device_.GetConfig().screenHeight = height;
   CMainDlg dialog(device_, nullptr);
   Rect before, after;
   bool topmost = false;
-  int step = 0;
-  device_.SetIdleScript([&](SimDevice& device) {
-    HWND hwnd = dialog.GetSafeHwnd();
-    switch (step++) {
-      case 0:
-        before = device.GetWindowRect(hwnd);
-        device.PostMessage(hwnd, kWmCommand, CMainDlg::kParkCommand, 0);
-        return true;
-      case 1:
-        after = device.GetWindowRect(hwnd);
-        topmost = device.Window(hwnd).Topmost();
-        device.PostMessage(hwnd, kWmCommand, kIdExit, 0);
-        return true;
-      default:
-        return false;
-    }
-  });
-  dialog.DoModal();
+  RunModal(dialog, {[&](HWND hwnd) {
+                      before = device_.GetWindowRect(hwnd);
+                      if (sent) {
+                        device_.SendMessage(hwnd, kWmCommand, CMainDlg::kParkCommand, 0);
+                      } else {
+                        device_.PostMessage(hwnd, kWmCommand, CMainDlg::kParkCommand, 0);
+                      }
+                    },
+                    [&](HWND hwnd) {
+                      after = device_.GetWindowRect(hwnd);
+                      topmost = device_.Window(hwnd).Topmost();
+                    },
+                    Post(kIdExit)});
 
-  ASSERT_EQ(step, 2) << "the run ended before the exit command";
-  EXPECT_FALSE(device_.ModalLoopStalled());
   EXPECT_EQ(after.Width(), before.Width());
   EXPECT_EQ(after.Height(), before.Height());
   if (x < 0) {
@@ -273,36 +250,17 @@ TEST_P(ParkTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, ParkTest,
-                         ::testing::Values(std::array<int, 4>{240, 320, 220, 250},
-                                           std::array<int, 4>{480, 640, 430, 540},
-                                           std::array<int, 4>{320, 240, -1, -1},
-                                           std::array<int, 4>{640, 480, -1, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Screens, ParkTest,
+    ::testing::Combine(::testing::Values(std::array<int, 4>{240, 320, 220, 250},
+                                         std::array<int, 4>{480, 640, 430, 540},
+                                         std::array<int, 4>{320, 240, -1, -1},
+                                         std::array<int, 4>{640, 480, -1, -1}),
+                       ::testing::Bool()));
 
 TEST_F(MainDlgTest, OkCommandWithoutTheParkCodeEndsTheRun) {
   CMainDlg dialog(device_, nullptr);
-  device_.SetIdleScript([&](SimDevice& device) {
-    device.PostMessage(dialog.GetSafeHwnd(), kWmCommand, kIdOk, 0);
-    return true;
-  });
-  EXPECT_EQ(dialog.DoModal(), kIdOk);
-}
-
-TEST_F(MainDlgTest, ParkCommandSentRatherThanPostedIsRecognisedToo) {
-  CMainDlg dialog(device_, nullptr);
-  bool sent = false;
-  int left = 0;
-  device_.SetIdleScript([&](SimDevice& device) {
-    if (sent) return false;
-    sent = true;
-    device.SendMessage(dialog.GetSafeHwnd(), kWmCommand, CMainDlg::kParkCommand, 0);
-    left = device.GetWindowRect(dialog.GetSafeHwnd()).left;
-    return true;
-  });
-  dialog.DoModal();
-  // The run went on until the script had nothing more to do.
-  EXPECT_TRUE(device_.ModalLoopStalled());
-  EXPECT_EQ(left, 220);
+  EXPECT_EQ(RunModal(dialog, {Post(kIdOk)}), kIdOk);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST_F(SplitCommandsTest, SplitStartReleasesAHoldingPaneWhoseTitleIsFoundAgain) 
 }
 
 TEST_F(SplitCommandsTest, ScansLookAtNoMoreThan201Windows) {
-  // The host's dialog lies on top, then the fillers, then the remembered window.
+  // The host's dialog lies on top, then the fillers, then the remembered window: 201st or 202nd.
   for (int fillers : {199, 200}) {
     SCOPED_TRACE(fillers);
     WriteSettingsFile(u"FileName1=Notes\r\n");
@@ -93,21 +93,21 @@ TEST_F(SplitCommandsTest, ScansLookAtNoMoreThan201Windows) {
     std::vector<HWND> windows{notes};
     for (int i = 0; i < fillers; ++i) windows.push_back(Window(u"Filler " + FormatDecimal(i)));
     CMainDlg dialog(device_, nullptr);
-    hwnd_ = dialog.Create();
-    ASSERT_EQ(device_.GetTopWindow(), hwnd_);
-
-    Command(kIdSplitStart);
-    EXPECT_EQ(dialog.Pane(0).captured, fillers == 199);
-    dialog.TogglePane(0);
-    // Exit minimises what the same scan sees: the last window lies beyond it with 200 fillers.
-    device_.SetIdleScript([&](SimDevice& device) {
-      device.PostMessage(hwnd_, kWmCommand, kIdExit, 0);
-      return true;
-    });
-    Command(kIdExit);
+    bool captured = false;
+    RunModal(dialog, {[&](HWND hwnd) {
+                        ASSERT_EQ(device_.GetTopWindow(), hwnd);
+                        device_.PostMessage(hwnd, kWmCommand, kIdSplitStart, 0);
+                      },
+                      // Given back, the window comes to the top: the first filler is then 201st.
+                      [&](HWND) {
+                        captured = dialog.Pane(0).captured;
+                        if (captured) dialog.TogglePane(0);
+                      },
+                      Post(kIdExit)});
+    EXPECT_EQ(captured, fillers == 199);
+    // Exit minimises what the same scan sees.
+    EXPECT_TRUE(device_.Window(windows[1]).minimized);
     EXPECT_EQ(device_.Window(notes).minimized, fillers == 199);
-    EXPECT_TRUE(device_.Window(windows.back()).minimized);
-    dialog.DestroyWindow();
     for (HWND window : windows) device_.DestroyWindow(window);
   }
 }
@@ -122,15 +122,8 @@ TEST_F(SplitCommandsTest, ExitMinimisesOtherProgramsButNotTheHostNorTheHeldWindo
   HWND hidden = device_.CreateForeignWindow(pid, u"X", u"Hidden", 0, {0, 0, 9, 9});
   HWND untitled = device_.CreateForeignWindow(pid, u"X", u"", kWsVisible, {0, 0, 9, 9});
   CMainDlg dialog(device_, nullptr);
-  int step = 0;
-  device_.SetIdleScript([&](SimDevice& device) {
-    HWND hwnd = dialog.GetSafeHwnd();
-    device.PostMessage(hwnd, kWmCommand, step++ == 0 ? kIdSplitStart : kIdExit, 0);
-    return step <= 2;
-  });
-  EXPECT_EQ(dialog.DoModal(), CDialog::kModalQuit);
+  EXPECT_EQ(RunModal(dialog, {Post(kIdSplitStart), Post(kIdExit)}), CDialog::kModalQuit);
 
-  EXPECT_EQ(step, 2);
   EXPECT_EQ(device_.Minimised(), std::vector<HWND>{other});
   EXPECT_EQ(device_.GetParent(held), nullptr) << "given back when the dialog is destroyed";
   EXPECT_EQ(device_.GetWindowRect(held), kFormerRect);
@@ -169,27 +162,21 @@ TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKey
   for (int answer : {kIdNo, kIdYes}) {
     SCOPED_TRACE(answer);
     CMainDlg dialog(device_, nullptr);
-    int step = 0;
-    device_.SetIdleScript([&](SimDevice& device) {
-      HWND hwnd = dialog.GetSafeHwnd();
-      if (step == 0) device.PostMessage(hwnd, kWmCommand, kIdSplitStart, 0);
-      if (step == 1) {
-        device.QueueMessageBoxAnswer(answer);
-        device.PostMessage(hwnd, kWmCommand, kIdSplitReset, 0);
-      }
-      return step++ < 2;
-    });
-    int result = dialog.DoModal();
+    std::vector<Action> actions = {Post(kIdSplitStart), [&](HWND hwnd) {
+                                     device_.QueueMessageBoxAnswer(answer);
+                                     device_.PostMessage(hwnd, kWmCommand, kIdSplitReset, 0);
+                                   }};
+    // Answered No, the run goes on to the next command.
+    if (answer == kIdNo) actions.push_back(Post(kIdExit));
+    EXPECT_EQ(RunModal(dialog, actions), CDialog::kModalQuit);
     ASSERT_FALSE(device_.MessageBoxes().empty());
     EXPECT_EQ(device_.MessageBoxes().back().text,
               u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
               u"종료하시겠습니까?");
     EXPECT_EQ(device_.MessageBoxes().back().type, static_cast<unsigned>(kMbYesNo));
     if (answer == kIdNo) {
-      EXPECT_TRUE(device_.ModalLoopStalled()) << "the run went on";
       EXPECT_EQ(files_.Bytes(kSettingsFile), Utf16LeBytes(before));
     } else {
-      EXPECT_EQ(result, CDialog::kModalQuit);
       EXPECT_EQ(files_.Bytes(kSettingsFile),
                 Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\nFileName1=\r\nFileName2=\r\n"
                              u"PositionTop1=\r\nPositionTop2=\r\nFileFullPath1=\r\n"
