@@ -108,14 +108,30 @@ bool WaitUntilAnswering(Environment& environment, HWND window, unsigned millisec
   return device.IsWindowResponding(window, 200);
 }
 
-// A foreign window taken into `pane` as a capture leaves it: visible-only, at `placement`.
-void TakeInto(Environment& environment, HWND window, HWND pane, const Placement& placement) {
-  Platform& device = environment.Device();
-  device.SetParent(window, pane);
-  device.SetWindowStyle(window, kWsVisible);
-  device.MoveWindow(window, placement, true);
-  environment.Pump(100);
-}
+// Where the hung-program checks give a window back to.
+const Rect kHome{30, 40, 190, 170};
+
+// A probe dialog and a foreign window titled `title`; with `take`, the window is in the pane as
+// a capture leaves it: visible-only, at 0, 0, 100 x 60. `style` is its style before.
+struct HeldWindow {
+  HeldWindow(Environment& environment, const Text& title, bool take = true)
+      : dialog(environment.Device()),
+        pane(environment.Device().GetDlgItem(dialog.Create(), kPane)),
+        foreign(environment.StartForeignWindow(title)) {
+    Platform& device = environment.Device();
+    if (foreign == nullptr) return;
+    style = device.GetWindowStyle(foreign);
+    if (!take) return;
+    device.SetParent(foreign, pane);
+    device.SetWindowStyle(foreign, kWsVisible);
+    device.MoveWindow(foreign, {0, 0, 100, 60}, true);
+    environment.Pump(100);
+  }
+  ProbeDialog dialog;
+  HWND pane;
+  HWND foreign;
+  std::uint32_t style = 0;
+};
 
 }  // namespace
 
@@ -161,10 +177,9 @@ void CheckOwnedDialogHasAnOwnerButNoParent(Environment& environment) {
 
 void CheckReparentingKeepsThePositionNumbers(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
   const Text title = u"Conformance Reparent";
-  HWND foreign = environment.StartForeignWindow(title);
+  HeldWindow held(environment, title, false);
+  HWND pane = held.pane, foreign = held.foreign;
   ASSERT_NE(foreign, nullptr);
   EXPECT_EQ(device.GetWindowProgramPath(foreign), environment.ForeignProgramPath());
   Rect before = device.GetWindowRect(foreign);
@@ -192,33 +207,23 @@ void CheckReparentingKeepsThePositionNumbers(Environment& environment) {
 
 void CheckStyleIsReplacedWhole(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
-  HWND foreign = environment.StartForeignWindow(u"Conformance Style");
-  ASSERT_NE(foreign, nullptr);
-  EXPECT_NE(device.GetWindowStyle(foreign) & kWsCaption, 0u);
-
-  device.SetParent(foreign, pane);
-  device.SetWindowStyle(foreign, kWsVisible);
-  environment.Pump(100);
-  EXPECT_EQ(device.GetWindowStyle(foreign), kWsVisible);
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-  device.SetParent(foreign, nullptr);
+  HeldWindow held(environment, u"Conformance Style");
+  ASSERT_NE(held.foreign, nullptr);
+  EXPECT_NE(held.style & kWsCaption, 0u);
+  EXPECT_EQ(device.GetWindowStyle(held.foreign), kWsVisible);
+  EXPECT_TRUE(device.IsWindowVisible(held.foreign));
+  device.SetParent(held.foreign, nullptr);
 }
 
 void CheckDestroyingAParentDestroysForeignChildren(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
-  HWND foreign = environment.StartForeignWindow(u"Conformance Destroy");
-  ASSERT_NE(foreign, nullptr);
-  device.SetParent(foreign, pane);
-  environment.Pump(100);
+  HeldWindow held(environment, u"Conformance Destroy");
+  ASSERT_NE(held.foreign, nullptr);
 
-  dialog.DestroyWindow();
+  held.dialog.DestroyWindow();
   environment.Pump(300);
-  EXPECT_FALSE(device.IsWindow(pane));
-  EXPECT_FALSE(device.IsWindow(foreign)) << "a window left in a pane dies with the dialog";
+  EXPECT_FALSE(device.IsWindow(held.pane));
+  EXPECT_FALSE(device.IsWindow(held.foreign)) << "a window left in a pane dies with the dialog";
 }
 
 void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
@@ -483,19 +488,15 @@ void CheckHungProgramDoesNotAnswer(Environment& environment) {
 
 void CheckHungWindowIsGivenBackWithoutWaiting(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
   const Text title = u"Conformance Give Back";
-  HWND probe = environment.StartForeignWindow(title);
+  HeldWindow held(environment, title);
+  HWND pane = held.pane, probe = held.foreign;
   ASSERT_NE(probe, nullptr);
-  const std::uint32_t style = device.GetWindowStyle(probe);
-  TakeInto(environment, probe, pane, {0, 0, 100, 60});
   ASSERT_EQ(device.GetParent(probe), pane);
 
   environment.Hang(probe, 3000);
   std::uint64_t start = environment.Now();
-  const Rect home{30, 40, 190, 170};
-  device.ReturnWindowWithoutWaiting(probe, home, style);
+  device.ReturnWindowWithoutWaiting(probe, kHome, held.style);
   EXPECT_LE(environment.Now() - start, 300u) << "the caller does not wait";
   EXPECT_EQ(device.GetParent(probe), pane) << "nothing changes before the program answers";
   EXPECT_EQ(device.GetWindowStyle(probe), kWsVisible);
@@ -504,51 +505,44 @@ void CheckHungWindowIsGivenBackWithoutWaiting(Environment& environment) {
   environment.Pump(300);
   EXPECT_EQ(device.GetParent(probe), nullptr);
   EXPECT_EQ(device.GetWindow(pane, kGwChild), nullptr);
-  EXPECT_EQ(device.GetWindowStyle(probe), style);
-  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), home));
+  EXPECT_EQ(device.GetWindowStyle(probe), held.style);
+  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), kHome));
   EXPECT_EQ(device.FindWindow(nullptr, title), probe);
 }
 
 void CheckWindowGivenBackLateDiesWithItsHolder(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
-  HWND probe = environment.StartForeignWindow(u"Conformance Late");
+  HeldWindow held(environment, u"Conformance Late");
+  HWND probe = held.foreign;
   ASSERT_NE(probe, nullptr);
-  const std::uint32_t style = device.GetWindowStyle(probe);
-  TakeInto(environment, probe, pane, {0, 0, 100, 60});
 
   // A holder that goes before the program has answered takes the window with it: the host
   // must outlive the return of a hung program's window.
   environment.Hang(probe, 2000);
-  device.ReturnWindowWithoutWaiting(probe, {30, 40, 190, 170}, style);
-  dialog.DestroyWindow();
+  device.ReturnWindowWithoutWaiting(probe, kHome, held.style);
+  held.dialog.DestroyWindow();
   for (int i = 0; i < 50 && device.IsWindow(probe); ++i) environment.Pump(100);
   EXPECT_FALSE(device.IsWindow(probe));
 }
 
 void CheckHolderThatWaitsForTheReturnKeepsTheWindow(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND pane = device.GetDlgItem(dialog.Create(), kPane);
-  HWND probe = environment.StartForeignWindow(u"Conformance Waited");
+  HeldWindow held(environment, u"Conformance Waited");
+  HWND probe = held.foreign;
   ASSERT_NE(probe, nullptr);
-  const std::uint32_t style = device.GetWindowStyle(probe);
-  TakeInto(environment, probe, pane, {0, 0, 100, 60});
 
   environment.Hang(probe, 2000);
-  const Rect home{30, 40, 190, 170};
-  device.ReturnWindowWithoutWaiting(probe, home, style);
+  device.ReturnWindowWithoutWaiting(probe, kHome, held.style);
   std::uint64_t start = environment.Now();
   EXPECT_FALSE(device.FinishReturningWindows(300)) << "the program has not answered yet";
   EXPECT_TRUE(device.FinishReturningWindows(8000));
   EXPECT_LE(environment.Now() - start, 4000u);
   EXPECT_EQ(device.GetParent(probe), nullptr);
-  dialog.DestroyWindow();
+  held.dialog.DestroyWindow();
   environment.Pump(300);
   ASSERT_TRUE(device.IsWindow(probe));
-  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), home));
-  EXPECT_EQ(device.GetWindowStyle(probe), style);
+  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), kHome));
+  EXPECT_EQ(device.GetWindowStyle(probe), held.style);
   EXPECT_TRUE(device.FinishReturningWindows(0)) << "nothing left to wait for";
 }
 
