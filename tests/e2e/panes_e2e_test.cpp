@@ -236,6 +236,7 @@ class Host {
     if (screenshot != nullptr) e2e::SaveScreenshot(screenshot);
     LPARAM from = reinterpret_cast<LPARAM>(list);
     if (doubleTap) {
+      applied_ = GetTickCount();
       PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kPickerList, LBN_DBLCLK), from);
     } else {
       HWND apply = GetDlgItem(picker, kPickerApply);
@@ -246,12 +247,36 @@ class Host {
       if (!e2e::WaitFor([&] { return IsWindowVisible(apply) != FALSE; }, kStepTimeout)) {
         return ::testing::AssertionFailure() << "적용 does not show after a selection";
       }
+      applied_ = GetTickCount();
       Click(apply);
     }
     if (!e2e::WaitFor([&] { return !IsWindow(picker); }, kStepTimeout)) {
       return ::testing::AssertionFailure() << "the picker stays open";
     }
     return ::testing::AssertionSuccess();
+  }
+  // When the last Pick applied its choice (GetTickCount).
+  DWORD AppliedAt() const { return applied_; }
+
+  // Picks `foreign` for `pane` and waits until the pane holds its window.
+  ::testing::AssertionResult Hold(int pane, const Foreign& foreign, bool doubleTap = true,
+                                  const wchar_t* screenshot = nullptr) {
+    if (foreign.window == nullptr) {
+      return ::testing::AssertionFailure() << e2e::Narrow(foreign.title) << " did not start";
+    }
+    ::testing::AssertionResult picked = Pick(pane, foreign.title, doubleTap, screenshot);
+    if (!picked) return picked;
+    if (!WaitUntilHolds(pane, foreign.window)) {
+      return ::testing::AssertionFailure()
+             << "pane " << pane + 1 << " does not hold " << e2e::Narrow(foreign.title);
+    }
+    return ::testing::AssertionSuccess();
+  }
+  // Taps the A button of a holding pane and waits until the pane is empty.
+  ::testing::AssertionResult Release(int pane) {
+    Tap(kPanes[pane].a);
+    if (WaitUntilEmpty(pane)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pane " << pane + 1 << " stays holding";
   }
 
   // The capture is complete: its last step shows the small buttons.
@@ -301,30 +326,27 @@ class Host {
   std::unique_ptr<Process> process_;
   HWND dialog_ = nullptr;
   RECT client_{};
+  DWORD applied_ = 0;
 };
 
-// The window is a top-level window again, where and as it was before the capture.
-void ExpectGivenBack(const Foreign& foreign) {
+// The window is a top-level window again, where and as it was before the capture (waited for
+// up to `milliseconds`).
+void ExpectGivenBack(const Foreign& foreign, DWORD milliseconds = kStepTimeout) {
   SCOPED_TRACE(e2e::Narrow(foreign.title));
-  EXPECT_TRUE(IsTopLevel(foreign.window));
   RECT now{};
-  GetWindowRect(foreign.window, &now);
-  EXPECT_TRUE(SameRect(now, foreign.former));
-  LONG style = GetWindowLongW(foreign.window, GWL_STYLE);
-  EXPECT_EQ(style, foreign.formerStyle);
-  EXPECT_EQ(style & WS_CAPTION, foreign.formerStyle & WS_CAPTION) << "the caption is lost";
-  EXPECT_TRUE(IsWindowVisible(foreign.window));
-}
-
-bool WaitUntilGivenBack(const Foreign& foreign, DWORD milliseconds = kStepTimeout) {
-  return e2e::WaitFor(
+  e2e::WaitFor(
       [&] {
-        RECT now{};
         GetWindowRect(foreign.window, &now);
         return IsTopLevel(foreign.window) && SameRect(now, foreign.former) &&
                GetWindowLongW(foreign.window, GWL_STYLE) == foreign.formerStyle;
       },
       milliseconds);
+  EXPECT_TRUE(IsTopLevel(foreign.window));
+  EXPECT_TRUE(SameRect(now, foreign.former));
+  LONG style = GetWindowLongW(foreign.window, GWL_STYLE);
+  EXPECT_EQ(style, foreign.formerStyle);
+  EXPECT_EQ(style & WS_CAPTION, foreign.formerStyle & WS_CAPTION) << "the caption is lost";
+  EXPECT_TRUE(IsWindowVisible(foreign.window));
 }
 
 // --- Picking and holding ---
@@ -359,8 +381,7 @@ TEST(PanesPick, PickerListsTheProgramsAndEachPaneTakesAndGivesBackItsChoice) {
   for (int pane = 0; pane < 3; ++pane) {
     SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
     Foreign& probe = probes[pane];
-    ASSERT_TRUE(host.Pick(pane, probe.title, pane != 1, pane == 0 ? L"picker.bmp" : nullptr));
-    ASSERT_TRUE(host.WaitUntilHolds(pane, probe.window));
+    ASSERT_TRUE(host.Hold(pane, probe, pane != 1, pane == 0 ? L"picker.bmp" : nullptr));
     host.ExpectHolding(pane, probe.window);
     EXPECT_EQ(host.Setting(Key(L"FileName", pane)), probe.title);
     EXPECT_EQ(host.Setting(Key(L"FileFullPath", pane)), probe.path);
@@ -370,9 +391,7 @@ TEST(PanesPick, PickerListsTheProgramsAndEachPaneTakesAndGivesBackItsChoice) {
   // Released in another order than captured, each at its own former place.
   for (int pane : {1, 0, 2}) {
     SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
-    host.Tap(kPanes[pane].a);
-    ASSERT_TRUE(host.WaitUntilEmpty(pane));
-    EXPECT_TRUE(WaitUntilGivenBack(probes[pane]));
+    ASSERT_TRUE(host.Release(pane));
     ExpectGivenBack(probes[pane]);
     host.ExpectEmpty(pane, probes[pane].title);
   }
@@ -390,25 +409,17 @@ TEST(PanesPick, ProgramWhoseInterfaceIsAnOwnedDialogIsHeldByThatDialog) {
   ASSERT_NE(main, nullptr);
   Foreign owned;
   owned.title = L"dprobe";
-  owned.window = e2e::WaitForWindow(
-      [&]() -> HWND {
-        std::vector<HWND> dialogs = e2e::WindowsOf(program.Id(), L"#32770");
-        return dialogs.empty() ? nullptr : dialogs.front();
-      },
-      kStepTimeout);
+  owned.window = e2e::WaitForDialog(program.Id(), kStepTimeout);
   ASSERT_NE(owned.window, nullptr);
   ASSERT_EQ(GetWindow(owned.window, GW_OWNER), main);
   owned.Remember();
 
-  ASSERT_TRUE(host.Pick(0, L"dprobe", true));
-  ASSERT_TRUE(host.WaitUntilHolds(0, owned.window));
+  ASSERT_TRUE(host.Hold(0, owned));
   host.ExpectHolding(0, owned.window);
   EXPECT_TRUE(IsTopLevel(main)) << "the main window was taken instead of its dialog";
   EXPECT_EQ(host.Setting(L"FileFullPath1"), path);
 
-  host.Tap(kPanes[0].a);
-  ASSERT_TRUE(host.WaitUntilEmpty(0));
-  EXPECT_TRUE(WaitUntilGivenBack(owned));
+  ASSERT_TRUE(host.Release(0));
   ExpectGivenBack(owned);
   EXPECT_EQ(GetWindow(owned.window, GW_OWNER), main);
 }
@@ -432,8 +443,7 @@ TEST(PanesPick, NotepadIsHeldAndGivenBack) {
   SetWindowPos(notepad.window, nullptr, 5, 40, 220, 200, SWP_NOZORDER | SWP_NOACTIVATE);
   notepad.Remember();
 
-  ASSERT_TRUE(host.Pick(1, notepad.title, false));
-  ASSERT_TRUE(host.WaitUntilHolds(1, notepad.window));
+  ASSERT_TRUE(host.Hold(1, notepad, false));
   host.ExpectHolding(1, notepad.window);
   EXPECT_EQ(host.Setting(L"FileName2"), notepad.title);
   std::wstring path = host.Setting(L"FileFullPath2");
@@ -443,9 +453,7 @@ TEST(PanesPick, NotepadIsHeldAndGivenBack) {
       CSTR_EQUAL)
       << e2e::Narrow(path);
 
-  host.Tap(kPanes[1].a);
-  ASSERT_TRUE(host.WaitUntilEmpty(1));
-  EXPECT_TRUE(WaitUntilGivenBack(notepad));
+  ASSERT_TRUE(host.Release(1));
   ExpectGivenBack(notepad);
   EXPECT_NE(GetMenu(notepad.window), nullptr) << "notepad lost its menu";
 }
@@ -456,9 +464,7 @@ TEST(PanesHeld, TypingReachesTheHeldProgramsEdit) {
   Host host;
   ASSERT_TRUE(host.Start());
   Foreign probe = StartProbe(host.Folder(), L"probe_t", {12, 30});
-  ASSERT_NE(probe.window, nullptr);
-  ASSERT_TRUE(host.Pick(0, probe.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(0, probe.window));
+  ASSERT_TRUE(host.Hold(0, probe));
   HWND edit = GetDlgItem(probe.window, kProbeEdit);
   ASSERT_NE(edit, nullptr);
 
@@ -490,12 +496,6 @@ TEST(PanesHeld, TypingReachesTheHeldProgramsEdit) {
   SendInput(static_cast<UINT>(input.size() - 3), input.data() + 3, sizeof(INPUT));
   EXPECT_TRUE(e2e::WaitFor([&] { return EditText(edit) == L"typed"; }, kStepTimeout))
       << "the edit reads \"" << e2e::Narrow(EditText(edit)) << "\"";
-
-  // Characters sent to the edit as messages.
-  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-  for (wchar_t c : std::wstring(L"pane 1")) PostMessageW(edit, WM_CHAR, c, 1);
-  EXPECT_TRUE(e2e::WaitFor([&] { return EditText(edit) == L"pane 1"; }, kStepTimeout))
-      << e2e::Narrow(EditText(edit));
   EXPECT_TRUE(host.Holds(0, probe.window));
 }
 
@@ -503,9 +503,7 @@ TEST(PanesHeld, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
   Host host;
   ASSERT_TRUE(host.Start());
   Foreign probe = StartProbe(host.Folder(), L"probe_n", {12, 30});
-  ASSERT_NE(probe.window, nullptr);
-  ASSERT_TRUE(host.Pick(1, probe.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(1, probe.window));
+  ASSERT_TRUE(host.Hold(1, probe));
 
   auto offsetIs = [&](int offset) {
     return e2e::WaitFor(
@@ -525,11 +523,9 @@ TEST(PanesHeld, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
   host.ExpectHolding(1, probe.window, -20);
 
   // Released and taken again, the window comes back at the stored offset.
-  host.Tap(kPanes[1].a);
-  ASSERT_TRUE(host.WaitUntilEmpty(1));
-  EXPECT_TRUE(WaitUntilGivenBack(probe));
-  ASSERT_TRUE(host.Pick(1, probe.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(1, probe.window));
+  ASSERT_TRUE(host.Release(1));
+  ExpectGivenBack(probe);
+  ASSERT_TRUE(host.Hold(1, probe));
   host.ExpectHolding(1, probe.window, -20);
 }
 
@@ -538,12 +534,8 @@ TEST(PanesHeld, ExpandingPaneThreeHidesTheOtherPanesAndCollapsingShowsThem) {
   ASSERT_TRUE(host.Start());
   Foreign first = StartProbe(host.Folder(), L"probe_1", {12, 30});
   Foreign third = StartProbe(host.Folder(), L"probe_3", {25, 60});
-  ASSERT_NE(first.window, nullptr);
-  ASSERT_NE(third.window, nullptr);
-  ASSERT_TRUE(host.Pick(0, first.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(0, first.window));
-  ASSERT_TRUE(host.Pick(2, third.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(2, third.window));
+  ASSERT_TRUE(host.Hold(0, first));
+  ASSERT_TRUE(host.Hold(2, third));
   int W = host.Width(), H = host.Height(), p = H / 3, q = 2 * H / 3;
   const PaneIds& three = kPanes[2];
 
@@ -589,17 +581,14 @@ TEST(PanesHeld, WindowClosedByItsProgramWhileHeldLeavesAPaneThatTheNextTapResets
   Host host;
   ASSERT_TRUE(host.Start());
   Foreign probe = StartProbe(host.Folder(), L"probe_x", {12, 30});
-  ASSERT_NE(probe.window, nullptr);
-  ASSERT_TRUE(host.Pick(1, probe.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(1, probe.window));
+  ASSERT_TRUE(host.Hold(1, probe));
 
   PostMessageW(probe.window, WM_CLOSE, 0, 0);
   ASSERT_EQ(probe.process->WaitForExit(kStepTimeout), 0u);
   EXPECT_FALSE(IsWindow(probe.window));
   EXPECT_EQ(e2e::TextOf(host.Item(kPanes[1].a)), L"C") << "the pane holds until A is tapped";
 
-  host.Tap(kPanes[1].a);
-  ASSERT_TRUE(host.WaitUntilEmpty(1));
+  ASSERT_TRUE(host.Release(1));
   host.ExpectEmpty(1, probe.title);
   e2e::PumpFor(300);
   EXPECT_EQ(host.OwnDialog([](HWND) { return true; }), nullptr) << "a message showed";
@@ -617,19 +606,9 @@ TEST(PanesHung, HungProgramIsRefusedWithinASecondAndAHeldOneIsGivenBackWithoutWa
   // Refused: the host asks first and gives up after its time-out.
   PostMessageW(probe.window, kProbeHang, 6000, 0);
   e2e::PumpFor(200);
-  host.Tap(kPanes[0].a);
-  HWND picker = host.WaitForPicker();
-  ASSERT_NE(picker, nullptr);
-  HWND list = GetDlgItem(picker, kPickerList);
-  LRESULT index = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                               reinterpret_cast<LPARAM>(probe.title.c_str()));
-  ASSERT_NE(index, LB_ERR);
-  SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-  DWORD applied = GetTickCount();
-  PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kPickerList, LBN_DBLCLK),
-               reinterpret_cast<LPARAM>(list));
+  ASSERT_TRUE(host.Pick(0, probe.title, true));
   HWND box = host.WaitForMessageBox();
-  DWORD refused = GetTickCount() - applied;
+  DWORD refused = GetTickCount() - host.AppliedAt();
   ASSERT_NE(box, nullptr);
   RecordProperty("refused_ms", static_cast<int>(refused));
   std::printf("hung program refused after %lu ms\n", refused);
@@ -651,13 +630,11 @@ TEST(PanesHung, HungProgramIsRefusedWithinASecondAndAHeldOneIsGivenBackWithoutWa
   };
   ASSERT_TRUE(e2e::WaitFor(answers, 10000));
   probe.Remember();
-  ASSERT_TRUE(host.Pick(1, probe.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(1, probe.window));
+  ASSERT_TRUE(host.Hold(1, probe));
   PostMessageW(probe.window, kProbeHang, 6000, 0);
   e2e::PumpFor(1500);
   DWORD tapped = GetTickCount();
-  host.Tap(kPanes[1].a);
-  ASSERT_TRUE(host.WaitUntilEmpty(1));
+  ASSERT_TRUE(host.Release(1));
   DWORD emptied = GetTickCount() - tapped;
   RecordProperty("released_hung_ms", static_cast<int>(emptied));
   std::printf("pane of a hung program emptied after %lu ms\n", emptied);
@@ -666,8 +643,7 @@ TEST(PanesHung, HungProgramIsRefusedWithinASecondAndAHeldOneIsGivenBackWithoutWa
   DWORD_PTR ignored = 0;
   EXPECT_NE(SendMessageTimeoutW(host.Dialog(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &ignored), 0)
       << "the host does not answer";
-  EXPECT_TRUE(WaitUntilGivenBack(probe, 8000));
-  ExpectGivenBack(probe);
+  ExpectGivenBack(probe, 8000);
   EXPECT_TRUE(host.Running());
 }
 
@@ -679,11 +655,9 @@ TEST(PanesSplit, ExitGivesTheHeldWindowsBackAndARestartTakesTheRememberedProgram
   Foreign a = StartProbe(host.Folder(), L"probe_a", {12, 30});
   Foreign b = StartProbe(host.Folder(), L"probe_b", {25, 60});
   Foreign other = StartProbe(host.Folder(), L"probe_c", {3, 95});
-  for (const Foreign* probe : {&a, &b, &other}) ASSERT_NE(probe->window, nullptr);
-  ASSERT_TRUE(host.Pick(0, a.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(0, a.window));
-  ASSERT_TRUE(host.Pick(1, b.title, false));
-  ASSERT_TRUE(host.WaitUntilHolds(1, b.window));
+  ASSERT_NE(other.window, nullptr);
+  ASSERT_TRUE(host.Hold(0, a));
+  ASSERT_TRUE(host.Hold(1, b, false));
 
   host.Command(kExit);
   ASSERT_EQ(host.WaitForExit(), 0u);
@@ -786,9 +760,7 @@ TEST(PanesSplit, SplitResetAnsweredNoKeepsTheSettingsAndYesEmptiesThemAndEnds) {
       L"FileFullPath3=C:\\gone\\gamma.exe\r\n");
   ASSERT_TRUE(host.Start());
   Foreign probe = StartProbe(host.Folder(), L"probe_r", {12, 30});
-  ASSERT_NE(probe.window, nullptr);
-  ASSERT_TRUE(host.Pick(0, probe.title, true));
-  ASSERT_TRUE(host.WaitUntilHolds(0, probe.window));
+  ASSERT_TRUE(host.Hold(0, probe));
   std::wstring before = host.Settings();
   ASSERT_EQ(IniValue(before, L"FileName1"), probe.title);
 
@@ -837,7 +809,6 @@ TEST(PanesCrash, HostThatFaultsGivesItsWindowsBackBeforeItDies) {
   EXPECT_NE(code, 0u) << "the test build ended normally instead of by its fault";
   RecordProperty("exit_code", static_cast<int>(code));
   for (const Foreign* probe : {&a, &b}) {
-    EXPECT_TRUE(WaitUntilGivenBack(*probe));
     ExpectGivenBack(*probe);
     EXPECT_TRUE(probe->process->Running());
   }
