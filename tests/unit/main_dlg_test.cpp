@@ -91,9 +91,9 @@ TEST_F(MainDlgTest, ThreePaneLayoutPutsEveryControlInItsBand) {
 
 TEST_F(MainDlgTest, TwoPaneModeLaysOutTwoBandsAndLeavesPaneThreeOut) {
   WriteSettingsFile(
-      u"PartionMode=2\r\nFileName3=Mail\r\nPositionTop3=30\r\nFileFullPath1=\\Windows\\notes."
-      u"exe\r\n"
-      u"FileFullPath2=\\Windows\\calc.exe\r\nFileFullPath3=\\Windows\\mail.exe\r\n");
+      u"PartionMode=2\r\nFileName3=Mail\r\nPositionTop3=30\r\n"
+      u"FileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=\\Windows\\calc.exe\r\n"
+      u"FileFullPath3=\\Windows\\mail.exe\r\n");
   CMainDlg dialog(device_, nullptr);
   HWND hwnd = Open(dialog);
 
