@@ -152,6 +152,21 @@ TEST_F(SplitCommandsTest, ExitWhileThePickerIsOpenEndsTheHostWithoutCapturing) {
   EXPECT_EQ(device_.GetParent(notes), nullptr);
 }
 
+TEST_F(SplitCommandsTest, CloseRequestEndsTheRunAndGivesTheHeldWindowBack) {
+  WriteSettingsFile(u"FileName1=Notes\r\n");
+  HWND notes = Window(u"Notes");
+  CMainDlg dialog(device_, nullptr);
+  bool held = false;
+  Action close = [&](HWND hwnd) {
+    held = device_.GetParent(notes) != nullptr;
+    device_.PostMessage(hwnd, kWmClose, 0, 0);
+  };
+  EXPECT_EQ(RunModal(dialog, {Post(kIdSplitStart), close}), kIdCancel);
+  EXPECT_TRUE(held);
+  EXPECT_EQ(device_.GetParent(notes), nullptr);
+  EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
+}
+
 TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKeysAndEnds) {
   const Text before =
       u"[Setting]\r\nPartionMode=2\r\nFileName1=Notes\r\nFileName2=Calc\r\nPositionTop1=-10\r\n"
