@@ -240,7 +240,10 @@ bool CMainDlg::StillHosted(const PaneState& pane) {
 }
 
 bool CMainDlg::Answers(const PaneState& pane) {
-  return StillHosted(pane) && platform_.IsWindowResponding(pane.hostedWindow, kAnswerTimeoutMs);
+  if (!StillHosted(pane)) return false;
+  // The watch found it hung within the last second: asking again would only wait.
+  if (pane.captured && !pane.inputShared) return false;
+  return platform_.IsWindowResponding(pane.hostedWindow, kAnswerTimeoutMs);
 }
 
 void CMainDlg::Remember(const Text& value, int index) {
@@ -326,7 +329,7 @@ void CMainDlg::ReleasePane(int index) {
   const Rect& saved = pane.savedRect;
   // A window that its program closed meanwhile is not touched: the pane is only reset.
   bool hosted = StillHosted(pane);
-  bool answers = hosted && platform_.IsWindowResponding(pane.hostedWindow, kAnswerTimeoutMs);
+  bool answers = hosted && Answers(pane);
   if (answers) {
     // The style goes first: a window without a frame may not be sized beyond the screen.
     // Moved while still a child, it lands at the same numbers on the screen once detached.

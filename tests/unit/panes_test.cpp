@@ -295,6 +295,14 @@ TEST_F(PanesTest, HeldProgramThatHangsStopsSharingTheHostsInputUntilItAnswers) {
   device_.SetProcessHung(pid_, false);
   device_.AdvanceTime(1000);
   EXPECT_TRUE(device_.InputShared(notes));
+
+  // Once the watch knows, A gives the window back without asking the program again.
+  device_.SetProcessHung(pid_, true);
+  device_.AdvanceTime(1000);
+  before = device_.Now();
+  Tap(1006);
+  EXPECT_LT(device_.Now() - before, CMainDlg::kAnswerTimeoutMs);
+  EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{notes});
   EXPECT_EQ(device_.BlockingCallsOnHungWindows(), 0u);
 }
 
