@@ -35,12 +35,13 @@ class CWinApp {
 };
 
 // The kinds of message a message map binds.
-enum class MapKind { kCommand, kTimer, kSize, kControlColor, kDestroy, kEndSession };
+// kMessage binds a program's own message: `id` is its number.
+enum class MapKind { kCommand, kTimer, kSize, kControlColor, kDestroy, kEndSession, kMessage };
 
 template <class D>
 struct MessageMapEntry {
   MapKind kind;
-  unsigned id;    // command: the control or menu id
+  unsigned id;    // command: the control or menu id; message: its number
   unsigned code;  // command: the notification code
   void (D::*handler)(Message&);
 };
@@ -118,6 +119,9 @@ bool CDialog::WalkMessageMap(D* dialog, const MessageMapEntry<D> (&map)[N], Mess
         break;
       case MapKind::kEndSession:
         match = message.message == kWmEndSession;
+        break;
+      case MapKind::kMessage:
+        match = message.message == entry.id;
         break;
     }
     if (match) {

@@ -20,6 +20,10 @@ enum MessageId : std::uint32_t {
   kWmTimer = 0x0113,
   kWmCtlColorBtn = 0x0135,
   kWmCtlColorStatic = 0x0138,
+  // Messages of the programs' own, from here on.
+  kWmApp = 0x8000,
+  // A progress bar's set-position request: the position in wParam.
+  kPbmSetPos = 0x0402,
 };
 
 constexpr unsigned kSizeRestored = 0;

@@ -3,7 +3,10 @@
 // Operations keep Win32's names and meanings; each backend call is one or a few platform calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "platform/dialog_template.h"
 #include "platform/files.h"
@@ -33,6 +36,9 @@ class DialogSink {
   virtual bool PreTranslateMessage(const Message& message) = 0;
   virtual bool ModalRunEnded() const = 0;
 };
+
+// Bytes received so far and the announced total (0 when the server gives no length).
+using DownloadProgress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 
 // The window class of the platform's dialogs, as GetClassName and FindWindow name it.
 constexpr char16_t kPortableDialogClass[] = u"Dialog";
@@ -155,6 +161,25 @@ class Platform {
   virtual void ShellStartupInit() = 0;
   // Opens `file` (a program, a document or an address) with `parameters`; does not wait.
   virtual bool ShellExecute(HWND owner, const Text& file, const Text& parameters) = 0;
+  // --- Downloads and worker threads ---
+  // Downloads `url` over HTTP into the file `path` (created anew) and returns when the transfer
+  // has ended: 0 or more on success, negative on failure. Follows redirects and keeps no cached
+  // copy. Fails on a connection error, a final status other than 200, a body shorter than its
+  // announced length, 30 s without data, a failed write, or a quit message (which is posted
+  // again). `progress` runs on the calling thread, at least once per percent of a known total.
+  // Re-enters: the calling thread's messages are dispatched meanwhile, so its windows keep
+  // painting and answering; a handler may run inside this call.
+  virtual std::int32_t DownloadToFile(const Text& url, const Text& path,
+                                      const DownloadProgress& progress) = 0;
+  // Reads `url` into `body` under the same rules, failing when it holds more than `limit`
+  // bytes. Blocks the calling thread and dispatches nothing: meant for a worker thread.
+  virtual std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) = 0;
+  // Runs `work` on a thread of its own and returns at once; false when no thread could be
+  // started. The work may call only DownloadToMemory, PostMessage and Files().DebugOutput.
+  // Before the platform is destroyed it cancels the downloads of unfinished work and waits
+  // for it to end.
+  virtual bool StartWorker(std::function<void()> work) = 0;
+
   // `handler(context)` runs once when the process meets a fault that nothing handles, before
   // the process dies; null removes it.
   virtual void SetCrashHandler(void (*handler)(void* context), void* context) = 0;

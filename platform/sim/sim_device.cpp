@@ -93,6 +93,7 @@ HWND SimDevice::CreateChildWindow(HWND parent, const Text& className, const Text
 void SimDevice::AdvanceTime(unsigned milliseconds) {
   std::uint64_t target = now_ + milliseconds;
   for (;;) {
+    RunWorkers();
     PumpMessages();
     if (quitPending_ || (!modalSinks_.empty() && modalSinks_.back()->ModalRunEnded())) break;
     std::uint64_t next = target + 1;
@@ -601,6 +602,10 @@ bool SimDevice::RunModalLoop(HWND, HWND owner, DialogSink* sink) {
       quit = true;
       break;
     }
+    if (!workers_.empty()) {
+      RunWorkers();
+      continue;
+    }
     if (!idle_ || !idle_(*this)) {
       stalled_ = true;
       quit = true;
@@ -784,6 +789,10 @@ void SimDevice::PostMessage(HWND window, std::uint32_t message, std::uintptr_t w
 void SimDevice::SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
                             std::intptr_t lParam) {
   SimWindow* w = Get(window);
+  if (w != nullptr && message == kPbmSetPos && w->className == u"msctls_progress32") {
+    w->progressPositions.push_back(static_cast<int>(wParam));
+    return;
+  }
   if (w == nullptr || w->sink == nullptr) return;
   Message m;
   m.window = window;
@@ -821,6 +830,66 @@ bool SimDevice::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
   *mostSignificant = it->second.first;
   *leastSignificant = it->second.second;
   return true;
+}
+
+namespace {
+// What the simulated network's failures return: the platform's "cannot connect" and a
+// generic failure.
+constexpr std::int32_t kSimCannotConnect = -2146697212;
+constexpr std::int32_t kSimFailed = -1;
+}  // namespace
+
+std::int32_t SimDevice::DownloadToFile(const Text& url, const Text& path,
+                                       const DownloadProgress& progress) {
+  requested_.push_back(url);
+  auto it = served_.find(url);
+  if (it == served_.end()) return kSimCannotConnect;
+  const SimDownload served = it->second;  // a handler run meanwhile may serve the address anew
+  FileHandle file = files_.CreateForWrite(path);
+  if (file == nullptr) return kSimFailed;
+  const std::size_t chunk = served.chunk == 0 ? served.body.size() : served.chunk;
+  std::size_t received = 0;
+  bool ok = true;
+  while (received < served.body.size()) {
+    std::size_t n = std::min(chunk, served.body.size() - received);
+    if (!files_.Write(file, served.body.data() + received, static_cast<std::uint32_t>(n))) {
+      ok = false;
+      break;
+    }
+    received += n;
+    if (progress) progress(received, served.total);
+    // The caller's windows go on answering during the transfer.
+    PumpMessages();
+    if (quitPending_) {
+      ok = false;
+      break;
+    }
+  }
+  files_.Close(file);
+  return ok ? served.result : kSimFailed;
+}
+
+std::int32_t SimDevice::DownloadToMemory(const Text& url, std::size_t limit, std::string* body) {
+  requested_.push_back(url);
+  auto it = served_.find(url);
+  if (it == served_.end()) return kSimCannotConnect;
+  if (it->second.result < 0) return it->second.result;
+  if (it->second.body.size() > limit) return kSimFailed;
+  *body = it->second.body;
+  return it->second.result;
+}
+
+bool SimDevice::StartWorker(std::function<void()> work) {
+  workers_.push_back(std::move(work));
+  return true;
+}
+
+void SimDevice::RunWorkers() {
+  while (!workers_.empty()) {
+    std::function<void()> work = std::move(workers_.front());
+    workers_.pop_front();
+    work();
+  }
 }
 
 void SimDevice::Sleep(unsigned milliseconds) {

@@ -35,11 +35,20 @@ struct SimWindow {
   HICON bigIcon = nullptr;
   HICON smallIcon = nullptr;
   int invalidations = 0;
-  std::vector<Text> items;  // a list box's items, in list order
-  int curSel = -1;          // a list box's selected item
-  bool checked = false;     // a radio button's state
+  std::vector<Text> items;             // a list box's items, in list order
+  int curSel = -1;                     // a list box's selected item
+  bool checked = false;                // a radio button's state
+  std::vector<int> progressPositions;  // a progress bar's positions, in the order set
 
   bool Topmost() const { return (exStyle & kWsExTopmost) != 0; }
+};
+
+// What the simulated network answers for one address.
+struct SimDownload {
+  std::string body;          // the bytes received, in full or up to the failure
+  std::uint64_t total = 0;   // the announced length; 0 for none
+  std::int32_t result = 0;   // negative: the transfer fails after the body
+  std::size_t chunk = 4096;  // bytes per progress report
 };
 
 struct SimMessageBox {
@@ -114,6 +123,14 @@ class SimDevice : public Platform {
   const std::vector<HWND>& ReturnedWithoutWaiting() const { return returnedWithoutWaiting_; }
   // The windows minimised, in order.
   const std::vector<HWND>& Minimised() const { return minimised_; }
+  // The network answers `url` so; addresses not served fail to connect.
+  void ServeUrl(const Text& url, SimDownload download) { served_[url] = std::move(download); }
+  // The addresses asked for, in order.
+  const std::vector<Text>& RequestedUrls() const { return requested_; }
+  // Work started on worker threads and not run yet; RunWorkers runs it, as do the modal loop
+  // when it is idle and the clock.
+  std::size_t PendingWorkers() const { return workers_.size(); }
+  void RunWorkers();
   // Moves the virtual clock on, delivering every timer that falls due on the way.
   void AdvanceTime(unsigned milliseconds);
   // Dispatches every queued message (pre-translation first) and every due timer.
@@ -205,6 +222,10 @@ class SimDevice : public Platform {
   void ReleaseMutex(MutexHandle) override {}
   void ShellStartupInit() override { ++shellStartupInits_; }
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
+  std::int32_t DownloadToFile(const Text& url, const Text& path,
+                              const DownloadProgress& progress) override;
+  std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
+  bool StartWorker(std::function<void()> work) override;
   void SetCrashHandler(void (*handler)(void* context), void* context) override {
     crashHandler_ = handler;
     crashContext_ = context;
@@ -258,6 +279,9 @@ class SimDevice : public Platform {
   bool stalled_ = false;
   IdleScript idle_;
   std::map<Text, ProgramFactory> programs_;
+  std::map<Text, SimDownload> served_;
+  std::vector<Text> requested_;
+  std::deque<std::function<void()>> workers_;
   std::map<int, Text> processes_;
   int nextPid_ = 100;
   std::vector<Text> started_;
