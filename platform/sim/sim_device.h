@@ -232,9 +232,10 @@ class SimDevice : public Platform {
   }
 
  private:
-  // Input that the simulated user gives a control, delivered through the queue.
-  static constexpr std::uint32_t kSimClick = 0x8001;
-  static constexpr std::uint32_t kSimSelect = 0x8002;
+  // Input that the simulated user gives a control, delivered through the queue. Numbers of the
+  // registered-message range: a program's own messages (kWmApp on) must reach its dialog.
+  static constexpr std::uint32_t kSimClick = 0xC001;
+  static constexpr std::uint32_t kSimSelect = 0xC002;
 
   static constexpr int kOwnPid = 1;
 
