@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_download.h"
 
 namespace sorvel {
 
@@ -140,9 +142,23 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-Win32Platform::Win32Platform() {
+Win32Platform::Win32Platform() : transfers_(std::make_shared<win32::Transfers>()) {
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
+}
+
+Win32Platform::~Win32Platform() {
+  transfers_->CancelAll();
+  // Bounded: a read the library does not give up at once ends by its own time-out, later.
+  DWORD end = GetTickCount() + 5000;
+  for (std::size_t first = 0; first < threads_.size(); first += MAXIMUM_WAIT_OBJECTS) {
+    DWORD count =
+        static_cast<DWORD>(std::min<std::size_t>(threads_.size() - first, MAXIMUM_WAIT_OBJECTS));
+    LONG left = static_cast<LONG>(end - GetTickCount());
+    WaitForMultipleObjects(count, threads_.data() + first, TRUE,
+                           left > 0 ? static_cast<DWORD>(left) : 0);
+  }
+  for (void* thread : threads_) CloseHandle(thread);
 }
 
 HWND Win32Platform::FindWindow(const char16_t* className, const Text& title) {
@@ -599,6 +615,138 @@ bool Win32Platform::ShellExecute(HWND owner, const Text& file, const Text& param
   if (!ShellExecuteExW(&info)) return false;
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return true;
+}
+
+namespace {
+
+// Messages taken from the queue while the thread waits for a transfer go where the modal loop
+// sends them: the pre-translation and the keyboard handling of the dialog they belong to.
+void DispatchQueuedMessage(MSG& msg) {
+  ::HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+  if (root != nullptr &&
+      GetWindowLongPtrW(root, DWLP_DLGPROC) == reinterpret_cast<LONG_PTR>(DialogProc)) {
+    auto* sink = reinterpret_cast<DialogSink*>(GetWindowLongPtrW(root, DWLP_USER));
+    if (sink != nullptr &&
+        sink->PreTranslateMessage(ToMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam))) {
+      return;
+    }
+    if (IsDialogMessageW(root, &msg)) return;
+  }
+  TranslateMessage(&msg);
+  DispatchMessageW(&msg);
+}
+
+// One download on a thread of its own; shared with that thread, which may outlive the call.
+struct FileTransferJob {
+  FileTransferJob(const Text& url, const Text& path, std::shared_ptr<win32::Transfers> all)
+      : transfer(url, path), transfers(std::move(all)) {
+    pieces = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    transfer.SignalPiecesTo(pieces);
+  }
+  ~FileTransferJob() {
+    if (pieces != nullptr) CloseHandle(pieces);
+  }
+  win32::Transfer transfer;
+  std::shared_ptr<win32::Transfers> transfers;
+  HANDLE pieces;
+  std::int32_t result = 0;
+};
+
+DWORD WINAPI RunFileTransfer(void* parameter) {
+  std::unique_ptr<std::shared_ptr<FileTransferJob>> job(
+      static_cast<std::shared_ptr<FileTransferJob>*>(parameter));
+  (*job)->result = (*job)->transfer.Run((*job)->transfers);
+  return 0;
+}
+
+DWORD WINAPI RunWorker(void* parameter) {
+  std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
+  (*work)();
+  return 0;
+}
+
+std::int32_t LastErrorResult() {
+  DWORD error = GetLastError();
+  return error == ERROR_SUCCESS ? static_cast<std::int32_t>(E_FAIL)
+                                : static_cast<std::int32_t>(HRESULT_FROM_WIN32(error));
+}
+
+}  // namespace
+
+std::int32_t Win32Platform::DownloadToFile(const Text& url, const Text& path,
+                                           const DownloadProgress& progress) {
+  auto job = std::make_shared<FileTransferJob>(url, path, transfers_);
+  if (job->pieces == nullptr) return LastErrorResult();
+  auto* shared = new std::shared_ptr<FileTransferJob>(job);
+  HANDLE thread = CreateThread(nullptr, 0, RunFileTransfer, shared, 0, nullptr);
+  if (thread == nullptr) {
+    delete shared;
+    return LastErrorResult();
+  }
+
+  // The network waits on the transfer's thread; this one reports progress and keeps its
+  // windows answering.
+  std::uint64_t reported = 0;
+  auto report = [&] {
+    std::uint64_t received = job->transfer.Received();
+    if (received == reported) return;
+    reported = received;
+    if (progress) progress(received, job->transfer.Total());
+  };
+  HANDLE handles[2] = {thread, job->pieces};
+  for (;;) {
+    DWORD wait =
+        MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) break;
+    report();
+    // Messages every round, also while pieces arrive faster than they are reported.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // The transfer ends on its own thread; the platform waits for it at its end.
+        job->transfer.Cancel();
+        KeepThread(thread);
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return static_cast<std::int32_t>(E_ABORT);
+      }
+      DispatchQueuedMessage(msg);
+    }
+  }
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  report();
+  return job->result;
+}
+
+std::int32_t Win32Platform::DownloadToMemory(const Text& url, std::size_t limit,
+                                             std::string* body) {
+  win32::Transfer transfer(url, limit);
+  std::int32_t result = transfer.Run(transfers_);
+  if (result >= 0) *body = std::move(transfer.Body());
+  return result;
+}
+
+bool Win32Platform::StartWorker(std::function<void()> work) {
+  auto* job = new std::function<void()>(std::move(work));
+  HANDLE thread = CreateThread(nullptr, 0, RunWorker, job, 0, nullptr);
+  if (thread == nullptr) {
+    delete job;
+    return false;
+  }
+  KeepThread(thread);
+  return true;
+}
+
+void Win32Platform::KeepThread(void* thread) {
+  // Threads that have ended are let go.
+  threads_.erase(std::remove_if(threads_.begin(), threads_.end(),
+                                [](void* kept) {
+                                  if (WaitForSingleObject(kept, 0) != WAIT_OBJECT_0) return false;
+                                  CloseHandle(kept);
+                                  return true;
+                                }),
+                 threads_.end());
+  threads_.push_back(thread);
 }
 
 namespace {

@@ -1,16 +1,25 @@
 // The real backend: each operation is one or a few Win32 calls.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32/win32_files.h"
+
+namespace sorvel::win32 {
+class Transfers;
+}
 
 namespace sorvel {
 
 class Win32Platform : public Platform {
  public:
   Win32Platform();
+  // Cancels the downloads of unfinished workers and waits a few seconds for them to end.
+  ~Win32Platform() override;
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
 
   FileSystem& Files() override { return files_; }
   HWND FindWindow(const char16_t* className, const Text& title) override;
@@ -76,11 +85,20 @@ class Win32Platform : public Platform {
   void ReleaseMutex(MutexHandle mutex) override;
   void ShellStartupInit() override;
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
+  std::int32_t DownloadToFile(const Text& url, const Text& path,
+                              const DownloadProgress& progress) override;
+  std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
+  bool StartWorker(std::function<void()> work) override;
   void SetCrashHandler(void (*handler)(void* context), void* context) override;
 
  private:
+  void KeepThread(void* thread);
+
   Win32FileSystem files_;
   std::vector<void*> returning_;  // threads of ReturnWindowWithoutWaiting still at work
+  std::shared_ptr<win32::Transfers> transfers_;
+  // Threads waited for at the end: workers, and transfers left behind by a quit message.
+  std::vector<void*> threads_;
 };
 
 }  // namespace sorvel

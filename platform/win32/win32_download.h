@@ -1,0 +1,80 @@
+// HTTP transfers of the win32 backend over WinINet. A transfer runs on one thread from start to
+// end; any other thread may read its counts and cancel it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "platform/types.h"
+
+namespace sorvel::win32 {
+
+class Transfer;
+
+// The transfers of one platform. Shared with the threads that run them, which may outlive
+// the platform when a cancelled read does not return at once.
+class Transfers {
+ public:
+  // False once CancelAll has run: no transfer starts any more.
+  bool Enter(Transfer* transfer);
+  void Leave(Transfer* transfer);
+  void CancelAll();
+
+ private:
+  std::mutex mutex_;
+  bool closed_ = false;
+  std::set<Transfer*> running_;
+};
+
+class Transfer {
+ public:
+  // Into the file `path`, created anew once the server has answered with the body.
+  Transfer(Text url, Text path);
+  // Into memory, failing beyond `limit` bytes.
+  Transfer(Text url, std::size_t limit);
+  ~Transfer();
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Does the whole transfer on the calling thread: 0 on success, negative on failure.
+  std::int32_t Run(const std::shared_ptr<Transfers>& transfers);
+  // Makes Run fail soon: closes the connection under a blocked read.
+  void Cancel();
+
+  // Set after each piece received (an event handle; null for none).
+  void SignalPiecesTo(void* event) { pieceEvent_ = event; }
+  std::uint64_t Received() const { return received_.load(); }
+  std::uint64_t Total() const { return total_.load(); }
+  std::string& Body() { return body_; }
+
+ private:
+  std::int32_t Receive();
+  std::int32_t Store(const char* data, std::size_t size);
+  // Runs one blocking call on the connection; false when the transfer was cancelled before or
+  // during it.
+  template <typename Call>
+  bool Guarded(Call call);
+
+  const Text url_;
+  const Text path_;
+  const bool toFile_;
+  const std::size_t limit_;
+  void* pieceEvent_ = nullptr;
+  std::atomic<std::uint64_t> received_{0};
+  std::atomic<std::uint64_t> total_{0};
+  std::string body_;
+  void* file_ = nullptr;  // INVALID_HANDLE_VALUE is kept as null
+
+  std::mutex mutex_;  // guards the connection handles against Cancel
+  bool cancelled_ = false;
+  bool inCall_ = false;
+  void* session_ = nullptr;
+  void* request_ = nullptr;
+};
+
+}  // namespace sorvel::win32
