@@ -83,6 +83,22 @@ void ReleaseText(ProfileFile& profile) {
   profile.position = 0;
 }
 
+// Makes the first `length` units of `profile.text` the text to scan, without a leading
+// byte-order mark; true when it had one.
+bool TakeText(ProfileFile& profile, std::uint32_t length) {
+  char16_t* text = profile.text.get();
+  const bool marked = length > 0 && text[0] == u'\xFEFF';
+  if (marked) {
+    std::copy(text + 1, text + length, text);
+    --length;
+  }
+  profile.textLength = length;
+  text[length] = 0;
+  if (length == 0) profile.text.reset();
+  profile.position = 0;
+  return marked;
+}
+
 // Loads the whole file. A leading byte-order mark is skipped, and appended to `output` when a
 // write is copying the file. `information` receives the platform's file information.
 bool LoadProfileFile(FileSystem& fs, ProfileFile& profile, Text* output,
@@ -126,17 +142,9 @@ bool LoadProfileFile(FileSystem& fs, ProfileFile& profile, Text* output,
   }
   fs.Close(input);
 
-  std::uint32_t length = static_cast<std::uint32_t>(total / 2);
-  char16_t* text = profile.text.get();
-  if (length > 0 && text[0] == u'\xFEFF') {
-    std::copy(text + 1, text + length, text);
-    --length;
-    if (output != nullptr) output->push_back(u'\xFEFF');
+  if (TakeText(profile, static_cast<std::uint32_t>(total / 2)) && output != nullptr) {
+    output->push_back(u'\xFEFF');
   }
-  profile.textLength = length;
-  text[length] = 0;
-  if (length == 0) profile.text.reset();
-  profile.position = 0;
   return true;
 }
 
@@ -243,6 +251,26 @@ bool CommitOutput(FileSystem& fs, ProfileFile& profile, const Text& content) {
   return true;
 }
 
+// The lookup of FindProfileString in a loaded text.
+std::uint32_t FindInText(ProfileFile& profile, const char16_t* section, const char16_t* key,
+                         char16_t* buffer, std::uint32_t capacity) {
+  const std::size_t sectionLength = Length(section);
+  const std::size_t keyLength = Length(key);
+  bool found = false;
+  while (!found && NextProfileLine(profile)) {
+    found = IsHeaderOf(profile.line, section, sectionLength);
+  }
+  if (!found) return 0;
+  while (NextProfileLine(profile)) {
+    if (IsHeader(profile.line)) return 0;
+    if (MatchesKey(profile.line, key, keyLength)) {
+      const ProfileLine value = ValueOf(profile.line);
+      return CopyCut(value.start, value.length, buffer, capacity);
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::uint32_t FindProfileString(FileSystem& fs, const char16_t* section, const char16_t* key,
@@ -259,22 +287,19 @@ std::uint32_t FindProfileString(FileSystem& fs, const char16_t* section, const c
     ReleaseText(profile);
     return 0;
   }
+  return FindInText(profile, section, key, buffer, capacity);
+}
 
-  const std::size_t sectionLength = Length(section);
-  const std::size_t keyLength = Length(key);
-  bool found = false;
-  while (!found && NextProfileLine(profile)) {
-    found = IsHeaderOf(profile.line, section, sectionLength);
-  }
-  if (!found) return 0;
-  while (NextProfileLine(profile)) {
-    if (IsHeader(profile.line)) return 0;
-    if (MatchesKey(profile.line, key, keyLength)) {
-      const ProfileLine value = ValueOf(profile.line);
-      return CopyCut(value.start, value.length, buffer, capacity);
-    }
-  }
-  return 0;
+std::uint32_t FindProfileStringInText(const Text& text, const char16_t* section,
+                                      const char16_t* key, char16_t* buffer,
+                                      std::uint32_t capacity) {
+  if (section == nullptr || key == nullptr || text.empty()) return 0;
+  ProfileFile profile;
+  profile.text.reset(new (std::nothrow) char16_t[text.size() + 1]);
+  if (!profile.text) return 0;
+  std::copy(text.begin(), text.end(), profile.text.get());
+  TakeText(profile, static_cast<std::uint32_t>(text.size()));
+  return FindInText(profile, section, key, buffer, capacity);
 }
 
 std::uint32_t ReadPrivateProfileString(FileSystem& fs, const char16_t* section, const char16_t* key,

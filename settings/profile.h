@@ -46,6 +46,12 @@ struct ProfileFile {
 std::uint32_t FindProfileString(FileSystem& fs, const char16_t* section, const char16_t* key,
                                 char16_t* buffer, std::uint32_t capacity, const char16_t* file);
 
+// As FindProfileString, on a text held in memory instead of a file: UTF-16 units in the store's
+// syntax, a leading byte-order mark skipped.
+std::uint32_t FindProfileStringInText(const Text& text, const char16_t* section,
+                                      const char16_t* key, char16_t* buffer,
+                                      std::uint32_t capacity);
+
 // As FindProfileString, but when no non-empty value is found the buffer receives
 // `defaultValue` (cut to capacity - 1 units; "" when null). Returns the length placed.
 std::uint32_t ReadPrivateProfileString(FileSystem& fs, const char16_t* section, const char16_t* key,
