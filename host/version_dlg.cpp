@@ -15,7 +15,8 @@ constexpr int kIdTwoWay = 1014;
 
 constexpr char16_t kDeviceBrowser[] = u"\\Windows\\iexplore.exe";
 
-// The programs' file-existence test: the file opens for reading.
+}  // namespace
+
 bool FileExists(FileSystem& files, const Text& path) {
   FileHandle file = files.OpenForRead(path);
   if (file == nullptr) return false;
@@ -23,7 +24,13 @@ bool FileExists(FileSystem& files, const Text& path) {
   return true;
 }
 
-}  // namespace
+void OpenWebSite(Platform& platform, HWND owner) {
+  Text address = WebSiteAddress();
+  bool started = FileExists(platform.Files(), kDeviceBrowser)
+                     ? platform.ShellExecute(owner, kDeviceBrowser, address)
+                     : platform.ShellExecute(owner, address, Text());
+  if (!started) platform.MessageBox(owner, StartFailureText(), kAppName, kMbOk);
+}
 
 Text FormatFileVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant) {
   auto part = [](std::uint32_t word, int shift) {
@@ -41,6 +48,10 @@ Text FileVersionText(Platform& platform, const Text& path) {
 
 Text WebSiteAddress() {
   return Text(u"http://") + kWebSiteHost;
+}
+
+Text StartFailureText() {
+  return u" " + WebSiteAddress() + u" 에서 다시 받아 설치하세요.";
 }
 
 const MessageMapEntry<CVersionDlg> CVersionDlg::kMessageMap[] = {
@@ -90,16 +101,7 @@ void CVersionDlg::OnClose(Message&) {
 }
 
 void CVersionDlg::OnOpenWebSite(Message&) {
-  HWND hwnd = GetSafeHwnd();
-  Text address = WebSiteAddress();
-  FileSystem& files = platform_.Files();
-  // The device's own browser where there is one; elsewhere the address opens in the default one.
-  bool started = FileExists(files, kDeviceBrowser)
-                     ? platform_.ShellExecute(hwnd, kDeviceBrowser, address)
-                     : platform_.ShellExecute(hwnd, address, Text());
-  if (!started) {
-    platform_.MessageBox(hwnd, u" " + address + u" 에서 다시 받아 설치하세요.", kAppName, kMbOk);
-  }
+  OpenWebSite(platform_, GetSafeHwnd());
 }
 
 }  // namespace sorvel
