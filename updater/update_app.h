@@ -1,0 +1,16 @@
+// The updater's application object: runs the update dialog once, then the program ends.
+#pragma once
+
+#include "platform/framework.h"
+
+namespace sorvel {
+
+class CUpdateApp : public CWinApp {
+ public:
+  using CWinApp::CWinApp;
+
+ protected:
+  bool InitInstance() override;
+};
+
+}  // namespace sorvel
