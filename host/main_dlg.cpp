@@ -66,6 +66,7 @@ const MessageMapEntry<CMainDlg> CMainDlg::kMessageMap[] = {
     {MapKind::kCommand, kIdSplitStart, kBnClicked, &CMainDlg::OnSplitStart},
     {MapKind::kCommand, kIdSplitReset, kBnClicked, &CMainDlg::OnSplitReset},
     {MapKind::kCommand, kIdSplitSelect, kBnClicked, &CMainDlg::OnSplitSelect},
+    {MapKind::kMessage, kWmUpdateNotice, 0, &CMainDlg::OnUpdateNotice},
 };
 
 CMainDlg::CMainDlg(Platform& platform, HWND owner)
@@ -108,6 +109,7 @@ void CMainDlg::OnInitDialog() {
   platform_.SetTimer(hwnd, kWatchTimer, kWatchTimerMs);
   LoadPaneSettings();
   platform_.SetTimer(hwnd, kLaunchTimer, kLaunchTimerMs);
+  platform_.SetTimer(hwnd, kUpdateCheckTimer, kUpdateCheckTimerMs);
 
   // A desktop window system sends no size notification after this point; lay out once.
   platform_.SendMessage(hwnd, kWmSize, kSizeRestored,
@@ -148,6 +150,9 @@ void CMainDlg::OnTimer(Message& message) {
     platform_.SetWindowText(GetSafeHwnd(), title_);
   } else if (message.TimerId() == kWatchTimer) {
     WatchHeldPrograms();
+  } else if (message.TimerId() == kUpdateCheckTimer) {
+    platform_.KillTimer(GetSafeHwnd(), kUpdateCheckTimer);
+    updateCheck_.Start(platform_, GetSafeHwnd(), kWmUpdateNotice);
   } else if (message.TimerId() == kLaunchTimer) {
     platform_.KillTimer(GetSafeHwnd(), kLaunchTimer);
     if (launched_) return;
@@ -485,6 +490,14 @@ void CMainDlg::OnSplitSelect(Message&) {
   CVersionDlg versionDialog(platform_, GetSafeHwnd());
   versionDialog.DoModal();
   LoadPaneSettings();
+}
+
+void CMainDlg::OnUpdateNotice(Message&) {
+  std::optional<UpdateNotice> notice = updateCheck_.Take();
+  if (!notice || !HandleUpdateNotice(platform_, GetSafeHwnd(), *notice)) return;
+  ReleaseAllPanes();
+  // Result 1, as the framework's OK.
+  EndDialog(kIdOk);
 }
 
 void CMainDlg::OnSplitReset(Message&) {

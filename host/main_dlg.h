@@ -10,6 +10,7 @@
 #include <array>
 
 #include "host/pane_layout.h"
+#include "host/update_check.h"
 #include "platform/framework.h"
 
 namespace sorvel {
@@ -107,6 +108,8 @@ class CMainDlg : public CDialog {
   void OnSplitStart(Message& message);
   void OnSplitReset(Message& message);
   void OnSplitSelect(Message& message);
+  // A notice that closes the host gives the panes back first, then ends the dialog.
+  void OnUpdateNotice(Message& message);
 
   std::array<PaneState, kPaneCount> panes_;
   Rect clientRect_;
@@ -114,6 +117,7 @@ class CMainDlg : public CDialog {
   bool layoutFrozen_ = false;
   // The launch timer runs once per start, whatever timer messages arrive later.
   bool launched_ = false;
+  UpdateCheck updateCheck_;
   Text title_;
   HICON icon_;
   // Pane button colours: A, up, down, toggle.

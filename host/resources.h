@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/dialog_template.h"
+#include "platform/message.h"
 
 namespace sorvel {
 
@@ -25,6 +26,12 @@ constexpr unsigned kLaunchTimerMs = 500;
 // Asks the held programs whether they still answer.
 constexpr unsigned kWatchTimer = 1005;
 constexpr unsigned kWatchTimerMs = 1000;
+// Looks for a newer version, once, a while after start-up.
+constexpr unsigned kUpdateCheckTimer = 1006;
+constexpr unsigned kUpdateCheckTimerMs = 3000;
+
+// Own messages: the update check has left a notice.
+constexpr std::uint32_t kWmUpdateNotice = kWmApp + 1;
 
 // The application's name: the caption of its message boxes and the template's title.
 extern const char16_t kAppName[];
