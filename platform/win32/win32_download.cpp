@@ -13,8 +13,6 @@ namespace sorvel::win32 {
 
 namespace {
 
-// The connection gives up after this long without data, as it does when it cannot connect.
-constexpr DWORD kTimeoutMilliseconds = 30000;
 // Large reads keep the per-call cost of the library small against the bytes moved.
 constexpr DWORD kPieceLimit = 256 * 1024;
 
@@ -22,7 +20,6 @@ constexpr DWORD kPieceLimit = 256 * 1024;
 constexpr std::int32_t kResourceNotFound = static_cast<std::int32_t>(0x800C0005u);
 constexpr std::int32_t kDownloadFailure = static_cast<std::int32_t>(0x800C0008u);
 constexpr std::int32_t kDataNotAvailable = static_cast<std::int32_t>(0x800C0007u);
-constexpr std::int32_t kCancelled = static_cast<std::int32_t>(E_ABORT);
 
 std::int32_t ErrorResult(DWORD error) {
   return error == ERROR_SUCCESS ? static_cast<std::int32_t>(E_FAIL)
@@ -71,7 +68,7 @@ Transfer::~Transfer() {
 }
 
 std::int32_t Transfer::Run(const std::shared_ptr<Transfers>& transfers) {
-  if (!transfers->Enter(this)) return kCancelled;
+  if (!transfers->Enter(this)) return kTransferCancelled;
   std::int32_t result = Receive();
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -90,12 +87,18 @@ std::int32_t Transfer::Run(const std::shared_ptr<Transfers>& transfers) {
 void Transfer::Cancel() {
   std::lock_guard<std::mutex> lock(mutex_);
   cancelled_ = true;
+  if (pieceEvent_ != nullptr) SetEvent(pieceEvent_);
   // Closing the handles ends a call blocked on them. Between calls they stay open: the thread
   // still holds their values, which the library could hand out again once closed.
   if (!inCall_) return;
   if (request_ != nullptr) InternetCloseHandle(request_);
   if (session_ != nullptr) InternetCloseHandle(session_);
   request_ = session_ = nullptr;
+}
+
+bool Transfer::Cancelled() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return cancelled_;
 }
 
 template <typename Call>
@@ -116,7 +119,7 @@ std::int32_t Transfer::Receive() {
   if (session == nullptr) return ErrorResult(GetLastError());
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    DWORD timeout = kTimeoutMilliseconds;
+    DWORD timeout = kTransferTimeoutMilliseconds;
     InternetSetOptionW(session, option, &timeout, sizeof timeout);
   }
   {
@@ -138,11 +141,14 @@ std::int32_t Transfer::Receive() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!open) {
       if (request != nullptr) InternetCloseHandle(request);
-      return kCancelled;
+      return kTransferCancelled;
     }
     request_ = request;
   }
   if (request == nullptr) return ErrorResult(error);
+  // The connection exists only now; the session's time-out does not reach its reads everywhere.
+  DWORD timeout = kTransferTimeoutMilliseconds;
+  InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 
   DWORD status = 0;
   DWORD size = sizeof status;
@@ -184,7 +190,7 @@ std::int32_t Transfer::Receive() {
           read = InternetReadFile(request, buffer.data(), piece, &got);
           error = GetLastError();
         })) {
-      return kCancelled;
+      return kTransferCancelled;
     }
     if (!read) return ErrorResult(error);
     if (got == 0) break;

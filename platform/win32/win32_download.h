@@ -14,6 +14,13 @@
 
 namespace sorvel::win32 {
 
+// A transfer fails after this long without data, whether it waits for the connection, the
+// answer or the body.
+constexpr unsigned kTransferTimeoutMilliseconds = 30000;
+// Results of a transfer that timed out (the library's time-out error) and of a cancelled one.
+constexpr std::int32_t kTransferTimedOut = static_cast<std::int32_t>(0x80072EE2u);
+constexpr std::int32_t kTransferCancelled = static_cast<std::int32_t>(0x80004004u);
+
 class Transfer;
 
 // The transfers of one platform. Shared with the threads that run them, which may outlive
@@ -43,8 +50,9 @@ class Transfer {
 
   // Does the whole transfer on the calling thread: 0 on success, negative on failure.
   std::int32_t Run(const std::shared_ptr<Transfers>& transfers);
-  // Makes Run fail soon: closes the connection under a blocked read.
+  // Makes Run fail soon: closes the connection under a blocked read, and sets the event.
   void Cancel();
+  bool Cancelled();
 
   // Set after each piece received (an event handle; null for none).
   void SignalPiecesTo(void* event) { pieceEvent_ = event; }

@@ -149,7 +149,7 @@ Win32Platform::Win32Platform() : transfers_(std::make_shared<win32::Transfers>()
 
 Win32Platform::~Win32Platform() {
   transfers_->CancelAll();
-  // Bounded: a read the library does not give up at once ends by its own time-out, later.
+  // Their downloads return at once; the bound is for work that is slow on its own.
   DWORD end = GetTickCount() + 5000;
   for (std::size_t first = 0; first < threads_.size(); first += MAXIMUM_WAIT_OBJECTS) {
     DWORD count =
@@ -636,14 +636,14 @@ void DispatchQueuedMessage(MSG& msg) {
   DispatchMessageW(&msg);
 }
 
-// One download on a thread of its own; shared with that thread, which may outlive the call.
-struct FileTransferJob {
-  FileTransferJob(const Text& url, const Text& path, std::shared_ptr<win32::Transfers> all)
-      : transfer(url, path), transfers(std::move(all)) {
+// One download on a thread of its own; shared with that thread, which may outlive the wait.
+struct TransferJob {
+  template <typename... Target>
+  explicit TransferJob(Target&&... target) : transfer(std::forward<Target>(target)...) {
     pieces = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     transfer.SignalPiecesTo(pieces);
   }
-  ~FileTransferJob() {
+  ~TransferJob() {
     if (pieces != nullptr) CloseHandle(pieces);
   }
   win32::Transfer transfer;
@@ -652,9 +652,9 @@ struct FileTransferJob {
   std::int32_t result = 0;
 };
 
-DWORD WINAPI RunFileTransfer(void* parameter) {
-  std::unique_ptr<std::shared_ptr<FileTransferJob>> job(
-      static_cast<std::shared_ptr<FileTransferJob>*>(parameter));
+DWORD WINAPI RunTransfer(void* parameter) {
+  std::unique_ptr<std::shared_ptr<TransferJob>> job(
+      static_cast<std::shared_ptr<TransferJob>*>(parameter));
   (*job)->result = (*job)->transfer.Run((*job)->transfers);
   return 0;
 }
@@ -671,58 +671,79 @@ std::int32_t LastErrorResult() {
                                 : static_cast<std::int32_t>(HRESULT_FROM_WIN32(error));
 }
 
-}  // namespace
-
-std::int32_t Win32Platform::DownloadToFile(const Text& url, const Text& path,
-                                           const DownloadProgress& progress) {
-  auto job = std::make_shared<FileTransferJob>(url, path, transfers_);
+// Runs the transfer on a thread of its own and waits for it, reporting progress and, when
+// `dispatch` is set, dispatching this thread's messages. The wait ends early, leaving the thread
+// to finish alone, on a cancel, a quit message (posted again) or a time without data: a read
+// blocked in the library need not return soon even when its connection is closed.
+std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatch,
+                           const DownloadProgress& progress) {
   if (job->pieces == nullptr) return LastErrorResult();
-  auto* shared = new std::shared_ptr<FileTransferJob>(job);
-  HANDLE thread = CreateThread(nullptr, 0, RunFileTransfer, shared, 0, nullptr);
+  auto* shared = new std::shared_ptr<TransferJob>(job);
+  HANDLE thread = CreateThread(nullptr, 0, RunTransfer, shared, 0, nullptr);
   if (thread == nullptr) {
     delete shared;
     return LastErrorResult();
   }
-
-  // The network waits on the transfer's thread; this one reports progress and keeps its
-  // windows answering.
-  std::uint64_t reported = 0;
-  auto report = [&] {
-    std::uint64_t received = job->transfer.Received();
-    if (received == reported) return;
-    reported = received;
-    if (progress) progress(received, job->transfer.Total());
+  auto giveUp = [&](std::int32_t result) {
+    job->transfer.Cancel();
+    CloseHandle(thread);
+    return result;
   };
+
+  std::uint64_t reported = 0;
+  ULONGLONG news = GetTickCount64();
   HANDLE handles[2] = {thread, job->pieces};
   for (;;) {
-    DWORD wait =
-        MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    ULONGLONG quiet = GetTickCount64() - news;
+    DWORD timeout = quiet >= win32::kTransferTimeoutMilliseconds
+                        ? 0
+                        : static_cast<DWORD>(win32::kTransferTimeoutMilliseconds - quiet);
+    DWORD wait = MsgWaitForMultipleObjectsEx(2, handles, timeout, dispatch ? QS_ALLINPUT : 0,
+                                             dispatch ? MWMO_INPUTAVAILABLE : 0);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) break;
-    report();
+    std::uint64_t received = job->transfer.Received();
+    if (received != reported) {
+      reported = received;
+      news = GetTickCount64();
+      if (progress) progress(received, job->transfer.Total());
+    }
+    if (job->transfer.Cancelled()) return giveUp(win32::kTransferCancelled);
+    if (GetTickCount64() - news >= win32::kTransferTimeoutMilliseconds) {
+      return giveUp(win32::kTransferTimedOut);
+    }
+    if (!dispatch) continue;
     // Messages every round, also while pieces arrive faster than they are reported.
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
-        // The transfer ends on its own thread; the platform waits for it at its end.
-        job->transfer.Cancel();
-        KeepThread(thread);
         PostQuitMessage(static_cast<int>(msg.wParam));
-        return static_cast<std::int32_t>(E_ABORT);
+        return giveUp(win32::kTransferCancelled);
       }
       DispatchQueuedMessage(msg);
     }
   }
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
-  report();
+  std::uint64_t received = job->transfer.Received();
+  if (received != reported && progress) progress(received, job->transfer.Total());
   return job->result;
+}
+
+}  // namespace
+
+std::int32_t Win32Platform::DownloadToFile(const Text& url, const Text& path,
+                                           const DownloadProgress& progress) {
+  auto job = std::make_shared<TransferJob>(url, path);
+  job->transfers = transfers_;
+  return AwaitTransfer(job, true, progress);
 }
 
 std::int32_t Win32Platform::DownloadToMemory(const Text& url, std::size_t limit,
                                              std::string* body) {
-  win32::Transfer transfer(url, limit);
-  std::int32_t result = transfer.Run(transfers_);
-  if (result >= 0) *body = std::move(transfer.Body());
+  auto job = std::make_shared<TransferJob>(url, limit);
+  job->transfers = transfers_;
+  std::int32_t result = AwaitTransfer(job, false, nullptr);
+  if (result >= 0) *body = std::move(job->transfer.Body());
   return result;
 }
 

@@ -97,8 +97,7 @@ class Win32Platform : public Platform {
   Win32FileSystem files_;
   std::vector<void*> returning_;  // threads of ReturnWindowWithoutWaiting still at work
   std::shared_ptr<win32::Transfers> transfers_;
-  // Threads waited for at the end: workers, and transfers left behind by a quit message.
-  std::vector<void*> threads_;
+  std::vector<void*> threads_;  // of the workers, waited for at the end
 };
 
 }  // namespace sorvel

@@ -1,0 +1,59 @@
+// A loopback HTTP server for the end-to-end tests of downloads, inside the test program.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A small HTTP/1.1 server on 127.0.0.1 (a free port), answering on a thread of its own.
+class TestHttpServer {
+ public:
+  // kWithoutLength: no Content-Length, the connection closes after the body. kTruncated:
+  // announces the whole length, sends about half, closes. kStalled: announces the length, sends
+  // part, then sends nothing more until the server is destroyed.
+  enum class Body { kWithLength, kWithoutLength, kTruncated, kStalled };
+  struct Route {
+    int status = 200;
+    std::string body;
+    Body mode = Body::kWithLength;
+    std::string location;  // for 3xx: the Location header (a path such as "/new" or a full URL)
+    std::string contentType = "application/octet-stream";
+  };
+
+  TestHttpServer();   // starts listening; check Ok()
+  ~TestHttpServer();  // stops, closes stalled connections
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  bool Ok() const { return listener_ != kNoSocket; }
+  // Thread-safe, may be called any time. An unknown path answers 404 with a small HTML page.
+  void Serve(const std::string& path, Route route);
+  std::wstring Url(const std::string& path) const;  // L"http://127.0.0.1:<port>/path"
+  int Requests(const std::string& path) const;      // how many requests reached the path
+
+ private:
+  using Socket = std::uintptr_t;
+  static constexpr Socket kNoSocket = ~Socket{0};
+
+  void Accept();
+  void Answer(Socket connection);
+  // Blocks until the server stops.
+  void Stall();
+
+  Socket listener_ = kNoSocket;
+  int port_ = 0;
+  std::thread acceptor_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable stopping_;
+  bool stopped_ = false;
+  std::map<std::string, Route> routes_;
+  std::map<std::string, int> requests_;
+  std::vector<Socket> connections_;  // open ones, closed at the end to free their threads
+  std::vector<std::thread> answering_;
+};
