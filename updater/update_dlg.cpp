@@ -118,21 +118,20 @@ void CUpdateDlg::OnTimer(Message& message) {
 }
 
 void CUpdateDlg::RunUpdate() {
-  if (stage_ != Stage::kWaiting) return;
-  stage_ = Stage::kDownloading;
+  // The update runs once; the dialog ends with it.
+  if (started_) return;
+  started_ = true;
   if (!Download() || !Acceptable()) {
     Fail();
     return;
   }
   // The old program file is never removed first: the new one takes its place in one step, or
   // the old one stays.
-  stage_ = Stage::kReplacing;
   if (platform_.Files().ReplaceWith(tempPath_, targetPath_)) {
     Succeed();
     return;
   }
   // The old program may still be ending and hold its file.
-  replaceRetries_ = 0;
   platform_.SetTimer(GetSafeHwnd(), kReplaceTimer, kReplaceTimerMs);
 }
 
@@ -175,14 +174,12 @@ void CUpdateDlg::RetryReplace() {
 }
 
 void CUpdateDlg::Succeed() {
-  stage_ = Stage::kEnded;
   platform_.MessageBox(GetSafeHwnd(), kUpdated, kUpdaterName, kMbOk);
   platform_.CreateProcess(targetPath_);
   EndDialog(1);
 }
 
 void CUpdateDlg::Fail() {
-  stage_ = Stage::kEnded;
   platform_.MessageBox(GetSafeHwnd(), kNotUpdated, kUpdaterName, kMbOk);
   EndDialog(1);
 }

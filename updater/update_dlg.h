@@ -34,8 +34,6 @@ class CUpdateDlg : public CDialog {
   bool DispatchMessageMap(Message& message) override;
 
  private:
-  enum class Stage { kWaiting, kDownloading, kReplacing, kEnded };
-
   static const MessageMapEntry<CUpdateDlg> kMessageMap[];
 
   void OnFileDownload(Message& message);
@@ -61,9 +59,9 @@ class CUpdateDlg : public CDialog {
   HICON icon_ = nullptr;
   HWND progressBar_ = nullptr;
   int position_ = -1;  // the bar's last position; -1 before the first
-  // The download dispatches the dialog's messages meanwhile: the stage keeps a command or a
-  // timer from starting a second run.
-  Stage stage_ = Stage::kWaiting;
+  // The download dispatches the dialog's messages meanwhile: a command or a timer then must not
+  // start a second run.
+  bool started_ = false;
   int replaceRetries_ = 0;
 };
 
