@@ -4,7 +4,8 @@
 // toggle act on windows of other processes: each first asks the window's program whether it
 // answers (at most kAnswerTimeoutMs), so a hung program blocks the host for no longer than
 // that. The picker and the version dialog run modally inside a handler; their loops dispatch
-// the main dialog's messages meanwhile.
+// the main dialog's messages meanwhile. The update check alone works on a thread of its own; its
+// notice comes back to this thread as an own message.
 #pragma once
 
 #include <array>

@@ -104,7 +104,7 @@ TEST(ManifestTest, NoticeOnlyForAWellFormedNewerVersion) {
   }
 }
 
-// Two programs held in panes 1 and 2 when a notice arrives; the check's manifest served.
+// The host of version 1.0.1.1 with a manifest served at its CheckUrl.
 class UpdateCheckTest : public HostTest {
  protected:
   static constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;
