@@ -101,6 +101,15 @@ bool Transfer::Cancelled() {
   return cancelled_;
 }
 
+std::vector<std::uint64_t> Transfer::TakeNews() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::uint64_t> news;
+  news.swap(marks_);
+  if (received_ != (news.empty() ? taken_ : news.back())) news.push_back(received_);
+  if (!news.empty()) taken_ = news.back();
+  return news;
+}
+
 template <typename Call>
 bool Transfer::Guarded(Call call) {
   {
@@ -146,9 +155,6 @@ std::int32_t Transfer::Receive() {
     request_ = request;
   }
   if (request == nullptr) return ErrorResult(error);
-  // The connection exists only now; the session's time-out does not reach its reads everywhere.
-  DWORD timeout = kTransferTimeoutMilliseconds;
-  InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 
   DWORD status = 0;
   DWORD size = sizeof status;
@@ -196,11 +202,19 @@ std::int32_t Transfer::Receive() {
     if (got == 0) break;
     std::int32_t stored = Store(buffer.data(), got);
     if (stored < 0) return stored;
-    received_ += got;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::uint64_t before = received_;
+      received_ += got;
+      if (total != 0 && received_ * 100 / total > before * 100 / total) {
+        marks_.push_back(received_);
+      }
+    }
     if (pieceEvent_ != nullptr) SetEvent(pieceEvent_);
   }
   // The connection closed early: the library ends the body there without an error.
-  if (total != 0 && received_.load() != total) return kDataNotAvailable;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (total != 0 && received_ != total) return kDataNotAvailable;
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -56,7 +57,9 @@ class Transfer {
 
   // Set after each piece received (an event handle; null for none).
   void SignalPiecesTo(void* event) { pieceEvent_ = event; }
-  std::uint64_t Received() const { return received_.load(); }
+  // The byte counts to report since the last call, in order: the count at which each percent
+  // of a known total was reached, then the latest count; empty when nothing arrived meanwhile.
+  std::vector<std::uint64_t> TakeNews();
   std::uint64_t Total() const { return total_.load(); }
   std::string& Body() { return body_; }
 
@@ -73,14 +76,16 @@ class Transfer {
   const bool toFile_;
   const std::size_t limit_;
   void* pieceEvent_ = nullptr;
-  std::atomic<std::uint64_t> received_{0};
   std::atomic<std::uint64_t> total_{0};
   std::string body_;
   void* file_ = nullptr;  // INVALID_HANDLE_VALUE is kept as null
 
-  std::mutex mutex_;  // guards the connection handles against Cancel
+  std::mutex mutex_;  // guards the connection handles against Cancel, and the counts
   bool cancelled_ = false;
   bool inCall_ = false;
+  std::uint64_t received_ = 0;
+  std::vector<std::uint64_t> marks_;  // the counts that reached a percent, not taken yet
+  std::uint64_t taken_ = 0;
   void* session_ = nullptr;
   void* request_ = nullptr;
 };

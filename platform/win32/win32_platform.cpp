@@ -690,7 +690,14 @@ std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatc
     return result;
   };
 
-  std::uint64_t reported = 0;
+  // Whatever arrived since the last report; false when nothing did.
+  auto report = [&] {
+    std::vector<std::uint64_t> counts = job->transfer.TakeNews();
+    if (progress) {
+      for (std::uint64_t received : counts) progress(received, job->transfer.Total());
+    }
+    return !counts.empty();
+  };
   ULONGLONG news = GetTickCount64();
   HANDLE handles[2] = {thread, job->pieces};
   for (;;) {
@@ -701,12 +708,7 @@ std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatc
     DWORD wait = MsgWaitForMultipleObjectsEx(2, handles, timeout, dispatch ? QS_ALLINPUT : 0,
                                              dispatch ? MWMO_INPUTAVAILABLE : 0);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) break;
-    std::uint64_t received = job->transfer.Received();
-    if (received != reported) {
-      reported = received;
-      news = GetTickCount64();
-      if (progress) progress(received, job->transfer.Total());
-    }
+    if (report()) news = GetTickCount64();
     if (job->transfer.Cancelled()) return giveUp(win32::kTransferCancelled);
     if (GetTickCount64() - news >= win32::kTransferTimeoutMilliseconds) {
       return giveUp(win32::kTransferTimedOut);
@@ -724,8 +726,7 @@ std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatc
   }
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
-  std::uint64_t received = job->transfer.Received();
-  if (received != reported && progress) progress(received, job->transfer.Total());
+  report();
   return job->result;
 }
 
