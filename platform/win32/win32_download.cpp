@@ -14,7 +14,7 @@ namespace sorvel::win32 {
 namespace {
 
 // Large reads keep the per-call cost of the library small against the bytes moved.
-constexpr DWORD kPieceLimit = 256 * 1024;
+constexpr DWORD kPieceLimit = 1024 * 1024;
 
 // The URL download service's own codes, for the failures that are not system errors.
 constexpr std::int32_t kResourceNotFound = static_cast<std::int32_t>(0x800C0005u);
@@ -62,10 +62,6 @@ Transfer::Transfer(Text url, Text path)
 
 Transfer::Transfer(Text url, std::size_t limit)
     : url_(std::move(url)), toFile_(false), limit_(limit) {}
-
-Transfer::~Transfer() {
-  if (file_ != nullptr) CloseHandle(file_);
-}
 
 std::int32_t Transfer::Run(const std::shared_ptr<Transfers>& transfers) {
   if (!transfers->Enter(this)) return kTransferCancelled;
@@ -126,6 +122,8 @@ bool Transfer::Guarded(Call call) {
 std::int32_t Transfer::Receive() {
   HINTERNET session = InternetOpenW(L"Sorvel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (session == nullptr) return ErrorResult(GetLastError());
+  // Where the library honours these, a blocked call ends by itself; the waiting side keeps its
+  // own time, as some do not.
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     DWORD timeout = kTransferTimeoutMilliseconds;

@@ -45,7 +45,6 @@ class Transfer {
   Transfer(Text url, Text path);
   // Into memory, failing beyond `limit` bytes.
   Transfer(Text url, std::size_t limit);
-  ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
@@ -78,7 +77,7 @@ class Transfer {
   void* pieceEvent_ = nullptr;
   std::atomic<std::uint64_t> total_{0};
   std::string body_;
-  void* file_ = nullptr;  // INVALID_HANDLE_VALUE is kept as null
+  void* file_ = nullptr;  // open from the answer to the end of Run
 
   std::mutex mutex_;  // guards the connection handles against Cancel, and the counts
   bool cancelled_ = false;
