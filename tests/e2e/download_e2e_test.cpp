@@ -81,7 +81,7 @@ class DownloadTest : public ::testing::Test {
     return platform_->DownloadToFile(TextOf(server_.Url(urlPath)), TextOf(path), progress);
   }
 
-  TestHttpServer server_;  // outlives the platform, whose end waits for its transfers
+  TestHttpServer server_;  // outlives the platform, whose end waits for its workers
   std::unique_ptr<Win32Platform> platform_ = std::make_unique<Win32Platform>();
   std::wstring folder_ = e2e::MakeTestFolder();
   std::vector<Report> reports_;
