@@ -34,12 +34,6 @@ constexpr char16_t kDebugPrefix[] = u"Update check: ";
 constexpr std::uint32_t kValueCapacity = 260;
 constexpr std::size_t kSha256Digits = 64;
 
-// The folder of a program file: its path up to, not including, the last backslash.
-Text FolderOf(const Text& path) {
-  std::size_t slash = path.rfind(u'\\');
-  return slash == Text::npos ? Text() : path.substr(0, slash);
-}
-
 // A manifest value: empty when the key is missing or its value is.
 Text ManifestValue(const Text& text, const char16_t* key) {
   std::array<char16_t, kValueCapacity> buffer{};
@@ -174,7 +168,7 @@ bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& not
       break;
   }
   FileSystem& files = platform.Files();
-  Text folder = FolderOf(platform.GetModuleFileName());
+  Text folder = ProgramFolder(platform.GetModuleFileName());
   WriteDescriptionFile(files, folder + u"\\" + kDescriptionFile, notice);
   WritePrivateProfileString(files, kDownloadSection, u"DownName", notice.downloadUrl.c_str(),
                             SettingsPath.c_str());

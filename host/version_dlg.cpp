@@ -17,13 +17,6 @@ constexpr char16_t kDeviceBrowser[] = u"\\Windows\\iexplore.exe";
 
 }  // namespace
 
-bool FileExists(FileSystem& files, const Text& path) {
-  FileHandle file = files.OpenForRead(path);
-  if (file == nullptr) return false;
-  files.Close(file);
-  return true;
-}
-
 void OpenWebSite(Platform& platform, HWND owner) {
   Text address = WebSiteAddress();
   bool started = FileExists(platform.Files(), kDeviceBrowser)

@@ -19,9 +19,6 @@ Text WebSiteAddress();
 // Where to fetch the program when a start failed: " ", the address, " 에서 다시 받아 설치하세요.".
 Text StartFailureText();
 
-// The programs' file-existence test: the file opens for reading.
-bool FileExists(FileSystem& files, const Text& path);
-
 // Opens the vendor's web site in the device's own browser where there is one, elsewhere in the
 // default one; a failed start tells the user where to fetch the program instead.
 void OpenWebSite(Platform& platform, HWND owner);

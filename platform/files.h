@@ -45,4 +45,11 @@ class FileSystem {
   virtual void DebugOutput(const Text& text) = 0;
 };
 
+// The programs' file-existence test: the file opens for reading (and is closed at once).
+bool FileExists(FileSystem& files, const Text& path);
+
+// The folder of a program file: its path up to, not including, the last backslash; empty when
+// it has none. Files beside the program are that folder, "\" and their name.
+Text ProgramFolder(const Text& programPath);
+
 }  // namespace sorvel

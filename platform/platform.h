@@ -166,7 +166,8 @@ class Platform {
   // has ended: 0 or more on success, negative on failure. Follows redirects and keeps no cached
   // copy. Fails on a connection error, a final status other than 200, a body shorter than its
   // announced length, 30 s without data, a failed write, or a quit message (which is posted
-  // again). `progress` runs on the calling thread, at least once per percent of a known total.
+  // again). On success the file's data is on disk. `progress` runs on the calling thread, at
+  // least once per percent of a known total.
   // Re-enters: the calling thread's messages are dispatched meanwhile, so its windows keep
   // painting and answering; a handler may run inside this call.
   virtual std::int32_t DownloadToFile(const Text& url, const Text& path,

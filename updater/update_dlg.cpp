@@ -31,13 +31,6 @@ Text InFolder(const Text& folder, const Text& name) {
   return folder + u"\\" + name;
 }
 
-bool FileExists(FileSystem& files, const Text& path) {
-  FileHandle file = files.OpenForRead(path);
-  if (file == nullptr) return false;
-  files.Close(file);
-  return true;
-}
-
 Text ReadValue(FileSystem& files, const char16_t* key, const char16_t* defaultValue,
                const Text& path) {
   char16_t buffer[kValueCapacity] = {};
@@ -52,11 +45,6 @@ void WriteDefaults(FileSystem& files, const char16_t* url, const Text& path) {
 }
 
 }  // namespace
-
-Text ProgramFolder(const Text& programPath) {
-  const std::size_t last = programPath.rfind(u'\\');
-  return last == Text::npos ? Text() : programPath.substr(0, last);
-}
 
 const MessageMapEntry<CUpdateDlg> CUpdateDlg::kMessageMap[] = {
     {MapKind::kCommand, kIdFileDownload, kBnClicked, &CUpdateDlg::OnFileDownload},

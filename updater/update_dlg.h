@@ -13,9 +13,6 @@ namespace sorvel {
 extern const char16_t kPrimaryDownloadUrl[];
 extern const char16_t kAlternateDownloadUrl[];
 
-// The folder of a program path: up to, not including, its last backslash; empty without one.
-Text ProgramFolder(const Text& programPath);
-
 class CUpdateDlg : public CDialog {
  public:
   // The update starts once, this long after the dialog shows.

@@ -213,6 +213,8 @@ std::int32_t Transfer::Receive() {
   // The connection closed early: the library ends the body there without an error.
   std::lock_guard<std::mutex> lock(mutex_);
   if (total != 0 && received_ != total) return kDataNotAvailable;
+  // On disk before anyone renames it over a program.
+  if (toFile_ && !FlushFileBuffers(file_)) return ErrorResult(GetLastError());
   return 0;
 }
 

@@ -88,6 +88,27 @@ std::wstring ReadUtf16File(const std::wstring& path) {
   return text;
 }
 
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
+  FILE* in = _wfopen(path.c_str(), L"rb");
+  if (in == nullptr) return bytes;
+  char buffer[65536];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
+  fclose(in);
+  return bytes;
+}
+
+std::wstring StaticTexts(HWND dialog) {
+  std::wstring texts;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t name[32] = {};
+    GetClassNameW(child, name, 32);
+    if (lstrcmpiW(name, L"Static") == 0) texts += TextOf(child);
+  }
+  return texts;
+}
+
 bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds) {
   return WaitFor(
       [&] {

@@ -44,6 +44,8 @@ bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wcha
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
 // The whole of a UTF-16LE file; empty when it cannot be read.
 std::wstring ReadUtf16File(const std::wstring& path);
+// The bytes of a file; empty when it cannot be read.
+std::string ReadBytes(const std::wstring& path);
 // Closes every window of this class (WM_CLOSE) and waits until none is left.
 bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
 // How many top-level windows of any process have this class and title.
@@ -56,6 +58,8 @@ HWND WaitForDialog(DWORD pid, DWORD milliseconds);
 HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds);
 
 std::wstring TextOf(HWND window);
+// The texts of a dialog's static controls, in stacking order, run together.
+std::wstring StaticTexts(HWND dialog);
 // A control's rectangle in its parent's client coordinates.
 RECT RectInParent(HWND control);
 // Writes the screen to `name` (a 24-bit BMP) in the artefact folder; returns its path.

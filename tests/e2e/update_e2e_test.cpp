@@ -9,7 +9,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/http_server.h"
 #include "tests/support/same_rect.h"
-#include "updater/sha256.h"
+#include "tests/support/sha256_hex.h"
 
 namespace {
 
@@ -37,28 +37,6 @@ constexpr wchar_t kAutomaticQuestion[] =
     L"하시겠습니까?";
 constexpr wchar_t kUpdated[] = L"자동 업데이트를 성공했습니다.";
 
-std::string Contents(const std::wstring& path) {
-  std::string bytes;
-  FILE* in = _wfopen(path.c_str(), L"rb");
-  if (in == nullptr) return bytes;
-  char buffer[65536];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
-  fclose(in);
-  return bytes;
-}
-
-std::wstring Sha256Hex(const std::string& bytes) {
-  sorvel::Sha256 hash;
-  hash.Update(bytes.data(), bytes.size());
-  constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring hex;
-  for (std::uint8_t b : hash.Finish()) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
-
 // A manifest as the vendor publishes it: UTF-16LE with a byte-order mark.
 TestHttpServer::Route Manifest(const std::wstring& lines) {
   std::wstring text = L"\xFEFF[Update]\r\n" + lines;
@@ -66,17 +44,6 @@ TestHttpServer::Route Manifest(const std::wstring& lines) {
   route.body.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
   route.contentType = "text/plain";
   return route;
-}
-
-std::wstring StaticTexts(HWND dialog) {
-  std::wstring texts;
-  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
-       child = GetWindow(child, GW_HWNDNEXT)) {
-    wchar_t name[32] = {};
-    GetClassNameW(child, name, 32);
-    if (lstrcmpiW(name, L"Static") == 0) texts += e2e::TextOf(child);
-  }
-  return texts;
 }
 
 bool IsTopLevel(HWND window) {
@@ -192,7 +159,7 @@ TEST_F(UpdateCheck, OptionalNoticeAnsweredNoLeavesTheHostRunning) {
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForNotice();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(StaticTexts(box), kOptionalQuestion);
+  EXPECT_EQ(e2e::StaticTexts(box), kOptionalQuestion);
   Answer(box, IDNO);
   ASSERT_TRUE(e2e::WaitFor([&] { return !IsWindow(box); }, kStepTimeout));
   e2e::PumpFor(1000);
@@ -207,7 +174,7 @@ TEST_F(UpdateCheck, MandatoryNoticeAnsweredNoEndsTheHostAndGivesThePaneBack) {
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForNotice();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(StaticTexts(box), kMandatoryQuestion);
+  EXPECT_EQ(e2e::StaticTexts(box), kMandatoryQuestion);
   Answer(box, IDNO);
   EXPECT_EQ(setup.Host().WaitForExit(kStepTimeout), 0u);
   EXPECT_TRUE(e2e::WaitFor([&] { return setup.GivenBack(); }, kStepTimeout));
@@ -237,9 +204,9 @@ struct Ending {
 };
 
 TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
-  const std::string next = Contents(e2e::BesideMe(L"SorvelNext.exe"));
+  const std::string next = e2e::ReadBytes(e2e::BesideMe(L"SorvelNext.exe"));
   ASSERT_FALSE(next.empty());
-  const std::wstring hash = Sha256Hex(next);
+  const std::wstring hash = sorvel::Sha256Hex(next);
   TestHttpServer::Route program;
   program.body = next;
   server_.Serve("/Sorvel.exe", program);
@@ -252,7 +219,7 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
 
   HWND box = setup.WaitForNotice();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(StaticTexts(box), kAutomaticQuestion);
+  EXPECT_EQ(e2e::StaticTexts(box), kAutomaticQuestion);
   RecordProperty("notice", e2e::Narrow(e2e::SaveScreenshot(L"update-notice.bmp")));
   // Written before the question.
   EXPECT_EQ(e2e::ReadUtf16File(setup.Folder() + L"\\Download.ini"),
@@ -266,8 +233,8 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   HWND updated =
       e2e::WaitForWindow([] { return FindWindowW(L"#32770", L"SorvelUpdate"); }, kUpdateTimeout);
   ASSERT_NE(updated, nullptr);
-  EXPECT_EQ(StaticTexts(updated), kUpdated);
-  EXPECT_TRUE(Contents(setup.Folder() + L"\\Sorvel.exe") == next);
+  EXPECT_EQ(e2e::StaticTexts(updated), kUpdated);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Folder() + L"\\Sorvel.exe") == next);
   EXPECT_EQ(server_.Requests("/Sorvel.exe"), 1);
   Answer(updated, IDOK);
 

@@ -9,7 +9,7 @@
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/http_server.h"
-#include "updater/sha256.h"
+#include "tests/support/sha256_hex.h"
 
 namespace {
 
@@ -21,39 +21,6 @@ constexpr wchar_t kUpdated[] = L"자동 업데이트를 성공했습니다.";
 constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
 // The served program announces itself by a window of this class, titled after its file name.
 constexpr wchar_t kProbeClass[] = L"SorvelProbe";
-
-std::string Contents(const std::wstring& path) {
-  std::string bytes;
-  FILE* in = _wfopen(path.c_str(), L"rb");
-  if (in == nullptr) return bytes;
-  char buffer[65536];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
-  fclose(in);
-  return bytes;
-}
-
-std::wstring Sha256Hex(const std::string& bytes) {
-  sorvel::Sha256 hash;
-  hash.Update(bytes.data(), bytes.size());
-  constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  std::wstring hex;
-  for (std::uint8_t b : hash.Finish()) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
-
-std::wstring StaticTexts(HWND dialog) {
-  std::wstring texts;
-  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
-       child = GetWindow(child, GW_HWNDNEXT)) {
-    wchar_t name[32] = {};
-    GetClassNameW(child, name, 32);
-    if (lstrcmpiW(name, L"Static") == 0) texts += e2e::TextOf(child);
-  }
-  return texts;
-}
 
 TestHttpServer::Route Answer(int status, std::string body, Body mode = Body::kWithLength,
                              std::string contentType = "application/octet-stream") {
@@ -77,7 +44,7 @@ struct Installation {
   explicit Installation(const std::wstring& description) {
     e2e::CopyBesideMe(L"SorvelUpdate.exe", folder, L"SorvelUpdate.exe");
     e2e::CopyBesideMe(L"dialog_probe.exe", folder, L"Sorvel.exe");
-    installed = Contents(Target());
+    installed = e2e::ReadBytes(Target());
     if (!description.empty()) e2e::WriteUtf16File(Description(), description);
   }
   std::wstring Target() const { return folder + L"\\Sorvel.exe"; }
@@ -117,7 +84,7 @@ class UpdaterRun : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.Ok());
-    served_ = Contents(e2e::BesideMe(L"probe.exe"));
+    served_ = e2e::ReadBytes(e2e::BesideMe(L"probe.exe"));
     ASSERT_FALSE(served_.empty());
   }
   void TearDown() override { e2e::CloseWindowsOfClass(kProbeClass, 5000); }
@@ -128,14 +95,14 @@ class UpdaterRun : public ::testing::Test {
 
 TEST_F(UpdaterRun, ReplacesTheProgramThenTellsThenStartsIt) {
   server_.Serve("/Sorvel.exe", Answer(200, served_));
-  Installation setup(
-      Describe(server_.Url("/Sorvel.exe"), L"Sha256=" + Sha256Hex(served_) + L"\r\n"));
+  Installation setup(Describe(server_.Url("/Sorvel.exe"),
+                              L"Sha256=" + sorvel::Sha256Hex(served_, true) + L"\r\n"));
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForMessageBox();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(StaticTexts(box), kUpdated);
+  EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
   // In place before the message, started only after it.
-  EXPECT_TRUE(Contents(setup.Target()) == served_);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
   EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 0);
   ASSERT_TRUE(setup.Dismiss(box));
   EXPECT_TRUE(
@@ -166,9 +133,9 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
     ASSERT_TRUE(setup.Start());
     HWND box = setup.WaitForMessageBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(StaticTexts(box), kNotUpdated);
+    EXPECT_EQ(e2e::StaticTexts(box), kNotUpdated);
     EXPECT_TRUE(setup.Dismiss(box));
-    EXPECT_TRUE(Contents(setup.Target()) == setup.installed);
+    EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
     e2e::PumpFor(500);
     EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 0);
     EXPECT_EQ(server_.Requests(c.path), 1);
@@ -180,12 +147,12 @@ TEST_F(UpdaterRun, StartedByHandWithoutDescriptionWritesTheDefaultsAndFails) {
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForMessageBox();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(StaticTexts(box), kNotUpdated);
+  EXPECT_EQ(e2e::StaticTexts(box), kNotUpdated);
   EXPECT_TRUE(setup.Dismiss(box));
   EXPECT_EQ(e2e::ReadUtf16File(setup.Description()),
             L"[Download]\r\nDownName=http://download.sorvel.example/Sorvel.exe\r\n"
             L"MainName=sorvel.exe\r\n");
-  EXPECT_TRUE(Contents(setup.Target()) == setup.installed);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
 }
 
 // The bar shows the share received while the transfer waits half-way; the updater ended there
@@ -219,7 +186,7 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
   RecordProperty("position", static_cast<int>(position));
   EXPECT_LE(position, static_cast<LRESULT>(served_.size() / 2 * 100 / served_.size()));
   setup.process.reset();
-  EXPECT_TRUE(Contents(setup.Target()) == setup.installed);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
 }
 
 // The old program still runs when the updater comes to replace it: the updater waits for it to
@@ -235,7 +202,7 @@ TEST_F(UpdaterRun, WaitsForTheRunningOldProgramToLetGoOfItsFile) {
   // Past the updater's first tries: the platform keeps a running program's file in place, and
   // the updater keeps answering while it waits.
   e2e::PumpFor(3000);
-  EXPECT_TRUE(Contents(setup.Target()) == setup.installed);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
   EXPECT_EQ(setup.WindowsOfUpdater(), 1u);
   DWORD_PTR answer = 0;
   EXPECT_NE(SendMessageTimeoutW(setup.dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0);
@@ -245,8 +212,8 @@ TEST_F(UpdaterRun, WaitsForTheRunningOldProgramToLetGoOfItsFile) {
   HWND box = setup.WaitForMessageBox();
   std::printf("replaced %lu ms after the old program was closed\n", GetTickCount() - closed);
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(StaticTexts(box), kUpdated);
-  EXPECT_TRUE(Contents(setup.Target()) == served_);
+  EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
   ASSERT_TRUE(setup.Dismiss(box));
   EXPECT_TRUE(
       e2e::WaitFor([] { return e2e::CountWindows(kProbeClass, L"Sorvel") == 1; }, kTimeout));
