@@ -222,7 +222,7 @@ void CMainDlg::Park() {
   } else {
     return;
   }
-  platform_.SetWindowPos(GetSafeHwnd(), kHwndTopmost, x, height - fromBottom, 0, 0, kSwpNoSize);
+  platform_.MoveTopmost(GetSafeHwnd(), x, height - fromBottom);
 }
 
 // --- Capture and release ---

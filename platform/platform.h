@@ -18,11 +18,6 @@ namespace sorvel {
 struct MutexTag;
 using MutexHandle = MutexTag*;
 
-inline const HWND kHwndTopmost = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
-constexpr unsigned kSwpNoSize = 0x0001;
-constexpr unsigned kSwpNoMove = 0x0002;
-constexpr unsigned kSwpNoZOrder = 0x0004;
-
 // What a dialog window reports to the object behind it.
 class DialogSink {
  public:
@@ -94,8 +89,9 @@ class Platform {
   // A window still held when its holder is destroyed is destroyed with it.
   virtual bool FinishReturningWindows(unsigned milliseconds) = 0;
   virtual void MoveWindow(HWND window, const Placement& placement, bool repaint) = 0;
-  virtual void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
-                            unsigned flags) = 0;
+  // Makes the window top-most for good (above every window that is not) and moves it to x, y
+  // (screen coordinates) without sizing it.
+  virtual void MoveTopmost(HWND window, int x, int y) = 0;
   virtual Rect GetWindowRect(HWND window) = 0;  // screen coordinates
   virtual Rect GetClientRect(HWND window) = 0;  // left and top are 0
   // Another process's window takes the change when its program does: the call never waits for

@@ -459,25 +459,16 @@ void SimDevice::MoveWindow(HWND window, const Placement& placement, bool repaint
   if (repaint) ++Get(window)->invalidations;
 }
 
-void SimDevice::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
-                             unsigned flags) {
+void SimDevice::MoveTopmost(HWND window, int x, int y) {
   Waits(window);
   SimWindow* w = Get(window);
   if (w == nullptr) return;
   Placement placement = w->position;
-  if ((flags & kSwpNoMove) == 0) {
-    placement.x = x;
-    placement.y = y;
-  }
-  if ((flags & kSwpNoSize) == 0) {
-    placement.width = cx;
-    placement.height = cy;
-  }
+  placement.x = x;
+  placement.y = y;
   Reposition(window, placement);
-  if ((flags & kSwpNoZOrder) == 0 && insertAfter == kHwndTopmost) {
-    w->exStyle |= kWsExTopmost;
-    BringToTop(window);
-  }
+  w->exStyle |= kWsExTopmost;
+  BringToTop(window);
 }
 
 Rect SimDevice::GetWindowRect(HWND window) {

@@ -179,8 +179,7 @@ class SimDevice : public Platform {
     return it != inputShared_.end() && it->second;
   }
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
-  void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
-                    unsigned flags) override;
+  void MoveTopmost(HWND window, int x, int y) override;
   Rect GetWindowRect(HWND window) override;
   Rect GetClientRect(HWND window) override;
   void ShowWindow(HWND window, ShowCommand command) override;

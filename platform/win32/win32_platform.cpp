@@ -328,10 +328,10 @@ void Win32Platform::MoveWindow(HWND window, const Placement& placement, bool rep
                repaint ? TRUE : FALSE);
 }
 
-void Win32Platform::SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
-                                 unsigned flags) {
-  // kHwndTopmost has HWND_TOPMOST's value.
-  ::SetWindowPos(W(window), W(insertAfter), x, y, cx, cy, flags);
+void Win32Platform::MoveTopmost(HWND window, int x, int y) {
+  // HWND_TOPMOST, spelled out: the macro's cast would name the portable handle type here.
+  const ::HWND topmost = reinterpret_cast<::HWND>(static_cast<INT_PTR>(-1));
+  ::SetWindowPos(W(window), topmost, x, y, 0, 0, SWP_NOSIZE);
 }
 
 Rect Win32Platform::GetWindowRect(HWND window) {

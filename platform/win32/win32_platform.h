@@ -42,8 +42,7 @@ class Win32Platform : public Platform {
   bool FinishReturningWindows(unsigned milliseconds) override;
   void ShareInput(HWND window, bool shared) override;
   void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
-  void SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
-                    unsigned flags) override;
+  void MoveTopmost(HWND window, int x, int y) override;
   Rect GetWindowRect(HWND window) override;
   Rect GetClientRect(HWND window) override;
   void ShowWindow(HWND window, ShowCommand command) override;

@@ -236,7 +236,7 @@ void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
   environment.Pump(100);
   Rect before = device.GetWindowRect(hwnd);
 
-  device.SetWindowPos(hwnd, kHwndTopmost, 10, 20, 0, 0, kSwpNoSize);
+  device.MoveTopmost(hwnd, 10, 20);
   environment.Pump(100);
   Rect after = device.GetWindowRect(hwnd);
   EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
