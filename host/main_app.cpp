@@ -9,7 +9,7 @@ namespace sorvel {
 
 namespace {
 
-constexpr char16_t kInstanceMutex[] = u"Sorvel3";
+constexpr char16_t kInstanceName[] = u"Sorvel3";
 
 bool SamePath(const Text& a, const Text& b) {
   return a.size() == b.size() &&
@@ -23,11 +23,10 @@ bool SamePath(const Text& a, const Text& b) {
 bool CMainApp::StartupCheck() {
   Platform& platform = GetPlatform();
   Text exePath = platform.GetModuleFileName();
-  Text mutexName = exePath;
-  std::replace(mutexName.begin(), mutexName.end(), u'\\', u'/');
-  std::uint32_t lastError = 0;
-  platform.CreateMutex(mutexName, false, &lastError);
-  if (lastError != kErrorAlreadyExists) return true;
+  // Named after the program file: a copy elsewhere claims a name of its own.
+  Text pathName = exePath;
+  std::replace(pathName.begin(), pathName.end(), u'\\', u'/');
+  if (platform.ClaimInstanceName(pathName)) return true;
 
   for (int attempt = 0; attempt < kFindTries; ++attempt) {
     if (HWND running = FindRunningInstance(exePath)) {
@@ -61,11 +60,7 @@ bool CMainApp::InitInstance() {
   Platform& platform = GetPlatform();
   platform.ShellStartupInit();
 
-  std::uint32_t lastError = 0;
-  if (MutexHandle mutex = platform.CreateMutex(kInstanceMutex, true, &lastError)) {
-    platform.ReleaseMutex(mutex);
-  }
-  if (lastError == kErrorAlreadyExists) return false;
+  if (!platform.ClaimInstanceName(kInstanceName)) return false;
 
   CMainDlg dialog(platform, nullptr);
   SetMainWnd(&dialog);

@@ -15,9 +15,6 @@
 
 namespace sorvel {
 
-struct MutexTag;
-using MutexHandle = MutexTag*;
-
 // What a dialog window reports to the object behind it.
 class DialogSink {
  public:
@@ -148,11 +145,9 @@ class Platform {
   // Starts a program by full path with no command line; neither waits nor keeps the process.
   virtual bool CreateProcess(const Text& path) = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
-  // Creates (or opens) a named mutex; `lastError` receives kErrorAlreadyExists when the name
-  // existed already. The handle stays open for the life of the process.
-  virtual MutexHandle CreateMutex(const Text& name, bool initialOwner,
-                                  std::uint32_t* lastError) = 0;
-  virtual void ReleaseMutex(MutexHandle mutex) = 0;
+  // Claims a name that one process at a time may hold: true when this process holds it now,
+  // false only when another process holds it. The claim lasts as long as the process.
+  virtual bool ClaimInstanceName(const Text& name) = 0;
   // The shell's start-up initialisation, once before any window exists.
   virtual void ShellStartupInit() = 0;
   // Opens `file` (a program, a document or an address) with `parameters`; does not wait.

@@ -61,9 +61,6 @@ enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 // System metrics.
 enum SystemMetric : int { kSmCxScreen = 0, kSmCyScreen = 1 };
 
-// Last-error value of a named mutex that existed before.
-constexpr std::uint32_t kErrorAlreadyExists = 183;
-
 // Command notification codes the logic looks at.
 constexpr unsigned kBnClicked = 0;
 constexpr unsigned kBnSetFocus = 6;

@@ -889,9 +889,8 @@ void SimDevice::Sleep(unsigned milliseconds) {
   WakeProcesses();
 }
 
-MutexHandle SimDevice::CreateMutex(const Text& name, bool, std::uint32_t* lastError) {
-  *lastError = mutexes_.insert(name).second ? 0 : kErrorAlreadyExists;
-  return reinterpret_cast<MutexHandle>(static_cast<std::uintptr_t>(0x20000 + mutexes_.size()));
+bool SimDevice::ClaimInstanceName(const Text& name) {
+  return instanceNames_.insert(name).second;
 }
 
 bool SimDevice::ShellExecute(HWND owner, const Text& file, const Text& parameters) {

@@ -94,8 +94,8 @@ class SimDevice : public Platform {
                          const Placement& position, int controlId = 0);
   // A process other than the program under test; returns its pid.
   int StartForeignProcess(const Text& exePath);
-  // A named mutex held by another process.
-  void HoldMutex(const Text& name) { mutexes_.insert(name); }
+  // An instance name held by another process.
+  void HoldInstanceName(const Text& name) { instanceNames_.insert(name); }
   void SetIdleScript(IdleScript script) { idle_ = std::move(script); }
   void QueueMessageBoxAnswer(int answer) { answers_.push_back(answer); }
   void FailMenuBar(bool fail) { failMenuBar_ = fail; }
@@ -217,8 +217,7 @@ class SimDevice : public Platform {
                       std::uint32_t* leastSignificant) override;
   bool CreateProcess(const Text& path) override;
   void Sleep(unsigned milliseconds) override;
-  MutexHandle CreateMutex(const Text& name, bool initialOwner, std::uint32_t* lastError) override;
-  void ReleaseMutex(MutexHandle) override {}
+  bool ClaimInstanceName(const Text& name) override;
   void ShellStartupInit() override { ++shellStartupInits_; }
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
   std::int32_t DownloadToFile(const Text& url, const Text& path,
@@ -287,7 +286,7 @@ class SimDevice : public Platform {
   std::vector<Text> started_;
   std::vector<std::uint64_t> startTimes_;
   std::vector<std::pair<std::uint64_t, unsigned>> sleeps_;
-  std::set<Text> mutexes_;
+  std::set<Text> instanceNames_;
   std::vector<SimMessageBox> messageBoxes_;
   std::deque<int> answers_;
   std::vector<std::pair<HWND, Text>> shellExecutes_;

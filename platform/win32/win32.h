@@ -8,7 +8,6 @@
 #include <shellapi.h>
 // clang-format on
 
-#undef CreateMutex
 #undef CreateProcess
 #undef FindWindow
 #undef GetClassName

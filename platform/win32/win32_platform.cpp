@@ -587,16 +587,12 @@ void Win32Platform::Sleep(unsigned milliseconds) {
   ::Sleep(milliseconds);
 }
 
-MutexHandle Win32Platform::CreateMutex(const Text& name, bool initialOwner,
-                                       std::uint32_t* lastError) {
+bool Win32Platform::ClaimInstanceName(const Text& name) {
+  // A named mutex whose handle stays open for the life of the process: its existence is the
+  // claim, not its ownership.
   SetLastError(ERROR_SUCCESS);
-  HANDLE mutex = CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, Wide(name));
-  *lastError = GetLastError();
-  return reinterpret_cast<MutexHandle>(mutex);
-}
-
-void Win32Platform::ReleaseMutex(MutexHandle mutex) {
-  ::ReleaseMutex(reinterpret_cast<HANDLE>(mutex));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name));
+  return mutex == nullptr || GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
 void Win32Platform::ShellStartupInit() {

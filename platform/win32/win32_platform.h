@@ -80,8 +80,7 @@ class Win32Platform : public Platform {
                       std::uint32_t* leastSignificant) override;
   bool CreateProcess(const Text& path) override;
   void Sleep(unsigned milliseconds) override;
-  MutexHandle CreateMutex(const Text& name, bool initialOwner, std::uint32_t* lastError) override;
-  void ReleaseMutex(MutexHandle mutex) override;
+  bool ClaimInstanceName(const Text& name) override;
   void ShellStartupInit() override;
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
   std::int32_t DownloadToFile(const Text& url, const Text& path,

@@ -6,7 +6,7 @@
 namespace sorvel {
 namespace {
 
-constexpr char16_t kPathMutex[] = u"/Program Files/Sorvel/Sorvel.exe";
+constexpr char16_t kPathName[] = u"/Program Files/Sorvel/Sorvel.exe";
 
 class MainAppTest : public HostTest {
  protected:
@@ -35,8 +35,8 @@ TEST_F(MainAppTest, FirstInstanceRunsTheMainDialogUntilItEnds) {
 }
 
 TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
-  device_.HoldMutex(kPathMutex);
-  device_.HoldMutex(u"Sorvel3");
+  device_.HoldInstanceName(kPathName);
+  device_.HoldInstanceName(u"Sorvel3");
   int running = device_.StartForeignProcess(u"\\program files\\sorvel\\SORVEL.EXE");
   int other = device_.StartForeignProcess(u"\\Windows\\notes.exe");
   HWND first =
@@ -58,9 +58,9 @@ TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
   EXPECT_EQ(device_.ShellStartupInits(), 0);
 }
 
-TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheNamedMutex) {
-  device_.HoldMutex(kPathMutex);
-  device_.HoldMutex(u"Sorvel3");
+TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheInstanceName) {
+  device_.HoldInstanceName(kPathName);
+  device_.HoldInstanceName(u"Sorvel3");
   // The running instance's window is hidden, so it is never found.
   int running = device_.StartForeignProcess(u"\\Program Files\\Sorvel\\Sorvel.exe");
   device_.CreateForeignWindow(running, u"Dialog", u"Sorvel", 0, {0, 0, 240, 320});
@@ -73,15 +73,15 @@ TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheNamedMutex) {
   EXPECT_EQ(device_.ShellStartupInits(), 1);
 }
 
-TEST_F(MainAppTest, NamedMutexAloneKeepsASecondInstanceFromRunning) {
-  device_.HoldMutex(u"Sorvel3");
+TEST_F(MainAppTest, InstanceNameAloneKeepsASecondInstanceFromRunning) {
+  device_.HoldInstanceName(u"Sorvel3");
   Run();
   EXPECT_EQ(dialogsSeen_, 0);
   EXPECT_TRUE(device_.TopLevelWindows().empty());
 }
 
 TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
-  device_.HoldMutex(kPathMutex);
+  device_.HoldInstanceName(kPathName);
   int other = device_.StartForeignProcess(u"\\Windows\\Sorvel.exe");
   HWND lookalike =
       device_.CreateForeignWindow(other, u"Dialog", u"Sorvel", kWsVisible, {0, 0, 240, 320});
@@ -90,7 +90,7 @@ TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
 
   EXPECT_EQ(device_.Sleeps().size(), 40u);
   EXPECT_NE(device_.GetForegroundWindow(), lookalike);
-  // The path mutex existed but no window was found, and "Sorvel3" was free: the host runs.
+  // The path name was held but no window was found, and "Sorvel3" was free: the host runs.
   EXPECT_EQ(dialogsSeen_, 1);
 }
 
