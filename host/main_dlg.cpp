@@ -70,16 +70,11 @@ const MessageMapEntry<CMainDlg> CMainDlg::kMessageMap[] = {
 };
 
 CMainDlg::CMainDlg(Platform& platform, HWND owner)
-    : CDialog(platform, MainDialogTemplate(), owner), icon_(platform.LoadIcon(kIdiMainIcon)) {
-  for (std::size_t i = 0; i < brushes_.size(); ++i) {
-    brushes_[i] = platform.CreateSolidBrush(kButtonColors[i]);
-  }
-}
+    : CDialog(platform, MainDialogTemplate(), owner), icon_(platform.LoadIcon(kIdiMainIcon)) {}
 
 CMainDlg::~CMainDlg() {
   // Destroyed while this part still hears it, so that the held windows are given back.
   DestroyWindow();
-  for (HBRUSH brush : brushes_) platform_.DeleteBrush(brush);
 }
 
 bool CMainDlg::DispatchMessageMap(Message& message) {
@@ -184,8 +179,7 @@ void CMainDlg::OnCtlColor(Message& message) {
     const int buttons[4] = {pane.buttonA, pane.buttonUp, pane.buttonDown, pane.buttonToggle};
     for (int i = 0; i < 4; ++i) {
       if (buttons[i] == id) {
-        message.brush = brushes_[i];
-        message.textColor = kButtonTextColor;
+        message.colors = ControlColors{kButtonColors[i], kButtonTextColor};
         return;
       }
     }

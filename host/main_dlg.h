@@ -121,8 +121,6 @@ class CMainDlg : public CDialog {
   UpdateCheck updateCheck_;
   Text title_;
   HICON icon_;
-  // Pane button colours: A, up, down, toggle.
-  std::array<HBRUSH, 4> brushes_{};
 };
 
 }  // namespace sorvel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/types.h"
 
@@ -42,10 +43,10 @@ struct Message {
   std::uintptr_t wParam = 0;
   std::intptr_t lParam = 0;
 
-  // Control-colour request: the control asking, and the answer a handler gives.
+  // Control-colour request: the control asking, and the answer a handler gives; none for the
+  // platform's default colours.
   HWND control = nullptr;
-  HBRUSH brush = nullptr;  // nullptr: the framework's default colours
-  COLORREF textColor = 0;
+  std::optional<ControlColors> colors;
 
   unsigned CommandId() const { return static_cast<unsigned>(wParam & 0xFFFF); }
   unsigned NotifyCode() const { return static_cast<unsigned>((wParam >> 16) & 0xFFFF); }

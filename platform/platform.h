@@ -101,7 +101,7 @@ class Platform {
   // The screen minus the shell's bars: where a full-screen dialog goes.
   virtual Rect GetWorkArea() = 0;
 
-  // --- Dialogs, controls, menus, icons, brushes ---
+  // --- Dialogs, controls, menus, icons ---
   virtual HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
                                   DialogSink* sink) = 0;
   // Runs the dialog's message loop until the sink's run has ended or a quit message arrives,
@@ -115,8 +115,6 @@ class Platform {
   virtual bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) = 0;
   virtual HICON LoadIcon(int resourceId) = 0;
   virtual void SetIcon(HWND window, HICON icon, bool big) = 0;
-  virtual HBRUSH CreateSolidBrush(COLORREF color) = 0;
-  virtual void DeleteBrush(HBRUSH brush) = 0;
   virtual int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) = 0;
   // List boxes: LB_RESETCONTENT, LB_ADDSTRING (a sorted list places the item itself),
   // LB_GETCURSEL (-1 when nothing is selected), LB_GETTEXT.

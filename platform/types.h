@@ -14,13 +14,20 @@ struct WindowTag;
 using HWND = WindowTag*;  // opaque window handle; nullptr is "no window"
 struct IconTag;
 using HICON = IconTag*;
-struct BrushTag;
-using HBRUSH = BrushTag*;
 
 using COLORREF = std::uint32_t;
 constexpr COLORREF Rgb(unsigned r, unsigned g, unsigned b) {
   return r | (g << 8) | (b << 16);
 }
+
+// The colours a control is painted in.
+struct ControlColors {
+  COLORREF background = 0;
+  COLORREF text = 0;
+  bool operator==(const ControlColors& o) const {
+    return background == o.background && text == o.text;
+  }
+};
 
 // left, top, right, bottom
 struct Rect {

@@ -204,6 +204,18 @@ void SimDevice::DeliverInput(HWND control, const Message& input) {
   notify(kBnClicked);
 }
 
+std::optional<ControlColors> SimDevice::PaintColors(HWND control) {
+  SimWindow* c = Get(control);
+  SimWindow* dialog = c == nullptr ? nullptr : Get(c->parent);
+  if (dialog == nullptr || dialog->sink == nullptr) return std::nullopt;
+  Message request;
+  request.window = c->parent;
+  request.message = c->className == u"Static" ? kWmCtlColorStatic : kWmCtlColorBtn;
+  request.control = control;
+  dialog->sink->OnMessage(request);
+  return request.colors;
+}
+
 void SimDevice::SetProcessHung(int pid, bool hung) {
   if (hung) {
     hungUntil_[pid] = UINT64_MAX;
@@ -666,17 +678,6 @@ HICON SimDevice::LoadIcon(int resourceId) {
 
 void SimDevice::SetIcon(HWND window, HICON icon, bool big) {
   if (SimWindow* w = Get(window)) (big ? w->bigIcon : w->smallIcon) = icon;
-}
-
-HBRUSH SimDevice::CreateSolidBrush(COLORREF color) {
-  HBRUSH brush = reinterpret_cast<HBRUSH>(nextBrush_);
-  nextBrush_ += 4;
-  brushes_[brush] = color;
-  return brush;
-}
-
-void SimDevice::DeleteBrush(HBRUSH brush) {
-  brushes_.erase(brush);
 }
 
 int SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {

@@ -143,8 +143,9 @@ class SimDevice : public Platform {
   const std::vector<SimMessageBox>& MessageBoxes() const { return messageBoxes_; }
   const std::vector<std::pair<HWND, Text>>& ShellExecutes() const { return shellExecutes_; }
   int ShellStartupInits() const { return shellStartupInits_; }
-  std::size_t LiveBrushes() const { return brushes_.size(); }
-  COLORREF BrushColor(HBRUSH brush) const { return brushes_.at(brush); }
+  // The colours the control would be painted in now, as its dialog answers the control-colour
+  // request of painting; none for the default ones.
+  std::optional<ControlColors> PaintColors(HWND control);
   bool HasTimer(HWND window, unsigned id) const { return timers_.count({window, id}) != 0; }
   bool ModalLoopStalled() const { return stalled_; }
   // Records of the sleeps made, in order, with the clock time at which each began.
@@ -197,8 +198,6 @@ class SimDevice : public Platform {
   bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
   HICON LoadIcon(int resourceId) override;
   void SetIcon(HWND window, HICON icon, bool big) override;
-  HBRUSH CreateSolidBrush(COLORREF color) override;
-  void DeleteBrush(HBRUSH brush) override;
   int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
   void ListBoxResetContent(HWND list) override;
   void ListBoxAddString(HWND list, const Text& text) override;
@@ -293,8 +292,6 @@ class SimDevice : public Platform {
   bool shellExecuteOk_ = true;
   bool failMenuBar_ = false;
   int shellStartupInits_ = 0;
-  std::map<HBRUSH, COLORREF> brushes_;
-  std::uintptr_t nextBrush_ = 0x10;
   std::map<int, std::uint64_t> hungUntil_;  // pid: the clock time it answers again
   std::size_t blockingCallsOnHung_ = 0;
   std::set<HWND> refuseParent_;

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_platform.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -86,11 +87,36 @@ Message ToMessage(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return m;
 }
 
-void DrawPushButton(const DRAWITEMSTRUCT& item, HBRUSH brush, COLORREF textColor) {
+// What a dialog window of ours keeps: the object behind it, and one brush per colour that its
+// controls are painted in, from the first request until the window is gone.
+struct DialogState {
+  DialogSink* sink;
+  std::map<COLORREF, ::HBRUSH> brushes;
+
+  ~DialogState() {
+    for (const auto& [color, brush] : brushes) DeleteObject(brush);
+  }
+  ::HBRUSH Brush(COLORREF color) {
+    ::HBRUSH& brush = brushes[color];
+    if (brush == nullptr) brush = CreateSolidBrush(color);
+    return brush;
+  }
+};
+
+// The creation parameter: the state goes to the window once its initialisation begins.
+struct DialogStart {
+  DialogState* state;
+  bool adopted;
+};
+
+DialogState* StateOf(::HWND dialog) {
+  return reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+void DrawPushButton(const DRAWITEMSTRUCT& item, ::HBRUSH brush, COLORREF textColor) {
   RECT rect = item.rcItem;
   bool pressed = (item.itemState & ODS_SELECTED) != 0;
-  FillRect(item.hDC, &rect,
-           brush != nullptr ? reinterpret_cast<::HBRUSH>(brush) : GetSysColorBrush(COLOR_BTNFACE));
+  FillRect(item.hDC, &rect, brush != nullptr ? brush : GetSysColorBrush(COLOR_BTNFACE));
   DrawEdge(item.hDC, &rect, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
   wchar_t text[64] = {};
   GetWindowTextW(item.hwndItem, text, 64);
@@ -107,23 +133,30 @@ void DrawPushButton(const DRAWITEMSTRUCT& item, HBRUSH brush, COLORREF textColor
 
 INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
-    auto* sink = reinterpret_cast<DialogSink*>(lParam);
-    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-    sink->OnDialogCreated(P(hwnd));
+    auto* start = reinterpret_cast<DialogStart*>(lParam);
+    start->adopted = true;
+    SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(start->state));
+    start->state->sink->OnDialogCreated(P(hwnd));
     return TRUE;
   }
-  auto* sink = reinterpret_cast<DialogSink*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-  if (sink == nullptr) return FALSE;  // messages before the dialog's initialisation
+  DialogState* state = StateOf(hwnd);
+  if (state == nullptr) return FALSE;  // messages before the dialog's initialisation
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+    delete state;
+    return FALSE;
+  }
+  DialogSink* sink = state->sink;
   Message m = ToMessage(hwnd, message, wParam, lParam);
   switch (message) {
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
       m.control = P(reinterpret_cast<::HWND>(lParam));
       sink->OnMessage(m);
-      if (m.brush == nullptr) return FALSE;
-      SetTextColor(reinterpret_cast<HDC>(wParam), m.textColor);
+      if (!m.colors) return FALSE;
+      SetTextColor(reinterpret_cast<HDC>(wParam), m.colors->text);
       SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-      return reinterpret_cast<INT_PTR>(m.brush);
+      return reinterpret_cast<INT_PTR>(state->Brush(m.colors->background));
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       if (item.CtlType != ODT_BUTTON) return FALSE;
@@ -132,7 +165,11 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       m.lParam = reinterpret_cast<LPARAM>(item.hwndItem);
       m.control = P(item.hwndItem);
       sink->OnMessage(m);
-      DrawPushButton(item, m.brush, m.textColor);
+      if (m.colors) {
+        DrawPushButton(item, state->Brush(m.colors->background), m.colors->text);
+      } else {
+        DrawPushButton(item, nullptr, 0);
+      }
       return TRUE;
     }
     default:
@@ -406,8 +443,12 @@ HWND Win32Platform::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWN
     writer.String(control.text);
     writer.Word(0);  // no creation data
   }
-  return P(CreateDialogIndirectParamW(GetModuleHandleW(nullptr), writer.Get(), W(owner), DialogProc,
-                                      reinterpret_cast<LPARAM>(sink)));
+  DialogStart start{new DialogState{sink, {}}, false};
+  ::HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), writer.Get(), W(owner),
+                                             DialogProc, reinterpret_cast<LPARAM>(&start));
+  // A window that never began its initialisation never took the state.
+  if (!start.adopted) delete start.state;
+  return P(dialog);
 }
 
 bool Win32Platform::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
@@ -481,14 +522,6 @@ HICON Win32Platform::LoadIcon(int resourceId) {
 
 void Win32Platform::SetIcon(HWND window, HICON icon, bool big) {
   SendMessageW(W(window), WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-}
-
-HBRUSH Win32Platform::CreateSolidBrush(COLORREF color) {
-  return reinterpret_cast<HBRUSH>(::CreateSolidBrush(color));
-}
-
-void Win32Platform::DeleteBrush(HBRUSH brush) {
-  if (brush != nullptr) DeleteObject(reinterpret_cast<HGDIOBJ>(brush));
 }
 
 int Win32Platform::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {
@@ -621,9 +654,9 @@ void DispatchQueuedMessage(MSG& msg) {
   ::HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
   if (root != nullptr &&
       GetWindowLongPtrW(root, DWLP_DLGPROC) == reinterpret_cast<LONG_PTR>(DialogProc)) {
-    auto* sink = reinterpret_cast<DialogSink*>(GetWindowLongPtrW(root, DWLP_USER));
-    if (sink != nullptr &&
-        sink->PreTranslateMessage(ToMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam))) {
+    DialogState* state = StateOf(root);
+    if (state != nullptr && state->sink->PreTranslateMessage(
+                                ToMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam))) {
       return;
     }
     if (IsDialogMessageW(root, &msg)) return;

@@ -60,8 +60,6 @@ class Win32Platform : public Platform {
   bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
   HICON LoadIcon(int resourceId) override;
   void SetIcon(HWND window, HICON icon, bool big) override;
-  HBRUSH CreateSolidBrush(COLORREF color) override;
-  void DeleteBrush(HBRUSH brush) override;
   int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
   void ListBoxResetContent(HWND list) override;
   void ListBoxAddString(HWND list, const Text& text) override;

@@ -179,36 +179,14 @@ TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault
   };
   CMainDlg dialog(device_, nullptr);
   HWND hwnd = Open(dialog);
-  auto request = [&](int id) {
-    Message message;
-    message.window = hwnd;
-    message.message = kWmCtlColorBtn;
-    message.control = device_.GetDlgItem(hwnd, id);
-    dialog.OnMessage(message);
-    return message;
-  };
+  auto colors = [&](int id) { return device_.PaintColors(device_.GetDlgItem(hwnd, id)); };
 
   for (const Expect& group : expected) {
-    HBRUSH first = request(group.ids[0]).brush;
     for (int id : group.ids) {
-      Message answer = request(id);
-      ASSERT_NE(answer.brush, nullptr) << id;
-      EXPECT_EQ(answer.brush, first) << "one brush per colour, id " << id;
-      EXPECT_EQ(device_.BrushColor(answer.brush), group.color) << id;
-      EXPECT_EQ(answer.textColor, Rgb(255, 255, 255)) << id;
+      EXPECT_EQ(colors(id), (ControlColors{group.color, Rgb(255, 255, 255)})) << id;
     }
   }
-  for (int id : {1005, 1011, 1014}) EXPECT_EQ(request(id).brush, nullptr) << id;
-  EXPECT_EQ(device_.LiveBrushes(), 4u);
-}
-
-TEST_F(MainDlgTest, BrushesLiveAsLongAsTheDialog) {
-  {
-    CMainDlg dialog(device_, nullptr);
-    Open(dialog);
-    EXPECT_EQ(device_.LiveBrushes(), 4u);
-  }
-  EXPECT_EQ(device_.LiveBrushes(), 0u);
+  for (int id : {1005, 1011, 1014}) EXPECT_EQ(colors(id), std::nullopt) << id;
 }
 
 // The park command, posted or sent, moves the dialog on 240- and 480-wide screens only, and is
