@@ -89,12 +89,12 @@ class X11Windows {
   // capture, with its former border width, and maps it so that a window manager frames it anew.
   // Under a window manager waits, bounded as Capture, until it has taken the window, then asks it
   // (_NET_MOVERESIZE_WINDOW) to put the client at `client`, whatever its placement policy; the
-  // frame, of the same size as before, lands where it was. Returns whether `w` is again a top-level
-  // window.
+  // frame, of the same size as before, lands where it was. False when the window is gone.
   bool Release(Window w, const Rect& frame, const Rect& client);
-  // The event hook for the caller's event loop: keeps captured windows borderless when
-  // something (some window managers) sets a border on them. True when the event was one of
-  // theirs.
+  // The event hook for the caller's event loop, which must hand it the structure events of
+  // captured windows (selected by Capture): keeps them borderless when a window manager sets a
+  // border on them (matchbox does; openbox gives back the former border a moment after it let
+  // go of the window). True when the event was one of theirs.
   bool HandleEvent(const XEvent& event);
 
   // Single instance by name: claims the selection named `name` with a small window of ours
