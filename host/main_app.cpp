@@ -43,8 +43,8 @@ HWND CMainApp::FindRunningInstance(const Text& exePath) {
   for (HWND window = platform.GetTopWindow(); window != nullptr;
        window = platform.GetWindow(window, kGwHwndNext)) {
     if (!platform.IsWindowVisible(window) || platform.GetWindow(window, kGwOwner) != nullptr ||
-        (platform.GetWindowStyle(window) & kWsChild) != 0 ||
-        (platform.GetWindowExStyle(window) & kWsExToolWindow) != 0) {
+        platform.HasWindowTrait(window, WindowTrait::kChild) ||
+        platform.HasWindowTrait(window, WindowTrait::kToolWindow)) {
       continue;
     }
     Text className = platform.GetClassName(window);

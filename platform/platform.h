@@ -56,9 +56,11 @@ class Platform {
   virtual Text GetWindowText(HWND window) = 0;
   virtual void SetWindowText(HWND window, const Text& text) = 0;
   virtual Text GetClassName(HWND window) = 0;
+  virtual bool HasWindowTrait(HWND window, WindowTrait trait) = 0;
+  // The window's style: its frame and state as the window system keeps them, a word that only
+  // SetWindowStyle and ReturnWindowWithoutWaiting read.
   virtual std::uint32_t GetWindowStyle(HWND window) = 0;
-  virtual std::uint32_t GetWindowExStyle(HWND window) = 0;
-  // Replaces the whole style word.
+  // Replaces the whole style: kWsVisible, or a word that GetWindowStyle gave.
   virtual void SetWindowStyle(HWND window, std::uint32_t style) = 0;
   // Full path of the program file of the process that owns the window; empty when it cannot
   // be had whole (the platform's path limit is 259 units).

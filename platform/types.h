@@ -1,5 +1,5 @@
 // Portable vocabulary shared by the logic and the backends: window handles, rectangles,
-// the few style bits and command codes the logic uses, and UTF-16 text helpers.
+// the one style and the command codes the logic uses, and UTF-16 text helpers.
 // Values are Win32's own; names are spelled so that they never collide with <windows.h> macros.
 #pragma once
 
@@ -48,12 +48,17 @@ struct Placement {
   }
 };
 
-// Window styles (GWL_STYLE / GWL_EXSTYLE bits).
-constexpr std::uint32_t kWsChild = 0x40000000;
+// The style of a window that is shown and has nothing else: no caption, no frame, no border.
+// The one style the logic makes itself; any other style word is one read from a window, to be
+// given back to it whole.
 constexpr std::uint32_t kWsVisible = 0x10000000;
-constexpr std::uint32_t kWsMinimize = 0x20000000;
-constexpr std::uint32_t kWsExTopmost = 0x00000008;
-constexpr std::uint32_t kWsExToolWindow = 0x00000080;
+
+// What the logic asks of a window beyond its visibility.
+enum class WindowTrait {
+  kChild,       // made to live inside another window (a control, a captured window)
+  kToolWindow,  // a floating tool bar or palette, kept out of the lists of programs
+  kMinimized,
+};
 
 // ShowWindow commands.
 enum ShowCommand : int { kSwHide = 0, kSwShowNormal = 1, kSwMinimize = 6, kSwShow = 5 };

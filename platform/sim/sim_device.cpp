@@ -373,9 +373,18 @@ std::uint32_t SimDevice::GetWindowStyle(HWND window) {
   return w == nullptr ? 0 : w->style;
 }
 
-std::uint32_t SimDevice::GetWindowExStyle(HWND window) {
+bool SimDevice::HasWindowTrait(HWND window, WindowTrait trait) {
   SimWindow* w = Get(window);
-  return w == nullptr ? 0 : w->exStyle;
+  if (w == nullptr) return false;
+  switch (trait) {
+    case WindowTrait::kChild:
+      return (w->style & kWsChild) != 0;
+    case WindowTrait::kToolWindow:
+      return (w->exStyle & kWsExToolWindow) != 0;
+    case WindowTrait::kMinimized:
+      return (w->style & kWsMinimize) != 0;
+  }
+  return false;
 }
 
 void SimDevice::SetWindowStyle(HWND window, std::uint32_t style) {

@@ -16,6 +16,12 @@
 
 namespace sorvel {
 
+// The simulation's style bits beyond kWsVisible (Win32's values).
+constexpr std::uint32_t kWsChild = 0x40000000;
+constexpr std::uint32_t kWsMinimize = 0x20000000;
+constexpr std::uint32_t kWsExTopmost = 0x00000008;
+constexpr std::uint32_t kWsExToolWindow = 0x00000080;
+
 struct SimWindow {
   int pid = 0;
   Text className;
@@ -164,8 +170,8 @@ class SimDevice : public Platform {
   Text GetWindowText(HWND window) override;
   void SetWindowText(HWND window, const Text& text) override;
   Text GetClassName(HWND window) override;
+  bool HasWindowTrait(HWND window, WindowTrait trait) override;
   std::uint32_t GetWindowStyle(HWND window) override;
-  std::uint32_t GetWindowExStyle(HWND window) override;
   void SetWindowStyle(HWND window, std::uint32_t style) override;
   Text GetWindowProgramPath(HWND window) override;
   std::uint32_t GetWindowProcessId(HWND window) override;

@@ -255,8 +255,16 @@ std::uint32_t Win32Platform::GetWindowStyle(HWND window) {
   return static_cast<std::uint32_t>(GetWindowLongPtrW(W(window), GWL_STYLE));
 }
 
-std::uint32_t Win32Platform::GetWindowExStyle(HWND window) {
-  return static_cast<std::uint32_t>(GetWindowLongPtrW(W(window), GWL_EXSTYLE));
+bool Win32Platform::HasWindowTrait(HWND window, WindowTrait trait) {
+  switch (trait) {
+    case WindowTrait::kChild:
+      return (GetWindowLongPtrW(W(window), GWL_STYLE) & WS_CHILD) != 0;
+    case WindowTrait::kToolWindow:
+      return (GetWindowLongPtrW(W(window), GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0;
+    case WindowTrait::kMinimized:
+      return IsIconic(W(window)) != FALSE;
+  }
+  return false;
 }
 
 void Win32Platform::SetWindowStyle(HWND window, std::uint32_t style) {

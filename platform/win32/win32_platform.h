@@ -31,8 +31,8 @@ class Win32Platform : public Platform {
   Text GetWindowText(HWND window) override;
   void SetWindowText(HWND window, const Text& text) override;
   Text GetClassName(HWND window) override;
+  bool HasWindowTrait(HWND window, WindowTrait trait) override;
   std::uint32_t GetWindowStyle(HWND window) override;
-  std::uint32_t GetWindowExStyle(HWND window) override;
   void SetWindowStyle(HWND window, std::uint32_t style) override;
   Text GetWindowProgramPath(HWND window) override;
   std::uint32_t GetWindowProcessId(HWND window) override;

