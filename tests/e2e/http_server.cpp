@@ -1,13 +1,46 @@
 #include "tests/e2e/http_server.h"
 
+#ifdef _WIN32
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // clang-format on
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 
 namespace {
+
+#ifdef _WIN32
+using AddressLength = int;
+constexpr int kShutBoth = SD_BOTH;
+constexpr int kShutSend = SD_SEND;
+constexpr int kSendFlags = 0;
+void CloseSocket(SOCKET socket) {
+  closesocket(socket);
+}
+#else
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = -1;
+using AddressLength = socklen_t;
+constexpr int kShutBoth = SHUT_RDWR;
+constexpr int kShutSend = SHUT_WR;
+// A client that hangs up early must not end the test program.
+constexpr int kSendFlags = MSG_NOSIGNAL;
+void CloseSocket(SOCKET socket) {
+  close(socket);
+}
+#endif
+
+SOCKET Native(std::uintptr_t socket) {
+  return static_cast<SOCKET>(socket);
+}
 
 const char* Reason(int status) {
   switch (status) {
@@ -28,7 +61,7 @@ const char* Reason(int status) {
 
 bool SendAll(SOCKET socket, const char* data, std::size_t size) {
   while (size > 0) {
-    int n = send(socket, data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)), 0);
+    auto n = send(socket, data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)), kSendFlags);
     if (n <= 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -42,7 +75,7 @@ std::string ReadRequestPath(SOCKET socket) {
   char buffer[4096];
   while (head.find("\r\n\r\n") == std::string::npos) {
     if (head.size() > 65536) return std::string();
-    int n = recv(socket, buffer, sizeof buffer, 0);
+    auto n = recv(socket, buffer, sizeof buffer, 0);
     if (n <= 0) return std::string();
     head.append(buffer, static_cast<std::size_t>(n));
   }
@@ -55,23 +88,25 @@ std::string ReadRequestPath(SOCKET socket) {
 }  // namespace
 
 TestHttpServer::TestHttpServer() {
+#ifdef _WIN32
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+#endif
   SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener == INVALID_SOCKET) return;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
-  int size = sizeof address;
+  AddressLength size = sizeof address;
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener, SOMAXCONN) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    closesocket(listener);
+    CloseSocket(listener);
     return;
   }
   port_ = ntohs(address.sin_port);
-  listener_ = listener;
+  listener_ = static_cast<Socket>(listener);
   acceptor_ = std::thread([this] { Accept(); });
 }
 
@@ -80,13 +115,15 @@ TestHttpServer::~TestHttpServer() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
     // Wakes the threads blocked on their connections; each closes its own.
-    for (Socket connection : connections_) shutdown(connection, SD_BOTH);
+    for (Socket connection : connections_) shutdown(Native(connection), kShutBoth);
   }
   stopping_.notify_all();
   if (acceptor_.joinable()) acceptor_.join();
   for (std::thread& thread : answering_) thread.join();
-  if (listener_ != kNoSocket) closesocket(listener_);
+  if (listener_ != kNoSocket) CloseSocket(Native(listener_));
+#ifdef _WIN32
   WSACleanup();
+#endif
 }
 
 void TestHttpServer::Serve(const std::string& path, Route route) {
@@ -113,11 +150,13 @@ void TestHttpServer::Accept() {
     // A short wait, so that the end is noticed without closing the socket under accept.
     fd_set ready;
     FD_ZERO(&ready);
-    FD_SET(listener_, &ready);
+    SOCKET listener = Native(listener_);
+    FD_SET(listener, &ready);
     timeval wait{0, 50000};
-    if (select(0, &ready, nullptr, nullptr, &wait) <= 0) continue;
-    SOCKET connection = accept(listener_, nullptr, nullptr);
-    if (connection == INVALID_SOCKET) continue;
+    if (select(static_cast<int>(listener) + 1, &ready, nullptr, nullptr, &wait) <= 0) continue;
+    SOCKET accepted = accept(listener, nullptr, nullptr);
+    if (accepted == INVALID_SOCKET) continue;
+    auto connection = static_cast<Socket>(accepted);
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.push_back(connection);
     answering_.emplace_back([this, connection] { Answer(connection); });
@@ -125,7 +164,7 @@ void TestHttpServer::Accept() {
 }
 
 void TestHttpServer::Answer(Socket connection) {
-  std::string path = ReadRequestPath(connection);
+  std::string path = ReadRequestPath(Native(connection));
   Route route;
   bool known = false;
   {
@@ -153,8 +192,8 @@ void TestHttpServer::Answer(Socket connection) {
     std::size_t sent = route.mode == Body::kTruncated || route.mode == Body::kStalled
                            ? route.body.size() / 2
                            : route.body.size();
-    if (SendAll(connection, head.data(), head.size()) &&
-        SendAll(connection, route.body.data(), sent) && route.mode == Body::kStalled) {
+    if (SendAll(Native(connection), head.data(), head.size()) &&
+        SendAll(Native(connection), route.body.data(), sent) && route.mode == Body::kStalled) {
       Stall();
     }
   }
@@ -163,8 +202,8 @@ void TestHttpServer::Answer(Socket connection) {
     connections_.erase(std::find(connections_.begin(), connections_.end(), connection));
   }
   // An orderly close: the client reads the end of the body, not a reset.
-  shutdown(connection, SD_SEND);
-  closesocket(connection);
+  shutdown(Native(connection), kShutSend);
+  CloseSocket(Native(connection));
 }
 
 void TestHttpServer::Stall() {

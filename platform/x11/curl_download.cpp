@@ -1,0 +1,342 @@
+#include "platform/x11/curl_download.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace sorvel::x11 {
+
+namespace {
+
+// libcurl's largest receive buffer: fewer calls per byte moved.
+constexpr long kBufferSize = CURL_MAX_READ_SIZE;
+constexpr long kMaxRedirects = 20;
+// How long one round of the waiting thread lets its toolkit wait for events.
+constexpr int kWaitMilliseconds = 10;
+// Upper bound of one wait for the network; a cancel wakes it earlier.
+constexpr int kPollMilliseconds = 1000;
+
+CURLcode GlobalInit() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result;
+}
+
+std::int32_t CurlResult(CURLcode code) {
+  return kCurlFailure - static_cast<std::int32_t>(code);
+}
+
+}  // namespace
+
+// One transfer from start to end on the thread that runs it; any thread may cancel it, and
+// the one that waits for it takes its news.
+class Transfer {
+ public:
+  // Into the file `path`, or into memory up to `limit` bytes when `path` is null.
+  Transfer(const std::string& url, const std::string* path, std::size_t limit)
+      : url_(url),
+        path_(path != nullptr ? *path : std::string()),
+        toFile_(path != nullptr),
+        limit_(limit) {}
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+  ~Transfer() {
+    if (file_ >= 0) close(file_);
+  }
+
+  std::int32_t Run();
+  void Cancel();
+  // The byte counts to report since the last call, in order: the first count at each percent
+  // of a known total reached meanwhile, then the latest count; empty when nothing arrived.
+  std::vector<std::uint64_t> TakeNews();
+  std::uint64_t Total() const { return total_.load(); }
+  std::string& Body() { return body_; }
+
+ private:
+  static std::size_t OnData(char* data, std::size_t size, std::size_t count, void* self);
+  std::size_t Receive(const char* data, std::size_t size);
+  // The answer is 200 and its body begins: the file is created, or room made in memory.
+  std::int32_t Begin();
+  std::int32_t Store(const char* data, std::size_t size);
+  std::int32_t Perform(CURL* easy);
+  std::int32_t Finish(CURL* easy, CURLcode code);
+
+  const std::string url_;
+  const std::string path_;
+  const bool toFile_;
+  const std::size_t limit_;
+  CURL* easy_ = nullptr;
+  bool begun_ = false;
+  int file_ = -1;
+  std::int32_t failure_ = 0;  // why the data callback stopped the transfer
+  std::string body_;
+  std::atomic<std::uint64_t> total_{0};
+  std::atomic<bool> cancelled_{false};
+
+  std::mutex mutex_;  // guards multi_ against Cancel, and the counts
+  CURLM* multi_ = nullptr;
+  std::uint64_t received_ = 0;
+  std::vector<std::uint64_t> marks_;
+  std::uint64_t taken_ = 0;
+};
+
+void Transfer::Cancel() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cancelled_ = true;
+  if (multi_ != nullptr) curl_multi_wakeup(multi_);
+}
+
+std::vector<std::uint64_t> Transfer::TakeNews() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::uint64_t> news;
+  news.swap(marks_);
+  if (received_ != (news.empty() ? taken_ : news.back())) news.push_back(received_);
+  if (!news.empty()) taken_ = news.back();
+  return news;
+}
+
+std::int32_t Transfer::Run() {
+  if (GlobalInit() != CURLE_OK) return CurlResult(GlobalInit());
+  CURL* easy = curl_easy_init();
+  if (easy == nullptr) return CurlResult(CURLE_OUT_OF_MEMORY);
+  // Always from the server: ask caches on the way not to answer either.
+  curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
+  curl_slist* more = headers != nullptr ? curl_slist_append(headers, "Pragma: no-cache") : nullptr;
+  std::int32_t result = CurlResult(CURLE_OUT_OF_MEMORY);
+  if (more != nullptr) {
+    headers = more;
+    easy_ = easy;
+    curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 0L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kTransferTimeoutSeconds);
+    // Under one byte a second for 30 s: waiting for the answer or in the body alike.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kTransferTimeoutSeconds);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Sorvel");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnData);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    result = Perform(easy);
+  }
+  easy_ = nullptr;
+  curl_easy_cleanup(easy);
+  curl_slist_free_all(headers);
+  return result;
+}
+
+std::int32_t Transfer::Perform(CURL* easy) {
+  CURLM* multi = curl_multi_init();
+  if (multi == nullptr) return CurlResult(CURLE_OUT_OF_MEMORY);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    multi_ = multi;
+  }
+  // The multi interface only so that a cancel can wake the wait for the network.
+  CURLcode code = CURLE_OUT_OF_MEMORY;  // unless the transfer comes to its end
+  if (curl_multi_add_handle(multi, easy) == CURLM_OK) {
+    for (;;) {
+      int running = 0;
+      if (cancelled_ || curl_multi_perform(multi, &running) != CURLM_OK) break;
+      if (running == 0) {
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+          if (message->msg == CURLMSG_DONE) code = message->data.result;
+        }
+        break;
+      }
+      if (curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) break;
+    }
+    curl_multi_remove_handle(multi, easy);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    multi_ = nullptr;
+  }
+  curl_multi_cleanup(multi);
+  return Finish(easy, code);
+}
+
+std::int32_t Transfer::Finish(CURL* easy, CURLcode code) {
+  if (cancelled_) return -ECANCELED;
+  if (failure_ != 0) return failure_;
+  if (code != CURLE_OK) return CurlResult(code);
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status != 200) return kStatusFailure - static_cast<std::int32_t>(status);
+  // An empty body gives no data: its file is made now.
+  if (!begun_) {
+    std::int32_t begun = Begin();
+    if (begun < 0) return begun;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::uint64_t total = total_;
+    if (total != 0 && received_ != total) return CurlResult(CURLE_PARTIAL_FILE);
+  }
+  if (!toFile_) return 0;
+  // On disk before anyone renames it over a program.
+  int file = std::exchange(file_, -1);
+  bool synced = fsync(file) == 0;
+  int error = errno;
+  if (close(file) != 0 && synced) {
+    synced = false;
+    error = errno;
+  }
+  return synced ? 0 : -error;
+}
+
+std::size_t Transfer::OnData(char* data, std::size_t size, std::size_t count, void* self) {
+  return static_cast<Transfer*>(self)->Receive(data, size * count);
+}
+
+std::size_t Transfer::Receive(const char* data, std::size_t size) {
+  if (cancelled_) return 0;
+  long status = 0;
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  // The body of a redirect being followed is dropped; any other answer ends the transfer.
+  if (status >= 300 && status < 400) return size;
+  if (status != 200) {
+    failure_ = kStatusFailure - static_cast<std::int32_t>(status);
+    return 0;
+  }
+  if (!begun_) failure_ = Begin();
+  if (failure_ == 0) failure_ = Store(data, size);
+  if (failure_ != 0) return 0;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::uint64_t total = total_;
+  std::uint64_t before = received_;
+  received_ += size;
+  if (total != 0) {
+    std::uint64_t reached = std::min<std::uint64_t>(received_ * 100 / total, 100);
+    // The first count at each percent reached; under 100 bytes some percents share one.
+    std::uint64_t last = before;
+    for (std::uint64_t percent = before * 100 / total + 1; percent <= reached; ++percent) {
+      std::uint64_t mark = (percent * total + 99) / 100;
+      if (mark > last) marks_.push_back(last = mark);
+    }
+  }
+  return size;
+}
+
+std::int32_t Transfer::Begin() {
+  begun_ = true;
+  curl_off_t length = -1;
+  curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  std::uint64_t total = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+  total_ = total;
+  if (!toFile_) {
+    if (total > limit_) return -EFBIG;
+    body_.reserve(static_cast<std::size_t>(total));
+    return 0;
+  }
+  file_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return file_ >= 0 ? 0 : -errno;
+}
+
+std::int32_t Transfer::Store(const char* data, std::size_t size) {
+  if (!toFile_) {
+    if (size > limit_ - body_.size()) return -EFBIG;
+    body_.append(data, size);
+    return 0;
+  }
+  while (size > 0) {
+    ssize_t written = write(file_, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return -errno;
+    }
+    if (written == 0) return -EIO;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+std::int32_t DownloadFileWhileWaiting(
+    const std::string& url, const std::string& path,
+    const std::function<void(std::uint64_t received, std::uint64_t total)>& progress,
+    const std::function<void(int milliseconds)>& wait, const std::function<bool()>& cancelled) {
+  Transfer transfer(url, &path, 0);
+  std::atomic<bool> done{false};
+  std::int32_t result = 0;
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      result = transfer.Run();
+      done = true;
+    });
+  } catch (const std::system_error& error) {
+    return -error.code().value();
+  }
+  auto report = [&] {
+    std::vector<std::uint64_t> counts = transfer.TakeNews();
+    if (progress) {
+      for (std::uint64_t received : counts) progress(received, transfer.Total());
+    }
+  };
+  try {
+    while (!done) {
+      wait(kWaitMilliseconds);
+      report();
+      if (cancelled && cancelled()) {
+        transfer.Cancel();
+        worker.join();
+        return -ECANCELED;
+      }
+    }
+  } catch (...) {
+    transfer.Cancel();
+    worker.join();
+    throw;
+  }
+  worker.join();
+  report();
+  return result;
+}
+
+void Cancellation::Cancel() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cancelled_ = true;
+  for (Transfer* transfer : running_) transfer->Cancel();
+}
+
+bool Cancellation::Enter(Transfer* transfer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (cancelled_) return false;
+  running_.insert(transfer);
+  return true;
+}
+
+void Cancellation::Leave(Transfer* transfer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  running_.erase(transfer);
+}
+
+std::int32_t DownloadToMemory(const std::string& url, std::size_t limit, std::string* body,
+                              Cancellation* cancellation) {
+  Transfer transfer(url, nullptr, limit);
+  if (cancellation != nullptr && !cancellation->Enter(&transfer)) return -ECANCELED;
+  std::int32_t result = transfer.Run();
+  if (cancellation != nullptr) cancellation->Leave(&transfer);
+  if (result == 0) *body = std::move(transfer.Body());
+  return result;
+}
+
+}  // namespace sorvel::x11

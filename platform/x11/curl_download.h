@@ -1,0 +1,63 @@
+// HTTP transfers of the native Linux backend over libcurl, free of any toolkit. A transfer
+// follows redirects (http and https only), keeps no cached copy, and fails on a connection
+// error, a final status other than 200, a body shorter than its announced length, 30 s without
+// data, a failed write or flush, or a cancel.
+//
+// Results: 0 on success, otherwise negative:
+//   -errno                   a local failure: creating, writing or flushing the file;
+//                            -ECANCELED when cancelled, -EFBIG for a body beyond the limit
+//   kStatusFailure - status  the final answer's status was not 200 (-1404 for 404)
+//   kCurlFailure - code      libcurl's error (-2007 no connection, -2018 body shorter than
+//                            announced, -2028 30 s without data)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace sorvel::x11 {
+
+constexpr long kTransferTimeoutSeconds = 30;
+constexpr std::int32_t kStatusFailure = -1000;
+constexpr std::int32_t kCurlFailure = -2000;
+
+class Transfer;
+
+// Downloads `url` into the file `path` (UTF-8), created anew once the server has answered 200,
+// so that a failed request leaves an earlier file as it was. The transfer runs on a thread of
+// its own; meanwhile the calling thread runs `wait(milliseconds)` over and over (the toolkit's
+// event dispatch, returning within about that time), then `progress(received, total)` when new
+// bytes arrived (at least once per percent of a known total; total 0 when unknown), then
+// `cancelled()`: once true, the transfer stops and this returns -ECANCELED. On success the
+// data is on disk.
+std::int32_t DownloadFileWhileWaiting(
+    const std::string& url, const std::string& path,
+    const std::function<void(std::uint64_t received, std::uint64_t total)>& progress,
+    const std::function<void(int milliseconds)>& wait, const std::function<bool()>& cancelled);
+
+// Stops the in-memory transfers started under it: from any thread, Cancel makes the running
+// ones end soon and the later ones fail at once, all with -ECANCELED.
+class Cancellation {
+ public:
+  void Cancel();
+
+ private:
+  friend std::int32_t DownloadToMemory(const std::string&, std::size_t, std::string*,
+                                       Cancellation*);
+  bool Enter(Transfer* transfer);
+  void Leave(Transfer* transfer);
+
+  std::mutex mutex_;
+  bool cancelled_ = false;
+  std::set<Transfer*> running_;
+};
+
+// Reads `url` into `body` under the same rules, failing with -EFBIG beyond `limit` bytes.
+// Blocks the calling thread and runs nothing of its caller's; `cancellation` may be null.
+std::int32_t DownloadToMemory(const std::string& url, std::size_t limit, std::string* body,
+                              Cancellation* cancellation);
+
+}  // namespace sorvel::x11

@@ -1,0 +1,224 @@
+// The libcurl transfers against the loopback test server.
+#include "platform/x11/curl_download.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/http_server.h"
+
+namespace sorvel::x11 {
+namespace {
+
+using Body = TestHttpServer::Body;
+
+std::string Bytes(std::size_t size) {
+  std::mt19937 random(7);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+TestHttpServer::Route Answer(int status, std::string body, Body mode = Body::kWithLength,
+                             std::string location = "",
+                             std::string type = "application/octet-stream") {
+  TestHttpServer::Route route;
+  route.status = status;
+  route.body = std::move(body);
+  route.mode = mode;
+  route.location = std::move(location);
+  route.contentType = std::move(type);
+  return route;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "(none)";
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// What the calling thread saw of one download.
+struct Seen {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
+  int waits = 0;
+};
+
+std::int32_t Download(const std::string& url, const std::string& path, Seen* seen,
+                      const std::function<bool()>& cancelled = nullptr) {
+  return DownloadFileWhileWaiting(
+      url, path,
+      [seen](std::uint64_t received, std::uint64_t total) {
+        seen->progress.emplace_back(received, total);
+      },
+      [seen](int milliseconds) {
+        ++seen->waits;
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+      },
+      cancelled);
+}
+
+class CurlDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.Ok());
+    char folder[] = "/tmp/sorvel-curl-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+  }
+  void TearDown() override {
+    for (const std::string& path : made_) std::remove(path.c_str());
+    rmdir(folder_.c_str());
+  }
+  std::string Path(const std::string& name) {
+    made_.insert(folder_ + "/" + name);
+    return folder_ + "/" + name;
+  }
+  std::string Url(const std::string& path) const {
+    std::wstring url = server_.Url(path);
+    std::string narrow;
+    for (wchar_t c : url) narrow += static_cast<char>(c);
+    return narrow;
+  }
+
+  TestHttpServer server_;
+  std::string folder_;
+  std::set<std::string> made_;
+};
+
+TEST_F(CurlDownload, FileByTheServersAnswer) {
+  const std::string big = Bytes(1000003);
+  const std::string page = "<html><body>Maintenance</body></html>";
+  const std::string earlier = "the earlier file";
+  struct Case {
+    const char* path;
+    TestHttpServer::Route route;
+    std::int32_t result;
+    std::string after;    // the file's contents afterwards
+    std::uint64_t total;  // the total of every progress report
+  } cases[] = {
+      {"/length", Answer(200, big, Body::kWithLength), 0, big, big.size()},
+      {"/no-length", Answer(200, big, Body::kWithoutLength), 0, big, 0},
+      {"/moved", Answer(302, "<html>moved</html>", Body::kWithLength, "/length"), 0, big,
+       big.size()},
+      {"/missing", Answer(404, "<html>not here</html>"), kStatusFailure - 404, earlier, 0},
+      {"/fault", Answer(500, "<html>fault</html>"), kStatusFailure - 500, earlier, 0},
+      {"/page", Answer(200, page, Body::kWithLength, "", "text/html"), 0, page, page.size()},
+      {"/empty", Answer(200, ""), 0, "", 0},
+      {"/short", Answer(200, big, Body::kTruncated), kCurlFailure - CURLE_PARTIAL_FILE,
+       big.substr(0, big.size() / 2), big.size()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    server_.Serve(c.path, c.route);
+    std::string path = Path("file");
+    Write(path, earlier);
+    Seen seen;
+    EXPECT_EQ(Download(Url(c.path), path, &seen), c.result);
+    EXPECT_EQ(Contents(path), c.after);
+    EXPECT_GT(seen.waits, 0);
+
+    // Never without new bytes; the last report tells the whole file; every percent of a
+    // known total reported.
+    std::set<std::uint64_t> percents;
+    std::uint64_t last = 0;
+    for (auto [received, total] : seen.progress) {
+      EXPECT_GT(received, last);
+      EXPECT_EQ(total, c.total);
+      last = received;
+      if (total != 0) percents.insert(received * 100 / total);
+    }
+    EXPECT_EQ(last, c.after == earlier ? 0 : c.after.size());
+    if (c.result == 0 && c.total >= 100) {
+      EXPECT_EQ(percents.size(), 100u);
+      EXPECT_EQ(*percents.begin(), 1u);
+    }
+  }
+}
+
+TEST_F(CurlDownload, UnwritableDestinationFails) {
+  server_.Serve("/file", Answer(200, "data"));
+  Seen seen;
+  EXPECT_EQ(Download(Url("/file"), folder_ + "/no/such/file", &seen), -ENOENT);
+}
+
+// Takes the 30 s the rule gives.
+TEST_F(CurlDownload, StalledBodyFailsWhileTheCallerKeepsWaiting) {
+  server_.Serve("/stalled", Answer(200, Bytes(1000), Body::kStalled));
+  Seen seen;
+  EXPECT_EQ(Download(Url("/stalled"), Path("file"), &seen),
+            kCurlFailure - CURLE_OPERATION_TIMEDOUT);
+  EXPECT_GT(seen.waits, 100);
+  ASSERT_FALSE(seen.progress.empty());
+  EXPECT_EQ(seen.progress.back(), std::make_pair(std::uint64_t{500}, std::uint64_t{1000}));
+}
+
+// A stalled body would fail only after 30 s: a cancel's own result shows it took effect.
+TEST_F(CurlDownload, CancelStopsAStalledTransfer) {
+  server_.Serve("/stalled", Answer(200, Bytes(1000), Body::kStalled));
+  Seen seen;
+  EXPECT_EQ(
+      Download(Url("/stalled"), Path("file"), &seen, [&seen] { return !seen.progress.empty(); }),
+      -ECANCELED);
+
+  Cancellation cancellation;
+  std::thread canceller([&] {
+    while (server_.Requests("/stalled") < 2)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    cancellation.Cancel();
+  });
+  std::string body;
+  EXPECT_EQ(DownloadToMemory(Url("/stalled"), 10000, &body, &cancellation), -ECANCELED);
+  canceller.join();
+  // Once cancelled, no transfer starts any more.
+  EXPECT_EQ(DownloadToMemory(Url("/stalled"), 10000, &body, &cancellation), -ECANCELED);
+  EXPECT_EQ(server_.Requests("/stalled"), 2);
+}
+
+TEST_F(CurlDownload, MemoryByLimitAndUrl) {
+  const std::string data = Bytes(1000);
+  server_.Serve("/data", Answer(200, data));
+  server_.Serve("/data-no-length", Answer(200, data, Body::kWithoutLength));
+  server_.Serve("/to-file", Answer(302, "", Body::kWithLength, "file:///etc/hostname"));
+  struct Case {
+    std::string url;
+    std::size_t limit;
+    std::int32_t result;
+  } cases[] = {
+      {Url("/data"), 1000, 0},
+      {Url("/data"), 999, -EFBIG},
+      {Url("/data-no-length"), 1000, 0},
+      {Url("/data-no-length"), 999, -EFBIG},
+      {Url("/missing"), 1000, kStatusFailure - 404},
+      // Only HTTP, also where a redirect points.
+      {"file:///etc/hostname", 1000, kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL},
+      {Url("/to-file"), 1000, kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL},
+      {"http://127.0.0.1:1/", 1000, kCurlFailure - CURLE_COULDNT_CONNECT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url + " limit " + std::to_string(c.limit));
+    std::string body = "untouched";
+    EXPECT_EQ(DownloadToMemory(c.url, c.limit, &body, nullptr), c.result);
+    EXPECT_EQ(body, c.result == 0 ? data : "untouched");
+  }
+}
+
+}  // namespace
+}  // namespace sorvel::x11
