@@ -92,7 +92,7 @@ void CFindDlg::OnSize(Message& message) {
   HWND apply = GetDlgItem(kIdApply);
   HWND list = GetDlgItem(kIdList);
   if (close == nullptr || apply == nullptr || list == nullptr) return;
-  int cx = message.SizeWidth(), cy = message.SizeHeight();
+  int cx = message.width, cy = message.height;
   Rect closeRect = platform_.GetWindowRect(close);
   Rect applyRect = platform_.GetWindowRect(apply);
   int w = closeRect.Width(), h = closeRect.Height();

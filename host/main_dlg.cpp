@@ -57,7 +57,7 @@ const MessageMapEntry<CMainDlg> CMainDlg::kMessageMap[] = {
     {MapKind::kCommand, 1017, kBnClicked, &CMainDlg::OnButtonToggle},
     {MapKind::kCommand, 1000, kBnSetFocus, &CMainDlg::OnButtonAFocus},
     // A park command sent rather than posted never passes the pre-translation.
-    {MapKind::kCommand, kIdOk, kParkCommand >> 16, &CMainDlg::OnPark},
+    {MapKind::kCommand, kParkCommandId, kParkNotifyCode, &CMainDlg::OnPark},
     {MapKind::kControlColor, 0, 0, &CMainDlg::OnCtlColor},
     {MapKind::kTimer, 0, 0, &CMainDlg::OnTimer},
     {MapKind::kDestroy, 0, 0, &CMainDlg::OnDestroy},
@@ -107,9 +107,7 @@ void CMainDlg::OnInitDialog() {
   platform_.SetTimer(hwnd, kUpdateCheckTimer, kUpdateCheckTimerMs);
 
   // A desktop window system sends no size notification after this point; lay out once.
-  platform_.SendMessage(hwnd, kWmSize, kSizeRestored,
-                        MakeLParam(static_cast<unsigned>(clientRect_.right),
-                                   static_cast<unsigned>(clientRect_.bottom)));
+  LayOut();
 }
 
 void CMainDlg::LoadPaneSettings() {
@@ -126,6 +124,10 @@ void CMainDlg::LoadPaneSettings() {
 }
 
 void CMainDlg::OnSize(Message&) {
+  LayOut();
+}
+
+void CMainDlg::LayOut() {
   // Size notifications also arrive while the framework sizes the dialog, before the client
   // rectangle is stored; the controls stay at their template places until it is.
   if (layoutFrozen_ || clientRect_.IsEmpty()) return;
@@ -140,15 +142,15 @@ void CMainDlg::OnSize(Message&) {
 }
 
 void CMainDlg::OnTimer(Message& message) {
-  if (message.TimerId() == kTitleTimer) {
+  if (message.timerId == kTitleTimer) {
     title_ = kTitleAfterStart;
     platform_.SetWindowText(GetSafeHwnd(), title_);
-  } else if (message.TimerId() == kWatchTimer) {
+  } else if (message.timerId == kWatchTimer) {
     WatchHeldPrograms();
-  } else if (message.TimerId() == kUpdateCheckTimer) {
+  } else if (message.timerId == kUpdateCheckTimer) {
     platform_.KillTimer(GetSafeHwnd(), kUpdateCheckTimer);
     updateCheck_.Start(platform_, GetSafeHwnd(), kWmUpdateNotice);
-  } else if (message.TimerId() == kLaunchTimer) {
+  } else if (message.timerId == kLaunchTimer) {
     platform_.KillTimer(GetSafeHwnd(), kLaunchTimer);
     if (launched_) return;
     launched_ = true;
@@ -192,7 +194,8 @@ void CMainDlg::OnButtonAFocus(Message&) {
 }
 
 bool CMainDlg::PreTranslateMessage(const Message& message) {
-  if (message.message == kWmCommand && message.wParam == kParkCommand) {
+  if (message.message == kWmCommand && message.commandId == kParkCommandId &&
+      message.notifyCode == kParkNotifyCode) {
     Park();
     return true;
   }
@@ -222,7 +225,7 @@ void CMainDlg::Park() {
 // --- Capture and release ---
 
 void CMainDlg::OnButtonA(Message& message) {
-  TogglePane(PaneOf(message.CommandId(), &PaneControls::buttonA));
+  TogglePane(PaneOf(message.commandId, &PaneControls::buttonA));
 }
 
 void CMainDlg::TogglePane(int index) {
@@ -374,7 +377,7 @@ void CMainDlg::OnDestroy(Message&) {
 }
 
 void CMainDlg::OnEndSession(Message& message) {
-  if (message.wParam != 0) ReleaseAllPanes();
+  if (message.sessionEnds) ReleaseAllPanes();
 }
 
 // --- Nudging and the height toggle ---
@@ -394,15 +397,15 @@ void CMainDlg::Nudge(int index, int dy) {
 }
 
 void CMainDlg::OnButtonUp(Message& message) {
-  Nudge(PaneOf(message.CommandId(), &PaneControls::buttonUp), -kNudgeStep);
+  Nudge(PaneOf(message.commandId, &PaneControls::buttonUp), -kNudgeStep);
 }
 
 void CMainDlg::OnButtonDown(Message& message) {
-  Nudge(PaneOf(message.CommandId(), &PaneControls::buttonDown), kNudgeStep);
+  Nudge(PaneOf(message.commandId, &PaneControls::buttonDown), kNudgeStep);
 }
 
 void CMainDlg::OnButtonToggle(Message& message) {
-  ToggleHeight(PaneOf(message.CommandId(), &PaneControls::buttonToggle));
+  ToggleHeight(PaneOf(message.commandId, &PaneControls::buttonToggle));
 }
 
 void CMainDlg::ToggleHeight(int index) {
@@ -435,8 +438,7 @@ void CMainDlg::ToggleHeight(int index) {
     layoutFrozen_ = true;
   } else {
     layoutFrozen_ = false;
-    platform_.SendMessage(GetSafeHwnd(), kWmSize, kSizeRestored,
-                          MakeLParam(static_cast<unsigned>(width), static_cast<unsigned>(height)));
+    LayOut();
     for (int above = 0; above < index; ++above) {
       const PaneControls& other = kPaneControls[above];
       if (panes_[above].captured) {

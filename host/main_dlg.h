@@ -34,7 +34,8 @@ struct PaneState {
 class CMainDlg : public CDialog {
  public:
   // The park command: command 1 with notification code 0x1000.
-  static constexpr std::uintptr_t kParkCommand = 0x10000001;
+  static constexpr unsigned kParkCommandId = kIdOk;
+  static constexpr unsigned kParkNotifyCode = 0x1000;
   // How long a foreign program may take to answer before it counts as hung.
   static constexpr unsigned kAnswerTimeoutMs = 1000;
   // The watch over the held programs asks more briefly: it runs every second unasked.
@@ -91,6 +92,8 @@ class CMainDlg : public CDialog {
   void Park();
 
   void OnSize(Message& message);
+  // Places the panes' controls for the stored client rectangle, unless the layout is frozen.
+  void LayOut();
   void OnTimer(Message& message);
   // A hung program that shares the host's input would hold every tap on the host until it
   // answers: its input is parted while it hangs and joined again when it answers.

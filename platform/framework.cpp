@@ -60,9 +60,9 @@ bool CDialog::OnMessage(Message& message) {
   if (DispatchMessageMap(message)) return true;
   // The framework's own handling: a click on OK or Cancel ends the modal run. The same ids
   // with another notification code are no click (other programs send such commands).
-  if (message.message == kWmCommand && message.NotifyCode() == kBnClicked &&
-      (message.CommandId() == kIdOk || message.CommandId() == kIdCancel)) {
-    EndDialog(static_cast<int>(message.CommandId()));
+  if (message.message == kWmCommand && message.notifyCode == kBnClicked &&
+      (message.commandId == kIdOk || message.commandId == kIdCancel)) {
+    EndDialog(static_cast<int>(message.commandId));
     return true;
   }
   if (message.message == kWmClose) {

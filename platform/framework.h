@@ -102,8 +102,8 @@ bool CDialog::WalkMessageMap(D* dialog, const MessageMapEntry<D> (&map)[N], Mess
     bool match = false;
     switch (entry.kind) {
       case MapKind::kCommand:
-        match = message.message == kWmCommand && message.CommandId() == entry.id &&
-                message.NotifyCode() == entry.code;
+        match = message.message == kWmCommand && message.commandId == entry.id &&
+                message.notifyCode == entry.code;
         break;
       case MapKind::kTimer:
         match = message.message == kWmTimer;

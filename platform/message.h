@@ -1,5 +1,6 @@
-// A window message as the dialog framework sees it: Win32's message, wParam and lParam, plus
-// the answer to a control-colour request.
+// A window message as the dialog framework sees it: Win32's message number with the fields of
+// its kind, which each backend fills from its own words, plus the answer to a control-colour
+// request.
 #pragma once
 
 #include <cstdint>
@@ -23,36 +24,29 @@ enum MessageId : std::uint32_t {
   kWmCtlColorStatic = 0x0138,
   // Messages of the programs' own, from here on.
   kWmApp = 0x8000,
-  // A progress bar's set-position request: the position in wParam.
+  // A progress bar's set-position request: the position as the first word.
   kPbmSetPos = 0x0402,
 };
-
-constexpr unsigned kSizeRestored = 0;
-
-constexpr std::uintptr_t MakeWParam(unsigned low, unsigned high) {
-  return (static_cast<std::uintptr_t>(high & 0xFFFF) << 16) | (low & 0xFFFF);
-}
-constexpr std::intptr_t MakeLParam(unsigned low, unsigned high) {
-  return static_cast<std::intptr_t>((static_cast<std::uint32_t>(high & 0xFFFF) << 16) |
-                                    (low & 0xFFFF));
-}
 
 struct Message {
   HWND window = nullptr;
   std::uint32_t message = kWmNull;
-  std::uintptr_t wParam = 0;
-  std::intptr_t lParam = 0;
+
+  // Command: the control or menu item, and the control's notification code (0 for a menu).
+  unsigned commandId = 0;
+  unsigned notifyCode = 0;
+  // Timer: its id.
+  unsigned timerId = 0;
+  // Size: the new client size.
+  int width = 0;
+  int height = 0;
+  // End of session: true when the session ends indeed, false when it goes on.
+  bool sessionEnds = false;
 
   // Control-colour request: the control asking, and the answer a handler gives; none for the
   // platform's default colours.
   HWND control = nullptr;
   std::optional<ControlColors> colors;
-
-  unsigned CommandId() const { return static_cast<unsigned>(wParam & 0xFFFF); }
-  unsigned NotifyCode() const { return static_cast<unsigned>((wParam >> 16) & 0xFFFF); }
-  unsigned TimerId() const { return static_cast<unsigned>(wParam); }
-  int SizeWidth() const { return static_cast<int>(lParam & 0xFFFF); }
-  int SizeHeight() const { return static_cast<int>((lParam >> 16) & 0xFFFF); }
 };
 
 }  // namespace sorvel

@@ -94,7 +94,7 @@ void CUpdateDlg::OnCreateFile(Message&) {
 }
 
 void CUpdateDlg::OnTimer(Message& message) {
-  switch (message.TimerId()) {
+  switch (message.timerId) {
     case kStartTimer:
       platform_.KillTimer(GetSafeHwnd(), kStartTimer);
       RunUpdate();

@@ -110,13 +110,13 @@ void SimDevice::PumpMessages() {
   for (;;) {
     if (quitPending_) return;
     if (queue_.empty() && !DeliverDueTimer()) return;
-    Message message = queue_.front();
+    Queued queued = queue_.front();
     queue_.pop_front();
-    if (message.message == kWmQuit) {
+    if (queued.message.message == kWmQuit) {
       quitPending_ = true;
       return;
     }
-    Dispatch(message);
+    Dispatch(queued);
     if (!modalSinks_.empty() && modalSinks_.back()->ModalRunEnded()) return;
   }
 }
@@ -133,28 +133,29 @@ bool SimDevice::DeliverDueTimer() {
   Message message;
   message.window = due->first.first;
   message.message = kWmTimer;
-  message.wParam = due->first.second;
-  queue_.push_back(message);
+  message.timerId = due->first.second;
+  queue_.push_back({message});
   return true;
 }
 
-void SimDevice::Dispatch(const Message& queued) {
-  SimWindow* target = Get(queued.window);
+void SimDevice::Dispatch(const Queued& queued) {
+  const Message& posted = queued.message;
+  SimWindow* target = Get(posted.window);
   if (target == nullptr) return;
   // Pre-translation belongs to the innermost modal run, else to the target's own dialog.
   DialogSink* translator = !modalSinks_.empty() ? modalSinks_.back() : nullptr;
   if (translator == nullptr) {
-    HWND top = queued.window;
+    HWND top = posted.window;
     while (Get(top)->parent != nullptr) top = Get(top)->parent;
     translator = Get(top)->sink;
   }
-  if (translator != nullptr && translator->PreTranslateMessage(queued)) return;
-  if (queued.message == kSimClick || queued.message == kSimSelect) {
-    DeliverInput(queued.window, queued);
+  if (translator != nullptr && translator->PreTranslateMessage(posted)) return;
+  if (posted.message == kSimClick || posted.message == kSimSelect) {
+    DeliverInput(posted.window, queued);
     return;
   }
   if (target->sink != nullptr) {
-    Message message = queued;
+    Message message = posted;
     target->sink->OnMessage(message);
   }
 }
@@ -173,15 +174,19 @@ void SimDevice::SelectListItem(HWND list, int index, bool doubleTap) {
   PostMessage(list, kSimSelect, static_cast<std::uintptr_t>(index), doubleTap ? 1 : 0);
 }
 
-void SimDevice::DeliverInput(HWND control, const Message& input) {
+void SimDevice::DeliverInput(HWND control, const Queued& input) {
   SimWindow* c = Get(control);
   if (c == nullptr || c->parent == nullptr || !c->enabled) return;
   HWND parent = c->parent;
   auto notify = [&](unsigned code) {
-    SendMessage(parent, kWmCommand, MakeWParam(static_cast<unsigned>(c->controlId), code),
-                reinterpret_cast<std::intptr_t>(control));
+    Message command;
+    command.window = parent;
+    command.message = kWmCommand;
+    command.commandId = static_cast<unsigned>(c->controlId);
+    command.notifyCode = code;
+    Deliver(command);
   };
-  if (input.message == kSimSelect) {
+  if (input.message.message == kSimSelect) {
     int index = static_cast<int>(input.wParam);
     if (index < 0 || index >= static_cast<int>(c->items.size())) return;
     c->curSel = index;
@@ -461,9 +466,12 @@ void SimDevice::GiveBack(HWND window, const Rect& rect, std::uint32_t style) {
 void SimDevice::NotifyClientSize(HWND window, const Rect& before) {
   Rect after = GetClientRect(window);
   if (Get(window)->sink != nullptr && !(before == after)) {
-    SendMessage(
-        window, kWmSize, kSizeRestored,
-        MakeLParam(static_cast<unsigned>(after.right), static_cast<unsigned>(after.bottom)));
+    Message size;
+    size.window = window;
+    size.message = kWmSize;
+    size.width = after.right;
+    size.height = after.bottom;
+    Deliver(size);
   }
 }
 
@@ -777,14 +785,35 @@ bool SimDevice::IsDlgButtonChecked(HWND dialog, int id) {
 
 // --- Messages and timers ---
 
-void SimDevice::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                            std::intptr_t lParam) {
+Message SimDevice::Crack(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                         std::intptr_t lParam) {
   Message m;
   m.window = window;
   m.message = message;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  queue_.push_back(m);
+  switch (message) {
+    case kWmCommand:
+      m.commandId = static_cast<unsigned>(wParam & 0xFFFF);
+      m.notifyCode = static_cast<unsigned>((wParam >> 16) & 0xFFFF);
+      break;
+    case kWmTimer:
+      m.timerId = static_cast<unsigned>(wParam);
+      break;
+    case kWmSize:
+      m.width = static_cast<int>(lParam & 0xFFFF);
+      m.height = static_cast<int>((lParam >> 16) & 0xFFFF);
+      break;
+    case kWmEndSession:
+      m.sessionEnds = wParam != 0;
+      break;
+    default:
+      break;
+  }
+  return m;
+}
+
+void SimDevice::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                            std::intptr_t lParam) {
+  queue_.push_back({Crack(window, message, wParam, lParam), wParam, lParam});
 }
 
 void SimDevice::SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
@@ -794,13 +823,12 @@ void SimDevice::SendMessage(HWND window, std::uint32_t message, std::uintptr_t w
     w->progressPositions.push_back(static_cast<int>(wParam));
     return;
   }
-  if (w == nullptr || w->sink == nullptr) return;
-  Message m;
-  m.window = window;
-  m.message = message;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  w->sink->OnMessage(m);
+  Deliver(Crack(window, message, wParam, lParam));
+}
+
+void SimDevice::Deliver(Message message) {
+  SimWindow* w = Get(message.window);
+  if (w != nullptr && w->sink != nullptr) w->sink->OnMessage(message);
 }
 
 void SimDevice::SetTimer(HWND window, unsigned id, unsigned milliseconds) {

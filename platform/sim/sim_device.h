@@ -16,6 +16,17 @@
 
 namespace sorvel {
 
+// The words of Win32's messages, as the tests send them in the window system's or another
+// program's place: the simulation cracks them into a Message's fields as Win32's backend does.
+constexpr std::uintptr_t MakeWParam(unsigned low, unsigned high) {
+  return (static_cast<std::uintptr_t>(high & 0xFFFF) << 16) | (low & 0xFFFF);
+}
+constexpr std::intptr_t MakeLParam(unsigned low, unsigned high) {
+  return static_cast<std::intptr_t>((static_cast<std::uint32_t>(high & 0xFFFF) << 16) |
+                                    (low & 0xFFFF));
+}
+constexpr std::uintptr_t kSizeRestored = 0;
+
 // The simulation's style bits beyond kWsVisible (Win32's values).
 constexpr std::uint32_t kWsChild = 0x40000000;
 constexpr std::uint32_t kWsMinimize = 0x20000000;
@@ -255,7 +266,18 @@ class SimDevice : public Platform {
   int PixelsY(int dialogUnits) const { return dialogUnits * config_.dialogUnitY / 8; }
   void Reposition(HWND window, const Placement& placement);
   void NotifyClientSize(HWND window, const Rect& before);
-  void Dispatch(const Message& message);
+  // A message in the queue; the simulated user's input keeps its words.
+  struct Queued {
+    Message message;
+    std::uintptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+  };
+  // The message with the fields of its kind filled from Win32's words.
+  static Message Crack(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                       std::intptr_t lParam);
+  // A message sent: handled by the window's dialog before the call returns.
+  void Deliver(Message message);
+  void Dispatch(const Queued& queued);
   bool DeliverDueTimer();
   void DestroyTree(HWND window);
   // A call that waits for the window's program; counted when that program is hung.
@@ -266,7 +288,7 @@ class SimDevice : public Platform {
     WakeProcesses();
     return hungUntil_.count(pid) != 0;
   }
-  void DeliverInput(HWND control, const Message& input);
+  void DeliverInput(HWND control, const Queued& input);
   void GiveBack(HWND window, const Rect& rect, std::uint32_t style);
 
   FileSystem& files_;
@@ -275,7 +297,7 @@ class SimDevice : public Platform {
   std::vector<HWND> topLevel_;  // topmost first
   std::uintptr_t nextHandle_ = 0x100;
   HWND foreground_ = nullptr;
-  std::deque<Message> queue_;
+  std::deque<Queued> queue_;
   std::map<std::pair<HWND, unsigned>, Timer> timers_;
   std::uint64_t now_ = 0;
   std::vector<DialogSink*> modalSinks_;

@@ -78,12 +78,29 @@ void WriteControlClass(TemplateWriter& writer, ControlKind kind) {
   }
 }
 
+// The message with the fields of its kind taken from Win32's words.
 Message ToMessage(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Message m;
   m.window = P(hwnd);
   m.message = message;
-  m.wParam = wParam;
-  m.lParam = lParam;
+  switch (message) {
+    case WM_COMMAND:
+      m.commandId = LOWORD(wParam);
+      m.notifyCode = HIWORD(wParam);
+      break;
+    case WM_TIMER:
+      m.timerId = static_cast<unsigned>(wParam);
+      break;
+    case WM_SIZE:
+      m.width = LOWORD(lParam);
+      m.height = HIWORD(lParam);
+      break;
+    case WM_ENDSESSION:
+      m.sessionEnds = wParam != FALSE;
+      break;
+    default:
+      break;
+  }
   return m;
 }
 
@@ -161,8 +178,6 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       if (item.CtlType != ODT_BUTTON) return FALSE;
       m.message = kWmCtlColorBtn;
-      m.wParam = reinterpret_cast<WPARAM>(item.hDC);
-      m.lParam = reinterpret_cast<LPARAM>(item.hwndItem);
       m.control = P(item.hwndItem);
       sink->OnMessage(m);
       if (m.colors) {

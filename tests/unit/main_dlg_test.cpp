@@ -10,6 +10,8 @@ namespace sorvel {
 namespace {
 
 constexpr char16_t kEmptyPaneLabel[] = u"마지막 작동 파일명:";
+// The park command as another program sends it: command 1 with notification code 0x1000.
+constexpr std::uintptr_t kParkCommand = 0x10000001;
 
 class MainDlgTest : public HostTest {
  protected:
@@ -205,9 +207,9 @@ TEST_P(ParkTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
   RunModal(dialog, {[&](HWND hwnd) {
                       before = device_.GetWindowRect(hwnd);
                       if (sent) {
-                        device_.SendMessage(hwnd, kWmCommand, CMainDlg::kParkCommand, 0);
+                        device_.SendMessage(hwnd, kWmCommand, kParkCommand, 0);
                       } else {
-                        device_.PostMessage(hwnd, kWmCommand, CMainDlg::kParkCommand, 0);
+                        device_.PostMessage(hwnd, kWmCommand, kParkCommand, 0);
                       }
                     },
                     [&](HWND hwnd) {
