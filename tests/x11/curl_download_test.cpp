@@ -196,7 +196,7 @@ TEST_F(CurlDownload, MemoryByLimitAndUrl) {
   const std::string data = Bytes(1000);
   server_.Serve("/data", Answer(200, data));
   server_.Serve("/data-no-length", Answer(200, data, Body::kWithoutLength));
-  server_.Serve("/to-file", Answer(302, "", Body::kWithLength, "file:///etc/hostname"));
+  server_.Serve("/to-file", Answer(302, "", Body::kWithLength, "ftp://127.0.0.1:1/x"));
   struct Case {
     std::string url;
     std::size_t limit;
