@@ -1,6 +1,10 @@
 // The device's window system, processes and shell, as both programs use them. One interface,
 // two backends: win32 (the real one) and sim (the simulated device of the unit tests).
-// Operations keep Win32's names and meanings; each backend call is one or a few platform calls.
+// Operations keep Win32's names where those are their meaning; each backend call is one or a
+// few platform calls.
+//
+// Unless its comment says otherwise, an operation neither re-enters (runs a handler of a
+// dialog of this thread before it returns) nor blocks (waits for another program).
 #pragma once
 
 #include <cstddef>
@@ -54,13 +58,16 @@ class Platform {
   virtual bool IsWindow(HWND window) = 0;
   virtual bool IsWindowVisible(HWND window) = 0;
   virtual Text GetWindowText(HWND window) = 0;
+  // Blocks on another program's window until that program has taken the text.
   virtual void SetWindowText(HWND window, const Text& text) = 0;
   virtual Text GetClassName(HWND window) = 0;
+  // False for no window.
   virtual bool HasWindowTrait(HWND window, WindowTrait trait) = 0;
   // The window's style: its frame and state as the window system keeps them, a word that only
   // SetWindowStyle and ReturnWindowWithoutWaiting read.
   virtual std::uint32_t GetWindowStyle(HWND window) = 0;
-  // Replaces the whole style: kWsVisible, or a word that GetWindowStyle gave.
+  // Replaces the whole style: kWsVisible, or a word that GetWindowStyle gave. Blocks until the
+  // window's program has taken the change.
   virtual void SetWindowStyle(HWND window, std::uint32_t style) = 0;
   // Full path of the program file of the process that owns the window; empty when it cannot
   // be had whole (the platform's path limit is 259 units).
@@ -73,7 +80,8 @@ class Platform {
   virtual bool IsWindowResponding(HWND window, unsigned milliseconds) = 0;
 
   // --- Geometry and state ---
-  // Blocks until the window's program has taken the change (another process's window).
+  // Blocks until the window's program has taken the change (another process's window); the
+  // messages other programs send to this thread meanwhile are handled.
   virtual HWND SetParent(HWND window, HWND parent) = 0;
   // Gives a window of a program that does not answer back to the desktop at `rect` (screen
   // coordinates) with `style`, without waiting for it: the change takes effect when its
@@ -84,18 +92,23 @@ class Platform {
   // user can type into it, but while its program hangs every focus change here waits for it.
   virtual void ShareInput(HWND window, bool shared) = 0;
   // Waits at most `milliseconds` for the windows given back without waiting to be taken back by
-  // their programs, handling the messages those programs send meanwhile; true when all are.
+  // their programs, handling the messages those programs send meanwhile (which may re-enter);
+  // true when all are.
   // A window still held when its holder is destroyed is destroyed with it.
   virtual bool FinishReturningWindows(unsigned milliseconds) = 0;
+  // Re-enters the window's dialog with a size notification when its client size changes; blocks
+  // until another program's window has taken the change.
   virtual void MoveWindow(HWND window, const Placement& placement, bool repaint) = 0;
   // Makes the window top-most for good (above every window that is not) and moves it to x, y
-  // (screen coordinates) without sizing it.
+  // (screen coordinates) without sizing it: no size notification, but the window's dialog hears
+  // of the move and of its activation before the call returns.
   virtual void MoveTopmost(HWND window, int x, int y) = 0;
   virtual Rect GetWindowRect(HWND window) = 0;  // screen coordinates
   virtual Rect GetClientRect(HWND window) = 0;  // left and top are 0
   // Another process's window takes the change when its program does: the call never waits for
   // that program, hung or not.
   virtual void ShowWindow(HWND window, ShowCommand command) = 0;
+  // Re-enters the dialogs of this thread that gain or lose the activation.
   virtual bool SetForegroundWindow(HWND window) = 0;
   virtual HWND GetForegroundWindow() = 0;
   virtual void InvalidateWindow(HWND window, bool erase) = 0;
@@ -104,19 +117,24 @@ class Platform {
   virtual Rect GetWorkArea() = 0;
 
   // --- Dialogs, controls, menus, icons ---
+  // Re-enters: the sink hears of the creation and of the dialog's first messages before the
+  // call returns.
   virtual HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
                                   DialogSink* sink) = 0;
   // Runs the dialog's message loop until the sink's run has ended or a quit message arrives,
   // with the owner disabled meanwhile. Returns false when it ended by a quit message, which
-  // then also ends the modal runs outside this one.
+  // then also ends the modal runs outside this one. Re-enters every window of this thread.
   virtual bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) = 0;
+  // Re-enters: the window's dialog hears of its destruction before its controls go.
   virtual void DestroyWindow(HWND window) = 0;
   virtual HWND GetDlgItem(HWND dialog, int id) = 0;
   virtual int GetDlgCtrlID(HWND control) = 0;
-  // The menu bar of a dialog, built from the menu data.
+  // The menu bar of a dialog, built from the menu data. Re-enters the dialog with a size
+  // notification: the bar takes its height from the client area.
   virtual bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) = 0;
   virtual HICON LoadIcon(int resourceId) = 0;
   virtual void SetIcon(HWND window, HICON icon, bool big) = 0;
+  // A modal run of its own: re-enters every window of this thread until it is answered.
   virtual int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) = 0;
   // List boxes: LB_RESETCONTENT, LB_ADDSTRING (a sorted list places the item itself),
   // LB_GETCURSEL (-1 when nothing is selected), LB_GETTEXT.
@@ -129,8 +147,13 @@ class Platform {
   virtual bool IsDlgButtonChecked(HWND dialog, int id) = 0;
 
   // --- Messages and timers ---
+  // A message number with its two words as Win32 gives them; the receiving backend fills the
+  // Message's fields of the kinds it knows from them. The logic sends its own messages and the
+  // quit message without words, and a progress bar its position as the first word.
+  // PostMessage may be called from any thread.
   virtual void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
                            std::intptr_t lParam) = 0;
+  // Handled before the call returns: re-enters the window's dialog.
   virtual void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
                            std::intptr_t lParam) = 0;
   virtual void SetTimer(HWND window, unsigned id, unsigned milliseconds) = 0;
@@ -144,6 +167,7 @@ class Platform {
                               std::uint32_t* leastSignificant) = 0;
   // Starts a program by full path with no command line; neither waits nor keeps the process.
   virtual bool CreateProcess(const Text& path) = 0;
+  // Blocks this thread; dispatches nothing.
   virtual void Sleep(unsigned milliseconds) = 0;
   // Claims a name that one process at a time may hold: true when this process holds it now,
   // false only when another process holds it. The claim lasts as long as the process.
