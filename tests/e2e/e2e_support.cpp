@@ -61,10 +61,15 @@ std::wstring MakeTestFolder() {
   static int counter = 0;
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + L"sorvel-e2e-" +
-                        std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+  // Wine gives process ids out again: a folder of an earlier test program may bear the name.
+  for (;;) {
+    std::wstring folder = std::wstring(temp) + L"sorvel-e2e-" +
+                          std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(++counter);
+    if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) {
+      return folder;
+    }
+  }
 }
 
 bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wchar_t* name) {
