@@ -1,0 +1,164 @@
+// The native Linux backend: our dialogs with FLTK, other programs' windows with Xlib on FLTK's
+// display connection, downloads over libcurl. Each operation is one or a few toolkit or X calls.
+//
+// Handles: a foreign window's handle is its X window id (29 bits at most); a window of ours is
+// kOwnTag plus a serial number that is never given out again, so a destroyed window's handle
+// names nothing.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/posix_files.h"
+#include "platform/platform.h"
+#include "platform/x11/curl_download.h"
+#include "platform/x11/x11_windows.h"
+
+class Fl_Widget;
+
+namespace sorvel {
+
+class X11Platform : public Platform {
+ public:
+  // Opens FLTK's display (DISPLAY); device paths lie under `filesRoot`.
+  explicit X11Platform(const std::string& filesRoot);
+  // Destroys the windows still open, cancels the downloads of unfinished workers and joins them.
+  ~X11Platform() override;
+  X11Platform(const X11Platform&) = delete;
+  X11Platform& operator=(const X11Platform&) = delete;
+
+  FileSystem& Files() override { return files_; }
+  HWND FindWindow(const char16_t* className, const Text& title) override;
+  HWND GetTopWindow() override;
+  HWND GetWindow(HWND window, WindowRelation relation) override;
+  HWND GetParent(HWND window) override;
+  bool IsWindow(HWND window) override;
+  bool IsWindowVisible(HWND window) override;
+  Text GetWindowText(HWND window) override;
+  void SetWindowText(HWND window, const Text& text) override;
+  Text GetClassName(HWND window) override;
+  bool HasWindowTrait(HWND window, WindowTrait trait) override;
+  std::uint32_t GetWindowStyle(HWND window) override;
+  void SetWindowStyle(HWND window, std::uint32_t style) override;
+  Text GetWindowProgramPath(HWND window) override;
+  std::uint32_t GetWindowProcessId(HWND window) override;
+  bool IsWindowResponding(HWND window, unsigned milliseconds) override;
+  HWND SetParent(HWND window, HWND parent) override;
+  void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
+  bool FinishReturningWindows(unsigned milliseconds) override;
+  void ShareInput(HWND window, bool shared) override;
+  void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
+  void MoveTopmost(HWND window, int x, int y) override;
+  Rect GetWindowRect(HWND window) override;
+  Rect GetClientRect(HWND window) override;
+  void ShowWindow(HWND window, ShowCommand command) override;
+  bool SetForegroundWindow(HWND window) override;
+  HWND GetForegroundWindow() override;
+  void InvalidateWindow(HWND window, bool erase) override;
+  int GetSystemMetrics(SystemMetric metric) override;
+  Rect GetWorkArea() override;
+  HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
+                          DialogSink* sink) override;
+  bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) override;
+  void DestroyWindow(HWND window) override;
+  HWND GetDlgItem(HWND dialog, int id) override;
+  int GetDlgCtrlID(HWND control) override;
+  bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
+  HICON LoadIcon(int resourceId) override;
+  void SetIcon(HWND window, HICON icon, bool big) override;
+  int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
+  void ListBoxResetContent(HWND list) override;
+  void ListBoxAddString(HWND list, const Text& text) override;
+  int ListBoxGetCurSel(HWND list) override;
+  Text ListBoxGetText(HWND list, int index) override;
+  void CheckRadioButton(HWND dialog, int first, int last, int checked) override;
+  bool IsDlgButtonChecked(HWND dialog, int id) override;
+  void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) override;
+  void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) override;
+  void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
+  void KillTimer(HWND window, unsigned id) override;
+  Text GetModuleFileName() override;
+  bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
+                      std::uint32_t* leastSignificant) override;
+  bool CreateProcess(const Text& path) override;
+  void Sleep(unsigned milliseconds) override;
+  bool ClaimInstanceName(const Text& name) override;
+  void ShellStartupInit() override;
+  bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
+  std::int32_t DownloadToFile(const Text& url, const Text& path,
+                              const DownloadProgress& progress) override;
+  std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
+  bool StartWorker(std::function<void()> work) override;
+  void SetCrashHandler(void (*handler)(void* context), void* context) override;
+
+  // Waits up to `milliseconds` for toolkit events and handles them with the posted messages.
+  void Pump(unsigned milliseconds);
+
+  struct Node;
+  struct Timer;
+
+ private:
+  struct Posted {
+    std::uintptr_t window;
+    std::uint32_t message;
+    std::uintptr_t wParam;
+  };
+  struct Returning {
+    ::Window window;
+    Rect rect;
+    std::uint32_t style;
+  };
+
+  Node* Find(HWND window);
+  Node* DialogOf(Node* node);
+  ::Window XidOf(HWND window);  // our window's X window once shown, a foreign one's id
+  HWND HandleOfXid(::Window xid);
+  bool IsForeign(HWND window) const;
+  Node* NewNode();
+  void Deliver(Node* dialog, Message& message);
+  void DeliverPosted();
+  void TakeBackReturned();
+  void DestroyNode(Node* node);
+  void GiveBack(Node* holder, ::Window xid, const Rect& frame);
+  void KeepTopmostAbove();
+  static void OnAwake(void* self);
+  static int OnXEvent(void* event, void* self);
+  static void OnReturnTimer(void* self);
+  static void OnTimer(void* timer);
+  static void OnControl(Fl_Widget* widget, void* self);
+
+  PosixFileSystem files_;
+  Display* display_;
+  Atom messageAtom_;  // of messages posted from another program
+  std::unique_ptr<x11::X11Windows> windows_;
+  std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;
+  std::uintptr_t serial_ = 0;
+  std::map<std::pair<std::uintptr_t, unsigned>, std::unique_ptr<Timer>> timers_;
+  // Of captured windows as they were captured: the client's offset in its frame (left, top)
+  // and the frame's extra width and height (right, bottom).
+  std::map<::Window, Rect> insets_;
+  std::set<::Window> minimized_;  // iconified without a window manager, so unmapped by us
+  std::vector<Returning> returning_;
+  std::vector<DialogSink*> modal_;  // the sinks of the modal runs, innermost last
+
+  std::mutex mutex_;  // guards posted_
+  std::deque<Posted> posted_;
+  std::atomic<bool> quitPosted_{false};
+
+  x11::Cancellation cancellation_;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace sorvel
