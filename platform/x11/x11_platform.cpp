@@ -186,6 +186,25 @@ class PushButton : public Fl_Button {
   }
 };
 
+// Radio buttons ask as static controls do, as on the platform.
+class RadioButton : public Fl_Round_Button {
+ public:
+  RadioButton(int x, int y, int w, int h) : Fl_Round_Button(x, y, w, h) {
+    box(FL_FLAT_BOX);  // painted in its background colour
+  }
+  ColorQuery colors;
+  void draw() override {
+    ControlColors c;
+    if (colors && colors(&c)) {
+      Apply(this, c);
+    } else {
+      color(FL_BACKGROUND_COLOR);
+      labelcolor(FL_FOREGROUND_COLOR);
+    }
+    Fl_Round_Button::draw();
+  }
+};
+
 // A static control is an X window of its own: a pane holds another program's window in it.
 class StaticWindow : public Fl_Window {
  public:
@@ -530,8 +549,9 @@ HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, Dialog
         break;
       }
       case ControlKind::kRadioButton: {
-        auto* radio = new Fl_Round_Button(x, y, w, h);
+        auto* radio = new RadioButton(x, y, w, h);
         radio->type(FL_TOGGLE_BUTTON);
+        radio->colors = colors;
         widget = radio;
         break;
       }
