@@ -2,6 +2,7 @@
 // template from these records; the simulated device builds its windows from them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -46,6 +47,12 @@ struct DialogTemplate {
   int fontPoints;
   std::vector<ControlTemplate> controls;  // in stacking order, topmost first
 };
+
+// The window class a control of this kind has on the platform, as GetClassName names it.
+const char16_t* ControlClassName(ControlKind kind);
+
+// Where a sorted list box places `text` among its `items`, in the platform's list order.
+std::size_t SortedListPlace(const std::vector<Text>& items, const Text& text);
 
 struct MenuItem {
   const char16_t* text;

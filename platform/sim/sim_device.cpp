@@ -7,21 +7,6 @@ namespace sorvel {
 
 namespace {
 
-const char16_t* ControlClass(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::kPushButton:
-    case ControlKind::kRadioButton:
-      return u"Button";
-    case ControlKind::kStatic:
-      return u"Static";
-    case ControlKind::kListBox:
-      return u"ListBox";
-    case ControlKind::kProgressBar:
-      return u"msctls_progress32";
-  }
-  return u"";
-}
-
 void Remove(std::vector<HWND>& list, HWND window) {
   list.erase(std::remove(list.begin(), list.end(), window), list.end());
 }
@@ -589,7 +574,7 @@ HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND ow
 
   for (const ControlTemplate& control : dialogTemplate.controls) {
     HWND child = CreateChildWindow(
-        hwnd, ControlClass(control.kind), control.text,
+        hwnd, ControlClassName(control.kind), control.text,
         {PixelsX(control.x), PixelsY(control.y), PixelsX(control.cx), PixelsY(control.cy)},
         control.id);
     SimWindow* c = Get(child);
@@ -707,27 +692,7 @@ int SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption, uns
   return type == kMbYesNo ? kIdNo : kIdOk;
 }
 
-namespace {
-
-// The platform's list order, as far as titles need it: case is ignored; white space and
-// punctuation sort before digits, digits before letters, letters before other scripts; within
-// a group by code unit. (The platform also passes over hyphens and apostrophes at first; this
-// does not.)
-int SortKey(char16_t c) {
-  if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  int group = c >= 0x80 ? 3 : (c >= u'A' && c <= u'Z') ? 2 : (c >= u'0' && c <= u'9') ? 1 : 0;
-  return group << 16 | c;
-}
-
-int ListCompare(const Text& a, const Text& b) {
-  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    int difference = SortKey(a[i]) - SortKey(b[i]);
-    if (difference != 0) return difference;
-  }
-  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void SimDevice::ListBoxResetContent(HWND list) {
   if (SimWindow* l = Get(list)) {
@@ -744,21 +709,7 @@ void SimDevice::ListBoxAddString(HWND list, const Text& text) {
     items.push_back(text);
     return;
   }
-  // A sorted list halves its way to the place; an equal item met on the way takes the new one
-  // before it, so equal items do not keep their order of insertion.
-  int low = 0, high = static_cast<int>(items.size()) - 1, at = -1;
-  while (low <= high && at < 0) {
-    int middle = (low + high) / 2;
-    int order = ListCompare(items[static_cast<std::size_t>(middle)], text);
-    if (order == 0) {
-      at = middle;
-    } else if (order > 0) {
-      high = middle - 1;
-    } else {
-      low = middle + 1;
-    }
-  }
-  items.insert(items.begin() + (at < 0 ? low : at), text);
+  items.insert(items.begin() + static_cast<std::ptrdiff_t>(SortedListPlace(items, text)), text);
 }
 
 int SimDevice::ListBoxGetCurSel(HWND list) {

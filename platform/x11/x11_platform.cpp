@@ -77,22 +77,6 @@ std::uint64_t NowMs() {
                                         .count());
 }
 
-// The platform's list order: case is ignored; white space and punctuation sort before digits,
-// digits before letters, letters before other scripts; within a group by code unit.
-int SortKey(char16_t c) {
-  if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  int group = c >= 0x80 ? 3 : (c >= u'A' && c <= u'Z') ? 2 : (c >= u'0' && c <= u'9') ? 1 : 0;
-  return group << 16 | c;
-}
-
-int ListCompare(const Text& a, const Text& b) {
-  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    int difference = SortKey(a[i]) - SortKey(b[i]);
-    if (difference != 0) return difference;
-  }
-  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
-}
-
 // A program path as the platform gives it: whole, within the limit, or not at all.
 Text LimitedPath(const std::string& path) {
   Text text = FromUtf8(path);
@@ -844,23 +828,7 @@ void X11Platform::ListBoxAddString(HWND list, const Text& text) {
   if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog) return;
   std::vector<Text>& items = node->items;
   int at = static_cast<int>(items.size());
-  if ((node->style & kLbsSort) != 0) {
-    // Halves its way to the place; an equal item met on the way takes the new one before it.
-    int low = 0, high = static_cast<int>(items.size()) - 1;
-    at = -1;
-    while (low <= high && at < 0) {
-      int middle = (low + high) / 2;
-      int order = ListCompare(items[static_cast<std::size_t>(middle)], text);
-      if (order == 0) {
-        at = middle;
-      } else if (order > 0) {
-        high = middle - 1;
-      } else {
-        low = middle + 1;
-      }
-    }
-    if (at < 0) at = low;
-  }
+  if ((node->style & kLbsSort) != 0) at = static_cast<int>(SortedListPlace(items, text));
   items.insert(items.begin() + at, text);
   auto* browser = static_cast<Fl_Hold_Browser*>(node->widget);
   // The browser reads '@' at the start of a line as a format: "@." ends the formats.
@@ -1114,17 +1082,7 @@ void X11Platform::SetWindowText(HWND window, const Text& text) {
 Text X11Platform::GetClassName(HWND window) {
   if (Node* node = Find(window)) {
     if (node->dialog) return kPortableDialogClass;
-    switch (node->kind) {
-      case ControlKind::kPushButton:
-      case ControlKind::kRadioButton:
-        return u"Button";
-      case ControlKind::kStatic:
-        return u"Static";
-      case ControlKind::kListBox:
-        return u"ListBox";
-      case ControlKind::kProgressBar:
-        return u"msctls_progress32";
-    }
+    return ControlClassName(node->kind);
   }
   if (!IsForeign(window)) return Text();
   ::Window xid = XidOf(window);
