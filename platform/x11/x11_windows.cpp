@@ -270,11 +270,11 @@ pid_t X11Windows::ProcessId(Window w) {
   }
   if (!has_xres_ || trap.Failed()) return 0;
   // The server knows the process of a local connection that owns the window.
-  XResClientIdSpec spec{w, XRES_CLIENT_ID_PID_MASK};
+  XResClientIdSpec query{w, XRES_CLIENT_ID_PID_MASK};
   long count = 0;
   XResClientIdValue* ids = nullptr;
   pid_t found = 0;
-  if (XResQueryClientIds(display_, 1, &spec, &count, &ids) == Success) {
+  if (XResQueryClientIds(display_, 1, &query, &count, &ids) == Success) {
     for (long i = 0; i < count && found <= 0; ++i) found = XResGetClientPid(&ids[i]);
     XResClientIdsDestroy(count, ids);
   }
