@@ -154,38 +154,31 @@ void Apply(Fl_Widget* widget, const ControlColors& colors) {
   widget->labelcolor(rgb(colors.text));
 }
 
-class PushButton : public Fl_Button {
+// A button that paints in the colours its dialog answers, else in the toolkit's own.
+template <class Base>
+class ColoredButton : public Base {
  public:
-  PushButton(int x, int y, int w, int h) : Fl_Button(x, y, w, h) {}
+  ColoredButton(int x, int y, int w, int h) : Base(x, y, w, h) {}
   ColorQuery colors;
   void draw() override {
     ControlColors c;
     if (colors && colors(&c)) {
       Apply(this, c);
     } else {
-      color(FL_BACKGROUND_COLOR);
-      labelcolor(FL_FOREGROUND_COLOR);
+      this->color(FL_BACKGROUND_COLOR);
+      this->labelcolor(FL_FOREGROUND_COLOR);
     }
-    Fl_Button::draw();
+    Base::draw();
   }
 };
 
+using PushButton = ColoredButton<Fl_Button>;
+
 // Radio buttons ask as static controls do, as on the platform.
-class RadioButton : public Fl_Round_Button {
+class RadioButton : public ColoredButton<Fl_Round_Button> {
  public:
-  RadioButton(int x, int y, int w, int h) : Fl_Round_Button(x, y, w, h) {
+  RadioButton(int x, int y, int w, int h) : ColoredButton(x, y, w, h) {
     box(FL_FLAT_BOX);  // painted in its background colour
-  }
-  ColorQuery colors;
-  void draw() override {
-    ControlColors c;
-    if (colors && colors(&c)) {
-      Apply(this, c);
-    } else {
-      color(FL_BACKGROUND_COLOR);
-      labelcolor(FL_FOREGROUND_COLOR);
-    }
-    Fl_Round_Button::draw();
   }
 };
 
