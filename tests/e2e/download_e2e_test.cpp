@@ -45,16 +45,6 @@ std::string Contents(const std::wstring& path) {
   return bytes;
 }
 
-TestHttpServer::Route Answer(int status, std::string body, Body mode = Body::kWithLength,
-                             std::string location = "") {
-  TestHttpServer::Route route;
-  route.status = status;
-  route.body = std::move(body);
-  route.mode = mode;
-  route.location = std::move(location);
-  return route;
-}
-
 struct Report {
   std::uint64_t received;
   std::uint64_t total;
@@ -90,14 +80,14 @@ class DownloadTest : public ::testing::Test {
 TEST_F(DownloadTest, ResponseKinds) {
   const std::string body = Bytes(300000);
   const std::string page = "<html><body>Moved elsewhere</body></html>";
-  server_.Serve("/length", Answer(200, body));
-  server_.Serve("/nolength", Answer(200, body, Body::kWithoutLength));
-  server_.Serve("/moved", Answer(302, "", Body::kWithLength, "/length"));
-  TestHttpServer::Route html = Answer(200, page);
+  server_.Serve("/length", Reply(200, body));
+  server_.Serve("/nolength", Reply(200, body, Body::kWithoutLength));
+  server_.Serve("/moved", Reply(302, "", Body::kWithLength, "/length"));
+  TestHttpServer::Route html = Reply(200, page);
   html.contentType = "text/html";
   server_.Serve("/page", html);
-  server_.Serve("/error", Answer(500, "<html>failure</html>"));
-  server_.Serve("/truncated", Answer(200, body, Body::kTruncated));
+  server_.Serve("/error", Reply(500, "<html>failure</html>"));
+  server_.Serve("/truncated", Reply(200, body, Body::kTruncated));
   struct Case {
     const char* path;
     bool ok;
@@ -142,7 +132,7 @@ TEST_F(DownloadTest, ResponseKinds) {
 }
 
 TEST_F(DownloadTest, UnwritableDestinationFails) {
-  server_.Serve("/file", Answer(200, Bytes(1000)));
+  server_.Serve("/file", Reply(200, Bytes(1000)));
   EXPECT_LT(Download("/file", folder_ + L"\\no such folder\\im.exe"), 0);
   EXPECT_LT(Download("/file", folder_), 0);  // a folder
 }
@@ -169,7 +159,7 @@ TEST_F(DownloadTest, StalledServerFailsWhileTheDialogAnswers) {
   ASSERT_NE(window, nullptr);
   platform_->SetTimer(window, 1, 100);
   const std::string body = Bytes(200000);
-  server_.Serve("/stalled", Answer(200, body, Body::kStalled));
+  server_.Serve("/stalled", Reply(200, body, Body::kStalled));
 
   std::wstring file = folder_ + L"\\im.exe";
   std::int32_t result = Download("/stalled", file);
@@ -184,7 +174,7 @@ TEST_F(DownloadTest, StalledServerFailsWhileTheDialogAnswers) {
 
 // A quit message ends the download at once and is posted again for the loops outside.
 TEST_F(DownloadTest, QuitMessageCancels) {
-  server_.Serve("/stalled", Answer(200, Bytes(200000), Body::kStalled));
+  server_.Serve("/stalled", Reply(200, Bytes(200000), Body::kStalled));
   std::int32_t result =
       platform_->DownloadToFile(TextOf(server_.Url("/stalled")), TextOf(folder_ + L"\\im.exe"),
                                 [](std::uint64_t, std::uint64_t) { PostQuitMessage(7); });
@@ -196,9 +186,9 @@ TEST_F(DownloadTest, QuitMessageCancels) {
 
 TEST_F(DownloadTest, ToMemory) {
   const std::string body = Bytes(1000);
-  server_.Serve("/length", Answer(200, body));
-  server_.Serve("/nolength", Answer(200, body, Body::kWithoutLength));
-  server_.Serve("/truncated", Answer(200, body, Body::kTruncated));
+  server_.Serve("/length", Reply(200, body));
+  server_.Serve("/nolength", Reply(200, body, Body::kWithoutLength));
+  server_.Serve("/truncated", Reply(200, body, Body::kTruncated));
   struct Case {
     const char* path;
     std::size_t limit;
@@ -219,7 +209,7 @@ TEST_F(DownloadTest, ToMemory) {
 
 // Work runs on a thread of its own; the platform's end cancels its download and waits for it.
 TEST_F(DownloadTest, WorkerEndsBeforeThePlatform) {
-  server_.Serve("/stalled", Answer(200, Bytes(1000), Body::kStalled));
+  server_.Serve("/stalled", Reply(200, Bytes(1000), Body::kStalled));
   std::atomic<DWORD> thread{0};
   std::atomic<std::int32_t> result{1};
   std::atomic<bool> done{false};

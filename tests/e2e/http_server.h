@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // A small HTTP/1.1 server on 127.0.0.1 (a free port), answering on a thread of its own.
@@ -57,3 +58,17 @@ class TestHttpServer {
   std::vector<Socket> connections_;  // open ones, closed at the end to free their threads
   std::vector<std::thread> answering_;
 };
+
+// A route answering `status` with `body`.
+inline TestHttpServer::Route Reply(int status, std::string body,
+                                   TestHttpServer::Body mode = TestHttpServer::Body::kWithLength,
+                                   std::string location = "",
+                                   std::string contentType = "application/octet-stream") {
+  TestHttpServer::Route route;
+  route.status = status;
+  route.body = std::move(body);
+  route.mode = mode;
+  route.location = std::move(location);
+  route.contentType = std::move(contentType);
+  return route;
+}

@@ -22,16 +22,6 @@ constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다
 // The served program announces itself by a window of this class, titled after its file name.
 constexpr wchar_t kProbeClass[] = L"SorvelProbe";
 
-TestHttpServer::Route Answer(int status, std::string body, Body mode = Body::kWithLength,
-                             std::string contentType = "application/octet-stream") {
-  TestHttpServer::Route route;
-  route.status = status;
-  route.body = std::move(body);
-  route.mode = mode;
-  route.contentType = std::move(contentType);
-  return route;
-}
-
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
 // test programs, so that the served one differs from it).
 struct Installation {
@@ -94,7 +84,7 @@ class UpdaterRun : public ::testing::Test {
 };
 
 TEST_F(UpdaterRun, ReplacesTheProgramThenTellsThenStartsIt) {
-  server_.Serve("/Sorvel.exe", Answer(200, served_));
+  server_.Serve("/Sorvel.exe", Reply(200, served_));
   Installation setup(Describe(server_.Url("/Sorvel.exe"),
                               L"Sha256=" + sorvel::Sha256Hex(served_, true) + L"\r\n"));
   ASSERT_TRUE(setup.Start());
@@ -113,9 +103,9 @@ TEST_F(UpdaterRun, ReplacesTheProgramThenTellsThenStartsIt) {
 
 TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   server_.Serve("/page",
-                Answer(200, "<html><body>Sorvel</body></html>", Body::kWithLength, "text/html"));
-  server_.Serve("/cut", Answer(200, served_, Body::kTruncated));
-  server_.Serve("/whole", Answer(200, served_));
+                Reply(200, "<html><body>Sorvel</body></html>", Body::kWithLength, "", "text/html"));
+  server_.Serve("/cut", Reply(200, served_, Body::kTruncated));
+  server_.Serve("/whole", Reply(200, served_));
   struct Case {
     const char* name;
     std::string path;
@@ -158,7 +148,7 @@ TEST_F(UpdaterRun, StartedByHandWithoutDescriptionWritesTheDefaultsAndFails) {
 // The bar shows the share received while the transfer waits half-way; the updater ended there
 // leaves the installed program as it was.
 TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
-  server_.Serve("/slow", Answer(200, served_, Body::kStalled));
+  server_.Serve("/slow", Reply(200, served_, Body::kStalled));
   Installation setup(Describe(server_.Url("/slow")));
   ASSERT_TRUE(setup.Start());
   HWND bar = GetDlgItem(setup.dialog, 1003);
@@ -192,7 +182,7 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
 // The old program still runs when the updater comes to replace it: the updater waits for it to
 // end, then replaces and starts the new one.
 TEST_F(UpdaterRun, WaitsForTheRunningOldProgramToLetGoOfItsFile) {
-  server_.Serve("/Sorvel.exe", Answer(200, served_));
+  server_.Serve("/Sorvel.exe", Reply(200, served_));
   Installation setup(Describe(server_.Url("/Sorvel.exe")));
   e2e::Process old(setup.Target());
   HWND oldWindow =

@@ -33,18 +33,6 @@ std::string Bytes(std::size_t size) {
   return bytes;
 }
 
-TestHttpServer::Route Answer(int status, std::string body, Body mode = Body::kWithLength,
-                             std::string location = "",
-                             std::string type = "application/octet-stream") {
-  TestHttpServer::Route route;
-  route.status = status;
-  route.body = std::move(body);
-  route.mode = mode;
-  route.location = std::move(location);
-  route.contentType = std::move(type);
-  return route;
-}
-
 std::string Contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "(none)";
@@ -114,15 +102,15 @@ TEST_F(CurlDownload, FileByTheServersAnswer) {
     std::string after;    // the file's contents afterwards
     std::uint64_t total;  // the total of every progress report
   } cases[] = {
-      {"/length", Answer(200, big, Body::kWithLength), 0, big, big.size()},
-      {"/no-length", Answer(200, big, Body::kWithoutLength), 0, big, 0},
-      {"/moved", Answer(302, "<html>moved</html>", Body::kWithLength, "/length"), 0, big,
+      {"/length", Reply(200, big, Body::kWithLength), 0, big, big.size()},
+      {"/no-length", Reply(200, big, Body::kWithoutLength), 0, big, 0},
+      {"/moved", Reply(302, "<html>moved</html>", Body::kWithLength, "/length"), 0, big,
        big.size()},
-      {"/missing", Answer(404, "<html>not here</html>"), kStatusFailure - 404, earlier, 0},
-      {"/fault", Answer(500, "<html>fault</html>"), kStatusFailure - 500, earlier, 0},
-      {"/page", Answer(200, page, Body::kWithLength, "", "text/html"), 0, page, page.size()},
-      {"/empty", Answer(200, ""), 0, "", 0},
-      {"/short", Answer(200, big, Body::kTruncated), kCurlFailure - CURLE_PARTIAL_FILE,
+      {"/missing", Reply(404, "<html>not here</html>"), kStatusFailure - 404, earlier, 0},
+      {"/fault", Reply(500, "<html>fault</html>"), kStatusFailure - 500, earlier, 0},
+      {"/page", Reply(200, page, Body::kWithLength, "", "text/html"), 0, page, page.size()},
+      {"/empty", Reply(200, ""), 0, "", 0},
+      {"/short", Reply(200, big, Body::kTruncated), kCurlFailure - CURLE_PARTIAL_FILE,
        big.substr(0, big.size() / 2), big.size()},
   };
   for (const Case& c : cases) {
@@ -154,14 +142,14 @@ TEST_F(CurlDownload, FileByTheServersAnswer) {
 }
 
 TEST_F(CurlDownload, UnwritableDestinationFails) {
-  server_.Serve("/file", Answer(200, "data"));
+  server_.Serve("/file", Reply(200, "data"));
   Seen seen;
   EXPECT_EQ(Download(Url("/file"), folder_ + "/no/such/file", &seen), -ENOENT);
 }
 
 // Takes the 30 s the rule gives.
 TEST_F(CurlDownload, StalledBodyFailsWhileTheCallerKeepsWaiting) {
-  server_.Serve("/stalled", Answer(200, Bytes(1000), Body::kStalled));
+  server_.Serve("/stalled", Reply(200, Bytes(1000), Body::kStalled));
   Seen seen;
   EXPECT_EQ(Download(Url("/stalled"), Path("file"), &seen),
             kCurlFailure - CURLE_OPERATION_TIMEDOUT);
@@ -172,7 +160,7 @@ TEST_F(CurlDownload, StalledBodyFailsWhileTheCallerKeepsWaiting) {
 
 // A stalled body would fail only after 30 s: a cancel's own result shows it took effect.
 TEST_F(CurlDownload, CancelStopsAStalledTransfer) {
-  server_.Serve("/stalled", Answer(200, Bytes(1000), Body::kStalled));
+  server_.Serve("/stalled", Reply(200, Bytes(1000), Body::kStalled));
   Seen seen;
   EXPECT_EQ(
       Download(Url("/stalled"), Path("file"), &seen, [&seen] { return !seen.progress.empty(); }),
@@ -194,9 +182,9 @@ TEST_F(CurlDownload, CancelStopsAStalledTransfer) {
 
 TEST_F(CurlDownload, MemoryByLimitAndUrl) {
   const std::string data = Bytes(1000);
-  server_.Serve("/data", Answer(200, data));
-  server_.Serve("/data-no-length", Answer(200, data, Body::kWithoutLength));
-  server_.Serve("/to-file", Answer(302, "", Body::kWithLength, "ftp://127.0.0.1:1/x"));
+  server_.Serve("/data", Reply(200, data));
+  server_.Serve("/data-no-length", Reply(200, data, Body::kWithoutLength));
+  server_.Serve("/to-file", Reply(302, "", Body::kWithLength, "ftp://127.0.0.1:1/x"));
   struct Case {
     std::string url;
     std::size_t limit;
