@@ -77,6 +77,10 @@ class X11Environment : public conformance::Environment {
     auto pid = static_cast<pid_t>(platform_.GetWindowProcessId(window));
     if (pid == 0) return;
     kill(pid, SIGSTOP);
+    // The stop lands when the program is next scheduled, not when kill returns.
+    for (int i = 0; i < 200 && platform_.IsWindowResponding(window, 0); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     wakers_.emplace_back([pid, milliseconds] {
       std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
       kill(pid, SIGCONT);
