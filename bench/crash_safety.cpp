@@ -21,8 +21,8 @@
 #include <random>
 #include <string>
 
-#include "bench/posix_files.h"
 #include "bench/settings_file.h"
+#include "platform/posix/posix_files.h"
 #include "settings/profile.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #ifdef _WIN32
 #include "platform/win32/win32_files.h"
 #else
-#include "bench/posix_files.h"
+#include "platform/posix/posix_files.h"
 #endif
 
 namespace {

@@ -57,6 +57,7 @@ class MemoryFileSystem : public FileSystem {
     return true;
   }
   void DebugOutput(const Text& text) override { debug += text; }
+  char16_t Separator() const override { return u'\\'; }
 
   std::size_t OpenCount() const { return handles_.size(); }
 

@@ -90,7 +90,8 @@ void CMainDlg::OnInitDialog() {
 
   clientRect_ = platform_.GetClientRect(hwnd);
 
-  Text settingsPath = MakeSettingsPath(platform_.GetModuleFileName());
+  Text settingsPath = platform_.LocateSettingsFile(
+      MakeSettingsPath(platform_.GetModuleFileName(), platform_.Files().Separator()));
   if (settingsPath.empty()) {
     platform_.MessageBox(hwnd, kNoProgramName, kAppName, kMbOk);
     EndDialog(kIdCancel);

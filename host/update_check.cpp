@@ -77,7 +77,7 @@ void WriteDescriptionFile(FileSystem& files, const Text& path, const UpdateNotic
 
 // Starts the updater beside the host; a failure is told to the user.
 void StartUpdater(Platform& platform, HWND dialog, const Text& folder) {
-  Text updater = folder + u"\\" + kUpdaterFile;
+  Text updater = JoinPath(platform.Files(), folder, kUpdaterFile);
   Text message;
   if (!FileExists(platform.Files(), updater)) {
     message = u" 자동 업데이트 기능이 없는 버전입니다. " + WebSiteAddress() +
@@ -168,8 +168,8 @@ bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& not
       break;
   }
   FileSystem& files = platform.Files();
-  Text folder = ProgramFolder(platform.GetModuleFileName());
-  WriteDescriptionFile(files, folder + u"\\" + kDescriptionFile, notice);
+  Text folder = ProgramFolder(files, platform.GetModuleFileName());
+  WriteDescriptionFile(files, JoinPath(files, folder, kDescriptionFile), notice);
   WritePrivateProfileString(files, kDownloadSection, u"DownName", notice.downloadUrl.c_str(),
                             SettingsPath.c_str());
   if (ask(kAutomaticQuestion)) StartUpdater(platform, dialog, folder);

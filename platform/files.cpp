@@ -9,9 +9,13 @@ bool FileExists(FileSystem& files, const Text& path) {
   return true;
 }
 
-Text ProgramFolder(const Text& programPath) {
-  const std::size_t last = programPath.rfind(u'\\');
+Text ProgramFolder(const FileSystem& files, const Text& programPath) {
+  const std::size_t last = programPath.rfind(files.Separator());
   return last == Text::npos ? Text() : programPath.substr(0, last);
+}
+
+Text JoinPath(const FileSystem& files, const Text& folder, const Text& name) {
+  return folder + files.Separator() + name;
 }
 
 }  // namespace sorvel

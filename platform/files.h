@@ -1,5 +1,6 @@
 // File operations of the device, as the settings store and the programs need them.
-// Paths are device paths (backslash-separated UTF-16, e.g. u"\\windows\\Download.ini").
+// Paths are UTF-16 and separated by the file system's own separator: device paths such as
+// u"\\windows\\Download.ini" on Windows and in the simulation, "/"-separated on POSIX.
 #pragma once
 
 #include <cstdint>
@@ -43,13 +44,18 @@ class FileSystem {
   virtual bool ReplaceWith(const Text& from, const Text& to) = 0;
   // The platform's debug output channel.
   virtual void DebugOutput(const Text& text) = 0;
+  // The character between the folders of a path.
+  virtual char16_t Separator() const = 0;
 };
 
 // The programs' file-existence test: the file opens for reading (and is closed at once).
 bool FileExists(FileSystem& files, const Text& path);
 
-// The folder of a program file: its path up to, not including, the last backslash; empty when
-// it has none. Files beside the program are that folder, "\" and their name.
-Text ProgramFolder(const Text& programPath);
+// The folder of a program file: its path up to, not including, the last separator; empty when
+// it has none. Files beside the program are that folder, the separator and their name.
+Text ProgramFolder(const FileSystem& files, const Text& programPath);
+
+// `folder`, the separator and `name`.
+Text JoinPath(const FileSystem& files, const Text& folder, const Text& name);
 
 }  // namespace sorvel

@@ -161,6 +161,10 @@ class Platform {
 
   // --- Processes, modules, shell ---
   virtual Text GetModuleFileName() = 0;  // the own program file, at most 259 units
+  // Where the settings file meant to lie at `besideProgram` is kept: there, or where the
+  // program's folder is not the user's to write (an installed program), in a folder of the
+  // user's own, which it creates. Empty stays empty. Blocks on the file system only.
+  virtual Text LocateSettingsFile(const Text& besideProgram) = 0;
   // The file version of a program file's version resource (VS_FIXEDFILEINFO's dwFileVersionMS
   // and dwFileVersionLS); false when the file has none or it cannot be read.
   virtual bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,

@@ -12,7 +12,6 @@ namespace sorvel {
 namespace {
 
 constexpr char16_t kSourceUnit[] = u".\\profile";
-constexpr char16_t kWindowsFolderPrefix[] = u"\\windows\\";
 constexpr char16_t kTempSuffix[] = u".tmp";
 constexpr char16_t kLineEnd[] = u"\r\n";
 
@@ -66,11 +65,15 @@ bool EqualIgnoringCase(const char16_t* a, const char16_t* b, std::size_t length)
   return true;
 }
 
-// A name without a backslash lies in \windows. Paths longer than `maxLength` are refused.
-bool ResolvePath(const char16_t* file, std::size_t maxLength,
+// A name without a separator lies in the folder "windows" at the root. Paths longer than
+// `maxLength` are refused.
+bool ResolvePath(const FileSystem& fs, const char16_t* file, std::size_t maxLength,
                  char16_t (&path)[kProfilePathCapacity]) {
   Text resolved = file;
-  if (resolved.find(u'\\') == Text::npos) resolved = kWindowsFolderPrefix + resolved;
+  const char16_t separator = fs.Separator();
+  if (resolved.find(separator) == Text::npos) {
+    resolved = separator + (u"windows" + (separator + resolved));
+  }
   if (resolved.size() > maxLength) return false;
   std::copy(resolved.begin(), resolved.end(), path);
   path[resolved.size()] = 0;
@@ -277,7 +280,7 @@ std::uint32_t FindProfileString(FileSystem& fs, const char16_t* section, const c
                                 char16_t* buffer, std::uint32_t capacity, const char16_t* file) {
   if (section == nullptr || key == nullptr || file == nullptr) return 0;
   ProfileFile profile;
-  if (!ResolvePath(file, kProfileMaxPathLength, profile.path)) {
+  if (!ResolvePath(fs, file, kProfileMaxPathLength, profile.path)) {
     PROFILE_REPORT(fs, kPathTooLong, Text(file));
     PROFILE_REPORT(fs, kCannotOpenFile, Text(file));
     return 0;
@@ -318,7 +321,7 @@ int WritePrivateProfileString(FileSystem& fs, const char16_t* section, const cha
   if (key == nullptr || value == nullptr) return 0;
 
   ProfileFile profile;
-  if (!ResolvePath(file, kProfileMaxWrittenPathLength, profile.path)) {
+  if (!ResolvePath(fs, file, kProfileMaxWrittenPathLength, profile.path)) {
     PROFILE_REPORT(fs, kPathTooLong, Text(file));
     return 0;
   }

@@ -54,8 +54,13 @@ void WriteSetting(FileSystem& fs, const Text& value, int index) {
   WritePrivateProfileString(fs, kSection, key, value.c_str(), SettingsPath.c_str());
 }
 
-Text MakeSettingsPath(const Text& exePath) {
+Text MakeSettingsPath(const Text& exePath, char16_t separator) {
   const std::size_t dot = exePath.rfind(u'.');
+  if (separator == u'/') {
+    const std::size_t slash = exePath.rfind(u'/');
+    const bool named = dot != Text::npos && (slash == Text::npos || dot > slash + 1);
+    return (named ? exePath.substr(0, dot) : exePath) + u".ini";
+  }
   if (dot == Text::npos) return Text();
   return exePath.substr(0, dot) + u".ini";
 }

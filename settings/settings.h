@@ -47,8 +47,10 @@ Text ReadProgramPath(FileSystem& fs, int index);
 void WriteSetting(FileSystem& fs, const Text& value, int index);
 
 // The program path with the text from its last "." replaced by ".ini"; empty when the path has
-// no ".". The "." may lie in a folder name (\Apps.new\Sorvel gives \Apps.ini).
-Text MakeSettingsPath(const Text& exePath);
+// no ".". The "." may lie in a folder name (\Apps.new\Sorvel gives \Apps.ini). POSIX programs
+// seldom have an extension and often lie below a folder such as ".local": with the separator
+// "/", only a "." in the file name counts, and a name without one gets ".ini" added.
+Text MakeSettingsPath(const Text& exePath, char16_t separator);
 
 // PartionMode: "2" means two panes; anything else, absent or not a number included, three.
 bool ThreePaneModeFromSetting(const Text& value);

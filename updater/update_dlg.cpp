@@ -26,11 +26,6 @@ constexpr std::uint32_t kValueCapacity = 260;
 constexpr char16_t kUpdated[] = u"자동 업데이트를 성공했습니다.";
 constexpr char16_t kNotUpdated[] = u"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
 
-// "%s\%s"
-Text InFolder(const Text& folder, const Text& name) {
-  return folder + u"\\" + name;
-}
-
 Text ReadValue(FileSystem& files, const char16_t* key, const char16_t* defaultValue,
                const Text& path) {
   char16_t buffer[kValueCapacity] = {};
@@ -71,13 +66,13 @@ void CUpdateDlg::OnInitDialog() {
   progressBar_ = GetDlgItem(kIdProgress);
 
   FileSystem& files = platform_.Files();
-  folder_ = ProgramFolder(platform_.GetModuleFileName());
-  descriptionPath_ = InFolder(folder_, kDescriptionFile);
+  folder_ = ProgramFolder(files, platform_.GetModuleFileName());
+  descriptionPath_ = JoinPath(files, folder_, kDescriptionFile);
   if (FileExists(files, descriptionPath_)) {
     downloadUrl_ = ReadValue(files, kDownNameKey, kMissingValue, descriptionPath_);
     mainName_ = ReadValue(files, kMainNameKey, kMissingValue, descriptionPath_);
-    targetPath_ = InFolder(folder_, mainName_);
-    tempPath_ = InFolder(folder_, kTempFile);
+    targetPath_ = JoinPath(files, folder_, mainName_);
+    tempPath_ = JoinPath(files, folder_, kTempFile);
   } else {
     // The next run downloads from the alternate address; this one fails.
     WriteDefaults(files, kAlternateDownloadUrl, descriptionPath_);

@@ -51,6 +51,7 @@ class SimFileSystem : public FileSystem {
   bool Remove(const Text& path) override;
   bool ReplaceWith(const Text& from, const Text& to) override;
   void DebugOutput(const Text& text) override;
+  char16_t Separator() const override { return u'\\'; }
 
   // --- Test instruments ---
   const std::string& HostRoot() const { return root_; }

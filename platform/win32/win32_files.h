@@ -18,6 +18,7 @@ class Win32FileSystem : public FileSystem {
   bool Remove(const Text& path) override;
   bool ReplaceWith(const Text& from, const Text& to) override;
   void DebugOutput(const Text& text) override;
+  char16_t Separator() const override { return u'\\'; }
 };
 
 }  // namespace sorvel

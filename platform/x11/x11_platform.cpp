@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <system_error>
 
@@ -217,7 +218,7 @@ class StaticWindow : public Fl_Window {
 
 }  // namespace
 
-X11Platform::X11Platform(const std::string& filesRoot) : files_(filesRoot, true) {
+X11Platform::X11Platform() : files_(std::string(), true) {
   Fl::lock();  // enables Fl::awake from other threads
   fl_open_display();
   display_ = fl_display;
@@ -1507,6 +1508,28 @@ Text X11Platform::GetModuleFileName() {
   ssize_t length = readlink("/proc/self/exe", path, sizeof path);
   if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) return Text();
   return LimitedPath(std::string(path, static_cast<std::size_t>(length)));
+}
+
+Text X11Platform::LocateSettingsFile(const Text& besideProgram) {
+  std::string path = ToUtf8(besideProgram);
+  std::size_t slash = path.rfind('/');
+  if (path.empty() || slash == std::string::npos) return besideProgram;
+  if (access(path.substr(0, slash == 0 ? 1 : slash).c_str(), W_OK) == 0) return besideProgram;
+  // XDG's configuration folder: $XDG_CONFIG_HOME, else ~/.config.
+  const char* config = getenv("XDG_CONFIG_HOME");
+  const char* home = getenv("HOME");
+  std::string folder;
+  if (config != nullptr && config[0] == '/') {
+    folder = config;
+  } else if (home != nullptr && home[0] == '/') {
+    folder = std::string(home) + "/.config";
+  } else {
+    return besideProgram;
+  }
+  folder += "/sorvel";
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  return LimitedPath(folder + path.substr(slash));
 }
 
 bool X11Platform::GetFileVersion(const Text&, std::uint32_t*, std::uint32_t*) {

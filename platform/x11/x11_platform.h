@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/posix_files.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_files.h"
 #include "platform/x11/curl_download.h"
 #include "platform/x11/x11_windows.h"
 
@@ -30,8 +30,8 @@ namespace sorvel {
 
 class X11Platform : public Platform {
  public:
-  // Opens FLTK's display (DISPLAY); device paths lie under `filesRoot`.
-  explicit X11Platform(const std::string& filesRoot);
+  // Opens FLTK's display (DISPLAY). Paths are the machine's own.
+  X11Platform();
   // Destroys the windows still open, cancels the downloads of unfinished workers and joins them.
   ~X11Platform() override;
   X11Platform(const X11Platform&) = delete;
@@ -90,6 +90,7 @@ class X11Platform : public Platform {
   void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
   void KillTimer(HWND window, unsigned id) override;
   Text GetModuleFileName() override;
+  Text LocateSettingsFile(const Text& besideProgram) override;
   bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
                       std::uint32_t* leastSignificant) override;
   bool CreateProcess(const Text& path) override;

@@ -109,11 +109,23 @@ TEST_F(SettingsTest, FailedWriteLeavesTheFile) {
 }
 
 TEST(SettingsPathTest, ReplacesTheTextFromTheLastDot) {
-  EXPECT_EQ(MakeSettingsPath(u"\\Program Files\\Sorvel\\Sorvel.exe"),
-            u"\\Program Files\\Sorvel\\Sorvel.ini");
-  EXPECT_EQ(MakeSettingsPath(u"\\Apps.new\\Sorvel"), u"\\Apps.ini");
-  EXPECT_EQ(MakeSettingsPath(u"\\a.b\\c.d.exe"), u"\\a.b\\c.d.ini");
-  EXPECT_EQ(MakeSettingsPath(u"\\Apps\\Sorvel"), u"");
+  const struct {
+    const char16_t* program;
+    char16_t separator;
+    const char16_t* settings;
+  } cases[] = {
+      {u"\\Program Files\\Sorvel\\Sorvel.exe", u'\\', u"\\Program Files\\Sorvel\\Sorvel.ini"},
+      {u"\\Apps.new\\Sorvel", u'\\', u"\\Apps.ini"},
+      {u"\\a.b\\c.d.exe", u'\\', u"\\a.b\\c.d.ini"},
+      {u"\\Apps\\Sorvel", u'\\', u""},
+      {u"/usr/local/bin/sorvel", u'/', u"/usr/local/bin/sorvel.ini"},
+      {u"/home/u/.local/bin/sorvel", u'/', u"/home/u/.local/bin/sorvel.ini"},
+      {u"/opt/s.1/sorvel.bin", u'/', u"/opt/s.1/sorvel.ini"},
+      {u"/opt/.sorvel", u'/', u"/opt/.sorvel.ini"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MakeSettingsPath(c.program, c.separator), c.settings) << ToUtf8(c.program);
+  }
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 class X11Environment : public conformance::Environment {
  public:
-  X11Environment() : folder_(MakeFolder()), platform_(folder_.string()) {}
+  X11Environment() : folder_(MakeFolder()) {}
   ~X11Environment() override {
     for (std::thread& waker : wakers_) waker.join();
     for (pid_t pid : started_) {

@@ -1,5 +1,6 @@
-// Real files on a POSIX host for the native tools: device paths map into a host folder
-// ("\a\b.ini" is <root>/a/b.ini). POSIX has no share modes, so none are enforced.
+// Real files on a POSIX machine. With a root, device paths map into that folder ("\a\b.ini" is
+// <root>/a/b.ini), for the native tools that run the device's code on real files; without one,
+// paths are the machine's own, separated by "/". POSIX has no share modes, so none are enforced.
 #pragma once
 
 #include <string>
@@ -15,7 +16,8 @@ class PosixFileSystem : public FileSystem {
     kCopy,    // copy the bytes over the file in place: not atomic (a control for the checks)
   };
 
-  // `durable`: Flush is fsync(2), and a rename is followed by an fsync of the folder.
+  // `durable`: Flush is fsync(2), and a rename is followed by an fsync of the folder. An empty
+  // `root`: the machine's own paths.
   PosixFileSystem(std::string root, bool durable, Replace replace = Replace::kRename);
 
   FileHandle OpenForRead(const Text& path) override;
@@ -30,6 +32,7 @@ class PosixFileSystem : public FileSystem {
   bool ReplaceWith(const Text& from, const Text& to) override;
   // Written to standard error.
   void DebugOutput(const Text& text) override;
+  char16_t Separator() const override { return root_.empty() ? u'/' : u'\\'; }
 
   std::string HostPath(const Text& devicePath) const;
 

@@ -1,4 +1,4 @@
-#include "bench/posix_files.h"
+#include "platform/posix/posix_files.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -37,6 +37,7 @@ PosixFileSystem::PosixFileSystem(std::string root, bool durable, Replace replace
 
 std::string PosixFileSystem::HostPath(const Text& devicePath) const {
   std::string path = ToUtf8(devicePath);
+  if (root_.empty()) return path;
   for (char& c : path) {
     if (c == '\\') c = '/';
   }

@@ -1,0 +1,9 @@
+// Entry point of the host on Linux: the same application over the X11 backend.
+#include "host/main_app.h"
+#include "platform/x11/x11_platform.h"
+
+int main() {
+  sorvel::X11Platform platform;
+  sorvel::CMainApp app(platform);
+  return app.Run();
+}
