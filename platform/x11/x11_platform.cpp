@@ -415,10 +415,11 @@ int X11Platform::OnXEvent(void* event, void* self) {
   const XEvent& e = *static_cast<const XEvent*>(event);
   platform->windows_->HandleEvent(e);
   if (e.type == ClientMessage && e.xclient.message_type == platform->messageAtom_) {
-    // Another program's message to a dialog of ours: queued as if posted here, so that it
-    // takes the same pre-translation path.
+    // Another program's command to a dialog of ours: queued as if posted here, so that it
+    // takes the same pre-translation path. Any client may send one; only commands are taken.
     HWND window = platform->HandleOfXid(e.xclient.window);
     if (platform->Find(window) == nullptr) return 0;
+    if (e.xclient.data.l[0] != kWmCommand) return 1;
     {
       std::lock_guard<std::mutex> lock(platform->mutex_);
       platform->posted_.push_back({Value(window), static_cast<std::uint32_t>(e.xclient.data.l[0]),
