@@ -25,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
 extern char** environ;
@@ -114,6 +115,9 @@ struct X11Platform::Node {
   int menuHeight = 0;       // a dialog's menu bar, above its client area
   bool topmost = false;
   bool minimized = false;
+  // A dialog's placement asked for before it was shown: its frame's numbers, which can only be
+  // turned into the window's once the window manager has framed it.
+  std::optional<Placement> unframed;
 };
 
 struct X11Platform::Timer {
@@ -173,7 +177,53 @@ class ColoredButton : public Base {
   }
 };
 
-using PushButton = ColoredButton<Fl_Button>;
+// A push button is an X window of its own, as a control is on the platform: where it overlaps a
+// pane it stays above the pane's window and the program held in it, which a button drawn into
+// the dialog's own window would not.
+class PushButton : public Fl_Window {
+ public:
+  PushButton(int x, int y, int w, int h) : Fl_Window(x, y, w, h) { end(); }
+  ColorQuery colors;
+  void draw() override {
+    ControlColors c;
+    if (colors && colors(&c)) {
+      Apply(this, c);
+    } else {
+      color(FL_BACKGROUND_COLOR);
+      labelcolor(FL_FOREGROUND_COLOR);
+    }
+    fl_draw_box(pressed_ ? FL_DOWN_BOX : FL_UP_BOX, 0, 0, w(), h(), color());
+    fl_font(labelfont(), labelsize());
+    fl_color(active_r() ? labelcolor() : fl_inactive(labelcolor()));
+    fl_draw(label(), 0, 0, w(), h(), FL_ALIGN_CENTER, nullptr, 1);
+  }
+  // A click is a press and a release inside; a release elsewhere does nothing.
+  int handle(int event) override {
+    switch (event) {
+      case FL_PUSH:
+      case FL_DRAG: {
+        bool inside = Fl::event_inside(0, 0, w(), h()) != 0;
+        if (inside != pressed_) {
+          pressed_ = inside;
+          redraw();
+        }
+        return 1;
+      }
+      case FL_RELEASE:
+        if (pressed_) {
+          pressed_ = false;
+          redraw();
+          do_callback();
+        }
+        return 1;
+      default:
+        return Fl_Window::handle(event);
+    }
+  }
+
+ private:
+  bool pressed_ = false;
+};
 
 // Radio buttons ask as static controls do, as on the platform.
 class RadioButton : public ColoredButton<Fl_Round_Button> {
@@ -585,18 +635,27 @@ HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, Dialog
   window->labelfont(kDialogFont);
   sink->OnDialogCreated(Handle(handle));
   Node* node = Find(Handle(handle));
-  if (node != nullptr && (t.style & kWsVisible) != 0) {
-    window->show();
-    // Listed among the top-level windows once mapped (under a window manager, once managed).
-    for (int i = 0; i < 100; ++i) {
-      Fl::check();
-      if (Find(Handle(handle)) == nullptr) return nullptr;  // destroyed by its own handlers
-      std::vector<::Window> stack = windows_->TopLevelWindows();
-      if (std::find(stack.begin(), stack.end(), fl_xid(window)) != stack.end()) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+  if (node != nullptr && (t.style & kWsVisible) != 0) ShowDialog(node);
+  return Find(Handle(handle)) != nullptr ? Handle(handle) : nullptr;
+}
+
+void X11Platform::ShowDialog(Node* dialog) {
+  std::uintptr_t handle = dialog->handle;
+  auto* window = static_cast<Fl_Window*>(dialog->widget);
+  window->show();
+  // Listed among the top-level windows once mapped (under a window manager, once managed).
+  for (int i = 0; i < 100; ++i) {
+    Fl::check();
+    if (Find(Handle(handle)) == nullptr) return;  // destroyed by its own handlers
+    std::vector<::Window> stack = windows_->TopLevelWindows();
+    if (std::find(stack.begin(), stack.end(), fl_xid(window)) != stack.end()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return node != nullptr ? Handle(handle) : nullptr;
+  if (Node* node = Find(Handle(handle)); node != nullptr && node->unframed) {
+    Placement placement = *node->unframed;
+    node->unframed.reset();
+    MoveWindow(Handle(handle), placement, true);
+  }
 }
 
 void X11Platform::OnControl(Fl_Widget* widget, void* self) {
@@ -1298,14 +1357,22 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
   if (Node* node = Find(window)) {
     if (node->dialog) {
       auto* w = static_cast<Fl_Window*>(node->widget);
+      if (!w->shown()) node->unframed = p;
       Rect frame = GetWindowRect(window);
       int dx = 0, dy = 0, dw = 0, dh = 0;
       x11::Rect client;
+      x11::Extents extents;
       if (w->shown() && windows_->ScreenRect(fl_xid(w), &client)) {
         dx = client.x - frame.left;
         dy = client.y - frame.top;
         dw = frame.Width() - client.width;
         dh = frame.Height() - client.height;
+      } else if (w->border() && windows_->NewWindowExtents(&extents)) {
+        // Not framed yet: the frame it will get, so that the client rectangle is right at once.
+        dx = extents.left;
+        dy = extents.top;
+        dw = extents.left + extents.right;
+        dh = extents.top + extents.bottom;
       }
       w->resize(p.x + dx, p.y + dy, std::max(p.width - dw, 1), std::max(p.height - dh, 1));
     } else {
@@ -1404,7 +1471,11 @@ void X11Platform::ShowWindow(HWND window, ShowCommand command) {
       node->minimized = true;
     } else {
       node->minimized = false;
-      w->show();
+      if (node->dialog && !static_cast<Fl_Window*>(w)->shown()) {
+        ShowDialog(node);
+      } else {
+        w->show();
+      }
     }
     Fl::flush();
     return;

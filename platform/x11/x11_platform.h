@@ -90,6 +90,7 @@ class X11Platform : public Platform {
   void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
   void KillTimer(HWND window, unsigned id) override;
   Text GetModuleFileName() override;
+  ProgramFormat OwnProgramFormat() override { return ProgramFormat::kElf; }
   Text LocateSettingsFile(const Text& besideProgram) override;
   bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
                       std::uint32_t* leastSignificant) override;
@@ -134,6 +135,9 @@ class X11Platform : public Platform {
   void DestroyNode(Node* node);
   void GiveBack(Node* holder, ::Window xid, const Rect& frame);
   void KeepTopmostAbove();
+  // Shows a dialog and waits (bounded) until it is listed among the top-level windows; may
+  // destroy it through its own handlers.
+  void ShowDialog(Node* dialog);
   static void OnAwake(void* self);
   static int OnXEvent(void* event, void* self);
   static void OnReturnTimer(void* self);

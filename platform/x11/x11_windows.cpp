@@ -331,6 +331,43 @@ bool X11Windows::FrameRect(Window w, Rect* out) {
   return true;
 }
 
+bool X11Windows::NewWindowExtents(Extents* out) {
+  *out = Extents{};
+  if (!HasWindowManager()) return true;
+  if (new_window_extents_) {
+    *out = *new_window_extents_;
+    return true;
+  }
+  const Atom request = Intern("_NET_REQUEST_FRAME_EXTENTS");
+  const Atom extents = Intern("_NET_FRAME_EXTENTS");
+  if (!SupportsNet(request)) return false;
+  XSetWindowAttributes attributes{};
+  Window probe = XCreateWindow(display_, root_, 0, 0, 100, 100, 0, CopyFromParent, InputOutput,
+                               CopyFromParent, 0, &attributes);
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = probe;
+  e.xclient.message_type = request;
+  e.xclient.format = 32;
+  XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  const auto deadline = std::chrono::steady_clock::now() + kManagerWait;
+  Property answer;
+  for (;;) {
+    XSync(display_, False);
+    if (ReadProperty(display_, probe, extents, &answer) && answer.longs.size() == 4) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    poll(nullptr, 0, 10);
+  }
+  XDestroyWindow(display_, probe);
+  XSync(display_, False);
+  if (answer.longs.size() != 4) return false;
+  new_window_extents_ =
+      Extents{static_cast<int>(answer.longs[0]), static_cast<int>(answer.longs[1]),
+              static_cast<int>(answer.longs[2]), static_cast<int>(answer.longs[3])};
+  *out = *new_window_extents_;
+  return true;
+}
+
 bool X11Windows::MoveResize(Window w, const Rect& r) {
   ErrorTrap trap(display_);
   XMoveResizeWindow(display_, w, r.x, r.y, std::max(r.width, 1), std::max(r.height, 1));

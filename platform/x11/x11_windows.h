@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ struct Rect {
   int y = 0;
   int width = 0;
   int height = 0;
+};
+
+// What a window manager's frame adds on each side of a window.
+struct Extents {
+  int left = 0;
+  int right = 0;
+  int top = 0;
+  int bottom = 0;
 };
 
 class X11Windows {
@@ -71,6 +80,12 @@ class X11Windows {
   // The rectangle of the root's child that holds `w` (its window manager frame, or `w` itself
   // with its border when it is not framed), in root coordinates.
   bool FrameRect(Window w, Rect* out);
+
+  // The frame a window manager gives a new top-level window, before there is one to measure:
+  // asked once with _NET_REQUEST_FRAME_EXTENTS on a window of ours that is never mapped (waits
+  // for the manager's answer as long as Capture does), then remembered. None without a window
+  // manager; false when the manager does not answer.
+  bool NewWindowExtents(Extents* out);
 
   // Moves and sizes a window in its parent's coordinates. No wait.
   bool MoveResize(Window w, const Rect& r);
@@ -119,6 +134,7 @@ class X11Windows {
   bool has_xres_ = false;
   Window claim_window_ = None;
   std::map<Window, int> held_;  // captured windows and their border widths before
+  std::optional<Extents> new_window_extents_;
 
   Atom wm_state_, wm_sn_, utf8_string_, compound_text_;
   Atom net_supported_, net_supporting_wm_check_, net_client_list_stacking_;
