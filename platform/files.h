@@ -40,6 +40,9 @@ class FileSystem {
   virtual void Close(FileHandle file) = 0;
 
   virtual bool Remove(const Text& path) = 0;
+  // Lets the file run as a program (mode 0755 where files carry permissions to run), durably;
+  // where they carry none, there is nothing to do.
+  virtual bool MarkExecutable(const Text& /*path*/) { return true; }
   // Renames `from` to `to`, atomically replacing an existing `to`.
   virtual bool ReplaceWith(const Text& from, const Text& to) = 0;
   // The platform's debug output channel.

@@ -36,6 +36,10 @@ class DialogSink {
 // Bytes received so far and the announced total (0 when the server gives no length).
 using DownloadProgress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 
+// The kind of program file a platform runs: a Windows program (a PE image, its file named
+// "*.exe") or a native ELF program (its file named without an extension).
+enum class ProgramFormat { kWindows, kElf };
+
 // The window class of the platform's dialogs, as GetClassName and FindWindow name it.
 constexpr char16_t kPortableDialogClass[] = u"Dialog";
 
@@ -161,6 +165,9 @@ class Platform {
 
   // --- Processes, modules, shell ---
   virtual Text GetModuleFileName() = 0;  // the own program file, at most 259 units
+  // The format of the own program files and of those the platform starts: a program that
+  // replaces one of ours must have it. It also decides how the programs' files are named.
+  virtual ProgramFormat OwnProgramFormat() = 0;
   // Where the settings file meant to lie at `besideProgram` is kept: there, or where the
   // program's folder is not the user's to write (an installed program), in a folder of the
   // user's own, which it creates. Empty stays empty. Blocks on the file system only.

@@ -94,6 +94,18 @@ bool PosixFileSystem::Remove(const Text& path) {
   return ::unlink(HostPath(path).c_str()) == 0;
 }
 
+bool PosixFileSystem::MarkExecutable(const Text& path) {
+  const std::string file = HostPath(path);
+  if (::chmod(file.c_str(), 0755) != 0) return false;
+  if (!durable_) return true;
+  // The mode is to be on disk before a rename puts the file in place.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
 bool PosixFileSystem::ReplaceWith(const Text& from, const Text& to) {
   const std::string source = HostPath(from);
   const std::string target = HostPath(to);

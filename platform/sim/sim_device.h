@@ -86,6 +86,7 @@ class SimDevice : public Platform {
     int dialogUnitX = 6;     // pixels per 4 horizontal dialog units
     int dialogUnitY = 13;    // pixels per 8 vertical dialog units
     Text modulePath = u"\\Program Files\\Sorvel\\Sorvel.exe";
+    ProgramFormat programFormat = ProgramFormat::kWindows;
   };
   // Creates the windows of a started program; `pid` is its new process.
   using ProgramFactory = std::function<void(SimDevice& device, int pid)>;
@@ -229,6 +230,7 @@ class SimDevice : public Platform {
   void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
   void KillTimer(HWND window, unsigned id) override;
   Text GetModuleFileName() override { return config_.modulePath; }
+  ProgramFormat OwnProgramFormat() override { return config_.programFormat; }
   Text LocateSettingsFile(const Text& besideProgram) override { return besideProgram; }
   bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
                       std::uint32_t* leastSignificant) override;

@@ -74,6 +74,7 @@ class Win32Platform : public Platform {
   void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
   void KillTimer(HWND window, unsigned id) override;
   Text GetModuleFileName() override;
+  ProgramFormat OwnProgramFormat() override { return ProgramFormat::kWindows; }
   Text LocateSettingsFile(const Text& besideProgram) override { return besideProgram; }
   bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
                       std::uint32_t* leastSignificant) override;
