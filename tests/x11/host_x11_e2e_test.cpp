@@ -1,0 +1,331 @@
+// The native host end to end with real X programs from the distribution (xterm, xclock, xlogo)
+// on a display of its own under a window manager: what the user sees and types, and what
+// becomes of the programs' windows when the host ends, whichever way it ends.
+// GoogleTest before Xlib, whose macros (None, Bool) would rename its identifiers.
+#include <gtest/gtest.h>
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+// clang-format on
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/types.h"
+#include "platform/x11/x11_windows.h"
+
+extern char** environ;
+
+namespace sorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using x11::Rect;
+
+// Pane 1, 2 and 3: A (capture or give back), up, down, expand.
+constexpr int kButtonA[] = {1000, 1006, 1008};
+constexpr int kButtonUp[] = {1001, 1007, 1009};
+constexpr int kButtonDown[] = {1004, 1010, 1013};
+constexpr int kButtonExpand[] = {1015, 1016, 1017};
+constexpr int kSplitStart = 32780;
+constexpr int kExit = 32775;
+const char* const kPrograms[] = {"xterm", "xclock", "xlogo"};
+
+bool WaitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+pid_t Spawn(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return error == 0 ? pid : 0;
+}
+
+int RunToEnd(std::vector<std::string> arguments) {
+  pid_t pid = Spawn(std::move(arguments));
+  int status = 0;
+  if (pid == 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class HostX11Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    display_ = XOpenDisplay(nullptr);
+    ASSERT_NE(display_, nullptr) << "no X display (run under scripts/lib/run-on-xvfb)";
+    windows_ = std::make_unique<x11::X11Windows>(display_);
+    folder_ = fs::temp_directory_path() / ("sorvel-x11-e2e-" + std::to_string(getpid()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    fs::copy_file(SORVEL_HOST, folder_ / "sorvel");
+    // As an earlier run leaves it: UTF-16LE, the three programs remembered in panes 1 to 3.
+    std::string settings = "[Setting]\r\n";
+    for (int i = 0; i < 3; ++i) {
+      std::string pane = std::to_string(i + 1);
+      settings += "FileName" + pane + "=" + kPrograms[i] + "\r\nFileFullPath" + pane +
+                  "=/usr/bin/" + kPrograms[i] + "\r\n";
+    }
+    std::u16string wide = FromUtf8(settings);
+    std::ofstream(folder_ / "sorvel.ini", std::ios::binary)
+        .write(reinterpret_cast<const char*>(wide.data()),
+               static_cast<std::streamsize>(wide.size() * 2));
+  }
+
+  void TearDown() override {
+    if (host_ != 0) {
+      kill(host_, SIGKILL);
+      waitpid(host_, nullptr, 0);
+    }
+    // The programs the host started live in sessions of their own.
+    for (const char* name : kPrograms) {
+      if (Window w = Find(name)) {
+        if (pid_t pid = windows_->ProcessId(w)) kill(pid, SIGKILL);
+      }
+    }
+    windows_.reset();
+    if (display_ != nullptr) XCloseDisplay(display_);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  // Starts the host; it starts the remembered programs itself.
+  void StartHost() {
+    host_ = Spawn({(folder_ / "sorvel").string()}, (folder_ / "host.log").string());
+    ASSERT_NE(host_, 0);
+    ASSERT_TRUE(WaitUntil([&] { return Host() != None; })) << "the host's dialog shows";
+  }
+  void Command(int id) { ASSERT_EQ(RunToEnd({SORVEL_COMMAND, std::to_string(id)}), 0) << id; }
+
+  // A top-level window of that title, or a held one anywhere below the host.
+  Window Find(const std::string& title) {
+    std::u16string wanted = FromUtf8(title);
+    for (Window w : windows_->TopLevelWindows()) {
+      if (windows_->Title(w) == wanted) return w;
+    }
+    for (Window pane : Children(Host())) {
+      for (Window w : Children(pane)) {
+        if (windows_->Title(w) == wanted) return w;
+      }
+    }
+    return None;
+  }
+  Window Host() {
+    for (Window w : windows_->TopLevelWindows()) {
+      std::u16string title = windows_->Title(w);
+      if ((title == u"Sorvel" || title == u"Tavrin") && windows_->IsVisible(w)) return w;
+    }
+    return None;
+  }
+  std::vector<Window> Children(Window w) {
+    std::vector<Window> out;
+    Window root = None, parent = None, *children = nullptr;
+    unsigned count = 0;
+    if (w != None && XQueryTree(display_, w, &root, &parent, &children, &count)) {
+      out.assign(children, children + count);
+      XFree(children);
+    }
+    return out;
+  }
+  Window Parent(Window w) {
+    Window root = None, parent = None, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display_, w, &root, &parent, &children, &count)) return None;
+    if (children != nullptr) XFree(children);
+    return parent;
+  }
+  bool IsHeldByHost(Window w) {
+    Window host = Host();
+    for (Window p = Parent(w); p != None && host != None; p = Parent(p)) {
+      if (p == host) return true;
+      if (p == windows_->root()) return false;
+    }
+    return false;
+  }
+  bool IsShown(Window w) {
+    XWindowAttributes a;
+    return XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable;
+  }
+  Rect Frame(Window w) {
+    Rect r;
+    windows_->FrameRect(w, &r);
+    return r;
+  }
+  Rect OnScreen(Window w) {
+    Rect r;
+    windows_->ScreenRect(w, &r);
+    return r;
+  }
+  // Shares of black and of white pixels on the screen within `r`.
+  std::pair<double, double> BlackAndWhite(const Rect& r) {
+    XImage* image = XGetImage(display_, windows_->root(), r.x, r.y, static_cast<unsigned>(r.width),
+                              static_cast<unsigned>(r.height), AllPlanes, ZPixmap);
+    if (image == nullptr) return {0, 0};
+    long black = 0, white = 0;
+    for (int y = 0; y < r.height; ++y) {
+      for (int x = 0; x < r.width; ++x) {
+        unsigned long pixel = XGetPixel(image, x, y) & 0xFFFFFF;
+        black += pixel == 0;
+        white += pixel == 0xFFFFFF;
+      }
+    }
+    XDestroyImage(image);
+    double all = static_cast<double>(r.width) * r.height;
+    return {black / all, white / all};
+  }
+
+  // Starts the host and split start takes the three programs in; their frames before.
+  std::vector<Rect> StartAndSplit() {
+    StartHost();
+    std::vector<Rect> before;
+    for (const char* name : kPrograms) {
+      EXPECT_TRUE(WaitUntil([&] { return Find(name) != None && IsShown(Find(name)); }))
+          << name << " started by the host";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // placed by the manager
+    for (const char* name : kPrograms) before.push_back(Frame(Find(name)));
+    Command(kSplitStart);
+    for (const char* name : kPrograms) {
+      EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(Find(name)); })) << name << " taken in";
+    }
+    return before;
+  }
+
+  Display* display_ = nullptr;
+  std::unique_ptr<x11::X11Windows> windows_;
+  fs::path folder_;
+  pid_t host_ = 0;
+};
+
+TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveAndGoBackToTheirFormerPlace) {
+  std::vector<Rect> before = StartAndSplit();
+  Window xterm = Find("xterm"), xlogo = Find("xlogo");
+  ASSERT_NE(xterm, None);
+  ASSERT_NE(xlogo, None);
+
+  // Drawn: pane 3 shows xlogo's black figure on white, not a pane's plain background.
+  Rect pane3 = OnScreen(Parent(xlogo));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        auto [black, white] = BlackAndWhite(pane3);
+        return black > 0.1 && white > 0.1;
+      },
+      3000))
+      << "black " << BlackAndWhite(pane3).first << " white " << BlackAndWhite(pane3).second;
+
+  // Keys typed over pane 1 reach the shell in xterm.
+  Rect pane1 = OnScreen(Parent(xterm));
+  fs::path marker = folder_ / "typed";
+  ASSERT_EQ(RunToEnd({"xdotool", "mousemove", std::to_string(pane1.x + pane1.width / 2),
+                      std::to_string(pane1.y + pane1.height / 2), "click", "1"}),
+            0);
+  ASSERT_EQ(
+      RunToEnd({"xdotool", "type", "--delay", "20", "echo typed > " + marker.string() + "\n"}), 0);
+  EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); })) << "xterm did not get the keys";
+
+  // Down shifts the slice 10 pixels; expand makes pane 1 cover the dialog's client area.
+  int top = OnScreen(xterm).y;
+  Command(kButtonDown[0]);
+  EXPECT_TRUE(WaitUntil([&] {
+    return OnScreen(xterm).y == top - 10 || OnScreen(xterm).y == top + 10;
+  })) << "from "
+      << top << " to " << OnScreen(xterm).y;
+  int shifted = OnScreen(xterm).y;
+  Command(kButtonUp[0]);
+  EXPECT_TRUE(WaitUntil([&] { return OnScreen(xterm).y == top; })) << "back from " << shifted;
+  Rect client = OnScreen(Host());
+  Command(kButtonExpand[0]);
+  EXPECT_TRUE(WaitUntil([&] { return OnScreen(Parent(xterm)).height > 2 * pane1.height; }));
+  Rect expanded = OnScreen(Parent(xterm));
+  EXPECT_GE(expanded.height, client.height * 8 / 10) << "the expanded pane covers the dialog";
+  Command(kButtonExpand[0]);
+  EXPECT_TRUE(WaitUntil([&] { return OnScreen(Parent(xterm)).height == pane1.height; }));
+
+  // A gives xterm back where it was, framed again by the window manager.
+  Command(kButtonA[0]);
+  ASSERT_TRUE(WaitUntil([&] { return !IsHeldByHost(xterm) && IsShown(xterm); }));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        Rect now = Frame(xterm);
+        return now.x == before[0].x && now.y == before[0].y && now.width == before[0].width &&
+               now.height == before[0].height;
+      },
+      3000))
+      << "frame now at " << Frame(xterm).x << "," << Frame(xterm).y << " was " << before[0].x << ","
+      << before[0].y;
+  Rect inside = OnScreen(xterm);
+  EXPECT_GT(inside.y, Frame(xterm).y) << "a title bar above the window";
+
+  // 종료 gives the others back too, and the host ends by itself.
+  Command(kExit);
+  int status = 0;
+  EXPECT_TRUE(WaitUntil([&] { return waitpid(host_, &status, WNOHANG) == host_; }));
+  host_ = 0;
+  for (int i = 1; i < 3; ++i) {
+    EXPECT_FALSE(IsHeldByHost(Find(kPrograms[i]))) << kPrograms[i];
+    EXPECT_TRUE(IsShown(Find(kPrograms[i]))) << kPrograms[i];
+  }
+}
+
+TEST_F(HostX11Test, AStoppedProgramLeavesTheHostAnsweringAndAKilledHostGivesEveryWindowBack) {
+  StartAndSplit();
+  Window xclock = Find("xclock");
+  ASSERT_NE(xclock, None);
+
+  // xclock stopped: a command to its pane leaves it be (the host moves no program that does
+  // not answer) and the host goes on to the next.
+  pid_t clock = windows_->ProcessId(xclock);
+  ASSERT_NE(clock, 0);
+  kill(clock, SIGSTOP);
+  Command(kButtonDown[1]);
+  Window xlogo = Find("xlogo");
+  int logoTop = OnScreen(xlogo).y;
+  Command(kButtonUp[2]);
+  EXPECT_TRUE(WaitUntil([&] { return OnScreen(xlogo).y != logoTop; }, 3000));
+  kill(clock, SIGCONT);
+
+  // kill -9: the server gives every held window back to the root, mapped, and the window
+  // manager takes it as a new window.
+  std::vector<Window> held;
+  for (const char* name : kPrograms) held.push_back(Find(name));
+  kill(host_, SIGKILL);
+  waitpid(host_, nullptr, 0);
+  host_ = 0;
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    EXPECT_TRUE(WaitUntil([&] { return IsShown(held[i]) && Find(kPrograms[i]) == held[i]; }, 5000))
+        << kPrograms[i];
+  }
+
+  // A new host takes them in again by split start: the settings remember them.
+  StartHost();
+  Command(kSplitStart);
+  for (const char* name : kPrograms) {
+    EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(Find(name)); })) << name << " taken in again";
+  }
+}
+
+}  // namespace
+}  // namespace sorvel
