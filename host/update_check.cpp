@@ -26,6 +26,9 @@ constexpr char16_t kDownloadSection[] = u"Download";
 constexpr char16_t kDescriptionFile[] = u"Download.ini";
 constexpr char16_t kUpdaterFile[] = u"SorvelUpdate.exe";
 constexpr char16_t kMainName[] = u"Sorvel.exe";
+// The native programs' files where programs are ELF files.
+constexpr char16_t kElfUpdaterFile[] = u"sorvel-update";
+constexpr char16_t kElfMainName[] = u"sorvel";
 
 constexpr char16_t kUpdateSection[] = u"Update";
 constexpr char16_t kDebugPrefix[] = u"Update check: ";
@@ -59,10 +62,16 @@ Text FormatVersion(FileVersion version) {
   return text;
 }
 
-void WriteDescriptionFile(FileSystem& files, const Text& path, const UpdateNotice& notice) {
+bool ElfPrograms(Platform& platform) {
+  return platform.OwnProgramFormat() == ProgramFormat::kElf;
+}
+
+void WriteDescriptionFile(Platform& platform, const Text& path, const UpdateNotice& notice) {
+  FileSystem& files = platform.Files();
   const char16_t* file = path.c_str();
   WritePrivateProfileString(files, kDownloadSection, u"DownName", notice.downloadUrl.c_str(), file);
-  WritePrivateProfileString(files, kDownloadSection, u"MainName", kMainName, file);
+  WritePrivateProfileString(files, kDownloadSection, u"MainName",
+                            ElfPrograms(platform) ? kElfMainName : kMainName, file);
   if (!notice.sha256.empty()) {
     WritePrivateProfileString(files, kDownloadSection, u"Sha256", notice.sha256.c_str(), file);
     return;
@@ -77,7 +86,8 @@ void WriteDescriptionFile(FileSystem& files, const Text& path, const UpdateNotic
 
 // Starts the updater beside the host; a failure is told to the user.
 void StartUpdater(Platform& platform, HWND dialog, const Text& folder) {
-  Text updater = JoinPath(platform.Files(), folder, kUpdaterFile);
+  Text updater =
+      JoinPath(platform.Files(), folder, ElfPrograms(platform) ? kElfUpdaterFile : kUpdaterFile);
   Text message;
   if (!FileExists(platform.Files(), updater)) {
     message = u" 자동 업데이트 기능이 없는 버전입니다. " + WebSiteAddress() +
@@ -169,7 +179,7 @@ bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& not
   }
   FileSystem& files = platform.Files();
   Text folder = ProgramFolder(files, platform.GetModuleFileName());
-  WriteDescriptionFile(files, JoinPath(files, folder, kDescriptionFile), notice);
+  WriteDescriptionFile(platform, JoinPath(files, folder, kDescriptionFile), notice);
   WritePrivateProfileString(files, kDownloadSection, u"DownName", notice.downloadUrl.c_str(),
                             SettingsPath.c_str());
   if (ask(kAutomaticQuestion)) StartUpdater(platform, dialog, folder);

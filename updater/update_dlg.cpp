@@ -20,6 +20,7 @@ constexpr char16_t kDownNameKey[] = u"DownName";
 constexpr char16_t kMainNameKey[] = u"MainName";
 constexpr char16_t kSha256Key[] = u"Sha256";
 constexpr char16_t kDefaultMainName[] = u"sorvel.exe";
+constexpr char16_t kDefaultElfMainName[] = u"sorvel";
 constexpr char16_t kMissingValue[] = u"Default value";
 constexpr std::uint32_t kValueCapacity = 260;
 
@@ -34,9 +35,12 @@ Text ReadValue(FileSystem& files, const char16_t* key, const char16_t* defaultVa
   return buffer;
 }
 
-void WriteDefaults(FileSystem& files, const char16_t* url, const Text& path) {
+void WriteDefaults(Platform& platform, const char16_t* url, const Text& path) {
+  FileSystem& files = platform.Files();
+  const char16_t* mainName =
+      platform.OwnProgramFormat() == ProgramFormat::kElf ? kDefaultElfMainName : kDefaultMainName;
   WritePrivateProfileString(files, kSection, kDownNameKey, url, path.c_str());
-  WritePrivateProfileString(files, kSection, kMainNameKey, kDefaultMainName, path.c_str());
+  WritePrivateProfileString(files, kSection, kMainNameKey, mainName, path.c_str());
 }
 
 }  // namespace
@@ -75,7 +79,7 @@ void CUpdateDlg::OnInitDialog() {
     tempPath_ = JoinPath(files, folder_, kTempFile);
   } else {
     // The next run downloads from the alternate address; this one fails.
-    WriteDefaults(files, kAlternateDownloadUrl, descriptionPath_);
+    WriteDefaults(platform_, kAlternateDownloadUrl, descriptionPath_);
   }
   platform_.SetTimer(hwnd, kStartTimer, kStartTimerMs);
 }
@@ -85,7 +89,7 @@ void CUpdateDlg::OnFileDownload(Message&) {
 }
 
 void CUpdateDlg::OnCreateFile(Message&) {
-  WriteDefaults(platform_.Files(), kPrimaryDownloadUrl, descriptionPath_);
+  WriteDefaults(platform_, kPrimaryDownloadUrl, descriptionPath_);
 }
 
 void CUpdateDlg::OnTimer(Message& message) {
@@ -104,7 +108,8 @@ void CUpdateDlg::RunUpdate() {
   // The update runs once; the dialog ends with it.
   if (started_) return;
   started_ = true;
-  if (!Download() || !Acceptable()) {
+  // Made runnable before it is put in place, so that the program there always runs.
+  if (!Download() || !Acceptable() || !platform_.Files().MarkExecutable(tempPath_)) {
     Fail();
     return;
   }
@@ -127,7 +132,7 @@ bool CUpdateDlg::Download() {
 
 bool CUpdateDlg::Acceptable() {
   FileSystem& files = platform_.Files();
-  if (!IsProgramForMachine(files, tempPath_, kOwnMachine)) return false;
+  if (!IsProgramForThisMachine(files, tempPath_, platform_.OwnProgramFormat())) return false;
   const Text announced = ReadValue(files, kSha256Key, u"", descriptionPath_);
   if (announced.empty()) return true;
   Sha256Digest expected{}, actual{};

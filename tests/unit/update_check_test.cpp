@@ -258,6 +258,44 @@ TEST_F(UpdateCheckTest, HostInTheRootFolderWritesAndStartsFromTheRoot) {
   EXPECT_EQ(BoxTexts(), std::vector<Text>{kAutomaticQuestion});
 }
 
+// Where programs are ELF files, the description names the native host and the native updater
+// is the one started; a Windows updater beside it is not.
+TEST_F(UpdateCheckTest, ElfProgramsAreTheNativelyNamedOnes) {
+  device_.GetConfig().programFormat = ProgramFormat::kElf;
+  constexpr char16_t kElfUpdater[] = u"\\Program Files\\Sorvel\\sorvel-update";
+  struct Case {
+    const char* name;
+    const char16_t* updater;  // the program file beside the host
+    std::vector<Text> executed;
+    std::vector<Text> boxes;
+  };
+  const Case cases[] = {
+      {"native updater", kElfUpdater, {Text(kElfUpdater) + u" "}, {kAutomaticQuestion}},
+      {"Windows updater only", kUpdater, {}, {kAutomaticQuestion, kUpdaterMissing}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files_.Remove(kElfUpdater);
+    files_.Remove(kUpdater);
+    files_.SetBytes(c.updater,
+                    "\x7F"
+                    "ELF");
+    ServeManifest(u"Kind=automatic\r\nDownName=" + Text(kNewProgram));
+    device_.QueueMessageBoxAnswer(kIdYes);
+    const std::size_t executed = Executed().size(), boxes = BoxTexts().size();
+    CMainDlg dialog(device_, nullptr);
+    RunCheck(device_, dialog);
+    EXPECT_EQ(
+        files_.Bytes(kDescriptionFile),
+        Utf16LeBytes(u"[Download]\r\nDownName=" + Text(kNewProgram) + u"\r\nMainName=sorvel\r\n"));
+    const std::vector<Text> all = Executed(), texts = BoxTexts();
+    EXPECT_EQ(std::vector<Text>(all.begin() + static_cast<std::ptrdiff_t>(executed), all.end()),
+              c.executed);
+    EXPECT_EQ(std::vector<Text>(texts.begin() + static_cast<std::ptrdiff_t>(boxes), texts.end()),
+              c.boxes);
+  }
+}
+
 // The settings choose the address; a check that finds nothing tells only the debug output.
 TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
   const std::string setting = Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\n");

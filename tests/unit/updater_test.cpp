@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <iomanip>
 #include <iterator>
 #include <sstream>
@@ -62,6 +63,84 @@ std::string Program(const Image& image = {}) {
   Put(bytes, image.newHeader + 4 + 18, image.characteristics, 2);
   Put(bytes, image.newHeader + 24, image.magic, 2);
   return bytes + image.body;
+}
+
+constexpr std::uint16_t kOtherElfMachine = kOwnElfMachine == 62 ? 183 : 62;
+constexpr std::uint16_t kElf386 = 3;
+
+// An ELF file as the checks read it: the header, the program headers, a dynamic section, then
+// `body`. By default a PIE program for this machine.
+struct ElfImage {
+  std::uint16_t machine = kOwnElfMachine;
+  std::uint8_t elfClass = ElfClass(kOwnElfMachine);
+  std::uint8_t data = 1;   // little-endian
+  std::uint16_t type = 3;  // ET_DYN
+  std::uint64_t entry = 0x1040;
+  bool interpreter = true;     // PT_INTERP
+  bool dynamic = true;         // PT_DYNAMIC
+  std::uint64_t flags1 = 0x1;  // DT_FLAGS_1: DF_1_NOW; 0x08000000 is DF_1_PIE
+  std::int32_t segmentSizeDelta = 0;
+  std::uint64_t segmentsAt = 0;  // 0: right after the header
+  std::string body = std::string(3000, 'e');
+};
+
+std::string ElfProgram(const ElfImage& image = {}) {
+  const bool wide = image.elfClass == 2;
+  const std::size_t headerSize = wide ? 64 : 52, address = wide ? 8 : 4;
+  const std::size_t segmentSize = (wide ? 56 : 32) + image.segmentSizeDelta;
+  std::vector<std::uint32_t> kinds = {6, 1};  // PT_PHDR, PT_LOAD
+  if (image.interpreter) kinds.insert(kinds.begin() + 1, 3);
+  if (image.dynamic) kinds.push_back(2);
+  const std::size_t segmentsAt = image.segmentsAt != 0 ? image.segmentsAt : headerSize;
+  const std::size_t dynamicAt = segmentsAt + kinds.size() * segmentSize + 24;
+  const std::size_t entrySize = 2 * address;
+  std::string bytes(dynamicAt + 3 * entrySize, '\0');
+  bytes.replace(0, 4,
+                "\x7F"
+                "ELF");
+  bytes[4] = static_cast<char>(image.elfClass);
+  bytes[5] = static_cast<char>(image.data);
+  bytes[6] = 1;
+  auto put = [&bytes](std::size_t at, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  put(16, image.type, 2);
+  put(18, image.machine, 2);
+  put(20, 1, 4);
+  put(24, image.entry, address);
+  put(24 + address, segmentsAt, address);
+  const std::size_t sizes = 24 + 3 * address + 4;
+  put(sizes, headerSize, 2);
+  put(sizes + 2, segmentSize, 2);
+  put(sizes + 4, kinds.size(), 2);
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    const std::size_t at = segmentsAt + i * segmentSize;
+    put(at, kinds[i], 4);
+    if (kinds[i] != 2) continue;
+    put(at + (wide ? 8 : 4), dynamicAt, address);        // p_offset
+    put(at + (wide ? 32 : 16), 3 * entrySize, address);  // p_filesz
+  }
+  put(dynamicAt, 1, address);  // DT_NEEDED
+  put(dynamicAt + entrySize, 0x6FFFFFFB, address);
+  put(dynamicAt + entrySize + address, image.flags1, address);
+  return bytes + image.body;  // DT_NULL ends the entries
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The file of a shared library this process has loaded.
+std::string LoadedLibrary(const std::string& name) {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    const std::size_t at = line.find('/');
+    if (at != std::string::npos && line.find(name, at) != std::string::npos) {
+      return line.substr(at);
+    }
+  }
+  return std::string();
 }
 
 TEST(Sha256Test, StandardVectorsWholeAndInPieces) {
@@ -174,6 +253,106 @@ TEST_F(ProgramFileTest, OnlyAProgramForThisMachineIsAccepted) {
   }
   EXPECT_FALSE(IsProgramForMachine(files_, u"\\missing.exe", kOwnMachine));
   EXPECT_EQ(files_.OpenFileCount(), 0u);
+}
+
+TEST_F(ProgramFileTest, OnlyAnElfProgramForThisMachineIsAccepted) {
+  ElfImage fixed, staticPie, library, bare, object, core, otherMachine, otherClass, bigEndian,
+      noEntry, badSegmentSize, farSegments, earlySegments, elf386;
+  fixed.type = 2;
+  fixed.interpreter = fixed.dynamic = false;
+  staticPie.interpreter = false;
+  staticPie.flags1 = 0x08000001;
+  library.interpreter = false;
+  bare.interpreter = bare.dynamic = false;
+  object.type = 1;
+  core.type = 4;
+  otherMachine.machine = kOtherElfMachine;
+  otherClass.elfClass = ElfClass(kOwnElfMachine) == 2 ? 1 : 2;
+  bigEndian.data = 2;
+  noEntry.entry = 0;
+  badSegmentSize.segmentSizeDelta = 8;
+  farSegments.segmentsAt = 6000;  // beyond the first chunk read
+  earlySegments.segmentsAt = 16;
+  elf386.machine = kElf386;
+  elf386.elfClass = 1;
+  ElfImage elf386Library = elf386;
+  elf386Library.interpreter = false;
+  const std::string program = ElfProgram();
+  const std::size_t headerSize = ElfClass(kOwnElfMachine) == 2 ? 64 : 52;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool accepted;
+    std::uint16_t machine = kOwnElfMachine;
+  };
+  const Case cases[] = {
+      {"PIE program", program, true},
+      {"fixed-address program", ElfProgram(fixed), true},
+      {"static PIE program", ElfProgram(staticPie), true},
+      {"program headers far into the file", ElfProgram(farSegments), true},
+      {"32-bit program", ElfProgram(elf386), true, kElf386},
+      {"32-bit library", ElfProgram(elf386Library), false, kElf386},
+      {"shared library", ElfProgram(library), false},
+      {"no interpreter, no dynamic section", ElfProgram(bare), false},
+      {"object file", ElfProgram(object), false},
+      {"core file", ElfProgram(core), false},
+      {"other machine", ElfProgram(otherMachine), false},
+      {"other class", ElfProgram(otherClass), false},
+      {"big-endian", ElfProgram(bigEndian), false},
+      {"no entry point", ElfProgram(noEntry), false},
+      {"other program header size", ElfProgram(badSegmentSize), false},
+      {"program headers inside the header", ElfProgram(earlySegments), false},
+      {"cut in the header", program.substr(0, headerSize - 1), false},
+      {"cut in the program headers", program.substr(0, headerSize + 10), false},
+      {"static PIE cut in its dynamic section",
+       ElfProgram(staticPie).substr(0, ElfProgram(staticPie).size() - 3000 - 10), false},
+      {"Windows program", Program(), false},
+      {"web page", "<html><body>Not Found</body></html>", false},
+      {"empty", "", false},
+  };
+  for (const Case& c : cases) {
+    files_.SetBytes(u"\\im.exe", c.bytes);
+    EXPECT_EQ(IsElfProgramForMachine(files_, u"\\im.exe", c.machine), c.accepted) << c.name;
+  }
+  EXPECT_FALSE(IsElfProgramForMachine(files_, u"\\missing", kOwnElfMachine));
+  EXPECT_EQ(files_.OpenFileCount(), 0u);
+}
+
+// What the linker made: this test program is a program, the C++ library it loaded is not.
+TEST_F(ProgramFileTest, RealElfFilesAreToldApart) {
+  const std::string library = LoadedLibrary("libstdc++");
+  ASSERT_FALSE(library.empty());
+  struct Case {
+    std::string path;
+    bool accepted;
+  };
+  const Case cases[] = {{"/proc/self/exe", true}, {library, false}};
+  for (const Case& c : cases) {
+    const std::string bytes = FileBytes(c.path);
+    ASSERT_GT(bytes.size(), 1000u) << c.path;
+    files_.SetBytes(u"\\f", bytes);
+    EXPECT_EQ(IsElfProgramForMachine(files_, u"\\f", kOwnElfMachine), c.accepted) << c.path;
+    EXPECT_FALSE(IsProgramForMachine(files_, u"\\f", kOwnMachine)) << c.path;
+  }
+}
+
+TEST_F(ProgramFileTest, EachFormatTakesItsOwnKindOfProgram) {
+  struct Case {
+    ProgramFormat format;
+    std::string bytes;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {ProgramFormat::kWindows, Program(), true},
+      {ProgramFormat::kWindows, ElfProgram(), false},
+      {ProgramFormat::kElf, ElfProgram(), true},
+      {ProgramFormat::kElf, Program(), false},
+  };
+  for (const Case& c : cases) {
+    files_.SetBytes(u"\\im.exe", c.bytes);
+    EXPECT_EQ(IsProgramForThisMachine(files_, u"\\im.exe", c.format), c.accepted)
+        << static_cast<int>(c.format) << " " << c.bytes.substr(0, 2);
+  }
 }
 
 class UpdaterTest : public HostTest {
@@ -334,6 +513,45 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
     EXPECT_EQ(files_.OpenFileCount(), 0u);
   }
   EXPECT_EQ(device_.MessageBoxes().size(), std::size(cases));
+}
+
+// Where programs are ELF files, an ELF program for this machine replaces the host's file and a
+// Windows one is refused; a first run names the native host.
+TEST_F(UpdaterTest, ElfPlatformTakesAnElfProgram) {
+  device_.GetConfig().programFormat = ProgramFormat::kElf;
+  device_.GetConfig().modulePath = u"\\Program Files\\Sorvel\\sorvel-update";
+  constexpr char16_t kElfTarget[] = u"\\Program Files\\Sorvel\\sorvel";
+  ElfImage otherMachine;
+  otherMachine.machine = kOtherElfMachine;
+  struct Case {
+    const char* name;
+    std::string body;
+    bool replaced;
+  };
+  const Case cases[] = {
+      {"ELF program", ElfProgram(), true},
+      {"other machine", ElfProgram(otherMachine), false},
+      {"Windows program", Program(), false},
+  };
+  files_.SetBytes(kDescription, Utf16LeBytes(Text(u"[Download]\r\nDownName=") + kUrl +
+                                             u"\r\nMainName=sorvel\r\n"));
+  device_.InstallProgram(kElfTarget, [](SimDevice&, int) {});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files_.SetBytes(kElfTarget, kOldProgram);
+    Serve(c.body);
+    const std::size_t started = device_.StartedPrograms().size();
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(files_.Bytes(kElfTarget) == (c.replaced ? c.body : kOldProgram));
+    EXPECT_EQ(device_.StartedPrograms().size(), started + (c.replaced ? 1 : 0));
+    ExpectLastBox(c.replaced ? kUpdated : kNotUpdated);
+  }
+
+  files_.Remove(kDescription);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(files_.Bytes(kDescription),
+            Utf16LeBytes(u"[Download]\r\nDownName=http://download.sorvel.example/Sorvel.exe\r\n"
+                         u"MainName=sorvel\r\n"));
 }
 
 TEST_F(UpdaterTest, AddressIsTheDescribedOneCutTo259Units) {
