@@ -622,9 +622,8 @@ HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, Dialog
     widget->labelfont(kDialogFont);
     widget->labelsize(fontPixels);
     widget->label(control->label.c_str());
+    // The callback's data is the platform (argument() would overwrite it: one field in FLTK).
     if (c.kind != ControlKind::kStatic) widget->callback(OnControl, this);
-    widget->user_data(this);
-    widget->argument(static_cast<long>(ch & 0xFFFFFFFF));
     if (!c.visible) widget->hide();
   }
   window->end();
@@ -660,9 +659,12 @@ void X11Platform::ShowDialog(Node* dialog) {
 
 void X11Platform::OnControl(Fl_Widget* widget, void* self) {
   auto* platform = static_cast<X11Platform*>(self);
-  std::uintptr_t ch = kOwnTag | static_cast<std::uintptr_t>(widget->argument());
-  Node* control = platform->Find(Handle(ch));
+  Node* control = nullptr;
+  for (auto& [handle, node] : platform->nodes_) {
+    if (node->widget == widget && !node->dialog) control = node.get();
+  }
   if (control == nullptr) return;
+  std::uintptr_t ch = control->handle;
   Node* dialog = platform->DialogOf(control);
   Message m;
   m.window = Handle(control->parent);

@@ -40,6 +40,7 @@ constexpr int kButtonDown[] = {1004, 1010, 1013};
 constexpr int kButtonExpand[] = {1015, 1016, 1017};
 constexpr int kSplitStart = 32780;
 constexpr int kExit = 32775;
+constexpr int kPickerApply = 1008;
 const char* const kPrograms[] = {"xterm", "xclock", "xlogo"};
 
 bool WaitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
@@ -118,7 +119,11 @@ class HostX11Test : public ::testing::Test {
     ASSERT_NE(host_, 0);
     ASSERT_TRUE(WaitUntil([&] { return Host() != None; })) << "the host's dialog shows";
   }
-  void Command(int id) { ASSERT_EQ(RunToEnd({SORVEL_COMMAND, std::to_string(id)}), 0) << id; }
+  void Command(int id, const std::string& dialog = std::string()) {
+    std::vector<std::string> command = {SORVEL_COMMAND, std::to_string(id)};
+    if (!dialog.empty()) command.push_back(dialog);
+    ASSERT_EQ(RunToEnd(command), 0) << id;
+  }
 
   // A top-level window of that title, or a held one anywhere below the host.
   Window Find(const std::string& title) {
@@ -288,6 +293,27 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveAndGoBackToTheirFormerPlace)
     EXPECT_FALSE(IsHeldByHost(Find(kPrograms[i]))) << kPrograms[i];
     EXPECT_TRUE(IsShown(Find(kPrograms[i]))) << kPrograms[i];
   }
+}
+
+TEST_F(HostX11Test, ThePickerTakesTheChosenProgramIntoThePane) {
+  StartHost();
+  for (const char* name : kPrograms) {
+    ASSERT_TRUE(WaitUntil([&] { return Find(name) != None && IsShown(Find(name)); })) << name;
+  }
+  Command(kButtonA[0]);
+  Window picker = None;
+  ASSERT_TRUE(WaitUntil([&] { return (picker = Find("Dialog")) != None && IsShown(picker); }));
+  // The list fills the picker, its entries sorted: xclock, xlogo, xterm. The first is clicked,
+  // the keyboard moves the choice to the third, and 적용 takes it.
+  Rect list = OnScreen(picker);
+  ASSERT_EQ(RunToEnd({"xdotool", "mousemove", std::to_string(list.x + 30),
+                      std::to_string(list.y + 16), "click", "1", "key", "Down", "Down"}),
+            0);
+  Command(kPickerApply, "Dialog");
+  EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(Find("xterm")); }));
+  EXPECT_TRUE(WaitUntil([&] { return Find("Dialog") == None; })) << "the picker closes";
+  EXPECT_FALSE(IsHeldByHost(Find("xclock")));
+  EXPECT_FALSE(IsHeldByHost(Find("xlogo")));
 }
 
 TEST_F(HostX11Test, AStoppedProgramLeavesTheHostAnsweringAndAKilledHostGivesEveryWindowBack) {
