@@ -318,15 +318,17 @@ TEST_F(ProgramFileTest, OnlyAnElfProgramForThisMachineIsAccepted) {
   EXPECT_EQ(files_.OpenFileCount(), 0u);
 }
 
-// What the linker made: this test program is a program, the C++ library it loaded is not.
+// What the linker made: this test program is a program; the C++ library it loaded is not, nor
+// is the dynamic loader, a library with an entry point.
 TEST_F(ProgramFileTest, RealElfFilesAreToldApart) {
-  const std::string library = LoadedLibrary("libstdc++");
+  const std::string library = LoadedLibrary("libstdc++"), loader = LoadedLibrary("/ld-linux");
   ASSERT_FALSE(library.empty());
+  ASSERT_FALSE(loader.empty());
   struct Case {
     std::string path;
     bool accepted;
   };
-  const Case cases[] = {{"/proc/self/exe", true}, {library, false}};
+  const Case cases[] = {{"/proc/self/exe", true}, {library, false}, {loader, false}};
   for (const Case& c : cases) {
     const std::string bytes = FileBytes(c.path);
     ASSERT_GT(bytes.size(), 1000u) << c.path;
