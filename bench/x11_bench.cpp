@@ -488,6 +488,14 @@ int Run(Display* display, int rounds) {
   XDestroyWindow(display, frame);
   XSync(display, False);
 
+  // For scale: one round trip to the server, which every awaited request costs.
+  Row roundTrip{"one X round trip (XSync), for scale", {}};
+  for (int round = 0; round < 200; ++round) {
+    const double start = Now();
+    XSync(display, False);
+    roundTrip.ms.push_back(Now() - start);
+  }
+
   std::printf("x11 benchmark: %d rounds, medians, under a window manager\n", rounds);
   auto print = [](const Row& row, const Row* base, const char* against) {
     std::printf("  %-64s %8.2f ms", row.name, Median(row.ms));
@@ -506,6 +514,7 @@ int Run(Display* display, int rounds) {
   print(hostLetGo, nullptr, nullptr);
   print(captureFloor, nullptr, nullptr);
   print(floorLetGo, nullptr, nullptr);
+  std::printf("  %-64s %8.3f ms\n", roundTrip.name, Median(roundTrip.ms));
   const double startRatio = Median(hostStart.ms) / Median(bareStart.ms);
   const double captureRatio = Median(capture.ms) / Median(captureFloor.ms);
   std::printf(
