@@ -4,6 +4,8 @@
 
 int main() {
   sorvel::X11Platform platform;
+  // Ended by a signal, the host gives the held windows back at their places as on exit.
+  platform.CloseOnTerminationSignals();
   sorvel::CMainApp app(platform);
   return app.Run();
 }

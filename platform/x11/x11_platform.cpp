@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -450,6 +451,42 @@ void X11Platform::KillTimer(HWND window, unsigned id) {
   if (it == timers_.end()) return;
   Fl::remove_timeout(OnTimer, it->second.get());
   timers_.erase(it);
+}
+
+namespace {
+
+int terminationPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int number) {
+  int saved = errno;
+  ::signal(number, SIG_DFL);
+  char byte = 1;
+  if (::write(terminationPipe[1], &byte, 1) < 0) {
+    // Full or closed: a close is on its way already, or the program is ending.
+  }
+  errno = saved;
+}
+
+}  // namespace
+
+void X11Platform::CloseOnTerminationSignals() {
+  if (terminationPipe[0] < 0 && pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  Fl::add_fd(terminationPipe[0], FL_READ, OnTermination, this);
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) ::signal(number, OnTerminationSignal);
+}
+
+void X11Platform::OnTermination(int fd, void* self) {
+  char bytes[16];
+  while (::read(fd, bytes, sizeof bytes) > 0) {
+  }
+  auto* platform = static_cast<X11Platform*>(self);
+  std::vector<std::uintptr_t> owned, unowned;
+  for (auto& [handle, node] : platform->nodes_) {
+    if (node->dialog) (node->owner != 0 ? owned : unowned).push_back(handle);
+  }
+  for (const auto* list : {&owned, &unowned}) {
+    for (std::uintptr_t handle : *list) platform->PostMessage(Handle(handle), kWmClose, 0, 0);
+  }
 }
 
 void X11Platform::Pump(unsigned milliseconds) {

@@ -107,6 +107,11 @@ class X11Platform : public Platform {
 
   // Waits up to `milliseconds` for toolkit events and handles them with the posted messages.
   void Pump(unsigned milliseconds);
+  // SIGTERM, SIGINT and SIGHUP end the program as closing its dialogs would: from the event
+  // loop, each dialog of ours gets a close message, owned ones first. The handler only writes
+  // to a pipe; a second signal meanwhile ends the process at once (the X server then gives held
+  // windows back by the save-set).
+  void CloseOnTerminationSignals();
 
   struct Node;
   struct Timer;
@@ -139,6 +144,7 @@ class X11Platform : public Platform {
   // destroy it through its own handlers.
   void ShowDialog(Node* dialog);
   static void OnAwake(void* self);
+  static void OnTermination(int fd, void* self);
   static int OnXEvent(void* event, void* self);
   static void OnReturnTimer(void* self);
   static void OnTimer(void* timer);
