@@ -500,6 +500,7 @@ void X11Platform::Pump(unsigned milliseconds) {
 int X11Platform::OnXEvent(void* event, void* self) {
   auto* platform = static_cast<X11Platform*>(self);
   const XEvent& e = *static_cast<const XEvent*>(event);
+  platform->stackingFresh_ = false;  // the listing may be out of date from here on
   platform->windows_->HandleEvent(e);
   if (e.type == ClientMessage && e.xclient.message_type == platform->messageAtom_) {
     // Another program's command to a dialog of ours: queued as if posted here, so that it
@@ -679,13 +680,14 @@ void X11Platform::ShowDialog(Node* dialog) {
   std::uintptr_t handle = dialog->handle;
   auto* window = static_cast<Fl_Window*>(dialog->widget);
   window->show();
-  // Listed among the top-level windows once mapped (under a window manager, once managed).
-  for (int i = 0; i < 100; ++i) {
+  // Listed among the top-level windows once mapped (under a window manager, once managed):
+  // looked for again as each event comes in, for a second at most.
+  for (std::uint64_t end = NowMs() + 1000; NowMs() < end;) {
     Fl::check();
     if (Find(Handle(handle)) == nullptr) return;  // destroyed by its own handlers
     std::vector<::Window> stack = windows_->TopLevelWindows();
     if (std::find(stack.begin(), stack.end(), fl_xid(window)) != stack.end()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Fl::wait(0.01);
   }
   if (Node* node = Find(Handle(handle)); node != nullptr && node->unframed) {
     Placement placement = *node->unframed;
@@ -799,6 +801,7 @@ void X11Platform::DestroyNode(Node* node) {
 }
 
 void X11Platform::DestroyWindow(HWND window) {
+  stackingFresh_ = false;
   Node* node = Find(window);
   if (node == nullptr) {
     if (IsForeign(window)) XDestroyWindow(display_, XidOf(window));
@@ -972,8 +975,10 @@ HWND X11Platform::FindWindow(const char16_t* className, const Text& title) {
 }
 
 HWND X11Platform::GetTopWindow() {
-  std::vector<::Window> stack = windows_->TopLevelWindows();
-  return stack.empty() ? nullptr : HandleOfXid(stack.front());
+  // A walk down the list starts here: the next windows come from this one listing.
+  stacking_ = windows_->TopLevelWindows();
+  stackingFresh_ = true;
+  return stacking_.empty() ? nullptr : HandleOfXid(stacking_.front());
 }
 
 HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
@@ -1010,6 +1015,10 @@ HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
     return siblings.empty() ? nullptr : HandleOfXid(siblings.back());  // topmost is last
   }
   if (relation != kGwHwndNext) return nullptr;
+  if (stackingFresh_) {
+    auto it = std::find(stacking_.begin(), stacking_.end(), xid);
+    if (it != stacking_.end()) return it + 1 == stacking_.end() ? nullptr : HandleOfXid(*(it + 1));
+  }
   HWND parentHandle = GetParent(window);
   if (parentHandle == nullptr) {
     std::vector<::Window> stack = windows_->TopLevelWindows();
@@ -1299,6 +1308,7 @@ bool X11Platform::IsWindowResponding(HWND window, unsigned) {
 }
 
 HWND X11Platform::SetParent(HWND window, HWND parent) {
+  stackingFresh_ = false;
   if (!IsForeign(window) || !IsWindow(window)) return nullptr;
   ::Window xid = XidOf(window);
   HWND former = GetParent(window);
@@ -1441,6 +1451,7 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
 }
 
 void X11Platform::MoveTopmost(HWND window, int x, int y) {
+  stackingFresh_ = false;
   Node* node = Find(window);
   if (node == nullptr || !node->dialog) return;
   node->topmost = true;
@@ -1501,6 +1512,7 @@ Rect X11Platform::GetClientRect(HWND window) {
 }
 
 void X11Platform::ShowWindow(HWND window, ShowCommand command) {
+  stackingFresh_ = false;
   if (Node* node = Find(window)) {
     Fl_Widget* w = node->widget;
     if (command == kSwHide) {
@@ -1549,6 +1561,7 @@ void X11Platform::ShowWindow(HWND window, ShowCommand command) {
 }
 
 bool X11Platform::SetForegroundWindow(HWND window) {
+  stackingFresh_ = false;
   if (Node* node = Find(window)) {
     if (!node->dialog) return false;
     auto* w = static_cast<Fl_Window*>(node->widget);

@@ -155,6 +155,10 @@ class X11Platform : public Platform {
   Atom messageAtom_;  // of messages posted from another program
   std::unique_ptr<x11::X11Windows> windows_;
   std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;
+  // The top-level windows as GetTopWindow listed them, topmost first: the next window of a walk
+  // down the list, until an event comes in or an operation here changes the windows.
+  std::vector<::Window> stacking_;
+  bool stackingFresh_ = false;
   std::uintptr_t serial_ = 0;
   std::map<std::pair<std::uintptr_t, unsigned>, std::unique_ptr<Timer>> timers_;
   // Of captured windows as they were captured: the client's offset in its frame (left, top)

@@ -356,7 +356,7 @@ bool X11Windows::NewWindowExtents(Extents* out) {
     XSync(display_, False);
     if (ReadProperty(display_, probe, extents, &answer) && answer.longs.size() == 4) break;
     if (std::chrono::steady_clock::now() >= deadline) break;
-    poll(nullptr, 0, 10);
+    poll(nullptr, 0, 1);
   }
   XDestroyWindow(display_, probe);
   XSync(display_, False);
