@@ -78,18 +78,6 @@ std::wstring Describe(const std::wstring& url, const std::wstring& extra = L"") 
   return L"[Download]\r\nDownName=" + url + L"\r\nMainName=sorvel\r\n" + extra;
 }
 
-// The file of a shared library this process has loaded.
-std::string LoadedLibrary(const std::string& name) {
-  std::ifstream maps("/proc/self/maps");
-  for (std::string line; std::getline(maps, line);) {
-    const std::size_t at = line.find('/');
-    if (at != std::string::npos && line.find(name, at) != std::string::npos) {
-      return line.substr(at);
-    }
-  }
-  return std::string();
-}
-
 // A window found while the tree changes may be gone by the time it is asked about.
 int IgnoreErrors(Display*, XErrorEvent*) {
   return 0;
@@ -238,16 +226,9 @@ TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
             0);
   otherMachine[18] = static_cast<char>(otherMachine[18] == 62 ? 183 : 62);
   otherMachine[19] = 0;
-  const std::string library = ReadBytes(LoadedLibrary("libstdc++"));
-  ASSERT_GT(library.size(), 1000u);
-  // A library with an entry point, but no interpreter and no PIE flag.
-  const std::string loader = ReadBytes(LoadedLibrary("/ld-linux"));
-  ASSERT_GT(loader.size(), 1000u);
-  const std::string page = "<html><body>sorvel</body></html>";
-  server_.Serve("/page", Reply(200, page, TestHttpServer::Body::kWithLength, "", "text/html"));
+  // The other kinds of file the check refuses are the unit tests' business; here, one refused
+  // by the check, one by the hash and a failed download.
   server_.Serve("/other-machine", Reply(200, otherMachine));
-  server_.Serve("/library", Reply(200, library));
-  server_.Serve("/loader", Reply(200, loader));
   server_.Serve("/whole", Reply(200, served_));
   struct Case {
     const char* name;
@@ -257,10 +238,7 @@ TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   };
   const Case cases[] = {
       {"not found", "/missing", nullptr, L""},
-      {"web page", "/page", &page, L""},
       {"other machine", "/other-machine", &otherMachine, L""},
-      {"shared library", "/library", &library, L""},
-      {"dynamic loader", "/loader", &loader, L""},
       {"other hash", "/whole", &served_, L"Sha256=" + std::wstring(64, L'0') + L"\r\n"},
   };
   for (const Case& c : cases) {
