@@ -33,8 +33,7 @@
 
 #include "platform/types.h"
 #include "platform/x11/x11_windows.h"
-
-extern char** environ;
+#include "tests/support/spawn.h"
 
 namespace {
 
@@ -63,20 +62,7 @@ void Sleep(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-pid_t Spawn(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<char*> argv;
-  for (std::string& a : arguments) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return error == 0 ? pid : 0;
-}
+using sorvel::test::Spawn;
 
 // Reaps `pid` within `milliseconds`; true when it ended.
 bool Reap(pid_t pid, int milliseconds) {

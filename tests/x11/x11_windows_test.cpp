@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 // clang-format off
 #include "platform/x11/x11_windows.h"
+#include "tests/support/spawn.h"
 // clang-format on
 
 #include <X11/Xatom.h>
@@ -20,10 +21,10 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace sorvel::x11 {
 namespace {
+
+using test::Spawn;
 
 // Polls `done` for up to ten seconds: the server and the window manager act asynchronously.
 bool Eventually(const std::function<bool()>& done) {
@@ -32,14 +33,6 @@ bool Eventually(const std::function<bool()>& done) {
     usleep(10000);
   }
   return done();
-}
-
-pid_t Spawn(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
 }
 
 void Kill(pid_t pid) {
