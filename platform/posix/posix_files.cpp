@@ -32,6 +32,20 @@ bool WriteAll(int fd, const char* bytes, std::size_t size) {
 
 }  // namespace
 
+std::string UserSettingsPath(const std::string& besideProgram, const char* xdgConfigHome,
+                             const char* home) {
+  std::string folder;
+  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
+    folder = xdgConfigHome;
+  } else if (home != nullptr && home[0] == '/') {
+    folder = std::string(home) + "/.config";
+  } else {
+    return std::string();
+  }
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder + "/sorvel/" + besideProgram.substr(besideProgram.rfind('/') + 1);
+}
+
 PosixFileSystem::PosixFileSystem(std::string root, bool durable, Replace replace)
     : root_(std::move(root)), durable_(durable), replace_(replace) {}
 

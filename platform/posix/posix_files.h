@@ -9,6 +9,13 @@
 
 namespace sorvel {
 
+// Where a program keeps the settings file meant to lie at `besideProgram` when it may not write
+// the program's folder: "sorvel" in the user's configuration folder ($XDG_CONFIG_HOME when that
+// is an absolute path, else $HOME/.config), under the file's own name. Empty when neither
+// variable names a folder.
+std::string UserSettingsPath(const std::string& besideProgram, const char* xdgConfigHome,
+                             const char* home);
+
 class PosixFileSystem : public FileSystem {
  public:
   enum class Replace {

@@ -1639,21 +1639,11 @@ Text X11Platform::LocateSettingsFile(const Text& besideProgram) {
   std::size_t slash = path.rfind('/');
   if (path.empty() || slash == std::string::npos) return besideProgram;
   if (access(path.substr(0, slash == 0 ? 1 : slash).c_str(), W_OK) == 0) return besideProgram;
-  // XDG's configuration folder: $XDG_CONFIG_HOME, else ~/.config.
-  const char* config = getenv("XDG_CONFIG_HOME");
-  const char* home = getenv("HOME");
-  std::string folder;
-  if (config != nullptr && config[0] == '/') {
-    folder = config;
-  } else if (home != nullptr && home[0] == '/') {
-    folder = std::string(home) + "/.config";
-  } else {
-    return besideProgram;
-  }
-  folder += "/sorvel";
+  std::string user = UserSettingsPath(path, getenv("XDG_CONFIG_HOME"), getenv("HOME"));
+  if (user.empty()) return besideProgram;
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  return LimitedPath(folder + path.substr(slash));
+  std::filesystem::create_directories(user.substr(0, user.rfind('/')), error);
+  return LimitedPath(user);
 }
 
 bool X11Platform::GetFileVersion(const Text&, std::uint32_t*, std::uint32_t*) {
