@@ -399,6 +399,8 @@ bool X11Windows::Foreground(Window w) {
     e.xclient.data.l[0] = 2;  // from a pager: managers honour it without focus-stealing rules
     e.xclient.data.l[1] = CurrentTime;
     XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    // Some managers (icewm) activate without raising: a restack request asks for that too.
+    XRaiseWindow(display_, w);
   } else {
     XMapRaised(display_, w);
     XSync(display_, False);
@@ -510,11 +512,10 @@ bool X11Windows::Release(Window w, const Rect& frame, const Rect& client) {
     e.xclient.window = w;
     e.xclient.message_type = net_moveresize_window_;
     e.xclient.format = 32;
-    // Static gravity: the client's own corner, outside its border as X places windows; x, y,
-    // width, height given; from a pager.
-    e.xclient.data.l[0] = StaticGravity | (0xF << 8) | (2 << 12);
-    e.xclient.data.l[1] = client.x - border;
-    e.xclient.data.l[2] = client.y - border;
+    // North-west gravity: the frame's corner; x, y, width, height given; from a pager.
+    e.xclient.data.l[0] = NorthWestGravity | (0xF << 8) | (2 << 12);
+    e.xclient.data.l[1] = frame.x;
+    e.xclient.data.l[2] = frame.y;
     e.xclient.data.l[3] = std::max(client.width, 1);
     e.xclient.data.l[4] = std::max(client.height, 1);
     XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
