@@ -91,8 +91,8 @@ class X11Windows {
   bool MoveResize(Window w, const Rect& r);
   // Iconifies through the window manager (XIconifyWindow); with none, unmaps it. No wait.
   bool Iconify(Window w);
-  // Maps and raises the window and gives it the focus: _NET_ACTIVE_WINDOW to a window manager
-  // that supports it, else XMapRaised and XSetInputFocus. No wait.
+  // Maps and raises the window and gives it the focus: _NET_ACTIVE_WINDOW and a raise request to
+  // a window manager that supports it, else XMapRaised and XSetInputFocus. No wait.
   bool Foreground(Window w);
 
   // Takes the top-level window `w` into `parent` at (x, y): adds it to the save-set (so the
@@ -103,8 +103,8 @@ class X11Windows {
   // Gives a captured window back to the root where FrameRect and ScreenRect saw it before the
   // capture, with its former border width, and maps it so that a window manager frames it anew.
   // Under a window manager waits, bounded as Capture, until it has taken the window, then asks it
-  // (_NET_MOVERESIZE_WINDOW) to put the client at `client`, whatever its placement policy; the
-  // frame, of the same size as before, lands where it was. False when the window is gone.
+  // (_NET_MOVERESIZE_WINDOW) to put the frame's corner at `frame`'s and the client at `client`'s
+  // size, whatever its placement policy. False when the window is gone.
   bool Release(Window w, const Rect& frame, const Rect& client);
   // The event hook for the caller's event loop, which must hand it the structure events of
   // captured windows (selected by Capture): keeps them borderless when a window manager sets a
