@@ -63,6 +63,9 @@ int RunToEnd(std::vector<std::string> arguments) {
 class HostX11Test : public ::testing::Test {
  protected:
   void SetUp() override {
+    // xterm runs $SHELL: a plain one, which no start-up file of the user's can hold up (a shell
+    // killed by an earlier test may have left such a file waiting on a lock).
+    setenv("SHELL", "/bin/sh", 1);
     // Windows come and go under the test's feet: a request on one that is gone is no error.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     display_ = XOpenDisplay(nullptr);
@@ -90,26 +93,28 @@ class HostX11Test : public ::testing::Test {
       std::ifstream log(folder_ / "host.log");
       std::cerr << "host.log:\n" << log.rdbuf() << "\n";
     }
+    // The programs the host started live in sessions of their own: ended while the host still
+    // holds them (a window the server gives back would be listed only once the window manager
+    // has taken it), by their connection too (xterm's shell may keep it open a while).
+    auto endPrograms = [&] {
+      bool any = false;
+      for (const char* name : kPrograms) {
+        if (Window w = Find(name)) {
+          if (pid_t pid = windows_->ProcessId(w)) kill(pid, SIGKILL);
+          XKillClient(display_, w);
+          any = true;
+        }
+      }
+      XSync(display_, False);
+      return !any;
+    };
+    endPrograms();
     if (host_ != 0) {
       kill(host_, SIGKILL);
       waitpid(host_, nullptr, 0);
     }
-    // The programs the host started live in sessions of their own.
-    // Gone before the next test's host looks for them; a window the server has just given
-    // back is listed once the window manager has taken it. The server closes the connection:
-    // xterm's shell may keep it open a while after xterm itself is gone.
-    for (const char* name : kPrograms) {
-      WaitUntil(
-          [&] {
-            Window w = Find(name);
-            if (w == None) return true;
-            if (pid_t pid = windows_->ProcessId(w)) kill(pid, SIGKILL);
-            XKillClient(display_, w);
-            XSync(display_, False);
-            return false;
-          },
-          5000);
-    }
+    // Gone before the next test's host looks for them.
+    WaitUntil(endPrograms, 5000);
     windows_.reset();
     if (display_ != nullptr) XCloseDisplay(display_);
     std::error_code ignored;
