@@ -515,6 +515,9 @@ int Run(Display* display, int rounds) {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 7;
+  // The xterm it starts runs a plain shell: killed while a user's start-up file runs, the shell
+  // could leave that file's lock behind for the shells that come after.
+  setenv("SHELL", "/bin/sh", 1);
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return Fail("no X display (run under scripts/lib/run-on-xvfb)");
   // Windows of other programs come and go while they are looked at (a manager's frame, a
