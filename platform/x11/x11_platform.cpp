@@ -151,7 +151,14 @@ class DialogWindow : public Fl_Double_Window, public Owned {
 // Asks the dialog for a control's colours before drawing it.
 using ColorQuery = std::function<bool(ControlColors*)>;
 
-void Apply(Fl_Widget* widget, const ControlColors& colors) {
+// Gives the widget the colours its dialog answers, else the toolkit's own.
+void ApplyColors(Fl_Widget* widget, const ColorQuery& query) {
+  ControlColors colors;
+  if (!query || !query(&colors)) {
+    widget->color(FL_BACKGROUND_COLOR);
+    widget->labelcolor(FL_FOREGROUND_COLOR);
+    return;
+  }
   auto rgb = [](COLORREF c) {
     return fl_rgb_color(static_cast<uchar>(c & 0xFF), static_cast<uchar>((c >> 8) & 0xFF),
                         static_cast<uchar>((c >> 16) & 0xFF));
@@ -167,13 +174,7 @@ class ColoredButton : public Base {
   ColoredButton(int x, int y, int w, int h) : Base(x, y, w, h) {}
   ColorQuery colors;
   void draw() override {
-    ControlColors c;
-    if (colors && colors(&c)) {
-      Apply(this, c);
-    } else {
-      this->color(FL_BACKGROUND_COLOR);
-      this->labelcolor(FL_FOREGROUND_COLOR);
-    }
+    ApplyColors(this, colors);
     Base::draw();
   }
 };
@@ -186,13 +187,7 @@ class PushButton : public Fl_Window {
   PushButton(int x, int y, int w, int h) : Fl_Window(x, y, w, h) { end(); }
   ColorQuery colors;
   void draw() override {
-    ControlColors c;
-    if (colors && colors(&c)) {
-      Apply(this, c);
-    } else {
-      color(FL_BACKGROUND_COLOR);
-      labelcolor(FL_FOREGROUND_COLOR);
-    }
+    ApplyColors(this, colors);
     fl_draw_box(pressed_ ? FL_DOWN_BOX : FL_UP_BOX, 0, 0, w(), h(), color());
     fl_font(labelfont(), labelsize());
     fl_color(active_r() ? labelcolor() : fl_inactive(labelcolor()));
@@ -245,13 +240,7 @@ class StaticWindow : public Fl_Window {
   ColorQuery colors;
   std::function<void()> onClick;
   void draw() override {
-    ControlColors c;
-    if (colors && colors(&c)) {
-      Apply(this, c);
-    } else {
-      color(FL_BACKGROUND_COLOR);
-      labelcolor(FL_FOREGROUND_COLOR);
-    }
+    ApplyColors(this, colors);
     Fl_Window::draw();
     // A window's label is its title: a static control shows its own inside.
     fl_font(labelfont(), labelsize());
