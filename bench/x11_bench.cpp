@@ -34,6 +34,7 @@
 #include "platform/types.h"
 #include "platform/x11/x11_windows.h"
 #include "tests/support/spawn.h"
+#include "tests/support/x11_tree.h"
 
 namespace {
 
@@ -159,23 +160,8 @@ class Bench {
     }
     return None;
   }
-  std::vector<Window> Children(Window w) {
-    std::vector<Window> out;
-    Window root = None, parent = None, *children = nullptr;
-    unsigned count = 0;
-    if (w != None && XQueryTree(display_, w, &root, &parent, &children, &count)) {
-      out.assign(children, children + count);
-      if (children != nullptr) XFree(children);
-    }
-    return out;
-  }
-  Window Parent(Window w) {
-    Window root = None, parent = None, *children = nullptr;
-    unsigned count = 0;
-    if (w == None || !XQueryTree(display_, w, &root, &parent, &children, &count)) return None;
-    if (children != nullptr) XFree(children);
-    return parent;
-  }
+  std::vector<Window> Children(Window w) { return sorvel::test::Children(display_, w); }
+  Window Parent(Window w) { return sorvel::test::Parent(display_, w); }
   // `w` is `ancestor` or lies below it.
   bool IsWithin(Window w, Window ancestor) {
     for (; w != None && ancestor != None; w = Parent(w)) {

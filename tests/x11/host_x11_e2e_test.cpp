@@ -26,6 +26,7 @@
 #include "platform/types.h"
 #include "platform/x11/x11_windows.h"
 #include "tests/support/spawn.h"
+#include "tests/support/x11_tree.h"
 
 namespace sorvel {
 namespace {
@@ -153,23 +154,8 @@ class HostX11Test : public ::testing::Test {
     }
     return None;
   }
-  std::vector<Window> Children(Window w) {
-    std::vector<Window> out;
-    Window root = None, parent = None, *children = nullptr;
-    unsigned count = 0;
-    if (w != None && XQueryTree(display_, w, &root, &parent, &children, &count)) {
-      out.assign(children, children + count);
-      XFree(children);
-    }
-    return out;
-  }
-  Window Parent(Window w) {
-    Window root = None, parent = None, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display_, w, &root, &parent, &children, &count)) return None;
-    if (children != nullptr) XFree(children);
-    return parent;
-  }
+  std::vector<Window> Children(Window w) { return test::Children(display_, w); }
+  Window Parent(Window w) { return test::Parent(display_, w); }
   bool IsHeldByHost(Window w) {
     Window host = Host();
     for (Window p = Parent(w); p != None && host != None; p = Parent(p)) {
