@@ -393,7 +393,7 @@ void CMainDlg::ApplyOffset(int index) {
 }
 
 void CMainDlg::Nudge(int index, int dy) {
-  panes_[index].placement.y += dy;
+  panes_[index].placement.y = ShiftOffset(panes_[index].placement.y, dy);
   ApplyOffset(index);
 }
 

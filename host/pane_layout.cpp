@@ -1,5 +1,8 @@
 #include "host/pane_layout.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "settings/settings.h"
 
 namespace sorvel {
@@ -45,8 +48,13 @@ std::vector<ControlMove> LayoutPanes(int width, int height, bool threePanes,
   return moves;
 }
 
+int ShiftOffset(int offset, int step) {
+  long long sum = static_cast<long long>(offset) + step;
+  return static_cast<int>(std::clamp<long long>(sum, INT_MIN, INT_MAX));
+}
+
 Placement PanePlacement(int width, int height, int offset) {
-  return {0, offset, width, height + offset};
+  return {0, offset, width, ShiftOffset(height, offset)};
 }
 
 }  // namespace sorvel

@@ -41,7 +41,11 @@ struct Size {
 std::vector<ControlMove> LayoutPanes(int width, int height, bool threePanes,
                                      const std::function<Size(int id)>& buttonSize);
 
-// x 0, y offset, width W, height H + offset.
+// x 0, y offset, width W, height H + offset; the sum saturates at the ends of int (an offset
+// read from the settings may be any 32-bit number).
 Placement PanePlacement(int width, int height, int offset);
+
+// offset + step, saturated likewise: nudging has no limit but never wraps around.
+int ShiftOffset(int offset, int step);
 
 }  // namespace sorvel

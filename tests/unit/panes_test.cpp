@@ -1,4 +1,5 @@
 // Capture into panes and release, nudging and the height toggle, against the simulated device.
+#include <climits>
 #include <memory>
 
 #include "host/main_dlg.h"
@@ -364,6 +365,29 @@ TEST_F(PanesTest, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
   // No limit: the window can be pushed out of the pane entirely.
   for (int i = 0; i < 40; ++i) Tap(1010);
   EXPECT_EQ(Setting(kPositionTop2), u"380");
+}
+
+TEST_F(PanesTest, OffsetsAtTheEndsOfTheNumberRangeSaturateInsteadOfWrapping) {
+  // A stored offset may be any 32-bit number: the placement's height and a nudge beyond it stay
+  // at the end of the range (UBSan reports the wrap this guards against).
+  const std::pair<Text, Text> cases[] = {{u"2147483647", u"2147483647"},
+                                         {u"-2147483648", u"-2147483648"}};
+  for (const auto& [stored, after] : cases) {
+    SCOPED_TRACE(ToUtf8(stored));
+    WriteSettingsFile(u"FileName2=Notes\r\nPositionTop2=" + stored + u"\r\n");
+    CMainDlg dialog(device_, nullptr);
+    ASSERT_NE(dialog.Create(), nullptr);
+    Start(u"Notes");
+    Hold(dialog, 1, u"Notes");
+    if (stored[0] != u'-') {
+      EXPECT_EQ(dialog.Pane(1).placement.height, INT_MAX);
+    }
+    HWND dialogWindow = dialog.GetSafeHwnd();
+    device_.Click(device_.GetDlgItem(dialogWindow, stored[0] == u'-' ? 1007 : 1010));
+    device_.PumpMessages();
+    EXPECT_EQ(Setting(kPositionTop2), after);
+    dialog.TogglePane(1);
+  }
 }
 
 TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
