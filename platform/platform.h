@@ -89,7 +89,8 @@ class Platform {
   virtual HWND SetParent(HWND window, HWND parent) = 0;
   // Gives a window of a program that does not answer back to the desktop at `rect` (screen
   // coordinates) with `style`, without waiting for it: the change takes effect when its
-  // program answers again.
+  // program answers again, or at once where the window system re-parents without the program's
+  // help (X11).
   virtual void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) = 0;
   // Whether another program's window shares this program's input state (activation, focus,
   // keyboard), as the window system makes it once the window is a child of one of ours: the
@@ -98,7 +99,8 @@ class Platform {
   // Waits at most `milliseconds` for the windows given back without waiting to be taken back by
   // their programs, handling the messages those programs send meanwhile (which may re-enter);
   // true when all are.
-  // A window still held when its holder is destroyed is destroyed with it.
+  // A window still held when its holder is destroyed is destroyed with it, except where the
+  // window system re-parents without the program's help (X11): there it is given back.
   virtual bool FinishReturningWindows(unsigned milliseconds) = 0;
   // Re-enters the window's dialog with a size notification when its client size changes; blocks
   // until another program's window has taken the change.

@@ -108,7 +108,6 @@ struct X11Platform::Node {
   std::uintptr_t parent = 0;             // a control's dialog
   std::uintptr_t owner = 0;              // a dialog's owner
   std::vector<std::uintptr_t> controls;  // a dialog's, topmost first
-  std::vector<::Window> held;            // foreign windows in a control, topmost first
   DialogSink* sink = nullptr;
   Text text;
   std::string label;        // the widget's label, kept alive here
@@ -263,6 +262,7 @@ X11Platform::X11Platform() : files_(std::string(), true) {
   fl_open_display();
   display_ = fl_display;
   windows_ = std::make_unique<x11::X11Windows>(display_);
+  held_ = std::make_unique<x11::HeldWindows>(*windows_);
   messageAtom_ = XInternAtom(display_, "SORVEL_MESSAGE", False);
   Fl::set_font(kDialogFont, "NanumGothic");
   // The toolkit's own texts (message box buttons) too.
@@ -275,7 +275,6 @@ X11Platform::X11Platform() : files_(std::string(), true) {
 
 X11Platform::~X11Platform() {
   Fl::remove_system_handler(OnXEvent);
-  Fl::remove_timeout(OnReturnTimer, this);
   for (auto& [key, timer] : timers_) Fl::remove_timeout(OnTimer, timer.get());
   timers_.clear();
   std::vector<std::uintptr_t> dialogs;
@@ -287,6 +286,7 @@ X11Platform::~X11Platform() {
   }
   cancellation_.Cancel();
   for (std::thread& worker : workers_) worker.join();
+  held_.reset();
   windows_.reset();
   XFlush(display_);
 }
@@ -323,6 +323,19 @@ HWND X11Platform::HandleOfXid(::Window xid) {
     if (w != nullptr && w->shown() && fl_xid(w) == xid) return Handle(handle);
   }
   return Handle(xid);
+}
+
+::Window X11Platform::DialogXid(Node* node) {
+  Node* dialog = DialogOf(node);
+  return dialog != nullptr ? XidOf(Handle(dialog->handle)) : None;
+}
+
+void X11Platform::RestackControls(Node* dialog) {
+  std::vector<::Window> order;
+  for (std::uintptr_t ch : dialog->controls) {
+    if (::Window xid = XidOf(Handle(ch)); xid != None) order.push_back(xid);
+  }
+  if (order.size() > 1) XRestackWindows(display_, order.data(), static_cast<int>(order.size()));
 }
 
 X11Platform::Node* X11Platform::NewNode() {
@@ -488,9 +501,22 @@ void X11Platform::Pump(unsigned milliseconds) {
 
 int X11Platform::OnXEvent(void* event, void* self) {
   auto* platform = static_cast<X11Platform*>(self);
-  const XEvent& e = *static_cast<const XEvent*>(event);
+  XEvent& e = *static_cast<XEvent*>(event);
   platform->stackingFresh_ = false;  // the listing may be out of date from here on
-  platform->windows_->HandleEvent(e);
+  if (platform->held_->HandleEvent(e)) return 1;
+  if (e.type == ButtonPress || e.type == ConfigureNotify) {
+    // A click on a dialog's own controls takes its keyboard back from the held windows; a
+    // dialog that moved tells them where they now are.
+    HWND own = platform->HandleOfXid(e.xany.window);
+    if (Node* node = platform->Find(own)) {
+      ::Window dialog = platform->DialogXid(node);
+      if (e.type == ButtonPress) {
+        platform->held_->Focus(dialog, None, e.xbutton.time);
+      } else if (node->dialog) {
+        platform->held_->TellPositions(dialog);
+      }
+    }
+  }
   if (e.type == ClientMessage && e.xclient.message_type == platform->messageAtom_) {
     // Another program's command to a dialog of ours: queued as if posted here, so that it
     // takes the same pre-translation path. Any client may send one; only commands are taken.
@@ -772,16 +798,9 @@ void X11Platform::DestroyNode(Node* node) {
     }
   }
   if (node->dialog) {
-    // Windows still held in a pane go with it, as the X server destroys a window's inferiors.
-    for (std::uintptr_t ch : node->controls) {
-      for (::Window held : nodes_[ch]->held) {
-        insets_.erase(held);
-        returning_.erase(std::remove_if(returning_.begin(), returning_.end(),
-                                        [&](const Returning& r) { return r.window == held; }),
-                         returning_.end());
-      }
-      nodes_.erase(ch);
-    }
+    // The X server would destroy windows still held in a pane with it: they go back first.
+    if (::Window dialog = DialogXid(node); dialog != None) held_->GiveBackAll(dialog);
+    for (std::uintptr_t ch : node->controls) nodes_.erase(ch);
     delete node->widget;  // and its controls' widgets
     nodes_.erase(handle);
     XSync(display_, False);
@@ -978,7 +997,11 @@ HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
         return node->dialog && node->owner != 0 ? Handle(node->owner) : nullptr;
       case kGwChild:
         if (node->dialog) return node->controls.empty() ? nullptr : Handle(node->controls[0]);
-        return node->held.empty() ? nullptr : Handle(node->held.front());
+        if (::Window pane = XidOf(window); pane != None) {
+          std::vector<::Window> held = held_->InPane(pane);
+          return held.empty() ? nullptr : Handle(held.front());
+        }
+        return nullptr;
       case kGwHwndNext:
         if (!node->dialog) {
           const auto& list = nodes_[node->parent]->controls;
@@ -1014,9 +1037,10 @@ HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
     auto it = std::find(stack.begin(), stack.end(), xid);
     return it == stack.end() || it + 1 == stack.end() ? nullptr : HandleOfXid(*(it + 1));
   }
-  if (Node* pane = Find(parentHandle)) {
-    auto it = std::find(pane->held.begin(), pane->held.end(), xid);
-    return it == pane->held.end() || it + 1 == pane->held.end() ? nullptr : HandleOfXid(*(it + 1));
+  if (held_->Holds(xid)) {
+    std::vector<::Window> held = held_->InPane(held_->PaneOf(xid));
+    auto it = std::find(held.begin(), held.end(), xid);
+    return it == held.end() || it + 1 == held.end() ? nullptr : HandleOfXid(*(it + 1));
   }
   if (XQueryTree(display_, XidOf(parentHandle), &root, &parent, &children, &count) == 0) {
     return nullptr;
@@ -1032,9 +1056,7 @@ HWND X11Platform::GetParent(HWND window) {
   if (node != nullptr) return node->dialog ? nullptr : Handle(node->parent);
   if (!IsForeign(window)) return nullptr;
   ::Window xid = XidOf(window);
-  for (auto& [handle, n] : nodes_) {
-    if (std::find(n->held.begin(), n->held.end(), xid) != n->held.end()) return Handle(handle);
-  }
+  if (held_->Holds(xid)) return HandleOfXid(held_->PaneOf(xid));
   // A foreign window's real parent: none for a top-level one (a child of the root or of its
   // window manager frame).
   std::vector<::Window> stack = windows_->TopLevelWindows();
@@ -1307,14 +1329,17 @@ HWND X11Platform::SetParent(HWND window, HWND parent) {
     x11::Rect client;
     if (!windows_->ScreenRect(xid, &client)) return nullptr;
     ::Window paneXid = XidOf(parent);
-    if (paneXid == None || !windows_->Capture(xid, paneXid, frame.left, frame.top)) {
+    const x11::Rect insets{client.x - frame.left, client.y - frame.top,
+                           frame.Width() - client.width, frame.Height() - client.height};
+    // Its dialogs, as the listing of this walk (or a new one) names them.
+    std::vector<::Window> topLevels = stackingFresh_ ? stacking_ : windows_->TopLevelWindows();
+    if (paneXid == None ||
+        !held_->Take(xid, paneXid, DialogXid(pane), frame.left, frame.top, insets)) {
       return nullptr;
     }
-    insets_[xid] = {client.x - frame.left, client.y - frame.top, frame.Width() - client.width,
-                    frame.Height() - client.height};
     // It keeps its numbers: the whole window, frame and all, is now the window.
-    windows_->MoveResize(xid, {frame.left, frame.top, frame.Width(), frame.Height()});
-    pane->held.insert(pane->held.begin(), xid);
+    held_->MoveResize(xid, {frame.left, frame.top, frame.Width(), frame.Height()});
+    held_->AdoptTransients(xid, topLevels);
     XSync(display_, False);
     return nullptr;
   }
@@ -1324,66 +1349,25 @@ HWND X11Platform::SetParent(HWND window, HWND parent) {
     Rect rect = GetWindowRect(window);
     x11::Rect origin;
     windows_->ScreenRect(XidOf(former), &origin);
-    Rect numbers{rect.left - origin.x, rect.top - origin.y, rect.right - origin.x,
-                 rect.bottom - origin.y};
-    GiveBack(holder, xid, numbers);
+    held_->GiveBack(xid, {rect.left - origin.x, rect.top - origin.y, rect.Width(), rect.Height()});
+    XSync(display_, False);
     return former;
   }
   return nullptr;
 }
 
-void X11Platform::GiveBack(Node* holder, ::Window xid, const Rect& frame) {
-  Rect insets = insets_[xid];
-  insets_.erase(xid);
-  holder->held.erase(std::remove(holder->held.begin(), holder->held.end(), xid),
-                     holder->held.end());
-  windows_->Release(xid, {frame.left, frame.top, frame.Width(), frame.Height()},
-                    {frame.left + insets.left, frame.top + insets.top, frame.Width() - insets.right,
-                     frame.Height() - insets.bottom});
+void X11Platform::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) {
+  // The X server re-parents a window without its program's help: it goes back at once.
+  if (!IsForeign(window)) return;
+  ::Window xid = XidOf(window);
+  if (held_->Holds(xid)) held_->GiveBack(xid, {rect.left, rect.top, rect.Width(), rect.Height()});
+  SetWindowStyle(window, style);
   XSync(display_, False);
 }
 
-void X11Platform::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) {
-  // The X server would take the window back at once; the program is left its time to answer
-  // first, as it would be asked to take part elsewhere. Checked each tenth of a second.
-  if (!IsForeign(window)) return;
-  returning_.push_back({XidOf(window), rect, style});
-  if (!Fl::has_timeout(OnReturnTimer, this)) Fl::add_timeout(0.1, OnReturnTimer, this);
-}
-
-void X11Platform::OnReturnTimer(void* self) {
-  auto* platform = static_cast<X11Platform*>(self);
-  platform->TakeBackReturned();
-  if (!platform->returning_.empty()) Fl::repeat_timeout(0.1, OnReturnTimer, self);
-}
-
-void X11Platform::TakeBackReturned() {
-  for (std::size_t i = 0; i < returning_.size();) {
-    Returning job = returning_[i];
-    HWND window = Handle(job.window);
-    if (!IsWindow(window)) {
-      returning_.erase(returning_.begin() + static_cast<std::ptrdiff_t>(i));
-      continue;
-    }
-    if (!IsWindowResponding(window, 0)) {
-      ++i;
-      continue;
-    }
-    returning_.erase(returning_.begin() + static_cast<std::ptrdiff_t>(i));
-    if (Node* holder = Find(GetParent(window))) GiveBack(holder, job.window, job.rect);
-    SetWindowStyle(window, job.style);
-  }
-}
-
-bool X11Platform::FinishReturningWindows(unsigned milliseconds) {
-  std::uint64_t end = NowMs() + milliseconds;
-  for (;;) {
-    TakeBackReturned();
-    if (returning_.empty()) return true;
-    std::uint64_t now = NowMs();
-    if (now >= end) return false;
-    Fl::wait(std::min<double>(0.1, static_cast<double>(end - now) / 1000.0));
-  }
+bool X11Platform::FinishReturningWindows(unsigned) {
+  // ReturnWindowWithoutWaiting leaves nothing to finish.
+  return true;
 }
 
 void X11Platform::ShareInput(HWND, bool) {
@@ -1417,6 +1401,11 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
       int top = nodes_[node->parent]->menuHeight;
       node->widget->resize(p.x, p.y + top, std::max(p.width, 1), std::max(p.height, 1));
       if (node->widget->parent() != nullptr) node->widget->parent()->redraw();
+      // A pane that moved moves the windows it holds on the screen.
+      if (::Window pane = XidOf(window); pane != None && !held_->InPane(pane).empty()) {
+        Fl::flush();
+        held_->TellPositions(DialogXid(node));
+      }
     }
     if (repaint) node->widget->redraw();
     Fl::flush();
@@ -1425,8 +1414,10 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
   }
   if (!IsWindow(window)) return;
   ::Window xid = XidOf(window);
-  if (GetParent(window) != nullptr) {
-    windows_->MoveResize(xid, {p.x, p.y, std::max(p.width, 1), std::max(p.height, 1)});
+  if (held_->Holds(xid)) {
+    held_->MoveResize(xid, {p.x, p.y, p.width, p.height});
+  } else if (GetParent(window) != nullptr) {
+    windows_->MoveResize(xid, {p.x, p.y, p.width, p.height});
   } else {
     // The numbers are the frame's; the request is for the window within it.
     Rect frame = GetWindowRect(window);
@@ -1504,6 +1495,21 @@ void X11Platform::ShowWindow(HWND window, ShowCommand command) {
   stackingFresh_ = false;
   if (Node* node = Find(window)) {
     Fl_Widget* w = node->widget;
+    Fl_Window* own = w->as_window();
+    if (!node->dialog && own != nullptr && own->shown()) {
+      // A control's window is unmapped and mapped again, never destroyed as the toolkit's own
+      // hide() would: a pane may hold another program's window, which would go with it.
+      if (command == kSwHide) {
+        w->Fl_Widget::hide();
+        XUnmapWindow(display_, fl_xid(own));
+      } else {
+        w->Fl_Widget::show();
+        XMapWindow(display_, fl_xid(own));
+      }
+      RestackControls(DialogOf(node));
+      XFlush(display_);
+      return;
+    }
     if (command == kSwHide) {
       w->hide();
     } else if (command == kSwMinimize && node->dialog) {
@@ -1515,6 +1521,7 @@ void X11Platform::ShowWindow(HWND window, ShowCommand command) {
         ShowDialog(node);
       } else {
         w->show();
+        if (!node->dialog) RestackControls(DialogOf(node));
       }
     }
     Fl::flush();
@@ -1560,7 +1567,18 @@ bool X11Platform::SetForegroundWindow(HWND window) {
     return done;
   }
   if (!IsWindow(window)) return false;
-  bool done = windows_->Foreground(XidOf(window));
+  ::Window xid = XidOf(window);
+  if (held_->Holds(xid)) {
+    // A held window has the keyboard of the dialog that holds it, once that is active.
+    Node* pane = Find(HandleOfXid(held_->PaneOf(xid)));
+    ::Window dialog = pane != nullptr ? DialogXid(pane) : None;
+    if (dialog == None) return false;
+    held_->Focus(dialog, xid, CurrentTime);
+    bool done = windows_->Foreground(dialog);
+    XSync(display_, False);
+    return done;
+  }
+  bool done = windows_->Foreground(xid);
   XSync(display_, False);
   return done;
 }

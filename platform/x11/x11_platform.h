@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_files.h"
 #include "platform/x11/curl_download.h"
+#include "platform/x11/held_windows.h"
 #include "platform/x11/x11_windows.h"
 
 class Fl_Widget;
@@ -122,11 +123,6 @@ class X11Platform : public Platform {
     std::uint32_t message;
     std::uintptr_t wParam;
   };
-  struct Returning {
-    ::Window window;
-    Rect rect;
-    std::uint32_t style;
-  };
 
   Node* Find(HWND window);
   Node* DialogOf(Node* node);
@@ -136,9 +132,12 @@ class X11Platform : public Platform {
   Node* NewNode();
   void Deliver(Node* dialog, Message& message);
   void DeliverPosted();
-  void TakeBackReturned();
   void DestroyNode(Node* node);
-  void GiveBack(Node* holder, ::Window xid, const Rect& frame);
+  // The X window of the dialog that `node` is or belongs to; None while it is not shown.
+  ::Window DialogXid(Node* node);
+  // Puts the dialog's control windows in the template's stacking order (the first on top): a
+  // window the toolkit creates or maps again goes on top of its siblings.
+  void RestackControls(Node* dialog);
   void KeepTopmostAbove();
   // Shows a dialog and waits (bounded) until it is listed among the top-level windows; may
   // destroy it through its own handlers.
@@ -146,7 +145,6 @@ class X11Platform : public Platform {
   static void OnAwake(void* self);
   static void OnTermination(int fd, void* self);
   static int OnXEvent(void* event, void* self);
-  static void OnReturnTimer(void* self);
   static void OnTimer(void* timer);
   static void OnControl(Fl_Widget* widget, void* self);
 
@@ -154,6 +152,7 @@ class X11Platform : public Platform {
   Display* display_;
   Atom messageAtom_;  // of messages posted from another program
   std::unique_ptr<x11::X11Windows> windows_;
+  std::unique_ptr<x11::HeldWindows> held_;
   std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;
   // The top-level windows as GetTopWindow listed them, topmost first: the next window of a walk
   // down the list, until an event comes in or an operation here changes the windows.
@@ -161,11 +160,7 @@ class X11Platform : public Platform {
   bool stackingFresh_ = false;
   std::uintptr_t serial_ = 0;
   std::map<std::pair<std::uintptr_t, unsigned>, std::unique_ptr<Timer>> timers_;
-  // Of captured windows as they were captured: the client's offset in its frame (left, top)
-  // and the frame's extra width and height (right, bottom).
-  std::map<::Window, Rect> insets_;
-  std::set<::Window> minimized_;  // iconified without a window manager, so unmapped by us
-  std::vector<Returning> returning_;
+  std::set<::Window> minimized_;    // iconified without a window manager, so unmapped by us
   std::vector<DialogSink*> modal_;  // the sinks of the modal runs, innermost last
 
   std::mutex mutex_;  // guards posted_

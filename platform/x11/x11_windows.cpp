@@ -13,87 +13,13 @@
 #include <cstring>
 
 #include "platform/types.h"
+#include "platform/x11/x11_errors.h"
 
 namespace sorvel::x11 {
 namespace {
 
-// How long capture and release wait for a window manager to act on a window.
+// How long NewWindowExtents waits for the window manager's answer.
 constexpr auto kManagerWait = std::chrono::seconds(2);
-
-// Catches the X errors of the requests made while it lives, on its display only; errors of
-// other connections go to the handler that was there before. Xlib's handler is process-wide, so
-// traps nest through `current`.
-class ErrorTrap {
- public:
-  explicit ErrorTrap(Display* d) : display_(d) {
-    XSync(display_, False);  // earlier requests' errors are not ours
-    previous_ = XSetErrorHandler(&Record);
-    outer_ = current;
-    current = this;
-  }
-  ~ErrorTrap() {
-    XSync(display_, False);
-    current = outer_;
-    XSetErrorHandler(previous_);
-  }
-  ErrorTrap(const ErrorTrap&) = delete;
-  ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-  // Whether any request so far failed (one round trip).
-  bool Failed() {
-    XSync(display_, False);
-    return error_ != 0;
-  }
-
- private:
-  static int Record(Display* d, XErrorEvent* e) {
-    for (ErrorTrap* t = current; t; t = t->outer_) {
-      if (t->display_ == d) {
-        if (t->error_ == 0) t->error_ = e->error_code;
-        return 0;
-      }
-    }
-    return current && current->previous_ ? current->previous_(d, e) : 0;
-  }
-
-  static inline ErrorTrap* current = nullptr;
-  Display* display_;
-  XErrorHandler previous_ = nullptr;
-  ErrorTrap* outer_ = nullptr;
-  int error_ = 0;
-};
-
-struct Property {
-  Atom type = None;
-  int format = 0;
-  std::string bytes;                 // format 8
-  std::vector<unsigned long> longs;  // format 32, as Xlib hands them over
-};
-
-bool ReadProperty(Display* d, Window w, Atom name, Property* out) {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(d, w, name, 0, 1 << 20, False, AnyPropertyType, &type, &format, &count,
-                         &after, &data) != Success) {
-    return false;
-  }
-  *out = Property{type, format, {}, {}};
-  if (data && format == 8) {
-    out->bytes.assign(reinterpret_cast<const char*>(data), count);
-  } else if (data && format == 32) {
-    const auto* longs = reinterpret_cast<const unsigned long*>(data);
-    out->longs.assign(longs, longs + count);
-  }
-  if (data) XFree(data);
-  return type != None;
-}
-
-// A list of texts in one property ends each with NUL; a title is the first.
-std::string FirstText(const std::string& bytes) {
-  return bytes.substr(0, bytes.find('\0'));
-}
 
 std::u16string FromLatin1(const std::string& s) {
   std::u16string out;
@@ -103,10 +29,6 @@ std::u16string FromLatin1(const std::string& s) {
 
 std::string ShortHostName(std::string name) {
   return name.substr(0, name.find('.'));
-}
-
-Bool IsEventOn(Display*, XEvent* e, XPointer window) {
-  return e->xany.window == *reinterpret_cast<Window*>(window) ? True : False;
 }
 
 }  // namespace
@@ -136,7 +58,6 @@ X11Windows::X11Windows(Display* display)
   net_wm_window_type_ = Intern("_NET_WM_WINDOW_TYPE");
   net_wm_window_type_dialog_ = Intern("_NET_WM_WINDOW_TYPE_DIALOG");
   net_active_window_ = Intern("_NET_ACTIVE_WINDOW");
-  net_moveresize_window_ = Intern("_NET_MOVERESIZE_WINDOW");
 }
 
 X11Windows::~X11Windows() {
@@ -175,17 +96,27 @@ bool X11Windows::HasWindowManager() {
   return XGetSelectionOwner(display_, wm_sn_) != None || SupportsNet(None);
 }
 
-// The client window inside a window manager's frame: the first descendant with WM_STATE.
+// The client window inside a window manager's frame: the first descendant with WM_STATE, at most
+// kFrameDepth levels down, level by level. Managers put a client two or three levels down; any
+// client may nest windows of its own without bound.
 Window X11Windows::ClientBelow(Window frame) {
-  Window root = None, parent = None, *children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(display_, frame, &root, &parent, &children, &count)) return None;
-  Window found = None;
-  for (unsigned i = 0; i < count && found == None; ++i) {
-    found = HasProperty(children[i], wm_state_) ? children[i] : ClientBelow(children[i]);
+  constexpr int kFrameDepth = 4;
+  std::vector<Window> level{frame};
+  for (int depth = 0; depth < kFrameDepth && !level.empty(); ++depth) {
+    std::vector<Window> next;
+    for (Window w : level) {
+      Window root = None, parent = None, *children = nullptr;
+      unsigned count = 0;
+      if (!XQueryTree(display_, w, &root, &parent, &children, &count)) continue;
+      next.insert(next.end(), children, children + count);
+      if (children) XFree(children);
+    }
+    for (Window c : next) {
+      if (HasProperty(c, wm_state_)) return c;
+    }
+    level = std::move(next);
   }
-  if (children) XFree(children);
-  return found;
+  return None;
 }
 
 std::vector<Window> X11Windows::TopLevelWindows() {
@@ -369,8 +300,12 @@ bool X11Windows::NewWindowExtents(Extents* out) {
 }
 
 bool X11Windows::MoveResize(Window w, const Rect& r) {
+  // The protocol carries positions in 16 bits with a sign and sizes in 16 bits; a number past
+  // them stays at the end instead of wrapping around.
+  auto position = [](int v) { return std::clamp(v, -32768, 32767); };
+  auto size = [](int v) { return static_cast<unsigned>(std::clamp(v, 1, 32767)); };
   ErrorTrap trap(display_);
-  XMoveResizeWindow(display_, w, r.x, r.y, std::max(r.width, 1), std::max(r.height, 1));
+  XMoveResizeWindow(display_, w, position(r.x), position(r.y), size(r.width), size(r.height));
   return !trap.Failed();
 }
 
@@ -407,132 +342,6 @@ bool X11Windows::Foreground(Window w) {
     XSetInputFocus(display_, w, RevertToParent, CurrentTime);
   }
   return !trap.Failed();
-}
-
-// Waits, at most kManagerWait, until `done` holds for `w`, taking the structure events of `w`
-// (which only this object selects) as they come. Never waits on the window's own client.
-bool X11Windows::WaitFor(Window w, bool (X11Windows::*done)(Window)) {
-  const auto deadline = std::chrono::steady_clock::now() + kManagerWait;
-  for (;;) {
-    if ((this->*done)(w)) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    XEvent e;
-    bool any = false;
-    while (XCheckIfEvent(display_, &e, &IsEventOn, reinterpret_cast<XPointer>(&w))) {
-      HandleEvent(e);
-      any = true;
-    }
-    if (!any) {
-      pollfd fd{ConnectionNumber(display_), POLLIN, 0};
-      poll(&fd, 1, 10);
-    }
-  }
-}
-
-// Unmapped, back at the root, and its WM_STATE taken away or set to withdrawn: the manager
-// has let go of it and is done with it (it restores the border width before the state).
-bool X11Windows::IsWithdrawnToRoot(Window w) {
-  Window root = None, parent = None, *children = nullptr;
-  unsigned count = 0;
-  XWindowAttributes a;
-  Property state;
-  if (!XQueryTree(display_, w, &root, &parent, &children, &count)) return true;  // gone
-  if (children) XFree(children);
-  return parent == root_ && XGetWindowAttributes(display_, w, &a) && a.map_state == IsUnmapped &&
-         !(ReadProperty(display_, w, wm_state_, &state) && !state.longs.empty() &&
-           state.longs[0] != WithdrawnState);
-}
-
-// Taken by the manager: in a frame of its own, or mapped by a manager that does not frame.
-bool X11Windows::IsManaged(Window w) {
-  Window root = None, parent = None, *children = nullptr;
-  unsigned count = 0;
-  XWindowAttributes a;
-  if (!XQueryTree(display_, w, &root, &parent, &children, &count)) return true;  // gone
-  if (children) XFree(children);
-  return parent != root_ || (XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable);
-}
-
-bool X11Windows::Capture(Window w, Window parent, int x, int y) {
-  ErrorTrap trap(display_);
-  XSelectInput(display_, w, StructureNotifyMask);
-  // Given back to the root, mapped, when this connection ends in any way. The core request
-  // picks the nearest ancestor not ours and does not map; XFixes can say both.
-  if (has_xfixes_) {
-    XFixesChangeSaveSet(display_, w, SetModeInsert, SaveSetRoot, SaveSetMap);
-  } else {
-    XAddToSaveSet(display_, w);
-  }
-  XWithdrawWindow(display_, w, screen_);
-  if (trap.Failed()) return false;
-  WaitFor(w, &X11Windows::IsWithdrawnToRoot);
-  XWindowAttributes a;
-  held_[w] = XGetWindowAttributes(display_, w, &a) ? a.border_width : 0;
-  XSetWindowBorderWidth(display_, w, 0);
-  XReparentWindow(display_, w, parent, x, y);
-  XMapWindow(display_, w);
-  Window root = None, now = None, *children = nullptr;
-  unsigned count = 0;
-  bool ok = XQueryTree(display_, w, &root, &now, &children, &count) && now == parent;
-  if (children) XFree(children);
-  if (!trap.Failed() && ok) return true;
-  // Left as it was found, as far as it still exists.
-  held_.erase(w);
-  XReparentWindow(display_, w, root_, x, y);
-  XMapWindow(display_, w);
-  if (has_xfixes_) XFixesChangeSaveSet(display_, w, SetModeDelete, SaveSetRoot, SaveSetMap);
-  XSelectInput(display_, w, NoEventMask);
-  return false;
-}
-
-bool X11Windows::Release(Window w, const Rect& frame, const Rect& client) {
-  ErrorTrap trap(display_);
-  auto held = held_.find(w);
-  const int border = held != held_.end() ? held->second : 0;
-  if (held != held_.end()) held_.erase(held);
-  const bool managed = HasWindowManager();
-  XUnmapWindow(display_, w);
-  XSetWindowBorderWidth(display_, w, border);
-  // A manager places the frame's corner where the window stands (north-west gravity); without
-  // one the window with its border is the frame.
-  XReparentWindow(display_, w, root_, managed ? frame.x : client.x - border,
-                  managed ? frame.y : client.y - border);
-  XResizeWindow(display_, w, std::max(client.width, 1), std::max(client.height, 1));
-  // Out of the save-set before a manager frames it: the server would pull it out of the
-  // frame to the root if this connection ended.
-  if (has_xfixes_) {
-    XFixesChangeSaveSet(display_, w, SetModeDelete, SaveSetRoot, SaveSetMap);
-  } else {
-    XRemoveFromSaveSet(display_, w);
-  }
-  XMapWindow(display_, w);
-  if (managed && WaitFor(w, &X11Windows::IsManaged) && SupportsNet(net_moveresize_window_)) {
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = w;
-    e.xclient.message_type = net_moveresize_window_;
-    e.xclient.format = 32;
-    // North-west gravity: the frame's corner; x, y, width, height given; from a pager.
-    e.xclient.data.l[0] = NorthWestGravity | (0xF << 8) | (2 << 12);
-    e.xclient.data.l[1] = frame.x;
-    e.xclient.data.l[2] = frame.y;
-    e.xclient.data.l[3] = std::max(client.width, 1);
-    e.xclient.data.l[4] = std::max(client.height, 1);
-    XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
-  }
-  XSelectInput(display_, w, NoEventMask);
-  return !trap.Failed();
-}
-
-bool X11Windows::HandleEvent(const XEvent& event) {
-  if (held_.find(event.xany.window) == held_.end()) return false;
-  if (event.type == ConfigureNotify && event.xconfigure.border_width != 0) {
-    ErrorTrap trap(display_);
-    XSetWindowBorderWidth(display_, event.xconfigure.window, 0);
-  } else if (event.type == DestroyNotify) {
-    held_.erase(event.xdestroywindow.window);
-  }
-  return true;
 }
 
 bool X11Windows::ClaimName(const std::string& name) {

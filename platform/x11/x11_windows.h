@@ -1,15 +1,12 @@
 // Window-system operations on other programs' top-level windows over one Xlib connection: the
-// listing in stacking order, their names and owners, the process behind them, and taking them
-// into a window of ours and giving them back to the window manager.
+// listing in stacking order, their names and owners, the process behind them, their places,
+// and the requests a pager makes of the window manager (iconify, activate). Holding them is
+// HeldWindows' job.
 //
-// Every request that names a foreign window runs under a scoped X error handler: a window that
-// vanishes meanwhile (BadWindow and the like) makes the operation report failure instead of
-// ending the process. Nothing here waits for a reply from a foreign client; the only waits are
-// bounded ones for the window manager (capture and release) and round trips to the X server.
-//
-// Holding a window: a captured window is a child of a window of ours (a pane). Never unmap or
-// destroy that window while it holds the client: the captured window would be unmapped or
-// destroyed with it. Release it first.
+// Runs on the thread that owns the connection. Every request that names a foreign window runs
+// under a scoped X error handler: a window that vanishes meanwhile (BadWindow and the like) makes
+// the operation report failure instead of ending the process. Nothing here waits for a foreign
+// client: only round trips to the X server, and NewWindowExtents for the window manager.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -54,6 +51,9 @@ class X11Windows {
   // True while a window manager runs on the screen (it owns WM_Sn or names a living check
   // window in _NET_SUPPORTING_WM_CHECK). Round trips to the server only.
   bool HasWindowManager();
+  // The manager lists `feature` in _NET_SUPPORTED (None: any running EWMH manager).
+  bool SupportsNet(Atom feature);
+  bool HasXFixes() const { return has_xfixes_; }
 
   // The client (not frame) top-level windows, topmost first: _NET_CLIENT_LIST_STACKING where
   // a running window manager publishes it, else the root's children, or under a reparenting
@@ -95,23 +95,6 @@ class X11Windows {
   // a window manager that supports it, else XMapRaised and XSetInputFocus. No wait.
   bool Foreground(Window w);
 
-  // Takes the top-level window `w` into `parent` at (x, y): adds it to the save-set (so the
-  // server gives it back to the root, mapped, whatever way this connection ends), withdraws it,
-  // waits up to about two seconds for the window manager to give it up, re-parents it without
-  // a border and maps it. Returns whether `w` is then a child of `parent`.
-  bool Capture(Window w, Window parent, int x, int y);
-  // Gives a captured window back to the root where FrameRect and ScreenRect saw it before the
-  // capture, with its former border width, and maps it so that a window manager frames it anew.
-  // Under a window manager waits, bounded as Capture, until it has taken the window, then asks it
-  // (_NET_MOVERESIZE_WINDOW) to put the frame's corner at `frame`'s and the client at `client`'s
-  // size, whatever its placement policy. False when the window is gone.
-  bool Release(Window w, const Rect& frame, const Rect& client);
-  // The event hook for the caller's event loop, which must hand it the structure events of
-  // captured windows (selected by Capture): keeps them borderless when a window manager sets a
-  // border on them (matchbox does; openbox gives back the former border a moment after it let
-  // go of the window). True when the event was one of theirs.
-  bool HandleEvent(const XEvent& event);
-
   // Single instance by name: claims the selection named `name` with a small window of ours
   // unless another client owns it. The claim lasts until this object or its connection goes.
   // Round trips only.
@@ -119,13 +102,9 @@ class X11Windows {
 
  private:
   Atom Intern(const char* name);
-  bool WaitFor(Window w, bool (X11Windows::*done)(Window));
-  bool IsWithdrawnToRoot(Window w);
-  bool IsManaged(Window w);
   Window TopLevelAncestor(Window w);
   Window ClientBelow(Window frame);
   bool HasProperty(Window w, Atom property);
-  bool SupportsNet(Atom feature);
 
   Display* display_;
   Window root_;
@@ -133,13 +112,12 @@ class X11Windows {
   bool has_xfixes_ = false;
   bool has_xres_ = false;
   Window claim_window_ = None;
-  std::map<Window, int> held_;  // captured windows and their border widths before
   std::optional<Extents> new_window_extents_;
 
   Atom wm_state_, wm_sn_, utf8_string_, compound_text_;
   Atom net_supported_, net_supporting_wm_check_, net_client_list_stacking_;
   Atom net_wm_name_, net_wm_pid_, net_wm_window_type_, net_wm_window_type_dialog_;
-  Atom net_active_window_, net_moveresize_window_;
+  Atom net_active_window_;
 };
 
 }  // namespace sorvel::x11

@@ -63,6 +63,7 @@ class Win32Environment : public conformance::Environment {
   }
   void Pump(unsigned milliseconds) override { e2e::PumpFor(milliseconds); }
   std::uint64_t Now() override { return GetTickCount64(); }
+  bool ReparentsWithoutTheProgram() const override { return false; }
 
  private:
   HWND Start(const wchar_t* program, const std::wstring& folder, const Text& title,

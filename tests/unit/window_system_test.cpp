@@ -50,6 +50,7 @@ class SimEnvironment : public conformance::Environment {
   }
   void Pump(unsigned milliseconds) override { device_.AdvanceTime(milliseconds); }
   std::uint64_t Now() override { return device_.Now(); }
+  bool ReparentsWithoutTheProgram() const override { return false; }
 
  private:
   HWND StartProbe(const Text& path, const Text& title) {

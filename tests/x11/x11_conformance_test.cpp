@@ -93,6 +93,7 @@ class X11Environment : public conformance::Environment {
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
   }
+  bool ReparentsWithoutTheProgram() const override { return true; }
 
  private:
   static fs::path MakeFolder() {

@@ -3,6 +3,7 @@
 // GoogleTest first: Xlib defines macros (None, Bool) that its names would meet.
 #include <gtest/gtest.h>
 // clang-format off
+#include "platform/x11/held_windows.h"
 #include "platform/x11/x11_windows.h"
 #include "tests/support/spawn.h"
 // clang-format on
@@ -57,12 +58,14 @@ class X11WindowsTest : public testing::Test {
     display_ = XOpenDisplay(nullptr);
     ASSERT_NE(display_, nullptr) << "no X display; run under scripts/lib/run-on-xvfb";
     x_ = std::make_unique<X11Windows>(display_);
+    held_ = std::make_unique<HeldWindows>(*x_);
     const char* wm = std::getenv("SORVEL_X11_WM");
     managed_ = wm && *wm;
     ASSERT_EQ(x_->HasWindowManager(), managed_);
   }
   void TearDown() override {
     for (pid_t pid : programs_) Kill(pid);
+    held_.reset();
     x_.reset();
     if (display_) XCloseDisplay(display_);
   }
@@ -121,6 +124,7 @@ class X11WindowsTest : public testing::Test {
 
   Display* display_ = nullptr;
   std::unique_ptr<X11Windows> x_;
+  std::unique_ptr<HeldWindows> held_;
   bool managed_ = false;
   std::vector<pid_t> programs_;
 };
@@ -207,7 +211,9 @@ TEST_F(X11WindowsTest, CapturesIntoAPaneAndGivesBackAtTheFormerPlaceEvenFromASto
         << "a title bar only from the manager";
     if (stopped) kill(logo_pid, SIGSTOP);
 
-    ASSERT_TRUE(x_->Capture(logo, pane, 10, 20));
+    const Rect insets{client.x - frame.x, client.y - frame.y, frame.width - client.width,
+                      frame.height - client.height};
+    ASSERT_TRUE(held_->Take(logo, pane, pane, 10, 20, insets));
     XWindowAttributes a;
     ASSERT_TRUE(XGetWindowAttributes(display_, logo, &a));
     EXPECT_EQ(ParentOf(logo), pane);
@@ -223,7 +229,7 @@ TEST_F(X11WindowsTest, CapturesIntoAPaneAndGivesBackAtTheFormerPlaceEvenFromASto
       while (XPending(display_)) {
         XEvent e;
         XNextEvent(display_, &e);
-        x_->HandleEvent(e);
+        held_->HandleEvent(e);
       }
       return XGetWindowAttributes(display_, logo, &a) && a.border_width == 0;
     }));
@@ -240,7 +246,7 @@ TEST_F(X11WindowsTest, CapturesIntoAPaneAndGivesBackAtTheFormerPlaceEvenFromASto
     EXPECT_EQ(a.y, -30);
     EXPECT_EQ(a.width, 320);
 
-    ASSERT_TRUE(x_->Release(logo, frame, client));
+    ASSERT_TRUE(held_->GiveBack(logo, frame));
     Rect frame_after, client_after;
     EXPECT_TRUE(Eventually([&] {
       return x_->FrameRect(logo, &frame_after) && x_->ScreenRect(logo, &client_after) &&
@@ -266,7 +272,9 @@ TEST_F(X11WindowsTest, TheServerGivesBackTheWindowsOfAKilledHolder) {
     char ok = 0;
     if (d) {
       X11Windows x(d);
-      ok = x.Capture(term, MakePane(d, 0, 0), 5, 5) ? 1 : 0;
+      HeldWindows held(x);
+      Window pane = MakePane(d, 0, 0);
+      ok = held.Take(term, pane, pane, 5, 5, Rect{}) ? 1 : 0;
     }
     if (write(ready[1], &ok, 1) != 1) _exit(1);
     for (;;) pause();
@@ -345,8 +353,8 @@ TEST_F(X11WindowsTest, AVanishedWindowMakesEveryOperationFailQuietly) {
       {"MoveResize", [&] { return !x_->MoveResize(gone, r); }},
       {"Iconify", [&] { return !x_->Iconify(gone); }},
       {"Foreground", [&] { return !x_->Foreground(gone); }},
-      {"Capture", [&] { return !x_->Capture(gone, pane, 0, 0); }},
-      {"Release", [&] { return !x_->Release(gone, r, r); }},
+      {"Take", [&] { return !held_->Take(gone, pane, pane, 0, 0, r); }},
+      {"GiveBack", [&] { return !held_->GiveBack(gone, r); }},
   };
   for (const auto& [name, check] : checks) EXPECT_TRUE(check()) << name;
 }

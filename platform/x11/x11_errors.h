@@ -1,0 +1,52 @@
+// What the X11 layer shares about requests on windows that may vanish at any moment: a scoped
+// trap for their errors, and one property read.
+//
+// Runs on the thread that owns the display connection (the user-interface thread).
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <string>
+#include <vector>
+
+namespace sorvel::x11 {
+
+// Catches the X errors of the requests made while it lives, on its display only; errors of
+// other connections go to the handler that was there before. Xlib's handler is process-wide, so
+// traps nest through `current`. Costs a round trip when made and one when it ends.
+class ErrorTrap {
+ public:
+  explicit ErrorTrap(Display* d);
+  ~ErrorTrap();
+  ErrorTrap(const ErrorTrap&) = delete;
+  ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+  // Whether any request so far failed (one round trip).
+  bool Failed();
+
+ private:
+  static int Record(Display* d, XErrorEvent* e);
+
+  static inline ErrorTrap* current = nullptr;
+  Display* display_;
+  XErrorHandler previous_ = nullptr;
+  ErrorTrap* outer_ = nullptr;
+  int error_ = 0;
+};
+
+struct Property {
+  Atom type = None;
+  int format = 0;
+  std::string bytes;                 // format 8
+  std::vector<unsigned long> longs;  // format 32, as Xlib hands them over
+};
+
+// False when the window is gone or has no such property. One round trip.
+bool ReadProperty(Display* d, Window w, Atom name, Property* out);
+
+// A list of texts in one property ends each with NUL; a title is the first.
+inline std::string FirstText(const std::string& bytes) {
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+}  // namespace sorvel::x11
