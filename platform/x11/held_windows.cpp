@@ -380,10 +380,8 @@ void HeldWindows::AdoptTransient(Window transient, Window owner) {
   if (!trap.Failed()) transients_[transient] = owner;
 }
 
-void HeldWindows::AdoptTransients(Window w, const std::vector<Window>& topLevels) {
-  for (Window t : topLevels) {
-    if (t != w && windows_.Owner(t) == w) AdoptTransient(t, w);
-  }
+void HeldWindows::AdoptTransients(Window w, const std::vector<Window>& transients) {
+  for (Window t : transients) AdoptTransient(t, w);
 }
 
 bool HeldWindows::HandleEvent(XEvent& event) {

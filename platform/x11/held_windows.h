@@ -69,9 +69,9 @@ class HeldWindows {
   // Gives the keyboard of `dialog` to its held window `w`, or with None to the dialog's own
   // controls. `time` is the server time of the user's action.
   void Focus(Window dialog, Window w, Time time);
-  // The dialog's transients among `topLevels` (their owner held) named to the window manager as
-  // the dialog's.
-  void AdoptTransients(Window w, const std::vector<Window>& topLevels);
+  // The transients of the held window `w` (top-level windows that name it their owner) named to
+  // the window manager as its dialog's.
+  void AdoptTransients(Window w, const std::vector<Window>& transients);
 
   // Every event of the connection. True when it was consumed here (a click in a pane, which is
   // passed on to the program under the pointer).

@@ -982,11 +982,23 @@ HWND X11Platform::FindWindow(const char16_t* className, const Text& title) {
   return nullptr;
 }
 
+void X11Platform::List() {
+  listing_ = windows_->ListTopLevels();
+  listed_.clear();
+  for (std::size_t i = 0; i < listing_.size(); ++i) listed_[listing_[i].window] = i;
+  stackingFresh_ = true;
+}
+
+const x11::TopLevel* X11Platform::Listed(::Window xid) const {
+  if (!stackingFresh_) return nullptr;
+  auto it = listed_.find(xid);
+  return it == listed_.end() ? nullptr : &listing_[it->second];
+}
+
 HWND X11Platform::GetTopWindow() {
   // A walk down the list starts here: the next windows come from this one listing.
-  stacking_ = windows_->TopLevelWindows();
-  stackingFresh_ = true;
-  return stacking_.empty() ? nullptr : HandleOfXid(stacking_.front());
+  List();
+  return listing_.empty() ? nullptr : HandleOfXid(listing_.front().window);
 }
 
 HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
@@ -1015,7 +1027,8 @@ HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
   }
   ::Window xid = XidOf(window);
   if (xid == None) return nullptr;
-  if (relation == kGwOwner) return HandleOfXid(windows_->Owner(xid));
+  const x11::TopLevel* listed = Listed(xid);
+  if (relation == kGwOwner) return HandleOfXid(listed ? listed->owner : windows_->Owner(xid));
   ErrorTrap trap(display_);
   ::Window root = None, parent = None, *children = nullptr;
   unsigned count = 0;
@@ -1027,9 +1040,9 @@ HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
     return siblings.empty() ? nullptr : HandleOfXid(siblings.back());  // topmost is last
   }
   if (relation != kGwHwndNext) return nullptr;
-  if (stackingFresh_) {
-    auto it = std::find(stacking_.begin(), stacking_.end(), xid);
-    if (it != stacking_.end()) return it + 1 == stacking_.end() ? nullptr : HandleOfXid(*(it + 1));
+  if (listed != nullptr) {
+    std::size_t next = listed_.at(xid) + 1;
+    return next == listing_.size() ? nullptr : HandleOfXid(listing_[next].window);
   }
   HWND parentHandle = GetParent(window);
   if (parentHandle == nullptr) {
@@ -1057,16 +1070,15 @@ HWND X11Platform::GetParent(HWND window) {
   if (!IsForeign(window)) return nullptr;
   ::Window xid = XidOf(window);
   if (held_->Holds(xid)) return HandleOfXid(held_->PaneOf(xid));
-  // A foreign window's real parent: none for a top-level one (a child of the root or of its
-  // window manager frame).
-  std::vector<::Window> stack = windows_->TopLevelWindows();
-  if (std::find(stack.begin(), stack.end(), xid) != stack.end()) return nullptr;
+  // A foreign window's real parent: none for a top-level one (a child of the root, or a
+  // client in its window manager's frame).
+  if (Listed(xid) != nullptr) return nullptr;
   ErrorTrap trap(display_);
   ::Window root = None, parent = None, *children = nullptr;
   unsigned count = 0;
   if (XQueryTree(display_, xid, &root, &parent, &children, &count) == 0) return nullptr;
   if (children != nullptr) XFree(children);
-  return parent == root ? nullptr : HandleOfXid(parent);
+  return parent == root || windows_->IsClient(xid) ? nullptr : HandleOfXid(parent);
 }
 
 bool X11Platform::IsWindow(HWND window) {
@@ -1158,17 +1170,21 @@ bool X11Platform::IsWindowVisible(HWND window) {
   }
   if (!IsForeign(window)) return false;
   ::Window xid = XidOf(window);
+  if (minimized_.count(xid) != 0) return true;
+  if (const x11::TopLevel* listed = Listed(xid)) return listed->viewable || listed->iconic;
   ErrorTrap trap(display_);
-  return windows_->IsVisible(xid) || WmState(display_, xid) == IconicState ||
-         minimized_.count(xid) != 0;
+  return windows_->IsVisible(xid) || WmState(display_, xid) == IconicState;
 }
 
 Text X11Platform::GetWindowText(HWND window) {
   if (Node* node = Find(window)) return node->text;
-  return IsForeign(window) ? Text(windows_->Title(XidOf(window))) : Text();
+  if (!IsForeign(window)) return Text();
+  if (const x11::TopLevel* listed = Listed(XidOf(window))) return listed->title;
+  return windows_->Title(XidOf(window));
 }
 
 void X11Platform::SetWindowText(HWND window, const Text& text) {
+  stackingFresh_ = false;
   if (Node* node = Find(window)) {
     node->text = text;
     node->label = node->dialog ? ToUtf8(text) : LabelText(text);
@@ -1199,6 +1215,9 @@ Text X11Platform::GetClassName(HWND window) {
   }
   if (!IsForeign(window)) return Text();
   ::Window xid = XidOf(window);
+  if (const x11::TopLevel* listed = Listed(xid)) {
+    return listed->dialog ? Text(kPortableDialogClass) : listed->windowClass;
+  }
   if (windows_->IsDialog(xid)) return kPortableDialogClass;
   ErrorTrap trap(display_);
   XClassHint hint{};
@@ -1222,8 +1241,18 @@ bool X11Platform::HasWindowTrait(HWND window, WindowTrait trait) {
         return node->dialog && node->minimized;
     }
   }
-  if (!IsWindow(window)) return false;
   ::Window xid = XidOf(window);
+  if (const x11::TopLevel* listed = Listed(xid)) {
+    switch (trait) {
+      case WindowTrait::kChild:
+        return false;
+      case WindowTrait::kToolWindow:
+        return listed->tool;
+      case WindowTrait::kMinimized:
+        return listed->iconic || minimized_.count(xid) != 0;
+    }
+  }
+  if (!IsWindow(window)) return false;
   ErrorTrap trap(display_);
   switch (trait) {
     case WindowTrait::kChild:
@@ -1263,6 +1292,7 @@ std::uint32_t X11Platform::GetWindowStyle(HWND window) {
 }
 
 void X11Platform::SetWindowStyle(HWND window, std::uint32_t style) {
+  stackingFresh_ = false;
   if (Node* node = Find(window)) {
     node->style = style;
     ShowWindow(window, (style & kWsMinimize) != 0  ? kSwMinimize
@@ -1332,14 +1362,18 @@ HWND X11Platform::SetParent(HWND window, HWND parent) {
     const x11::Rect insets{client.x - frame.left, client.y - frame.top,
                            frame.Width() - client.width, frame.Height() - client.height};
     // Its dialogs, as the listing of this walk (or a new one) names them.
-    std::vector<::Window> topLevels = stackingFresh_ ? stacking_ : windows_->TopLevelWindows();
+    if (!stackingFresh_) List();
+    std::vector<::Window> transients;
+    for (const x11::TopLevel& t : listing_) {
+      if (t.owner == xid) transients.push_back(t.window);
+    }
     if (paneXid == None ||
         !held_->Take(xid, paneXid, DialogXid(pane), frame.left, frame.top, insets)) {
       return nullptr;
     }
     // It keeps its numbers: the whole window, frame and all, is now the window.
     held_->MoveResize(xid, {frame.left, frame.top, frame.Width(), frame.Height()});
-    held_->AdoptTransients(xid, topLevels);
+    held_->AdoptTransients(xid, transients);
     XSync(display_, False);
     return nullptr;
   }
@@ -1357,6 +1391,7 @@ HWND X11Platform::SetParent(HWND window, HWND parent) {
 }
 
 void X11Platform::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) {
+  stackingFresh_ = false;
   // The X server re-parents a window without its program's help: it goes back at once.
   if (!IsForeign(window)) return;
   ::Window xid = XidOf(window);
@@ -1376,6 +1411,7 @@ void X11Platform::ShareInput(HWND, bool) {
 }
 
 void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
+  stackingFresh_ = false;
   if (Node* node = Find(window)) {
     if (node->dialog) {
       auto* w = static_cast<Fl_Window*>(node->widget);

@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -128,6 +129,9 @@ class X11Platform : public Platform {
   Node* DialogOf(Node* node);
   ::Window XidOf(HWND window);  // our window's X window once shown, a foreign one's id
   HWND HandleOfXid(::Window xid);
+  // What the fresh listing knows of a top-level window; null when it is not fresh or lacks it.
+  const x11::TopLevel* Listed(::Window xid) const;
+  void List();
   bool IsForeign(HWND window) const;
   Node* NewNode();
   void Deliver(Node* dialog, Message& message);
@@ -154,9 +158,11 @@ class X11Platform : public Platform {
   std::unique_ptr<x11::X11Windows> windows_;
   std::unique_ptr<x11::HeldWindows> held_;
   std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;
-  // The top-level windows as GetTopWindow listed them, topmost first: the next window of a walk
-  // down the list, until an event comes in or an operation here changes the windows.
-  std::vector<::Window> stacking_;
+  // The top-level windows as GetTopWindow listed them, topmost first, with what the listing
+  // learnt of each: the answers of a walk down the list and of the questions asked of its
+  // windows, until an event comes in or an operation here changes the windows.
+  std::vector<x11::TopLevel> listing_;
+  std::unordered_map<::Window, std::size_t> listed_;
   bool stackingFresh_ = false;
   std::uintptr_t serial_ = 0;
   std::map<std::pair<std::uintptr_t, unsigned>, std::unique_ptr<Timer>> timers_;

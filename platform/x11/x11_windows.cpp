@@ -1,15 +1,19 @@
 #include "platform/x11/x11_windows.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/Xfixes.h>
 #include <poll.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/types.h"
@@ -57,6 +61,8 @@ X11Windows::X11Windows(Display* display)
   net_wm_pid_ = Intern("_NET_WM_PID");
   net_wm_window_type_ = Intern("_NET_WM_WINDOW_TYPE");
   net_wm_window_type_dialog_ = Intern("_NET_WM_WINDOW_TYPE_DIALOG");
+  net_wm_window_type_utility_ = Intern("_NET_WM_WINDOW_TYPE_UTILITY");
+  net_wm_window_type_toolbar_ = Intern("_NET_WM_WINDOW_TYPE_TOOLBAR");
   net_active_window_ = Intern("_NET_ACTIVE_WINDOW");
 }
 
@@ -96,72 +102,213 @@ bool X11Windows::HasWindowManager() {
   return XGetSelectionOwner(display_, wm_sn_) != None || SupportsNet(None);
 }
 
-// The client window inside a window manager's frame: the first descendant with WM_STATE, at most
-// kFrameDepth levels down, level by level. Managers put a client two or three levels down; any
-// client may nest windows of its own without bound.
-Window X11Windows::ClientBelow(Window frame) {
-  constexpr int kFrameDepth = 4;
-  std::vector<Window> level{frame};
-  for (int depth = 0; depth < kFrameDepth && !level.empty(); ++depth) {
-    std::vector<Window> next;
-    for (Window w : level) {
-      Window root = None, parent = None, *children = nullptr;
-      unsigned count = 0;
-      if (!XQueryTree(display_, w, &root, &parent, &children, &count)) continue;
-      next.insert(next.end(), children, children + count);
-      if (children) XFree(children);
-    }
-    for (Window c : next) {
-      if (HasProperty(c, wm_state_)) return c;
-    }
-    level = std::move(next);
-  }
-  return None;
-}
+namespace {
 
-std::vector<Window> X11Windows::TopLevelWindows() {
-  ErrorTrap trap(display_);
-  std::vector<Window> out;
-  Property list;
-  if (SupportsNet(net_client_list_stacking_) &&
-      ReadProperty(display_, root_, net_client_list_stacking_, &list) && list.type == XA_WINDOW) {
-    out.assign(list.longs.rbegin(), list.longs.rend());  // the property is bottom to top
+// Replies of requests sent together on XCB's side of the connection: each request goes out at
+// once, its reply is taken later, so a batch costs one round trip. Errors (a window gone
+// meanwhile) come with the reply and are taken as "none".
+class Batch {
+ public:
+  explicit Batch(Display* d) : c_(XGetXCBConnection(d)) {}
+
+  xcb_get_property_cookie_t AskProperty(Window w, Atom name) {
+    return xcb_get_property(c_, 0, static_cast<xcb_window_t>(w), static_cast<xcb_atom_t>(name),
+                            XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16);
+  }
+  // False when the window is gone or has no such property.
+  bool TakeProperty(xcb_get_property_cookie_t cookie, Property* out) {
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(c_, cookie, &error);
+    free(error);
+    *out = Property{};
+    if (reply == nullptr) return false;
+    out->type = reply->type;
+    out->format = reply->format;
+    const auto* data = static_cast<const unsigned char*>(xcb_get_property_value(reply));
+    int length = xcb_get_property_value_length(reply);
+    if (reply->format == 8) {
+      out->bytes.assign(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+    } else if (reply->format == 32) {
+      const auto* values = reinterpret_cast<const std::uint32_t*>(data);
+      out->longs.assign(values, values + length / 4);
+    }
+    free(reply);
+    return out->type != None;
+  }
+  xcb_get_window_attributes_cookie_t AskAttributes(Window w) {
+    return xcb_get_window_attributes(c_, static_cast<xcb_window_t>(w));
+  }
+  // map_state, override_redirect and class of the window; false when it is gone.
+  bool TakeAttributes(xcb_get_window_attributes_cookie_t cookie, int* mapState, bool* overrides,
+                      bool* inputOutput) {
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(c_, cookie, &error);
+    free(error);
+    if (reply == nullptr) return false;
+    *mapState = reply->map_state;
+    *overrides = reply->override_redirect != 0;
+    *inputOutput = reply->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT;
+    free(reply);
+    return true;
+  }
+  xcb_query_tree_cookie_t AskChildren(Window w) {
+    return xcb_query_tree(c_, static_cast<xcb_window_t>(w));
+  }
+  // Bottom to top; empty when the window is gone.
+  std::vector<Window> TakeChildren(xcb_query_tree_cookie_t cookie) {
+    xcb_generic_error_t* error = nullptr;
+    xcb_query_tree_reply_t* reply = xcb_query_tree_reply(c_, cookie, &error);
+    free(error);
+    std::vector<Window> out;
+    if (reply == nullptr) return out;
+    const xcb_window_t* children = xcb_query_tree_children(reply);
+    out.assign(children, children + xcb_query_tree_children_length(reply));
+    free(reply);
     return out;
   }
-  const bool managed = HasWindowManager();
-  Window root = None, parent = None, *children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(display_, root_, &root, &parent, &children, &count)) return out;
-  for (unsigned i = count; i-- > 0;) {  // bottom to top as well
-    Window c = children[i];
-    if (HasProperty(c, wm_state_)) {
-      out.push_back(c);
-    } else if (Window client = ClientBelow(c); client != None) {
-      out.push_back(client);
-    } else if (!managed) {
-      XWindowAttributes a;
-      if (XGetWindowAttributes(display_, c, &a) && !a.override_redirect &&
-          a.c_class == InputOutput) {
-        out.push_back(c);
-      }
-    }
-  }
-  if (children) XFree(children);
+
+ private:
+  xcb_connection_t* c_;
+};
+
+// Managers put a client two or three levels below its frame; any client may nest windows of its
+// own without bound, so the search stops here.
+constexpr int kFrameDepth = 4;
+
+}  // namespace
+
+std::vector<Window> X11Windows::TopLevelWindows() {
+  std::vector<Window> out;
+  for (const TopLevel& t : ListTopLevels()) out.push_back(t.window);
   return out;
 }
 
-std::u16string X11Windows::Title(Window w) {
-  ErrorTrap trap(display_);
-  Property p;
-  if (ReadProperty(display_, w, net_wm_name_, &p) && p.type == utf8_string_ && p.format == 8) {
-    return FromUtf8(FirstText(p.bytes));
+std::vector<TopLevel> X11Windows::ListTopLevels() {
+  XFlush(display_);  // Xlib's requests before XCB's
+  Batch batch(display_);
+  std::vector<Window> clients;  // bottom to top
+  Property list;
+  if (SupportsNet(net_client_list_stacking_) &&
+      ReadProperty(display_, root_, net_client_list_stacking_, &list) && list.type == XA_WINDOW) {
+    clients.assign(list.longs.begin(), list.longs.end());
+  } else {
+    const bool managed = HasWindowManager();
+    std::vector<Window> top = batch.TakeChildren(batch.AskChildren(root_));
+    std::vector<xcb_get_window_attributes_cookie_t> attributes;
+    std::vector<xcb_get_property_cookie_t> states;
+    for (Window c : top) {
+      attributes.push_back(batch.AskAttributes(c));
+      states.push_back(batch.AskProperty(c, wm_state_));
+    }
+    // Each root child: a client itself, a frame with a client below, or neither.
+    std::vector<Window> found(top.size(), None);
+    std::vector<bool> plain(top.size(), false);  // a client where no manager frames
+    std::vector<std::size_t> frames;
+    for (std::size_t i = 0; i < top.size(); ++i) {
+      int mapState = 0;
+      bool overrides = false, inputOutput = false;
+      bool exists = batch.TakeAttributes(attributes[i], &mapState, &overrides, &inputOutput);
+      Property state;
+      if (batch.TakeProperty(states[i], &state)) {
+        found[i] = top[i];
+      } else if (exists && !overrides && inputOutput) {
+        frames.push_back(i);
+        plain[i] = !managed;
+      }
+    }
+    // Down the frames a level at a time; the first window with WM_STATE is the client.
+    std::vector<std::pair<std::size_t, Window>> level;
+    for (std::size_t i : frames) level.emplace_back(i, top[i]);
+    for (int depth = 0; depth < kFrameDepth && !level.empty(); ++depth) {
+      std::vector<xcb_query_tree_cookie_t> trees;
+      for (const auto& [i, w] : level) trees.push_back(batch.AskChildren(w));
+      std::vector<std::pair<std::size_t, Window>> next;
+      for (std::size_t k = 0; k < level.size(); ++k) {
+        for (Window child : batch.TakeChildren(trees[k])) next.emplace_back(level[k].first, child);
+      }
+      std::vector<xcb_get_property_cookie_t> childStates;
+      for (const auto& [i, w] : next) childStates.push_back(batch.AskProperty(w, wm_state_));
+      std::vector<std::pair<std::size_t, Window>> deeper;
+      for (std::size_t k = 0; k < next.size(); ++k) {
+        Property state;
+        bool hasState = batch.TakeProperty(childStates[k], &state);
+        std::size_t i = next[k].first;
+        if (found[i] != None) continue;
+        if (hasState) {
+          found[i] = next[k].second;
+        } else {
+          deeper.push_back(next[k]);
+        }
+      }
+      level = std::move(deeper);
+    }
+    for (std::size_t i = 0; i < top.size(); ++i) {
+      if (found[i] != None) {
+        clients.push_back(found[i]);
+      } else if (plain[i]) {
+        clients.push_back(top[i]);
+      }
+    }
   }
-  if (!ReadProperty(display_, w, XA_WM_NAME, &p) || p.format != 8) return {};
-  if (p.type == XA_STRING) return FromLatin1(FirstText(p.bytes));
-  if (p.type == utf8_string_) return FromUtf8(FirstText(p.bytes));
-  if (p.type != compound_text_) return {};
-  XTextProperty text{reinterpret_cast<unsigned char*>(p.bytes.data()), p.type, p.format,
-                     p.bytes.size()};
+
+  // What the callers ask of each, in one more round trip.
+  struct Asked {
+    xcb_get_window_attributes_cookie_t attributes;
+    xcb_get_property_cookie_t state, netName, name, transient, type, windowClass;
+  };
+  std::vector<Asked> asked;
+  for (Window w : clients) {
+    asked.push_back({batch.AskAttributes(w), batch.AskProperty(w, wm_state_),
+                     batch.AskProperty(w, net_wm_name_), batch.AskProperty(w, XA_WM_NAME),
+                     batch.AskProperty(w, XA_WM_TRANSIENT_FOR),
+                     batch.AskProperty(w, net_wm_window_type_), batch.AskProperty(w, XA_WM_CLASS)});
+  }
+  std::vector<TopLevel> out;
+  for (std::size_t k = clients.size(); k-- > 0;) {  // topmost first
+    const Asked& a = asked[k];
+    TopLevel t;
+    t.window = clients[k];
+    int mapState = 0;
+    bool overrides = false, inputOutput = false;
+    bool exists = batch.TakeAttributes(a.attributes, &mapState, &overrides, &inputOutput);
+    Property state, netName, name, transient, type, windowClass;
+    t.iconic = batch.TakeProperty(a.state, &state) && !state.longs.empty() &&
+               state.longs[0] == IconicState;
+    t.viewable = mapState == XCB_MAP_STATE_VIEWABLE;
+    if (batch.TakeProperty(a.netName, &netName) && netName.type == utf8_string_ &&
+        netName.format == 8) {
+      t.title = FromUtf8(FirstText(netName.bytes));
+    } else if (batch.TakeProperty(a.name, &name)) {
+      t.title = DecodeTitle(name.type, name.format, name.bytes);
+    }
+    if (batch.TakeProperty(a.transient, &transient) && transient.longs.size() == 1 &&
+        transient.longs[0] != root_) {
+      t.owner = transient.longs[0];
+    }
+    if (batch.TakeProperty(a.type, &type)) {
+      for (unsigned long atom : type.longs) {
+        t.dialog = t.dialog || atom == net_wm_window_type_dialog_;
+        t.tool =
+            t.tool || atom == net_wm_window_type_utility_ || atom == net_wm_window_type_toolbar_;
+      }
+    }
+    if (batch.TakeProperty(a.windowClass, &windowClass) && windowClass.format == 8) {
+      // Two texts, each ending with NUL: the instance, then the class.
+      std::size_t end = windowClass.bytes.find('\0');
+      if (end != std::string::npos)
+        t.windowClass = FromUtf8(FirstText(windowClass.bytes.substr(end + 1)));
+    }
+    if (exists) out.push_back(std::move(t));
+  }
+  return out;
+}
+
+std::u16string X11Windows::DecodeTitle(Atom type, int format, std::string bytes) {
+  if (format != 8) return {};
+  if (type == XA_STRING) return FromLatin1(FirstText(bytes));
+  if (type == utf8_string_) return FromUtf8(FirstText(bytes));
+  if (type != compound_text_) return {};
+  XTextProperty text{reinterpret_cast<unsigned char*>(bytes.data()), type, format, bytes.size()};
   char** list = nullptr;
   int n = 0;
   std::u16string title;
@@ -170,6 +317,21 @@ std::u16string X11Windows::Title(Window w) {
   }
   if (list) XFreeStringList(list);
   return title;
+}
+
+std::u16string X11Windows::Title(Window w) {
+  ErrorTrap trap(display_);
+  Property p;
+  if (ReadProperty(display_, w, net_wm_name_, &p) && p.type == utf8_string_ && p.format == 8) {
+    return FromUtf8(FirstText(p.bytes));
+  }
+  if (!ReadProperty(display_, w, XA_WM_NAME, &p)) return {};
+  return DecodeTitle(p.type, p.format, p.bytes);
+}
+
+bool X11Windows::IsClient(Window w) {
+  ErrorTrap trap(display_);
+  return HasProperty(w, wm_state_);
 }
 
 Window X11Windows::Owner(Window w) {

@@ -35,6 +35,18 @@ struct Extents {
   int bottom = 0;
 };
 
+// A client top-level window and what one listing learnt of it.
+struct TopLevel {
+  Window window = None;
+  std::u16string title;  // as Title gives it
+  Window owner = None;   // as Owner gives it
+  bool viewable = false;
+  bool iconic = false;         // WM_STATE iconic
+  bool dialog = false;         // _NET_WM_WINDOW_TYPE_DIALOG
+  bool tool = false;           // _NET_WM_WINDOW_TYPE_UTILITY or _TOOLBAR
+  std::u16string windowClass;  // WM_CLASS's class part
+};
+
 class X11Windows {
  public:
   // Uses, but does not own, `display`. Interns its atoms and looks for the XFixes and X
@@ -57,13 +69,19 @@ class X11Windows {
 
   // The client (not frame) top-level windows, topmost first: _NET_CLIENT_LIST_STACKING where
   // a running window manager publishes it, else the root's children, or under a reparenting
-  // manager their descendants, that carry WM_STATE; with no window manager, the root's children
-  // that are not override-redirect. Unmapped ones included. Round trips to the server only.
+  // manager their descendants (at most four levels down), that carry WM_STATE; with no window
+  // manager, the root's children that are not override-redirect. Unmapped ones included. Their
+  // names, owners, states and types come with them. The requests go out together, a level of
+  // the tree at a time: a few round trips however many windows there are.
+  std::vector<TopLevel> ListTopLevels();
+  // The windows of ListTopLevels.
   std::vector<Window> TopLevelWindows();
 
   // _NET_WM_NAME, else WM_NAME (STRING, UTF8_STRING or COMPOUND_TEXT); empty when it has none
   // or is gone. Round trips only.
   std::u16string Title(Window w);
+  // A client's top-level window, as a window manager marks it (WM_STATE).
+  bool IsClient(Window w);
   // WM_TRANSIENT_FOR; None when absent, pointing at the root, or the window is gone.
   Window Owner(Window w);
   // _NET_WM_WINDOW_TYPE holds _NET_WM_WINDOW_TYPE_DIALOG.
@@ -103,8 +121,8 @@ class X11Windows {
  private:
   Atom Intern(const char* name);
   Window TopLevelAncestor(Window w);
-  Window ClientBelow(Window frame);
   bool HasProperty(Window w, Atom property);
+  std::u16string DecodeTitle(Atom type, int format, std::string bytes);
 
   Display* display_;
   Window root_;
@@ -117,6 +135,7 @@ class X11Windows {
   Atom wm_state_, wm_sn_, utf8_string_, compound_text_;
   Atom net_supported_, net_supporting_wm_check_, net_client_list_stacking_;
   Atom net_wm_name_, net_wm_pid_, net_wm_window_type_, net_wm_window_type_dialog_;
+  Atom net_wm_window_type_utility_, net_wm_window_type_toolbar_;
   Atom net_active_window_;
 };
 
