@@ -12,14 +12,16 @@
 namespace sorvel::x11 {
 namespace {
 
-// How long Take waits for a window manager to let go of a withdrawn window. One that frames
-// its windows answers within a round trip or two; a compositor's X server never does, and the
-// window is then taken from where it stays.
-constexpr std::chrono::milliseconds kLetGoWait{400};
-// How long Take watches a window it took from a manager that did not let go: taken again
-// each time the manager pulls it away, done once it has stayed for kQuiet.
-constexpr std::chrono::milliseconds kStayWait{2000};
-constexpr std::chrono::milliseconds kQuiet{150};
+// How long Take waits for a window manager to let go of a withdrawn window: it unmaps it and
+// gives it to the root, or (a Wayland compositor's X server) marks it withdrawn in the frame
+// where it stays. Measured: 1 to 90 ms.
+constexpr std::chrono::milliseconds kLetGoWait{500};
+// How long Take watches a window it took from a manager that kept it framed: taken again each
+// time the manager pulls it away (Weston does once, into a window of its own), done once it has
+// stayed for kQuiet, given up after kMaxCorrections.
+constexpr std::chrono::milliseconds kStayWait{1000};
+constexpr std::chrono::milliseconds kQuiet{100};
+constexpr int kMaxCorrections = 3;
 // How long GiveBack waits for the window manager to frame the window it gives back.
 constexpr std::chrono::milliseconds kManageWait{2000};
 
@@ -73,16 +75,20 @@ bool HeldWindows::WaitFor(Window w, bool (HeldWindows::*done)(Window),
   }
 }
 
-// Unmapped, back at the root, and its WM_STATE taken away or set to withdrawn: the manager
-// has let go of it and is done with it (it restores the border width before the state).
-bool HeldWindows::IsWithdrawnToRoot(Window w) {
+// Unmapped, and either back at the root with its WM_STATE taken away or set to withdrawn (the
+// manager has let go of it and is done with it: it restores the border width before the state),
+// or marked withdrawn where it is (the manager keeps it).
+bool HeldWindows::IsLetGo(Window w) {
   XWindowAttributes a;
   Property state;
   Window parent = ParentOf(w);
   if (parent == None) return true;  // gone
-  return parent == root_ && XGetWindowAttributes(display_, w, &a) && a.map_state == IsUnmapped &&
-         !(ReadProperty(display_, w, wm_state_, &state) && !state.longs.empty() &&
-           state.longs[0] != WithdrawnState);
+  bool withdrawn = !(ReadProperty(display_, w, wm_state_, &state) && !state.longs.empty() &&
+                     state.longs[0] != WithdrawnState);
+  if (!XGetWindowAttributes(display_, w, &a) || a.map_state != IsUnmapped) return false;
+  return parent == root_
+             ? withdrawn
+             : state.type != None && !state.longs.empty() && state.longs[0] == WithdrawnState;
 }
 
 // Taken by the manager: in a frame of its own, or mapped by a manager that does not frame.
@@ -100,6 +106,7 @@ bool HeldWindows::StaysIn(Window w) {
   Window parent = ParentOf(w);
   if (parent == None) return true;  // gone: nothing to wait for
   if (parent != takingPane_) {
+    if (++corrections_ > kMaxCorrections) return true;  // the manager will not let it go
     XSetWindowBorderWidth(display_, w, 0);
     XReparentWindow(display_, w, takingPane_, takingX_, takingY_);
     XMapWindow(display_, w);
@@ -130,7 +137,10 @@ bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const
     return false;
   }
   const bool managed = windows_.HasWindowManager();
-  const bool letGo = !managed || WaitFor(w, &HeldWindows::IsWithdrawnToRoot, kLetGoWait);
+  if (managed) WaitFor(w, &HeldWindows::IsLetGo, kLetGoWait);
+  // A window the manager gave to the root stays where it is put; one it keeps framed is
+  // watched until it stays.
+  const bool atRoot = !managed || ParentOf(w) == root_;
   XWindowAttributes a;
   Held held;
   held.pane = pane;
@@ -140,7 +150,8 @@ bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const
   XSetWindowBorderWidth(display_, w, 0);
   XReparentWindow(display_, w, pane, x, y);
   XMapWindow(display_, w);
-  if (!letGo) {
+  if (!atRoot) {
+    corrections_ = 0;
     taking_ = w;
     takingPane_ = pane;
     takingX_ = x;
@@ -217,20 +228,24 @@ bool HeldWindows::GiveBack(Window w, const Rect& frame) {
     XRemoveFromSaveSet(display_, w);
   }
   XMapWindow(display_, w);
-  if (managed && WaitFor(w, &HeldWindows::IsManaged, kManageWait) &&
-      windows_.SupportsNet(net_moveresize_window_)) {
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = w;
-    e.xclient.message_type = net_moveresize_window_;
-    e.xclient.format = 32;
-    // North-west gravity: the frame's corner; x, y, width, height given; from a pager.
-    e.xclient.data.l[0] = NorthWestGravity | (0xF << 8) | (2 << 12);
-    e.xclient.data.l[1] = frame.x;
-    e.xclient.data.l[2] = frame.y;
-    e.xclient.data.l[3] = client.width;
-    e.xclient.data.l[4] = client.height;
-    XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  if (managed && WaitFor(w, &HeldWindows::IsManaged, kManageWait)) {
+    if (windows_.SupportsNet(net_moveresize_window_)) {
+      XEvent e{};
+      e.xclient.type = ClientMessage;
+      e.xclient.window = w;
+      e.xclient.message_type = net_moveresize_window_;
+      e.xclient.format = 32;
+      // North-west gravity: the frame's corner; x, y, width, height given; from a pager.
+      e.xclient.data.l[0] = NorthWestGravity | (0xF << 8) | (2 << 12);
+      e.xclient.data.l[1] = frame.x;
+      e.xclient.data.l[2] = frame.y;
+      e.xclient.data.l[3] = client.width;
+      e.xclient.data.l[4] = client.height;
+      XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    } else {
+      // A manager without the request (Weston) honours the client's own.
+      XMoveResizeWindow(display_, w, frame.x, frame.y, client.width, client.height);
+    }
   }
   XSelectInput(display_, w, NoEventMask);
   return !trap.Failed();
@@ -249,6 +264,40 @@ void HeldWindows::GiveBackAll(Window dialog) {
   }
   focus_.erase(dialog);
   focusWindow_.erase(dialog);
+}
+
+// The keyboard's focus is `w` or a window inside it.
+bool HeldWindows::HasFocusInside(Window w) {
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(display_, &focus, &revert);
+  for (int depth = 0; focus != None && focus != PointerRoot && depth < 8; ++depth) {
+    if (focus == w) return true;
+    if (focus == root_) return false;
+    focus = ParentOf(focus);
+  }
+  return false;
+}
+
+// A button is down over a pane: its click comes to this connection next, through the grab.
+bool HeldWindows::ClickingInPane() {
+  Window root = None, child = None;
+  int rootX = 0, rootY = 0, x = 0, y = 0;
+  unsigned mask = 0;
+  if (!XQueryPointer(display_, root_, &root, &child, &rootX, &rootY, &x, &y, &mask) ||
+      (mask & (Button1Mask | Button2Mask | Button3Mask)) == 0) {
+    return false;
+  }
+  for (const auto& [w, held] : held_) {
+    Window under = None;
+    XWindowAttributes a;
+    if (XTranslateCoordinates(display_, root_, held.pane, rootX, rootY, &x, &y, &under) &&
+        XGetWindowAttributes(display_, held.pane, &a) && x >= 0 && y >= 0 && x < a.width &&
+        y < a.height) {
+      return true;
+    }
+  }
+  return false;
 }
 
 Window HeldWindows::PaneOf(Window w) const {
@@ -339,7 +388,7 @@ void HeldWindows::Focus(Window dialog, Window w, Time time) {
     takeFocus = std::find(protocols, protocols + count, wm_take_focus_) != protocols + count;
     XFree(protocols);
   }
-  if (input) XSetInputFocus(display_, w, RevertToParent, CurrentTime);
+  if (input) XSetInputFocus(display_, w, RevertToParent, time);
   if (takeFocus) {
     XEvent e{};
     e.xclient.type = ClientMessage;
@@ -409,8 +458,12 @@ bool HeldWindows::HandleEvent(XEvent& event) {
     // goes on to whatever lies under the pointer.
     for (const auto& [w, held] : held_) {
       if (held.pane != window) continue;
-      Window under = event.xbutton.subwindow;
-      Focus(held.dialog, Holds(under) ? under : None, event.xbutton.time);
+      Window under = Holds(event.xbutton.subwindow) ? event.xbutton.subwindow : None;
+      // A window that has the keyboard already keeps it as it is (its toolkit may have given it
+      // to a window of its own inside).
+      if (under == None || !HasFocusInside(under)) {
+        Focus(held.dialog, under, event.xbutton.time);
+      }
       XAllowEvents(display_, ReplayPointer, event.xbutton.time);
       return true;
     }
@@ -422,13 +475,14 @@ bool HeldWindows::HandleEvent(XEvent& event) {
       event.xfocus.detail == NotifyInferior) {
     return true;
   }
-  if (event.type == FocusIn && focusWindow_.count(window) != 0 && event.xfocus.mode != NotifyGrab &&
-      event.xfocus.detail != NotifyInferior && event.xfocus.detail != NotifyPointer) {
-    // The window manager activated the dialog itself: the keys go where they went before.
+  if (event.type == FocusIn && focusWindow_.count(window) != 0 &&
+      event.xfocus.mode == NotifyNormal && event.xfocus.detail != NotifyPointer) {
+    // The window manager gave the dialog itself the focus (activating it, or on a click in
+    // it): the keys go where they went before. A click in a pane decides for itself.
     Window focus = None;
     int revert = 0;
     XGetInputFocus(display_, &focus, &revert);
-    if (focus == window) Focus(window, focus_[window], CurrentTime);
+    if (focus == window && !ClickingInPane()) Focus(window, focus_[window], CurrentTime);
     return false;
   }
   if (Holds(window)) {

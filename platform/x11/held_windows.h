@@ -86,7 +86,7 @@ class HeldWindows {
   };
 
   bool WaitFor(Window w, bool (HeldWindows::*done)(Window), std::chrono::milliseconds bound);
-  bool IsWithdrawnToRoot(Window w);
+  bool IsLetGo(Window w);
   bool IsManaged(Window w);
   bool StaysIn(Window w);
   Window ParentOf(Window w);
@@ -95,6 +95,8 @@ class HeldWindows {
   void SetFocusedState(Window w, bool focused);
   void AdoptTransient(Window transient, Window owner);
   Window FocusWindowOf(Window dialog);
+  bool HasFocusInside(Window w);
+  bool ClickingInPane();
   Atom Intern(const char* name) { return XInternAtom(display_, name, False); }
 
   X11Windows& windows_;
@@ -110,6 +112,7 @@ class HeldWindows {
   Window takingPane_ = None;
   int takingX_ = 0, takingY_ = 0;
   std::chrono::steady_clock::time_point quietSince_;
+  int corrections_ = 0;
   Time lastTime_ = CurrentTime;  // of the latest event that carries one
 
   Atom wm_state_, wm_protocols_, wm_take_focus_, net_wm_state_, net_wm_state_focused_;
