@@ -118,6 +118,8 @@ struct X11Platform::Node {
   // A dialog's placement asked for before it was shown: its frame's numbers, which can only be
   // turned into the window's once the window manager has framed it.
   std::optional<Placement> unframed;
+  // A dialog's latest placement: asked for again when its manager changes its frame.
+  std::optional<Placement> placed;
 };
 
 struct X11Platform::Timer {
@@ -264,6 +266,7 @@ X11Platform::X11Platform() : files_(std::string(), true) {
   windows_ = std::make_unique<x11::X11Windows>(display_);
   held_ = std::make_unique<x11::HeldWindows>(*windows_);
   messageAtom_ = XInternAtom(display_, "SORVEL_MESSAGE", False);
+  frameExtentsAtom_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
   Fl::set_font(kDialogFont, "NanumGothic");
   // The toolkit's own texts (message box buttons) too.
   Fl::set_font(FL_HELVETICA, "NanumGothic");
@@ -531,6 +534,14 @@ int X11Platform::OnXEvent(void* event, void* self) {
     platform->DeliverPosted();
     return 1;
   }
+  if (e.type == PropertyNotify && e.xproperty.atom == platform->frameExtentsAtom_) {
+    // The manager changed the dialog's frame (a window manager may draw an active window's
+    // frame larger): the dialog goes where it was asked to, frame and all.
+    Node* node = platform->Find(platform->HandleOfXid(e.xproperty.window));
+    if (node != nullptr && node->dialog && node->placed && !node->unframed) {
+      platform->MoveWindow(Handle(node->handle), *node->placed, true);
+    }
+  }
   if (e.type == ConfigureNotify || e.type == MapNotify) platform->KeepTopmostAbove();
   return 0;  // FLTK handles its own windows' events as ever
 }
@@ -695,13 +706,24 @@ void X11Platform::ShowDialog(Node* dialog) {
   std::uintptr_t handle = dialog->handle;
   auto* window = static_cast<Fl_Window*>(dialog->widget);
   window->show();
-  // Listed among the top-level windows once mapped (under a window manager, once managed):
-  // looked for again as each event comes in, for a second at most.
+  // Its frame's extents as the manager changes them (PropertyNotify), beside the toolkit's events.
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(display_, fl_xid(window), &attributes)) {
+    XSelectInput(display_, fl_xid(window), attributes.your_event_mask | PropertyChangeMask);
+  }
+  // Listed among the top-level windows once mapped (under a window manager, once managed and,
+  // for a framed window, once the manager has described its frame): looked for again as each
+  // event comes in, for a second at most.
+  const bool framed = window->border() && windows_->HasWindowManager();
   for (std::uint64_t end = NowMs() + 1000; NowMs() < end;) {
     Fl::check();
     if (Find(Handle(handle)) == nullptr) return;  // destroyed by its own handlers
     std::vector<::Window> stack = windows_->TopLevelWindows();
-    if (std::find(stack.begin(), stack.end(), fl_xid(window)) != stack.end()) break;
+    x11::Extents extents;
+    if (std::find(stack.begin(), stack.end(), fl_xid(window)) != stack.end() &&
+        (!framed || windows_->FrameExtents(fl_xid(window), &extents))) {
+      break;
+    }
     Fl::wait(0.01);
   }
   if (Node* node = Find(Handle(handle)); node != nullptr && node->unframed) {
@@ -996,8 +1018,9 @@ const x11::TopLevel* X11Platform::Listed(::Window xid) const {
 }
 
 HWND X11Platform::GetTopWindow() {
-  // A walk down the list starts here: the next windows come from this one listing.
-  List();
+  // A walk down the list starts here: the next windows come from this one listing, or from the
+  // one before while nothing has changed since as far as this program knows.
+  if (!stackingFresh_) List();
   return listing_.empty() ? nullptr : HandleOfXid(listing_.front().window);
 }
 
@@ -1416,11 +1439,18 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
     if (node->dialog) {
       auto* w = static_cast<Fl_Window*>(node->widget);
       if (!w->shown()) node->unframed = p;
+      node->placed = p;
       Rect frame = GetWindowRect(window);
       int dx = 0, dy = 0, dw = 0, dh = 0;
       x11::Rect client;
       x11::Extents extents;
-      if (w->shown() && windows_->ScreenRect(fl_xid(w), &client)) {
+      if (w->shown() && windows_->FrameExtents(fl_xid(w), &extents)) {
+        // The frame as its manager describes it: its windows' geometry need not show it.
+        dx = extents.left;
+        dy = extents.top;
+        dw = extents.left + extents.right;
+        dh = extents.top + extents.bottom;
+      } else if (w->shown() && windows_->ScreenRect(fl_xid(w), &client)) {
         dx = client.x - frame.left;
         dy = client.y - frame.top;
         dw = frame.Width() - client.width;
@@ -1432,7 +1462,11 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
         dw = extents.left + extents.right;
         dh = extents.top + extents.bottom;
       }
-      w->resize(p.x + dx, p.y + dy, std::max(p.width - dw, 1), std::max(p.height - dh, 1));
+      const int width = std::max(p.width - dw, 1), height = std::max(p.height - dh, 1);
+      // The window manager is told the size it may have (the user may not change it): a size
+      // range from before would hold it at the former size.
+      w->size_range(width, height, width, height);
+      w->resize(p.x + dx, p.y + dy, width, height);
     } else {
       int top = nodes_[node->parent]->menuHeight;
       node->widget->resize(p.x, p.y + top, std::max(p.width, 1), std::max(p.height, 1));

@@ -155,6 +155,7 @@ class X11Platform : public Platform {
   PosixFileSystem files_;
   Display* display_;
   Atom messageAtom_;  // of messages posted from another program
+  Atom frameExtentsAtom_;
   std::unique_ptr<x11::X11Windows> windows_;
   std::unique_ptr<x11::HeldWindows> held_;
   std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;

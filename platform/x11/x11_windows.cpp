@@ -22,8 +22,9 @@
 namespace sorvel::x11 {
 namespace {
 
-// How long NewWindowExtents waits for the window manager's answer.
-constexpr auto kManagerWait = std::chrono::seconds(2);
+// How long NewWindowExtents waits for the window manager's answer: those that answer do within
+// a few milliseconds, fluxbox never does; the frame is measured again once the window is framed.
+constexpr auto kManagerWait = std::chrono::milliseconds(250);
 
 std::u16string FromLatin1(const std::string& s) {
   std::u16string out;
@@ -458,6 +459,17 @@ bool X11Windows::NewWindowExtents(Extents* out) {
       Extents{static_cast<int>(answer.longs[0]), static_cast<int>(answer.longs[1]),
               static_cast<int>(answer.longs[2]), static_cast<int>(answer.longs[3])};
   *out = *new_window_extents_;
+  return true;
+}
+
+bool X11Windows::FrameExtents(Window w, Extents* out) {
+  ErrorTrap trap(display_);
+  Property p;
+  if (!ReadProperty(display_, w, Intern("_NET_FRAME_EXTENTS"), &p) || p.longs.size() != 4) {
+    return false;
+  }
+  *out = Extents{static_cast<int>(p.longs[0]), static_cast<int>(p.longs[1]),
+                 static_cast<int>(p.longs[2]), static_cast<int>(p.longs[3])};
   return true;
 }
 

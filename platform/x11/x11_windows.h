@@ -101,9 +101,12 @@ class X11Windows {
 
   // The frame a window manager gives a new top-level window, before there is one to measure:
   // asked once with _NET_REQUEST_FRAME_EXTENTS on a window of ours that is never mapped (waits
-  // for the manager's answer as long as Capture does), then remembered. None without a window
+  // a quarter of a second at most for the manager's answer), then remembered. None without a window
   // manager; false when the manager does not answer.
   bool NewWindowExtents(Extents* out);
+
+  // The frame its window manager has given `w` (_NET_FRAME_EXTENTS); false when none says.
+  bool FrameExtents(Window w, Extents* out);
 
   // Moves and sizes a window in its parent's coordinates. No wait.
   bool MoveResize(Window w, const Rect& r);
