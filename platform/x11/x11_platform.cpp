@@ -1,15 +1,9 @@
 #include "platform/x11/x11_platform.h"
 
 #include <FL/Fl.H>
-#include <FL/Fl_Button.H>
-#include <FL/Fl_Double_Window.H>
-#include <FL/Fl_Hold_Browser.H>
-#include <FL/Fl_Menu_Bar.H>
 #include <FL/Fl_Progress.H>
-#include <FL/Fl_Round_Button.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_ask.H>
-#include <FL/fl_draw.H>
 #include <FL/x.H>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -29,235 +23,14 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/x11/x11_errors.h"
+#include "platform/x11/x11_node.h"
+
 extern char** environ;
 
 namespace sorvel {
 
-namespace {
-
-constexpr std::uintptr_t kOwnTag = std::uintptr_t{1} << 40;
-constexpr std::size_t kMaxPath = 259;
-// The display font of every dialog: it covers Hangul.
-constexpr Fl_Font kDialogFont = FL_FREE_FONT;
-
-std::uintptr_t Value(HWND window) {
-  return reinterpret_cast<std::uintptr_t>(window);
-}
-HWND Handle(std::uintptr_t value) {
-  return reinterpret_cast<HWND>(value);
-}
-
-// Reports the X errors of the requests made during its life instead of the toolkit's handler.
-class ErrorTrap {
- public:
-  explicit ErrorTrap(Display* display) : display_(display) {
-    XSync(display_, False);
-    failed_ = false;
-    previous_ = XSetErrorHandler(&Record);
-  }
-  ~ErrorTrap() {
-    XSync(display_, False);
-    XSetErrorHandler(previous_);
-  }
-  bool Failed() {
-    XSync(display_, False);
-    return failed_;
-  }
-
- private:
-  static int Record(Display*, XErrorEvent*) {
-    failed_ = true;
-    return 0;
-  }
-  static inline bool failed_ = false;
-  Display* display_;
-  XErrorHandler previous_;
-};
-
-std::uint64_t NowMs() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
-}
-
-// A program path as the platform gives it: whole, within the limit, or not at all.
-Text LimitedPath(const std::string& path) {
-  Text text = FromUtf8(path);
-  return text.size() > kMaxPath ? Text() : text;
-}
-
-// FLTK reads '@' in labels as a symbol and '&' as a shortcut; the text is shown as it is.
-std::string LabelText(const Text& text) {
-  std::string out;
-  for (char c : ToUtf8(text)) {
-    if (c == '@') out += '@';
-    out += c;
-  }
-  return out;
-}
-
-}  // namespace
-
-struct X11Platform::Node {
-  std::uintptr_t handle = 0;
-  bool dialog = false;
-  int id = 0;
-  ControlKind kind = ControlKind::kStatic;
-  std::uint32_t style = 0;
-  Fl_Widget* widget = nullptr;           // a dialog's window owns its controls' widgets
-  std::uintptr_t parent = 0;             // a control's dialog
-  std::uintptr_t owner = 0;              // a dialog's owner
-  std::vector<std::uintptr_t> controls;  // a dialog's, topmost first
-  DialogSink* sink = nullptr;
-  Text text;
-  std::string label;        // the widget's label, kept alive here
-  std::vector<Text> items;  // a list box's
-  int menuHeight = 0;       // a dialog's menu bar, above its client area
-  bool topmost = false;
-  bool minimized = false;
-  // A dialog's placement asked for before it was shown: its frame's numbers, which can only be
-  // turned into the window's once the window manager has framed it.
-  std::optional<Placement> unframed;
-  // A dialog's latest placement: asked for again when its manager changes its frame.
-  std::optional<Placement> placed;
-};
-
-struct X11Platform::Timer {
-  X11Platform* platform;
-  std::uintptr_t window;
-  unsigned id;
-  double seconds;
-};
-
-namespace {
-
-// Our widgets know their handle, to turn toolkit events into the framework's messages.
-struct Owned {
-  X11Platform* platform = nullptr;
-  std::uintptr_t own = 0;  // the handle of the window
-};
-
-class DialogWindow : public Fl_Double_Window, public Owned {
- public:
-  DialogWindow(int w, int h) : Fl_Double_Window(w, h) {}
-  std::function<void(int, int)> onSize;
-  std::function<void()> onClose;
-  void resize(int x, int y, int w, int h) override {
-    bool sized = w != this->w() || h != this->h();
-    Fl_Double_Window::resize(x, y, w, h);
-    if (sized && onSize) onSize(w, h);
-  }
-};
-
-// Asks the dialog for a control's colours before drawing it.
-using ColorQuery = std::function<bool(ControlColors*)>;
-
-// Gives the widget the colours its dialog answers, else the toolkit's own.
-void ApplyColors(Fl_Widget* widget, const ColorQuery& query) {
-  ControlColors colors;
-  if (!query || !query(&colors)) {
-    widget->color(FL_BACKGROUND_COLOR);
-    widget->labelcolor(FL_FOREGROUND_COLOR);
-    return;
-  }
-  auto rgb = [](COLORREF c) {
-    return fl_rgb_color(static_cast<uchar>(c & 0xFF), static_cast<uchar>((c >> 8) & 0xFF),
-                        static_cast<uchar>((c >> 16) & 0xFF));
-  };
-  widget->color(rgb(colors.background));
-  widget->labelcolor(rgb(colors.text));
-}
-
-// A button that paints in the colours its dialog answers, else in the toolkit's own.
-template <class Base>
-class ColoredButton : public Base {
- public:
-  ColoredButton(int x, int y, int w, int h) : Base(x, y, w, h) {}
-  ColorQuery colors;
-  void draw() override {
-    ApplyColors(this, colors);
-    Base::draw();
-  }
-};
-
-// A push button is an X window of its own, as a control is on the platform: where it overlaps a
-// pane it stays above the pane's window and the program held in it, which a button drawn into
-// the dialog's own window would not.
-class PushButton : public Fl_Window {
- public:
-  PushButton(int x, int y, int w, int h) : Fl_Window(x, y, w, h) { end(); }
-  ColorQuery colors;
-  void draw() override {
-    ApplyColors(this, colors);
-    fl_draw_box(pressed_ ? FL_DOWN_BOX : FL_UP_BOX, 0, 0, w(), h(), color());
-    fl_font(labelfont(), labelsize());
-    fl_color(active_r() ? labelcolor() : fl_inactive(labelcolor()));
-    fl_draw(label(), 0, 0, w(), h(), FL_ALIGN_CENTER, nullptr, 1);
-  }
-  // A click is a press and a release inside; a release elsewhere does nothing.
-  int handle(int event) override {
-    switch (event) {
-      case FL_PUSH:
-      case FL_DRAG: {
-        bool inside = Fl::event_inside(0, 0, w(), h()) != 0;
-        if (inside != pressed_) {
-          pressed_ = inside;
-          redraw();
-        }
-        return 1;
-      }
-      case FL_RELEASE:
-        if (pressed_) {
-          pressed_ = false;
-          redraw();
-          do_callback();
-        }
-        return 1;
-      default:
-        return Fl_Window::handle(event);
-    }
-  }
-
- private:
-  bool pressed_ = false;
-};
-
-// Radio buttons ask as static controls do, as on the platform.
-class RadioButton : public ColoredButton<Fl_Round_Button> {
- public:
-  RadioButton(int x, int y, int w, int h) : ColoredButton(x, y, w, h) {
-    box(FL_FLAT_BOX);  // painted in its background colour
-  }
-};
-
-// A static control is an X window of its own: a pane holds another program's window in it.
-class StaticWindow : public Fl_Window {
- public:
-  StaticWindow(int x, int y, int w, int h) : Fl_Window(x, y, w, h) {
-    end();
-    box(FL_FLAT_BOX);
-    align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_WRAP);
-  }
-  ColorQuery colors;
-  std::function<void()> onClick;
-  void draw() override {
-    ApplyColors(this, colors);
-    Fl_Window::draw();
-    // A window's label is its title: a static control shows its own inside.
-    fl_font(labelfont(), labelsize());
-    fl_color(labelcolor());
-    fl_draw(label(), 2, 0, w() - 4, h(), align(), nullptr, 1);
-  }
-  int handle(int event) override {
-    if (event == FL_PUSH && onClick) {
-      onClick();
-      return 1;
-    }
-    return Fl_Window::handle(event);
-  }
-};
-
-}  // namespace
+using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 
 X11Platform::X11Platform() : files_(std::string(), true) {
   Fl::lock();  // enables Fl::awake from other threads
@@ -331,14 +104,6 @@ HWND X11Platform::HandleOfXid(::Window xid) {
 ::Window X11Platform::DialogXid(Node* node) {
   Node* dialog = DialogOf(node);
   return dialog != nullptr ? XidOf(Handle(dialog->handle)) : None;
-}
-
-void X11Platform::RestackControls(Node* dialog) {
-  std::vector<::Window> order;
-  for (std::uintptr_t ch : dialog->controls) {
-    if (::Window xid = XidOf(Handle(ch)); xid != None) order.push_back(xid);
-  }
-  if (order.size() > 1) XRestackWindows(display_, order.data(), static_cast<int>(order.size()));
 }
 
 X11Platform::Node* X11Platform::NewNode() {
@@ -558,441 +323,6 @@ void X11Platform::KeepTopmostAbove() {
   }
 }
 
-// --- Dialogs and controls ---
-
-namespace {
-
-// The dialog font's base units in pixels, as the platform measures them: the average width of
-// the Latin letters and the line height.
-void BaseUnits(int points, int* baseX, int* baseY) {
-  int pixels = (points * 96 + 36) / 72;
-  fl_font(kDialogFont, pixels);
-  const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  *baseX = static_cast<int>((fl_width(letters) / 26 + 1) / 2);
-  *baseY = fl_height();
-}
-
-}  // namespace
-
-HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, DialogSink* sink) {
-  int baseX = 0, baseY = 0;
-  BaseUnits(t.fontPoints, &baseX, &baseY);
-  int fontPixels = (t.fontPoints * 96 + 36) / 72;
-  auto px = [&](int du) { return (du * baseX + 2) / 4; };
-  auto py = [&](int du) { return (du * baseY + 4) / 8; };
-
-  Node* dialog = NewNode();
-  dialog->dialog = true;
-  dialog->id = t.id;
-  dialog->style = t.style;
-  dialog->sink = sink;
-  dialog->owner = Find(owner) != nullptr ? Value(owner) : 0;
-  dialog->text = t.title;
-  dialog->label = ToUtf8(dialog->text);
-  auto* window = new DialogWindow(px(t.cx), py(t.cy));
-  window->platform = this;
-  window->own = dialog->handle;
-  window->copy_label(dialog->label.c_str());
-  window->xclass("Dialog");
-  if ((t.style & kWsCaption) != kWsCaption) window->border(0);  // a caption is both bits
-  dialog->widget = window;
-  std::uintptr_t handle = dialog->handle;
-  window->onSize = [this, handle](int w, int h) {
-    Node* node = Find(Handle(handle));
-    if (node == nullptr) return;
-    Message m;
-    m.window = Handle(handle);
-    m.message = kWmSize;
-    m.width = w;
-    m.height = h - node->menuHeight;
-    Deliver(node, m);
-  };
-  window->callback([](Fl_Widget* w, void*) {
-    auto* d = static_cast<DialogWindow*>(w);
-    d->platform->SendMessage(Handle(d->own), kWmClose, 0, 0);
-  });
-
-  for (const ControlTemplate& c : t.controls) {
-    Node* control = NewNode();
-    control->id = c.id;
-    control->kind = c.kind;
-    control->style = c.style;
-    control->parent = handle;
-    control->text = c.text;
-    control->label = LabelText(control->text);
-    dialog->controls.push_back(control->handle);
-    int x = px(c.x), y = py(c.y), w = px(c.cx), h = py(c.cy);
-    std::uintptr_t ch = control->handle;
-    ColorQuery colors = [this, handle, ch, kind = c.kind](ControlColors* out) {
-      Message m;
-      m.window = Handle(handle);
-      m.message = kind == ControlKind::kPushButton ? kWmCtlColorBtn : kWmCtlColorStatic;
-      m.control = Handle(ch);
-      Deliver(Find(Handle(handle)), m);
-      if (!m.colors) return false;
-      *out = *m.colors;
-      return true;
-    };
-    Fl_Widget* widget = nullptr;
-    switch (c.kind) {
-      case ControlKind::kPushButton: {
-        auto* button = new PushButton(x, y, w, h);
-        button->colors = colors;
-        widget = button;
-        break;
-      }
-      case ControlKind::kRadioButton: {
-        auto* radio = new RadioButton(x, y, w, h);
-        radio->type(FL_TOGGLE_BUTTON);
-        radio->colors = colors;
-        widget = radio;
-        break;
-      }
-      case ControlKind::kStatic: {
-        auto* pane = new StaticWindow(x, y, w, h);
-        pane->colors = colors;
-        if ((c.style & kWsBorder) != 0) pane->box(FL_BORDER_BOX);
-        if ((c.style & kSsNotify) != 0) {
-          pane->onClick = [this, handle, id = c.id] {
-            Message m;
-            m.window = Handle(handle);
-            m.message = kWmCommand;
-            m.commandId = static_cast<unsigned>(id);
-            m.notifyCode = kStnClicked;
-            Deliver(Find(Handle(handle)), m);
-          };
-        }
-        window->add(pane);
-        widget = pane;
-        break;
-      }
-      case ControlKind::kListBox: {
-        auto* list = new Fl_Hold_Browser(x, y, w, h);
-        list->textfont(kDialogFont);
-        list->textsize(fontPixels);
-        widget = list;
-        break;
-      }
-      case ControlKind::kProgressBar: {
-        auto* bar = new Fl_Progress(x, y, w, h);
-        bar->minimum(0);
-        bar->maximum(100);
-        bar->selection_color(FL_BLUE);
-        widget = bar;
-        break;
-      }
-    }
-    control->widget = widget;
-    widget->labelfont(kDialogFont);
-    widget->labelsize(fontPixels);
-    widget->label(control->label.c_str());
-    // The callback's data is the platform (argument() would overwrite it: one field in FLTK).
-    if (c.kind != ControlKind::kStatic) widget->callback(OnControl, this);
-    if (!c.visible) widget->hide();
-  }
-  window->end();
-  // FLTK draws the last child on top; the template's first control lies on top.
-  for (std::uintptr_t ch : dialog->controls) {
-    window->insert(*nodes_[ch]->widget, 0);
-  }
-  window->labelfont(kDialogFont);
-  sink->OnDialogCreated(Handle(handle));
-  Node* node = Find(Handle(handle));
-  if (node != nullptr && (t.style & kWsVisible) != 0) ShowDialog(node);
-  return Find(Handle(handle)) != nullptr ? Handle(handle) : nullptr;
-}
-
-void X11Platform::ShowDialog(Node* dialog) {
-  std::uintptr_t handle = dialog->handle;
-  auto* window = static_cast<Fl_Window*>(dialog->widget);
-  window->show();
-  // Its frame's extents as the manager changes them (PropertyNotify), beside the toolkit's events.
-  XWindowAttributes attributes;
-  if (XGetWindowAttributes(display_, fl_xid(window), &attributes)) {
-    XSelectInput(display_, fl_xid(window), attributes.your_event_mask | PropertyChangeMask);
-  }
-  // Listed among the top-level windows once mapped (under a window manager, once managed and,
-  // for a framed window, once the manager has described its frame): looked for again as each
-  // event comes in, for a second at most.
-  const bool framed = window->border() && windows_->HasWindowManager();
-  for (std::uint64_t end = NowMs() + 1000; NowMs() < end;) {
-    Fl::check();
-    if (Find(Handle(handle)) == nullptr) return;  // destroyed by its own handlers
-    std::vector<::Window> stack = windows_->TopLevelWindows();
-    x11::Extents extents;
-    if (std::find(stack.begin(), stack.end(), fl_xid(window)) != stack.end() &&
-        (!framed || windows_->FrameExtents(fl_xid(window), &extents))) {
-      break;
-    }
-    Fl::wait(0.01);
-  }
-  if (Node* node = Find(Handle(handle)); node != nullptr && node->unframed) {
-    Placement placement = *node->unframed;
-    node->unframed.reset();
-    MoveWindow(Handle(handle), placement, true);
-  }
-}
-
-void X11Platform::OnControl(Fl_Widget* widget, void* self) {
-  auto* platform = static_cast<X11Platform*>(self);
-  Node* control = nullptr;
-  for (auto& [handle, node] : platform->nodes_) {
-    if (node->widget == widget && !node->dialog) control = node.get();
-  }
-  if (control == nullptr) return;
-  std::uintptr_t ch = control->handle;
-  Node* dialog = platform->DialogOf(control);
-  Message m;
-  m.window = Handle(control->parent);
-  m.message = kWmCommand;
-  m.commandId = static_cast<unsigned>(control->id);
-  switch (control->kind) {
-    case ControlKind::kRadioButton: {
-      // An automatic radio button checks itself and clears the others of its group.
-      auto* radio = static_cast<Fl_Button*>(widget);
-      radio->value(1);
-      auto& list = dialog->controls;
-      auto at = std::find(list.begin(), list.end(), ch) - list.begin();
-      auto first = at, last = at;
-      auto isRadio = [&](std::ptrdiff_t i) {
-        return platform->nodes_[list[static_cast<std::size_t>(i)]]->kind ==
-               ControlKind::kRadioButton;
-      };
-      while (first > 0 && (platform->nodes_[list[first]]->style & kWsGroup) == 0 &&
-             isRadio(first - 1)) {
-        --first;
-      }
-      while (last + 1 < static_cast<std::ptrdiff_t>(list.size()) && isRadio(last + 1) &&
-             (platform->nodes_[list[last + 1]]->style & kWsGroup) == 0) {
-        ++last;
-      }
-      for (auto i = first; i <= last; ++i) {
-        if (i != at) static_cast<Fl_Button*>(platform->nodes_[list[i]]->widget)->value(0);
-      }
-      m.notifyCode = kBnClicked;
-      break;
-    }
-    case ControlKind::kListBox:
-      if ((control->style & kLbsNotify) == 0) return;
-      m.notifyCode = Fl::event_clicks() > 0 ? kLbnDblClk : kLbnSelChange;
-      break;
-    default:
-      m.notifyCode = kBnClicked;
-      break;
-  }
-  platform->Deliver(dialog, m);
-}
-
-bool X11Platform::RunModalLoop(HWND, HWND owner, DialogSink* sink) {
-  Node* ownerNode = Find(owner);
-  if (ownerNode != nullptr) ownerNode->widget->deactivate();
-  std::uintptr_t ownerHandle = Value(owner);
-  modal_.push_back(sink);
-  bool quit = false;
-  while (!sink->ModalRunEnded()) {
-    if (quitPosted_) {
-      quit = true;  // stays posted: it ends the runs outside this one too
-      break;
-    }
-    Fl::wait(1.0);
-  }
-  modal_.pop_back();
-  if (Node* o = Find(Handle(ownerHandle))) o->widget->activate();
-  return !quit;
-}
-
-void X11Platform::DestroyNode(Node* node) {
-  std::uintptr_t handle = node->handle;
-  if (node->dialog) {
-    Message m;
-    m.window = Handle(handle);
-    m.message = kWmDestroy;
-    Deliver(node, m);
-    node = Find(Handle(handle));
-    if (node == nullptr) return;
-  }
-  for (auto it = timers_.begin(); it != timers_.end();) {
-    if (it->first.first == handle) {
-      Fl::remove_timeout(OnTimer, it->second.get());
-      it = timers_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  if (node->dialog) {
-    // The X server would destroy windows still held in a pane with it: they go back first.
-    if (::Window dialog = DialogXid(node); dialog != None) held_->GiveBackAll(dialog);
-    for (std::uintptr_t ch : node->controls) nodes_.erase(ch);
-    delete node->widget;  // and its controls' widgets
-    nodes_.erase(handle);
-    XSync(display_, False);
-    return;
-  }
-}
-
-void X11Platform::DestroyWindow(HWND window) {
-  stackingFresh_ = false;
-  Node* node = Find(window);
-  if (node == nullptr) {
-    if (IsForeign(window)) XDestroyWindow(display_, XidOf(window));
-    return;
-  }
-  // A control is destroyed with its dialog only.
-  if (node->dialog) DestroyNode(node);
-}
-
-HWND X11Platform::GetDlgItem(HWND dialog, int id) {
-  Node* node = Find(dialog);
-  if (node == nullptr || !node->dialog) return nullptr;
-  for (std::uintptr_t ch : node->controls) {
-    if (nodes_[ch]->id == id) return Handle(ch);
-  }
-  return nullptr;
-}
-
-int X11Platform::GetDlgCtrlID(HWND control) {
-  Node* node = Find(control);
-  return node != nullptr && !node->dialog ? node->id : 0;
-}
-
-namespace {
-
-void AddMenuItems(Fl_Menu_Bar* bar, const std::string& path, const std::vector<MenuItem>& items,
-                  std::vector<unsigned>* commands) {
-  for (const MenuItem& item : items) {
-    std::string name = path;
-    for (char c : ToUtf8(item.text)) {
-      if (c == '/' || c == '\\' || c == '_') name += '\\';
-      name += c;
-    }
-    if (!item.popup.empty()) {
-      AddMenuItems(bar, name + "/", item.popup, commands);
-      continue;
-    }
-    commands->push_back(item.command);
-    bar->add(name.c_str(), 0, nullptr,
-             reinterpret_cast<void*>(static_cast<std::uintptr_t>(item.command)));
-  }
-}
-
-}  // namespace
-
-bool X11Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
-  Node* node = Find(dialog);
-  if (node == nullptr || !node->dialog || node->menuHeight > 0) return false;
-  auto* window = static_cast<DialogWindow*>(node->widget);
-  int height = fl_height(kDialogFont, 14) + 8;
-  // The bar takes its height from the client area: the controls move down by as much.
-  for (std::uintptr_t ch : node->controls) {
-    Fl_Widget* w = nodes_[ch]->widget;
-    w->position(w->x(), w->y() + height);
-  }
-  auto* bar = new Fl_Menu_Bar(0, 0, window->w(), height);
-  bar->textfont(kDialogFont);
-  std::vector<unsigned> commands;
-  AddMenuItems(bar, "", menu.items, &commands);
-  std::uintptr_t handle = node->handle;
-  bar->callback(
-      [](Fl_Widget* w, void* self) {
-        auto* platform = static_cast<X11Platform*>(self);
-        const Fl_Menu_Item* item = static_cast<Fl_Menu_Bar*>(w)->mvalue();
-        auto* d = static_cast<DialogWindow*>(w->window());
-        if (item == nullptr || d == nullptr) return;
-        Message m;
-        m.window = Handle(d->own);
-        m.message = kWmCommand;
-        m.commandId = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(item->user_data()));
-        platform->Deliver(platform->Find(m.window), m);
-      },
-      this);
-  window->add(bar);
-  node->menuHeight = height;
-  Message m;
-  m.window = Handle(handle);
-  m.message = kWmSize;
-  m.width = window->w();
-  m.height = window->h() - height;
-  Deliver(node, m);
-  return true;
-}
-
-HICON X11Platform::LoadIcon(int) {
-  // A program file here carries no icon resources.
-  return nullptr;
-}
-
-void X11Platform::SetIcon(HWND, HICON, bool) {
-  // No icon is ever loaded (see LoadIcon): the window keeps the window manager's default.
-}
-
-int X11Platform::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {
-  std::string message = ToUtf8(text), title = ToUtf8(caption);
-  fl_message_title(title.c_str());
-  Node* ownerNode = Find(owner);
-  if (ownerNode != nullptr) ownerNode->widget->deactivate();
-  std::uintptr_t ownerHandle = Value(owner);
-  int answer;
-  if ((type & 0xF) == kMbYesNo) {
-    answer = fl_choice("%s", "아니요", "예", nullptr, message.c_str()) == 1 ? kIdYes : kIdNo;
-  } else {
-    fl_choice("%s", "확인", nullptr, nullptr, message.c_str());
-    answer = kIdOk;
-  }
-  if (Node* o = Find(Handle(ownerHandle))) o->widget->activate();
-  return answer;
-}
-
-void X11Platform::ListBoxResetContent(HWND list) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog) return;
-  node->items.clear();
-  static_cast<Fl_Hold_Browser*>(node->widget)->clear();
-}
-
-void X11Platform::ListBoxAddString(HWND list, const Text& text) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog) return;
-  std::vector<Text>& items = node->items;
-  int at = static_cast<int>(items.size());
-  if ((node->style & kLbsSort) != 0) at = static_cast<int>(SortedListPlace(items, text));
-  items.insert(items.begin() + at, text);
-  auto* browser = static_cast<Fl_Hold_Browser*>(node->widget);
-  // The browser reads '@' at the start of a line as a format: "@." ends the formats.
-  browser->insert(at + 1, ("@." + ToUtf8(text)).c_str());
-}
-
-int X11Platform::ListBoxGetCurSel(HWND list) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog) return -1;
-  return static_cast<Fl_Hold_Browser*>(node->widget)->value() - 1;
-}
-
-Text X11Platform::ListBoxGetText(HWND list, int index) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog || index < 0 ||
-      index >= static_cast<int>(node->items.size())) {
-    return Text();
-  }
-  return node->items[static_cast<std::size_t>(index)];
-}
-
-void X11Platform::CheckRadioButton(HWND dialog, int first, int last, int checked) {
-  Node* node = Find(dialog);
-  if (node == nullptr || !node->dialog) return;
-  for (std::uintptr_t ch : node->controls) {
-    Node* c = nodes_[ch].get();
-    if (c->id < first || c->id > last) continue;
-    if (c->kind != ControlKind::kRadioButton && c->kind != ControlKind::kPushButton) continue;
-    static_cast<Fl_Button*>(c->widget)->value(c->id == checked ? 1 : 0);
-  }
-}
-
-bool X11Platform::IsDlgButtonChecked(HWND dialog, int id) {
-  Node* c = Find(GetDlgItem(dialog, id));
-  return c != nullptr && c->kind == ControlKind::kRadioButton &&
-         static_cast<Fl_Button*>(c->widget)->value() != 0;
-}
-
 // --- Windows: ours and other programs' ---
 
 HWND X11Platform::FindWindow(const char16_t* className, const Text& title) {
@@ -1052,7 +382,7 @@ HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
   if (xid == None) return nullptr;
   const x11::TopLevel* listed = Listed(xid);
   if (relation == kGwOwner) return HandleOfXid(listed ? listed->owner : windows_->Owner(xid));
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   ::Window root = None, parent = None, *children = nullptr;
   unsigned count = 0;
   std::vector<::Window> siblings;
@@ -1096,7 +426,7 @@ HWND X11Platform::GetParent(HWND window) {
   // A foreign window's real parent: none for a top-level one (a child of the root, or a
   // client in its window manager's frame).
   if (Listed(xid) != nullptr) return nullptr;
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   ::Window root = None, parent = None, *children = nullptr;
   unsigned count = 0;
   if (XQueryTree(display_, xid, &root, &parent, &children, &count) == 0) return nullptr;
@@ -1195,7 +525,7 @@ bool X11Platform::IsWindowVisible(HWND window) {
   ::Window xid = XidOf(window);
   if (minimized_.count(xid) != 0) return true;
   if (const x11::TopLevel* listed = Listed(xid)) return listed->viewable || listed->iconic;
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   return windows_->IsVisible(xid) || WmState(display_, xid) == IconicState;
 }
 
@@ -1222,7 +552,7 @@ void X11Platform::SetWindowText(HWND window, const Text& text) {
   if (!IsForeign(window)) return;
   // The name is the window's property, read by whoever shows it: the program need not answer.
   std::string name = ToUtf8(text);
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
   for (const char* property : {"_NET_WM_NAME", "WM_NAME"}) {
     XChangeProperty(display_, XidOf(window), XInternAtom(display_, property, False), utf8, 8,
@@ -1242,7 +572,7 @@ Text X11Platform::GetClassName(HWND window) {
     return listed->dialog ? Text(kPortableDialogClass) : listed->windowClass;
   }
   if (windows_->IsDialog(xid)) return kPortableDialogClass;
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   XClassHint hint{};
   Text name;
   if (XGetClassHint(display_, xid, &hint) != 0) {
@@ -1276,7 +606,7 @@ bool X11Platform::HasWindowTrait(HWND window, WindowTrait trait) {
     }
   }
   if (!IsWindow(window)) return false;
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   switch (trait) {
     case WindowTrait::kChild:
       return GetParent(window) != nullptr;
@@ -1306,7 +636,7 @@ std::uint32_t X11Platform::GetWindowStyle(HWND window) {
   if (IsWindowVisible(window)) style |= kWsVisible;
   if (HasWindowTrait(window, WindowTrait::kMinimized)) style |= kWsMinimize;
   XWindowAttributes attributes;
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   if (GetParent(window) == nullptr && XGetWindowAttributes(display_, XidOf(window), &attributes) &&
       !attributes.override_redirect) {
     style |= kWsCaption;
@@ -1349,7 +679,7 @@ std::uint32_t X11Platform::GetWindowProcessId(HWND window) {
   for (int depth = 0; pid == 0 && depth < 8; ++depth) {
     ::Window root = None, parent = None, *children = nullptr;
     unsigned count = 0;
-    ErrorTrap trap(display_);
+    x11::ErrorTrap trap(display_);
     if (XQueryTree(display_, xid, &root, &parent, &children, &count) == 0) break;
     if (children != nullptr) XFree(children);
     if (parent == root || parent == None) break;
@@ -1601,7 +931,7 @@ void X11Platform::ShowWindow(HWND window, ShowCommand command) {
   // Requests to the server and the window manager: the program takes no part.
   ::Window xid = XidOf(window);
   bool topLevel = GetParent(window) == nullptr;
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   switch (command) {
     case kSwHide:
       minimized_.erase(xid);
@@ -1660,7 +990,7 @@ HWND X11Platform::GetForegroundWindow() {
   if (focus == None || focus == PointerRoot) return nullptr;
   std::vector<::Window> stack = windows_->TopLevelWindows();
   // The top-level window that holds the focus (or whose frame does).
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   for (::Window w = focus; w != None;) {
     if (std::find(stack.begin(), stack.end(), w) != stack.end()) return HandleOfXid(w);
     ::Window root = None, parent = None, *children = nullptr;
@@ -1688,7 +1018,7 @@ void X11Platform::InvalidateWindow(HWND window, bool) {
     return;
   }
   if (!IsWindow(window)) return;
-  ErrorTrap trap(display_);
+  x11::ErrorTrap trap(display_);
   XClearArea(display_, XidOf(window), 0, 0, 0, 0, True);
 }
 
