@@ -44,6 +44,7 @@ HeldWindows::HeldWindows(X11Windows& windows)
   net_wm_state_ = Intern("_NET_WM_STATE");
   net_wm_state_focused_ = Intern("_NET_WM_STATE_FOCUSED");
   net_moveresize_window_ = Intern("_NET_MOVERESIZE_WINDOW");
+  gtk_frame_extents_ = Intern("_GTK_FRAME_EXTENTS");
 }
 
 Window HeldWindows::ParentOf(Window w) {
@@ -146,6 +147,11 @@ bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const
   held.pane = pane;
   held.dialog = dialog;
   held.insets = insets;
+  Property shadow;
+  if (ReadProperty(display_, w, gtk_frame_extents_, &shadow) && shadow.longs.size() == 4) {
+    held.shadow = Extents{static_cast<int>(shadow.longs[0]), static_cast<int>(shadow.longs[1]),
+                          static_cast<int>(shadow.longs[2]), static_cast<int>(shadow.longs[3])};
+  }
   held.border = XGetWindowAttributes(display_, w, &a) ? a.border_width : 0;
   XSetWindowBorderWidth(display_, w, 0);
   XReparentWindow(display_, w, pane, x, y);
@@ -314,8 +320,24 @@ std::vector<Window> HeldWindows::InPane(Window pane) const {
 }
 
 bool HeldWindows::MoveResize(Window w, const Rect& r) {
-  if (!windows_.MoveResize(w, r)) return false;
-  if (Holds(w)) TellPosition(w);
+  auto held = held_.find(w);
+  const Extents shadow = held != held_.end() ? held->second.shadow : Extents{};
+  if (!windows_.MoveResize(
+          w, {r.x - shadow.left, r.y - shadow.top, r.width + shadow.left + shadow.right,
+              r.height + shadow.top + shadow.bottom})) {
+    return false;
+  }
+  if (held != held_.end()) TellPosition(w);
+  return true;
+}
+
+bool HeldWindows::ContentRect(Window w, Rect* out) {
+  if (!windows_.ScreenRect(w, out)) return false;
+  auto held = held_.find(w);
+  if (held == held_.end()) return true;
+  const Extents& shadow = held->second.shadow;
+  *out = Rect{out->x + shadow.left, out->y + shadow.top, out->width - shadow.left - shadow.right,
+              out->height - shadow.top - shadow.bottom};
   return true;
 }
 

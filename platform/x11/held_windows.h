@@ -62,8 +62,11 @@ class HeldWindows {
   // The windows held in `pane`, topmost first.
   std::vector<Window> InPane(Window pane) const;
 
-  // Moves a held window in its pane and tells it where it now is.
+  // Moves a held window in its pane and tells it where it now is: `r` is where what it shows
+  // goes, the shadow it draws around itself (if any) lies outside.
   bool MoveResize(Window w, const Rect& r);
+  // The held window's rectangle in root coordinates as MoveResize names it, without its shadow.
+  bool ContentRect(Window w, Rect* out);
   // Tells every window held in `dialog` where it is: the dialog or a pane of it has moved.
   void TellPositions(Window dialog);
   // Gives the keyboard of `dialog` to its held window `w`, or with None to the dialog's own
@@ -83,6 +86,9 @@ class HeldWindows {
     Window dialog = None;
     int border = 0;
     Rect insets;
+    // The shadow a client draws around its own frame (_GTK_FRAME_EXTENTS: left, right, top,
+    // bottom), kept outside the pane as a window manager keeps it outside the frame.
+    Extents shadow;
   };
 
   bool WaitFor(Window w, bool (HeldWindows::*done)(Window), std::chrono::milliseconds bound);
@@ -116,7 +122,7 @@ class HeldWindows {
   Time lastTime_ = CurrentTime;  // of the latest event that carries one
 
   Atom wm_state_, wm_protocols_, wm_take_focus_, net_wm_state_, net_wm_state_focused_;
-  Atom net_moveresize_window_;
+  Atom net_moveresize_window_, gtk_frame_extents_;
 };
 
 }  // namespace sorvel::x11

@@ -876,8 +876,9 @@ Rect X11Platform::GetWindowRect(HWND window) {
   if (!IsForeign(window)) return {};
   x11::Rect r;
   ::Window xid = XidOf(window);
-  bool ok =
-      GetParent(window) == nullptr ? windows_->FrameRect(xid, &r) : windows_->ScreenRect(xid, &r);
+  bool ok = held_->Holds(xid)              ? held_->ContentRect(xid, &r)
+            : GetParent(window) == nullptr ? windows_->FrameRect(xid, &r)
+                                           : windows_->ScreenRect(xid, &r);
   return ok ? Rect{r.x, r.y, r.x + r.width, r.y + r.height} : Rect{};
 }
 
