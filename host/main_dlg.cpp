@@ -124,7 +124,20 @@ void CMainDlg::LoadPaneSettings() {
   }
 }
 
-void CMainDlg::OnSize(Message&) {
+void CMainDlg::OnSize(Message& message) {
+  // A window manager that makes its frame known only once the dialog is shown (Weston answers no
+  // _NET_REQUEST_FRAME_EXTENTS) leaves a smaller client area than the one read at
+  // OnInitDialog: the panes, and the windows they hold, follow the dialog's size.
+  if (!clientRect_.IsEmpty() && message.width > 0 && message.height > 0 &&
+      (message.width != clientRect_.right || message.height != clientRect_.bottom)) {
+    clientRect_ = {0, 0, message.width, message.height};
+    for (PaneState& pane : panes_) {
+      pane.placement = PanePlacement(clientRect_.right, clientRect_.bottom, pane.placement.y);
+      if (pane.captured && Answers(pane)) {
+        platform_.MoveWindow(pane.hostedWindow, pane.placement, true);
+      }
+    }
+  }
   LayOut();
 }
 

@@ -421,6 +421,15 @@ bool X11Windows::FrameRect(Window w, Rect* out) {
   XWindowAttributes a;
   Window top = TopLevelAncestor(w);
   if (top == None || !XGetWindowAttributes(display_, top, &a) || trap.Failed()) return false;
+  // The frame as its manager describes it, to which its requests (_NET_MOVERESIZE_WINDOW) refer:
+  // the frame window may be larger by borders it does not draw (mutter's, to resize by).
+  Extents e;
+  Rect client;
+  if (top != w && FrameExtents(w, &e) && ScreenRect(w, &client)) {
+    *out = Rect{client.x - e.left, client.y - e.top, client.width + e.left + e.right,
+                client.height + e.top + e.bottom};
+    return true;
+  }
   *out = Rect{a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width};
   return true;
 }

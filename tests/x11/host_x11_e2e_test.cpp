@@ -182,22 +182,40 @@ class HostX11Test : public ::testing::Test {
     windows_->ScreenRect(w, &r);
     return r;
   }
-  // Shares of black and of white pixels on the screen within `r`.
-  std::pair<double, double> BlackAndWhite(const Rect& r) {
-    XImage* image = XGetImage(display_, windows_->root(), r.x, r.y, static_cast<unsigned>(r.width),
-                              static_cast<unsigned>(r.height), AllPlanes, ZPixmap);
+  // Shares of black and of white pixels in `w`, its inferiors included. Read from the window
+  // itself: under a compositing manager (mutter, a Wayland compositor's X server) the root holds
+  // none of the windows' pixels.
+  std::pair<double, double> BlackAndWhite(Window w) {
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(display_, w, &a) || a.width <= 0 || a.height <= 0) return {0, 0};
+    XImage* image = XGetImage(display_, w, 0, 0, static_cast<unsigned>(a.width),
+                              static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
     if (image == nullptr) return {0, 0};
     long black = 0, white = 0;
-    for (int y = 0; y < r.height; ++y) {
-      for (int x = 0; x < r.width; ++x) {
+    for (int y = 0; y < a.height; ++y) {
+      for (int x = 0; x < a.width; ++x) {
         unsigned long pixel = XGetPixel(image, x, y) & 0xFFFFFF;
         black += pixel == 0;
         white += pixel == 0xFFFFFF;
       }
     }
     XDestroyImage(image);
-    double all = static_cast<double>(r.width) * r.height;
+    double all = static_cast<double>(a.width) * a.height;
     return {black / all, white / all};
+  }
+
+  // Clicks at (x, y) on the screen with xdotool, which goes on with `then`. The pointer gets there
+  // by relative motion (XTEST): a warp, as xdotool's mousemove does, makes the X server of a
+  // headless Weston, whose seat has no pointer, crash (Xwayland 22.1).
+  int Click(int x, int y, const std::vector<std::string>& then = {}) {
+    Window root = None, child = None;
+    int rootX = 0, rootY = 0, inX = 0, inY = 0;
+    unsigned mask = 0;
+    XQueryPointer(display_, windows_->root(), &root, &child, &rootX, &rootY, &inX, &inY, &mask);
+    std::string dx = std::to_string(x - rootX), dy = std::to_string(y - rootY);
+    std::vector<std::string> command{"xdotool", "mousemove_relative", "--", dx, dy, "click", "1"};
+    command.insert(command.end(), then.begin(), then.end());
+    return RunToEnd(command);
   }
 
   // Starts the host and split start takes the three programs in; their frames before.
@@ -221,6 +239,12 @@ class HostX11Test : public ::testing::Test {
     return before;
   }
 
+  // The desktop the CTest entry runs on where it behaves differently (SORVEL_X11_DESKTOP).
+  static std::string Desktop() {
+    const char* desktop = getenv("SORVEL_X11_DESKTOP");
+    return desktop != nullptr ? desktop : "";
+  }
+
   Display* display_ = nullptr;
   std::unique_ptr<x11::X11Windows> windows_;
   fs::path folder_;
@@ -235,8 +259,20 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveAndGoBackToTheirFormerPlace)
   ASSERT_NE(xterm, None);
   ASSERT_NE(xlogo, None);
 
+  // The panes lie within the dialog, whatever size its window manager let it have.
+  Rect dialog = OnScreen(Host());
+  for (const char* name : kPrograms) {
+    Rect pane = OnScreen(Parent(Find(name)));
+    EXPECT_TRUE(pane.x >= dialog.x && pane.y >= dialog.y &&
+                pane.x + pane.width <= dialog.x + dialog.width &&
+                pane.y + pane.height <= dialog.y + dialog.height)
+        << name << "'s pane " << pane.width << "x" << pane.height << "+" << pane.x << "+" << pane.y
+        << " in the dialog " << dialog.width << "x" << dialog.height << "+" << dialog.x << "+"
+        << dialog.y;
+  }
+
   // Drawn: pane 3 shows xlogo's black figure on white, not a pane's plain background.
-  Rect pane3 = OnScreen(Parent(xlogo));
+  Window pane3 = Parent(xlogo);
   ASSERT_TRUE(WaitUntil(
       [&] {
         auto [black, white] = BlackAndWhite(pane3);
@@ -245,15 +281,18 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveAndGoBackToTheirFormerPlace)
       3000))
       << "black " << BlackAndWhite(pane3).first << " white " << BlackAndWhite(pane3).second;
 
-  // Keys typed over pane 1 reach the shell in xterm.
+  // Keys typed over pane 1 reach the shell in xterm. Not on a headless Weston: its seat has no
+  // keyboard, so it activates no window and its window manager puts the X focus back to none
+  // whenever a client moves it.
   Rect pane1 = OnScreen(Parent(xterm));
-  fs::path marker = folder_ / "typed";
-  ASSERT_EQ(RunToEnd({"xdotool", "mousemove", std::to_string(pane1.x + pane1.width / 2),
-                      std::to_string(pane1.y + pane1.height / 2), "click", "1"}),
-            0);
-  ASSERT_EQ(
-      RunToEnd({"xdotool", "type", "--delay", "20", "echo typed > " + marker.string() + "\n"}), 0);
-  EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); })) << "xterm did not get the keys";
+  if (Desktop() != "weston") {
+    fs::path marker = folder_ / "typed";
+    ASSERT_EQ(Click(pane1.x + pane1.width / 2, pane1.y + pane1.height / 2), 0);
+    ASSERT_EQ(
+        RunToEnd({"xdotool", "type", "--delay", "20", "echo typed > " + marker.string() + "\n"}),
+        0);
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); })) << "xterm did not get the keys";
+  }
 
   // Down shifts the slice 10 pixels; expand makes pane 1 cover the dialog's client area.
   int top = OnScreen(xterm).y;
@@ -285,8 +324,16 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveAndGoBackToTheirFormerPlace)
       3000))
       << "frame now at " << Frame(xterm).x << "," << Frame(xterm).y << " was " << before[0].x << ","
       << before[0].y;
-  Rect inside = OnScreen(xterm);
-  EXPECT_GT(inside.y, Frame(xterm).y) << "a title bar above the window";
+  EXPECT_EQ(Find("xterm"), xterm) << "listed among the top-level windows";
+  // kwin without its recommended packages lacks a decoration theme: its frames have no title bar.
+  if (Desktop() != "kwin") {
+    EXPECT_GT(OnScreen(xterm).y, Frame(xterm).y) << "a title bar above the window";
+  }
+
+  // xclock and xlogo stayed in their panes all along.
+  for (int i = 1; i < 3; ++i) {
+    EXPECT_TRUE(IsHeldByHost(Find(kPrograms[i])) && IsShown(Find(kPrograms[i]))) << kPrograms[i];
+  }
 
   // 종료 gives the others back too, and the host ends by itself.
   Command(kExit);
@@ -316,9 +363,7 @@ TEST_F(HostX11Test, ThePickerTakesTheChosenProgramIntoThePane) {
     return now.x == host.x && now.y == host.y && now.width == host.width;
   }));
   Rect list = OnScreen(picker);
-  ASSERT_EQ(RunToEnd({"xdotool", "mousemove", std::to_string(list.x + 30),
-                      std::to_string(list.y + 16), "click", "1", "key", "Down", "Down"}),
-            0);
+  ASSERT_EQ(Click(list.x + 30, list.y + 16, {"key", "Down", "Down"}), 0);
   Command(kPickerApply, "Dialog");
   EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(Find("xterm")); }));
   EXPECT_TRUE(WaitUntil([&] { return Find("Dialog") == None; })) << "the picker closes";
