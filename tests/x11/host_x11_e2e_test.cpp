@@ -376,6 +376,41 @@ TEST_F(HostX11Test, ThePickerTakesTheChosenProgramIntoThePane) {
 // takes many seconds for deeper ones) (with no window manager the host walks the tree itself). The
 // host starts, and split start and the picker answer well within the bound (the benchmark prints
 // the figures).
+// The host's dialog and the picker, frame and all, lie in the work area the window manager
+// publishes (its panels and toolbars left free) once the manager has framed them.
+TEST_F(HostX11Test, TheDialogAndThePickerFitTheWorkArea) {
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  ASSERT_EQ(
+      XGetWindowProperty(display_, windows_->root(), XInternAtom(display_, "_NET_WORKAREA", False),
+                         0, 4, False, AnyPropertyType, &type, &format, &count, &after, &data),
+      Success);
+  ASSERT_TRUE(data != nullptr && format == 32 && count == 4) << "the manager publishes none";
+  const long* area = reinterpret_cast<const long*>(data);
+  const Rect work{static_cast<int>(area[0]), static_cast<int>(area[1]), static_cast<int>(area[2]),
+                  static_cast<int>(area[3])};
+  XFree(data);
+  auto fits = [&](Window w) {
+    x11::Extents e;
+    Rect r = OnScreen(w);
+    return windows_->FrameExtents(w, &e) && r.x - e.left >= work.x && r.y - e.top >= work.y &&
+           r.x + r.width + e.right <= work.x + work.width &&
+           r.y + r.height + e.bottom <= work.y + work.height && r.height > work.height / 2;
+  };
+  StartHost();
+  EXPECT_TRUE(WaitUntil([&] { return fits(Host()); }, 3000))
+      << "dialog " << OnScreen(Host()).y << "+" << OnScreen(Host()).height << " in " << work.y
+      << "+" << work.height;
+  Command(kButtonA[0]);
+  Window picker = None;
+  ASSERT_TRUE(WaitUntil([&] { return (picker = Find("Dialog")) != None && IsShown(picker); }));
+  EXPECT_TRUE(WaitUntil([&] { return fits(picker); }, 3000))
+      << "picker " << OnScreen(picker).y << "+" << OnScreen(picker).height;
+  Command(kPickerClose, "Dialog");
+}
+
 TEST_F(HostX11Test, AThousandWindowsAndADeepChainLeaveSplitStartAndThePickerQuick) {
   fs::path out = folder_ / "crowd.out";
   pid_t crowd = Spawn({SORVEL_CROWD, "1000", "20000"}, out.string());
