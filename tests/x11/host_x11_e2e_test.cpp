@@ -424,7 +424,7 @@ TEST_F(HostX11Test, AThousandWindowsAndADeepChainLeaveSplitStartAndThePickerQuic
       },
       60000));
   StartAndSplit();
-  EXPECT_LT(splitMs_, 3000) << "split start took " << splitMs_ << " ms";
+  EXPECT_LT(splitMs_, 5000) << "split start took " << splitMs_ << " ms";
 
   Command(kButtonA[0]);
   ASSERT_TRUE(WaitUntil([&] { return !IsHeldByHost(Find("xterm")); }));
@@ -434,7 +434,7 @@ TEST_F(HostX11Test, AThousandWindowsAndADeepChainLeaveSplitStartAndThePickerQuic
   auto pickerMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start)
                       .count();
-  EXPECT_LT(pickerMs, 3000) << "the picker took " << pickerMs << " ms to show";
+  EXPECT_LT(pickerMs, 5000) << "the picker took " << pickerMs << " ms to show";
   Command(kPickerClose, "Dialog");
   EXPECT_TRUE(WaitUntil([&] { return Find("Dialog") == None; }));
   EXPECT_EQ(waitpid(host_, nullptr, WNOHANG), 0) << "the host lives";
