@@ -305,23 +305,28 @@ struct Processes {
   }
 };
 
+// A folder of the bench's own with a copy of the host, whose settings file lies beside it; gone
+// with the bench.
+struct Workspace {
+  fs::path folder = fs::temp_directory_path() / ("sorvel-x11-bench-" + std::to_string(getpid()));
+  Workspace() {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::copy_file(SORVEL_HOST, folder / "sorvel");
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+};
+
 int Run(Display* display, int rounds) {
   Bench bench(display);
   X11Windows& windows = bench.windows();
   if (!windows.HasWindowManager()) return Fail("no window manager (run-on-xvfb --wm openbox)");
 
-  const fs::path folder =
-      fs::temp_directory_path() / ("sorvel-x11-bench-" + std::to_string(getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  struct Cleanup {
-    fs::path folder;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    }
-  } cleanup{folder};
-  fs::copy_file(SORVEL_HOST, folder / "sorvel");
+  const Workspace workspace;
+  const fs::path& folder = workspace.folder;
   const fs::path settings = folder / "sorvel.ini";
   const std::string host = (folder / "sorvel").string();
   const std::string log = (folder / "host.log").string();
@@ -506,18 +511,8 @@ int Run(Display* display, int rounds) {
 int RunCrowd(Display* display, int rounds) {
   Bench bench(display);
   X11Windows& windows = bench.windows();
-  const fs::path folder =
-      fs::temp_directory_path() / ("sorvel-x11-bench-" + std::to_string(getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  struct Cleanup {
-    fs::path folder;
-    ~Cleanup() {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    }
-  } cleanup{folder};
-  fs::copy_file(SORVEL_HOST, folder / "sorvel");
+  const Workspace workspace;
+  const fs::path& folder = workspace.folder;
   const fs::path settings = folder / "sorvel.ini";
   const std::string host = (folder / "sorvel").string();
   const std::string log = (folder / "host.log").string();

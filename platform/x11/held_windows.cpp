@@ -92,12 +92,16 @@ bool HeldWindows::IsLetGo(Window w) {
              : state.type != None && !state.longs.empty() && state.longs[0] == WithdrawnState;
 }
 
-// Taken by the manager: in a frame of its own, or mapped by a manager that does not frame.
+// Taken by the manager: in a frame of its own and marked as its client (WM_STATE, which it sets
+// a moment after it has framed the window), or mapped by a manager that does not frame.
 bool HeldWindows::IsManaged(Window w) {
   XWindowAttributes a;
+  Property state;
   Window parent = ParentOf(w);
   if (parent == None) return true;  // gone
-  return parent != root_ || (XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable);
+  if (parent == root_) return XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable;
+  return ReadProperty(display_, w, wm_state_, &state) && !state.longs.empty() &&
+         state.longs[0] != WithdrawnState;
 }
 
 // In the pane and mapped, and left there for kQuiet: each time the manager pulls the window

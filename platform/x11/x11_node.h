@@ -77,8 +77,10 @@ struct X11Platform::Node {
   // A dialog's placement asked for before it was shown: its frame's numbers, which can only be
   // turned into the window's once the window manager has framed it.
   std::optional<Placement> unframed;
-  // A dialog's latest placement: asked for again when its manager changes its frame.
+  // A dialog's latest placement: asked for again when its manager changes its frame, and the
+  // frame's extents it was made for (a manager may announce the same ones after every move).
   std::optional<Placement> placed;
+  x11::Extents placedExtents;
 };
 
 struct X11Platform::Timer {

@@ -303,7 +303,11 @@ int X11Platform::OnXEvent(void* event, void* self) {
     // The manager changed the dialog's frame (a window manager may draw an active window's
     // frame larger): the dialog goes where it was asked to, frame and all.
     Node* node = platform->Find(platform->HandleOfXid(e.xproperty.window));
-    if (node != nullptr && node->dialog && node->placed && !node->unframed) {
+    x11::Extents now;
+    if (node != nullptr && node->dialog && node->placed && !node->unframed &&
+        platform->windows_->FrameExtents(e.xproperty.window, &now) &&
+        (now.left != node->placedExtents.left || now.right != node->placedExtents.right ||
+         now.top != node->placedExtents.top || now.bottom != node->placedExtents.bottom)) {
       platform->MoveWindow(Handle(node->handle), *node->placed, true);
     }
   }
@@ -774,7 +778,9 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
       int dx = 0, dy = 0, dw = 0, dh = 0;
       x11::Rect client;
       x11::Extents extents;
+      node->placedExtents = x11::Extents{};
       if (w->shown() && windows_->FrameExtents(fl_xid(w), &extents)) {
+        node->placedExtents = extents;
         // The frame as its manager describes it: its windows' geometry need not show it.
         dx = extents.left;
         dy = extents.top;
