@@ -1,18 +1,39 @@
 #include "platform/x11/x11_errors.h"
 
-namespace sorvel::x11 {
+#include <array>
 
-ErrorTrap::ErrorTrap(Display* d) : display_(d) {
-  XSync(display_, False);  // earlier requests' errors are not ours
-  previous_ = XSetErrorHandler(&Record);
+namespace sorvel::x11 {
+namespace {
+
+// The request serials of the traps that ended lately, [first, end): an error of one of their
+// requests may come in after the trap has ended, and is theirs all the same. Errors arrive
+// within a round trip or so; the ring keeps far more than that.
+struct Range {
+  Display* display = nullptr;
+  unsigned long first = 0, end = 0;
+};
+std::array<Range, 64> ended;
+std::size_t nextEnded = 0;
+// The handler that was there before the first trap: errors of no trap of ours go to it.
+bool installed = false;
+XErrorHandler fallback = nullptr;
+
+}  // namespace
+
+ErrorTrap::ErrorTrap(Display* d) : display_(d), first_(NextRequest(d)) {
+  // Installed for good: an error may come in after its trap has ended.
+  if (!installed) {
+    fallback = XSetErrorHandler(&Record);
+    installed = true;
+  }
   outer_ = current;
   current = this;
 }
 
 ErrorTrap::~ErrorTrap() {
-  XSync(display_, False);
+  ended[nextEnded] = Range{display_, first_, NextRequest(display_)};
+  nextEnded = (nextEnded + 1) % ended.size();
   current = outer_;
-  XSetErrorHandler(previous_);
 }
 
 bool ErrorTrap::Failed() {
@@ -21,13 +42,18 @@ bool ErrorTrap::Failed() {
 }
 
 int ErrorTrap::Record(Display* d, XErrorEvent* e) {
+  // A trap that has ended took its requests with it; then the innermost running one whose
+  // requests it may be.
+  for (const Range& r : ended) {
+    if (r.display == d && e->serial >= r.first && e->serial < r.end) return 0;
+  }
   for (ErrorTrap* t = current; t; t = t->outer_) {
-    if (t->display_ == d) {
+    if (t->display_ == d && e->serial >= t->first_) {
       if (t->error_ == 0) t->error_ = e->error_code;
       return 0;
     }
   }
-  return current && current->previous_ ? current->previous_(d, e) : 0;
+  return fallback != nullptr ? fallback(d, e) : 0;
 }
 
 bool ReadProperty(Display* d, Window w, Atom name, Property* out) {

@@ -11,9 +11,10 @@
 
 namespace sorvel::x11 {
 
-// Catches the X errors of the requests made while it lives, on its display only; errors of
-// other connections go to the handler that was there before. Xlib's handler is process-wide, so
-// traps nest through `current`. Costs a round trip when made and one when it ends.
+// Catches the X errors of the requests made while it lives, on its display only, by their
+// request serials, also when they come in after it has ended; errors of no trap go to the
+// handler that was there before the first. Xlib's handler is process-wide, so traps nest through
+// `current`. Costs nothing but Failed()'s round trip.
 class ErrorTrap {
  public:
   explicit ErrorTrap(Display* d);
@@ -29,7 +30,7 @@ class ErrorTrap {
 
   static inline ErrorTrap* current = nullptr;
   Display* display_;
-  XErrorHandler previous_ = nullptr;
+  unsigned long first_;  // the serial of its first request
   ErrorTrap* outer_ = nullptr;
   int error_ = 0;
 };

@@ -541,7 +541,8 @@ Text X11Platform::GetWindowText(HWND window) {
 }
 
 void X11Platform::SetWindowText(HWND window, const Text& text) {
-  stackingFresh_ = false;
+  // Our own windows' changes leave the listing of other programs' windows as it is.
+  if (IsForeign(window)) stackingFresh_ = false;
   if (Node* node = Find(window)) {
     node->text = text;
     node->label = node->dialog ? ToUtf8(text) : LabelText(text);
@@ -649,7 +650,8 @@ std::uint32_t X11Platform::GetWindowStyle(HWND window) {
 }
 
 void X11Platform::SetWindowStyle(HWND window, std::uint32_t style) {
-  stackingFresh_ = false;
+  // Our own windows' changes leave the listing of other programs' windows as it is.
+  if (IsForeign(window)) stackingFresh_ = false;
   if (Node* node = Find(window)) {
     node->style = style;
     ShowWindow(window, (style & kWsMinimize) != 0  ? kSwMinimize
@@ -768,7 +770,8 @@ void X11Platform::ShareInput(HWND, bool) {
 }
 
 void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
-  stackingFresh_ = false;
+  // Our own windows' changes leave the listing of other programs' windows as it is.
+  if (IsForeign(window)) stackingFresh_ = false;
   if (Node* node = Find(window)) {
     if (node->dialog) {
       auto* w = static_cast<Fl_Window*>(node->widget);
