@@ -491,6 +491,7 @@ bool HeldWindows::HandleEvent(XEvent& event) {
         Focus(held.dialog, under, event.xbutton.time);
       }
       XAllowEvents(display_, ReplayPointer, event.xbutton.time);
+      XFlush(display_);  // the pointer stays frozen until the server has it
       return true;
     }
     return false;

@@ -31,6 +31,9 @@ ErrorTrap::ErrorTrap(Display* d) : display_(d), first_(NextRequest(d)) {
 }
 
 ErrorTrap::~ErrorTrap() {
+  // Its requests go out now, as they did when every trap ended with a round trip: a caller may
+  // next wait on another program, which must see them.
+  XFlush(display_);
   ended[nextEnded] = Range{display_, first_, NextRequest(display_)};
   nextEnded = (nextEnded + 1) % ended.size();
   current = outer_;

@@ -14,7 +14,7 @@ namespace sorvel::x11 {
 // Catches the X errors of the requests made while it lives, on its display only, by their
 // request serials, also when they come in after it has ended; errors of no trap go to the
 // handler that was there before the first. Xlib's handler is process-wide, so traps nest through
-// `current`. Costs nothing but Failed()'s round trip.
+// `current`. Costs no round trip but Failed()'s; its requests are flushed when it ends.
 class ErrorTrap {
  public:
   explicit ErrorTrap(Display* d);
