@@ -126,16 +126,23 @@ bool HeldWindows::StaysIn(Window w) {
   return std::chrono::steady_clock::now() - quietSince_ >= kQuiet;
 }
 
+// In the save-set, a window goes back to the root, mapped, when this connection ends in any
+// way. The core request picks the nearest ancestor not ours and does not map; XFixes can say
+// both.
+void HeldWindows::KeepInSaveSet(Window w, bool keep) {
+  if (windows_.HasXFixes()) {
+    XFixesChangeSaveSet(display_, w, keep ? SetModeInsert : SetModeDelete, SaveSetRoot, SaveSetMap);
+  } else if (keep) {
+    XAddToSaveSet(display_, w);
+  } else {
+    XRemoveFromSaveSet(display_, w);
+  }
+}
+
 bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const Rect& insets) {
   ErrorTrap trap(display_);
   XSelectInput(display_, w, StructureNotifyMask | FocusChangeMask);
-  // Given back to the root, mapped, when this connection ends in any way. The core request
-  // picks the nearest ancestor not ours and does not map; XFixes can say both.
-  if (windows_.HasXFixes()) {
-    XFixesChangeSaveSet(display_, w, SetModeInsert, SaveSetRoot, SaveSetMap);
-  } else {
-    XAddToSaveSet(display_, w);
-  }
+  KeepInSaveSet(w, true);
   XWithdrawWindow(display_, w, DefaultScreen(display_));
   if (trap.Failed()) {
     XSelectInput(display_, w, NoEventMask);
@@ -184,11 +191,7 @@ bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const
   // Left as it was found, as far as it still exists.
   XReparentWindow(display_, w, root_, x, y);
   XMapWindow(display_, w);
-  if (windows_.HasXFixes()) {
-    XFixesChangeSaveSet(display_, w, SetModeDelete, SaveSetRoot, SaveSetMap);
-  } else {
-    XRemoveFromSaveSet(display_, w);
-  }
+  KeepInSaveSet(w, false);
   XSelectInput(display_, w, NoEventMask);
   return false;
 }
@@ -232,11 +235,7 @@ bool HeldWindows::GiveBack(Window w, const Rect& frame) {
   XResizeWindow(display_, w, client.width, client.height);
   // Out of the save-set before a manager frames it: the server would pull it out of the
   // frame to the root if this connection ended.
-  if (windows_.HasXFixes()) {
-    XFixesChangeSaveSet(display_, w, SetModeDelete, SaveSetRoot, SaveSetMap);
-  } else {
-    XRemoveFromSaveSet(display_, w);
-  }
+  KeepInSaveSet(w, false);
   XMapWindow(display_, w);
   if (managed && WaitFor(w, &HeldWindows::IsManaged, kManageWait)) {
     if (windows_.SupportsNet(net_moveresize_window_)) {

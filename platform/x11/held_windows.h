@@ -96,6 +96,7 @@ class HeldWindows {
   bool IsManaged(Window w);
   bool StaysIn(Window w);
   Window ParentOf(Window w);
+  void KeepInSaveSet(Window w, bool keep);
   void Forget(Window w);
   void TellPosition(Window w);
   void SetFocusedState(Window w, bool focused);
