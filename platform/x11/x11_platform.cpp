@@ -806,6 +806,9 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
       // range from before would hold it at the former size.
       w->size_range(width, height, width, height);
       w->resize(p.x + dx, p.y + dy, width, height);
+      // The toolkit asks for a move only when its cached position differs, and a manager that
+      // moved the window meanwhile would leave it there: the whole request goes out.
+      if (w->shown()) XMoveResizeWindow(display_, fl_xid(w), p.x + dx, p.y + dy, width, height);
     } else {
       int top = nodes_[node->parent]->menuHeight;
       node->widget->resize(p.x, p.y + top, std::max(p.width, 1), std::max(p.height, 1));

@@ -284,15 +284,28 @@ TEST_F(HostX11Test, TheDialogAndThePickerFitTheWorkArea) {
            r.x + r.width + e.right <= work.x + work.width &&
            r.y + r.height + e.bottom <= work.y + work.height && r.height > work.height / 2;
   };
+  auto Describe = [&](Window w) {
+    x11::Extents e;
+    bool known = windows_->FrameExtents(w, &e);
+    Rect r = OnScreen(w);
+    std::ostringstream s;
+    s << r.x << "," << r.y << " " << r.width << "x" << r.height << " frame ";
+    if (known)
+      s << e.left << "," << e.right << "," << e.top << "," << e.bottom;
+    else
+      s << "unknown";
+    return s.str();
+  };
   StartHost();
   EXPECT_TRUE(WaitUntil([&] { return fits(Host()); }, 3000))
-      << "dialog " << OnScreen(Host()).y << "+" << OnScreen(Host()).height << " in " << work.y
-      << "+" << work.height;
+      << "dialog " << Describe(Host()) << " in " << work.x << "," << work.y << " " << work.width
+      << "x" << work.height;
   Command(kButtonA[0]);
   Window picker = None;
   ASSERT_TRUE(WaitUntil([&] { return (picker = Find("Dialog")) != None && IsShown(picker); }));
   EXPECT_TRUE(WaitUntil([&] { return fits(picker); }, 3000))
-      << "picker " << OnScreen(picker).y << "+" << OnScreen(picker).height;
+      << "picker " << Describe(picker) << " in " << work.x << "," << work.y << " " << work.width
+      << "x" << work.height;
   Command(kPickerClose, "Dialog");
 }
 
