@@ -2,6 +2,8 @@
 // on a display of its own under a window manager: what the user sees and types, and what
 // becomes of the programs' windows when the host ends, whichever way it ends.
 #include "tests/support/host_x11.h"
+
+#include <sstream>
 // clang-format off
 #include <X11/Xutil.h>
 // clang-format on
