@@ -4,12 +4,11 @@
 #include <cwctype>
 
 #include "host/main_dlg.h"
+#include "update/description.h"
 
 namespace sorvel {
 
 namespace {
-
-constexpr char16_t kInstanceName[] = u"Sorvel3";
 
 bool SamePath(const Text& a, const Text& b) {
   return a.size() == b.size() &&
@@ -60,7 +59,7 @@ bool CMainApp::InitInstance() {
   Platform& platform = GetPlatform();
   platform.ShellStartupInit();
 
-  if (!platform.ClaimInstanceName(kInstanceName)) return false;
+  if (!platform.ClaimInstanceName(kHostInstanceName)) return false;
 
   CMainDlg dialog(platform, nullptr);
   SetMainWnd(&dialog);

@@ -2,6 +2,7 @@
 
 #include "host/resources.h"
 #include "settings/settings.h"
+#include "update/version.h"
 
 namespace sorvel {
 
@@ -25,18 +26,9 @@ void OpenWebSite(Platform& platform, HWND owner) {
   if (!started) platform.MessageBox(owner, StartFailureText(), kAppName, kMbOk);
 }
 
-Text FormatFileVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant) {
-  auto part = [](std::uint32_t word, int shift) {
-    return FormatDecimal(static_cast<std::int32_t>((word >> shift) & 0xFFFF));
-  };
-  return part(mostSignificant, 16) + u"." + part(mostSignificant, 0) + u"." +
-         part(leastSignificant, 16) + u"." + part(leastSignificant, 0);
-}
-
 Text FileVersionText(Platform& platform, const Text& path) {
-  std::uint32_t ms = 0, ls = 0;
-  if (!platform.GetFileVersion(path, &ms, &ls)) return Text();
-  return FormatFileVersion(ms, ls);
+  std::optional<FileVersion> version = ProgramFileVersion(platform, path);
+  return version ? FormatFileVersion(*version) : Text();
 }
 
 Text WebSiteAddress() {

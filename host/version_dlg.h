@@ -8,9 +8,6 @@
 
 namespace sorvel {
 
-// "%d.%d.%d.%d" of the four 16-bit parts of a file version, most significant first.
-Text FormatFileVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant);
-
 // The version text of a program file; empty when it has no version resource.
 Text FileVersionText(Platform& platform, const Text& path);
 

@@ -185,6 +185,8 @@ class Platform {
   // Claims a name that one process at a time may hold: true when this process holds it now,
   // false only when another process holds it. The claim lasts as long as the process.
   virtual bool ClaimInstanceName(const Text& name) = 0;
+  // Whether some process holds the name now (without claiming it).
+  virtual bool InstanceNameHeld(const Text& name) = 0;
   // The shell's start-up initialisation, once before any window exists.
   virtual void ShellStartupInit() = 0;
   // Opens `file` (a program, a document or an address) with `parameters`; does not wait.

@@ -1,47 +1,25 @@
 #include "updater/update_dlg.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
 
-#include "settings/profile.h"
-#include "updater/program_file.h"
+#include "update/program_file.h"
+#include "update/trusted_keys.h"
 #include "updater/resources.h"
 
 namespace sorvel {
 
-const char16_t kPrimaryDownloadUrl[] = u"http://www.sorvel.example/download/Sorvel.exe";
-const char16_t kAlternateDownloadUrl[] = u"http://download.sorvel.example/Sorvel.exe";
+const char16_t kPrimaryDownloadUrl[] = u"https://www.sorvel.example/download/Sorvel.exe";
+const char16_t kAlternateDownloadUrl[] = u"https://download.sorvel.example/Sorvel.exe";
 
 namespace {
 
-constexpr char16_t kDescriptionFile[] = u"Download.ini";
-constexpr char16_t kTempFile[] = u"im.exe";
-constexpr char16_t kSection[] = u"Download";
-constexpr char16_t kDownNameKey[] = u"DownName";
-constexpr char16_t kMainNameKey[] = u"MainName";
-constexpr char16_t kSha256Key[] = u"Sha256";
-constexpr char16_t kDefaultMainName[] = u"sorvel.exe";
-constexpr char16_t kDefaultElfMainName[] = u"sorvel";
-constexpr char16_t kMissingValue[] = u"Default value";
-constexpr std::uint32_t kValueCapacity = 260;
-
 constexpr char16_t kUpdated[] = u"자동 업데이트를 성공했습니다.";
 constexpr char16_t kNotUpdated[] = u"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
-
-Text ReadValue(FileSystem& files, const char16_t* key, const char16_t* defaultValue,
-               const Text& path) {
-  char16_t buffer[kValueCapacity] = {};
-  ReadPrivateProfileString(files, kSection, key, defaultValue, buffer, kValueCapacity,
-                           path.c_str());
-  return buffer;
-}
-
-void WriteDefaults(Platform& platform, const char16_t* url, const Text& path) {
-  FileSystem& files = platform.Files();
-  const char16_t* mainName =
-      platform.OwnProgramFormat() == ProgramFormat::kElf ? kDefaultElfMainName : kDefaultMainName;
-  WritePrivateProfileString(files, kSection, kDownNameKey, url, path.c_str());
-  WritePrivateProfileString(files, kSection, kMainNameKey, mainName, path.c_str());
-}
+constexpr char16_t kDebugPrefix[] = u"Updater: ";
+// Beside the old program's name while the new one proves itself.
+constexpr char16_t kKeptSuffix[] = u".old";
 
 }  // namespace
 
@@ -49,6 +27,7 @@ const MessageMapEntry<CUpdateDlg> CUpdateDlg::kMessageMap[] = {
     {MapKind::kCommand, kIdFileDownload, kBnClicked, &CUpdateDlg::OnFileDownload},
     {MapKind::kCommand, kIdCreateFile, kBnClicked, &CUpdateDlg::OnCreateFile},
     {MapKind::kTimer, 0, 0, &CUpdateDlg::OnTimer},
+    {MapKind::kMessage, kWmManifest, 0, &CUpdateDlg::OnManifest},
 };
 
 CUpdateDlg::CUpdateDlg(Platform& platform, HWND owner)
@@ -72,15 +51,15 @@ void CUpdateDlg::OnInitDialog() {
   FileSystem& files = platform_.Files();
   folder_ = ProgramFolder(files, platform_.GetModuleFileName());
   descriptionPath_ = JoinPath(files, folder_, kDescriptionFile);
-  if (FileExists(files, descriptionPath_)) {
-    downloadUrl_ = ReadValue(files, kDownNameKey, kMissingValue, descriptionPath_);
-    mainName_ = ReadValue(files, kMainNameKey, kMissingValue, descriptionPath_);
-    targetPath_ = JoinPath(files, folder_, mainName_);
-    tempPath_ = JoinPath(files, folder_, kTempFile);
-  } else {
-    // The next run downloads from the alternate address; this one fails.
-    WriteDefaults(platform_, kAlternateDownloadUrl, descriptionPath_);
+  if (!FileExists(files, descriptionPath_)) {
+    // Nothing describes the program: this run reads the signed manifest itself.
+    WriteDefaultDescription(files, descriptionPath_, kAlternateDownloadUrl,
+                            ProgramNamesFor(platform_.OwnProgramFormat()).defaultMain);
   }
+  description_ = ReadUpdateDescription(files, descriptionPath_);
+  targetPath_ = JoinPath(files, folder_, description_.mainName);
+  tempPath_ = JoinPath(files, folder_, kDownloadFile);
+  keptPath_ = targetPath_ + kKeptSuffix;
   platform_.SetTimer(hwnd, kStartTimer, kStartTimerMs);
 }
 
@@ -89,7 +68,8 @@ void CUpdateDlg::OnFileDownload(Message&) {
 }
 
 void CUpdateDlg::OnCreateFile(Message&) {
-  WriteDefaults(platform_, kPrimaryDownloadUrl, descriptionPath_);
+  WriteDefaultDescription(platform_.Files(), descriptionPath_, kPrimaryDownloadUrl,
+                          ProgramNamesFor(platform_.OwnProgramFormat()).defaultMain);
 }
 
 void CUpdateDlg::OnTimer(Message& message) {
@@ -98,8 +78,8 @@ void CUpdateDlg::OnTimer(Message& message) {
       platform_.KillTimer(GetSafeHwnd(), kStartTimer);
       RunUpdate();
       break;
-    case kReplaceTimer:
-      RetryReplace();
+    case kStepTimer:
+      OnStep();
       break;
   }
 }
@@ -108,36 +88,82 @@ void CUpdateDlg::RunUpdate() {
   // The update runs once; the dialog ends with it.
   if (started_) return;
   started_ = true;
-  // Made runnable before it is put in place, so that the program there always runs.
-  if (!Download() || !Acceptable() || !platform_.Files().MarkExecutable(tempPath_)) {
+  if (description_.program) {
+    DownloadAndInstall(*description_.program);
+  } else {
+    FetchManifest();
+  }
+}
+
+void CUpdateDlg::FetchManifest() {
+  manifest_ = std::make_shared<ManifestSlot>();
+  std::shared_ptr<ManifestSlot> slot = manifest_;
+  const Text section = BuildSection(platform_.OwnProgramFormat());
+  Platform& platform = platform_;
+  HWND dialog = GetSafeHwnd();
+  bool started = platform_.StartWorker([&platform, dialog, section, slot] {
+    FileSystem& files = platform.Files();
+    std::string body, signature;
+    Text why;
+    if (platform.DownloadToMemory(kDefaultCheckUrl, kManifestLimit, &body) < 0 ||
+        platform.DownloadToMemory(SignatureUrl(kDefaultCheckUrl), kSignatureSize, &signature) <
+            0) {
+      why = u"the manifest could not be read";
+    } else if (std::optional<Manifest> manifest =
+                   ReadSignedManifest(body, signature, TrustedUpdateKeys(), section, &why)) {
+      if (manifest->program) {
+        std::lock_guard<std::mutex> lock(slot->mutex);
+        slot->program = manifest->program;
+      } else {
+        why = u"the manifest names no program for " + section;
+      }
+    }
+    if (!why.empty()) files.DebugOutput(kDebugPrefix + why + u"\r\n");
+    platform.PostMessage(dialog, kWmManifest, 0, 0);
+  });
+  if (!started) Fail();
+}
+
+void CUpdateDlg::OnManifest(Message&) {
+  std::optional<SignedProgram> program;
+  if (manifest_ != nullptr) {
+    std::lock_guard<std::mutex> lock(manifest_->mutex);
+    program = std::exchange(manifest_->program, std::nullopt);
+  }
+  if (program) {
+    DownloadAndInstall(*program);
+  } else {
+    Fail();
+  }
+}
+
+void CUpdateDlg::DownloadAndInstall(const SignedProgram& program) {
+  // Never an older or the same version over the installed program.
+  std::optional<FileVersion> installed = ProgramFileVersion(platform_, targetPath_);
+  if (installed && *installed >= program.version) {
+    platform_.Files().DebugOutput(kDebugPrefix + FormatFileVersion(program.version) +
+                                  u" is not newer than the installed " +
+                                  FormatFileVersion(*installed) + u"\r\n");
     Fail();
     return;
   }
-  // The old program file is never removed first: the new one takes its place in one step, or
-  // the old one stays.
-  if (platform_.Files().ReplaceWith(tempPath_, targetPath_)) {
-    Succeed();
+  // Made runnable before it is put in place, so that the program there always runs.
+  if (!Download(program) || !IsSignedProgram(platform_, tempPath_, program) ||
+      !platform_.Files().MarkExecutable(tempPath_)) {
+    Fail();
     return;
   }
-  // The old program may still be ending and hold its file.
-  platform_.SetTimer(GetSafeHwnd(), kReplaceTimer, kReplaceTimerMs);
+  step_ = Step::kReplace;
+  tries_ = 0;
+  platform_.SetTimer(GetSafeHwnd(), kStepTimer, kStepTimerMs);
+  OnStep();
 }
 
-bool CUpdateDlg::Download() {
+bool CUpdateDlg::Download(const SignedProgram& program) {
   downloadResult_ = platform_.DownloadToFile(
-      downloadUrl_, tempPath_,
+      program.downloadUrl, tempPath_,
       [this](std::uint64_t received, std::uint64_t total) { ShowProgress(received, total); });
   return downloadResult_ >= 0;
-}
-
-bool CUpdateDlg::Acceptable() {
-  FileSystem& files = platform_.Files();
-  if (!IsProgramForThisMachine(files, tempPath_, platform_.OwnProgramFormat())) return false;
-  const Text announced = ReadValue(files, kSha256Key, u"", descriptionPath_);
-  if (announced.empty()) return true;
-  Sha256Digest expected{}, actual{};
-  return ParseSha256(announced, &expected) && FileSha256(files, tempPath_, &actual) &&
-         actual == expected;
 }
 
 void CUpdateDlg::ShowProgress(std::uint64_t received, std::uint64_t total) {
@@ -151,23 +177,70 @@ void CUpdateDlg::ShowProgress(std::uint64_t received, std::uint64_t total) {
   platform_.SendMessage(progressBar_, kPbmSetPos, static_cast<std::uintptr_t>(position), 0);
 }
 
-void CUpdateDlg::RetryReplace() {
-  if (platform_.Files().ReplaceWith(tempPath_, targetPath_)) {
-    platform_.KillTimer(GetSafeHwnd(), kReplaceTimer);
-    Succeed();
-  } else if (++replaceRetries_ >= kReplaceRetries) {
-    platform_.KillTimer(GetSafeHwnd(), kReplaceTimer);
-    Fail();
+void CUpdateDlg::OnStep() {
+  const bool lastTry = ++tries_ >= kStepTries;
+  switch (step_) {
+    case Step::kReplace:
+      // The old program may still be ending and hold its file.
+      if (Install()) {
+        step_ = Step::kAwaitOldProgram;
+        tries_ = 0;
+        OnStep();
+      } else if (lastTry) {
+        platform_.KillTimer(GetSafeHwnd(), kStepTimer);
+        Fail();
+      }
+      return;
+    case Step::kAwaitOldProgram:
+      // A new program started while the old one runs would give way to it.
+      if (platform_.InstanceNameHeld(kHostInstanceName) && !lastTry) return;
+      if (!platform_.CreateProcess(targetPath_)) {
+        RollBack();
+        return;
+      }
+      step_ = Step::kAwaitNewProgram;
+      tries_ = 0;
+      return;
+    case Step::kAwaitNewProgram:
+      // Its claim of the host's name is the sign that it came up.
+      if (platform_.InstanceNameHeld(kHostInstanceName)) {
+        Succeed();
+      } else if (lastTry) {
+        RollBack();
+      }
+      return;
   }
 }
 
+bool CUpdateDlg::Install() {
+  FileSystem& files = platform_.Files();
+  hadOld_ = FileExists(files, targetPath_);
+  if (hadOld_ && !files.ReplaceWith(targetPath_, keptPath_)) return false;
+  if (files.ReplaceWith(tempPath_, targetPath_)) return true;
+  if (hadOld_) files.ReplaceWith(keptPath_, targetPath_);
+  return false;
+}
+
+void CUpdateDlg::RollBack() {
+  FileSystem& files = platform_.Files();
+  files.DebugOutput(Text(kDebugPrefix) + u"the new program did not come up; the old one is back\r\n");
+  if (hadOld_) {
+    if (files.ReplaceWith(keptPath_, targetPath_)) platform_.CreateProcess(targetPath_);
+  } else {
+    files.Remove(targetPath_);
+  }
+  Fail();
+}
+
 void CUpdateDlg::Succeed() {
+  platform_.KillTimer(GetSafeHwnd(), kStepTimer);
+  if (hadOld_) platform_.Files().Remove(keptPath_);
   platform_.MessageBox(GetSafeHwnd(), kUpdated, kUpdaterName, kMbOk);
-  platform_.CreateProcess(targetPath_);
   EndDialog(1);
 }
 
 void CUpdateDlg::Fail() {
+  platform_.KillTimer(GetSafeHwnd(), kStepTimer);
   platform_.MessageBox(GetSafeHwnd(), kNotUpdated, kUpdaterName, kMbOk);
   EndDialog(1);
 }

@@ -1,10 +1,17 @@
 // The updater's dialog: a second after it shows, it downloads the new main program with a
-// progress bar, checks it, puts it in place of the old one, starts it and ends.
+// progress bar, checks it against the signed description, puts it in place of the old one and
+// starts it; when the new program does not come up, the old one is put back and started again.
+// Runs on the updater's one user-interface thread; the download re-enters the dialog (its
+// messages are dispatched meanwhile), the manifest is read by a worker thread.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
 
 #include "platform/framework.h"
+#include "update/description.h"
 
 namespace sorvel {
 
@@ -18,11 +25,14 @@ class CUpdateDlg : public CDialog {
   // The update starts once, this long after the dialog shows.
   static constexpr unsigned kStartTimer = 1;
   static constexpr unsigned kStartTimerMs = 1000;
-  // While the old program still holds its file, the replacement is tried again this often, up
-  // to ten seconds after the first try.
-  static constexpr unsigned kReplaceTimer = 2;
-  static constexpr unsigned kReplaceTimerMs = 250;
-  static constexpr int kReplaceRetries = 40;
+  // The installation's steps (putting the file in place while the old program still holds it,
+  // waiting for the old program to end, then for the new one to come up) are retried or watched
+  // this often, each for ten seconds at most.
+  static constexpr unsigned kStepTimer = 2;
+  static constexpr unsigned kStepTimerMs = 250;
+  static constexpr int kStepTries = 40;
+  // The worker's manifest has arrived.
+  static constexpr std::uint32_t kWmManifest = kWmApp + 1;
 
   CUpdateDlg(Platform& platform, HWND owner);
 
@@ -32,34 +42,47 @@ class CUpdateDlg : public CDialog {
 
  private:
   static const MessageMapEntry<CUpdateDlg> kMessageMap[];
+  enum class Step { kReplace, kAwaitOldProgram, kAwaitNewProgram };
+  struct ManifestSlot {
+    std::mutex mutex;
+    std::optional<SignedProgram> program;
+  };
 
   void OnFileDownload(Message& message);
   void OnCreateFile(Message& message);
   void OnTimer(Message& message);
+  void OnManifest(Message& message);
 
   void RunUpdate();
-  bool Download();
-  // The downloaded file is a program for this machine and has the announced hash, if any.
-  bool Acceptable();
+  // Reads the signed manifest on a worker; OnManifest goes on.
+  void FetchManifest();
+  void DownloadAndInstall(const SignedProgram& program);
+  bool Download(const SignedProgram& program);
   void ShowProgress(std::uint64_t received, std::uint64_t total);
-  void RetryReplace();
+  void OnStep();
+  // The old program file goes aside, the new one in its place; false leaves the old in place.
+  bool Install();
+  void RollBack();
   void Succeed();
   void Fail();
 
   std::int32_t downloadResult_ = 0;
   Text descriptionPath_;
   Text folder_;
-  Text downloadUrl_;
-  Text mainName_;
+  UpdateDescription description_;
   Text targetPath_;
   Text tempPath_;
+  Text keptPath_;  // the old program while the new one proves itself
   HICON icon_ = nullptr;
   HWND progressBar_ = nullptr;
   int position_ = -1;  // the bar's last position; -1 before the first
   // The download dispatches the dialog's messages meanwhile: a command or a timer then must not
   // start a second run.
   bool started_ = false;
-  int replaceRetries_ = 0;
+  Step step_ = Step::kReplace;
+  int tries_ = 0;
+  bool hadOld_ = false;
+  std::shared_ptr<ManifestSlot> manifest_;
 };
 
 }  // namespace sorvel

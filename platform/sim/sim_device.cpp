@@ -882,6 +882,10 @@ bool SimDevice::ClaimInstanceName(const Text& name) {
   return instanceNames_.insert(name).second;
 }
 
+bool SimDevice::InstanceNameHeld(const Text& name) {
+  return instanceNames_.count(name) != 0;
+}
+
 bool SimDevice::ShellExecute(HWND owner, const Text& file, const Text& parameters) {
   shellExecutes_.push_back({owner, file + u" " + parameters});
   if (!shellExecuteOk_) return false;

@@ -237,6 +237,7 @@ class SimDevice : public Platform {
   bool CreateProcess(const Text& path) override;
   void Sleep(unsigned milliseconds) override;
   bool ClaimInstanceName(const Text& name) override;
+  bool InstanceNameHeld(const Text& name) override;
   void ShellStartupInit() override { ++shellStartupInits_; }
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
   std::int32_t DownloadToFile(const Text& url, const Text& path,

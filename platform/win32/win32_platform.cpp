@@ -651,6 +651,13 @@ bool Win32Platform::ClaimInstanceName(const Text& name) {
   return mutex == nullptr || GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
+bool Win32Platform::InstanceNameHeld(const Text& name) {
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, Wide(name));
+  if (mutex == nullptr) return false;
+  CloseHandle(mutex);
+  return true;
+}
+
 void Win32Platform::ShellStartupInit() {
   // The pocket device's shell needs its start-up call; the desktop shell has none.
 }

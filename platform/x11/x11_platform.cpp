@@ -1085,6 +1085,10 @@ bool X11Platform::ClaimInstanceName(const Text& name) {
   return windows_->ClaimName(ToUtf8(name));
 }
 
+bool X11Platform::InstanceNameHeld(const Text& name) {
+  return windows_->NameHeld(ToUtf8(name));
+}
+
 void X11Platform::ShellStartupInit() {
   // The desktop needs no start-up call of its shell.
 }

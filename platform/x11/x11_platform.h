@@ -99,6 +99,7 @@ class X11Platform : public Platform {
   bool CreateProcess(const Text& path) override;
   void Sleep(unsigned milliseconds) override;
   bool ClaimInstanceName(const Text& name) override;
+  bool InstanceNameHeld(const Text& name) override;
   void ShellStartupInit() override;
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
   std::int32_t DownloadToFile(const Text& url, const Text& path,

@@ -527,6 +527,10 @@ bool X11Windows::Foreground(Window w) {
   return !trap.Failed();
 }
 
+bool X11Windows::NameHeld(const std::string& name) {
+  return XGetSelectionOwner(display_, Intern(name.c_str())) != None;
+}
+
 bool X11Windows::ClaimName(const std::string& name) {
   const Atom selection = Intern(name.c_str());
   if (claim_window_ == None) {

@@ -120,6 +120,8 @@ class X11Windows {
   // unless another client owns it. The claim lasts until this object or its connection goes.
   // Round trips only.
   bool ClaimName(const std::string& name);
+  // Whether any client owns the selection named `name`. One round trip.
+  bool NameHeld(const std::string& name);
 
  private:
   Atom Intern(const char* name);

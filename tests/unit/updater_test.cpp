@@ -7,7 +7,7 @@
 
 #include "settings/profile.h"
 #include "tests/unit/host_fixture.h"
-#include "updater/program_file.h"
+#include "update/program_file.h"
 #include "updater/resources.h"
 #include "updater/sha256.h"
 #include "updater/update_dlg.h"

@@ -1,4 +1,5 @@
 #include "host/version_dlg.h"
+#include "update/version.h"
 
 #include "tests/unit/host_fixture.h"
 
@@ -26,7 +27,7 @@ TEST(FileVersionTest, FormatsFourUnsignedSixteenBitParts) {
       {0x8000FFFF, 0x00008000, u"32768.65535.0.32768"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FormatFileVersion(c.ms, c.ls), c.text) << std::hex << c.ms << " " << c.ls;
+    EXPECT_EQ(FormatFileVersion(MakeFileVersion(c.ms, c.ls)), c.text) << std::hex << c.ms << " " << c.ls;
   }
 }
 

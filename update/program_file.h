@@ -5,7 +5,8 @@
 
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "updater/sha256.h"
+#include "platform/crypto.h"
+#include "update/manifest.h"
 
 namespace sorvel {
 
@@ -54,8 +55,17 @@ bool IsElfProgramForMachine(FileSystem& files, const Text& path, std::uint16_t m
 // A program of the platform's own format for the machine being built.
 bool IsProgramForThisMachine(FileSystem& files, const Text& path, ProgramFormat format);
 
-// The SHA-256 of the whole file; false when it cannot be read.
-bool FileSha256(FileSystem& files, const Text& path, Sha256Digest* digest);
+// The SHA-256 of the whole file, and its size when `size` is not null; false when it cannot be
+// read.
+bool FileSha256(FileSystem& files, const Text& path, Sha256Digest* digest,
+                std::uint64_t* size = nullptr);
+
+// The file is the program `expected` describes: exactly its size and SHA-256, a program for
+// this machine in `format`, and of its version.
+bool IsSignedProgram(Platform& platform, const Text& path, const SignedProgram& expected);
+
+// 64 lower-case hexadecimal digits.
+Text FormatSha256(const Sha256Digest& digest);
 
 // 64 hexadecimal digits, either case, and nothing else.
 bool ParseSha256(const Text& text, Sha256Digest* digest);

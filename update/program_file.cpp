@@ -1,4 +1,4 @@
-#include "updater/program_file.h"
+#include "update/program_file.h"
 
 #include <cstddef>
 #include <vector>
@@ -192,19 +192,44 @@ bool IsProgramForThisMachine(FileSystem& files, const Text& path, ProgramFormat 
                                        : IsProgramForMachine(files, path, kOwnMachine);
 }
 
-bool FileSha256(FileSystem& files, const Text& path, Sha256Digest* digest) {
+bool FileSha256(FileSystem& files, const Text& path, Sha256Digest* digest, std::uint64_t* size) {
   SequentialReader reader(files, path);
   if (!reader.Open()) return false;
   Sha256 hash;
   std::uint8_t chunk[kChunk];
+  std::uint64_t total = 0;
   for (;;) {
     std::uint32_t got = 0;
     if (!reader.Read(chunk, sizeof chunk, &got)) return false;
     if (got == 0) break;
     hash.Update(chunk, got);
+    total += got;
   }
-  *digest = hash.Finish();
-  return true;
+  if (size != nullptr) *size = total;
+  return hash.Finish(digest);
+}
+
+bool IsSignedProgram(Platform& platform, const Text& path, const SignedProgram& expected) {
+  FileSystem& files = platform.Files();
+  Sha256Digest digest{};
+  std::uint64_t size = 0;
+  if (!FileSha256(files, path, &digest, &size) || size != expected.size ||
+      digest != expected.sha256 ||
+      !IsProgramForThisMachine(files, path, platform.OwnProgramFormat())) {
+    return false;
+  }
+  std::optional<FileVersion> version = ProgramFileVersion(platform, path);
+  return version && *version == expected.version;
+}
+
+Text FormatSha256(const Sha256Digest& digest) {
+  constexpr char16_t kDigits[] = u"0123456789abcdef";
+  Text hex;
+  for (std::uint8_t b : digest) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
 }
 
 bool ParseSha256(const Text& text, Sha256Digest* digest) {
