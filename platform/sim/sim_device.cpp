@@ -805,10 +805,23 @@ bool SimDevice::CreateProcess(const Text& path) {
 
 bool SimDevice::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
                                std::uint32_t* leastSignificant) {
-  auto it = versions_.find(path);
-  if (it == versions_.end()) return false;
-  *mostSignificant = it->second.first;
-  *leastSignificant = it->second.second;
+  std::pair<std::uint32_t, std::uint32_t> version;
+  if (auto it = versions_.find(path); it != versions_.end()) {
+    version = it->second;
+  } else {
+    FileHandle file = programVersions_.empty() ? nullptr : files_.OpenForRead(path);
+    if (file == nullptr) return false;
+    std::string bytes;
+    char chunk[4096];
+    std::uint32_t got = 0;
+    while (files_.Read(file, chunk, sizeof chunk, &got) && got > 0) bytes.append(chunk, got);
+    files_.Close(file);
+    auto carried = programVersions_.find(bytes);
+    if (carried == programVersions_.end()) return false;
+    version = carried->second;
+  }
+  *mostSignificant = version.first;
+  *leastSignificant = version.second;
   return true;
 }
 

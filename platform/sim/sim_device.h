@@ -114,6 +114,8 @@ class SimDevice : public Platform {
   int StartForeignProcess(const Text& exePath);
   // An instance name held by another process.
   void HoldInstanceName(const Text& name) { instanceNames_.insert(name); }
+  // The processes that held names have ended.
+  void ReleaseInstanceNames() { instanceNames_.clear(); }
   void SetIdleScript(IdleScript script) { idle_ = std::move(script); }
   void QueueMessageBoxAnswer(int answer) { answers_.push_back(answer); }
   void FailMenuBar(bool fail) { failMenuBar_ = fail; }
@@ -134,6 +136,11 @@ class SimDevice : public Platform {
   void RefuseParentChange(HWND window) { refuseParent_.insert(window); }
   void SetFileVersion(const Text& path, std::uint32_t ms, std::uint32_t ls) {
     versions_[path] = {ms, ls};
+  }
+  // A program file of exactly these bytes carries this version wherever it lies, as a version
+  // resource travels with its file.
+  void SetProgramVersion(const std::string& bytes, std::uint32_t ms, std::uint32_t ls) {
+    programVersions_[bytes] = {ms, ls};
   }
   // The process meets a fault: the crash handler runs.
   void Crash();
@@ -328,6 +335,7 @@ class SimDevice : public Platform {
   std::size_t blockingCallsOnHung_ = 0;
   std::set<HWND> refuseParent_;
   std::map<Text, std::pair<std::uint32_t, std::uint32_t>> versions_;
+  std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> programVersions_;
   void (*crashHandler_)(void*) = nullptr;
   void* crashContext_ = nullptr;
   std::vector<HWND> returnedWithoutWaiting_;

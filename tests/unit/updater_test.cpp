@@ -9,7 +9,8 @@
 #include "tests/unit/host_fixture.h"
 #include "update/program_file.h"
 #include "updater/resources.h"
-#include "updater/sha256.h"
+#include "tests/support/test_signer.h"
+#include "update/description.h"
 #include "updater/update_dlg.h"
 
 namespace sorvel {
@@ -19,6 +20,7 @@ constexpr char16_t kModule[] = u"\\Program Files\\Sorvel\\SorvelUpdate.exe";
 constexpr char16_t kDescription[] = u"\\Program Files\\Sorvel\\Download.ini";
 constexpr char16_t kTarget[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
 constexpr char16_t kTemp[] = u"\\Program Files\\Sorvel\\im.exe";
+constexpr char16_t kKept[] = u"\\Program Files\\Sorvel\\Sorvel.exe.old";
 constexpr char16_t kUrl[] = u"http://127.0.0.1/Sorvel.exe";
 constexpr char16_t kUpdated[] = u"자동 업데이트를 성공했습니다.";
 constexpr char16_t kNotUpdated[] = u"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
@@ -357,28 +359,51 @@ TEST_F(ProgramFileTest, EachFormatTakesItsOwnKindOfProgram) {
   }
 }
 
+// The updater beside an installed 1.0.1.1 host; the new program is 1.0.2.0.
 class UpdaterTest : public HostTest {
  protected:
   UpdaterTest() {
     device_.GetConfig().modulePath = kModule;
     files_.SetBytes(kTarget, kOldProgram);
+    device_.SetProgramVersion(kOldProgram, 0x00010000, 0x00010001);
+    device_.SetProgramVersion(program_, 0x00010000, 0x00020000);
+    // The host that comes up claims its name.
+    device_.InstallProgram(kTarget, [this](SimDevice& device, int) {
+      startedBytes_.push_back(files_.Bytes(kTarget));
+      boxesAtStart_.push_back(device.MessageBoxes().size());
+      if (files_.Bytes(kTarget) == program_ && comesUp_) device.HoldInstanceName(u"Sorvel3");
+    });
   }
 
-  void Describe(const Text& lines) {
-    files_.SetBytes(kDescription, Utf16LeBytes(u"[Download]\r\n" + lines));
+  SignedProgram Signed(const std::string& bytes, FileVersion version = 0x0001'0000'0002'0000) {
+    SignedProgram program;
+    program.downloadUrl = kUrl;
+    program.size = bytes.size();
+    EXPECT_TRUE(FileSha256(files_, Put(bytes), &program.sha256));
+    program.version = version;
+    return program;
+  }
+  Text Put(const std::string& bytes) {
+    files_.SetBytes(u"\\scratch", bytes);
+    return u"\\scratch";
+  }
+  void Describe(const SignedProgram& program) {
+    files_.Remove(kDescription);
+    ASSERT_TRUE(WriteUpdateDescription(files_, kDescription, u"Sorvel.exe", program));
   }
   void Serve(const std::string& body, std::size_t chunk = 1000) {
     device_.ServeUrl(kUrl, {body, body.size(), 0, chunk});
   }
 
   // Runs the dialog modally; at each idle step `step` acts, then the clock moves 50 ms. The run
-  // must end within 20 s.
+  // must end within 30 s.
   int Run(const std::function<void(HWND dialog, std::uint64_t elapsed)>& step = nullptr) {
     CUpdateDlg dialog(device_, nullptr);
     const std::uint64_t start = device_.Now();
     device_.SetIdleScript([&](SimDevice& device) {
-      if (device.Now() - start >= 20000) return false;
+      if (device.Now() - start >= 30000) return false;
       if (step) step(dialog.GetSafeHwnd(), device.Now() - start);
+      device.RunWorkers();
       device.AdvanceTime(50);
       return true;
     });
@@ -397,9 +422,15 @@ class UpdaterTest : public HostTest {
     EXPECT_EQ(box.caption, u"SorvelUpdate");
     EXPECT_EQ(box.type, static_cast<unsigned>(kMbOk));
   }
+
+  const std::string program_ = Program();
+  bool comesUp_ = true;
+  std::vector<std::string> startedBytes_;
+  std::vector<std::size_t> boxesAtStart_;
 };
 
 TEST_F(UpdaterTest, OpensCentredAtTemplateSizeAndWaitsASecond) {
+  Describe(Signed(program_));
   CUpdateDlg dialog(device_, nullptr);
   HWND hwnd = dialog.Create();
   // 101 x 26 dialog units and the caption, centred on a 240 x 320 screen.
@@ -420,174 +451,152 @@ TEST_F(UpdaterTest, OpensCentredAtTemplateSizeAndWaitsASecond) {
   EXPECT_FALSE(device_.HasTimer(hwnd, CUpdateDlg::kStartTimer));
 }
 
-TEST_F(UpdaterTest, FirstRunWithoutDescriptionWritesTheDefaultsAndFails) {
-  EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(files_.Bytes(kDescription),
-            Utf16LeBytes(u"[Download]\r\nDownName=http://download.sorvel.example/Sorvel.exe\r\n"
-                         u"MainName=sorvel.exe\r\n"));
-  // The empty address of the unread description.
-  EXPECT_EQ(device_.RequestedUrls(), std::vector<Text>{u""});
-  EXPECT_EQ(device_.MessageBoxes().size(), 1u);
-  ExpectLastBox(kNotUpdated);
-  EXPECT_TRUE(device_.StartedPrograms().empty());
-  EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
-}
-
-TEST_F(UpdaterTest, ReplacesTheProgramThenTellsThenStartsIt) {
-  const std::string program = Program();
+// The new program is started in place of the old one, and only once it has come up is the
+// old one gone and the success told.
+TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
+  Serve(program_);
   struct Case {
     const char* name;
-    Text lines;
-    const char16_t* target;
+    bool oldThere;
   };
-  const Case cases[] = {
-      {"no hash", u"MainName=Sorvel.exe\r\n", kTarget},
-      {"hash", u"MainName=Sorvel.exe\r\nSha256=" + FromUtf8(Sha256Hex(program)) + u"\r\n", kTarget},
-      {"main program not there yet", u"MainName=New.exe\r\n", u"\\Program Files\\Sorvel\\New.exe"},
-  };
-  Serve(program);
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{"over the old program", true}, Case{"no program there yet", false}}) {
     SCOPED_TRACE(c.name);
-    files_.SetBytes(kTarget, kOldProgram);
-    Describe(Text(u"DownName=") + kUrl + u"\r\n" + c.lines);
+    device_.ReleaseInstanceNames();
+    startedBytes_.clear();
+    boxesAtStart_.clear();
+    files_.Remove(kTarget);
+    if (c.oldThere) files_.SetBytes(kTarget, kOldProgram);
+    Describe(Signed(program_));
     const std::size_t boxes = device_.MessageBoxes().size();
-    std::size_t boxesAtStart = 0;
-    std::string startedBytes;
-    device_.InstallProgram(c.target, [&](SimDevice& device, int) {
-      boxesAtStart = device.MessageBoxes().size();
-      startedBytes = files_.Bytes(c.target);
-    });
     EXPECT_EQ(Run(), 1);
-    EXPECT_TRUE(files_.Bytes(c.target) == program);
+    EXPECT_TRUE(files_.Bytes(kTarget) == program_);
     EXPECT_FALSE(files_.FileExists(kTemp));
-    EXPECT_EQ(device_.StartedPrograms().back(), c.target);
-    // The message came first, with the new program already in place.
-    EXPECT_EQ(boxesAtStart, boxes + 1);
-    EXPECT_TRUE(startedBytes == program);
+    EXPECT_FALSE(files_.FileExists(kKept));
+    ASSERT_EQ(startedBytes_.size(), 1u);
+    EXPECT_TRUE(startedBytes_[0] == program_);
+    EXPECT_EQ(boxesAtStart_[0], boxes);
+    EXPECT_EQ(device_.MessageBoxes().size(), boxes + 1);
     ExpectLastBox(kUpdated);
-    if (Text(c.target) != kTarget) {
-      EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
-    }
   }
 }
 
+// Whatever the signed description does not vouch for is refused: the old program stays, byte
+// for byte, and nothing is started.
 TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
-  const std::string program = Program();
-  Image otherMachine, library;
+  Image otherMachine;
   otherMachine.machine = kOtherMachine;
-  library.characteristics |= 0x2000;
-  const Text ownHash = FromUtf8(Sha256Hex(program));
-  Text otherHash = ownHash;
-  otherHash[0] = otherHash[0] == u'0' ? u'1' : u'0';
+  const std::string other = Program(otherMachine);
+  device_.SetProgramVersion(other, 0x00010000, 0x00020000);
+  Image unversioned;
+  unversioned.body += "unversioned";
+  const std::string cut = program_.substr(0, program_.size() / 2);
+  SignedProgram otherHash = Signed(program_), longer = Signed(program_), shorter = Signed(program_);
+  otherHash.sha256[0] ^= 1;
+  longer.size += 1;
+  shorter.size -= 1;
   struct Case {
     const char* name;
     std::string body;
     std::int32_t result;  // negative: the transfer fails after the body
-    bool served;
-    Text hash;
+    SignedProgram described;
+    bool downloads;
   };
   const Case cases[] = {
-      {"not found", "", 0, false, u""},
-      {"short body", program.substr(0, 500), -1, true, u""},
-      {"web page", "<html><body>Update</body></html>", 0, true, u""},
-      {"other machine", Program(otherMachine), 0, true, u""},
-      {"library", Program(library), 0, true, u""},
-      {"other hash", program, 0, true, otherHash},
-      {"malformed hash", program, 0, true, ownHash.substr(0, 63)},
+      {"not found", "", -1, Signed(program_), true},
+      {"cut short without a length", cut, 0, Signed(program_), true},
+      {"other hash", program_, 0, otherHash, true},
+      {"size one more than signed", program_, 0, longer, true},
+      {"size one less than signed", program_, 0, shorter, true},
+      {"other machine", other, 0, Signed(other), true},
+      {"version other than signed", program_, 0, Signed(program_, 0x0001'0000'0003'0000), true},
+      {"no version", Program(unversioned), 0, Signed(Program(unversioned)), true},
+      {"web page", "<html></html>", 0, Signed("<html></html>"), true},
+      {"not newer than installed", program_, 0, Signed(program_, 0x0001'0000'0001'0001), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     files_.Remove(kTemp);
-    const Text url = c.served ? kUrl : u"http://127.0.0.1/missing.exe";
-    device_.ServeUrl(kUrl, {c.body, program.size(), c.result, 1000});
-    Describe(u"DownName=" + url + u"\r\nMainName=Sorvel.exe\r\n" +
-             (c.hash.empty() ? Text() : u"Sha256=" + c.hash + u"\r\n"));
+    device_.ServeUrl(kUrl, {c.body, 0, c.result, 1000});
+    Describe(c.described);
+    const std::size_t requests = device_.RequestedUrls().size();
     EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(device_.RequestedUrls().back(), url);
+    EXPECT_EQ(device_.RequestedUrls().size(), requests + (c.downloads ? 1 : 0));
     EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
-    // What came is left as it came.
-    EXPECT_EQ(files_.FileExists(kTemp), c.served);
-    if (c.served) {
-      EXPECT_EQ(files_.Bytes(kTemp), c.body);
-    }
+    EXPECT_FALSE(files_.FileExists(kKept));
     ExpectLastBox(kNotUpdated);
     EXPECT_TRUE(device_.StartedPrograms().empty());
     EXPECT_EQ(files_.OpenFileCount(), 0u);
   }
-  EXPECT_EQ(device_.MessageBoxes().size(), std::size(cases));
 }
 
-// Where programs are ELF files, an ELF program for this machine replaces the host's file and a
-// Windows one is refused; a first run names the native host.
-TEST_F(UpdaterTest, ElfPlatformTakesAnElfProgram) {
-  device_.GetConfig().programFormat = ProgramFormat::kElf;
-  device_.GetConfig().modulePath = u"\\Program Files\\Sorvel\\sorvel-update";
-  constexpr char16_t kElfTarget[] = u"\\Program Files\\Sorvel\\sorvel";
-  ElfImage otherMachine;
-  otherMachine.machine = kOtherElfMachine;
-  struct Case {
-    const char* name;
-    std::string body;
-    bool replaced;
-  };
-  const Case cases[] = {
-      {"ELF program", ElfProgram(), true},
-      {"other machine", ElfProgram(otherMachine), false},
-      {"Windows program", Program(), false},
-  };
-  files_.SetBytes(kDescription, Utf16LeBytes(Text(u"[Download]\r\nDownName=") + kUrl +
-                                             u"\r\nMainName=sorvel\r\n"));
-  device_.InstallProgram(kElfTarget, [](SimDevice&, int) {});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    files_.SetBytes(kElfTarget, kOldProgram);
-    Serve(c.body);
-    const std::size_t started = device_.StartedPrograms().size();
-    EXPECT_EQ(Run(), 1);
-    EXPECT_TRUE(files_.Bytes(kElfTarget) == (c.replaced ? c.body : kOldProgram));
-    EXPECT_EQ(device_.StartedPrograms().size(), started + (c.replaced ? 1 : 0));
-    ExpectLastBox(c.replaced ? kUpdated : kNotUpdated);
-  }
-
-  files_.Remove(kDescription);
-  EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(files_.Bytes(kDescription),
-            Utf16LeBytes(u"[Download]\r\nDownName=http://download.sorvel.example/Sorvel.exe\r\n"
-                         u"MainName=sorvel\r\n"));
+// A new program that never comes up (it crashes at start) is replaced by the old one, byte for
+// byte, which is started again.
+TEST_F(UpdaterTest, ANewProgramThatDoesNotComeUpIsRolledBack) {
+  comesUp_ = false;
+  Serve(program_);
+  Describe(Signed(program_));
+  std::uint64_t ended = 0;
+  EXPECT_EQ(Run([&](HWND, std::uint64_t elapsed) { ended = elapsed + 50; }), 1);
+  EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
+  EXPECT_FALSE(files_.FileExists(kKept));
+  ASSERT_EQ(startedBytes_.size(), 2u);
+  EXPECT_TRUE(startedBytes_[0] == program_);
+  EXPECT_EQ(startedBytes_[1], kOldProgram);
+  ExpectLastBox(kNotUpdated);
+  EXPECT_EQ(device_.MessageBoxes().size(), 1u);
+  // The download a second in, then ten seconds of waiting.
+  EXPECT_GE(ended, 11000u);
+  EXPECT_LE(ended, 11500u);
 }
 
-TEST_F(UpdaterTest, AddressIsTheDescribedOneCutTo259Units) {
-  const Text longUrl = u"http://127.0.0.1/" + Text(300, u'x');
-  struct Case {
-    Text lines;
-    Text requested;
-  };
-  const Case cases[] = {
-      {u"MainName=Sorvel.exe\r\n", u"Default value"},
-      {u"DownName=" + longUrl + u"\r\n", longUrl.substr(0, 259)},
-  };
-  for (const Case& c : cases) {
-    Describe(c.lines);
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(device_.RequestedUrls().back(), c.requested);
-    ExpectLastBox(kNotUpdated);
-  }
+// The old program still running holds the host's name: the new one starts once it has ended.
+TEST_F(UpdaterTest, TheNewProgramStartsOnceTheOldOneHasEnded) {
+  Serve(program_);
+  Describe(Signed(program_));
+  device_.HoldInstanceName(u"Sorvel3");
+  const std::uint64_t start = device_.Now();
+  EXPECT_EQ(Run([&](HWND, std::uint64_t elapsed) {
+              if (elapsed == 3000) device_.ReleaseInstanceNames();
+            }),
+            1);
+  ASSERT_EQ(device_.StartTimes().size(), 1u);
+  EXPECT_GE(device_.StartTimes()[0] - start, 3000u);
+  EXPECT_LE(device_.StartTimes()[0] - start, 3300u);
+  ExpectLastBox(kUpdated);
 }
 
-TEST_F(UpdaterTest, RootFolderProgramUsesRootPaths) {
-  const std::string program = Program();
-  Serve(program);
-  for (const char16_t* module : {u"\\SorvelUpdate.exe", u"SorvelUpdate.exe"}) {
-    SCOPED_TRACE(ToUtf8(module));
-    device_.GetConfig().modulePath = module;
-    files_.SetBytes(u"\\Sorvel.exe", kOldProgram);
-    files_.SetBytes(u"\\Download.ini", Utf16LeBytes(Text(u"[Download]\r\nDownName=") + kUrl +
-                                                    u"\r\nMainName=Sorvel.exe"));
-    device_.InstallProgram(u"\\Sorvel.exe", [&](SimDevice&, int) {});
+// Without a description from the host, the updater reads the signed manifest itself; an
+// unsigned one downloads nothing.
+TEST_F(UpdaterTest, WithoutADescriptionTheSignedManifestDecides) {
+  const std::string manifest =
+      Utf16LeBytes(u"[Update]\r\nVersion=1.0.2.0\r\nKind=automatic\r\n[Windows-x64]\r\nDownName=" +
+                   Text(kUrl) + u"\r\nSize=" + FromUtf8(std::to_string(program_.size())) +
+                   u"\r\nSha256=" + FormatSha256(Signed(program_).sha256) + u"\r\n");
+  test::P256KeyPair key;
+  ASSERT_TRUE(test::TestUpdateKey(&key));
+  P256Signature signature{};
+  ASSERT_TRUE(test::SignP256(key, manifest.data(), manifest.size(), &signature));
+  std::string good(signature.begin(), signature.end()), bad = good;
+  bad[5] ^= 1;
+  Serve(program_);
+  for (const std::string* served : {&bad, &good}) {
+    SCOPED_TRACE(served == &good ? "signed" : "signature broken");
+    device_.ReleaseInstanceNames();
+    files_.Remove(kDescription);
+    device_.ServeUrl(kDefaultCheckUrl, {manifest});
+    device_.ServeUrl(SignatureUrl(kDefaultCheckUrl), {*served});
+    const std::size_t requests = device_.RequestedUrls().size();
     EXPECT_EQ(Run(), 1);
-    EXPECT_TRUE(files_.Bytes(u"\\Sorvel.exe") == program);
-    EXPECT_EQ(device_.StartedPrograms().back(), u"\\Sorvel.exe");
-    EXPECT_FALSE(files_.FileExists(u"\\im.exe"));
+    EXPECT_EQ(files_.Bytes(kDescription),
+              Utf16LeBytes(u"[Download]\r\nDownName=https://download.sorvel.example/Sorvel.exe\r\n"
+                           u"MainName=sorvel.exe\r\n"));
+    std::vector<Text> asked(device_.RequestedUrls().begin() + requests,
+                            device_.RequestedUrls().end());
+    std::vector<Text> expected = {kDefaultCheckUrl, SignatureUrl(kDefaultCheckUrl)};
+    if (served == &good) expected.push_back(kUrl);
+    EXPECT_EQ(asked, expected);
+    ExpectLastBox(served == &good ? kUpdated : kNotUpdated);
+    EXPECT_TRUE(files_.Bytes(kTarget) == (served == &good ? program_ : kOldProgram));
   }
 }
 
@@ -596,6 +605,7 @@ TEST_F(UpdaterTest, ProgressIsTheReceivedShareInWholePercent) {
   padded.body.resize(padded.body.size() + (3 - Program().size() % 3) % 3);
   const std::string program = Program(padded);  // a multiple of 3 bytes
   ASSERT_EQ(program.size() % 3, 0u);
+  device_.SetProgramVersion(program, 0x00010000, 0x00020000);
   struct Case {
     std::uint64_t total;
     std::size_t chunk;
@@ -606,86 +616,74 @@ TEST_F(UpdaterTest, ProgressIsTheReceivedShareInWholePercent) {
       {program.size(), program.size() / 3, {33, 66, 100}},
       {program.size(), program.size(), {100}},
   };
-  Describe(Text(u"DownName=") + kUrl + u"\r\nMainName=Sorvel.exe\r\n");
   for (const Case& c : cases) {
+    files_.SetBytes(kTarget, kOldProgram);
+    Describe(Signed(program));
     device_.ServeUrl(kUrl, {program, c.total, 0, c.chunk});
     std::vector<int> positions;
     device_.InstallProgram(kTarget, [&](SimDevice& device, int) {
       HWND dialog = device.FindWindow(kPortableDialogClass, u"Auto Downloader");
       positions = device.Window(device.GetDlgItem(dialog, 1003)).progressPositions;
+      device.HoldInstanceName(u"Sorvel3");
     });
+    device_.ReleaseInstanceNames();
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(positions, c.positions) << "total " << c.total;
     EXPECT_TRUE(files_.Bytes(kTarget) == program);
   }
 }
 
-// The old program may still hold its file for a while after it has started the updater.
+// The old program may still hold its file for a while after it has started the updater; the
+// dialog keeps answering meanwhile, and a tap starts nothing new.
 TEST_F(UpdaterTest, ReplacementWaitsUpToTenSecondsForTheOldProgramsFile) {
-  const std::string program = Program();
-  Serve(program);
-  Describe(Text(u"DownName=") + kUrl + u"\r\nMainName=Sorvel.exe\r\n");
+  Serve(program_);
   constexpr std::uint64_t kNever = ~std::uint64_t{0};
   struct Case {
     const char* name;
     std::uint64_t letGoAt;
-    std::uint64_t startedAt;
   };
-  const Case cases[] = {{"lets go", 1900, 2000}, {"holds on", kNever, 0}};
+  const Case cases[] = {{"lets go", 1900}, {"holds on", kNever}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    device_.ReleaseInstanceNames();
     files_.SetBytes(kTarget, kOldProgram);
-    const std::uint64_t start = device_.Now();
+    Describe(Signed(program_));
     FileHandle held = files_.OpenForRead(kTarget);
     ASSERT_NE(held, nullptr);
-    std::uint64_t ended = 0;
+    const std::size_t requests = device_.RequestedUrls().size();
     EXPECT_EQ(Run([&](HWND dialog, std::uint64_t elapsed) {
-                ended = elapsed + 50;
                 if (held != nullptr && elapsed == c.letGoAt) {
                   files_.Close(held);
                   held = nullptr;
                 }
-                // The dialog keeps answering; a tap meanwhile starts nothing new.
                 if (elapsed == 1500) PostCommand(dialog, kIdFileDownload);
               }),
               1);
     if (held != nullptr) files_.Close(held);
-    EXPECT_EQ(device_.RequestedUrls().size(), static_cast<std::size_t>(&c - cases) + 1);
-    if (c.letGoAt != kNever) {
-      EXPECT_TRUE(files_.Bytes(kTarget) == program);
-      ASSERT_FALSE(device_.StartTimes().empty());
-      EXPECT_EQ(device_.StartTimes().back() - start, c.startedAt);
-      ExpectLastBox(kUpdated);
-      continue;
-    }
-    EXPECT_EQ(ended, 11000u);
-    EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
-    EXPECT_TRUE(files_.Bytes(kTemp) == program);
-    EXPECT_EQ(device_.StartedPrograms().size(), 1u);
-    ExpectLastBox(kNotUpdated);
+    EXPECT_EQ(device_.RequestedUrls().size(), requests + 1);
+    const bool replaced = c.letGoAt != kNever;
+    EXPECT_TRUE(files_.Bytes(kTarget) == (replaced ? program_ : kOldProgram));
+    EXPECT_EQ(files_.FileExists(kTemp), !replaced);
+    ExpectLastBox(replaced ? kUpdated : kNotUpdated);
   }
 }
 
-// The download dispatches the dialog's messages: neither a second tap nor the start timer
-// begins another run.
-TEST_F(UpdaterTest, OneRunAtATime) {
-  const std::string program = Program();
-  Serve(program, 100);
-  Describe(Text(u"DownName=") + kUrl + u"\r\nMainName=Sorvel.exe\r\n");
-  FileHandle held = files_.OpenForRead(kTarget);
-  EXPECT_EQ(Run([&](HWND dialog, std::uint64_t elapsed) {
-              if (elapsed == 0) {
-                PostCommand(dialog, kIdFileDownload);
-                PostCommand(dialog, kIdFileDownload);
-              }
-              // Held past the start timer's second.
-              if (elapsed == 1100) files_.Close(held);
-            }),
-            1);
-  EXPECT_EQ(device_.RequestedUrls().size(), 1u);
-  EXPECT_EQ(device_.StartTimes(), std::vector<std::uint64_t>{1250});
-  EXPECT_EQ(device_.MessageBoxes().size(), 1u);
-  ExpectLastBox(kUpdated);
+TEST_F(UpdaterTest, RootFolderProgramUsesRootPaths) {
+  Serve(program_);
+  for (const char16_t* module : {u"\\SorvelUpdate.exe", u"SorvelUpdate.exe"}) {
+    SCOPED_TRACE(ToUtf8(module));
+    device_.ReleaseInstanceNames();
+    device_.GetConfig().modulePath = module;
+    files_.SetBytes(u"\\Sorvel.exe", kOldProgram);
+    files_.Remove(u"\\Download.ini");
+    ASSERT_TRUE(WriteUpdateDescription(files_, u"\\Download.ini", u"Sorvel.exe", Signed(program_)));
+    device_.InstallProgram(u"\\Sorvel.exe",
+                           [&](SimDevice& device, int) { device.HoldInstanceName(u"Sorvel3"); });
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(files_.Bytes(u"\\Sorvel.exe") == program_);
+    EXPECT_EQ(device_.StartedPrograms().back(), u"\\Sorvel.exe");
+    EXPECT_FALSE(files_.FileExists(u"\\im.exe"));
+  }
 }
 
 TEST_F(UpdaterTest, CreateFileCommandRewritesBothKeysKeepingTheRest) {
@@ -698,7 +696,7 @@ TEST_F(UpdaterTest, CreateFileCommandRewritesBothKeysKeepingTheRest) {
             1);
   EXPECT_EQ(files_.Bytes(kDescription),
             Utf16LeBytes(u"[Other]\r\nKey=1\r\n[Download]\r\nMainName=sorvel.exe\r\n"
-                         u"DownName=http://www.sorvel.example/download/Sorvel.exe\r\nExtra=2\r\n"));
+                         u"DownName=https://www.sorvel.example/download/Sorvel.exe\r\nExtra=2\r\n"));
 }
 
 }  // namespace
