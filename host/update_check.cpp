@@ -25,11 +25,7 @@ constexpr char16_t kAutomaticQuestion[] =
 
 constexpr char16_t kDownloadSection[] = u"Download";
 
-constexpr char16_t kUpdateSection[] = u"Update";
 constexpr char16_t kDebugPrefix[] = u"Update check: ";
-
-// Values are read as the updater reads its own: at most 259 units.
-constexpr std::uint32_t kValueCapacity = 260;
 
 // Starts the updater beside the host; a failure is told to the user.
 void StartUpdater(Platform& platform, HWND dialog, const Text& folder) {
@@ -95,16 +91,6 @@ bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& not
     }
   }
   return true;
-}
-
-Text UpdateCheckUrl(FileSystem& files, const Text& settingsPath) {
-  // The store leaves the buffer alone for a missing key and empties it for an empty value.
-  std::array<char16_t, kValueCapacity> buffer{};
-  Text fallback = kDefaultCheckUrl;
-  std::copy(fallback.begin(), fallback.end(), buffer.begin());
-  FindProfileString(files, kUpdateSection, u"CheckUrl", buffer.data(), kValueCapacity,
-                    settingsPath.c_str());
-  return Text(buffer.data());
 }
 
 void UpdateCheck::Start(Platform& platform, HWND dialog, std::uint32_t message) {

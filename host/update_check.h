@@ -33,10 +33,6 @@ std::optional<UpdateNotice> NoticeFromManifest(const std::string& bytes,
 // the update description file and starts the updater. True when the host is to close.
 bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& notice);
 
-// The manifest address that the settings file names: the vendor's when it names none, empty
-// when its entry is empty (no check).
-Text UpdateCheckUrl(FileSystem& files, const Text& settingsPath);
-
 // One check per start. The worker fetches the manifest and its signature, leaves a notice here
 // and posts `message` to the dialog, which then takes it. The notice is shared with the work,
 // so that neither outliving the other loses or leaks it.

@@ -1,5 +1,6 @@
 #include "update/manifest.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -45,6 +46,16 @@ std::optional<std::uint64_t> ParseProgramSize(const Text& text) {
   }
   if (size == 0 || size > kProgramLimit) return std::nullopt;
   return size;
+}
+
+Text UpdateCheckUrl(FileSystem& files, const Text& settingsPath) {
+  // The store leaves the buffer alone for a missing key and empties it for an empty value.
+  std::array<char16_t, kValueCapacity> buffer{};
+  Text fallback = kDefaultCheckUrl;
+  std::copy(fallback.begin(), fallback.end(), buffer.begin());
+  FindProfileString(files, kUpdateSection, u"CheckUrl", buffer.data(), kValueCapacity,
+                    settingsPath.c_str());
+  return Text(buffer.data());
 }
 
 Text SignatureUrl(const Text& manifestUrl) {

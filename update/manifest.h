@@ -52,6 +52,10 @@ extern const char16_t kDefaultCheckUrl[];
 // 1 to kProgramLimit.
 std::optional<std::uint64_t> ParseProgramSize(const Text& text);
 
+// The manifest address that the host's settings file names ("Update" "CheckUrl"): the vendor's
+// when it names none, empty when its entry is empty (no check).
+Text UpdateCheckUrl(FileSystem& files, const Text& settingsPath);
+
 // Where the signature of the manifest at `manifestUrl` lies.
 Text SignatureUrl(const Text& manifestUrl);
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "settings/settings.h"
 #include "update/program_file.h"
 #include "update/trusted_keys.h"
 #include "updater/resources.h"
@@ -99,15 +100,19 @@ void CUpdateDlg::FetchManifest() {
   manifest_ = std::make_shared<ManifestSlot>();
   std::shared_ptr<ManifestSlot> slot = manifest_;
   const Text section = BuildSection(platform_.OwnProgramFormat());
+  // Where the host's settings send its own check.
+  FileSystem& files = platform_.Files();
+  Text url = UpdateCheckUrl(
+      files, platform_.LocateSettingsFile(MakeSettingsPath(targetPath_, files.Separator())));
+  if (!IsWebAddress(url)) url = kDefaultCheckUrl;
   Platform& platform = platform_;
   HWND dialog = GetSafeHwnd();
-  bool started = platform_.StartWorker([&platform, dialog, section, slot] {
+  bool started = platform_.StartWorker([&platform, dialog, section, url, slot] {
     FileSystem& files = platform.Files();
     std::string body, signature;
     Text why;
-    if (platform.DownloadToMemory(kDefaultCheckUrl, kManifestLimit, &body) < 0 ||
-        platform.DownloadToMemory(SignatureUrl(kDefaultCheckUrl), kSignatureSize, &signature) <
-            0) {
+    if (platform.DownloadToMemory(url, kManifestLimit, &body) < 0 ||
+        platform.DownloadToMemory(SignatureUrl(url), kSignatureSize, &signature) < 0) {
       why = u"the manifest could not be read";
     } else if (std::optional<Manifest> manifest =
                    ReadSignedManifest(body, signature, TrustedUpdateKeys(), section, &why)) {

@@ -54,7 +54,7 @@ class CUpdateDlg : public CDialog {
   void OnManifest(Message& message);
 
   void RunUpdate();
-  // Reads the signed manifest on a worker; OnManifest goes on.
+  // Reads the signed manifest that the host's settings name, on a worker; OnManifest goes on.
   void FetchManifest();
   void DownloadAndInstall(const SignedProgram& program);
   bool Download(const SignedProgram& program);
