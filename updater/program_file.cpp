@@ -203,8 +203,7 @@ bool FileSha256(FileSystem& files, const Text& path, Sha256Digest* digest) {
     if (got == 0) break;
     hash.Update(chunk, got);
   }
-  *digest = hash.Finish();
-  return true;
+  return hash.Finish(digest);
 }
 
 bool ParseSha256(const Text& text, Sha256Digest* digest) {

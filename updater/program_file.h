@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "updater/sha256.h"
 
 namespace sorvel {
 
@@ -54,7 +54,7 @@ bool IsElfProgramForMachine(FileSystem& files, const Text& path, std::uint16_t m
 // A program of the platform's own format for the machine being built.
 bool IsProgramForThisMachine(FileSystem& files, const Text& path, ProgramFormat format);
 
-// The SHA-256 of the whole file; false when it cannot be read.
+// The SHA-256 of the whole file; false when it cannot be read or hashed.
 bool FileSha256(FileSystem& files, const Text& path, Sha256Digest* digest);
 
 // 64 hexadecimal digits, either case, and nothing else.
