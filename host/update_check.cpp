@@ -77,9 +77,9 @@ bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& not
   }
   FileSystem& files = platform.Files();
   Text folder = ProgramFolder(files, platform.GetModuleFileName());
-  const bool described = WriteUpdateDescription(
-      files, JoinPath(files, folder, kDescriptionFile),
-      ProgramNamesFor(platform.OwnProgramFormat()).main, notice.program);
+  const bool described =
+      WriteUpdateDescription(files, JoinPath(files, folder, kDescriptionFile),
+                             ProgramNamesFor(platform.OwnProgramFormat()).main, notice.program);
   WritePrivateProfileString(files, kDownloadSection, u"DownName",
                             notice.program.downloadUrl.c_str(), SettingsPath.c_str());
   if (ask(kAutomaticQuestion)) {
@@ -119,8 +119,8 @@ void UpdateCheck::Start(Platform& platform, HWND dialog, std::uint32_t message) 
           std::make_tuple(SignatureUrl(url), kSignatureSize, &signature)}) {
       std::int32_t result = platform.DownloadToMemory(address, limit, bytes);
       if (result < 0) {
-        files.DebugOutput(kDebugPrefix + address + u" could not be read (" +
-                          FormatDecimal(result) + u")\r\n");
+        files.DebugOutput(kDebugPrefix + address + u" could not be read (" + FormatDecimal(result) +
+                          u")\r\n");
         return;
       }
     }

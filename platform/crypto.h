@@ -35,7 +35,8 @@ using P256PublicKey = std::array<std::uint8_t, 64>;
 using P256Signature = std::array<std::uint8_t, 64>;
 
 // True when `signature` is the key's ECDSA signature of the SHA-256 of the `size` bytes at
-// `data`; false for any other signature, and for a key that is not a point of the curve.
+// `data` (`data` may be null when `size` is 0); false for any other signature, for r or s outside
+// 1..n-1, and for a key that is not a point of the curve.
 bool VerifyP256Signature(const P256PublicKey& key, const void* data, std::size_t size,
                          const P256Signature& signature);
 

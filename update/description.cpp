@@ -40,8 +40,8 @@ Text FormatSize(std::uint64_t size) {
 }  // namespace
 
 ProgramNames ProgramNamesFor(ProgramFormat format) {
-  if (format == ProgramFormat::kElf) return {u"sorvel-update", u"sorvel", u"sorvel"};
-  return {u"SorvelUpdate.exe", u"Sorvel.exe", u"sorvel.exe"};
+  if (format == ProgramFormat::kElf) return {u"sorvel-update", u"sorvel"};
+  return {u"SorvelUpdate.exe", u"Sorvel.exe"};
 }
 
 bool WriteUpdateDescription(FileSystem& files, const Text& path, const Text& mainName,
@@ -55,9 +55,9 @@ bool WriteUpdateDescription(FileSystem& files, const Text& path, const Text& mai
   };
   bool written = true;
   for (const auto& [key, value] : values) {
-    written = WritePrivateProfileString(files, kSection, key.c_str(), value.c_str(),
-                                        path.c_str()) != 0 &&
-              written;
+    written =
+        WritePrivateProfileString(files, kSection, key.c_str(), value.c_str(), path.c_str()) != 0 &&
+        written;
   }
   return written;
 }
@@ -76,8 +76,7 @@ UpdateDescription ReadUpdateDescription(FileSystem& files, const Text& path) {
   program.downloadUrl = description.downloadUrl;
   std::optional<std::uint64_t> size = ParseProgramSize(Read(files, kSize, u"", path));
   std::optional<FileVersion> version = ParseFileVersion(Read(files, kVersion, u"", path));
-  if (size && version &&
-      ParseSha256(Read(files, kSha256, u"", path), &program.sha256)) {
+  if (size && version && ParseSha256(Read(files, kSha256, u"", path), &program.sha256)) {
     program.size = *size;
     program.version = *version;
     description.program = std::move(program);

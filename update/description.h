@@ -23,9 +23,8 @@ extern const char16_t kUpdaterInstanceName[];
 
 // The file names of the two programs in the platform's format.
 struct ProgramNames {
-  const char16_t* updater;      // what the host starts
-  const char16_t* main;         // what the host writes as "MainName"
-  const char16_t* defaultMain;  // what the updater writes as "MainName" in its defaults
+  const char16_t* updater;  // what the host starts
+  const char16_t* main;     // "MainName", as the host and the updater's defaults write it
 };
 ProgramNames ProgramNamesFor(ProgramFormat format);
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "platform/crypto.h"
 #include "update/manifest.h"
 
 namespace sorvel {

@@ -55,7 +55,7 @@ void CUpdateDlg::OnInitDialog() {
   if (!FileExists(files, descriptionPath_)) {
     // Nothing describes the program: this run reads the signed manifest itself.
     WriteDefaultDescription(files, descriptionPath_, kAlternateDownloadUrl,
-                            ProgramNamesFor(platform_.OwnProgramFormat()).defaultMain);
+                            ProgramNamesFor(platform_.OwnProgramFormat()).main);
   }
   description_ = ReadUpdateDescription(files, descriptionPath_);
   targetPath_ = JoinPath(files, folder_, description_.mainName);
@@ -70,7 +70,7 @@ void CUpdateDlg::OnFileDownload(Message&) {
 
 void CUpdateDlg::OnCreateFile(Message&) {
   WriteDefaultDescription(platform_.Files(), descriptionPath_, kPrimaryDownloadUrl,
-                          ProgramNamesFor(platform_.OwnProgramFormat()).defaultMain);
+                          ProgramNamesFor(platform_.OwnProgramFormat()).main);
 }
 
 void CUpdateDlg::OnTimer(Message& message) {
@@ -228,7 +228,8 @@ bool CUpdateDlg::Install() {
 
 void CUpdateDlg::RollBack() {
   FileSystem& files = platform_.Files();
-  files.DebugOutput(Text(kDebugPrefix) + u"the new program did not come up; the old one is back\r\n");
+  files.DebugOutput(Text(kDebugPrefix) +
+                    u"the new program did not come up; the old one is back\r\n");
   if (hadOld_) {
     if (files.ReplaceWith(keptPath_, targetPath_)) platform_.CreateProcess(targetPath_);
   } else {

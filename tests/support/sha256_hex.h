@@ -3,16 +3,19 @@
 
 #include <string>
 
-#include "updater/sha256.h"
+#include "platform/crypto.h"
 
 namespace sorvel {
 
+// Empty when the platform could not hash.
 inline std::wstring Sha256Hex(const std::string& bytes, bool upperCase = false) {
   Sha256 hash;
   hash.Update(bytes.data(), bytes.size());
+  Sha256Digest digest;
+  if (!hash.Finish(&digest)) return std::wstring();
   const wchar_t* digits = upperCase ? L"0123456789ABCDEF" : L"0123456789abcdef";
   std::wstring hex;
-  for (std::uint8_t b : hash.Finish()) {
+  for (std::uint8_t b : digest) {
     hex += digits[b >> 4];
     hex += digits[b & 15];
   }

@@ -165,7 +165,8 @@ TEST_F(UpdateCheckTest, AutomaticNoticeWritesTheDescriptionFileAndTheSettingsEnt
   };
   const Case cases[] = {
       {"new", "", Utf16LeBytes(u"[Download]\r\n" + Described())},
-      {"earlier one rewritten", Utf16LeBytes(earlier), Utf16LeBytes(u"[Download]\r\n" + Described())},
+      {"earlier one rewritten", Utf16LeBytes(earlier),
+       Utf16LeBytes(u"[Download]\r\n" + Described())},
       {"marked, other keys kept", Utf16LeBytes(u"[Download]\r\nKeep=1\r\n", true),
        Utf16LeBytes(u"[Download]\r\nKeep=1\r\n" + Described(), true)},
   };
@@ -244,7 +245,8 @@ TEST_F(UpdateCheckTest, ElfProgramsAreTheNativelyNamedOnes) {
     const std::size_t executed = Executed().size(), boxes = BoxTexts().size();
     CMainDlg dialog(device_, nullptr);
     RunCheck(device_, dialog);
-    EXPECT_EQ(files_.Bytes(kDescriptionFile), Utf16LeBytes(u"[Download]\r\n" + Described(u"sorvel")));
+    EXPECT_EQ(files_.Bytes(kDescriptionFile),
+              Utf16LeBytes(u"[Download]\r\n" + Described(u"sorvel")));
     const std::vector<Text> all = Executed(), texts = BoxTexts();
     EXPECT_EQ(std::vector<Text>(all.begin() + static_cast<std::ptrdiff_t>(executed), all.end()),
               c.executed);
@@ -273,9 +275,9 @@ TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
       {"not served", checkUrl, "", {kCheckUrl}, kCheckUrl},
       {"equal", checkUrl, Utf16LeBytes(u"[Update]\r\nVersion=1.0.1.1\r\nKind=optional\r\n"), both,
        u"1.0.1.1 is not newer than 1.0.1.1"},
-      {"older", checkUrl, Utf16LeBytes(u"[Update]\r\nVersion=1.0.0.9\r\nKind=automatic\r\n" +
-                                       ProgramSection()),
-       both, u"1.0.0.9 is not newer than 1.0.1.1"},
+      {"older", checkUrl,
+       Utf16LeBytes(u"[Update]\r\nVersion=1.0.0.9\r\nKind=automatic\r\n" + ProgramSection()), both,
+       u"1.0.0.9 is not newer than 1.0.1.1"},
       {"malformed", checkUrl, Utf16LeBytes(u"[Update]\r\nVersion=1.0.2\r\nKind=optional\r\n"), both,
        u"Version"},
       {"program without version", "", "", {}, u"no version", u"\\Program Files\\Sorvel\\Other.exe"},

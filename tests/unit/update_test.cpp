@@ -1,13 +1,13 @@
 // What both programs share about updates: the signed manifest and the description file.
 #include <gtest/gtest.h>
 
-#include "tests/unit/host_fixture.h"
+#include "settings/profile.h"
 #include "tests/support/test_signer.h"
 #include "tests/support/utf16le.h"
+#include "tests/unit/host_fixture.h"
 #include "update/description.h"
 #include "update/manifest.h"
 #include "update/program_file.h"
-#include "settings/profile.h"
 
 namespace sorvel {
 namespace {
@@ -59,14 +59,15 @@ TEST(ManifestTest, OnlyTheSignedBytesOfAWellFormedManifestCount) {
       {"signature cut short", good, goodSignature.substr(0, 63), false, false},
       {"signature too long", good, goodSignature + "x", false, false},
       {"no signature", good, "", false, false},
-      signedCase("optional without a program", manifest(u"Version=2.0.0.0\r\nKind=optional\r\n", u""),
-                 true, false),
-      signedCase("mandatory with a program", manifest(u"Version=2.0.0.0\r\nKind=mandatory\r\n", bound),
-                 true, true),
+      signedCase("optional without a program",
+                 manifest(u"Version=2.0.0.0\r\nKind=optional\r\n", u""), true, false),
+      signedCase("mandatory with a program",
+                 manifest(u"Version=2.0.0.0\r\nKind=mandatory\r\n", bound), true, true),
       signedCase("automatic without this build's program",
                  manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
                           u"[Windows-x64]\r\nDownName=https://updates.test/S.exe\r\nSize=1\r\n"
-                          u"Sha256=" + Text(kHash) + u"\r\n"),
+                          u"Sha256=" +
+                              Text(kHash) + u"\r\n"),
                  false, false),
       signedCase("no version", manifest(u"Kind=optional\r\n", u""), false, false),
       signedCase("three-part version", manifest(u"Version=2.0.0\r\nKind=optional\r\n", u""), false,
@@ -75,18 +76,21 @@ TEST(ManifestTest, OnlyTheSignedBytesOfAWellFormedManifestCount) {
                  false, false),
       signedCase("unknown kind", manifest(u"Version=2.0.0.0\r\nKind=Optional\r\n", u""), false,
                  false),
-      signedCase("no size", manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
-                                     program + u"Sha256=" + kHash + u"\r\n"),
+      signedCase("no size",
+                 manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
+                          program + u"Sha256=" + kHash + u"\r\n"),
                  false, false),
-      signedCase("size zero", manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
-                                       program + u"Size=0\r\nSha256=" + kHash + u"\r\n"),
+      signedCase("size zero",
+                 manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
+                          program + u"Size=0\r\nSha256=" + kHash + u"\r\n"),
                  false, false),
       signedCase("size beyond the limit",
                  manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
                           program + u"Size=268435457\r\nSha256=" + kHash + u"\r\n"),
                  false, false),
-      signedCase("size not decimal", manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
-                                              program + u"Size=0x10\r\nSha256=" + kHash + u"\r\n"),
+      signedCase("size not decimal",
+                 manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
+                          program + u"Size=0x10\r\nSha256=" + kHash + u"\r\n"),
                  false, false),
       signedCase("short hash",
                  manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
@@ -96,14 +100,16 @@ TEST(ManifestTest, OnlyTheSignedBytesOfAWellFormedManifestCount) {
                  manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
                           program + u"Size=1\r\nSha256=g" + Text(kHash).substr(1) + u"\r\n"),
                  false, false),
-      signedCase("not a web address",
-                 manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
-                          Text(u"[") + kSection + u"]\r\nDownName=file:///etc/passwd\r\nSize=1\r\n" +
-                              u"Sha256=" + kHash + u"\r\n"),
-                 false, false),
+      signedCase(
+          "not a web address",
+          manifest(u"Version=2.0.0.0\r\nKind=automatic\r\n",
+                   Text(u"[") + kSection + u"]\r\nDownName=file:///etc/passwd\r\nSize=1\r\n" +
+                       u"Sha256=" + kHash + u"\r\n"),
+          false, false),
       signedCase("odd byte count", good + " ", false, false),
-      signedCase("over 64 KiB", manifest(u"Version=2.0.0.0\r\nKind=optional\r\n" + Text(33000, u';'), u""),
-                 false, false),
+      signedCase("over 64 KiB",
+                 manifest(u"Version=2.0.0.0\r\nKind=optional\r\n" + Text(33000, u';'), u""), false,
+                 false),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,7 +1,7 @@
 #include "host/version_dlg.h"
-#include "update/version.h"
 
 #include "tests/unit/host_fixture.h"
+#include "update/version.h"
 
 namespace sorvel {
 namespace {
@@ -27,7 +27,8 @@ TEST(FileVersionTest, FormatsFourUnsignedSixteenBitParts) {
       {0x8000FFFF, 0x00008000, u"32768.65535.0.32768"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FormatFileVersion(MakeFileVersion(c.ms, c.ls)), c.text) << std::hex << c.ms << " " << c.ls;
+    EXPECT_EQ(FormatFileVersion(MakeFileVersion(c.ms, c.ls)), c.text)
+        << std::hex << c.ms << " " << c.ls;
   }
 }
 
