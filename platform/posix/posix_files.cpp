@@ -46,6 +46,11 @@ std::string UserSettingsPath(const std::string& besideProgram, const char* xdgCo
   return folder + "/sorvel/" + besideProgram.substr(besideProgram.rfind('/') + 1);
 }
 
+bool SettingsBesideProgram(const std::string& folder, bool writable) {
+  const std::string name = folder.substr(folder.rfind('/') + 1);
+  return writable && name != "bin" && name != "sbin";
+}
+
 PosixFileSystem::PosixFileSystem(std::string root, bool durable, Replace replace)
     : root_(std::move(root)), durable_(durable), replace_(replace) {}
 

@@ -16,6 +16,12 @@ namespace sorvel {
 std::string UserSettingsPath(const std::string& besideProgram, const char* xdgConfigHome,
                              const char* home);
 
+// Whether a program in `folder` keeps its settings file beside itself: only where the user may
+// write (`writable`) and the folder is not an installation's folder of programs ("bin" or "sbin",
+// as /usr/bin, /usr/local/bin, ~/.local/bin), which holds nothing but programs and belongs to the
+// package manager or the installer even where the user, as root, may write it.
+bool SettingsBesideProgram(const std::string& folder, bool writable);
+
 class PosixFileSystem : public FileSystem {
  public:
   enum class Replace {

@@ -25,6 +25,7 @@
 
 #include "platform/x11/x11_errors.h"
 #include "platform/x11/x11_node.h"
+#include "update/program_version.h"
 
 extern char** environ;
 
@@ -1058,7 +1059,8 @@ Text X11Platform::LocateSettingsFile(const Text& besideProgram) {
   std::string path = ToUtf8(besideProgram);
   std::size_t slash = path.rfind('/');
   if (path.empty() || slash == std::string::npos) return besideProgram;
-  if (access(path.substr(0, slash == 0 ? 1 : slash).c_str(), W_OK) == 0) return besideProgram;
+  const std::string folder = path.substr(0, slash == 0 ? 1 : slash);
+  if (SettingsBesideProgram(folder, access(folder.c_str(), W_OK) == 0)) return besideProgram;
   std::string user = UserSettingsPath(path, getenv("XDG_CONFIG_HOME"), getenv("HOME"));
   if (user.empty()) return besideProgram;
   std::error_code error;
@@ -1066,9 +1068,10 @@ Text X11Platform::LocateSettingsFile(const Text& besideProgram) {
   return LimitedPath(user);
 }
 
-bool X11Platform::GetFileVersion(const Text&, std::uint32_t*, std::uint32_t*) {
-  // An ELF program file has no version resource.
-  return false;
+bool X11Platform::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
+                                 std::uint32_t* leastSignificant) {
+  // An ELF program has no version resource: its build gives it a note instead.
+  return ReadElfFileVersion(files_, path, mostSignificant, leastSignificant);
 }
 
 bool X11Platform::CreateProcess(const Text& path) {

@@ -25,5 +25,30 @@ TEST(UserSettingsPathTest, TheUsersConfigurationFolderUnderTheFilesName) {
   }
 }
 
+// An installation's folder of programs is not the place for a settings file, even for root.
+TEST(UserSettingsPathTest, SettingsLieBesideTheProgramOnlyInAWritableFolderOfTheUsers) {
+  const struct {
+    const char* folder;
+    bool writable;
+    bool beside;
+  } cases[] = {
+      {"/home/u/sorvel", true, true},
+      {"/tmp/sorvel-test", true, true},
+      {"/", true, true},
+      {"/home/u/binaries", true, true},
+      {"/opt/sorvel", false, false},
+      {"/usr/bin", false, false},
+      {"/usr/bin", true, false},
+      {"/usr/local/bin", true, false},
+      {"/home/u/.local/bin", true, false},
+      {"/usr/sbin", true, false},
+      {"/bin", true, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SettingsBesideProgram(c.folder, c.writable), c.beside)
+        << c.folder << (c.writable ? " writable" : " not writable");
+  }
+}
+
 }  // namespace
 }  // namespace sorvel

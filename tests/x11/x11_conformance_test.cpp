@@ -63,7 +63,7 @@ class X11Environment : public conformance::Environment {
     return Start(folder + name, {}, title);
   }
   HWND StartForeignDialogProgram(const Text& title) override {
-    HWND main = Start(ProbePath(), {"--dialog"}, title);
+    HWND main = Start(SORVEL_X11_DIALOG_PROBE, {"--dialog"}, title);
     for (int i = 0; i < 100 && main != nullptr && !HasOwnedWindow(main); ++i) Pump(50);
     return main;
   }
@@ -141,13 +141,10 @@ class X11Environment : public conformance::Environment {
   std::vector<std::thread> wakers_;
 };
 
-// An ELF program file has no version resource to read; icewm keeps a window's title bar on
-// the screen, so a window given back above the screen's top edge does not stay there.
+// icewm keeps a window's title bar on the screen, so a window given back above the screen's top
+// edge does not stay there.
 const char* Unsupported(const char* check) {
   const char* wm = std::getenv("SORVEL_X11_WM");
-  if (std::string(check) == "ProcessProgramPathAndVersion") {
-    return "program files here carry no version resource";
-  }
   if (std::string(check) == "ReparentingKeepsThePositionNumbers" && wm != nullptr &&
       std::string(wm) == "icewm") {
     return "icewm moves a window whose title bar would be off the screen";
