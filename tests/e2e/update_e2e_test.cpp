@@ -10,6 +10,7 @@
 #include "tests/e2e/http_server.h"
 #include "tests/support/same_rect.h"
 #include "tests/support/sha256_hex.h"
+#include "tests/support/test_signer.h"
 
 namespace {
 
@@ -38,12 +39,30 @@ constexpr wchar_t kAutomaticQuestion[] =
 constexpr wchar_t kUpdated[] = L"자동 업데이트를 성공했습니다.";
 
 // A manifest as the vendor publishes it: UTF-16LE with a byte-order mark.
-TestHttpServer::Route Manifest(const std::wstring& lines) {
+std::string ManifestBytes(const std::wstring& lines) {
   std::wstring text = L"\xFEFF[Update]\r\n" + lines;
-  TestHttpServer::Route route;
-  route.body.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-  route.contentType = "text/plain";
-  return route;
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// The publisher's signature of those bytes, by the build's test key.
+std::string Signature(const std::string& bytes) {
+  sorvel::test::P256KeyPair key;
+  sorvel::P256Signature signature{};
+  if (!sorvel::test::TestUpdateKey(&key) ||
+      !sorvel::test::SignP256(key, bytes.data(), bytes.size(), &signature)) {
+    ADD_FAILURE() << "could not sign";
+  }
+  return std::string(signature.begin(), signature.end());
+}
+
+// Serves the manifest at `path` and its signature beside it.
+void ServeSigned(TestHttpServer& server, const std::string& path, const std::wstring& lines) {
+  TestHttpServer::Route manifest, signature;
+  manifest.body = ManifestBytes(lines);
+  manifest.contentType = "text/plain";
+  signature.body = Signature(manifest.body);
+  server.Serve(path, manifest);
+  server.Serve(path + ".sig", signature);
 }
 
 bool IsTopLevel(HWND window) {
@@ -148,14 +167,17 @@ class Installation {
 
 class UpdateCheck : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(server_.Ok()); }
+  void SetUp() override {
+    ASSERT_TRUE(server_.Ok());
+    ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kTrusted));
+  }
 
   TestHttpServer server_;
 };
 
 TEST_F(UpdateCheck, OptionalNoticeAnsweredNoLeavesTheHostRunning) {
-  server_.Serve("/Sorvel.ini", Manifest(L"Version=1.0.2.0\r\nKind=optional\r\n"));
-  Installation setup(server_.Url("/Sorvel.ini"));
+  ServeSigned(server_, "/Sorvel.ini", L"Version=1.0.2.0\r\nKind=optional\r\n");
+  Installation setup(server_.SecureUrl("/Sorvel.ini"));
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForNotice();
   ASSERT_NE(box, nullptr);
@@ -169,8 +191,8 @@ TEST_F(UpdateCheck, OptionalNoticeAnsweredNoLeavesTheHostRunning) {
 }
 
 TEST_F(UpdateCheck, MandatoryNoticeAnsweredNoEndsTheHostAndGivesThePaneBack) {
-  server_.Serve("/Sorvel.ini", Manifest(L"Version=1.0.2.0\r\nKind=mandatory\r\n"));
-  Installation setup(server_.Url("/Sorvel.ini"));
+  ServeSigned(server_, "/Sorvel.ini", L"Version=1.0.2.0\r\nKind=mandatory\r\n");
+  Installation setup(server_.SecureUrl("/Sorvel.ini"));
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForNotice();
   ASSERT_NE(box, nullptr);
@@ -181,7 +203,7 @@ TEST_F(UpdateCheck, MandatoryNoticeAnsweredNoEndsTheHostAndGivesThePaneBack) {
 }
 
 TEST_F(UpdateCheck, EmptyCheckUrlAsksNothing) {
-  server_.Serve("/Sorvel.ini", Manifest(L"Version=1.0.2.0\r\nKind=mandatory\r\n"));
+  ServeSigned(server_, "/Sorvel.ini", L"Version=1.0.2.0\r\nKind=mandatory\r\n");
   Installation setup(L"");
   ASSERT_TRUE(setup.Start());
   // Well past the check's time.
@@ -207,13 +229,15 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   const std::string next = e2e::ReadBytes(e2e::BesideMe(L"SorvelNext.exe"));
   ASSERT_FALSE(next.empty());
   const std::wstring hash = sorvel::Sha256Hex(next);
+  const std::wstring size = std::to_wstring(next.size());
   TestHttpServer::Route program;
   program.body = next;
   server_.Serve("/Sorvel.exe", program);
-  server_.Serve("/Sorvel.ini",
-                Manifest(L"Version=1.0.2.0\r\nKind=automatic\r\nDownName=" +
-                         server_.Url("/Sorvel.exe") + L"\r\nSha256=" + hash + L"\r\n"));
-  Installation setup(server_.Url("/Sorvel.ini"), true);
+  ServeSigned(server_, "/Sorvel.ini",
+              L"Version=1.0.2.0\r\nKind=automatic\r\n[Windows-x64]\r\nDownName=" +
+                  server_.SecureUrl("/Sorvel.exe") + L"\r\nSize=" + size + L"\r\nSha256=" + hash +
+                  L"\r\n");
+  Installation setup(server_.SecureUrl("/Sorvel.ini"), true);
   ASSERT_TRUE(setup.Start());
   const DWORD oldHost = setup.Host().Id();
 
@@ -223,8 +247,9 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   RecordProperty("notice", e2e::Narrow(e2e::SaveScreenshot(L"update-notice.bmp")));
   // Written before the question.
   EXPECT_EQ(e2e::ReadUtf16File(setup.Folder() + L"\\Download.ini"),
-            L"[Download]\r\nDownName=" + server_.Url("/Sorvel.exe") +
-                L"\r\nMainName=Sorvel.exe\r\nSha256=" + hash + L"\r\n");
+            L"[Download]\r\nDownName=" + server_.SecureUrl("/Sorvel.exe") +
+                L"\r\nMainName=Sorvel.exe\r\nSize=" + size + L"\r\nSha256=" + hash +
+                L"\r\nVersion=1.0.2.0\r\n");
   Answer(box, IDYES);
 
   // The host ends, its pane given back; the updater takes over.
@@ -236,9 +261,13 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   EXPECT_EQ(e2e::StaticTexts(updated), kUpdated);
   EXPECT_TRUE(e2e::ReadBytes(setup.Folder() + L"\\Sorvel.exe") == next);
   EXPECT_EQ(server_.Requests("/Sorvel.exe"), 1);
+  // The old program is gone once the new one has come up.
+  EXPECT_EQ(GetFileAttributesW((setup.Folder() + L"\\Sorvel.exe.old").c_str()),
+            INVALID_FILE_ATTRIBUTES);
   Answer(updated, IDOK);
 
-  // The new host: a main dialog of another process than the old host's.
+  // The new host, started before the message: a main dialog of another process than the old
+  // host's.
   Ending newHost;
   HWND dialog = e2e::WaitForWindow(
       [&]() -> HWND {

@@ -10,6 +10,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/http_server.h"
 #include "tests/support/sha256_hex.h"
+#include "tests/support/test_signer.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다
 // The served program announces itself by a window of this class, titled after its file name.
 constexpr wchar_t kProbeClass[] = L"SorvelProbe";
 
+// The probe's own version: what the description names for it.
+constexpr wchar_t kProbeVersion[] = L"65535.0.1.1";
+
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
 // test programs, so that the served one differs from it).
 struct Installation {
@@ -30,14 +34,20 @@ struct Installation {
   std::unique_ptr<e2e::Process> process;
   HWND dialog = nullptr;
 
-  // `description`: the lines of "Download.ini"; none when empty.
-  explicit Installation(const std::wstring& description) {
+  // `description`: the lines of "Download.ini"; none when empty. `checkUrl`: the host's
+  // settings name it.
+  explicit Installation(const std::wstring& description, const std::wstring& checkUrl = L"",
+                        const wchar_t* installedProgram = L"dialog_probe.exe") {
     e2e::CopyBesideMe(L"SorvelUpdate.exe", folder, L"SorvelUpdate.exe");
-    e2e::CopyBesideMe(L"dialog_probe.exe", folder, L"Sorvel.exe");
+    e2e::CopyBesideMe(installedProgram, folder, L"Sorvel.exe");
     installed = e2e::ReadBytes(Target());
     if (!description.empty()) e2e::WriteUtf16File(Description(), description);
+    if (!checkUrl.empty()) {
+      e2e::WriteUtf16File(folder + L"\\Sorvel.ini", L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n");
+    }
   }
   std::wstring Target() const { return folder + L"\\Sorvel.exe"; }
+  std::wstring Kept() const { return folder + L"\\Sorvel.exe.old"; }
   std::wstring Description() const { return folder + L"\\Download.ini"; }
 
   bool Start() {
@@ -66,60 +76,118 @@ struct Installation {
   }
 };
 
-std::wstring Describe(const std::wstring& url, const std::wstring& extra = L"") {
-  return L"[Download]\r\nDownName=" + url + L"\r\nMainName=Sorvel.exe\r\n" + extra;
+// "Download.ini" as the host writes it for `program` at `url`.
+std::wstring Describe(const std::wstring& url, const std::string& program,
+                      const std::wstring& version = kProbeVersion) {
+  return L"[Download]\r\nDownName=" + url + L"\r\nMainName=Sorvel.exe\r\nSize=" +
+         std::to_wstring(program.size()) + L"\r\nSha256=" + sorvel::Sha256Hex(program) +
+         L"\r\nVersion=" + version + L"\r\n";
+}
+
+// A signed manifest offering `program` at `url` as `version`.
+std::string ManifestFor(const std::wstring& url, const std::string& program,
+                        const std::wstring& version = kProbeVersion) {
+  std::wstring text = L"\xFEFF[Update]\r\nVersion=" + version +
+                      L"\r\nKind=automatic\r\n[Windows-x64]\r\nDownName=" + url + L"\r\nSize=" +
+                      std::to_wstring(program.size()) + L"\r\nSha256=" +
+                      sorvel::Sha256Hex(program) + L"\r\n";
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+std::string Signature(const std::string& bytes) {
+  sorvel::test::P256KeyPair key;
+  sorvel::P256Signature signature{};
+  if (!sorvel::test::TestUpdateKey(&key) ||
+      !sorvel::test::SignP256(key, bytes.data(), bytes.size(), &signature)) {
+    ADD_FAILURE() << "could not sign";
+  }
+  return std::string(signature.begin(), signature.end());
 }
 
 class UpdaterRun : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.Ok());
+    ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kTrusted));
     served_ = e2e::ReadBytes(e2e::BesideMe(L"probe.exe"));
     ASSERT_FALSE(served_.empty());
+    server_.Serve("/Sorvel.exe", Reply(200, served_));
   }
-  void TearDown() override { e2e::CloseWindowsOfClass(kProbeClass, 5000); }
+  void TearDown() override {
+    e2e::CloseWindowsOfClass(kProbeClass, 5000);
+    e2e::CloseWindowsOfClass(L"SorvelDialogProbe", 5000);
+  }
 
   TestHttpServer server_;
   std::string served_;
 };
 
-TEST_F(UpdaterRun, ReplacesTheProgramThenTellsThenStartsIt) {
-  server_.Serve("/Sorvel.exe", Reply(200, served_));
-  Installation setup(Describe(server_.Url("/Sorvel.exe"),
-                              L"Sha256=" + sorvel::Sha256Hex(served_, true) + L"\r\n"));
+// The new program is in place and has come up before the updater says so.
+TEST_F(UpdaterRun, ReplacesTheProgramStartsItThenTells) {
+  Installation setup(Describe(server_.SecureUrl("/Sorvel.exe"), served_));
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
-  // In place before the message, started only after it.
   EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
-  EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 0);
+  EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 1);
+  EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_TRUE(setup.Dismiss(box));
-  EXPECT_TRUE(
-      e2e::WaitFor([] { return e2e::CountWindows(kProbeClass, L"Sorvel") == 1; }, kTimeout));
   EXPECT_EQ(GetFileAttributesW((setup.folder + L"\\im.exe").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(server_.Requests("/Sorvel.exe"), 1);
 }
 
+// Whatever the signature does not vouch for leaves the installed program byte for byte, starts
+// nothing, and shows the failure message.
 TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
+  const std::string cut = served_.substr(0, served_.size() / 2);
   server_.Serve("/page",
                 Reply(200, "<html><body>Sorvel</body></html>", Body::kWithLength, "", "text/html"));
-  server_.Serve("/cut", Reply(200, served_, Body::kTruncated));
-  server_.Serve("/whole", Reply(200, served_));
+  server_.Serve("/cut", Reply(200, cut, Body::kWithoutLength));
+  server_.Serve("/to-http", Reply(302, "", Body::kWithLength, e2e::Narrow(server_.Url("/Sorvel.exe"))));
+  ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kUnknownAuthority));
+  // The manifest cases: the updater started without a description reads it itself.
+  const std::string manifest = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_);
+  std::string changed = manifest;
+  changed[changed.size() - 4] ^= 1;
+  const std::string older =
+      ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_, L"1.0.1.0");
+  server_.Serve("/unsigned.ini", Reply(200, manifest));
+  server_.Serve("/changed.ini", Reply(200, changed));
+  server_.Serve("/changed.ini.sig", Reply(200, Signature(manifest)));
+  server_.Serve("/older.ini", Reply(200, older));
+  server_.Serve("/older.ini.sig", Reply(200, Signature(older)));
+  std::string otherHash = served_;
+  otherHash.back() ^= 1;
   struct Case {
     const char* name;
-    std::string path;
-    std::wstring extra;
+    std::wstring description;
+    std::wstring checkUrl;
+    const wchar_t* installed;
   };
   const Case cases[] = {
-      {"not found", "/missing", L""},
-      {"web page", "/page", L""},
-      {"truncated", "/cut", L""},
-      {"other hash", "/whole", L"Sha256=" + std::wstring(64, L'0') + L"\r\n"},
+      {"not found", Describe(server_.SecureUrl("/missing"), served_), L"", L"dialog_probe.exe"},
+      {"web page", Describe(server_.SecureUrl("/page"), served_), L"", L"dialog_probe.exe"},
+      {"cut short without a length", Describe(server_.SecureUrl("/cut"), served_), L"",
+       L"dialog_probe.exe"},
+      {"other hash", Describe(server_.SecureUrl("/Sorvel.exe"), otherHash), L"",
+       L"dialog_probe.exe"},
+      {"redirect from https to http", Describe(server_.SecureUrl("/to-http"), served_), L"",
+       L"dialog_probe.exe"},
+      {"certificate of an unknown authority",
+       Describe(server_.SecureUrl("/Sorvel.exe", TestHttpServer::Certificate::kUnknownAuthority),
+                served_),
+       L"", L"dialog_probe.exe"},
+      {"unsigned manifest", L"", server_.SecureUrl("/unsigned.ini"), L"dialog_probe.exe"},
+      {"manifest changed after signing", L"", server_.SecureUrl("/changed.ini"),
+       L"dialog_probe.exe"},
+      // The installed host is 1.0.1.1.
+      {"replayed older manifest", L"", server_.SecureUrl("/older.ini"), L"Sorvel.exe"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Installation setup(Describe(server_.Url(c.path), c.extra));
+    const int downloads = server_.Requests("/Sorvel.exe");
+    Installation setup(c.description, c.checkUrl, c.installed);
     ASSERT_TRUE(setup.Start());
     HWND box = setup.WaitForMessageBox();
     ASSERT_NE(box, nullptr);
@@ -128,28 +196,54 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
     EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
     e2e::PumpFor(500);
     EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 0);
-    EXPECT_EQ(server_.Requests(c.path), 1);
+    if (c.description.empty()) {
+      EXPECT_EQ(server_.Requests("/Sorvel.exe"), downloads) << "nothing is downloaded";
+    }
   }
+  EXPECT_EQ(server_.Requests("/Sorvel.exe"), 2) << "other hash, and no more (the redirect is not followed)";
 }
 
-TEST_F(UpdaterRun, StartedByHandWithoutDescriptionWritesTheDefaultsAndFails) {
-  Installation setup(L"");
+// Without a description, the signed manifest that the host's settings name decides.
+TEST_F(UpdaterRun, StartedByHandReadsTheSignedManifest) {
+  const std::string manifest = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_);
+  server_.Serve("/Sorvel.ini", Reply(200, manifest));
+  server_.Serve("/Sorvel.ini.sig", Reply(200, Signature(manifest)));
+  Installation setup(L"", server_.SecureUrl("/Sorvel.ini"));
+  ASSERT_TRUE(setup.Start());
+  HWND box = setup.WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
+  EXPECT_TRUE(setup.Dismiss(box));
+  EXPECT_EQ(e2e::ReadUtf16File(setup.Description()),
+            L"[Download]\r\nDownName=https://download.sorvel.example/Sorvel.exe\r\n"
+            L"MainName=Sorvel.exe\r\n");
+  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
+}
+
+// A new program that dies as it starts is replaced by the old one, byte for byte, which runs
+// again.
+TEST_F(UpdaterRun, ANewProgramThatCrashesAtStartIsRolledBack) {
+  const std::string crashing = e2e::ReadBytes(e2e::BesideMe(L"crash_at_start.exe"));
+  ASSERT_FALSE(crashing.empty());
+  server_.Serve("/crashing.exe", Reply(200, crashing));
+  Installation setup(Describe(server_.SecureUrl("/crashing.exe"), crashing));
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(e2e::StaticTexts(box), kNotUpdated);
-  EXPECT_TRUE(setup.Dismiss(box));
-  EXPECT_EQ(e2e::ReadUtf16File(setup.Description()),
-            L"[Download]\r\nDownName=http://download.sorvel.example/Sorvel.exe\r\n"
-            L"MainName=sorvel.exe\r\n");
   EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
+  EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(e2e::WaitFor(
+      [] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; }, kTimeout))
+      << "the old program runs again";
+  EXPECT_TRUE(setup.Dismiss(box));
 }
 
 // The bar shows the share received while the transfer waits half-way; the updater ended there
 // leaves the installed program as it was.
 TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
   server_.Serve("/slow", Reply(200, served_, Body::kStalled));
-  Installation setup(Describe(server_.Url("/slow")));
+  Installation setup(Describe(server_.SecureUrl("/slow"), served_));
   ASSERT_TRUE(setup.Start());
   HWND bar = GetDlgItem(setup.dialog, 1003);
   ASSERT_NE(bar, nullptr);
@@ -182,8 +276,7 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
 // The old program still runs when the updater comes to replace it: the updater waits for it to
 // end, then replaces and starts the new one.
 TEST_F(UpdaterRun, WaitsForTheRunningOldProgramToLetGoOfItsFile) {
-  server_.Serve("/Sorvel.exe", Reply(200, served_));
-  Installation setup(Describe(server_.Url("/Sorvel.exe")));
+  Installation setup(Describe(server_.SecureUrl("/Sorvel.exe"), served_));
   e2e::Process old(setup.Target());
   HWND oldWindow =
       e2e::WaitForWindow([] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel"); }, kTimeout);
@@ -204,9 +297,8 @@ TEST_F(UpdaterRun, WaitsForTheRunningOldProgramToLetGoOfItsFile) {
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
   EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
+  EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 1);
   ASSERT_TRUE(setup.Dismiss(box));
-  EXPECT_TRUE(
-      e2e::WaitFor([] { return e2e::CountWindows(kProbeClass, L"Sorvel") == 1; }, kTimeout));
 }
 
 }  // namespace

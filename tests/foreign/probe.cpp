@@ -2,7 +2,8 @@
 // "SorvelProbe" titled after its own file name (probe_a.exe shows "probe_a"), so that tests can
 // start copies under several names and find each one's window. The window holds an edit control
 // to type into, and stops answering on request: a posted kProbeHang with wParam = milliseconds
-// makes its window procedure sleep that long.
+// makes its window procedure sleep that long. Named "Sorvel.exe" it claims the host's
+// single-instance name, as a host that has come up does.
 // clang-format off
 #include <windows.h>
 // clang-format on
@@ -52,6 +53,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   RegisterClassW(&wc);
+  // Installed as the host (an updater's new program), it claims the host's name as the host does.
+  if (OwnName() == L"Sorvel") CreateMutexW(nullptr, FALSE, L"Sorvel3");
   CreateWindowExW(0, wc.lpszClassName, OwnName().c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20,
                   200, 150, nullptr, nullptr, instance, nullptr);
   MSG msg;
