@@ -23,6 +23,9 @@ constexpr char16_t kDefaultMainName[] = u"sorvel.exe";
 constexpr char16_t kDefaultElfMainName[] = u"sorvel";
 constexpr char16_t kMissingValue[] = u"Default value";
 constexpr std::uint32_t kValueCapacity = 260;
+// The largest program file the download takes: many times the host's size, and a bound on
+// what a wrong or hostile server can make it write.
+constexpr std::uint64_t kProgramSizeLimit = 64 * 1024 * 1024;
 
 constexpr char16_t kUpdated[] = u"자동 업데이트를 성공했습니다.";
 constexpr char16_t kNotUpdated[] = u"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
@@ -125,7 +128,7 @@ void CUpdateDlg::RunUpdate() {
 
 bool CUpdateDlg::Download() {
   downloadResult_ = platform_.DownloadToFile(
-      downloadUrl_, tempPath_,
+      downloadUrl_, tempPath_, kProgramSizeLimit,
       [this](std::uint64_t received, std::uint64_t total) { ShowProgress(received, total); });
   return downloadResult_ >= 0;
 }

@@ -479,36 +479,48 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
   const Text ownHash = FromUtf8(Sha256Hex(program));
   Text otherHash = ownHash;
   otherHash[0] = otherHash[0] == u'0' ? u'1' : u'0';
+  HWND dialog = nullptr;
   struct Case {
     const char* name;
     std::string body;
     std::int32_t result;  // negative: the transfer fails after the body
     bool served;
     Text hash;
+    std::string kept;  // what the temporary file holds afterwards, when served
+    Text url = kUrl;
+    std::uint64_t total = 0;  // the announced length; 0: the body's
+    std::function<void()> midway = nullptr;
   };
   const Case cases[] = {
-      {"not found", "", 0, false, u""},
-      {"short body", program.substr(0, 500), -1, true, u""},
-      {"web page", "<html><body>Update</body></html>", 0, true, u""},
-      {"other machine", Program(otherMachine), 0, true, u""},
-      {"library", Program(library), 0, true, u""},
-      {"other hash", program, 0, true, otherHash},
-      {"malformed hash", program, 0, true, ownHash.substr(0, 63)},
+      {"not found", "", 0, false, u"", "", u"http://127.0.0.1/missing.exe"},
+      {"short body", program.substr(0, 500), -1, true, u"", program.substr(0, 500)},
+      {"web page", "<html><body>Update</body></html>", 0, true, u"",
+       "<html><body>Update</body></html>"},
+      {"other machine", Program(otherMachine), 0, true, u"", Program(otherMachine)},
+      {"library", Program(library), 0, true, u"", Program(library)},
+      {"other hash", program, 0, true, otherHash, program},
+      {"malformed hash", program, 0, true, ownHash.substr(0, 63), program},
+      {"not a web address", program, 0, false, u"", "", u"file:///Program Files/Sorvel.exe"},
+      {"announced beyond the limit", program, 0, false, u"", "", kUrl, 70 * 1024 * 1024},
+      // Closing the dialog stops the transfer after the piece in hand.
+      {"closed meanwhile", program, 0, true, u"", program.substr(0, 1000), kUrl, 0,
+       [&] { device_.PostMessage(dialog, kWmClose, 0, 0); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     files_.Remove(kTemp);
-    const Text url = c.served ? kUrl : u"http://127.0.0.1/missing.exe";
-    device_.ServeUrl(kUrl, {c.body, program.size(), c.result, 1000});
-    Describe(u"DownName=" + url + u"\r\nMainName=Sorvel.exe\r\n" +
+    SimDownload served{c.body, c.total == 0 ? program.size() : c.total, c.result, 1000};
+    device_.ServeUrl(kUrl, served);
+    device_.DuringNextDownload(c.midway);
+    Describe(u"DownName=" + c.url + u"\r\nMainName=Sorvel.exe\r\n" +
              (c.hash.empty() ? Text() : u"Sha256=" + c.hash + u"\r\n"));
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(device_.RequestedUrls().back(), url);
+    EXPECT_EQ(Run([&](HWND hwnd, std::uint64_t) { dialog = hwnd; }), 1);
+    EXPECT_EQ(device_.RequestedUrls().back(), c.url);
     EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
     // What came is left as it came.
     EXPECT_EQ(files_.FileExists(kTemp), c.served);
     if (c.served) {
-      EXPECT_EQ(files_.Bytes(kTemp), c.body);
+      EXPECT_TRUE(files_.Bytes(kTemp) == c.kept);
     }
     ExpectLastBox(kNotUpdated);
     EXPECT_TRUE(device_.StartedPrograms().empty());
