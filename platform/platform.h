@@ -193,13 +193,15 @@ class Platform {
   // Downloads `url` into the file `path` and returns when the transfer has ended: 0 or more on
   // success, negative on failure. Only http:// and https:// addresses; anything else fails at
   // once. An https server must prove itself by a certificate the system trusts, and a redirect
-  // from https to http is never followed; other redirects are. Keeps no cached copy. The file
-  // is made anew: a leftover at `path` is removed (a link itself, never what it points to) and
-  // the file created only where nothing is. Fails on a connection error, a final status other
-  // than 200, a body shorter than its announced length or longer than `limit` bytes (an
-  // announced length beyond it fails before the body), 30 s without data, 10 minutes in all, a
-  // failed write, or a quit message (which is posted again). On success the file's data is on
-  // disk. `progress` runs on the calling thread, at least once per percent of a known total.
+  // from https to http is never followed; other redirects are. Keeps no cached copy. Once the
+  // server answers with the body, the file is made anew: a leftover at `path` is removed (a
+  // link itself, never what it points to) and the file created only where nothing is.
+  // Fails on a connection error, a final status other than 200, a body shorter than its
+  // announced length or longer than `limit` bytes (an announced length beyond it fails before
+  // the body), 30 s without data, 10 minutes in all, a failed write, a quit message (which is
+  // posted again) or the end of the modal run it dispatches for (its dialog was closed). On
+  // success the file's data is on disk. `progress` runs on the calling thread, at least once
+  // per percent of a known total.
   // Re-enters: the calling thread's messages are dispatched meanwhile, so its windows keep
   // painting and answering; a handler may run inside this call.
   virtual std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,

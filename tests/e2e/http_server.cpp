@@ -278,6 +278,11 @@ int TestHttpServer::Requests(const std::string& path) const {
   return it == requests_.end() ? 0 : it->second;
 }
 
+int TestHttpServer::Connections() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connectionCount_;
+}
+
 void TestHttpServer::Accept() {
   for (;;) {
     {
@@ -295,6 +300,7 @@ void TestHttpServer::Accept() {
     if (accepted == INVALID_SOCKET) continue;
     auto connection = static_cast<Socket>(accepted);
     std::lock_guard<std::mutex> lock(mutex_);
+    ++connectionCount_;
     connections_.push_back(connection);
     answering_.emplace_back([this, connection] { Answer(connection); });
   }

@@ -42,6 +42,7 @@ class TestHttpServer {
   void Serve(const std::string& path, Route route);
   std::wstring Url(const std::string& path) const;  // L"http://127.0.0.1:<port>/path"
   int Requests(const std::string& path) const;      // how many requests reached the path
+  int Connections() const;                          // how many connections it took, in all
 
   // Whether this build made the test certificates that the HTTPS fronts need.
   static bool HasTestCertificates();
@@ -74,6 +75,7 @@ class TestHttpServer {
   bool stopped_ = false;
   std::map<std::string, Route> routes_;
   std::map<std::string, int> requests_;
+  int connectionCount_ = 0;
   std::vector<Socket> connections_;  // open ones, closed at the end to free their threads
   std::vector<std::thread> answering_;
 };

@@ -267,8 +267,10 @@ TEST_F(CurlDownload, FileIsMadeAnewWhateverLayAtItsPath) {
 
 // Only web addresses, checked before anything goes out.
 TEST_F(CurlDownload, OnlyHttpAndHttpsAddresses) {
-  for (const std::string url :
-       {"ftp://127.0.0.1:1/x", "file:///etc/hostname", "127.0.0.1/x", "", "httpx://127.0.0.1/"}) {
+  // The first where the test server listens: a client speaking FTP would reach it.
+  const std::string urls[] = {"ftp" + Url("/x").substr(4), "file:///etc/hostname",
+                              Url("/x").substr(7), "", "httpx://127.0.0.1/"};
+  for (const std::string& url : urls) {
     SCOPED_TRACE(url);
     Seen seen;
     EXPECT_EQ(Download(url, Path("file"), &seen), kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL);
@@ -277,7 +279,7 @@ TEST_F(CurlDownload, OnlyHttpAndHttpsAddresses) {
     EXPECT_EQ(DownloadToMemory(url, 1000, &body, nullptr),
               kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL);
   }
-  EXPECT_EQ(server_.Requests("/x"), 0);
+  EXPECT_EQ(server_.Connections(), 0);
 }
 
 // A body that keeps coming, a byte at a time, fails at the time given for the whole transfer.
@@ -330,7 +332,7 @@ TEST_F(CurlDownload, SecureTransfers) {
     const std::string path = Path("file");
     std::remove(path.c_str());
     EXPECT_EQ(Download(c.url, path, &seen), c.result);
-    EXPECT_EQ(Contents(path), c.result == 0 ? data : "(none)");
+    EXPECT_TRUE(Contents(path) == (c.result == 0 ? data : "(none)"));
     std::string body;
     EXPECT_EQ(DownloadToMemory(c.url, data.size(), &body, nullptr), c.result);
     // A refused server or redirect is never asked for the data.
