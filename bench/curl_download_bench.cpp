@@ -45,7 +45,7 @@ double Ours(const std::string& url, const std::string& path, int* reports) {
   *reports = 0;
   auto start = std::chrono::steady_clock::now();
   std::int32_t result = sorvel::x11::DownloadFileWhileWaiting(
-      url, path, [&](std::uint64_t, std::uint64_t) { ++*reports; },
+      url, path, ~std::uint64_t{0}, [&](std::uint64_t, std::uint64_t) { ++*reports; },
       [](int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
       },

@@ -104,10 +104,10 @@ int wmain(int argc, wchar_t** argv) {
   int calls = 0;
   seconds = Seconds(
       [&] {
-        return static_cast<long>(
-            platform.DownloadToFile(Text(reinterpret_cast<const char16_t*>(url)),
-                                    Text(reinterpret_cast<const char16_t*>(path)),
-                                    [&](std::uint64_t, std::uint64_t) { ++calls; }));
+        return static_cast<long>(platform.DownloadToFile(
+            Text(reinterpret_cast<const char16_t*>(url)),
+            Text(reinterpret_cast<const char16_t*>(path)), ~std::uint64_t{0},
+            [&](std::uint64_t, std::uint64_t) { ++calls; }));
       },
       &result);
   ok &= Report("DownloadToFile", result, seconds, calls, path);

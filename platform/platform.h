@@ -192,18 +192,25 @@ class Platform {
   // Opens `file` (a program, a document or an address) with `parameters`; does not wait.
   virtual bool ShellExecute(HWND owner, const Text& file, const Text& parameters) = 0;
   // --- Downloads and worker threads ---
-  // Downloads `url` over HTTP into the file `path` (created anew) and returns when the transfer
-  // has ended: 0 or more on success, negative on failure. Follows redirects and keeps no cached
-  // copy. Fails on a connection error, a final status other than 200, a body shorter than its
-  // announced length, 30 s without data, a failed write, or a quit message (which is posted
-  // again). On success the file's data is on disk. `progress` runs on the calling thread, at
-  // least once per percent of a known total.
+  // Downloads `url` into the file `path` and returns when the transfer has ended: 0 or more on
+  // success, negative on failure. Only http:// and https:// addresses; anything else fails at
+  // once. An https server must prove itself by a certificate the system trusts, and a redirect
+  // from https to http is never followed; other redirects are. Keeps no cached copy. Once the
+  // server answers with the body, the file is made anew: a leftover at `path` is removed (a
+  // link itself, never what it points to) and the file created only where nothing is.
+  // Fails on a connection error, a final status other than 200, a body shorter than its
+  // announced length or longer than `limit` bytes (an announced length beyond it fails before
+  // the body), 30 s without data, 10 minutes in all, a failed write, a quit message (which is
+  // posted again) or the end of the modal run it dispatches for (its dialog was closed). On
+  // success the file's data is on disk. `progress` runs on the calling thread, at least once
+  // per percent of a known total.
   // Re-enters: the calling thread's messages are dispatched meanwhile, so its windows keep
   // painting and answering; a handler may run inside this call.
-  virtual std::int32_t DownloadToFile(const Text& url, const Text& path,
+  virtual std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
                                       const DownloadProgress& progress) = 0;
   // Reads `url` into `body` under the same rules, failing when it holds more than `limit`
-  // bytes. Blocks the calling thread and dispatches nothing: meant for a worker thread.
+  // bytes and after 60 s in all. Blocks the calling thread and dispatches nothing: meant for a
+  // worker thread.
   virtual std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) = 0;
   // Runs `work` on a thread of its own and returns at once; false when no thread could be
   // started. The work may call only DownloadToMemory, PostMessage and Files().DebugOutput.

@@ -166,7 +166,7 @@ void CUpdateDlg::DownloadAndInstall(const SignedProgram& program) {
 
 bool CUpdateDlg::Download(const SignedProgram& program) {
   downloadResult_ = platform_.DownloadToFile(
-      program.downloadUrl, tempPath_,
+      program.downloadUrl, tempPath_, program.size,
       [this](std::uint64_t received, std::uint64_t total) { ShowProgress(received, total); });
   return downloadResult_ >= 0;
 }

@@ -114,15 +114,15 @@ bool PosixFileSystem::Remove(const Text& path) {
 }
 
 bool PosixFileSystem::MarkExecutable(const Text& path) {
-  const std::string file = HostPath(path);
-  if (::chmod(file.c_str(), 0755) != 0) return false;
-  if (!durable_) return true;
-  // The mode is to be on disk before a rename puts the file in place.
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // The file itself, never where a link put in its place points.
+  const int fd = ::open(HostPath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
+  struct stat status {};
+  bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ::fchmod(fd, 0755) == 0;
+  // The mode is to be on disk before a rename puts the file in place.
+  if (ok && durable_) ok = ::fsync(fd) == 0;
   ::close(fd);
-  return synced;
+  return ok;
 }
 
 bool PosixFileSystem::ReplaceWith(const Text& from, const Text& to) {

@@ -42,7 +42,7 @@ class PosixFileSystem : public FileSystem {
   bool Flush(FileHandle file) override;
   void Close(FileHandle file) override;
   bool Remove(const Text& path) override;
-  // chmod 0755, then an fsync of the file when durable.
+  // chmod 0755 of the regular file itself (never through a link), then an fsync when durable.
   bool MarkExecutable(const Text& path) override;
   bool ReplaceWith(const Text& from, const Text& to) override;
   // Written to standard error.

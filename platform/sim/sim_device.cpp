@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace sorvel {
 
@@ -830,14 +831,32 @@ namespace {
 // generic failure.
 constexpr std::int32_t kSimCannotConnect = -2146697212;
 constexpr std::int32_t kSimFailed = -1;
+
+// Only web addresses are fetched; the scheme's case does not matter.
+bool IsWebAddress(const Text& url) {
+  auto startsWith = [&url](const char16_t* prefix) {
+    std::size_t i = 0;
+    for (; prefix[i] != 0; ++i) {
+      if (i >= url.size()) return false;
+      char16_t c = url[i] >= u'A' && url[i] <= u'Z' ? url[i] - u'A' + u'a' : url[i];
+      if (c != prefix[i]) return false;
+    }
+    return true;
+  };
+  return startsWith(u"http://") || startsWith(u"https://");
+}
 }  // namespace
 
-std::int32_t SimDevice::DownloadToFile(const Text& url, const Text& path,
+std::int32_t SimDevice::DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
                                        const DownloadProgress& progress) {
   requested_.push_back(url);
+  if (!IsWebAddress(url)) return kSimFailed;
   auto it = served_.find(url);
   if (it == served_.end()) return kSimCannotConnect;
   const SimDownload served = it->second;  // a handler run meanwhile may serve the address anew
+  if (served.total > limit) return kSimFailed;
+  // Closing the dialog whose modal run the transfer dispatches for ends it.
+  DialogSink* run = modalSinks_.empty() ? nullptr : modalSinks_.back();
   FileHandle file = files_.CreateForWrite(path);
   if (file == nullptr) return kSimFailed;
   const std::size_t chunk = served.chunk == 0 ? served.body.size() : served.chunk;
@@ -845,15 +864,17 @@ std::int32_t SimDevice::DownloadToFile(const Text& url, const Text& path,
   bool ok = true;
   while (received < served.body.size()) {
     std::size_t n = std::min(chunk, served.body.size() - received);
-    if (!files_.Write(file, served.body.data() + received, static_cast<std::uint32_t>(n))) {
+    if (n > limit - received ||
+        !files_.Write(file, served.body.data() + received, static_cast<std::uint32_t>(n))) {
       ok = false;
       break;
     }
     received += n;
     if (progress) progress(received, served.total);
+    if (duringDownload_) std::exchange(duringDownload_, nullptr)();
     // The caller's windows go on answering during the transfer.
     PumpMessages();
-    if (quitPending_) {
+    if (quitPending_ || (run != nullptr && run->ModalRunEnded())) {
       ok = false;
       break;
     }
@@ -864,6 +885,7 @@ std::int32_t SimDevice::DownloadToFile(const Text& url, const Text& path,
 
 std::int32_t SimDevice::DownloadToMemory(const Text& url, std::size_t limit, std::string* body) {
   requested_.push_back(url);
+  if (!IsWebAddress(url)) return kSimFailed;
   auto it = served_.find(url);
   if (it == served_.end()) return kSimCannotConnect;
   if (it->second.result < 0) return it->second.result;

@@ -150,6 +150,9 @@ class SimDevice : public Platform {
   const std::vector<HWND>& Minimised() const { return minimised_; }
   // The network answers `url` so; addresses not served fail to connect.
   void ServeUrl(const Text& url, SimDownload download) { served_[url] = std::move(download); }
+  // `work` runs once, after the first chunk of the next download into a file, while the
+  // transfer goes on.
+  void DuringNextDownload(std::function<void()> work) { duringDownload_ = std::move(work); }
   // The addresses asked for, in order.
   const std::vector<Text>& RequestedUrls() const { return requested_; }
   // Work started on worker threads and not run yet; RunWorkers runs it, as do the modal loop
@@ -247,7 +250,7 @@ class SimDevice : public Platform {
   bool InstanceNameHeld(const Text& name) override;
   void ShellStartupInit() override { ++shellStartupInits_; }
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
-  std::int32_t DownloadToFile(const Text& url, const Text& path,
+  std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
                               const DownloadProgress& progress) override;
   std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
   bool StartWorker(std::function<void()> work) override;
@@ -317,6 +320,7 @@ class SimDevice : public Platform {
   IdleScript idle_;
   std::map<Text, ProgramFactory> programs_;
   std::map<Text, SimDownload> served_;
+  std::function<void()> duringDownload_;
   std::vector<Text> requested_;
   std::deque<std::function<void()>> workers_;
   std::map<int, Text> processes_;

@@ -1,5 +1,9 @@
 // HTTP transfers of the win32 backend over WinINet. A transfer runs on one thread from start to
-// end; any other thread may read its counts and cancel it.
+// end; any other thread may read its counts and cancel it. It takes only http:// and https://
+// addresses, leaves the library's check of an https server's certificate against the system's
+// trust as it is, follows redirects itself (from https only to https), and fails on a body
+// beyond its limit. Its waiting side bounds the time without data and the time in all (10
+// minutes into a file, 60 s into memory).
 #pragma once
 
 #include <atomic>
@@ -18,6 +22,9 @@ namespace sorvel::win32 {
 // A transfer fails after this long without data, whether it waits for the connection, the
 // answer or the body.
 constexpr unsigned kTransferTimeoutMilliseconds = 30000;
+// ... and after this long in all: a program file, and a small read into memory.
+constexpr unsigned kFileTransferLimitMilliseconds = 10 * 60 * 1000;
+constexpr unsigned kMemoryTransferLimitMilliseconds = 60 * 1000;
 // Results of a transfer that timed out (the library's time-out error) and of a cancelled one.
 constexpr std::int32_t kTransferTimedOut = static_cast<std::int32_t>(0x80072EE2u);
 constexpr std::int32_t kTransferCancelled = static_cast<std::int32_t>(0x80004004u);
@@ -41,8 +48,10 @@ class Transfers {
 
 class Transfer {
  public:
-  // Into the file `path`, created anew once the server has answered with the body.
-  Transfer(Text url, Text path);
+  // Into the file `path`, made anew once the server has answered with the body: whatever lies
+  // at the path is removed (a link itself) and the file created only where nothing is, never
+  // through a link. Fails beyond `limit` bytes.
+  Transfer(Text url, Text path, std::uint64_t limit);
   // Into memory, failing beyond `limit` bytes.
   Transfer(Text url, std::size_t limit);
   Transfer(const Transfer&) = delete;
@@ -64,6 +73,11 @@ class Transfer {
 
  private:
   std::int32_t Receive();
+  // Opens `url_` and follows its redirects; the final answer's request, or null after a failure
+  // whose result is in `*result`.
+  void* Open(void* session, std::int32_t* result);
+  // Makes `request` the connection a cancel closes, or closes it when a cancel came first.
+  bool Adopt(void* request);
   std::int32_t Store(const char* data, std::size_t size);
   // Runs one blocking call on the connection; false when the transfer was cancelled before or
   // during it.
@@ -73,7 +87,8 @@ class Transfer {
   const Text url_;
   const Text path_;
   const bool toFile_;
-  const std::size_t limit_;
+  const std::uint64_t limit_;
+  std::uint64_t stored_ = 0;
   void* pieceEvent_ = nullptr;
   std::atomic<std::uint64_t> total_{0};
   std::string body_;

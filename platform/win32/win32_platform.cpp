@@ -476,6 +476,7 @@ HWND Win32Platform::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWN
 
 bool Win32Platform::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
   if (owner != nullptr) EnableWindow(W(owner), FALSE);
+  modal_.push_back(sink);
   bool quit = false;
   MSG msg;
   while (!sink->ModalRunEnded()) {
@@ -492,6 +493,7 @@ bool Win32Platform::RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  modal_.pop_back();
   if (owner != nullptr) EnableWindow(W(owner), TRUE);
   return !quit;
 }
@@ -732,10 +734,12 @@ std::int32_t LastErrorResult() {
 
 // Runs the transfer on a thread of its own and waits for it, reporting progress and, when
 // `dispatch` is set, dispatching this thread's messages. The wait ends early, leaving the thread
-// to finish alone, on a cancel, a quit message (posted again) or a time without data: a read
-// blocked in the library need not return soon even when its connection is closed.
+// to finish alone, on a cancel, a quit message (posted again), the end of the modal run `run`
+// (its dialog was closed), a time without data or `totalMilliseconds` in all: a read blocked in
+// the library need not return soon even when its connection is closed.
 std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatch,
-                           const DownloadProgress& progress) {
+                           const DownloadProgress& progress, DialogSink* run,
+                           unsigned totalMilliseconds) {
   if (job->pieces == nullptr) return LastErrorResult();
   auto* shared = new std::shared_ptr<TransferJob>(job);
   HANDLE thread = CreateThread(nullptr, 0, RunTransfer, shared, 0, nullptr);
@@ -757,19 +761,22 @@ std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatc
     }
     return !counts.empty();
   };
-  ULONGLONG news = GetTickCount64();
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG news = start;
   HANDLE handles[2] = {thread, job->pieces};
   for (;;) {
-    ULONGLONG quiet = GetTickCount64() - news;
-    DWORD timeout = quiet >= win32::kTransferTimeoutMilliseconds
-                        ? 0
-                        : static_cast<DWORD>(win32::kTransferTimeoutMilliseconds - quiet);
+    // Until the earlier of the two bounds.
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG stall = news + win32::kTransferTimeoutMilliseconds;
+    const ULONGLONG end = std::min<ULONGLONG>(stall, start + totalMilliseconds);
+    DWORD timeout = end <= now ? 0 : static_cast<DWORD>(end - now);
     DWORD wait = MsgWaitForMultipleObjectsEx(2, handles, timeout, dispatch ? QS_ALLINPUT : 0,
                                              dispatch ? MWMO_INPUTAVAILABLE : 0);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) break;
     if (report()) news = GetTickCount64();
     if (job->transfer.Cancelled()) return giveUp(win32::kTransferCancelled);
-    if (GetTickCount64() - news >= win32::kTransferTimeoutMilliseconds) {
+    if (GetTickCount64() - news >= win32::kTransferTimeoutMilliseconds ||
+        GetTickCount64() - start >= totalMilliseconds) {
       return giveUp(win32::kTransferTimedOut);
     }
     if (!dispatch) continue;
@@ -781,6 +788,7 @@ std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatc
         return giveUp(win32::kTransferCancelled);
       }
       DispatchQueuedMessage(msg);
+      if (run != nullptr && run->ModalRunEnded()) return giveUp(win32::kTransferCancelled);
     }
   }
   WaitForSingleObject(thread, INFINITE);
@@ -791,18 +799,31 @@ std::int32_t AwaitTransfer(const std::shared_ptr<TransferJob>& job, bool dispatc
 
 }  // namespace
 
-std::int32_t Win32Platform::DownloadToFile(const Text& url, const Text& path,
+std::int32_t Win32Platform::DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
                                            const DownloadProgress& progress) {
-  auto job = std::make_shared<TransferJob>(url, path);
+  return DownloadToFile(url, path, limit, progress, win32::kFileTransferLimitMilliseconds);
+}
+
+std::int32_t Win32Platform::DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
+                                           const DownloadProgress& progress,
+                                           unsigned totalMilliseconds) {
+  auto job = std::make_shared<TransferJob>(url, path, limit);
   job->transfers = transfers_;
-  return AwaitTransfer(job, true, progress);
+  // The transfer belongs to the modal run it dispatches for: closing that dialog ends it.
+  DialogSink* run = modal_.empty() ? nullptr : modal_.back();
+  return AwaitTransfer(job, true, progress, run, totalMilliseconds);
 }
 
 std::int32_t Win32Platform::DownloadToMemory(const Text& url, std::size_t limit,
                                              std::string* body) {
+  return DownloadToMemory(url, limit, body, win32::kMemoryTransferLimitMilliseconds);
+}
+
+std::int32_t Win32Platform::DownloadToMemory(const Text& url, std::size_t limit, std::string* body,
+                                             unsigned totalMilliseconds) {
   auto job = std::make_shared<TransferJob>(url, limit);
   job->transfers = transfers_;
-  std::int32_t result = AwaitTransfer(job, false, nullptr);
+  std::int32_t result = AwaitTransfer(job, false, nullptr, nullptr, totalMilliseconds);
   if (result >= 0) *body = std::move(job->transfer.Body());
   return result;
 }

@@ -84,9 +84,14 @@ class Win32Platform : public Platform {
   bool InstanceNameHeld(const Text& name) override;
   void ShellStartupInit() override;
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
-  std::int32_t DownloadToFile(const Text& url, const Text& path,
+  std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
                               const DownloadProgress& progress) override;
   std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
+  // The same with the time in all given (the tests shorten it).
+  std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
+                              const DownloadProgress& progress, unsigned totalMilliseconds);
+  std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body,
+                                unsigned totalMilliseconds);
   bool StartWorker(std::function<void()> work) override;
   void SetCrashHandler(void (*handler)(void* context), void* context) override;
 
@@ -96,7 +101,8 @@ class Win32Platform : public Platform {
   Win32FileSystem files_;
   std::vector<void*> returning_;  // threads of ReturnWindowWithoutWaiting still at work
   std::shared_ptr<win32::Transfers> transfers_;
-  std::vector<void*> threads_;  // of the workers, waited for at the end
+  std::vector<void*> threads_;      // of the workers, waited for at the end
+  std::vector<DialogSink*> modal_;  // the sinks of the modal runs, innermost last
 };
 
 }  // namespace sorvel

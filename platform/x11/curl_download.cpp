@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <exception>
 #include <system_error>
@@ -36,18 +37,30 @@ std::int32_t CurlResult(CURLcode code) {
   return kCurlFailure - static_cast<std::int32_t>(code);
 }
 
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  for (std::size_t i = 0; prefix[i] != 0; ++i) {
+    if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 // One transfer from start to end on the thread that runs it; any thread may cancel it, and
 // the one that waits for it takes its news.
 class Transfer {
  public:
-  // Into the file `path`, or into memory up to `limit` bytes when `path` is null.
-  Transfer(const std::string& url, const std::string* path, std::size_t limit)
+  // Into the file `path`, or into memory when `path` is null; up to `limit` bytes, for no longer
+  // than `totalMilliseconds`.
+  Transfer(const std::string& url, const std::string* path, std::uint64_t limit,
+           long totalMilliseconds)
       : url_(url),
         path_(path != nullptr ? *path : std::string()),
         toFile_(path != nullptr),
-        limit_(limit) {}
+        limit_(limit),
+        totalMilliseconds_(totalMilliseconds) {}
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
@@ -74,11 +87,13 @@ class Transfer {
   const std::string url_;
   const std::string path_;
   const bool toFile_;
-  const std::size_t limit_;
+  const std::uint64_t limit_;
+  const long totalMilliseconds_;
   CURL* easy_ = nullptr;
   bool begun_ = false;
   int file_ = -1;
   std::int32_t failure_ = 0;  // why the data callback stopped the transfer
+  std::uint64_t stored_ = 0;
   std::string body_;
   std::atomic<std::uint64_t> total_{0};
   std::atomic<bool> cancelled_{false};
@@ -106,6 +121,8 @@ std::vector<std::uint64_t> Transfer::TakeNews() {
 }
 
 std::int32_t Transfer::Run() {
+  const bool secure = StartsWithNoCase(url_, "https://");
+  if (!secure && !StartsWithNoCase(url_, "http://")) return CurlResult(CURLE_UNSUPPORTED_PROTOCOL);
   if (GlobalInit() != CURLE_OK) return CurlResult(GlobalInit());
   CURL* easy = curl_easy_init();
   if (easy == nullptr) return CurlResult(CURLE_OUT_OF_MEMORY);
@@ -117,9 +134,16 @@ std::int32_t Transfer::Run() {
     headers = more;
     easy_ = easy;
     curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
-    // Only HTTP, also where a redirect points.
+    // Only HTTP, also where a redirect points; what began over TLS stays on it.
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+#ifdef SORVEL_TEST_CA_FILE
+    // Test builds only: the loopback servers' authority.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, SORVEL_TEST_CA_FILE);
+#endif
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 0L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -127,6 +151,7 @@ std::int32_t Transfer::Run() {
     // Under one byte a second for 30 s: waiting for the answer or in the body alike.
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kTransferTimeoutSeconds);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, totalMilliseconds_);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Sorvel");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
@@ -236,18 +261,22 @@ std::int32_t Transfer::Begin() {
   curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   std::uint64_t total = length > 0 ? static_cast<std::uint64_t>(length) : 0;
   total_ = total;
+  if (total > limit_) return -EFBIG;
   if (!toFile_) {
-    if (total > limit_) return -EFBIG;
     body_.reserve(static_cast<std::size_t>(total));
     return 0;
   }
-  file_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Whatever lies at the path goes, a link itself rather than its target; the new file is made
+  // only where nothing is, so that nobody else's file or link is written through.
+  if (unlink(path_.c_str()) != 0 && errno != ENOENT) return -errno;
+  file_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   return file_ >= 0 ? 0 : -errno;
 }
 
 std::int32_t Transfer::Store(const char* data, std::size_t size) {
+  if (size > limit_ - stored_) return -EFBIG;
+  stored_ += size;
   if (!toFile_) {
-    if (size > limit_ - body_.size()) return -EFBIG;
     body_.append(data, size);
     return 0;
   }
@@ -265,10 +294,11 @@ std::int32_t Transfer::Store(const char* data, std::size_t size) {
 }
 
 std::int32_t DownloadFileWhileWaiting(
-    const std::string& url, const std::string& path,
+    const std::string& url, const std::string& path, std::uint64_t limit,
     const std::function<void(std::uint64_t received, std::uint64_t total)>& progress,
-    const std::function<void(int milliseconds)>& wait, const std::function<bool()>& cancelled) {
-  Transfer transfer(url, &path, 0);
+    const std::function<void(int milliseconds)>& wait, const std::function<bool()>& cancelled,
+    long totalMilliseconds) {
+  Transfer transfer(url, &path, limit, totalMilliseconds);
   std::atomic<bool> done{false};
   std::int32_t result = 0;
   std::thread worker;
@@ -325,8 +355,8 @@ void Cancellation::Leave(Transfer* transfer) {
 }
 
 std::int32_t DownloadToMemory(const std::string& url, std::size_t limit, std::string* body,
-                              Cancellation* cancellation) {
-  Transfer transfer(url, nullptr, limit);
+                              Cancellation* cancellation, long totalMilliseconds) {
+  Transfer transfer(url, nullptr, limit, totalMilliseconds);
   if (cancellation != nullptr && !cancellation->Enter(&transfer)) return -ECANCELED;
   std::int32_t result = transfer.Run();
   if (cancellation != nullptr) cancellation->Leave(&transfer);

@@ -1115,12 +1115,14 @@ bool X11Platform::ShellExecute(HWND, const Text& file, const Text& parameters) {
 
 // --- Downloads and workers ---
 
-std::int32_t X11Platform::DownloadToFile(const Text& url, const Text& path,
+std::int32_t X11Platform::DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
                                          const DownloadProgress& progress) {
+  // The transfer belongs to the modal run it dispatches for: closing that dialog ends it.
+  DialogSink* run = modal_.empty() ? nullptr : modal_.back();
   return x11::DownloadFileWhileWaiting(
-      ToUtf8(url), files_.HostPath(path), progress,
+      ToUtf8(url), files_.HostPath(path), limit, progress,
       [](int milliseconds) { Fl::wait(milliseconds / 1000.0); },
-      [this] { return quitPosted_.load(); });
+      [this, run] { return quitPosted_.load() || (run != nullptr && run->ModalRunEnded()); });
 }
 
 std::int32_t X11Platform::DownloadToMemory(const Text& url, std::size_t limit, std::string* body) {

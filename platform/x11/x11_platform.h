@@ -102,7 +102,7 @@ class X11Platform : public Platform {
   bool InstanceNameHeld(const Text& name) override;
   void ShellStartupInit() override;
   bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
-  std::int32_t DownloadToFile(const Text& url, const Text& path,
+  std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
                               const DownloadProgress& progress) override;
   std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
   bool StartWorker(std::function<void()> work) override;

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <utility>
 #include <vector>
 
+#include "platform/win32/win32_download.h"
 #include "platform/win32/win32_platform.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/http_server.h"
@@ -16,6 +19,9 @@ namespace sorvel {
 namespace {
 
 using Body = TestHttpServer::Body;
+using Certificate = TestHttpServer::Certificate;
+
+constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
 
 Text TextOf(const std::wstring& text) {
   return Text(reinterpret_cast<const char16_t*>(text.c_str()));
@@ -56,7 +62,13 @@ class DownloadTest : public ::testing::Test {
 
   // Downloads into `path`, keeping the progress reports; checks that each report runs on this
   // thread and brings news.
-  std::int32_t Download(const std::string& urlPath, const std::wstring& path) {
+  std::int32_t Download(const std::string& urlPath, const std::wstring& path,
+                        std::uint64_t limit = kNoLimit) {
+    return DownloadUrl(server_.Url(urlPath), path, limit);
+  }
+  std::int32_t DownloadUrl(const std::wstring& url, const std::wstring& path,
+                           std::uint64_t limit = kNoLimit,
+                           unsigned total = win32::kFileTransferLimitMilliseconds) {
     reports_.clear();
     DWORD thread = GetCurrentThreadId();
     auto progress = [&](std::uint64_t received, std::uint64_t total) {
@@ -68,7 +80,7 @@ class DownloadTest : public ::testing::Test {
       // A slow first report: much of the body arrives before the next one.
       if (reports_.size() == 1) Sleep(100);
     };
-    return platform_->DownloadToFile(TextOf(server_.Url(urlPath)), TextOf(path), progress);
+    return platform_->DownloadToFile(TextOf(url), TextOf(path), limit, progress, total);
   }
 
   TestHttpServer server_;  // outlives the platform, whose end waits for its workers
@@ -93,6 +105,8 @@ TEST_F(DownloadTest, ResponseKinds) {
     bool ok;
     std::string content;  // what the file holds afterwards
     std::uint64_t total;  // announced in the reports
+    std::uint64_t limit = kNoLimit;
+    bool cut = false;  // the file holds what came before the piece that passed the limit
   } cases[] = {
       {"/length", true, body, body.size()},
       {"/nolength", true, body, 0},
@@ -102,13 +116,24 @@ TEST_F(DownloadTest, ResponseKinds) {
       {"/error", false, "", 0},
       // What arrived stays in the file.
       {"/truncated", false, body.substr(0, body.size() / 2), body.size()},
+      {"/length", true, body, body.size(), body.size()},
+      // An announced length beyond the limit fails before the file is made; a body without one
+      // stops where it would pass the limit.
+      {"/length", false, "", 0, body.size() - 1},
+      {"/nolength", false, "", 0, 100000, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     std::wstring file = folder_ + L"\\im.exe";
     DeleteFileW(file.c_str());
-    std::int32_t result = Download(c.path, file);
+    std::int32_t result = Download(c.path, file, c.limit);
     EXPECT_EQ(result >= 0, c.ok) << result;
+    if (c.cut) {
+      const std::string kept = Contents(file);
+      EXPECT_LE(kept.size(), c.limit);
+      EXPECT_TRUE(kept == body.substr(0, kept.size()));
+      continue;
+    }
     EXPECT_TRUE(Contents(file) == c.content);
     if (c.content.empty()) {
       EXPECT_TRUE(reports_.empty());
@@ -128,7 +153,135 @@ TEST_F(DownloadTest, ResponseKinds) {
       }
     }
   }
-  EXPECT_EQ(server_.Requests("/length"), 2);  // once directly, once redirected
+  EXPECT_EQ(server_.Requests("/length"), 4);  // directly, redirected, at and over the limit
+}
+
+// Whatever lies at the path is replaced by a file of our own; addresses other than web ones
+// fail before anything goes out.
+TEST_F(DownloadTest, FileIsMadeAnewOnlyFromWebAddresses) {
+  server_.Serve("/file", Reply(200, "new program"));
+  const std::wstring file = folder_ + L"\\im.exe";
+  struct Case {
+    std::wstring url;
+    const char* leftover;  // the file at the path before; null for none
+    bool ok;
+  } cases[] = {
+      {server_.Url("/file"), nullptr, true},
+      {server_.Url("/file"), "old program", true},
+      // Where the test server listens: a client speaking another protocol would reach it.
+      {L"ftp" + server_.Url("/file").substr(4), "old program", false},
+      {L"file:///C:/windows/win.ini", "old program", false},
+      {L"127.0.0.1/file", "old program", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
+    DeleteFileW(file.c_str());
+    if (c.leftover != nullptr) {
+      HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      DWORD written = 0;
+      WriteFile(h, c.leftover, static_cast<DWORD>(strlen(c.leftover)), &written, nullptr);
+      CloseHandle(h);
+    }
+    const int connections = server_.Connections();
+    EXPECT_EQ(DownloadUrl(c.url, file) >= 0, c.ok);
+    EXPECT_TRUE(Contents(file) == (c.ok ? "new program" : c.leftover));
+    EXPECT_EQ(server_.Connections() - connections, c.ok ? 1 : 0);
+  }
+}
+
+// A body that keeps coming, a byte at a time, fails at the time given for the whole transfer.
+TEST_F(DownloadTest, TricklingBodyFailsAtTheTotalTime) {
+  TestHttpServer::Route trickle = Reply(200, std::string(200, 't'), Body::kTrickle);
+  trickle.trickleMilliseconds = 50;  // ten seconds in all
+  server_.Serve("/trickle", trickle);
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(DownloadUrl(server_.Url("/trickle"), folder_ + L"\\im.exe", kNoLimit, 1000),
+            win32::kTransferTimedOut);
+  std::string body;
+  EXPECT_EQ(platform_->DownloadToMemory(TextOf(server_.Url("/trickle")), 1000, &body, 1000),
+            win32::kTransferTimedOut);
+  // Both ended long before the body would have: the bytes came, none stalled 30 s.
+  EXPECT_LT(GetTickCount64() - start, 9000u);
+  ASSERT_FALSE(reports_.empty());
+  EXPECT_LT(reports_.back().received, 200u);
+}
+
+// HTTPS: the server's certificate must come from an authority the system trusts, and what
+// began over TLS never goes on without it.
+TEST_F(DownloadTest, SecureTransfers) {
+  if (!TestHttpServer::HasTestCertificates()) {
+    GTEST_SKIP() << "built without the test certificates (SORVEL_TEST_CA)";
+  }
+  ASSERT_TRUE(server_.StartTls(Certificate::kTrusted));
+  ASSERT_TRUE(server_.StartTls(Certificate::kUnknownAuthority));
+  const std::string data = Bytes(100000);
+  server_.Serve("/data", Reply(200, data));
+  const std::wstring plain = server_.Url("/data");
+  const std::wstring secure = server_.SecureUrl("/data");
+  server_.Serve("/down",
+                Reply(302, "", Body::kWithLength, std::string(plain.begin(), plain.end())));
+  server_.Serve("/up",
+                Reply(302, "", Body::kWithLength, std::string(secure.begin(), secure.end())));
+  server_.Serve("/along", Reply(301, "", Body::kWithLength, "/data"));
+  struct Case {
+    std::wstring url;
+    bool ok;
+  } cases[] = {
+      {server_.SecureUrl("/data"), true},
+      {server_.SecureUrl("/along"), true},
+      {server_.Url("/up"), true},
+      {server_.SecureUrl("/data", Certificate::kUnknownAuthority), false},
+      {server_.SecureUrl("/down"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
+    const int before = server_.Requests("/data");
+    const std::wstring file = folder_ + L"\\im.exe";
+    DeleteFileW(file.c_str());
+    std::int32_t result = DownloadUrl(c.url, file);
+    EXPECT_EQ(result >= 0, c.ok) << result;
+    EXPECT_TRUE(Contents(file) == (c.ok ? data : ""));
+    std::string body;
+    result = platform_->DownloadToMemory(TextOf(c.url), data.size(), &body);
+    EXPECT_EQ(result >= 0, c.ok) << result;
+    // A refused server or redirect is never asked for the data.
+    EXPECT_EQ(server_.Requests("/data") - before, c.ok ? 2 : 0);
+  }
+}
+
+// Closing the dialog whose modal run a download dispatches for ends the download at once.
+TEST_F(DownloadTest, EndOfTheModalRunCancels) {
+  server_.Serve("/stalled", Reply(200, Bytes(200000), Body::kStalled));
+  struct Sink : DialogSink {
+    void OnDialogCreated(HWND) override {}
+    bool OnMessage(Message& m) override {
+      if (m.message != kWmTimer) return false;
+      if (!started) {
+        started = true;
+        result = download();
+        returned = GetTickCount64();
+      } else if (!ended) {
+        ended = true;  // as a close ends the dialog's run
+        endedAt = GetTickCount64();
+      }
+      return true;
+    }
+    bool PreTranslateMessage(const Message&) override { return false; }
+    bool ModalRunEnded() const override { return ended; }
+    std::function<std::int32_t()> download;
+    bool started = false, ended = false;
+    std::int32_t result = 0;
+    ULONGLONG endedAt = 0, returned = 0;
+  } sink;
+  sink.download = [this] { return DownloadUrl(server_.Url("/stalled"), folder_ + L"\\im.exe"); };
+  DialogTemplate dialog{1, 100, 40, kWsPopup | kWsCaption, u"Transfer", u"Tahoma", 8, {}};
+  HWND window = platform_->CreateDialogWindow(dialog, nullptr, &sink);
+  ASSERT_NE(window, nullptr);
+  platform_->SetTimer(window, 1, 200);
+  EXPECT_TRUE(platform_->RunModalLoop(window, nullptr, &sink));
+  EXPECT_EQ(sink.result, win32::kTransferCancelled);
+  EXPECT_LT(sink.returned - sink.endedAt, 2000u);
+  platform_->DestroyWindow(window);
 }
 
 TEST_F(DownloadTest, UnwritableDestinationFails) {
@@ -177,7 +330,7 @@ TEST_F(DownloadTest, QuitMessageCancels) {
   server_.Serve("/stalled", Reply(200, Bytes(200000), Body::kStalled));
   std::int32_t result =
       platform_->DownloadToFile(TextOf(server_.Url("/stalled")), TextOf(folder_ + L"\\im.exe"),
-                                [](std::uint64_t, std::uint64_t) { PostQuitMessage(7); });
+                                kNoLimit, [](std::uint64_t, std::uint64_t) { PostQuitMessage(7); });
   EXPECT_LT(result, 0);
   MSG msg;
   ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));

@@ -4,16 +4,22 @@
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <wincrypt.h>
 // clang-format on
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -69,6 +75,67 @@ bool SendAll(SOCKET socket, const char* data, std::size_t size) {
   return true;
 }
 
+#if defined(_WIN32) && defined(SORVEL_TEST_PKI)
+// The machine's Root store takes the test authority (in the test's own Wine prefix), so that
+// the platform's HTTPS client trusts the trusted front as it trusts a real server.
+bool TrustTestAuthority() {
+  std::wstring path = L"Z:";
+  for (char c : std::string(SORVEL_TEST_PKI "/ca.pem")) path += c == '/' ? L'\\' : wchar_t(c);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char pem[16384];
+  DWORD size = 0;
+  BOOL read = ReadFile(file, pem, sizeof pem, &size, nullptr);
+  CloseHandle(file);
+  if (!read || size == 0 || size == sizeof pem) return false;
+  BYTE der[16384];
+  DWORD derSize = sizeof der;
+  if (!CryptStringToBinaryA(pem, size, CRYPT_STRING_BASE64HEADER, der, &derSize, nullptr,
+                            nullptr)) {
+    return false;
+  }
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  if (store == nullptr) return false;
+  BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, derSize,
+                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  CertCloseStore(store, 0);
+  return added != FALSE;
+}
+#endif
+
+#if defined(SORVEL_TEST_PKI) && defined(SORVEL_TLS_FRONT)
+// A port on the loopback address that nobody listens on just now; 0 when none is found.
+int FreePort() {
+  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (probe == INVALID_SOCKET) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  AddressLength size = sizeof address;
+  int port = 0;
+  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  CloseSocket(probe);
+  return port;
+}
+
+bool Listening(int port) {
+  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (probe == INVALID_SOCKET) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  CloseSocket(probe);
+  return connected;
+}
+#endif
+
 // The request line's path without its query; empty when no whole request head arrives.
 std::string ReadRequestPath(SOCKET socket) {
   std::string head;
@@ -121,6 +188,10 @@ TestHttpServer::~TestHttpServer() {
   if (acceptor_.joinable()) acceptor_.join();
   for (std::thread& thread : answering_) thread.join();
   if (listener_ != kNoSocket) CloseSocket(Native(listener_));
+#ifndef _WIN32
+  // Each front ends once its tie to the server is closed.
+  for (long long pid : fronts_) waitpid(static_cast<pid_t>(pid), nullptr, 0);
+#endif
 #ifdef _WIN32
   WSACleanup();
 #endif
@@ -131,6 +202,72 @@ void TestHttpServer::Serve(const std::string& path, Route route) {
   routes_[path] = std::move(route);
 }
 
+bool TestHttpServer::HasTestCertificates() {
+#if defined(SORVEL_TEST_PKI) && defined(SORVEL_TLS_FRONT)
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool TestHttpServer::StartTls(Certificate certificate) {
+#if defined(SORVEL_TEST_PKI) && defined(SORVEL_TLS_FRONT)
+  if (!Ok()) return false;
+  const std::string pki = SORVEL_TEST_PKI;
+  const std::string name = certificate == Certificate::kTrusted ? "server" : "rogue";
+  const int port = FreePort();
+  if (port == 0) return false;
+  // The front holds this request open as its tie to the server.
+  Serve("/.front", Reply(200, "", Body::kStalled));
+  std::vector<std::string> arguments = {SORVEL_TLS_FRONT, std::to_string(port),
+                                        std::to_string(port_), pki + "/" + name + ".pem",
+                                        pki + "/" + name + ".key"};
+#ifdef _WIN32
+  if (certificate == Certificate::kTrusted && !TrustTestAuthority()) return false;
+  // Under Wine a Unix program starts as any other, but its starter gets no handle to it.
+  std::wstring line;
+  for (const std::string& argument : arguments) {
+    line += L"\"" + std::wstring(argument.begin(), argument.end()) + L"\" ";
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+#else
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
+  fronts_.push_back(pid);
+#endif
+  for (int tries = 0; tries < 200 && !Listening(port); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  if (!Listening(port)) return false;
+  securePorts_[static_cast<int>(certificate)] = port;
+  return true;
+#else
+  (void)certificate;
+  return false;
+#endif
+}
+
+std::wstring TestHttpServer::SecureUrl(const std::string& path, Certificate certificate) const {
+  return L"https://localhost:" + std::to_wstring(securePorts_[static_cast<int>(certificate)]) +
+         std::wstring(path.begin(), path.end());
+}
+
 std::wstring TestHttpServer::Url(const std::string& path) const {
   return L"http://127.0.0.1:" + std::to_wstring(port_) + std::wstring(path.begin(), path.end());
 }
@@ -139,6 +276,11 @@ int TestHttpServer::Requests(const std::string& path) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = requests_.find(path);
   return it == requests_.end() ? 0 : it->second;
+}
+
+int TestHttpServer::Connections() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connectionCount_;
 }
 
 void TestHttpServer::Accept() {
@@ -158,6 +300,7 @@ void TestHttpServer::Accept() {
     if (accepted == INVALID_SOCKET) continue;
     auto connection = static_cast<Socket>(accepted);
     std::lock_guard<std::mutex> lock(mutex_);
+    ++connectionCount_;
     connections_.push_back(connection);
     answering_.emplace_back([this, connection] { Answer(connection); });
   }
@@ -192,8 +335,12 @@ void TestHttpServer::Answer(Socket connection) {
     std::size_t sent = route.mode == Body::kTruncated || route.mode == Body::kStalled
                            ? route.body.size() / 2
                            : route.body.size();
-    if (SendAll(Native(connection), head.data(), head.size()) &&
-        SendAll(Native(connection), route.body.data(), sent) && route.mode == Body::kStalled) {
+    if (!SendAll(Native(connection), head.data(), head.size())) {
+      // The client went away.
+    } else if (route.mode == Body::kTrickle) {
+      Trickle(connection, route.body, route.trickleMilliseconds);
+    } else if (SendAll(Native(connection), route.body.data(), sent) &&
+               route.mode == Body::kStalled) {
       Stall();
     }
   }
@@ -204,6 +351,18 @@ void TestHttpServer::Answer(Socket connection) {
   // An orderly close: the client reads the end of the body, not a reset.
   shutdown(Native(connection), kShutSend);
   CloseSocket(Native(connection));
+}
+
+bool TestHttpServer::Trickle(Socket connection, const std::string& body, int milliseconds) {
+  for (char byte : body) {
+    if (!SendAll(Native(connection), &byte, 1)) return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (stopping_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return stopped_; })) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void TestHttpServer::Stall() {

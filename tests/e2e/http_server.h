@@ -1,4 +1,5 @@
-// A loopback HTTP server for the end-to-end tests of downloads, inside the test program.
+// A loopback HTTP server for the end-to-end tests of downloads, inside the test program, with
+// HTTPS fronts where the build made the test certificates (SORVEL_TEST_PKI).
 #pragma once
 
 #include <condition_variable>
@@ -16,14 +17,19 @@ class TestHttpServer {
  public:
   // kWithoutLength: no Content-Length, the connection closes after the body. kTruncated:
   // announces the whole length, sends about half, closes. kStalled: announces the length, sends
-  // part, then sends nothing more until the server is destroyed.
-  enum class Body { kWithLength, kWithoutLength, kTruncated, kStalled };
+  // part, then sends nothing more until the server is destroyed. kTrickle: announces the length,
+  // then sends one byte every `trickleMilliseconds`.
+  enum class Body { kWithLength, kWithoutLength, kTruncated, kStalled, kTrickle };
+  // What an HTTPS front shows for "localhost": a certificate of the test authority, or one of an
+  // authority nobody trusts.
+  enum class Certificate { kTrusted, kUnknownAuthority };
   struct Route {
     int status = 200;
     std::string body;
     Body mode = Body::kWithLength;
     std::string location;  // for 3xx: the Location header (a path such as "/new" or a full URL)
     std::string contentType = "application/octet-stream";
+    int trickleMilliseconds = 100;
   };
 
   TestHttpServer();   // starts listening; check Ok()
@@ -36,6 +42,16 @@ class TestHttpServer {
   void Serve(const std::string& path, Route route);
   std::wstring Url(const std::string& path) const;  // L"http://127.0.0.1:<port>/path"
   int Requests(const std::string& path) const;      // how many requests reached the path
+  int Connections() const;                          // how many connections it took, in all
+
+  // Whether this build made the test certificates that the HTTPS fronts need.
+  static bool HasTestCertificates();
+  // Starts an HTTPS front relaying to this server, ready when this returns; false without the
+  // test certificates or when it does not come up. It ends with the server.
+  bool StartTls(Certificate certificate);
+  // L"https://localhost:<that front's port>/path".
+  std::wstring SecureUrl(const std::string& path,
+                         Certificate certificate = Certificate::kTrusted) const;
 
  private:
   using Socket = std::uintptr_t;
@@ -45,9 +61,13 @@ class TestHttpServer {
   void Answer(Socket connection);
   // Blocks until the server stops.
   void Stall();
+  // Sends `body` a byte at a time, `milliseconds` apart, until done or the server stops.
+  bool Trickle(Socket connection, const std::string& body, int milliseconds);
 
   Socket listener_ = kNoSocket;
   int port_ = 0;
+  int securePorts_[2] = {};        // by Certificate
+  std::vector<long long> fronts_;  // native: the front processes, waited for at the end
   std::thread acceptor_;
 
   mutable std::mutex mutex_;
@@ -55,6 +75,7 @@ class TestHttpServer {
   bool stopped_ = false;
   std::map<std::string, Route> routes_;
   std::map<std::string, int> requests_;
+  int connectionCount_ = 0;
   std::vector<Socket> connections_;  // open ones, closed at the end to free their threads
   std::vector<std::thread> answering_;
 };

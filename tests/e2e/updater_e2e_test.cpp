@@ -144,14 +144,14 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   server_.Serve("/page",
                 Reply(200, "<html><body>Sorvel</body></html>", Body::kWithLength, "", "text/html"));
   server_.Serve("/cut", Reply(200, cut, Body::kWithoutLength));
-  server_.Serve("/to-http", Reply(302, "", Body::kWithLength, e2e::Narrow(server_.Url("/Sorvel.exe"))));
+  server_.Serve("/to-http",
+                Reply(302, "", Body::kWithLength, e2e::Narrow(server_.Url("/Sorvel.exe"))));
   ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kUnknownAuthority));
   // The manifest cases: the updater started without a description reads it itself.
   const std::string manifest = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_);
   std::string changed = manifest;
   changed[changed.size() - 4] ^= 1;
-  const std::string older =
-      ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_, L"1.0.1.0");
+  const std::string older = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_, L"1.0.1.0");
   server_.Serve("/unsigned.ini", Reply(200, manifest));
   server_.Serve("/changed.ini", Reply(200, changed));
   server_.Serve("/changed.ini.sig", Reply(200, Signature(manifest)));
@@ -200,7 +200,8 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
       EXPECT_EQ(server_.Requests("/Sorvel.exe"), downloads) << "nothing is downloaded";
     }
   }
-  EXPECT_EQ(server_.Requests("/Sorvel.exe"), 2) << "other hash, and no more (the redirect is not followed)";
+  EXPECT_EQ(server_.Requests("/Sorvel.exe"), 2)
+      << "other hash, and no more (the redirect is not followed)";
 }
 
 // Without a description, the signed manifest that the host's settings name decides.
@@ -233,8 +234,8 @@ TEST_F(UpdaterRun, ANewProgramThatCrashesAtStartIsRolledBack) {
   EXPECT_EQ(e2e::StaticTexts(box), kNotUpdated);
   EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
   EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_TRUE(e2e::WaitFor(
-      [] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; }, kTimeout))
+  EXPECT_TRUE(e2e::WaitFor([] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; },
+                           kTimeout))
       << "the old program runs again";
   EXPECT_TRUE(setup.Dismiss(box));
 }

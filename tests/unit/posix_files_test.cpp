@@ -1,6 +1,12 @@
 #include "platform/posix/posix_files.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 namespace sorvel {
 namespace {
@@ -48,6 +54,44 @@ TEST(UserSettingsPathTest, SettingsLieBesideTheProgramOnlyInAWritableFolderOfThe
     EXPECT_EQ(SettingsBesideProgram(c.folder, c.writable), c.beside)
         << c.folder << (c.writable ? " writable" : " not writable");
   }
+}
+
+// Only a regular file at the name itself becomes runnable; a link there changes nothing.
+TEST(PosixFilesTest, MarkExecutableTakesTheFileItselfOnly) {
+  char made[] = "/tmp/sorvel-files-XXXXXX";
+  ASSERT_NE(mkdtemp(made), nullptr);
+  const std::string folder = made;
+  const std::string victim = folder + "/victim";
+  std::fclose(std::fopen(victim.c_str(), "w"));
+  ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+  const std::string plain = folder + "/plain";
+  std::fclose(std::fopen(plain.c_str(), "w"));
+  ASSERT_EQ(symlink(victim.c_str(), (folder + "/link").c_str()), 0);
+  ASSERT_EQ(mkdir((folder + "/dir").c_str(), 0700), 0);
+  const struct {
+    const char* name;
+    bool durable;
+    bool ok;
+  } cases[] = {
+      {"plain", false, true}, {"plain", true, true},     {"link", true, false},
+      {"dir", false, false},  {"missing", false, false},
+  };
+  for (const auto& c : cases) {
+    PosixFileSystem files("", c.durable);
+    const std::string path = folder + "/" + c.name;
+    EXPECT_EQ(files.MarkExecutable(FromUtf8(path)), c.ok) << c.name;
+    struct stat status {};
+    if (c.ok) {
+      ASSERT_EQ(lstat(path.c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 0777, 0755u);
+    }
+  }
+  struct stat status {};
+  ASSERT_EQ(stat(victim.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  for (const char* name : {"victim", "plain", "link"}) unlink((folder + "/" + name).c_str());
+  rmdir((folder + "/dir").c_str());
+  rmdir(folder.c_str());
 }
 
 }  // namespace

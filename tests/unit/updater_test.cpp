@@ -473,9 +473,15 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
     std::int32_t result;  // negative: the transfer fails after the body
     SignedProgram described;
     bool downloads;
+    std::uint64_t announced = 0;  // the announced length; 0: none
+    bool closed = false;          // the dialog is closed while the transfer runs
   };
+  HWND dialog = nullptr;
   const Case cases[] = {
       {"not found", "", -1, Signed(program_), true},
+      {"announced beyond the signed size", program_, 0, Signed(program_), true,
+       program_.size() + 1},
+      {"closed meanwhile", program_, 0, Signed(program_), true, 0, true},
       {"cut short without a length", cut, 0, Signed(program_), true},
       {"other hash", program_, 0, otherHash, true},
       {"size one more than signed", program_, 0, longer, true},
@@ -489,10 +495,13 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     files_.Remove(kTemp);
-    device_.ServeUrl(kUrl, {c.body, 0, c.result, 1000});
+    device_.ServeUrl(kUrl, {c.body, c.announced, c.result, 1000});
+    device_.DuringNextDownload(
+        c.closed ? std::function<void()>([&] { device_.PostMessage(dialog, kWmClose, 0, 0); })
+                 : nullptr);
     Describe(c.described);
     const std::size_t requests = device_.RequestedUrls().size();
-    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Run([&](HWND hwnd, std::uint64_t) { dialog = hwnd; }), 1);
     EXPECT_EQ(device_.RequestedUrls().size(), requests + (c.downloads ? 1 : 0));
     EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
     EXPECT_FALSE(files_.FileExists(kKept));

@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,10 +50,14 @@ struct Seen {
   int waits = 0;
 };
 
+constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
+
 std::int32_t Download(const std::string& url, const std::string& path, Seen* seen,
-                      const std::function<bool()>& cancelled = nullptr) {
+                      const std::function<bool()>& cancelled = nullptr,
+                      std::uint64_t limit = kNoLimit,
+                      long totalMilliseconds = kFileTransferLimitSeconds * 1000) {
   return DownloadFileWhileWaiting(
-      url, path,
+      url, path, limit,
       [seen](std::uint64_t received, std::uint64_t total) {
         seen->progress.emplace_back(received, total);
       },
@@ -60,7 +65,13 @@ std::int32_t Download(const std::string& url, const std::string& path, Seen* see
         ++seen->waits;
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
       },
-      cancelled);
+      cancelled, totalMilliseconds);
+}
+
+std::string Narrow(const std::wstring& wide) {
+  std::string narrow;
+  for (wchar_t c : wide) narrow += static_cast<char>(c);
+  return narrow;
 }
 
 class CurlDownload : public ::testing::Test {
@@ -79,11 +90,10 @@ class CurlDownload : public ::testing::Test {
     made_.insert(folder_ + "/" + name);
     return folder_ + "/" + name;
   }
-  std::string Url(const std::string& path) const {
-    std::wstring url = server_.Url(path);
-    std::string narrow;
-    for (wchar_t c : url) narrow += static_cast<char>(c);
-    return narrow;
+  std::string Url(const std::string& path) const { return Narrow(server_.Url(path)); }
+  std::string SecureUrl(const std::string& path, TestHttpServer::Certificate certificate =
+                                                     TestHttpServer::Certificate::kTrusted) const {
+    return Narrow(server_.SecureUrl(path, certificate));
   }
 
   TestHttpServer server_;
@@ -101,6 +111,7 @@ TEST_F(CurlDownload, FileByTheServersAnswer) {
     std::int32_t result;
     std::string after;    // the file's contents afterwards
     std::uint64_t total;  // the total of every progress report
+    std::uint64_t limit = kNoLimit;
   } cases[] = {
       {"/length", Reply(200, big, Body::kWithLength), 0, big, big.size()},
       {"/no-length", Reply(200, big, Body::kWithoutLength), 0, big, 0},
@@ -112,6 +123,11 @@ TEST_F(CurlDownload, FileByTheServersAnswer) {
       {"/empty", Reply(200, ""), 0, "", 0},
       {"/short", Reply(200, big, Body::kTruncated), kCurlFailure - CURLE_PARTIAL_FILE,
        big.substr(0, big.size() / 2), big.size()},
+      {"/at-limit", Reply(200, big), 0, big, big.size(), big.size()},
+      // An announced length beyond the limit fails before the file is touched; a body without
+      // one stops as it passes the limit, nothing beyond it written.
+      {"/announced-beyond", Reply(200, big), -EFBIG, earlier, 0, big.size() - 1},
+      {"/beyond", Reply(200, big, Body::kWithoutLength), -EFBIG, "", 0, 100000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -119,7 +135,14 @@ TEST_F(CurlDownload, FileByTheServersAnswer) {
     std::string path = Path("file");
     Write(path, earlier);
     Seen seen;
-    EXPECT_EQ(Download(Url(c.path), path, &seen), c.result);
+    EXPECT_EQ(Download(Url(c.path), path, &seen, nullptr, c.limit), c.result);
+    if (c.result == -EFBIG && c.after.empty()) {
+      // What came before the piece that passed the limit.
+      const std::string kept = Contents(path);
+      EXPECT_LE(kept.size(), c.limit);
+      EXPECT_TRUE(kept == big.substr(0, kept.size()));
+      continue;
+    }
     EXPECT_EQ(Contents(path), c.after);
     EXPECT_GT(seen.waits, 0);
 
@@ -205,6 +228,115 @@ TEST_F(CurlDownload, MemoryByLimitAndUrl) {
     std::string body = "untouched";
     EXPECT_EQ(DownloadToMemory(c.url, c.limit, &body, nullptr), c.result);
     EXPECT_EQ(body, c.result == 0 ? data : "untouched");
+  }
+}
+
+// Whatever lies at the path is replaced by a file of our own, never written through.
+TEST_F(CurlDownload, FileIsMadeAnewWhateverLayAtItsPath) {
+  server_.Serve("/file", Reply(200, "new program"));
+  const std::string victim = Path("victim");
+  const struct {
+    const char* name;
+    std::function<void(const std::string& path)> leave;
+  } cases[] = {
+      {"nothing", [](const std::string&) {}},
+      {"a file", [](const std::string& path) { Write(path, "old program"); }},
+      {"a link to another file",
+       [&victim](const std::string& path) { ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0); }},
+      {"a dangling link",
+       [this](const std::string& path) {
+         ASSERT_EQ(symlink(Path("nowhere").c_str(), path.c_str()), 0);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(victim, "someone else's");
+    const std::string path = Path("im");
+    std::remove(path.c_str());
+    c.leave(path);
+    Seen seen;
+    EXPECT_EQ(Download(Url("/file"), path, &seen), 0);
+    struct stat status {};
+    ASSERT_EQ(lstat(path.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(Contents(path), "new program");
+    EXPECT_EQ(Contents(victim), "someone else's");
+    EXPECT_EQ(Contents(Path("nowhere")), "(none)");
+  }
+}
+
+// Only web addresses, checked before anything goes out.
+TEST_F(CurlDownload, OnlyHttpAndHttpsAddresses) {
+  // The first where the test server listens: a client speaking FTP would reach it.
+  const std::string urls[] = {"ftp" + Url("/x").substr(4), "file:///etc/hostname",
+                              Url("/x").substr(7), "", "httpx://127.0.0.1/"};
+  for (const std::string& url : urls) {
+    SCOPED_TRACE(url);
+    Seen seen;
+    EXPECT_EQ(Download(url, Path("file"), &seen), kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_EQ(Contents(Path("file")), "(none)");
+    std::string body = "untouched";
+    EXPECT_EQ(DownloadToMemory(url, 1000, &body, nullptr),
+              kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL);
+  }
+  EXPECT_EQ(server_.Connections(), 0);
+}
+
+// A body that keeps coming, a byte at a time, fails at the time given for the whole transfer.
+TEST_F(CurlDownload, TricklingBodyFailsAtTheTotalTime) {
+  TestHttpServer::Route trickle = Reply(200, std::string(200, 't'), Body::kTrickle);
+  trickle.trickleMilliseconds = 50;  // ten seconds in all
+  server_.Serve("/trickle", trickle);
+  Seen seen;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Download(Url("/trickle"), Path("file"), &seen, nullptr, kNoLimit, 1000),
+            kCurlFailure - CURLE_OPERATION_TIMEDOUT);
+  std::string body;
+  EXPECT_EQ(DownloadToMemory(Url("/trickle"), 1000, &body, nullptr, 1000),
+            kCurlFailure - CURLE_OPERATION_TIMEDOUT);
+  // Both ended long before the body would have: the bytes came, none stalled 30 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
+  ASSERT_FALSE(seen.progress.empty());
+  EXPECT_LT(seen.progress.back().first, 200u);
+}
+
+// HTTPS: the server's certificate must come from a trusted authority, and what began over TLS
+// never goes on without it.
+TEST_F(CurlDownload, SecureTransfers) {
+  if (!TestHttpServer::HasTestCertificates()) {
+    GTEST_SKIP() << "built without the test certificates (SORVEL_TEST_CA)";
+  }
+  using Certificate = TestHttpServer::Certificate;
+  ASSERT_TRUE(server_.StartTls(Certificate::kTrusted));
+  ASSERT_TRUE(server_.StartTls(Certificate::kUnknownAuthority));
+  const std::string data = Bytes(100000);
+  server_.Serve("/data", Reply(200, data));
+  server_.Serve("/down", Reply(302, "", Body::kWithLength, Url("/data")));
+  server_.Serve("/up", Reply(302, "", Body::kWithLength, SecureUrl("/data")));
+  server_.Serve("/along", Reply(301, "", Body::kWithLength, "/data"));
+  struct Case {
+    std::string url;
+    std::int32_t result;
+  } cases[] = {
+      {SecureUrl("/data"), 0},
+      {SecureUrl("/along"), 0},
+      {Url("/up"), 0},
+      {SecureUrl("/data", Certificate::kUnknownAuthority),
+       kCurlFailure - CURLE_PEER_FAILED_VERIFICATION},
+      {SecureUrl("/down"), kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    const int before = server_.Requests("/data");
+    Seen seen;
+    const std::string path = Path("file");
+    std::remove(path.c_str());
+    EXPECT_EQ(Download(c.url, path, &seen), c.result);
+    EXPECT_TRUE(Contents(path) == (c.result == 0 ? data : "(none)"));
+    std::string body;
+    EXPECT_EQ(DownloadToMemory(c.url, data.size(), &body, nullptr), c.result);
+    // A refused server or redirect is never asked for the data.
+    EXPECT_EQ(server_.Requests("/data") - before, c.result == 0 ? 2 : 0);
   }
 }
 
