@@ -1,7 +1,8 @@
 // The native updater end to end on a display of its own: sorvel-update, copied into a folder
-// beside an installed "sorvel" and a "Download.ini", downloads from a loopback server, puts the
-// served program in place of the installed one, tells so and starts it; or refuses, tells so and
-// leaves the installed program as it was.
+// beside an installed "sorvel" and a "Download.ini" (or the host's settings naming a signed
+// manifest), downloads from a loopback HTTPS server, puts the served program in place of the
+// installed one, starts it and tells so once it has come up; or refuses, tells so and leaves the
+// installed program as it was, byte for byte.
 // GoogleTest before Xlib, whose macros (None, Bool) would rename its identifiers.
 #include <gtest/gtest.h>
 // clang-format off
@@ -27,12 +28,18 @@
 
 #include "tests/e2e/http_server.h"
 #include "tests/support/sha256_hex.h"
+#include "tests/support/test_signer.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using Body = TestHttpServer::Body;
+
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
 
 constexpr int kTimeoutMs = 20000;
 // The caption of the updater's message boxes, success and failure alike.
@@ -74,8 +81,40 @@ std::string Utf16Le(const std::wstring& text) {
   return bytes;
 }
 
-std::wstring Describe(const std::wstring& url, const std::wstring& extra = L"") {
-  return L"[Download]\r\nDownName=" + url + L"\r\nMainName=sorvel\r\n" + extra;
+// "Download.ini" as the host writes it for `program` at `url`.
+std::wstring Describe(const std::wstring& url, const std::string& program,
+                      const std::wstring& version = L"1.0.2.0") {
+  return L"[Download]\r\nDownName=" + url + L"\r\nMainName=sorvel\r\nSize=" +
+         std::to_wstring(program.size()) + L"\r\nSha256=" + sorvel::Sha256Hex(program) +
+         L"\r\nVersion=" + version + L"\r\n";
+}
+
+// A manifest offering `program` at `url` as `version`, UTF-16LE with a byte-order mark.
+std::string ManifestFor(const std::wstring& url, const std::string& program,
+                        const std::wstring& version = L"1.0.2.0") {
+  return Utf16Le(L"\xFEFF[Update]\r\nVersion=" + version +
+                 L"\r\nKind=automatic\r\n[Linux-x86_64]\r\nDownName=" + url + L"\r\nSize=" +
+                 std::to_wstring(program.size()) + L"\r\nSha256=" + sorvel::Sha256Hex(program) +
+                 L"\r\n");
+}
+
+// The signature of `bytes` by `key`, or by the build's test key.
+std::string Signature(const std::string& bytes, const sorvel::test::P256KeyPair* key = nullptr) {
+  sorvel::test::P256KeyPair own;
+  sorvel::P256Signature signature{};
+  if (key == nullptr) {
+    if (!sorvel::test::TestUpdateKey(&own)) ADD_FAILURE() << "no test key";
+    key = &own;
+  }
+  if (!sorvel::test::SignP256(*key, bytes.data(), bytes.size(), &signature)) {
+    ADD_FAILURE() << "could not sign";
+  }
+  return std::string(signature.begin(), signature.end());
+}
+
+// Whether any client owns the host's single-instance name: the new host has come up.
+bool HostNameHeld(Display* display) {
+  return XGetSelectionOwner(display, XInternAtom(display, "Sorvel3", False)) != 0;
 }
 
 // A window found while the tree changes may be gone by the time it is asked about.
@@ -110,8 +149,10 @@ Window FindViewable(Display* display, Window parent, const std::string& title) {
 // sorvel-update in a temporary folder of its own, beside the installed "sorvel".
 class Installation {
  public:
-  // `description`: the lines of "Download.ini"; none when empty.
-  explicit Installation(const std::wstring& description) {
+  // `description`: the lines of "Download.ini"; none when empty. `checkUrl`: the host's settings
+  // name it. `installed`: the installed program's file; a small script when null.
+  explicit Installation(const std::wstring& description, const std::wstring& checkUrl = L"",
+                        const char* installed = nullptr) {
     const char* temp = getenv("TMPDIR");
     std::string pattern =
         std::string(temp != nullptr && *temp != 0 ? temp : "/tmp") + "/sorvel-update-e2e.XXXXXX";
@@ -119,22 +160,33 @@ class Installation {
     folder_ = pattern;
     fs::copy_file(SORVEL_UPDATE, Updater());
     fs::permissions(Updater(), static_cast<fs::perms>(0755));
-    WriteBytes(Target(), kInstalled);
+    if (installed != nullptr) {
+      fs::copy_file(installed, Target());
+    } else {
+      WriteBytes(Target(), kInstalled);
+    }
     fs::permissions(Target(), static_cast<fs::perms>(0755));
+    installed_ = ReadBytes(Target());
     if (!description.empty()) WriteBytes(folder_ / "Download.ini", Utf16Le(description));
+    if (!checkUrl.empty()) {
+      WriteBytes(folder_ / "sorvel.ini", Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n"));
+    }
   }
   ~Installation() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
+    EndProgramsStartedHere();
     std::error_code error;
     if (!folder_.empty()) fs::remove_all(folder_, error);
   }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
 
+  const std::string& Installed() const { return installed_; }
   fs::path Updater() const { return folder_ / "sorvel-update"; }
+  fs::path Kept() const { return folder_ / "sorvel.old"; }
   fs::path Target() const { return folder_ / "sorvel"; }
   fs::path Temp() const { return folder_ / "im.exe"; }
   fs::path Marker() const { return folder_ / "started"; }
@@ -154,7 +206,19 @@ class Installation {
   }
 
  private:
+  // The programs the updater started from this folder (the new host, or the old one again).
+  void EndProgramsStartedHere() {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", error)) {
+      fs::path exe = fs::read_symlink(entry.path() / "exe", error);
+      if (error || exe.parent_path() != folder_) continue;
+      const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+      if (pid > 0) kill(pid, SIGKILL);
+    }
+  }
+
   fs::path folder_;
+  std::string installed_;
   pid_t pid_ = 0;
 };
 
@@ -162,11 +226,13 @@ class UpdaterX11Test : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.Ok());
+    ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kTrusted));
     display_ = XOpenDisplay(nullptr);
     ASSERT_NE(display_, nullptr) << "no X display (run under scripts/lib/run-on-xvfb)";
     XSetErrorHandler(IgnoreErrors);
-    served_ = ReadBytes(SORVEL_MARKER);
+    served_ = ReadBytes(SORVEL_NEXT);
     ASSERT_GT(served_.size(), 64u);
+    server_.Serve("/sorvel", Reply(200, served_));
   }
   void TearDown() override {
     if (display_ != nullptr) XCloseDisplay(display_);
@@ -195,30 +261,29 @@ class UpdaterX11Test : public ::testing::Test {
 
   TestHttpServer server_;
   Display* display_ = nullptr;
-  std::string served_;  // the marker program
+  std::string served_;  // the new host, 1.0.2.0
 };
 
-TEST_F(UpdaterX11Test, ReplacesTheProgramThenTellsThenStartsIt) {
-  server_.Serve("/sorvel", Reply(200, served_));
-  Installation setup(
-      Describe(server_.Url("/sorvel"), L"Sha256=" + sorvel::Sha256Hex(served_) + L"\r\n"));
+// The new host is in place, runnable and has come up before the updater says so.
+TEST_F(UpdaterX11Test, ReplacesTheProgramStartsItThenTells) {
+  Installation setup(Describe(server_.SecureUrl("/sorvel"), served_));
   ASSERT_TRUE(setup.Start());
   const Window box = WaitForMessageBox();
   ASSERT_NE(box, 0u);
-  // In place, whole and executable before the message; started only once it is answered.
   EXPECT_TRUE(ReadBytes(setup.Target()) == served_);
   EXPECT_EQ(ModeOf(setup.Target()), 0755);
   EXPECT_EQ(ModeOf(setup.Temp()), -1);
-  EXPECT_EQ(ModeOf(setup.Marker()), -1);
+  EXPECT_EQ(ModeOf(setup.Kept()), -1);
+  EXPECT_TRUE(HostNameHeld(display_));
   Dismiss(box);
   EXPECT_EQ(setup.WaitForExit(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return ModeOf(setup.Marker()) != -1; }));
-  EXPECT_EQ(ReadBytes(setup.Marker()), setup.Target().string());
   EXPECT_EQ(server_.Requests("/sorvel"), 1);
 }
 
+// Whatever the signature does not vouch for leaves the installed program byte for byte, starts
+// nothing, and shows the failure message.
 TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
-  // The marker program for another machine.
+  // The new host for another machine.
   std::string otherMachine = served_;
   ASSERT_EQ(otherMachine.compare(0, 4,
                                  "\x7F"
@@ -226,43 +291,88 @@ TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
             0);
   otherMachine[18] = static_cast<char>(otherMachine[18] == 62 ? 183 : 62);
   otherMachine[19] = 0;
-  // The other kinds of file the check refuses are the unit tests' business; here, one refused
-  // by the check, one by the hash and a failed download.
   server_.Serve("/other-machine", Reply(200, otherMachine));
-  server_.Serve("/whole", Reply(200, served_));
+  server_.Serve("/cut", Reply(200, served_.substr(0, served_.size() / 2), Body::kWithoutLength));
+  server_.Serve("/to-http", Reply(302, "", Body::kWithLength, Narrow(server_.Url("/sorvel"))));
+  ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kUnknownAuthority));
+  // The manifest cases: the updater started without a description reads it itself.
+  const std::string manifest = ManifestFor(server_.SecureUrl("/sorvel"), served_);
+  std::string changed = manifest;
+  changed[changed.size() - 4] ^= 1;
+  const std::string older = ManifestFor(server_.SecureUrl("/sorvel"), served_, L"1.0.1.0");
+  sorvel::test::P256KeyPair other;
+  ASSERT_TRUE(sorvel::test::TestUpdateKey(&other));
+  other.scalar[31] ^= 1;
+  server_.Serve("/unsigned.ini", Reply(200, manifest));
+  server_.Serve("/other-key.ini", Reply(200, manifest));
+  server_.Serve("/other-key.ini.sig", Reply(200, Signature(manifest, &other)));
+  server_.Serve("/changed.ini", Reply(200, changed));
+  server_.Serve("/changed.ini.sig", Reply(200, Signature(manifest)));
+  server_.Serve("/older.ini", Reply(200, older));
+  server_.Serve("/older.ini.sig", Reply(200, Signature(older)));
+  std::string otherHash = served_;
+  otherHash.back() ^= 1;
   struct Case {
     const char* name;
-    std::string path;
-    const std::string* body;  // null: nothing comes
-    std::wstring extra;
+    std::wstring description;
+    std::wstring checkUrl;
+    const char* installed;
   };
   const Case cases[] = {
-      {"not found", "/missing", nullptr, L""},
-      {"other machine", "/other-machine", &otherMachine, L""},
-      {"other hash", "/whole", &served_, L"Sha256=" + std::wstring(64, L'0') + L"\r\n"},
+      {"not found", Describe(server_.SecureUrl("/missing"), served_), L"", nullptr},
+      {"other machine", Describe(server_.SecureUrl("/other-machine"), otherMachine), L"", nullptr},
+      {"other hash", Describe(server_.SecureUrl("/sorvel"), otherHash), L"", nullptr},
+      {"cut short without a length", Describe(server_.SecureUrl("/cut"), served_), L"", nullptr},
+      {"redirect from https to http", Describe(server_.SecureUrl("/to-http"), served_), L"",
+       nullptr},
+      {"certificate of an unknown authority",
+       Describe(server_.SecureUrl("/sorvel", TestHttpServer::Certificate::kUnknownAuthority),
+                served_),
+       L"", nullptr},
+      {"unsigned manifest", L"", server_.SecureUrl("/unsigned.ini"), nullptr},
+      {"manifest signed by another key", L"", server_.SecureUrl("/other-key.ini"), nullptr},
+      {"manifest changed after signing", L"", server_.SecureUrl("/changed.ini"), nullptr},
+      // The installed host is 1.0.1.1.
+      {"replayed older manifest", L"", server_.SecureUrl("/older.ini"), SORVEL_HOST},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Installation setup(Describe(server_.Url(c.path), c.extra));
+    const int downloads = server_.Requests("/sorvel");
+    Installation setup(c.description, c.checkUrl, c.installed);
     ASSERT_TRUE(setup.Start());
     const Window box = WaitForMessageBox();
     ASSERT_NE(box, 0u);
-    EXPECT_TRUE(ReadBytes(setup.Target()) == kInstalled);
     Dismiss(box);
     EXPECT_EQ(setup.WaitForExit(), 0);
-    EXPECT_TRUE(ReadBytes(setup.Target()) == kInstalled);
+    EXPECT_TRUE(ReadBytes(setup.Target()) == setup.Installed());
     EXPECT_EQ(ModeOf(setup.Target()), 0755);
-    // What came is left as it came, and not made a program.
-    if (c.body != nullptr) {
-      EXPECT_TRUE(ReadBytes(setup.Temp()) == *c.body);
-      EXPECT_EQ(ModeOf(setup.Temp()) & 0111, 0);
-    } else {
-      EXPECT_EQ(ModeOf(setup.Temp()), -1);
-    }
-    // Nothing was started: the updater starts the program, if at all, before it ends.
+    // What came is not made a program, and nothing was started.
+    EXPECT_EQ(ModeOf(setup.Temp()) == -1 ? 0 : ModeOf(setup.Temp()) & 0111, 0);
     EXPECT_EQ(ModeOf(setup.Marker()), -1);
-    EXPECT_EQ(server_.Requests(c.path), 1);
+    EXPECT_FALSE(HostNameHeld(display_));
+    if (c.description.empty()) {
+      EXPECT_EQ(server_.Requests("/sorvel"), downloads) << "nothing is downloaded";
+    }
   }
+  // Only "other hash" reached it: the redirect was not followed, the unknown authority refused.
+  EXPECT_EQ(server_.Requests("/sorvel"), 1);
+}
+
+// A new program that dies as it starts is replaced by the old one, byte for byte, which runs
+// again.
+TEST_F(UpdaterX11Test, ANewProgramThatCrashesAtStartIsRolledBack) {
+  const std::string crashing = ReadBytes(SORVEL_CRASHING);
+  ASSERT_FALSE(crashing.empty());
+  server_.Serve("/crashing", Reply(200, crashing));
+  Installation setup(Describe(server_.SecureUrl("/crashing"), crashing), L"", SORVEL_MARKER);
+  ASSERT_TRUE(setup.Start());
+  const Window box = WaitForMessageBox();
+  ASSERT_NE(box, 0u);
+  EXPECT_TRUE(ReadBytes(setup.Target()) == setup.Installed());
+  EXPECT_EQ(ModeOf(setup.Kept()), -1);
+  EXPECT_TRUE(WaitUntil([&] { return ModeOf(setup.Marker()) != -1; })) << "the old one ran again";
+  Dismiss(box);
+  EXPECT_EQ(setup.WaitForExit(), 0);
 }
 
 }  // namespace
