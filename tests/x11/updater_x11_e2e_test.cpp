@@ -26,9 +26,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/posix_files.h"
 #include "tests/e2e/http_server.h"
 #include "tests/support/sha256_hex.h"
 #include "tests/support/test_signer.h"
+#include "update/program_version.h"
 
 extern char** environ;
 
@@ -191,8 +193,9 @@ class Installation {
   fs::path Temp() const { return folder_ / "im.exe"; }
   fs::path Marker() const { return folder_ / "started"; }
 
-  bool Start() {
-    const std::string program = Updater().string();
+  // Starts the updater, or the installed host when `host`.
+  bool Start(bool host = false) {
+    const std::string program = (host ? Target() : Updater()).string();
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     return !folder_.empty() && posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, environ) == 0;
   }
@@ -356,6 +359,65 @@ TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   }
   // Only "other hash" reached it: the redirect was not followed, the unknown authority refused.
   EXPECT_EQ(server_.Requests("/sorvel"), 1);
+}
+
+// Every viewable window titled `title`, at any depth.
+void FindAllViewable(Display* display, Window parent, const std::string& title,
+                     std::vector<Window>* found) {
+  Window root = 0, ofParent = 0;
+  Window* children = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(display, parent, &root, &ofParent, &children, &count) == 0) return;
+  for (unsigned i = 0; i < count; ++i) {
+    char* name = nullptr;
+    XWindowAttributes attributes;
+    if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
+      if (title == name && XGetWindowAttributes(display, children[i], &attributes) != 0 &&
+          attributes.map_state == IsViewable) {
+        found->push_back(children[i]);
+      }
+      XFree(name);
+    }
+    FindAllViewable(display, children[i], title, found);
+  }
+  if (children != nullptr) XFree(children);
+}
+
+// The whole road: the installed host reads the signed manifest, asks, and on Yes hands over to
+// the updater, which brings up the new host in its place.
+TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
+  const std::string manifest = ManifestFor(server_.SecureUrl("/sorvel"), served_);
+  server_.Serve("/Sorvel.ini", Reply(200, manifest));
+  server_.Serve("/Sorvel.ini.sig", Reply(200, Signature(manifest)));
+  Installation setup(L"", server_.SecureUrl("/Sorvel.ini"), SORVEL_HOST);
+  ASSERT_TRUE(setup.Start(true));
+  // The question: the host's second window titled "Sorvel", beside its dialog. Return answers
+  // it with its default button, Yes.
+  Window question = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    std::vector<Window> found;
+    FindAllViewable(display_, DefaultRootWindow(display_), "Sorvel", &found);
+    if (found.size() < 2) return false;
+    XWindowAttributes a{}, b{};
+    XGetWindowAttributes(display_, found[0], &a);
+    XGetWindowAttributes(display_, found[1], &b);
+    question = a.width * a.height < b.width * b.height ? found[0] : found[1];
+    return true;
+  })) << "no notice";
+  const std::string command = "xdotool key --window " + std::to_string(question) + " Return";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_NE(setup.WaitForExit(), -1) << "the old host ends";
+  const Window box = WaitForMessageBox();
+  ASSERT_NE(box, 0u);
+  EXPECT_TRUE(ReadBytes(setup.Target()) == served_);
+  EXPECT_TRUE(HostNameHeld(display_));
+  sorvel::PosixFileSystem files("", false);
+  std::uint32_t ms = 0, ls = 0;
+  ASSERT_TRUE(
+      sorvel::ReadElfFileVersion(files, sorvel::FromUtf8(setup.Target().string()), &ms, &ls));
+  EXPECT_EQ(ms, 0x00010000u);
+  EXPECT_EQ(ls, 0x00020000u);
+  Dismiss(box);
 }
 
 // A new program that dies as it starts is replaced by the old one, byte for byte, which runs
