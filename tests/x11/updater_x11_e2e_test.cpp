@@ -8,6 +8,7 @@
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 // clang-format on
 #include <signal.h>
 #include <spawn.h>
@@ -262,6 +263,21 @@ class UpdaterX11Test : public ::testing::Test {
     XFlush(display_);
   }
 
+  // Return pressed and released in `window`, as the keyboard would send it there.
+  void PressReturn(Window window) {
+    XEvent event{};
+    event.xkey.display = display_;
+    event.xkey.window = window;
+    event.xkey.root = DefaultRootWindow(display_);
+    event.xkey.same_screen = True;
+    event.xkey.keycode = XKeysymToKeycode(display_, XK_Return);
+    for (int type : {KeyPress, KeyRelease}) {
+      event.xkey.type = type;
+      XSendEvent(display_, window, True, type == KeyPress ? KeyPressMask : KeyReleaseMask, &event);
+    }
+    XFlush(display_);
+  }
+
   TestHttpServer server_;
   Display* display_ = nullptr;
   std::string served_;  // the new host, 1.0.2.0
@@ -404,8 +420,7 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
     question = a.width * a.height < b.width * b.height ? found[0] : found[1];
     return true;
   })) << "no notice";
-  const std::string command = "xdotool key --window " + std::to_string(question) + " Return";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  PressReturn(question);
   EXPECT_NE(setup.WaitForExit(), -1) << "the old host ends";
   const Window box = WaitForMessageBox();
   ASSERT_NE(box, 0u);
