@@ -11,6 +11,7 @@
 #include "update/description.h"
 #include "update/program_file.h"
 #include "updater/resources.h"
+#include "updater/update_app.h"
 #include "updater/update_dlg.h"
 
 namespace sorvel {
@@ -666,6 +667,30 @@ TEST_F(UpdaterTest, RootFolderProgramUsesRootPaths) {
     EXPECT_TRUE(files_.Bytes(u"\\Sorvel.exe") == program_);
     EXPECT_EQ(device_.StartedPrograms().back(), u"\\Sorvel.exe");
     EXPECT_FALSE(files_.FileExists(u"\\im.exe"));
+  }
+}
+
+// A second updater would download into the same file and replace the same program: it ends at
+// once, showing nothing.
+TEST_F(UpdaterTest, OneUpdaterAtATime) {
+  Serve(program_);
+  Describe(Signed(program_));
+  for (bool another : {true, false}) {
+    SCOPED_TRACE(another ? "another runs" : "alone");
+    device_.ReleaseInstanceNames();
+    if (another) device_.HoldInstanceName(u"SorvelUpdate");
+    int dialogs = 0;
+    device_.SetIdleScript([&](SimDevice& device) {
+      dialogs += device.FindWindow(kPortableDialogClass, u"Auto Downloader") != nullptr;
+      device.RunWorkers();
+      device.AdvanceTime(50);
+      return device.Now() < 30000;
+    });
+    CUpdateApp app(device_);
+    app.Run();
+    device_.SetIdleScript(nullptr);
+    EXPECT_EQ(dialogs > 0, !another);
+    EXPECT_EQ(device_.RequestedUrls().empty(), another);
   }
 }
 
