@@ -26,8 +26,13 @@ namespace sorvel::x11 {
 
 // A transfer fails after this long without data.
 constexpr long kTransferTimeoutSeconds = 30;
-// ... and after this long in all: a program file, and a small read into memory.
+// ... and after this long in all: a program file, and a small read into memory. A test build
+// shortens the first so that its tests can reach it.
+#ifdef SORVEL_TEST_TRANSFER_SECONDS
+constexpr long kFileTransferLimitSeconds = SORVEL_TEST_TRANSFER_SECONDS;
+#else
 constexpr long kFileTransferLimitSeconds = 10 * 60;
+#endif
 constexpr long kMemoryTransferLimitSeconds = 60;
 constexpr std::int32_t kStatusFailure = -1000;
 constexpr std::int32_t kCurlFailure = -2000;

@@ -16,7 +16,8 @@ namespace {
 
 using Body = TestHttpServer::Body;
 
-constexpr DWORD kTimeout = 20000;
+// Past the test build's 20 s bound of a download in all.
+constexpr DWORD kTimeout = 40000;
 constexpr UINT kPbmGetPos = WM_USER + 8;  // a progress bar's position
 constexpr wchar_t kUpdated[] = L"자동 업데이트를 성공했습니다.";
 constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
@@ -144,6 +145,7 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   server_.Serve("/page",
                 Reply(200, "<html><body>Sorvel</body></html>", Body::kWithLength, "", "text/html"));
   server_.Serve("/cut", Reply(200, cut, Body::kWithoutLength));
+  server_.Serve("/trickle", Reply(200, served_, Body::kTrickle));
   server_.Serve("/to-http",
                 Reply(302, "", Body::kWithLength, e2e::Narrow(server_.Url("/Sorvel.exe"))));
   ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kUnknownAuthority));
@@ -173,6 +175,9 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
        L"dialog_probe.exe"},
       {"other hash", Describe(server_.SecureUrl("/Sorvel.exe"), otherHash), L"",
        L"dialog_probe.exe"},
+      // A byte every 100 ms: past the test build's 20 s in all, long before its end.
+      {"a body that trickles past the total time", Describe(server_.SecureUrl("/trickle"), served_),
+       L"", L"dialog_probe.exe"},
       {"redirect from https to http", Describe(server_.SecureUrl("/to-http"), served_), L"",
        L"dialog_probe.exe"},
       {"certificate of an unknown authority",

@@ -44,7 +44,8 @@ std::string Narrow(const std::wstring& text) {
   return std::string(text.begin(), text.end());
 }
 
-constexpr int kTimeoutMs = 20000;
+// Past the test build's 20 s bound of a download in all.
+constexpr int kTimeoutMs = 40000;
 // The caption of the updater's message boxes, success and failure alike.
 constexpr char kBoxCaption[] = "SorvelUpdate";
 // The installed "sorvel": a program, and not the served one.
@@ -312,6 +313,7 @@ TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   otherMachine[19] = 0;
   server_.Serve("/other-machine", Reply(200, otherMachine));
   server_.Serve("/cut", Reply(200, served_.substr(0, served_.size() / 2), Body::kWithoutLength));
+  server_.Serve("/trickle", Reply(200, served_, Body::kTrickle));
   server_.Serve("/to-http", Reply(302, "", Body::kWithLength, Narrow(server_.Url("/sorvel"))));
   ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kUnknownAuthority));
   // The manifest cases: the updater started without a description reads it itself.
@@ -341,6 +343,9 @@ TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
       {"not found", Describe(server_.SecureUrl("/missing"), served_), L"", nullptr},
       {"other machine", Describe(server_.SecureUrl("/other-machine"), otherMachine), L"", nullptr},
       {"other hash", Describe(server_.SecureUrl("/sorvel"), otherHash), L"", nullptr},
+      // A byte every 100 ms: past the test build's 20 s in all, long before its end.
+      {"a body that trickles past the total time", Describe(server_.SecureUrl("/trickle"), served_),
+       L"", nullptr},
       {"cut short without a length", Describe(server_.SecureUrl("/cut"), served_), L"", nullptr},
       {"redirect from https to http", Describe(server_.SecureUrl("/to-http"), served_), L"",
        nullptr},
