@@ -307,8 +307,8 @@ TEST_F(AppsX11Test, TheBrowsersMenusOpenBesideTheClickAndStay) {
     return select.first >= 0 && page.first >= 0;
   })) << "the page shows in the pane";
   // The page reaches the pane's left edge: a shadow the browser draws around itself (under a
-  // compositing manager) lies outside the pane.
-  EXPECT_GE(FindColour(browser, 0.0, kSelectColour).first, 0);
+  // compositing manager) lies outside the pane, once the browser has announced its extents.
+  EXPECT_TRUE(WaitUntil([&] { return FindColour(browser, 0.0, kSelectColour).first >= 0; }, 3000));
 
   struct Case {
     const char* what;
