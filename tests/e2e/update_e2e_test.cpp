@@ -44,23 +44,12 @@ std::string ManifestBytes(const std::wstring& lines) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-// The publisher's signature of those bytes, by the build's test key.
-std::string Signature(const std::string& bytes) {
-  sorvel::test::P256KeyPair key;
-  sorvel::P256Signature signature{};
-  if (!sorvel::test::TestUpdateKey(&key) ||
-      !sorvel::test::SignP256(key, bytes.data(), bytes.size(), &signature)) {
-    ADD_FAILURE() << "could not sign";
-  }
-  return std::string(signature.begin(), signature.end());
-}
-
 // Serves the manifest at `path` and its signature beside it.
 void ServeSigned(TestHttpServer& server, const std::string& path, const std::wstring& lines) {
   TestHttpServer::Route manifest, signature;
   manifest.body = ManifestBytes(lines);
   manifest.contentType = "text/plain";
-  signature.body = Signature(manifest.body);
+  signature.body = sorvel::test::SignatureFile(manifest.body);
   server.Serve(path, manifest);
   server.Serve(path + ".sig", signature);
 }

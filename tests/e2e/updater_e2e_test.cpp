@@ -95,16 +95,6 @@ std::string ManifestFor(const std::wstring& url, const std::string& program,
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-std::string Signature(const std::string& bytes) {
-  sorvel::test::P256KeyPair key;
-  sorvel::P256Signature signature{};
-  if (!sorvel::test::TestUpdateKey(&key) ||
-      !sorvel::test::SignP256(key, bytes.data(), bytes.size(), &signature)) {
-    ADD_FAILURE() << "could not sign";
-  }
-  return std::string(signature.begin(), signature.end());
-}
-
 class UpdaterRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -156,9 +146,9 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   const std::string older = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_, L"1.0.1.0");
   server_.Serve("/unsigned.ini", Reply(200, manifest));
   server_.Serve("/changed.ini", Reply(200, changed));
-  server_.Serve("/changed.ini.sig", Reply(200, Signature(manifest)));
+  server_.Serve("/changed.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
   server_.Serve("/older.ini", Reply(200, older));
-  server_.Serve("/older.ini.sig", Reply(200, Signature(older)));
+  server_.Serve("/older.ini.sig", Reply(200, sorvel::test::SignatureFile(older)));
   std::string otherHash = served_;
   otherHash.back() ^= 1;
   struct Case {
@@ -214,7 +204,7 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
 TEST_F(UpdaterRun, StartedByHandReadsTheSignedManifest) {
   const std::string manifest = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_);
   server_.Serve("/Sorvel.ini", Reply(200, manifest));
-  server_.Serve("/Sorvel.ini.sig", Reply(200, Signature(manifest)));
+  server_.Serve("/Sorvel.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
   Installation setup(L"", server_.SecureUrl("/Sorvel.ini"));
   ASSERT_TRUE(setup.Start());
   HWND box = setup.WaitForMessageBox();

@@ -138,4 +138,15 @@ bool SignP256(const P256KeyPair& key, const void* data, std::size_t size,
 
 #endif
 
+std::string SignatureFile(const std::string& bytes, const P256KeyPair* key) {
+  P256KeyPair own;
+  if (key == nullptr) {
+    if (!TestUpdateKey(&own)) return std::string();
+    key = &own;
+  }
+  P256Signature signature{};
+  if (!SignP256(*key, bytes.data(), bytes.size(), &signature)) return std::string();
+  return std::string(signature.begin(), signature.end());
+}
+
 }  // namespace sorvel::test

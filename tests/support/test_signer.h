@@ -25,4 +25,8 @@ bool TestUpdateKey(P256KeyPair* key);
 // The key's signature of the SHA-256 of the bytes, as r then s; false when the platform failed.
 bool SignP256(const P256KeyPair& key, const void* data, std::size_t size, P256Signature* signature);
 
+// What a signature file holds for `bytes`: their signature by `key`, or by the build's test key;
+// empty when there is no such key or signing failed.
+std::string SignatureFile(const std::string& bytes, const P256KeyPair* key = nullptr);
+
 }  // namespace sorvel::test

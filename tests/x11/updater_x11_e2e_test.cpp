@@ -102,20 +102,6 @@ std::string ManifestFor(const std::wstring& url, const std::string& program,
                  L"\r\n");
 }
 
-// The signature of `bytes` by `key`, or by the build's test key.
-std::string Signature(const std::string& bytes, const sorvel::test::P256KeyPair* key = nullptr) {
-  sorvel::test::P256KeyPair own;
-  sorvel::P256Signature signature{};
-  if (key == nullptr) {
-    if (!sorvel::test::TestUpdateKey(&own)) ADD_FAILURE() << "no test key";
-    key = &own;
-  }
-  if (!sorvel::test::SignP256(*key, bytes.data(), bytes.size(), &signature)) {
-    ADD_FAILURE() << "could not sign";
-  }
-  return std::string(signature.begin(), signature.end());
-}
-
 // Whether any client owns the host's single-instance name: the new host has come up.
 bool HostNameHeld(Display* display) {
   return XGetSelectionOwner(display, XInternAtom(display, "Sorvel3", False)) != 0;
@@ -326,11 +312,11 @@ TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   other.scalar[31] ^= 1;
   server_.Serve("/unsigned.ini", Reply(200, manifest));
   server_.Serve("/other-key.ini", Reply(200, manifest));
-  server_.Serve("/other-key.ini.sig", Reply(200, Signature(manifest, &other)));
+  server_.Serve("/other-key.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest, &other)));
   server_.Serve("/changed.ini", Reply(200, changed));
-  server_.Serve("/changed.ini.sig", Reply(200, Signature(manifest)));
+  server_.Serve("/changed.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
   server_.Serve("/older.ini", Reply(200, older));
-  server_.Serve("/older.ini.sig", Reply(200, Signature(older)));
+  server_.Serve("/older.ini.sig", Reply(200, sorvel::test::SignatureFile(older)));
   std::string otherHash = served_;
   otherHash.back() ^= 1;
   struct Case {
@@ -409,7 +395,7 @@ void FindAllViewable(Display* display, Window parent, const std::string& title,
 TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
   const std::string manifest = ManifestFor(server_.SecureUrl("/sorvel"), served_);
   server_.Serve("/Sorvel.ini", Reply(200, manifest));
-  server_.Serve("/Sorvel.ini.sig", Reply(200, Signature(manifest)));
+  server_.Serve("/Sorvel.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
   Installation setup(L"", server_.SecureUrl("/Sorvel.ini"), SORVEL_HOST);
   ASSERT_TRUE(setup.Start(true));
   // The question: the host's second window titled "Sorvel", beside its dialog. Return answers
