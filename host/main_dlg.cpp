@@ -273,8 +273,9 @@ void CMainDlg::CapturePane(int index) {
   if (!pane.autoCapture) {
     CFindDlg picker(platform_, GetSafeHwnd());
     int result = picker.DoModal();
-    // A quit message that ended the picker ends the host; nothing was chosen.
-    if (result == kIdCancel || result == kModalQuit) return;
+    // Closed by its button or cancelled, nothing was chosen; a quit message that ended the
+    // picker ends the host. Ended with OK, it keeps the earlier choice.
+    if (result == CFindDlg::kClosed || result == kIdCancel || result == kModalQuit) return;
   }
   captureRect_ = Rect();
   for (int attempt = 1; attempt <= kCaptureAttempts; ++attempt) {
