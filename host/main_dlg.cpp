@@ -43,19 +43,19 @@ int PaneOf(unsigned id, int PaneControls::*member) {
 
 const MessageMapEntry<CMainDlg> CMainDlg::kMessageMap[] = {
     {MapKind::kSize, 0, 0, &CMainDlg::OnSize},
-    {MapKind::kCommand, 1000, kBnClicked, &CMainDlg::OnButtonA},
-    {MapKind::kCommand, 1006, kBnClicked, &CMainDlg::OnButtonA},
-    {MapKind::kCommand, 1008, kBnClicked, &CMainDlg::OnButtonA},
-    {MapKind::kCommand, 1001, kBnClicked, &CMainDlg::OnButtonUp},
-    {MapKind::kCommand, 1007, kBnClicked, &CMainDlg::OnButtonUp},
-    {MapKind::kCommand, 1009, kBnClicked, &CMainDlg::OnButtonUp},
-    {MapKind::kCommand, 1004, kBnClicked, &CMainDlg::OnButtonDown},
-    {MapKind::kCommand, 1010, kBnClicked, &CMainDlg::OnButtonDown},
-    {MapKind::kCommand, 1013, kBnClicked, &CMainDlg::OnButtonDown},
-    {MapKind::kCommand, 1015, kBnClicked, &CMainDlg::OnButtonToggle},
-    {MapKind::kCommand, 1016, kBnClicked, &CMainDlg::OnButtonToggle},
-    {MapKind::kCommand, 1017, kBnClicked, &CMainDlg::OnButtonToggle},
-    {MapKind::kCommand, 1000, kBnSetFocus, &CMainDlg::OnButtonAFocus},
+    {MapKind::kCommand, kIdButtonA1, kBnClicked, &CMainDlg::OnButtonA},
+    {MapKind::kCommand, kIdButtonA2, kBnClicked, &CMainDlg::OnButtonA},
+    {MapKind::kCommand, kIdButtonA3, kBnClicked, &CMainDlg::OnButtonA},
+    {MapKind::kCommand, kIdUp1, kBnClicked, &CMainDlg::OnButtonUp},
+    {MapKind::kCommand, kIdUp2, kBnClicked, &CMainDlg::OnButtonUp},
+    {MapKind::kCommand, kIdUp3, kBnClicked, &CMainDlg::OnButtonUp},
+    {MapKind::kCommand, kIdDown1, kBnClicked, &CMainDlg::OnButtonDown},
+    {MapKind::kCommand, kIdDown2, kBnClicked, &CMainDlg::OnButtonDown},
+    {MapKind::kCommand, kIdDown3, kBnClicked, &CMainDlg::OnButtonDown},
+    {MapKind::kCommand, kIdToggle1, kBnClicked, &CMainDlg::OnButtonToggle},
+    {MapKind::kCommand, kIdToggle2, kBnClicked, &CMainDlg::OnButtonToggle},
+    {MapKind::kCommand, kIdToggle3, kBnClicked, &CMainDlg::OnButtonToggle},
+    {MapKind::kCommand, kIdButtonA1, kBnSetFocus, &CMainDlg::OnButtonAFocus},
     // A park command sent rather than posted never passes the pre-translation.
     {MapKind::kCommand, kParkCommandId, kParkNotifyCode, &CMainDlg::OnPark},
     {MapKind::kControlColor, 0, 0, &CMainDlg::OnCtlColor},
@@ -117,8 +117,7 @@ void CMainDlg::LoadPaneSettings() {
   int paneCount = ThreePaneMode ? 3 : 2;
   for (int i = 0; i < paneCount; ++i) {
     const PaneControls& ids = kPaneControls[i];
-    platform_.SetWindowText(GetDlgItem(ids.display),
-                            kPaneLabelPrefix + ReadSetting(files, ids.titleKey));
+    SetItemText(ids.display, kPaneLabelPrefix + ReadSetting(files, ids.titleKey));
     panes_[i].placement = PanePlacement(clientRect_.right, clientRect_.bottom,
                                         OffsetFromSetting(ReadSetting(files, ids.offsetKey)));
   }
@@ -147,11 +146,11 @@ void CMainDlg::LayOut() {
   if (layoutFrozen_ || clientRect_.IsEmpty()) return;
   std::vector<ControlMove> moves =
       LayoutPanes(clientRect_.right, clientRect_.bottom, ThreePaneMode, [this](int id) {
-        Rect client = platform_.GetClientRect(GetDlgItem(id));
+        Rect client = ItemClientRect(id);
         return Size{client.right, client.bottom};
       });
   for (const ControlMove& move : moves) {
-    platform_.MoveWindow(GetDlgItem(move.id), move.placement, true);
+    MoveItem(move.id, move.placement);
   }
 }
 
@@ -274,8 +273,9 @@ void CMainDlg::CapturePane(int index) {
   if (!pane.autoCapture) {
     CFindDlg picker(platform_, GetSafeHwnd());
     int result = picker.DoModal();
-    // A quit message that ended the picker ends the host; nothing was chosen.
-    if (result == kIdCancel || result == kModalQuit) return;
+    // Closed by its button or cancelled, nothing was chosen; a quit message that ended the
+    // picker ends the host. Ended with OK, it keeps the earlier choice.
+    if (result == CFindDlg::kClosed || result == kIdCancel || result == kModalQuit) return;
   }
   captureRect_ = Rect();
   for (int attempt = 1; attempt <= kCaptureAttempts; ++attempt) {
@@ -326,8 +326,8 @@ HWND CMainDlg::FindCaptureTarget(const Text& title) {
 void CMainDlg::TakeIntoPane(int index, HWND target) {
   PaneState& pane = panes_[index];
   const PaneControls& ids = kPaneControls[index];
-  platform_.SetWindowText(GetDlgItem(ids.buttonA), u"C");
-  platform_.SetWindowText(GetDlgItem(ids.display), u"");
+  SetItemText(ids.buttonA, u"C");
+  SetItemText(ids.display, u"");
   pane.savedStyle = platform_.GetWindowStyle(target);
   platform_.SetParent(target, GetDlgItem(ids.display));
   platform_.SetWindowStyle(target, kWsVisible);
@@ -336,7 +336,7 @@ void CMainDlg::TakeIntoPane(int index, HWND target) {
   pane.inputShared = true;
   pane.captured = true;
   for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) {
-    platform_.ShowWindow(GetDlgItem(id), kSwShow);
+    ShowItem(id, true);
   }
 }
 
@@ -365,12 +365,11 @@ void CMainDlg::ReleasePane(int index) {
 
 void CMainDlg::ShowPaneEmpty(int index) {
   const PaneControls& ids = kPaneControls[index];
-  platform_.SetWindowText(GetDlgItem(ids.display),
-                          kPaneLabelPrefix + ReadSetting(platform_.Files(), ids.titleKey));
-  platform_.SetWindowText(GetDlgItem(ids.buttonA), u"A");
+  SetItemText(ids.display, kPaneLabelPrefix + ReadSetting(platform_.Files(), ids.titleKey));
+  SetItemText(ids.buttonA, u"A");
   panes_[index].captured = false;
   for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) {
-    platform_.ShowWindow(GetDlgItem(id), kSwHide);
+    ShowItem(id, false);
   }
 }
 
@@ -430,23 +429,22 @@ void CMainDlg::ToggleHeight(int index) {
     // The pane's buttons go to the bottom edge, its display over the whole dialog; the
     // controls of the panes above it in the stacking order would show through and are hidden.
     auto moveToBottom = [&](int id, int x) {
-      HWND button = GetDlgItem(id);
-      Rect size = platform_.GetClientRect(button);
-      platform_.MoveWindow(button, {x, height - size.bottom - 1, size.right, size.bottom}, true);
+      Rect size = ItemClientRect(id);
+      MoveItem(id, {x, height - size.bottom - 1, size.right, size.bottom});
     };
-    int buttonA = platform_.GetClientRect(GetDlgItem(ids.buttonA)).right;
-    int small = platform_.GetClientRect(GetDlgItem(ids.buttonUp)).right;
+    int buttonA = ItemClientRect(ids.buttonA).right;
+    int small = ItemClientRect(ids.buttonUp).right;
     moveToBottom(ids.buttonA, width - buttonA);
     moveToBottom(ids.buttonUp, 0);
     moveToBottom(ids.buttonDown, small + 1);
     moveToBottom(ids.buttonToggle, 2 * (small + 1));
-    platform_.MoveWindow(GetDlgItem(ids.display), {0, 0, width, height - 1}, true);
+    MoveItem(ids.display, {0, 0, width, height - 1});
     pane.expanded = true;
     for (int above = 0; above < index; ++above) {
       const PaneControls& other = kPaneControls[above];
       for (int id :
            {other.display, other.buttonUp, other.buttonDown, other.buttonToggle, other.buttonA}) {
-        platform_.ShowWindow(GetDlgItem(id), kSwHide);
+        ShowItem(id, false);
       }
     }
     layoutFrozen_ = true;
@@ -457,11 +455,11 @@ void CMainDlg::ToggleHeight(int index) {
       const PaneControls& other = kPaneControls[above];
       if (panes_[above].captured) {
         for (int id : {other.buttonUp, other.buttonDown, other.buttonToggle}) {
-          platform_.ShowWindow(GetDlgItem(id), kSwShow);
+          ShowItem(id, true);
         }
       }
-      platform_.ShowWindow(GetDlgItem(other.display), kSwShow);
-      platform_.ShowWindow(GetDlgItem(other.buttonA), kSwShow);
+      ShowItem(other.display, true);
+      ShowItem(other.buttonA, true);
     }
     pane.expanded = false;
   }

@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <climits>
 
+#include "host/resources.h"
 #include "settings/settings.h"
 
 namespace sorvel {
 
 const std::array<PaneControls, kPaneCount> kPaneControls = {{
-    {1005, 1000, 1001, 1004, 1015, kFileName1, kFileFullPath1, kPositionTop1},
-    {1011, 1006, 1007, 1010, 1016, kFileName2, kFileFullPath2, kPositionTop2},
-    {1014, 1008, 1009, 1013, 1017, kFileName3, kFileFullPath3, kPositionTop3},
+    {kIdDisplay1, kIdButtonA1, kIdUp1, kIdDown1, kIdToggle1, kFileName1, kFileFullPath1,
+     kPositionTop1},
+    {kIdDisplay2, kIdButtonA2, kIdUp2, kIdDown2, kIdToggle2, kFileName2, kFileFullPath2,
+     kPositionTop2},
+    {kIdDisplay3, kIdButtonA3, kIdUp3, kIdDown3, kIdToggle3, kFileName3, kFileFullPath3,
+     kPositionTop3},
 }};
 
 namespace {

@@ -12,6 +12,15 @@ constexpr int kIdrMainMenu = 131;
 constexpr int kIddFindDialog = 129;
 constexpr int kIddVersionDialog = 1636;
 
+// The panes' controls, pane 1 to 3: the display that holds a window, the A button, and the
+// small ↑, ↓ and ↕ buttons.
+constexpr int kIdDisplay1 = 1005, kIdButtonA1 = 1000, kIdUp1 = 1001, kIdDown1 = 1004,
+              kIdToggle1 = 1015;
+constexpr int kIdDisplay2 = 1011, kIdButtonA2 = 1006, kIdUp2 = 1007, kIdDown2 = 1010,
+              kIdToggle2 = 1016;
+constexpr int kIdDisplay3 = 1014, kIdButtonA3 = 1008, kIdUp3 = 1009, kIdDown3 = 1013,
+              kIdToggle3 = 1017;
+
 // Menu commands.
 constexpr unsigned kIdExit = 32775;
 constexpr unsigned kIdSplitStart = 32780;

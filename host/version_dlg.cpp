@@ -59,9 +59,9 @@ bool CVersionDlg::DispatchMessageMap(Message& message) {
 void CVersionDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   HWND hwnd = GetSafeHwnd();
-  platform_.SetWindowText(GetDlgItem(kIdOkButton), u"확인");
+  SetItemText(kIdOkButton, u"확인");
   Text version = FileVersionText(platform_, platform_.GetModuleFileName());
-  platform_.SetWindowText(GetDlgItem(kIdVersionLine), u"버전: " + version);
+  SetItemText(kIdVersionLine, u"버전: " + version);
 
   // The host's own reading of the stored mode, so that the flag and the buttons agree with it.
   ThreePaneMode = ThreePaneModeFromSetting(ReadSetting(platform_.Files(), kPartionMode));

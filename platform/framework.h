@@ -64,6 +64,17 @@ class CDialog : public DialogSink {
 
   HWND GetSafeHwnd() const { return hwnd_; }
   HWND GetDlgItem(int id) { return platform_.GetDlgItem(hwnd_, id); }
+  // The dialog's controls by id, so that handlers need not spell the platform call and the
+  // lookup each time.
+  void SetItemText(int id, const Text& text) { platform_.SetWindowText(GetDlgItem(id), text); }
+  void ShowItem(int id, bool shown) {
+    platform_.ShowWindow(GetDlgItem(id), shown ? kSwShow : kSwHide);
+  }
+  // Re-enters: the control's dialog gets the size notification.
+  void MoveItem(int id, const Placement& placement) {
+    platform_.MoveWindow(GetDlgItem(id), placement, true);
+  }
+  Rect ItemClientRect(int id) { return platform_.GetClientRect(GetDlgItem(id)); }
   Platform& GetPlatform() { return platform_; }
 
   // DialogSink
