@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/main_dlg.h"
+#include "host/resources.h"
 #include "host/top_level.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_platform.h"
