@@ -1,6 +1,5 @@
 #include "platform/x11/curl_download.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/x11/curl_library.h"
+
 namespace sorvel::x11 {
 
 namespace {
@@ -26,10 +27,10 @@ constexpr int kWaitMilliseconds = 10;
 // Upper bound of one wait for the network; a cancel wakes it earlier.
 constexpr int kPollMilliseconds = 1000;
 
-CURLcode GlobalInit() {
+CURLcode GlobalInit(const CurlLibrary& curl) {
   static std::once_flag once;
   static CURLcode result = CURLE_OK;
-  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [&curl] { result = curl.globalInit(CURL_GLOBAL_DEFAULT); });
   return result;
 }
 
@@ -89,6 +90,7 @@ class Transfer {
   const bool toFile_;
   const std::uint64_t limit_;
   const long totalMilliseconds_;
+  const CurlLibrary* curl_ = nullptr;  // set before any transfer handle exists
   CURL* easy_ = nullptr;
   bool begun_ = false;
   int file_ = -1;
@@ -108,7 +110,7 @@ class Transfer {
 void Transfer::Cancel() {
   std::lock_guard<std::mutex> lock(mutex_);
   cancelled_ = true;
-  if (multi_ != nullptr) curl_multi_wakeup(multi_);
+  if (multi_ != nullptr) curl_->multiWakeup(multi_);
 }
 
 std::vector<std::uint64_t> Transfer::TakeNews() {
@@ -123,50 +125,55 @@ std::vector<std::uint64_t> Transfer::TakeNews() {
 std::int32_t Transfer::Run() {
   const bool secure = StartsWithNoCase(url_, "https://");
   if (!secure && !StartsWithNoCase(url_, "http://")) return CurlResult(CURLE_UNSUPPORTED_PROTOCOL);
-  if (GlobalInit() != CURLE_OK) return CurlResult(GlobalInit());
-  CURL* easy = curl_easy_init();
+  std::string why;  // told by the caller's platform, which has the debug output
+  curl_ = Curl(&why);
+  if (curl_ == nullptr) return kNoLibrary;
+  const CurlLibrary& curl = *curl_;
+  if (GlobalInit(curl) != CURLE_OK) return CurlResult(GlobalInit(curl));
+  CURL* easy = curl.easyInit();
   if (easy == nullptr) return CurlResult(CURLE_OUT_OF_MEMORY);
   // Always from the server: ask caches on the way not to answer either.
-  curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
-  curl_slist* more = headers != nullptr ? curl_slist_append(headers, "Pragma: no-cache") : nullptr;
+  curl_slist* headers = curl.slistAppend(nullptr, "Cache-Control: no-cache");
+  curl_slist* more = headers != nullptr ? curl.slistAppend(headers, "Pragma: no-cache") : nullptr;
   std::int32_t result = CurlResult(CURLE_OUT_OF_MEMORY);
   if (more != nullptr) {
     headers = more;
     easy_ = easy;
-    curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+    curl.easySetopt(easy, CURLOPT_URL, url_.c_str());
     // Only HTTP, also where a redirect points; what began over TLS stays on it.
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl.easySetopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl.easySetopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+    curl.easySetopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl.easySetopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl.easySetopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
 #ifdef SORVEL_TEST_CA_FILE
     // Test builds only: the loopback servers' authority.
-    curl_easy_setopt(easy, CURLOPT_CAINFO, SORVEL_TEST_CA_FILE);
+    curl.easySetopt(easy, CURLOPT_CAINFO, SORVEL_TEST_CA_FILE);
 #endif
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 0L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kTransferTimeoutSeconds);
+    curl.easySetopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl.easySetopt(easy, CURLOPT_FAILONERROR, 0L);
+    curl.easySetopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl.easySetopt(easy, CURLOPT_CONNECTTIMEOUT, kTransferTimeoutSeconds);
     // Under one byte a second for 30 s: waiting for the answer or in the body alike.
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kTransferTimeoutSeconds);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, totalMilliseconds_);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Sorvel");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnData);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl.easySetopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl.easySetopt(easy, CURLOPT_LOW_SPEED_TIME, kTransferTimeoutSeconds);
+    curl.easySetopt(easy, CURLOPT_TIMEOUT_MS, totalMilliseconds_);
+    curl.easySetopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
+    curl.easySetopt(easy, CURLOPT_USERAGENT, "Sorvel");
+    curl.easySetopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl.easySetopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnData);
+    curl.easySetopt(easy, CURLOPT_WRITEDATA, this);
     result = Perform(easy);
   }
   easy_ = nullptr;
-  curl_easy_cleanup(easy);
-  curl_slist_free_all(headers);
+  curl.easyCleanup(easy);
+  curl.slistFreeAll(headers);
   return result;
 }
 
 std::int32_t Transfer::Perform(CURL* easy) {
-  CURLM* multi = curl_multi_init();
+  const CurlLibrary& curl = *curl_;
+  CURLM* multi = curl.multiInit();
   if (multi == nullptr) return CurlResult(CURLE_OUT_OF_MEMORY);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -174,26 +181,26 @@ std::int32_t Transfer::Perform(CURL* easy) {
   }
   // The multi interface only so that a cancel can wake the wait for the network.
   CURLcode code = CURLE_OUT_OF_MEMORY;  // unless the transfer comes to its end
-  if (curl_multi_add_handle(multi, easy) == CURLM_OK) {
+  if (curl.multiAddHandle(multi, easy) == CURLM_OK) {
     for (;;) {
       int running = 0;
-      if (cancelled_ || curl_multi_perform(multi, &running) != CURLM_OK) break;
+      if (cancelled_ || curl.multiPerform(multi, &running) != CURLM_OK) break;
       if (running == 0) {
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        while (CURLMsg* message = curl.multiInfoRead(multi, &queued)) {
           if (message->msg == CURLMSG_DONE) code = message->data.result;
         }
         break;
       }
-      if (curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) break;
+      if (curl.multiPoll(multi, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) break;
     }
-    curl_multi_remove_handle(multi, easy);
+    curl.multiRemoveHandle(multi, easy);
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     multi_ = nullptr;
   }
-  curl_multi_cleanup(multi);
+  curl.multiCleanup(multi);
   return Finish(easy, code);
 }
 
@@ -202,7 +209,7 @@ std::int32_t Transfer::Finish(CURL* easy, CURLcode code) {
   if (failure_ != 0) return failure_;
   if (code != CURLE_OK) return CurlResult(code);
   long status = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_->easyGetinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   if (status != 200) return kStatusFailure - static_cast<std::int32_t>(status);
   // An empty body gives no data: its file is made now.
   if (!begun_) {
@@ -228,7 +235,7 @@ std::size_t Transfer::OnData(char* data, std::size_t size, std::size_t count, vo
 std::size_t Transfer::Receive(const char* data, std::size_t size) {
   if (cancelled_) return 0;
   long status = 0;
-  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  curl_->easyGetinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
   // The body of a redirect being followed is dropped; any other answer ends the transfer.
   if (status >= 300 && status < 400) return size;
   if (status != 200) {
@@ -258,7 +265,7 @@ std::size_t Transfer::Receive(const char* data, std::size_t size) {
 std::int32_t Transfer::Begin() {
   begun_ = true;
   curl_off_t length = -1;
-  curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  curl_->easyGetinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   std::uint64_t total = length > 0 ? static_cast<std::uint64_t>(length) : 0;
   total_ = total;
   if (total > limit_) return -EFBIG;

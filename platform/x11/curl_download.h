@@ -1,20 +1,23 @@
-// HTTP transfers of the native Linux backend over libcurl, free of any toolkit. A transfer
-// takes only http:// and https:// addresses, checks an https server's certificate against the
-// system's trust, follows redirects (from https only to https), keeps no cached copy, and
-// fails on a connection error, a final status other than 200, a body shorter than its announced
-// length or beyond the limit, 30 s without data, its time in all (10 minutes into a file, 60 s
-// into memory), a failed write or flush, or a cancel.
+// HTTP transfers of the native Linux backend over libcurl, which the first transfer loads
+// (curl_library.h), free of any toolkit. A transfer takes only http:// and https:// addresses,
+// checks an https server's certificate against the system's trust, follows redirects (from
+// https only to https), keeps no cached copy, and fails on a connection error, a final status
+// other than 200, a body shorter than its announced length or beyond the limit, 30 s without
+// data, its time in all (10 minutes into a file, 60 s into memory), a failed write or flush, or
+// a cancel.
 //
 // Results: 0 on success, otherwise negative:
 //   -errno                   a local failure: creating, writing or flushing the file;
 //                            -ECANCELED when cancelled, -EFBIG for a body beyond the limit,
-//                            -EEXIST when a file appeared at the path while it was made
+//                            -EEXIST when a file appeared at the path while it was made,
+//                            -ELIBACC (kNoLibrary) when libcurl could not be loaded
 //   kStatusFailure - status  the final answer's status was not 200 (-1404 for 404)
 //   kCurlFailure - code      libcurl's error (-2001 not an http or https address or redirect,
 //                            -2007 no connection, -2018 body shorter than announced, -2028 30 s
 //                            without data or the time in all spent, -2060 certificate refused)
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,6 +39,7 @@ constexpr long kFileTransferLimitSeconds = 10 * 60;
 constexpr long kMemoryTransferLimitSeconds = 60;
 constexpr std::int32_t kStatusFailure = -1000;
 constexpr std::int32_t kCurlFailure = -2000;
+constexpr std::int32_t kNoLibrary = -ELIBACC;
 
 class Transfer;
 

@@ -23,6 +23,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/x11/curl_library.h"
 #include "platform/x11/x11_errors.h"
 #include "platform/x11/x11_node.h"
 #include "update/program_version.h"
@@ -1119,14 +1120,22 @@ std::int32_t X11Platform::DownloadToFile(const Text& url, const Text& path, std:
                                          const DownloadProgress& progress) {
   // The transfer belongs to the modal run it dispatches for: closing that dialog ends it.
   DialogSink* run = modal_.empty() ? nullptr : modal_.back();
-  return x11::DownloadFileWhileWaiting(
+  return TellMissingLibrary(x11::DownloadFileWhileWaiting(
       ToUtf8(url), files_.HostPath(path), limit, progress,
       [](int milliseconds) { Fl::wait(milliseconds / 1000.0); },
-      [this, run] { return quitPosted_.load() || (run != nullptr && run->ModalRunEnded()); });
+      [this, run] { return quitPosted_.load() || (run != nullptr && run->ModalRunEnded()); }));
 }
 
 std::int32_t X11Platform::DownloadToMemory(const Text& url, std::size_t limit, std::string* body) {
-  return x11::DownloadToMemory(ToUtf8(url), limit, body, &cancellation_);
+  return TellMissingLibrary(x11::DownloadToMemory(ToUtf8(url), limit, body, &cancellation_));
+}
+
+std::int32_t X11Platform::TellMissingLibrary(std::int32_t result) {
+  std::string why;
+  if (result == x11::kNoLibrary && x11::Curl(&why) == nullptr) {
+    files_.DebugOutput(u"libcurl could not be loaded: " + FromUtf8(why) + u"\r\n");
+  }
+  return result;
 }
 
 bool X11Platform::StartWorker(std::function<void()> work) {

@@ -138,6 +138,9 @@ class X11Platform : public Platform {
   void Deliver(Node* dialog, Message& message);
   void DeliverPosted();
   void DestroyNode(Node* node);
+  // Passes a transfer's result on, first telling the debug output why libcurl could not be
+  // loaded when that was the failure. Any thread.
+  std::int32_t TellMissingLibrary(std::int32_t result);
   // The X window of the dialog that `node` is or belongs to; None while it is not shown.
   ::Window DialogXid(Node* node);
   // Puts the dialog's control windows in the template's stacking order (the first on top): a

@@ -1,4 +1,4 @@
-// The libcurl transfers against the loopback test server.
+// The libcurl transfers against the loopback test server, and the loading of libcurl.
 #include "platform/x11/curl_download.h"
 
 #include <curl/curl.h>
@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/x11/curl_library.h"
 #include "tests/e2e/http_server.h"
 
 namespace sorvel::x11 {
@@ -337,6 +338,36 @@ TEST_F(CurlDownload, SecureTransfers) {
     EXPECT_EQ(DownloadToMemory(c.url, data.size(), &body, nullptr), c.result);
     // A refused server or redirect is never asked for the data.
     EXPECT_EQ(server_.Requests("/data") - before, c.result == 0 ? 2 : 0);
+  }
+}
+
+// The library loaded at the first transfer: whole, or not at all with the reason.
+TEST(CurlLibraryLoad, WholeOrNotAtAll) {
+  struct Case {
+    const char* file;
+    bool loaded;
+    std::string why;  // part of the reason given
+  } cases[] = {
+      {kCurlLibraryFile, true, ""},
+      {"libsorvel-absent.so.9", false, "libsorvel-absent.so.9"},
+      // A library that opens but is not libcurl.
+      {"libz.so.1", false, "curl_global_init is missing in libz.so.1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    CurlLibrary library;
+    std::string why;
+    EXPECT_EQ(LoadCurlLibrary(c.file, &library, &why), c.loaded);
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    const bool taken[] = {library.globalInit != nullptr,     library.easyInit != nullptr,
+                          library.easySetopt != nullptr,     library.easyGetinfo != nullptr,
+                          library.easyCleanup != nullptr,    library.slistAppend != nullptr,
+                          library.slistFreeAll != nullptr,   library.multiInit != nullptr,
+                          library.multiAddHandle != nullptr, library.multiRemoveHandle != nullptr,
+                          library.multiPerform != nullptr,   library.multiPoll != nullptr,
+                          library.multiWakeup != nullptr,    library.multiInfoRead != nullptr,
+                          library.multiCleanup != nullptr};
+    for (bool each : taken) EXPECT_EQ(each, c.loaded);
   }
 }
 
