@@ -175,7 +175,8 @@ bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const
     held.border = a.border_width;
     // From here on the keeper knows where it stood, should this process end while it is held.
     if (keeper_ != nullptr) {
-      keeper_->Held(w, {x, y, a.width + insets.width, a.height + insets.height}, insets, a.border_width);
+      keeper_->Held(w, {x, y, a.width + insets.width, a.height + insets.height}, insets,
+                    a.border_width);
     }
   }
   XSetWindowBorderWidth(display_, w, 0);

@@ -94,7 +94,9 @@ std::unique_ptr<Keeper> Keeper::Start() {
   return std::unique_ptr<Keeper>(new Keeper(pair[0]));
 }
 
-Keeper::~Keeper() { close(socket_); }
+Keeper::~Keeper() {
+  close(socket_);
+}
 
 void Keeper::Send(const KeeperRecord& record) {
   if (send(socket_, &record, sizeof record, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {

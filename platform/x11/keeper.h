@@ -43,7 +43,8 @@ class Keeper {
   // Forks the keeper; null when it could not be started (the save-set alone then gives the
   // windows back, where the panes had them).
   static std::unique_ptr<Keeper> Start();
-  // Ends the keeper's watch: the windows still recorded go back at their places now.
+  // Closes this end of the socket: the keeper ends, once it has put back the windows still
+  // recorded (they come back to the root when this process's X connection ends).
   ~Keeper();
   Keeper(const Keeper&) = delete;
   Keeper& operator=(const Keeper&) = delete;
