@@ -365,7 +365,7 @@ TEST_F(HostX11Test, AStoppedProgramLeavesTheHostAnswering) {
 // framed by the window manager again: after kill -9 and a fault the keeper puts it there, after
 // SIGTERM the host itself, as on 종료. Each end starts a host (the faulting test build for the
 // fault) that takes the three in again.
-TEST_F(HostX11Test, HoweverTheHostEndsEveryWindowGoesBackToItsFormerPlace) {
+TEST_F(HostX11Test, HoweverTheHostEndsEveryWindowReturnsWhereItStood) {
   struct End {
     const char* how;
     const char* program;
