@@ -17,6 +17,9 @@ namespace {
 // Over a connection of its own: each window still recorded that exists goes back to its place.
 void PutBack(const std::map<std::uint32_t, KeeperRecord>& held) {
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  // A lost connection ends the keeper at once: Xlib's own handler would exit, running the
+  // holder's exit handlers in this copy of it.
+  XSetIOErrorHandler([](Display*) -> int { _exit(0); });
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return;
   {
