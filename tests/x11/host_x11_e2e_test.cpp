@@ -34,30 +34,32 @@ class HostX11Test : public HostFixture {
   }
 
   void TearDown() override {
-    // The programs the host started live in sessions of their own: ended while the host still
-    // holds them (a window the server gives back would be listed only once the window manager
-    // has taken it), by their connection too (xterm's shell may keep it open a while).
-    auto endPrograms = [&] {
-      bool any = false;
-      for (const char* name : kPrograms) {
-        if (Window w = Find(name)) {
-          if (pid_t pid = windows_->ProcessId(w)) kill(pid, SIGKILL);
-          XKillClient(display_, w);
-          any = true;
-        }
-      }
-      XSync(display_, False);
-      return !any;
-    };
-    endPrograms();
+    EndPrograms();
     for (pid_t pid : others_) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
     }
     EndHost();
     // Gone before the next test's host looks for them.
-    WaitUntil(endPrograms, 5000);
+    WaitUntil([&] { return EndPrograms(); }, 5000);
     CloseDisplay();
+  }
+
+  // The programs the host started live in sessions of their own: ended while the host still
+  // holds them (a window the server gives back would be listed only once the window manager
+  // has taken it), by their connection too (xterm's shell may keep it open a while). True when
+  // none was left.
+  bool EndPrograms() {
+    bool any = false;
+    for (const char* name : kPrograms) {
+      if (Window w = Find(name)) {
+        if (pid_t pid = windows_->ProcessId(w)) kill(pid, SIGKILL);
+        XKillClient(display_, w);
+        any = true;
+      }
+    }
+    XSync(display_, False);
+    return !any;
   }
 
   // A top-level window of that title, or a held one anywhere below the host.
@@ -411,6 +413,8 @@ TEST_F(HostX11Test, HoweverTheHostEndsEveryWindowReturnsWhereItStood) {
           << kPrograms[i] << " at " << describe(Frame(held[i])) << " inside "
           << describe(OnScreen(held[i])) << ", was " << describe(before[i]);
     }
+    // The next host starts them anew.
+    EXPECT_TRUE(WaitUntil([&] { return EndPrograms(); }, 5000));
   }
 }
 
