@@ -119,7 +119,20 @@ class HostX11Test : public HostFixture {
       EXPECT_TRUE(WaitUntil([&] { return Find(name) != None && IsShown(Find(name)); }))
           << name << " started by the host";
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // placed by the manager
+    // Placed by the manager: the frames stay where they are for half a second.
+    auto frames = [&] {
+      std::ostringstream s;
+      for (const char* name : kPrograms) {
+        Rect r = Frame(Find(name));
+        s << r.x << "," << r.y << "," << r.width << "," << r.height << ";";
+      }
+      return s.str();
+    };
+    for (int i = 0; i < 10; ++i) {
+      std::string earlier = frames();
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      if (frames() == earlier) break;
+    }
     for (const char* name : kPrograms) before.push_back(Frame(Find(name)));
     auto start = std::chrono::steady_clock::now();
     Command(kSplitStart);
