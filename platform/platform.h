@@ -219,7 +219,9 @@ class Platform {
   virtual bool StartWorker(std::function<void()> work) = 0;
 
   // `handler(context)` runs once when the process meets a fault that nothing handles, before
-  // the process dies; null removes it.
+  // the process dies, where the backend may still run code safely at that point; a backend that
+  // gives the held windows back by other means after any end of the process (a keeper that
+  // outlives it) runs none. Null removes it.
   virtual void SetCrashHandler(void (*handler)(void* context), void* context) = 0;
 };
 

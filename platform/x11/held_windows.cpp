@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "platform/x11/keeper.h"
 #include "platform/x11/x11_errors.h"
 
 namespace sorvel::x11 {
@@ -29,6 +30,12 @@ Bool IsEventOn(Display*, XEvent* e, XPointer window) {
   return e->xany.window == *reinterpret_cast<Window*>(window) ? True : False;
 }
 
+// The window's own place in its frame `frame`.
+Rect ClientIn(const Rect& frame, const Rect& insets) {
+  return Rect{frame.x + insets.x, frame.y + insets.y, std::max(frame.width - insets.width, 1),
+              std::max(frame.height - insets.height, 1)};
+}
+
 bool IsStructureChange(const XEvent& e) {
   return e.type == ReparentNotify || e.type == UnmapNotify || e.type == MapNotify ||
          e.type == DestroyNotify;
@@ -36,8 +43,8 @@ bool IsStructureChange(const XEvent& e) {
 
 }  // namespace
 
-HeldWindows::HeldWindows(X11Windows& windows)
-    : windows_(windows), display_(windows.display()), root_(windows.root()) {
+HeldWindows::HeldWindows(X11Windows& windows, Keeper* keeper)
+    : windows_(windows), keeper_(keeper), display_(windows.display()), root_(windows.root()) {
   wm_state_ = Intern("WM_STATE");
   wm_protocols_ = Intern("WM_PROTOCOLS");
   wm_take_focus_ = Intern("WM_TAKE_FOCUS");
@@ -163,7 +170,15 @@ bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const
     held.shadow = Extents{static_cast<int>(shadow.longs[0]), static_cast<int>(shadow.longs[1]),
                           static_cast<int>(shadow.longs[2]), static_cast<int>(shadow.longs[3])};
   }
-  held.border = XGetWindowAttributes(display_, w, &a) ? a.border_width : 0;
+  held.border = 0;
+  if (XGetWindowAttributes(display_, w, &a)) {
+    held.border = a.border_width;
+    // From here on the keeper knows where it stood, should this process end while it is held.
+    if (keeper_ != nullptr) {
+      keeper_->Held(w, {x, y, a.width + insets.width, a.height + insets.height}, insets,
+                    a.border_width);
+    }
+  }
   XSetWindowBorderWidth(display_, w, 0);
   XReparentWindow(display_, w, pane, x, y);
   XMapWindow(display_, w);
@@ -189,6 +204,7 @@ bool HeldWindows::Take(Window w, Window pane, Window dialog, int x, int y, const
     return true;
   }
   // Left as it was found, as far as it still exists.
+  if (keeper_ != nullptr) keeper_->GivenBack(w);
   XReparentWindow(display_, w, root_, x, y);
   XMapWindow(display_, w);
   KeepInSaveSet(w, false);
@@ -221,9 +237,7 @@ bool HeldWindows::GiveBack(Window w, const Rect& frame) {
     if (owner == w) XSetTransientForHint(display_, transient, w);
   }
   Forget(w);
-  const Rect client{frame.x + held.insets.x, frame.y + held.insets.y,
-                    std::max(frame.width - held.insets.width, 1),
-                    std::max(frame.height - held.insets.height, 1)};
+  const Rect client = ClientIn(frame, held.insets);
   const bool managed = windows_.HasWindowManager();
   XDeleteProperty(display_, w, net_wm_state_);
   XUnmapWindow(display_, w);
@@ -237,26 +251,49 @@ bool HeldWindows::GiveBack(Window w, const Rect& frame) {
   // frame to the root if this connection ended.
   KeepInSaveSet(w, false);
   XMapWindow(display_, w);
-  if (managed && WaitFor(w, &HeldWindows::IsManaged, kManageWait)) {
-    if (windows_.SupportsNet(net_moveresize_window_)) {
-      XEvent e{};
-      e.xclient.type = ClientMessage;
-      e.xclient.window = w;
-      e.xclient.message_type = net_moveresize_window_;
-      e.xclient.format = 32;
-      // North-west gravity: the frame's corner; x, y, width, height given; from a pager.
-      e.xclient.data.l[0] = NorthWestGravity | (0xF << 8) | (2 << 12);
-      e.xclient.data.l[1] = frame.x;
-      e.xclient.data.l[2] = frame.y;
-      e.xclient.data.l[3] = client.width;
-      e.xclient.data.l[4] = client.height;
-      XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
-    } else {
-      // A manager without the request (Weston) honours the client's own.
-      XMoveResizeWindow(display_, w, frame.x, frame.y, client.width, client.height);
-    }
-  }
+  // The server has the requests before the keeper forgets the window: should this process end
+  // now, it still carries them out.
+  XFlush(display_);
+  if (keeper_ != nullptr) keeper_->GivenBack(w);
+  if (managed && WaitFor(w, &HeldWindows::IsManaged, kManageWait)) AskPlace(w, frame, client);
   XSelectInput(display_, w, NoEventMask);
+  return !trap.Failed();
+}
+
+void HeldWindows::AskPlace(Window w, const Rect& frame, const Rect& client) {
+  if (windows_.SupportsNet(net_moveresize_window_)) {
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = w;
+    e.xclient.message_type = net_moveresize_window_;
+    e.xclient.format = 32;
+    // North-west gravity: the frame's corner; x, y, width, height given; from a pager.
+    e.xclient.data.l[0] = NorthWestGravity | (0xF << 8) | (2 << 12);
+    e.xclient.data.l[1] = frame.x;
+    e.xclient.data.l[2] = frame.y;
+    e.xclient.data.l[3] = client.width;
+    e.xclient.data.l[4] = client.height;
+    XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  } else {
+    // A manager without the request (Weston) honours the client's own.
+    XMoveResizeWindow(display_, w, frame.x, frame.y, client.width, client.height);
+  }
+}
+
+bool HeldWindows::PutBack(Window w, const Rect& frame, const Rect& insets, int border) {
+  ErrorTrap trap(display_);
+  const Rect client = ClientIn(frame, insets);
+  if (windows_.HasWindowManager()) {
+    // Still in the ended holder's pane until the server has closed its connection; then
+    // mapped at the root, where the manager frames it.
+    if (!WaitFor(w, &HeldWindows::IsManaged, kManageWait)) return false;
+    AskPlace(w, frame, client);
+  } else {
+    XSetWindowBorderWidth(display_, w, border);
+    XReparentWindow(display_, w, root_, client.x - border, client.y - border);
+    XResizeWindow(display_, w, client.width, client.height);
+    XMapWindow(display_, w);
+  }
   return !trap.Failed();
 }
 
@@ -514,7 +551,10 @@ bool HeldWindows::HandleEvent(XEvent& event) {
   if (Holds(window)) {
     switch (event.type) {
       case DestroyNotify:
-        if (event.xdestroywindow.window == window) Forget(window);
+        if (event.xdestroywindow.window == window) {
+          Forget(window);
+          if (keeper_ != nullptr) keeper_->GivenBack(window);
+        }
         break;
       case ConfigureNotify:
         // Managers set borders on windows they let go of (their frame's, or the window's former

@@ -34,10 +34,13 @@
 
 namespace sorvel::x11 {
 
+class Keeper;
+
 class HeldWindows {
  public:
-  // Uses, but does not own, `windows` and its display.
-  explicit HeldWindows(X11Windows& windows);
+  // Uses, but does not own, `windows` and its display, nor `keeper`, which learns of every
+  // window held and given back when there is one.
+  explicit HeldWindows(X11Windows& windows, Keeper* keeper = nullptr);
   HeldWindows(const HeldWindows&) = delete;
   HeldWindows& operator=(const HeldWindows&) = delete;
 
@@ -52,6 +55,11 @@ class HeldWindows {
   // (_NET_MOVERESIZE_WINDOW) for that place whatever its placement policy. False when the window
   // is gone.
   bool GiveBack(Window w, const Rect& frame);
+  // Puts `w`, which a holder that has ended held, back at `frame` as GiveBack would: the
+  // save-set has given it back to the root, mapped, and a window manager takes it anew. Waits,
+  // bounded, for the manager to have framed it; without one, places it itself. False when the
+  // window is gone.
+  bool PutBack(Window w, const Rect& frame, const Rect& insets, int border);
   // Gives back every window still held in `dialog`, which is about to be destroyed, where it
   // stands on the screen, and forgets the dialog.
   void GiveBackAll(Window dialog);
@@ -91,6 +99,9 @@ class HeldWindows {
     Extents shadow;
   };
 
+  // Asks for the frame's corner at `frame`'s and the window's size `client`'s, of a window the
+  // manager has framed.
+  void AskPlace(Window w, const Rect& frame, const Rect& client);
   bool WaitFor(Window w, bool (HeldWindows::*done)(Window), std::chrono::milliseconds bound);
   bool IsLetGo(Window w);
   bool IsManaged(Window w);
@@ -107,6 +118,7 @@ class HeldWindows {
   Atom Intern(const char* name) { return XInternAtom(display_, name, False); }
 
   X11Windows& windows_;
+  Keeper* keeper_;
   Display* display_;
   Window root_;
   std::map<Window, Held> held_;

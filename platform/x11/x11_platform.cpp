@@ -35,11 +35,13 @@ namespace sorvel {
 using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 
 X11Platform::X11Platform() : files_(std::string(), true) {
+  // Forked before this process opens its X connection: the keeper shares no Xlib state.
+  keeper_ = x11::Keeper::Start();
   Fl::lock();  // enables Fl::awake from other threads
   fl_open_display();
   display_ = fl_display;
   windows_ = std::make_unique<x11::X11Windows>(display_);
-  held_ = std::make_unique<x11::HeldWindows>(*windows_);
+  held_ = std::make_unique<x11::HeldWindows>(*windows_, keeper_.get());
   messageAtom_ = XInternAtom(display_, "SORVEL_MESSAGE", False);
   frameExtentsAtom_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
   Fl::set_font(kDialogFont, "NanumGothic");
@@ -1147,27 +1149,9 @@ bool X11Platform::StartWorker(std::function<void()> work) {
   return true;
 }
 
-namespace {
-
-void (*crashHandler)(void*) = nullptr;
-void* crashContext = nullptr;
-std::atomic<bool> crashHandlerRan{false};
-
-void OnFault(int signal) {
-  // Once only, even when the handler itself faults or several threads fault together.
-  if (crashHandler != nullptr && !crashHandlerRan.exchange(true)) crashHandler(crashContext);
-  ::signal(signal, SIG_DFL);
-  raise(signal);  // the process then ends as it would have
-}
-
-}  // namespace
-
-void X11Platform::SetCrashHandler(void (*handler)(void* context), void* context) {
-  crashHandler = handler;
-  crashContext = context;
-  for (int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
-    ::signal(fault, handler != nullptr ? OnFault : SIG_DFL);
-  }
+void X11Platform::SetCrashHandler(void (*)(void* context), void*) {
+  // A fault ends the process with the signal's default action; the keeper then gives the held
+  // windows back, over a connection of its own.
 }
 
 }  // namespace sorvel

@@ -24,6 +24,7 @@
 #include "platform/posix/posix_files.h"
 #include "platform/x11/curl_download.h"
 #include "platform/x11/held_windows.h"
+#include "platform/x11/keeper.h"
 #include "platform/x11/x11_windows.h"
 
 class Fl_Widget;
@@ -32,7 +33,8 @@ namespace sorvel {
 
 class X11Platform : public Platform {
  public:
-  // Opens FLTK's display (DISPLAY). Paths are the machine's own.
+  // Starts the keeper, which puts the held windows back at their former places however the
+  // process ends, then opens FLTK's display (DISPLAY). Paths are the machine's own.
   X11Platform();
   // Destroys the windows still open, cancels the downloads of unfinished workers and joins them.
   ~X11Platform() override;
@@ -106,6 +108,8 @@ class X11Platform : public Platform {
                               const DownloadProgress& progress) override;
   std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
   bool StartWorker(std::function<void()> work) override;
+  // Runs no handler: nothing but async-signal-safe calls may run in a fault's signal handler,
+  // and the keeper gives the held windows back once the process has ended.
   void SetCrashHandler(void (*handler)(void* context), void* context) override;
 
   // Waits up to `milliseconds` for toolkit events and handles them with the posted messages.
@@ -160,6 +164,7 @@ class X11Platform : public Platform {
   Display* display_;
   Atom messageAtom_;  // of messages posted from another program
   Atom frameExtentsAtom_;
+  std::unique_ptr<x11::Keeper> keeper_;  // null when it could not be started
   std::unique_ptr<x11::X11Windows> windows_;
   std::unique_ptr<x11::HeldWindows> held_;
   std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;

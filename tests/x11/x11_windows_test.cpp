@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 // clang-format off
 #include "platform/x11/held_windows.h"
+#include "platform/x11/keeper.h"
 #include "platform/x11/x11_windows.h"
 #include "tests/support/spawn.h"
 // clang-format on
@@ -259,22 +260,40 @@ TEST_F(X11WindowsTest, CapturesIntoAPaneAndGivesBackAtTheFormerPlaceEvenFromASto
   }
 }
 
-TEST_F(X11WindowsTest, TheServerGivesBackTheWindowsOfAKilledHolder) {
+// The server gives the windows of a killed holder back to the root, mapped, and the holder's
+// keeper puts each where it stood before it was taken, framed again by a window manager.
+TEST_F(X11WindowsTest, AKilledHoldersWindowGoesBackWhereItStood) {
   Window term = Start({"xterm", "-T", "held"});
   ASSERT_NE(term, None);
+  // Away from where a manager puts a new window and from where the pane has it.
+  Rect placed;
+  ASSERT_TRUE(x_->FrameRect(term, &placed));
+  XMoveWindow(display_, term, 400, 300);
+  XSync(display_, False);
+  Rect frame, client;
+  ASSERT_TRUE(Eventually([&] { return x_->FrameRect(term, &frame) && frame.x >= 300; }));
+  usleep(300000);  // settled
+  ASSERT_TRUE(x_->FrameRect(term, &frame) && x_->ScreenRect(term, &client));
+  const Rect insets{client.x - frame.x, client.y - frame.y, frame.width - client.width,
+                    frame.height - client.height};
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t holder = fork();
   ASSERT_GE(holder, 0);
   if (holder == 0) {
-    // Its own connection; the parent's is left alone.
+    // Its keeper first, then its own connection; the parent's is left alone.
+    std::unique_ptr<Keeper> keeper = Keeper::Start();
     Display* d = XOpenDisplay(nullptr);
     char ok = 0;
-    if (d) {
+    if (d && keeper) {
       X11Windows x(d);
-      HeldWindows held(x);
+      HeldWindows held(x, keeper.get());
       Window pane = MakePane(d, 0, 0);
-      ok = held.Take(term, pane, pane, 5, 5, Rect{}) ? 1 : 0;
+      ok = held.Take(term, pane, pane, frame.x, frame.y, insets) &&
+                   held.MoveResize(term, {5, 5, 200, 150})
+               ? 1
+               : 0;
+      XSync(d, False);
     }
     if (write(ready[1], &ok, 1) != 1) _exit(1);
     for (;;) pause();
@@ -287,7 +306,13 @@ TEST_F(X11WindowsTest, TheServerGivesBackTheWindowsOfAKilledHolder) {
   EXPECT_TRUE(Eventually([&] { return !Listed(term); }));
 
   Kill(holder);
-  EXPECT_TRUE(Eventually([&] { return x_->IsVisible(term) && Listed(term); }));
+  Rect now;
+  EXPECT_TRUE(Eventually([&] {
+    return x_->IsVisible(term) && Listed(term) && x_->FrameRect(term, &now) &&
+           std::abs(now.x - frame.x) <= 1 && std::abs(now.y - frame.y) <= 1 &&
+           std::abs(now.width - frame.width) <= 1 && std::abs(now.height - frame.height) <= 1;
+  })) << "at "
+      << Show(now) << ", was " << Show(frame) << " (placed at " << Show(placed) << ")";
   if (!managed_) {
     EXPECT_EQ(ParentOf(term), x_->root());
   }
