@@ -10,10 +10,6 @@ namespace sorvel {
 
 namespace {
 
-constexpr int kIdList = 1006;
-constexpr int kIdClose = 1007;
-constexpr int kIdApply = 1008;
-
 // Windows of the system that are no program a user would pick.
 bool IsSystemTitle(const Text& title) {
   return title == u"ActiveSync" || title == u"Desktop" || title == u"MS_SIPBUTTON";
@@ -27,11 +23,11 @@ bool IsPhoneTitle(const Text& title) {
 }  // namespace
 
 const MessageMapEntry<CFindDlg> CFindDlg::kMessageMap[] = {
-    {MapKind::kCommand, kIdList, kLbnDblClk, &CFindDlg::OnApply},
-    {MapKind::kCommand, kIdClose, kBnClicked, &CFindDlg::OnClose},
+    {MapKind::kCommand, kIdPickerList, kLbnDblClk, &CFindDlg::OnApply},
+    {MapKind::kCommand, kIdPickerClose, kBnClicked, &CFindDlg::OnClose},
     {MapKind::kSize, 0, 0, &CFindDlg::OnSize},
-    {MapKind::kCommand, kIdList, kLbnSelChange, &CFindDlg::OnShowApply},
-    {MapKind::kCommand, kIdApply, kBnClicked, &CFindDlg::OnApply},
+    {MapKind::kCommand, kIdPickerList, kLbnSelChange, &CFindDlg::OnShowApply},
+    {MapKind::kCommand, kIdPickerApply, kBnClicked, &CFindDlg::OnApply},
 };
 
 CFindDlg::CFindDlg(Platform& platform, HWND owner)
@@ -47,32 +43,31 @@ void CFindDlg::OnInitDialog() {
 }
 
 void CFindDlg::FillList() {
-  HWND list = GetDlgItem(kIdList);
-  platform_.ListBoxResetContent(list);
-  for (HWND window : ListTopLevelWindows(platform_, SIZE_MAX)) {
+  titles_.clear();
+  for (HWND window : platform_.TopLevelWindows(SIZE_MAX)) {
     Text title;
     if (!IsProgramMainWindow(platform_, window, &title)) continue;
     if (IsHostTitle(title) || IsSystemTitle(title) || IsPhoneTitle(title)) continue;
-    // The list sorts its items itself.
-    platform_.ListBoxAddString(list, title);
+    titles_.insert(titles_.begin() + static_cast<std::ptrdiff_t>(SortedListPlace(titles_, title)),
+                   title);
   }
+  platform_.SetListItems(GetDlgItem(kIdPickerList), titles_);
 }
 
 HWND CFindDlg::FindByTitle(const Text& title) {
   HWND window = platform_.FindWindow(nullptr, title);
   if (window != GetSafeHwnd()) return window;
   // A program's window may bear the picker's own caption; the search found the picker first.
-  for (HWND other : ListTopLevelWindows(platform_, SIZE_MAX)) {
+  for (HWND other : platform_.TopLevelWindows(SIZE_MAX)) {
     if (other != GetSafeHwnd() && platform_.GetWindowText(other) == title) return other;
   }
   return nullptr;
 }
 
 void CFindDlg::OnApply(Message&) {
-  HWND list = GetDlgItem(kIdList);
-  int index = platform_.ListBoxGetCurSel(list);
-  if (index < 0) return;
-  PickedWindowTitle = platform_.ListBoxGetText(list, index);
+  int index = platform_.GetListSelection(GetDlgItem(kIdPickerList));
+  if (index < 0 || static_cast<std::size_t>(index) >= titles_.size()) return;
+  PickedWindowTitle = titles_[static_cast<std::size_t>(index)];
   // A window closed since the list was filled leaves no path to remember.
   HWND window = FindByTitle(PickedWindowTitle);
   PickedProgramPath = window != nullptr ? platform_.GetWindowProgramPath(window) : Text();
@@ -84,23 +79,23 @@ void CFindDlg::OnClose(Message&) {
 }
 
 void CFindDlg::OnShowApply(Message&) {
-  platform_.ShowWindow(GetDlgItem(kIdApply), kSwShowNormal);
+  ShowItem(kIdPickerApply, true);
 }
 
 void CFindDlg::OnSize(Message& message) {
-  HWND close = GetDlgItem(kIdClose);
-  HWND apply = GetDlgItem(kIdApply);
-  HWND list = GetDlgItem(kIdList);
-  if (close == nullptr || apply == nullptr || list == nullptr) return;
+  // Size notifications come while the dialog is made, before its controls are.
+  for (int id : {kIdPickerClose, kIdPickerApply, kIdPickerList}) {
+    if (GetDlgItem(id) == nullptr) return;
+  }
   int cx = message.width, cy = message.height;
-  Rect closeRect = platform_.GetWindowRect(close);
-  Rect applyRect = platform_.GetWindowRect(apply);
+  Rect closeRect = ItemWindowRect(kIdPickerClose);
+  Rect applyRect = ItemWindowRect(kIdPickerApply);
   int w = closeRect.Width(), h = closeRect.Height();
-  platform_.MoveWindow(close, {cx - w - 5, cy - h - 2, w, h}, true);
+  MoveItem(kIdPickerClose, {cx - w - 5, cy - h - 2, w, h});
   w = applyRect.Width();
   h = applyRect.Height();
-  platform_.MoveWindow(apply, {cx - 2 * (w + 5), cy - h - 2, w, h}, true);
-  platform_.MoveWindow(list, {5, 5, cx - 10, cy - h - 10}, true);
+  MoveItem(kIdPickerApply, {cx - 2 * (w + 5), cy - h - 2, w, h});
+  MoveItem(kIdPickerList, {5, 5, cx - 10, cy - h - 10});
 }
 
 }  // namespace sorvel

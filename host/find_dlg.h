@@ -2,6 +2,8 @@
 // chosen window's title and its program's path in PickedWindowTitle and PickedProgramPath.
 #pragma once
 
+#include <vector>
+
 #include "platform/framework.h"
 
 namespace sorvel {
@@ -29,6 +31,9 @@ class CFindDlg : public CDialog {
   void OnClose(Message& message);
   void OnSize(Message& message);
   void OnShowApply(Message& message);
+
+  // The list's items, in the platform's list order.
+  std::vector<Text> titles_;
 };
 
 }  // namespace sorvel

@@ -1,6 +1,7 @@
 #include "host/main_app.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cwctype>
 
 #include "host/main_dlg.h"
@@ -39,9 +40,8 @@ bool CMainApp::StartupCheck() {
 
 HWND CMainApp::FindRunningInstance(const Text& exePath) {
   Platform& platform = GetPlatform();
-  for (HWND window = platform.GetTopWindow(); window != nullptr;
-       window = platform.GetWindow(window, kGwHwndNext)) {
-    if (!platform.IsWindowVisible(window) || platform.GetWindow(window, kGwOwner) != nullptr ||
+  for (HWND window : platform.TopLevelWindows(SIZE_MAX)) {
+    if (!platform.IsWindowVisible(window) || platform.GetOwner(window) != nullptr ||
         platform.HasWindowTrait(window, WindowTrait::kChild) ||
         platform.HasWindowTrait(window, WindowTrait::kToolWindow)) {
       continue;
@@ -57,14 +57,11 @@ HWND CMainApp::FindRunningInstance(const Text& exePath) {
 
 bool CMainApp::InitInstance() {
   Platform& platform = GetPlatform();
-  platform.ShellStartupInit();
 
   if (!platform.ClaimInstanceName(kHostInstanceName)) return false;
 
   CMainDlg dialog(platform, nullptr);
-  SetMainWnd(&dialog);
   dialog.DoModal();
-  SetMainWnd(nullptr);
   return false;
 }
 

@@ -70,7 +70,7 @@ const MessageMapEntry<CMainDlg> CMainDlg::kMessageMap[] = {
 };
 
 CMainDlg::CMainDlg(Platform& platform, HWND owner)
-    : CDialog(platform, MainDialogTemplate(), owner), icon_(platform.LoadIcon(kIdiMainIcon)) {}
+    : CDialog(platform, MainDialogTemplate(), owner) {}
 
 CMainDlg::~CMainDlg() {
   // Destroyed while this part still hears it, so that the held windows are given back.
@@ -84,8 +84,6 @@ bool CMainDlg::DispatchMessageMap(Message& message) {
 void CMainDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   HWND hwnd = GetSafeHwnd();
-  platform_.SetIcon(hwnd, icon_, true);
-  platform_.SetIcon(hwnd, icon_, false);
   if (!platform_.CreateMenuBar(hwnd, MainMenu())) return;
 
   clientRect_ = platform_.GetClientRect(hwnd);
@@ -93,7 +91,7 @@ void CMainDlg::OnInitDialog() {
   Text settingsPath = platform_.LocateSettingsFile(
       MakeSettingsPath(platform_.GetModuleFileName(), platform_.Files().Separator()));
   if (settingsPath.empty()) {
-    platform_.MessageBox(hwnd, kNoProgramName, kAppName, kMbOk);
+    platform_.MessageBox(hwnd, kNoProgramName, kAppName, MessageBoxButtons::kOk);
     EndDialog(kIdCancel);
     return;
   }
@@ -156,8 +154,7 @@ void CMainDlg::LayOut() {
 
 void CMainDlg::OnTimer(Message& message) {
   if (message.timerId == kTitleTimer) {
-    title_ = kTitleAfterStart;
-    platform_.SetWindowText(GetSafeHwnd(), title_);
+    platform_.SetWindowText(GetSafeHwnd(), kTitleAfterStart);
   } else if (message.timerId == kWatchTimer) {
     WatchHeldPrograms();
   } else if (message.timerId == kUpdateCheckTimer) {
@@ -189,7 +186,7 @@ void CMainDlg::WatchHeldPrograms() {
 }
 
 void CMainDlg::OnCtlColor(Message& message) {
-  int id = platform_.GetDlgCtrlID(message.control);
+  int id = message.controlId;
   for (const PaneControls& pane : kPaneControls) {
     const int buttons[4] = {pane.buttonA, pane.buttonUp, pane.buttonDown, pane.buttonToggle};
     for (int i = 0; i < 4; ++i) {
@@ -220,8 +217,8 @@ void CMainDlg::OnPark(Message&) {
 }
 
 void CMainDlg::Park() {
-  int width = platform_.GetSystemMetrics(kSmCxScreen);
-  int height = platform_.GetSystemMetrics(kSmCyScreen);
+  Screen screen = platform_.GetScreen();
+  int width = screen.width, height = screen.height;
   int x = 0, fromBottom = 0;
   if (width == 240) {
     x = 220;
@@ -289,15 +286,14 @@ void CMainDlg::CapturePane(int index) {
     if (target == nullptr) break;
     pane.hostedProcess = platform_.GetWindowProcessId(target);
     if (!platform_.IsWindowResponding(target, kAnswerTimeoutMs)) {
-      platform_.MessageBox(GetSafeHwnd(), kNotResponding, kAppName, kMbOk);
+      platform_.MessageBox(GetSafeHwnd(), kNotResponding, kAppName, MessageBoxButtons::kOk);
       return;
     }
-    TakeIntoPane(index, target);
-    if (platform_.GetWindow(GetDlgItem(ids.display), kGwChild) == target) return;
+    if (TakeIntoPane(index, target)) return;
     // The re-parenting did not take hold: give the window back whole before trying again.
     ReleasePane(index);
   }
-  platform_.MessageBox(GetSafeHwnd(), kCannotFindWindow, kAppName, kMbOk);
+  platform_.MessageBox(GetSafeHwnd(), kCannotFindWindow, kAppName, MessageBoxButtons::kOk);
 }
 
 HWND CMainDlg::FindCaptureTarget(const Text& title) {
@@ -306,38 +302,36 @@ HWND CMainDlg::FindCaptureTarget(const Text& title) {
   if (main == nullptr) return nullptr;
   HWND target = nullptr;
   bool walking = false;
-  for (HWND window : ListTopLevelWindows(platform_, SIZE_MAX)) {
+  for (HWND window : platform_.TopLevelWindows(SIZE_MAX)) {
     walking = walking || (platform_.GetClassName(window) == kPortableDialogClass &&
                           platform_.GetWindowText(window).empty());
-    if (walking && platform_.GetWindow(window, kGwOwner) == main &&
-        platform_.GetWindow(window, kGwChild) != nullptr) {
+    if (walking && platform_.GetOwner(window) == main &&
+        platform_.HasWindowTrait(window, WindowTrait::kHasChildren)) {
       target = window;
       break;
     }
   }
   if (target == nullptr) {
     HWND dialog = platform_.FindWindow(kPortableDialogClass, u"Dialog");
-    target = dialog != nullptr && platform_.GetWindow(dialog, kGwOwner) == main ? dialog : main;
+    target = dialog != nullptr && platform_.GetOwner(dialog) == main ? dialog : main;
   }
   if (captureRect_.IsEmpty()) captureRect_ = platform_.GetWindowRect(target);
   return target;
 }
 
-void CMainDlg::TakeIntoPane(int index, HWND target) {
+bool CMainDlg::TakeIntoPane(int index, HWND target) {
   PaneState& pane = panes_[index];
   const PaneControls& ids = kPaneControls[index];
   SetItemText(ids.buttonA, u"C");
   SetItemText(ids.display, u"");
-  pane.savedStyle = platform_.GetWindowStyle(target);
-  platform_.SetParent(target, GetDlgItem(ids.display));
-  platform_.SetWindowStyle(target, kWsVisible);
-  platform_.MoveWindow(target, pane.placement, true);
-  platform_.ShareInput(target, true);
+  bool held =
+      platform_.HoldWindow(target, GetDlgItem(ids.display), pane.placement, &pane.formerFrame);
   pane.inputShared = true;
   pane.captured = true;
   for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) {
     ShowItem(id, true);
   }
+  return held;
 }
 
 void CMainDlg::ReleasePane(int index) {
@@ -346,17 +340,10 @@ void CMainDlg::ReleasePane(int index) {
   // A window that its program closed meanwhile is not touched: the pane is only reset.
   bool hosted = StillHosted(pane);
   bool answers = hosted && Answers(pane);
-  if (answers) {
-    // The style goes first: a window without a frame may not be sized beyond the screen.
-    // Moved while still a child, it lands at the same numbers on the screen once detached.
-    platform_.SetWindowStyle(pane.hostedWindow, pane.savedStyle);
-    platform_.MoveWindow(pane.hostedWindow, {saved.left, saved.top, saved.Width(), saved.Height()},
-                         true);
-    platform_.SetParent(pane.hostedWindow, nullptr);
-  } else if (hosted) {
-    platform_.ShareInput(pane.hostedWindow, false);
-    pane.inputShared = false;
-    platform_.ReturnWindowWithoutWaiting(pane.hostedWindow, saved, pane.savedStyle);
+  if (hosted) {
+    platform_.GiveBackWindow(pane.hostedWindow, saved, pane.formerFrame, answers);
+    // A window given back unanswered has its input parted from the host's.
+    pane.inputShared = answers;
   }
   ShowPaneEmpty(index);
   platform_.InvalidateWindow(GetSafeHwnd(), true);
@@ -469,7 +456,7 @@ void CMainDlg::ToggleHeight(int index) {
 // --- Split commands ---
 
 bool CMainDlg::ScanFinds(const Text& title) {
-  for (HWND window : ListTopLevelWindows(platform_, kScanLimit)) {
+  for (HWND window : platform_.TopLevelWindows(kScanLimit)) {
     Text windowTitle;
     if (IsProgramMainWindow(platform_, window, &windowTitle) && !IsHostTitle(windowTitle) &&
         windowTitle == title) {
@@ -509,23 +496,24 @@ void CMainDlg::OnUpdateNotice(Message&) {
 }
 
 void CMainDlg::OnSplitReset(Message&) {
-  if (platform_.MessageBox(GetSafeHwnd(), kSplitResetQuestion, kAppName, kMbYesNo) != kIdYes) {
+  if (!platform_.MessageBox(GetSafeHwnd(), kSplitResetQuestion, kAppName,
+                           MessageBoxButtons::kYesNo)) {
     return;
   }
   // Every key but the split mode, in index order.
   for (int index = 0; index < kPartionMode; ++index) WriteSetting(platform_.Files(), u"", index);
-  platform_.PostMessage(GetSafeHwnd(), kWmQuit, 0, 0);
+  platform_.PostMessage(GetSafeHwnd(), kWmQuit);
 }
 
 void CMainDlg::OnExit(Message&) {
   // The list is taken first: minimising changes the stacking order.
-  for (HWND window : ListTopLevelWindows(platform_, kScanLimit)) {
+  for (HWND window : platform_.TopLevelWindows(kScanLimit)) {
     Text title;
     if (IsProgramMainWindow(platform_, window, &title) && !IsHostTitle(title)) {
       platform_.ShowWindow(window, kSwMinimize);
     }
   }
-  platform_.PostMessage(GetSafeHwnd(), kWmQuit, 0, 0);
+  platform_.PostMessage(GetSafeHwnd(), kWmQuit);
 }
 
 }  // namespace sorvel

@@ -23,10 +23,10 @@ struct PaneState {
   bool captured = false;
   bool expanded = false;
   bool autoCapture = false;
-  // Its process and style before capture: a handle that names another process's window
-  // now is stale; the style is given back at release.
+  // Its process and frame before capture: a handle that names another process's window
+  // now is stale; the frame is given back at release.
   std::uint32_t hostedProcess = 0;
-  std::uint32_t savedStyle = 0;
+  FormerFrame formerFrame;
   // The held window shares the host's input state; not while its program is hung.
   bool inputShared = false;
 };
@@ -52,11 +52,6 @@ class CMainDlg : public CDialog {
 
   bool PreTranslateMessage(const Message& message) override;
 
-  const PaneState& Pane(int index) const { return panes_[index]; }
-  const Rect& ClientRect() const { return clientRect_; }
-  bool LayoutFrozen() const { return layoutFrozen_; }
-  const Text& Title() const { return title_; }
-
   // Captures into the pane when it is empty, releases when it holds a window.
   void TogglePane(int index);
 
@@ -74,8 +69,9 @@ class CMainDlg : public CDialog {
   // The window to capture for a title: a dialog that the titled window owns, else that window;
   // none when no top-level window bears the title. Fills the capture rectangle if empty.
   HWND FindCaptureTarget(const Text& title);
-  // Makes the looked-up window a plain child of the pane's display control.
-  void TakeIntoPane(int index, HWND target);
+  // Makes the looked-up window a plain child of the pane's display control; false when the
+  // re-parenting did not take hold.
+  bool TakeIntoPane(int index, HWND target);
   void ReleasePane(int index);
   // Gives every captured window back, pane 1 first, before the dialog or the process ends.
   void ReleaseAllPanes();
@@ -122,8 +118,6 @@ class CMainDlg : public CDialog {
   // The launch timer runs once per start, whatever timer messages arrive later.
   bool launched_ = false;
   UpdateCheck updateCheck_;
-  Text title_;
-  HICON icon_;
 };
 
 }  // namespace sorvel

@@ -13,7 +13,7 @@ constexpr std::uint32_t kPaneDisplay = kWsBorder;
 
 const DialogTemplate& MainDialogTemplate() {
   static const DialogTemplate kTemplate{
-      kIddMainDialog,
+      kIdiMainIcon,
       276,
       166,
       kWsPopup | kWsVisible | kWsCaption | kWsSysMenu,
@@ -41,7 +41,7 @@ const DialogTemplate& MainDialogTemplate() {
 }
 
 const MenuTemplate& MainMenu() {
-  static const MenuTemplate kMenu{kIdrMainMenu,
+  static const MenuTemplate kMenu{
                                   {
                                       {u"종료", kIdExit, {}},
                                       {u"        옵션      ",
@@ -57,7 +57,7 @@ const MenuTemplate& MainMenu() {
 
 const DialogTemplate& FindDialogTemplate() {
   static const DialogTemplate kTemplate{
-      kIddFindDialog,
+      0,
       152,
       145,
       kWsPopup | kWsVisible | kWsCaption,
@@ -65,11 +65,11 @@ const DialogTemplate& FindDialogTemplate() {
       u"Tahoma",
       12,
       {
-          {1006, ControlKind::kListBox, u"", 7, 7, 138, 104,
-           kLbsSort | kLbsNotify | kLbsNoIntegralHeight | kWsVScroll | kWsBorder | kWsTabStop,
-           true},
-          {1007, ControlKind::kPushButton, u"닫기", 106, 117, 39, 15, kWsTabStop, true},
-          {1008, ControlKind::kPushButton, u"적용", 62, 119, 39, 15, kWsTabStop, false},
+          {kIdPickerList, ControlKind::kListBox, u"", 7, 7, 138, 104,
+           kLbsNotify | kLbsNoIntegralHeight | kWsVScroll | kWsBorder | kWsTabStop, true},
+          {kIdPickerClose, ControlKind::kPushButton, u"닫기", 106, 117, 39, 15, kWsTabStop, true},
+          {kIdPickerApply, ControlKind::kPushButton, u"적용", 62, 119, 39, 15, kWsTabStop,
+           false},
       }};
   return kTemplate;
 }
@@ -78,7 +78,7 @@ const DialogTemplate& VersionDialogTemplate() {
   static const Text kDownloadLine = Text(u"다운로드: ") + kWebSiteHost;
   static const Text kPhoneLine = Text(u"대표번호 :") + kVendorPhone;
   static const DialogTemplate kTemplate{
-      kIddVersionDialog,
+      0,
       131,
       66,
       kWsPopup | kWsVisible | kWsBorder | kDsCenter,
@@ -86,13 +86,14 @@ const DialogTemplate& VersionDialogTemplate() {
       u"Tahoma",
       10,
       {
-          {26641, ControlKind::kPushButton, u"", 104, 3, 27, 11, kWsTabStop, true},
-          {21039, ControlKind::kStatic, u"", 2, 4, 98, 10, 0, true},
-          {21040, ControlKind::kStatic, kDownloadLine.c_str(), 2, 20, 98, 10, kSsNotify, true},
-          {21041, ControlKind::kStatic, kPhoneLine.c_str(), 2, 36, 98, 10, 0, true},
-          {1013, ControlKind::kRadioButton, u"3 분할", 3, 51, 41, 13,
-           kBsAutoRadioButton | kWsGroup | kWsTabStop, true},
-          {1014, ControlKind::kRadioButton, u"2 분할", 49, 51, 41, 13, kBsAutoRadioButton, true},
+          {kIdVersionOk, ControlKind::kPushButton, u"", 104, 3, 27, 11, kWsTabStop, true},
+          {kIdVersionLine, ControlKind::kStatic, u"", 2, 4, 98, 10, 0, true},
+          {kIdDownloadLine, ControlKind::kStatic, kDownloadLine.c_str(), 2, 20, 98, 10, kSsNotify,
+           true},
+          {kIdPhoneLine, ControlKind::kStatic, kPhoneLine.c_str(), 2, 36, 98, 10, 0, true},
+          {kIdThreeWay, ControlKind::kRadioButton, u"3 분할", 3, 51, 41, 13, kWsGroup | kWsTabStop,
+           true},
+          {kIdTwoWay, ControlKind::kRadioButton, u"2 분할", 49, 51, 41, 13, 0, true},
       }};
   return kTemplate;
 }

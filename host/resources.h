@@ -7,10 +7,6 @@
 namespace sorvel {
 
 constexpr int kIdiMainIcon = 128;
-constexpr int kIddMainDialog = 102;
-constexpr int kIdrMainMenu = 131;
-constexpr int kIddFindDialog = 129;
-constexpr int kIddVersionDialog = 1636;
 
 // The panes' controls, pane 1 to 3: the display that holds a window, the A button, and the
 // small ↑, ↓ and ↕ buttons.
@@ -20,6 +16,14 @@ constexpr int kIdDisplay2 = 1011, kIdButtonA2 = 1006, kIdUp2 = 1007, kIdDown2 = 
               kIdToggle2 = 1016;
 constexpr int kIdDisplay3 = 1014, kIdButtonA3 = 1008, kIdUp3 = 1009, kIdDown3 = 1013,
               kIdToggle3 = 1017;
+
+// The picker's list of programs and its buttons.
+constexpr int kIdPickerList = 1006, kIdPickerClose = 1007, kIdPickerApply = 1008;
+
+// The version dialog's OK button, its lines of text and the split choice.
+constexpr int kIdVersionOk = 26641, kIdVersionLine = 21039, kIdDownloadLine = 21040,
+              kIdPhoneLine = 21041;
+constexpr int kIdThreeWay = 1013, kIdTwoWay = 1014;
 
 // Menu commands.
 constexpr unsigned kIdExit = 32775;

@@ -2,19 +2,10 @@
 
 namespace sorvel {
 
-std::vector<HWND> ListTopLevelWindows(Platform& platform, std::size_t limit) {
-  std::vector<HWND> windows;
-  for (HWND window = platform.GetTopWindow(); window != nullptr && windows.size() < limit;
-       window = platform.GetWindow(window, kGwHwndNext)) {
-    windows.push_back(window);
-  }
-  return windows;
-}
-
 bool IsProgramMainWindow(Platform& platform, HWND window, Text* title) {
   if (!platform.IsWindowVisible(window)) return false;
   *title = platform.GetWindowText(window);
-  return !title->empty() && platform.GetWindow(window, kGwOwner) == nullptr &&
+  return !title->empty() && platform.GetOwner(window) == nullptr &&
          platform.GetParent(window) == nullptr;
 }
 

@@ -11,10 +11,6 @@ namespace sorvel {
 // How many top-level windows the host's own scans look at.
 constexpr std::size_t kScanLimit = 201;
 
-// The top-level windows in stacking order, topmost first, at most `limit` of them. Callers
-// take the list before acting: minimising or raising a window changes the order.
-std::vector<HWND> ListTopLevelWindows(Platform& platform, std::size_t limit);
-
 // A program's main window: visible, titled, neither owned nor a child. Its title goes to
 // `title`, read once.
 bool IsProgramMainWindow(Platform& platform, HWND window, Text* title);

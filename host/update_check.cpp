@@ -38,7 +38,7 @@ void StartUpdater(Platform& platform, HWND dialog, const Text& folder) {
   } else if (!platform.ShellExecute(dialog, updater, Text())) {
     message = StartFailureText();
   }
-  if (!message.empty()) platform.MessageBox(dialog, message, kAppName, kMbOk);
+  if (!message.empty()) platform.MessageBox(dialog, message, kAppName, MessageBoxButtons::kOk);
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ std::optional<UpdateNotice> NoticeFromManifest(const std::string& bytes,
 
 bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& notice) {
   auto ask = [&](const char16_t* question) {
-    return platform.MessageBox(dialog, question, kAppName, kMbYesNo) == kIdYes;
+    return platform.MessageBox(dialog, question, kAppName, MessageBoxButtons::kYesNo);
   };
   switch (notice.kind) {
     case NoticeKind::kOptional:
@@ -87,7 +87,7 @@ bool HandleUpdateNotice(Platform& platform, HWND dialog, const UpdateNotice& not
     if (described) {
       StartUpdater(platform, dialog, folder);
     } else {
-      platform.MessageBox(dialog, StartFailureText(), kAppName, kMbOk);
+      platform.MessageBox(dialog, StartFailureText(), kAppName, MessageBoxButtons::kOk);
     }
   }
   return true;
@@ -103,12 +103,12 @@ void UpdateCheck::Start(Platform& platform, HWND dialog, std::uint32_t message) 
     return;
   }
   // Read here: the work may touch nothing but the download, the message and the debug output.
-  std::uint32_t ms = 0, ls = 0;
-  if (!platform.GetFileVersion(platform.GetModuleFileName(), &ms, &ls)) {
+  std::optional<FileVersion> ownVersion = ProgramFileVersion(platform, platform.GetModuleFileName());
+  if (!ownVersion) {
     files.DebugOutput(Text(kDebugPrefix) + u"the program file has no version\r\n");
     return;
   }
-  const FileVersion own = MakeFileVersion(ms, ls);
+  const FileVersion own = *ownVersion;
   const Text section = BuildSection(platform.OwnProgramFormat());
   std::shared_ptr<Slot> slot = slot_;
   bool started = platform.StartWorker([&platform, dialog, message, url, own, section, slot] {
@@ -135,7 +135,7 @@ void UpdateCheck::Start(Platform& platform, HWND dialog, std::uint32_t message) 
       std::lock_guard<std::mutex> lock(slot->mutex);
       slot->notice = std::move(notice);
     }
-    platform.PostMessage(dialog, message, 0, 0);
+    platform.PostMessage(dialog, message);
   });
   if (!started) files.DebugOutput(Text(kDebugPrefix) + u"no worker thread\r\n");
 }

@@ -8,11 +8,6 @@ namespace sorvel {
 
 namespace {
 
-constexpr int kIdOkButton = 26641;
-constexpr int kIdVersionLine = 21039;
-constexpr int kIdDownloadLine = 21040;
-constexpr int kIdThreeWay = 1013;
-constexpr int kIdTwoWay = 1014;
 
 constexpr char16_t kDeviceBrowser[] = u"\\Windows\\iexplore.exe";
 
@@ -23,7 +18,7 @@ void OpenWebSite(Platform& platform, HWND owner) {
   bool started = FileExists(platform.Files(), kDeviceBrowser)
                      ? platform.ShellExecute(owner, kDeviceBrowser, address)
                      : platform.ShellExecute(owner, address, Text());
-  if (!started) platform.MessageBox(owner, StartFailureText(), kAppName, kMbOk);
+  if (!started) platform.MessageBox(owner, StartFailureText(), kAppName, MessageBoxButtons::kOk);
 }
 
 Text FileVersionText(Platform& platform, const Text& path) {
@@ -40,7 +35,7 @@ Text StartFailureText() {
 }
 
 const MessageMapEntry<CVersionDlg> CVersionDlg::kMessageMap[] = {
-    {MapKind::kCommand, kIdOkButton, kBnClicked, &CVersionDlg::OnClose},
+    {MapKind::kCommand, kIdVersionOk, kBnClicked, &CVersionDlg::OnClose},
     {MapKind::kCommand, kIdDownloadLine, kStnClicked, &CVersionDlg::OnOpenWebSite},
     {MapKind::kCommand, kIdThreeWay, kBnClicked, &CVersionDlg::OnThreeWaySplit},
     {MapKind::kCommand, kIdTwoWay, kBnClicked, &CVersionDlg::OnTwoWaySplit},
@@ -58,14 +53,13 @@ bool CVersionDlg::DispatchMessageMap(Message& message) {
 
 void CVersionDlg::OnInitDialog() {
   CDialog::OnInitDialog();
-  HWND hwnd = GetSafeHwnd();
-  SetItemText(kIdOkButton, u"확인");
+  SetItemText(kIdVersionOk, u"확인");
   Text version = FileVersionText(platform_, platform_.GetModuleFileName());
   SetItemText(kIdVersionLine, u"버전: " + version);
 
   // The host's own reading of the stored mode, so that the flag and the buttons agree with it.
   ThreePaneMode = ThreePaneModeFromSetting(ReadSetting(platform_.Files(), kPartionMode));
-  platform_.CheckRadioButton(hwnd, kIdThreeWay, kIdTwoWay, ThreePaneMode ? kIdThreeWay : kIdTwoWay);
+  CheckRadioButton(ThreePaneMode ? kIdThreeWay : kIdTwoWay);
 }
 
 void CVersionDlg::ChooseSplit(int panes) {

@@ -11,6 +11,7 @@
 namespace sorvel {
 
 // Dialog and control style bits (Win32 values).
+constexpr std::uint32_t kWsVisible = 0x10000000;
 constexpr std::uint32_t kWsPopup = 0x80000000;
 constexpr std::uint32_t kWsCaption = 0x00C00000;
 constexpr std::uint32_t kWsBorder = 0x00800000;
@@ -21,10 +22,8 @@ constexpr std::uint32_t kWsTabStop = 0x00010000;
 constexpr std::uint32_t kDsModalFrame = 0x00000080;
 constexpr std::uint32_t kDsCenter = 0x00000800;
 constexpr std::uint32_t kBsNotify = 0x00004000;
-constexpr std::uint32_t kBsAutoRadioButton = 0x00000009;
 constexpr std::uint32_t kSsNotify = 0x00000100;
 constexpr std::uint32_t kLbsNotify = 0x0001;
-constexpr std::uint32_t kLbsSort = 0x0002;
 constexpr std::uint32_t kLbsNoIntegralHeight = 0x0100;
 
 enum class ControlKind { kPushButton, kRadioButton, kStatic, kListBox, kProgressBar };
@@ -39,7 +38,7 @@ struct ControlTemplate {
 };
 
 struct DialogTemplate {
-  int id;
+  int icon;    // the program's icon that the dialog bears, a resource id; 0 for none
   int cx, cy;  // dialog units
   std::uint32_t style;
   const char16_t* title;
@@ -61,7 +60,6 @@ struct MenuItem {
 };
 
 struct MenuTemplate {
-  int id;
   std::vector<MenuItem> items;  // the bar's top-level entries
 };
 

@@ -41,7 +41,7 @@ void CDialog::EndDialog(int result) {
   result_ = result;
   ended_ = true;
   // Wakes the modal loop if it waits for a message.
-  if (hwnd_ != nullptr) platform_.PostMessage(hwnd_, kWmNull, 0, 0);
+  if (hwnd_ != nullptr) platform_.PostMessage(hwnd_, kWmNull);
 }
 
 void CDialog::OnDialogCreated(HWND dialog) {
@@ -51,12 +51,17 @@ void CDialog::OnDialogCreated(HWND dialog) {
 
 void CDialog::OnInitDialog() {
   if (!fullScreen_) return;
-  Rect area = platform_.GetWorkArea();
+  Rect area = platform_.GetScreen().workArea;
   platform_.MoveWindow(hwnd_, {area.left, area.top, area.Width(), area.Height()}, true);
 }
 
 bool CDialog::OnMessage(Message& message) {
   if (detached_) return false;
+  // The button's handler sees the group as the click left it.
+  if (message.message == kWmCommand && message.notifyCode == kBnClicked &&
+      !RadioGroupOf(static_cast<int>(message.commandId)).empty()) {
+    CheckRadioButton(static_cast<int>(message.commandId));
+  }
   if (DispatchMessageMap(message)) return true;
   // The framework's own handling: a click on OK or Cancel ends the modal run. The same ids
   // with another notification code are no click (other programs send such commands).
@@ -74,6 +79,25 @@ bool CDialog::OnMessage(Message& message) {
 
 bool CDialog::PreTranslateMessage(const Message&) {
   return false;
+}
+
+std::vector<int> CDialog::RadioGroupOf(int id) const {
+  std::vector<int> group;
+  bool found = false;
+  for (const ControlTemplate& control : template_.controls) {
+    if ((control.style & kWsGroup) != 0) {
+      if (found) break;
+      group.clear();
+    }
+    if (control.kind != ControlKind::kRadioButton) continue;
+    group.push_back(control.id);
+    found = found || control.id == id;
+  }
+  return found ? group : std::vector<int>();
+}
+
+void CDialog::CheckRadioButton(int checked) {
+  for (int id : RadioGroupOf(checked)) platform_.CheckButton(GetDlgItem(id), id == checked);
 }
 
 }  // namespace sorvel

@@ -1,9 +1,14 @@
 // The small application framework both programs stand on: an application class and a dialog
 // class with a modal run, initialisation and destruction hooks, message pre-translation and
-// one static message map per dialog.
+// one static message map per dialog. The dialog semantics that every platform shares live
+// here: a click on OK or Cancel ends the modal run, a radio button's click checks it and
+// clears the rest of its group.
+//
+// Runs on the program's user-interface thread.
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -21,8 +26,6 @@ class CWinApp {
   int Run();
 
   Platform& GetPlatform() { return platform_; }
-  CDialog* GetMainWnd() const { return mainWnd_; }
-  void SetMainWnd(CDialog* dialog) { mainWnd_ = dialog; }
 
  protected:
   // Before the instance initialisation; false ends the program at once.
@@ -31,7 +34,6 @@ class CWinApp {
 
  private:
   Platform& platform_;
-  CDialog* mainWnd_ = nullptr;
 };
 
 // The kinds of message a message map binds.
@@ -75,6 +77,9 @@ class CDialog : public DialogSink {
     platform_.MoveWindow(GetDlgItem(id), placement, true);
   }
   Rect ItemClientRect(int id) { return platform_.GetClientRect(GetDlgItem(id)); }
+  Rect ItemWindowRect(int id) { return platform_.GetWindowRect(GetDlgItem(id)); }
+  // Checks the radio button `checked` and clears the others of its group.
+  void CheckRadioButton(int checked);
   Platform& GetPlatform() { return platform_; }
 
   // DialogSink
@@ -98,6 +103,10 @@ class CDialog : public DialogSink {
   Platform& platform_;
 
  private:
+  // The radio buttons of the group that holds the control `id`, in template order; none when
+  // it is no radio button. A group starts at a control with kWsGroup.
+  std::vector<int> RadioGroupOf(int id) const;
+
   const DialogTemplate& template_;
   HWND owner_;
   HWND hwnd_ = nullptr;

@@ -1,5 +1,5 @@
 // A window message as the dialog framework sees it: Win32's message number with the fields of
-// its kind, which each backend fills from its own words, plus the answer to a control-colour
+// its kind, which each backend fills from its own events, plus the answer to a control-colour
 // request.
 #pragma once
 
@@ -24,8 +24,6 @@ enum MessageId : std::uint32_t {
   kWmCtlColorStatic = 0x0138,
   // Messages of the programs' own, from here on.
   kWmApp = 0x8000,
-  // A progress bar's set-position request: the position as the first word.
-  kPbmSetPos = 0x0402,
 };
 
 struct Message {
@@ -43,9 +41,9 @@ struct Message {
   // End of session: true when the session ends indeed, false when it goes on.
   bool sessionEnds = false;
 
-  // Control-colour request: the control asking, and the answer a handler gives; none for the
-  // platform's default colours.
-  HWND control = nullptr;
+  // Control-colour request: the id of the control asking, and the answer a handler gives; none
+  // for the platform's default colours.
+  int controlId = 0;
   std::optional<ControlColors> colors;
 };
 

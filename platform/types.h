@@ -1,5 +1,5 @@
-// Portable vocabulary shared by the logic and the backends: window handles, rectangles,
-// the one style and the command codes the logic uses, and UTF-16 text helpers.
+// Portable vocabulary shared by the logic and the backends: window handles, rectangles, the
+// command codes the logic uses, and UTF-16 text helpers.
 // Values are Win32's own; names are spelled so that they never collide with <windows.h> macros.
 #pragma once
 
@@ -12,8 +12,6 @@ using Text = std::u16string;
 
 struct WindowTag;
 using HWND = WindowTag*;  // opaque window handle; nullptr is "no window"
-struct IconTag;
-using HICON = IconTag*;
 
 using COLORREF = std::uint32_t;
 constexpr COLORREF Rgb(unsigned r, unsigned g, unsigned b) {
@@ -48,30 +46,28 @@ struct Placement {
   }
 };
 
-// The style of a window that is shown and has nothing else: no caption, no frame, no border.
-// The one style the logic makes itself; any other style word is one read from a window, to be
-// given back to it whole.
-constexpr std::uint32_t kWsVisible = 0x10000000;
+// The screen: its whole size, and the part of it that the shell's bars leave.
+struct Screen {
+  std::int32_t width = 0, height = 0;
+  Rect workArea;
+};
 
 // What the logic asks of a window beyond its visibility.
 enum class WindowTrait {
-  kChild,       // made to live inside another window (a control, a captured window)
-  kToolWindow,  // a floating tool bar or palette, kept out of the lists of programs
+  kChild,        // made to live inside another window (a control, a captured window)
+  kToolWindow,   // a floating tool bar or palette, kept out of the lists of programs
   kMinimized,
+  kHasChildren,  // holds windows of its own (a dialog's controls)
 };
 
 // ShowWindow commands.
-enum ShowCommand : int { kSwHide = 0, kSwShowNormal = 1, kSwMinimize = 6, kSwShow = 5 };
+enum ShowCommand : int { kSwHide = 0, kSwShow = 5, kSwMinimize = 6 };
 
-// GetWindow relations.
-enum WindowRelation : unsigned { kGwHwndFirst = 0, kGwHwndNext = 2, kGwOwner = 4, kGwChild = 5 };
+// The buttons of a message box.
+enum class MessageBoxButtons { kOk, kYesNo };
 
-// Message box types, and the answers and command ids OK and Cancel.
-enum MessageBoxType : unsigned { kMbOk = 0x0, kMbYesNo = 0x4 };
-enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
-
-// System metrics.
-enum SystemMetric : int { kSmCxScreen = 0, kSmCyScreen = 1 };
+// The command ids of OK and Cancel, which end a dialog's modal run.
+enum CommandId : int { kIdOk = 1, kIdCancel = 2 };
 
 // Command notification codes the logic looks at.
 constexpr unsigned kBnClicked = 0;

@@ -33,9 +33,7 @@ Text FormatFileVersion(FileVersion version) {
 }
 
 std::optional<FileVersion> ProgramFileVersion(Platform& platform, const Text& path) {
-  std::uint32_t ms = 0, ls = 0;
-  if (!platform.GetFileVersion(path, &ms, &ls)) return std::nullopt;
-  return MakeFileVersion(ms, ls);
+  return platform.GetFileVersion(path);
 }
 
 }  // namespace sorvel

@@ -6,7 +6,7 @@ const char16_t kUpdaterName[] = u"SorvelUpdate";
 
 const DialogTemplate& UpdateDialogTemplate() {
   static const DialogTemplate kTemplate{
-      kIddUpdateDialog,
+      kIdiUpdateIcon,
       101,
       26,
       kWsPopup | kWsVisible | kWsCaption | kDsCenter,

@@ -6,7 +6,6 @@
 namespace sorvel {
 
 constexpr int kIdiUpdateIcon = 128;
-constexpr int kIddUpdateDialog = 102;
 
 // Controls: all three lie on one another; only the progress bar shows.
 constexpr int kIdFileDownload = 1002;

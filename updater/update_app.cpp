@@ -10,9 +10,7 @@ bool CUpdateApp::InitInstance() {
   // program.
   if (!GetPlatform().ClaimInstanceName(kUpdaterInstanceName)) return false;
   CUpdateDlg dialog(GetPlatform(), nullptr);
-  SetMainWnd(&dialog);
   dialog.DoModal();
-  SetMainWnd(nullptr);
   return false;
 }
 

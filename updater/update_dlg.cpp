@@ -44,10 +44,6 @@ bool CUpdateDlg::DispatchMessageMap(Message& message) {
 void CUpdateDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   HWND hwnd = GetSafeHwnd();
-  icon_ = platform_.LoadIcon(kIdiUpdateIcon);
-  platform_.SetIcon(hwnd, icon_, true);
-  platform_.SetIcon(hwnd, icon_, false);
-  progressBar_ = GetDlgItem(kIdProgress);
 
   FileSystem& files = platform_.Files();
   folder_ = ProgramFolder(files, platform_.GetModuleFileName());
@@ -124,7 +120,7 @@ void CUpdateDlg::FetchManifest() {
       }
     }
     if (!why.empty()) files.DebugOutput(kDebugPrefix + why + u"\r\n");
-    platform.PostMessage(dialog, kWmManifest, 0, 0);
+    platform.PostMessage(dialog, kWmManifest);
   });
   if (!started) Fail();
 }
@@ -179,7 +175,7 @@ void CUpdateDlg::ShowProgress(std::uint64_t received, std::uint64_t total) {
   }
   if (position == position_) return;
   position_ = position;
-  platform_.SendMessage(progressBar_, kPbmSetPos, static_cast<std::uintptr_t>(position), 0);
+  platform_.SetProgress(GetDlgItem(kIdProgress), position);
 }
 
 void CUpdateDlg::OnStep() {
@@ -241,13 +237,13 @@ void CUpdateDlg::RollBack() {
 void CUpdateDlg::Succeed() {
   platform_.KillTimer(GetSafeHwnd(), kStepTimer);
   if (hadOld_) platform_.Files().Remove(keptPath_);
-  platform_.MessageBox(GetSafeHwnd(), kUpdated, kUpdaterName, kMbOk);
+  platform_.MessageBox(GetSafeHwnd(), kUpdated, kUpdaterName, MessageBoxButtons::kOk);
   EndDialog(1);
 }
 
 void CUpdateDlg::Fail() {
   platform_.KillTimer(GetSafeHwnd(), kStepTimer);
-  platform_.MessageBox(GetSafeHwnd(), kNotUpdated, kUpdaterName, kMbOk);
+  platform_.MessageBox(GetSafeHwnd(), kNotUpdated, kUpdaterName, MessageBoxButtons::kOk);
   EndDialog(1);
 }
 

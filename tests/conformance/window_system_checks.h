@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -40,6 +41,15 @@ class Environment {
   // help (X11): a window is then given back at once, hung program or not, and never dies with
   // the dialog that held it. Elsewhere (Win32) the program must answer first.
   virtual bool ReparentsWithoutTheProgram() const = 0;
+
+  // What the user sees, read past the platform interface with the window system's own calls.
+  // The items a list shows, top to bottom.
+  virtual std::vector<Text> ListItems(HWND list) = 0;
+  // Whether a button shows as checked.
+  virtual bool IsChecked(HWND button) = 0;
+  // The window that has the activation (Win32's foreground window, X11's active window as the
+  // window manager or our own dialogs set it); none when there is none.
+  virtual HWND Foreground() = 0;
 };
 
 #define SORVEL_WINDOW_SYSTEM_CHECKS(X)         \
