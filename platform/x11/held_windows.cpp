@@ -427,7 +427,7 @@ Window HeldWindows::FocusWindowOf(Window dialog) {
 }
 
 void HeldWindows::Focus(Window dialog, Window w, Time time) {
-  if (w != None && !Holds(w)) w = None;
+  if (w != None && (!Holds(w) || held_[w].parted)) w = None;
   // A dialog that never held a window keeps the keyboard as the toolkit gives it.
   if (w == None && focusWindow_.count(dialog) == 0) return;
   ErrorTrap trap(display_);
@@ -460,6 +460,20 @@ void HeldWindows::Focus(Window dialog, Window w, Time time) {
     e.xclient.data.l[0] = static_cast<long>(wm_take_focus_);
     e.xclient.data.l[1] = static_cast<long>(time != CurrentTime ? time : lastTime_);
     XSendEvent(display_, w, False, NoEventMask, &e);
+  }
+}
+
+void HeldWindows::ShareInput(Window w, bool shared) {
+  auto held = held_.find(w);
+  if (held == held_.end() || held->second.parted == !shared) return;
+  held->second.parted = !shared;
+  if (shared) return;
+  const Window dialog = held->second.dialog;
+  ErrorTrap trap(display_);
+  if (HasFocusInside(w)) {
+    Focus(dialog, None, CurrentTime);
+  } else if (focus_[dialog] == w) {
+    focus_[dialog] = None;  // not given back to it when the dialog is activated again
   }
 }
 

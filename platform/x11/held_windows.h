@@ -10,7 +10,8 @@
 //   wherever the pointer goes, until a click elsewhere or the dialog loses the activation. The
 //   dialog's own controls take the keyboard through a focus window of their own, outside every
 //   pane, because X gives the keys to the window under the pointer while the focus is on one of
-//   its ancestors.
+//   its ancestors. A window whose input is parted (its program hangs) takes no keyboard: a
+//   click in its pane leaves the keys with the dialog, until its input is shared again.
 // - Position: after every move of the held window, its pane or its dialog, a synthetic
 //   ConfigureNotify tells it where it is on the screen, so that its popups open beside it.
 // - Transients: a held window's dialogs name the host's dialog in WM_TRANSIENT_FOR while their
@@ -77,9 +78,12 @@ class HeldWindows {
   bool ContentRect(Window w, Rect* out);
   // Tells every window held in `dialog` where it is: the dialog or a pane of it has moved.
   void TellPositions(Window dialog);
-  // Gives the keyboard of `dialog` to its held window `w`, or with None to the dialog's own
-  // controls. `time` is the server time of the user's action.
+  // Gives the keyboard of `dialog` to its held window `w`, or with None (or a `w` whose input
+  // is parted) to the dialog's own controls. `time` is the server time of the user's action.
   void Focus(Window dialog, Window w, Time time);
+  // Whether the held window `w` takes the keyboard (a window is taken sharing it). Parted, it
+  // gives the keyboard it has to its dialog's controls.
+  void ShareInput(Window w, bool shared);
   // The transients of the held window `w` (top-level windows that name it their owner) named to
   // the window manager as its dialog's.
   void AdoptTransients(Window w, const std::vector<Window>& transients);
@@ -97,6 +101,7 @@ class HeldWindows {
     // The shadow a client draws around its own frame (_GTK_FRAME_EXTENTS: left, right, top,
     // bottom), kept outside the pane as a window manager keeps it outside the frame.
     Extents shadow;
+    bool parted = false;  // its input: see ShareInput
   };
 
   // Asks for the frame's corner at `frame`'s and the window's size `client`'s, of a window the

@@ -1,10 +1,13 @@
 // Our dialogs and their controls with FLTK: the windows built from a dialog template, the
 // controls' widgets and their commands, the modal run, the menu bar, message boxes and lists.
+//
+// Runs on the user-interface thread.
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Menu_Bar.H>
+#include <FL/Fl_PNG_Image.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Round_Button.H>
 #include <FL/Fl_Window.H>
@@ -24,15 +27,10 @@ using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 
 namespace {
 
-// Our widgets know their handle, to turn toolkit events into the framework's messages.
-struct Owned {
-  X11Platform* platform = nullptr;
-  std::uintptr_t own = 0;  // the handle of the window
-};
-
-class DialogWindow : public Fl_Double_Window, public Owned {
+class DialogWindow : public Fl_Double_Window {
  public:
   DialogWindow(int w, int h) : Fl_Double_Window(w, h) {}
+  std::uintptr_t own = 0;  // its handle
   std::function<void(int, int)> onSize;
   std::function<void()> onClose;
   void resize(int x, int y, int w, int h) override {
@@ -115,11 +113,30 @@ class PushButton : public Fl_Window {
   bool pressed_ = false;
 };
 
-// Radio buttons ask as static controls do, as on the platform.
+// A radio button reports its clicks and leaves its check to its dialog (CheckButton): a click
+// changes neither it nor the others of its group. It asks for its colours as a static control
+// does, as on the platform.
 class RadioButton : public ColoredButton<Fl_Round_Button> {
  public:
   RadioButton(int x, int y, int w, int h) : ColoredButton(x, y, w, h) {
     box(FL_FLAT_BOX);  // painted in its background colour
+    type(FL_NORMAL_BUTTON);
+  }
+  // A click is a press and a release inside; the keyboard's space goes the toolkit's way, which
+  // for a normal button only reports it.
+  int handle(int event) override {
+    switch (event) {
+      case FL_PUSH:
+        if (Fl::visible_focus() && handle(FL_FOCUS)) Fl::focus(this);
+        return 1;
+      case FL_DRAG:
+        return 1;
+      case FL_RELEASE:
+        if (Fl::event_inside(this)) do_callback();
+        return 1;
+      default:
+        return ColoredButton::handle(event);
+    }
   }
 };
 
@@ -164,41 +181,60 @@ void X11Platform::RestackControls(Node* dialog) {
 
 namespace {
 
-// The dialog font's base units in pixels, as the platform measures them: the average width of
-// the Latin letters and the line height.
-void BaseUnits(int points, int* baseX, int* baseY) {
-  int pixels = (points * 96 + 36) / 72;
-  fl_font(kDialogFont, pixels);
+// The dialog font's base units in pixels, as the platform measures them.
+X11Platform::Units DialogUnits(int points) {
+  X11Platform::Units units;
+  units.fontPixels = (points * 96 + 36) / 72;
+  fl_font(kDialogFont, units.fontPixels);
   const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  *baseX = static_cast<int>((fl_width(letters) / 26 + 1) / 2);
-  *baseY = fl_height();
+  units.baseX = static_cast<int>((fl_width(letters) / 26 + 1) / 2);
+  units.baseY = fl_height();
+  return units;
 }
 
 }  // namespace
 
 HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, DialogSink* sink) {
-  int baseX = 0, baseY = 0;
-  BaseUnits(t.fontPoints, &baseX, &baseY);
-  int fontPixels = (t.fontPoints * 96 + 36) / 72;
-  auto px = [&](int du) { return (du * baseX + 2) / 4; };
-  auto py = [&](int du) { return (du * baseY + 4) / 8; };
-
+  const Units units = DialogUnits(t.fontPoints);
   Node* dialog = NewNode();
   dialog->dialog = true;
-  dialog->id = t.id;
-  dialog->style = t.style;
   dialog->sink = sink;
   dialog->owner = Find(owner) != nullptr ? Value(owner) : 0;
   dialog->text = t.title;
   dialog->label = ToUtf8(dialog->text);
-  auto* window = new DialogWindow(px(t.cx), py(t.cy));
-  window->platform = this;
-  window->own = dialog->handle;
+  const std::uintptr_t handle = dialog->handle;
+  Fl_Window* window = NewDialogWindow(t, dialog, units);
+  for (const ControlTemplate& c : t.controls) {
+    Node* control = NewNode();
+    control->id = c.id;
+    control->kind = c.kind;
+    control->style = c.style;
+    control->parent = handle;
+    control->text = c.text;
+    control->label = LabelText(control->text);
+    control->widget = NewControl(c, control, units);
+    dialog->controls.push_back(control->handle);
+  }
+  window->end();
+  // FLTK draws the last child on top; the template's first control lies on top.
+  for (std::uintptr_t ch : dialog->controls) window->insert(*nodes_[ch]->widget, 0);
+  sink->OnDialogCreated(Handle(handle));
+  if (Node* node = Find(Handle(handle)); node != nullptr && (t.style & kWsVisible) != 0) {
+    ShowDialog(node);
+  }
+  return Find(Handle(handle)) != nullptr ? Handle(handle) : nullptr;
+}
+
+Fl_Window* X11Platform::NewDialogWindow(const DialogTemplate& t, Node* dialog, const Units& units) {
+  auto* window = new DialogWindow(units.X(t.cx), units.Y(t.cy));  // the current group now
+  const std::uintptr_t handle = dialog->handle;
+  dialog->widget = window;
+  window->own = handle;
   window->copy_label(dialog->label.c_str());
+  window->labelfont(kDialogFont);
   window->xclass("Dialog");
   if ((t.style & kWsCaption) != kWsCaption) window->border(0);  // a caption is both bits
-  dialog->widget = window;
-  std::uintptr_t handle = dialog->handle;
+  GiveIcon(window, t.icon);
   window->onSize = [this, handle](int w, int h) {
     Node* node = Find(Handle(handle));
     if (node == nullptr) return;
@@ -209,99 +245,102 @@ HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, Dialog
     m.height = h - node->menuHeight;
     Deliver(node, m);
   };
-  window->callback([](Fl_Widget* w, void*) {
-    auto* d = static_cast<DialogWindow*>(w);
-    d->platform->SendMessage(Handle(d->own), kWmClose, 0, 0);
-  });
+  window->onClose = [this, handle] {
+    Message m;
+    m.window = Handle(handle);
+    m.message = kWmClose;
+    Deliver(Find(Handle(handle)), m);
+  };
+  window->callback([](Fl_Widget* w, void*) { static_cast<DialogWindow*>(w)->onClose(); });
+  return window;
+}
 
-  for (const ControlTemplate& c : t.controls) {
-    Node* control = NewNode();
-    control->id = c.id;
-    control->kind = c.kind;
-    control->style = c.style;
-    control->parent = handle;
-    control->text = c.text;
-    control->label = LabelText(control->text);
-    dialog->controls.push_back(control->handle);
-    int x = px(c.x), y = py(c.y), w = px(c.cx), h = py(c.cy);
-    std::uintptr_t ch = control->handle;
-    ColorQuery colors = [this, handle, ch, kind = c.kind](ControlColors* out) {
-      Message m;
-      m.window = Handle(handle);
-      m.message = kind == ControlKind::kPushButton ? kWmCtlColorBtn : kWmCtlColorStatic;
-      m.control = Handle(ch);
-      Deliver(Find(Handle(handle)), m);
-      if (!m.colors) return false;
-      *out = *m.colors;
-      return true;
-    };
-    Fl_Widget* widget = nullptr;
-    switch (c.kind) {
-      case ControlKind::kPushButton: {
-        auto* button = new PushButton(x, y, w, h);
-        button->colors = colors;
-        widget = button;
-        break;
-      }
-      case ControlKind::kRadioButton: {
-        auto* radio = new RadioButton(x, y, w, h);
-        radio->type(FL_TOGGLE_BUTTON);
-        radio->colors = colors;
-        widget = radio;
-        break;
-      }
-      case ControlKind::kStatic: {
-        auto* pane = new StaticWindow(x, y, w, h);
-        pane->colors = colors;
-        if ((c.style & kWsBorder) != 0) pane->box(FL_BORDER_BOX);
-        if ((c.style & kSsNotify) != 0) {
-          pane->onClick = [this, handle, id = c.id] {
-            Message m;
-            m.window = Handle(handle);
-            m.message = kWmCommand;
-            m.commandId = static_cast<unsigned>(id);
-            m.notifyCode = kStnClicked;
-            Deliver(Find(Handle(handle)), m);
-          };
-        }
-        window->add(pane);
-        widget = pane;
-        break;
-      }
-      case ControlKind::kListBox: {
-        auto* list = new Fl_Hold_Browser(x, y, w, h);
-        list->textfont(kDialogFont);
-        list->textsize(fontPixels);
-        widget = list;
-        break;
-      }
-      case ControlKind::kProgressBar: {
-        auto* bar = new Fl_Progress(x, y, w, h);
-        bar->minimum(0);
-        bar->maximum(100);
-        bar->selection_color(FL_BLUE);
-        widget = bar;
-        break;
-      }
+Fl_Widget* X11Platform::NewControl(const ControlTemplate& c, Node* control, const Units& units) {
+  const int x = units.X(c.x), y = units.Y(c.y), w = units.X(c.cx), h = units.Y(c.cy);
+  const std::uintptr_t dialog = control->parent;
+  ColorQuery colors = [this, dialog, id = c.id, kind = c.kind](ControlColors* out) {
+    Message m;
+    m.window = Handle(dialog);
+    m.message = kind == ControlKind::kPushButton ? kWmCtlColorBtn : kWmCtlColorStatic;
+    m.controlId = id;
+    Deliver(Find(Handle(dialog)), m);
+    if (!m.colors) return false;
+    *out = *m.colors;
+    return true;
+  };
+  Fl_Widget* widget = nullptr;
+  switch (c.kind) {
+    case ControlKind::kPushButton: {
+      auto* button = new PushButton(x, y, w, h);
+      button->colors = colors;
+      widget = button;
+      break;
     }
-    control->widget = widget;
-    widget->labelfont(kDialogFont);
-    widget->labelsize(fontPixels);
-    widget->label(control->label.c_str());
-    // The callback's data is the platform (argument() would overwrite it: one field in FLTK).
-    if (c.kind != ControlKind::kStatic) widget->callback(OnControl, this);
-    if (!c.visible) widget->hide();
+    case ControlKind::kRadioButton: {
+      auto* radio = new RadioButton(x, y, w, h);
+      radio->colors = colors;
+      widget = radio;
+      break;
+    }
+    case ControlKind::kStatic: {
+      auto* pane = new StaticWindow(x, y, w, h);
+      pane->colors = colors;
+      if ((c.style & kWsBorder) != 0) pane->box(FL_BORDER_BOX);
+      if ((c.style & kSsNotify) != 0) {
+        pane->onClick = [this, dialog, id = c.id] {
+          Message m;
+          m.window = Handle(dialog);
+          m.message = kWmCommand;
+          m.commandId = static_cast<unsigned>(id);
+          m.notifyCode = kStnClicked;
+          Deliver(Find(Handle(dialog)), m);
+        };
+      }
+      widget = pane;
+      break;
+    }
+    case ControlKind::kListBox: {
+      auto* list = new Fl_Hold_Browser(x, y, w, h);
+      list->textfont(kDialogFont);
+      list->textsize(units.fontPixels);
+      widget = list;
+      break;
+    }
+    case ControlKind::kProgressBar: {
+      auto* bar = new Fl_Progress(x, y, w, h);
+      bar->minimum(0);
+      bar->maximum(100);
+      bar->selection_color(FL_BLUE);
+      widget = bar;
+      break;
+    }
   }
-  window->end();
-  // FLTK draws the last child on top; the template's first control lies on top.
-  for (std::uintptr_t ch : dialog->controls) {
-    window->insert(*nodes_[ch]->widget, 0);
+  widget->labelfont(kDialogFont);
+  widget->labelsize(units.fontPixels);
+  widget->label(control->label.c_str());
+  // The callback's data is the platform (argument() would overwrite it: one field in FLTK).
+  if (c.kind != ControlKind::kStatic) widget->callback(OnControl, this);
+  if (!c.visible) widget->hide();
+  return widget;
+}
+
+void X11Platform::GiveIcon(Fl_Window* window, int icon) {
+  if (icon == 0) return;
+  if (icon != icon_.resourceId) {
+    files_.DebugOutput(u"no icon " + FormatDecimal(icon) + u" in this program\r\n");
+    return;
   }
-  window->labelfont(kDialogFont);
-  sink->OnDialogCreated(Handle(handle));
-  Node* node = Find(Handle(handle));
-  if (node != nullptr && (t.style & kWsVisible) != 0) ShowDialog(node);
-  return Find(Handle(handle)) != nullptr ? Handle(handle) : nullptr;
+  // Decoded by the first dialog that bears it; each window takes copies.
+  if (iconImages_.empty()) {
+    for (std::size_t i = 0; i < icon_.count; ++i) {
+      const x11::PngImage& png = icon_.images[i];
+      auto image = std::make_unique<Fl_PNG_Image>("icon", png.data, static_cast<int>(png.size));
+      if (image->w() > 0 && image->h() > 0) iconImages_.push_back(std::move(image));
+    }
+  }
+  std::vector<const Fl_RGB_Image*> images;
+  for (const auto& image : iconImages_) images.push_back(image.get());
+  window->icons(images.data(), static_cast<int>(images.size()));
 }
 
 void X11Platform::ShowDialog(Node* dialog) {
@@ -342,47 +381,16 @@ void X11Platform::OnControl(Fl_Widget* widget, void* self) {
     if (node->widget == widget && !node->dialog) control = node.get();
   }
   if (control == nullptr) return;
-  std::uintptr_t ch = control->handle;
-  Node* dialog = platform->DialogOf(control);
   Message m;
   m.window = Handle(control->parent);
   m.message = kWmCommand;
   m.commandId = static_cast<unsigned>(control->id);
-  switch (control->kind) {
-    case ControlKind::kRadioButton: {
-      // An automatic radio button checks itself and clears the others of its group.
-      auto* radio = static_cast<Fl_Button*>(widget);
-      radio->value(1);
-      auto& list = dialog->controls;
-      auto at = std::find(list.begin(), list.end(), ch) - list.begin();
-      auto first = at, last = at;
-      auto isRadio = [&](std::ptrdiff_t i) {
-        return platform->nodes_[list[static_cast<std::size_t>(i)]]->kind ==
-               ControlKind::kRadioButton;
-      };
-      while (first > 0 && (platform->nodes_[list[first]]->style & kWsGroup) == 0 &&
-             isRadio(first - 1)) {
-        --first;
-      }
-      while (last + 1 < static_cast<std::ptrdiff_t>(list.size()) && isRadio(last + 1) &&
-             (platform->nodes_[list[last + 1]]->style & kWsGroup) == 0) {
-        ++last;
-      }
-      for (auto i = first; i <= last; ++i) {
-        if (i != at) static_cast<Fl_Button*>(platform->nodes_[list[i]]->widget)->value(0);
-      }
-      m.notifyCode = kBnClicked;
-      break;
-    }
-    case ControlKind::kListBox:
-      if ((control->style & kLbsNotify) == 0) return;
-      m.notifyCode = Fl::event_clicks() > 0 ? kLbnDblClk : kLbnSelChange;
-      break;
-    default:
-      m.notifyCode = kBnClicked;
-      break;
+  m.notifyCode = kBnClicked;
+  if (control->kind == ControlKind::kListBox) {
+    if ((control->style & kLbsNotify) == 0) return;
+    m.notifyCode = Fl::event_clicks() > 0 ? kLbnDblClk : kLbnSelChange;
   }
-  platform->Deliver(dialog, m);
+  platform->Deliver(platform->DialogOf(control), m);
 }
 
 bool X11Platform::RunModalLoop(HWND, HWND owner, DialogSink* sink) {
@@ -452,11 +460,6 @@ HWND X11Platform::GetDlgItem(HWND dialog, int id) {
   return nullptr;
 }
 
-int X11Platform::GetDlgCtrlID(HWND control) {
-  Node* node = Find(control);
-  return node != nullptr && !node->dialog ? node->id : 0;
-}
-
 namespace {
 
 void AddMenuItems(Fl_Menu_Bar* bar, const std::string& path, const std::vector<MenuItem>& items,
@@ -518,81 +521,56 @@ bool X11Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
   return true;
 }
 
-HICON X11Platform::LoadIcon(int) {
-  // A program file here carries no icon resources.
-  return nullptr;
-}
-
-void X11Platform::SetIcon(HWND, HICON, bool) {
-  // No icon is ever loaded (see LoadIcon): the window keeps the window manager's default.
-}
-
-int X11Platform::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {
+bool X11Platform::MessageBox(HWND owner, const Text& text, const Text& caption,
+                             MessageBoxButtons buttons) {
   std::string message = ToUtf8(text), title = ToUtf8(caption);
   fl_message_title(title.c_str());
   Node* ownerNode = Find(owner);
   if (ownerNode != nullptr) ownerNode->widget->deactivate();
   std::uintptr_t ownerHandle = Value(owner);
-  int answer;
-  if ((type & 0xF) == kMbYesNo) {
-    answer = fl_choice("%s", "아니요", "예", nullptr, message.c_str()) == 1 ? kIdYes : kIdNo;
+  bool answer = true;
+  if (buttons == MessageBoxButtons::kYesNo) {
+    answer = fl_choice("%s", "아니요", "예", nullptr, message.c_str()) == 1;
   } else {
     fl_choice("%s", "확인", nullptr, nullptr, message.c_str());
-    answer = kIdOk;
   }
   if (Node* o = Find(Handle(ownerHandle))) o->widget->activate();
   return answer;
 }
 
-void X11Platform::ListBoxResetContent(HWND list) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog) return;
-  node->items.clear();
-  static_cast<Fl_Hold_Browser*>(node->widget)->clear();
+namespace {
+
+// The control's node when it is one of `kind`; null for anything else.
+X11Platform::Node* ControlOf(X11Platform::Node* node, ControlKind kind) {
+  return node != nullptr && !node->dialog && node->kind == kind ? node : nullptr;
 }
 
-void X11Platform::ListBoxAddString(HWND list, const Text& text) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog) return;
-  std::vector<Text>& items = node->items;
-  int at = static_cast<int>(items.size());
-  if ((node->style & kLbsSort) != 0) at = static_cast<int>(SortedListPlace(items, text));
-  items.insert(items.begin() + at, text);
+}  // namespace
+
+void X11Platform::CheckButton(HWND button, bool checked) {
+  if (Node* node = ControlOf(Find(button), ControlKind::kRadioButton)) {
+    static_cast<Fl_Button*>(node->widget)->value(checked ? 1 : 0);
+  }
+}
+
+void X11Platform::SetListItems(HWND list, const std::vector<Text>& items) {
+  Node* node = ControlOf(Find(list), ControlKind::kListBox);
+  if (node == nullptr) return;
   auto* browser = static_cast<Fl_Hold_Browser*>(node->widget);
+  browser->clear();
   // The browser reads '@' at the start of a line as a format: "@." ends the formats.
-  browser->insert(at + 1, ("@." + ToUtf8(text)).c_str());
+  for (const Text& item : items) browser->add(("@." + ToUtf8(item)).c_str());
 }
 
-int X11Platform::ListBoxGetCurSel(HWND list) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog) return -1;
-  return static_cast<Fl_Hold_Browser*>(node->widget)->value() - 1;
+int X11Platform::GetListSelection(HWND list) {
+  Node* node = ControlOf(Find(list), ControlKind::kListBox);
+  return node != nullptr ? static_cast<Fl_Hold_Browser*>(node->widget)->value() - 1 : -1;
 }
 
-Text X11Platform::ListBoxGetText(HWND list, int index) {
-  Node* node = Find(list);
-  if (node == nullptr || node->kind != ControlKind::kListBox || node->dialog || index < 0 ||
-      index >= static_cast<int>(node->items.size())) {
-    return Text();
+void X11Platform::SetProgress(HWND bar, int percent) {
+  if (Node* node = ControlOf(Find(bar), ControlKind::kProgressBar)) {
+    static_cast<Fl_Progress*>(node->widget)->value(static_cast<float>(std::clamp(percent, 0, 100)));
   }
-  return node->items[static_cast<std::size_t>(index)];
-}
-
-void X11Platform::CheckRadioButton(HWND dialog, int first, int last, int checked) {
-  Node* node = Find(dialog);
-  if (node == nullptr || !node->dialog) return;
-  for (std::uintptr_t ch : node->controls) {
-    Node* c = nodes_[ch].get();
-    if (c->id < first || c->id > last) continue;
-    if (c->kind != ControlKind::kRadioButton && c->kind != ControlKind::kPushButton) continue;
-    static_cast<Fl_Button*>(c->widget)->value(c->id == checked ? 1 : 0);
-  }
-}
-
-bool X11Platform::IsDlgButtonChecked(HWND dialog, int id) {
-  Node* c = Find(GetDlgItem(dialog, id));
-  return c != nullptr && c->kind == ControlKind::kRadioButton &&
-         static_cast<Fl_Button*>(c->widget)->value() != 0;
 }
 
 }  // namespace sorvel

@@ -60,18 +60,17 @@ namespace sorvel {
 struct X11Platform::Node {
   std::uintptr_t handle = 0;
   bool dialog = false;
-  int id = 0;
-  ControlKind kind = ControlKind::kStatic;
-  std::uint32_t style = 0;
-  Fl_Widget* widget = nullptr;           // a dialog's window owns its controls' widgets
-  std::uintptr_t parent = 0;             // a control's dialog
-  std::uintptr_t owner = 0;              // a dialog's owner
-  std::vector<std::uintptr_t> controls;  // a dialog's, topmost first
+  int id = 0;                               // a control's
+  ControlKind kind = ControlKind::kStatic;  // a control's
+  std::uint32_t style = 0;                  // a control's template style
+  Fl_Widget* widget = nullptr;              // a dialog's window owns its controls' widgets
+  std::uintptr_t parent = 0;                // a control's dialog
+  std::uintptr_t owner = 0;                 // a dialog's owner
+  std::vector<std::uintptr_t> controls;     // a dialog's, topmost first
   DialogSink* sink = nullptr;
   Text text;
-  std::string label;        // the widget's label, kept alive here
-  std::vector<Text> items;  // a list box's
-  int menuHeight = 0;       // a dialog's menu bar, above its client area
+  std::string label;   // the widget's label, kept alive here
+  int menuHeight = 0;  // a dialog's menu bar, above its client area
   bool topmost = false;
   bool minimized = false;
   // A dialog's placement asked for before it was shown: its frame's numbers, which can only be
@@ -81,6 +80,16 @@ struct X11Platform::Node {
   // frame's extents it was made for (a manager may announce the same ones after every move).
   std::optional<Placement> placed;
   x11::Extents placedExtents;
+};
+
+// A dialog's units in pixels, from its font as the platform measures it: the average width of
+// the Latin letters and the line height.
+struct X11Platform::Units {
+  int baseX = 0;
+  int baseY = 0;
+  int fontPixels = 0;
+  int X(int dialogUnits) const { return (dialogUnits * baseX + 2) / 4; }
+  int Y(int dialogUnits) const { return (dialogUnits * baseY + 4) / 8; }
 };
 
 struct X11Platform::Timer {

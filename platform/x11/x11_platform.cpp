@@ -1,7 +1,7 @@
 #include "platform/x11/x11_platform.h"
 
 #include <FL/Fl.H>
-#include <FL/Fl_Progress.H>
+#include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_ask.H>
 #include <FL/x.H>
@@ -34,7 +34,7 @@ namespace sorvel {
 
 using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 
-X11Platform::X11Platform() : files_(std::string(), true) {
+X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), true), icon_(icon) {
   // Forked before this process opens its X connection: the keeper shares no Xlib state.
   keeper_ = x11::Keeper::Start();
   Fl::lock();  // enables Fl::awake from other threads
@@ -130,21 +130,12 @@ void X11Platform::OnAwake(void* self) {
 
 void X11Platform::DeliverPosted() {
   for (;;) {
-    Posted posted;
+    Message m;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (posted_.empty()) break;
-      posted = posted_.front();
+      m = posted_.front();
       posted_.pop_front();
-    }
-    Message m;
-    m.window = Handle(posted.window);
-    m.message = posted.message;
-    if (posted.message == kWmCommand) {
-      m.commandId = posted.wParam & 0xFFFF;
-      m.notifyCode = (posted.wParam >> 16) & 0xFFFF;
-    } else if (posted.message == kWmTimer) {
-      m.timerId = static_cast<unsigned>(posted.wParam);
     }
     // The innermost modal run sees every queued message before its window does.
     if (!modal_.empty() && modal_.back()->PreTranslateMessage(m)) continue;
@@ -153,50 +144,24 @@ void X11Platform::DeliverPosted() {
   }
 }
 
-void X11Platform::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                              std::intptr_t) {
-  if (IsForeign(window)) {
-    // Another program's window hears of it as a client message (another instance's dialog
-    // takes it into its queue).
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = XidOf(window);
-    e.xclient.message_type = messageAtom_;
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(message);
-    e.xclient.data.l[1] = static_cast<long>(wParam);
-    XSendEvent(display_, e.xclient.window, False, NoEventMask, &e);
-    XFlush(display_);
-    return;
-  }
-  if (message == kWmQuit) {
-    quitPosted_ = true;
-  } else {
+void X11Platform::Queue(const Message& message) {
+  {
     std::lock_guard<std::mutex> lock(mutex_);
-    posted_.push_back({Value(window), message, wParam});
+    posted_.push_back(message);
   }
   Fl::awake(OnAwake, this);
 }
 
-void X11Platform::SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                              std::intptr_t lParam) {
-  Node* node = Find(window);
-  if (node == nullptr) return;
-  if (message == kPbmSetPos && node->kind == ControlKind::kProgressBar && !node->dialog) {
-    static_cast<Fl_Progress*>(node->widget)->value(static_cast<float>(wParam));
+void X11Platform::PostMessage(HWND window, std::uint32_t message) {
+  if (message == kWmQuit) {
+    quitPosted_ = true;
+    Fl::awake(OnAwake, this);
     return;
   }
   Message m;
   m.window = window;
   m.message = message;
-  if (message == kWmCommand) {
-    m.commandId = wParam & 0xFFFF;
-    m.notifyCode = (wParam >> 16) & 0xFFFF;
-  } else if (message == kWmSize) {
-    m.width = static_cast<int>(lParam & 0xFFFF);
-    m.height = static_cast<int>((lParam >> 16) & 0xFFFF);
-  }
-  Deliver(DialogOf(node), m);
+  Queue(m);
 }
 
 void X11Platform::OnTimer(void* data) {
@@ -259,16 +224,13 @@ void X11Platform::OnTermination(int fd, void* self) {
     if (node->dialog) (node->owner != 0 ? owned : unowned).push_back(handle);
   }
   for (const auto* list : {&owned, &unowned}) {
-    for (std::uintptr_t handle : *list) platform->PostMessage(Handle(handle), kWmClose, 0, 0);
+    for (std::uintptr_t handle : *list) {
+      Message m;
+      m.window = Handle(handle);
+      m.message = kWmClose;
+      platform->Queue(m);
+    }
   }
-}
-
-void X11Platform::Pump(unsigned milliseconds) {
-  std::uint64_t end = NowMs() + milliseconds;
-  for (std::uint64_t now = NowMs(); now < end; now = NowMs()) {
-    Fl::wait(static_cast<double>(end - now) / 1000.0);
-  }
-  Fl::check();
 }
 
 int X11Platform::OnXEvent(void* event, void* self) {
@@ -290,17 +252,19 @@ int X11Platform::OnXEvent(void* event, void* self) {
     }
   }
   if (e.type == ClientMessage && e.xclient.message_type == platform->messageAtom_) {
-    // Another program's command to a dialog of ours: queued as if posted here, so that it
-    // takes the same pre-translation path. Any client may send one; only commands are taken.
+    // Another program's command to a dialog of ours (l[1] its id, l[2] its notification code):
+    // queued, so that it takes the same pre-translation path as the dialog's own. Any client
+    // may send one; only commands within their codes' range are taken.
     HWND window = platform->HandleOfXid(e.xclient.window);
     if (platform->Find(window) == nullptr) return 0;
-    if (e.xclient.data.l[0] != kWmCommand) return 1;
-    {
-      std::lock_guard<std::mutex> lock(platform->mutex_);
-      platform->posted_.push_back({Value(window), static_cast<std::uint32_t>(e.xclient.data.l[0]),
-                                   static_cast<std::uintptr_t>(e.xclient.data.l[1])});
-    }
-    platform->DeliverPosted();
+    const long* l = e.xclient.data.l;
+    if (l[0] != kWmCommand || l[1] < 0 || l[1] > 0xFFFF || l[2] < 0 || l[2] > 0xFFFF) return 1;
+    Message m;
+    m.window = window;
+    m.message = kWmCommand;
+    m.commandId = static_cast<unsigned>(l[1]);
+    m.notifyCode = static_cast<unsigned>(l[2]);
+    platform->Queue(m);
     return 1;
   }
   if (e.type == PropertyNotify && e.xproperty.atom == platform->frameExtentsAtom_) {
@@ -335,7 +299,7 @@ void X11Platform::KeepTopmostAbove() {
 
 HWND X11Platform::FindWindow(const char16_t* className, const Text& title) {
   if (title.empty()) return nullptr;
-  for (HWND window = GetTopWindow(); window != nullptr; window = GetWindow(window, kGwHwndNext)) {
+  for (HWND window : TopLevelWindows(SIZE_MAX)) {
     if (GetWindowText(window) != title) continue;
     if (className == nullptr || GetClassName(window) == className) return window;
   }
@@ -355,74 +319,23 @@ const x11::TopLevel* X11Platform::Listed(::Window xid) const {
   return it == listed_.end() ? nullptr : &listing_[it->second];
 }
 
-HWND X11Platform::GetTopWindow() {
-  // A walk down the list starts here: the next windows come from this one listing, or from the
-  // one before while nothing has changed since as far as this program knows.
+std::vector<HWND> X11Platform::TopLevelWindows(std::size_t limit) {
+  // One listing answers the questions asked of its windows until something changes, as far as
+  // this program knows (an event comes in, an operation here changes the windows).
   if (!stackingFresh_) List();
-  return listing_.empty() ? nullptr : HandleOfXid(listing_.front().window);
+  std::vector<HWND> out;
+  for (std::size_t i = 0; i < listing_.size() && i < limit; ++i) {
+    out.push_back(HandleOfXid(listing_[i].window));
+  }
+  return out;
 }
 
-HWND X11Platform::GetWindow(HWND window, WindowRelation relation) {
-  Node* node = Find(window);
-  if (node != nullptr) {
-    switch (relation) {
-      case kGwOwner:
-        return node->dialog && node->owner != 0 ? Handle(node->owner) : nullptr;
-      case kGwChild:
-        if (node->dialog) return node->controls.empty() ? nullptr : Handle(node->controls[0]);
-        if (::Window pane = XidOf(window); pane != None) {
-          std::vector<::Window> held = held_->InPane(pane);
-          return held.empty() ? nullptr : Handle(held.front());
-        }
-        return nullptr;
-      case kGwHwndNext:
-        if (!node->dialog) {
-          const auto& list = nodes_[node->parent]->controls;
-          auto it = std::find(list.begin(), list.end(), node->handle);
-          return it + 1 == list.end() ? nullptr : Handle(*(it + 1));
-        }
-        break;
-      default:
-        break;
-    }
-  }
+HWND X11Platform::GetOwner(HWND window) {
+  if (Node* node = Find(window)) return node->dialog ? Handle(node->owner) : nullptr;
+  if (!IsForeign(window)) return nullptr;
   ::Window xid = XidOf(window);
-  if (xid == None) return nullptr;
   const x11::TopLevel* listed = Listed(xid);
-  if (relation == kGwOwner) return HandleOfXid(listed ? listed->owner : windows_->Owner(xid));
-  x11::ErrorTrap trap(display_);
-  ::Window root = None, parent = None, *children = nullptr;
-  unsigned count = 0;
-  std::vector<::Window> siblings;
-  if (relation == kGwChild) {
-    if (XQueryTree(display_, xid, &root, &parent, &children, &count) == 0) return nullptr;
-    siblings.assign(children, children + count);
-    if (children != nullptr) XFree(children);
-    return siblings.empty() ? nullptr : HandleOfXid(siblings.back());  // topmost is last
-  }
-  if (relation != kGwHwndNext) return nullptr;
-  if (listed != nullptr) {
-    std::size_t next = listed_.at(xid) + 1;
-    return next == listing_.size() ? nullptr : HandleOfXid(listing_[next].window);
-  }
-  HWND parentHandle = GetParent(window);
-  if (parentHandle == nullptr) {
-    std::vector<::Window> stack = windows_->TopLevelWindows();
-    auto it = std::find(stack.begin(), stack.end(), xid);
-    return it == stack.end() || it + 1 == stack.end() ? nullptr : HandleOfXid(*(it + 1));
-  }
-  if (held_->Holds(xid)) {
-    std::vector<::Window> held = held_->InPane(held_->PaneOf(xid));
-    auto it = std::find(held.begin(), held.end(), xid);
-    return it == held.end() || it + 1 == held.end() ? nullptr : HandleOfXid(*(it + 1));
-  }
-  if (XQueryTree(display_, XidOf(parentHandle), &root, &parent, &children, &count) == 0) {
-    return nullptr;
-  }
-  siblings.assign(children, children + count);
-  if (children != nullptr) XFree(children);
-  auto it = std::find(siblings.begin(), siblings.end(), xid);
-  return it == siblings.end() || it == siblings.begin() ? nullptr : HandleOfXid(*(it - 1));
+  return HandleOfXid(listed != nullptr ? listed->owner : windows_->Owner(xid));
 }
 
 HWND X11Platform::GetParent(HWND window) {
@@ -450,8 +363,6 @@ bool X11Platform::IsWindow(HWND window) {
 }
 
 namespace {
-
-constexpr std::uint32_t kWsMinimize = 0x20000000;
 
 // The ICCCM state of a top-level window: 3 is iconic.
 long WmState(Display* display, ::Window w) {
@@ -601,17 +512,20 @@ bool X11Platform::HasWindowTrait(HWND window, WindowTrait trait) {
         return false;
       case WindowTrait::kMinimized:
         return node->dialog && node->minimized;
+      case WindowTrait::kHasChildren:
+        if (node->dialog) return !node->controls.empty();
+        return XidOf(window) != None && !held_->InPane(XidOf(window)).empty();
     }
   }
   ::Window xid = XidOf(window);
-  if (const x11::TopLevel* listed = Listed(xid)) {
+  if (const x11::TopLevel* listed = Listed(xid); listed && trait != WindowTrait::kHasChildren) {
     switch (trait) {
-      case WindowTrait::kChild:
-        return false;
       case WindowTrait::kToolWindow:
         return listed->tool;
       case WindowTrait::kMinimized:
         return listed->iconic || minimized_.count(xid) != 0;
+      default:
+        return false;
     }
   }
   if (!IsWindow(window)) return false;
@@ -626,52 +540,15 @@ bool X11Platform::HasWindowTrait(HWND window, WindowTrait trait) {
     }
     case WindowTrait::kMinimized:
       return WmState(display_, xid) == IconicState || minimized_.count(xid) != 0;
+    case WindowTrait::kHasChildren: {
+      ::Window root = None, parent = None, *children = nullptr;
+      unsigned count = 0;
+      if (XQueryTree(display_, xid, &root, &parent, &children, &count) == 0) return false;
+      if (children != nullptr) XFree(children);
+      return count > 0;
+    }
   }
   return false;
-}
-
-// A foreign window's style is its state as the X server and the window manager keep it: shown,
-// minimised, and framed (a top-level window a window manager decorates). Nothing else of it
-// exists here.
-std::uint32_t X11Platform::GetWindowStyle(HWND window) {
-  if (Node* node = Find(window)) {
-    std::uint32_t style = node->style & ~(kWsVisible | kWsMinimize);
-    if (IsWindowVisible(window)) style |= kWsVisible;
-    if (node->minimized) style |= kWsMinimize;
-    return style;
-  }
-  if (!IsWindow(window)) return 0;
-  std::uint32_t style = 0;
-  if (IsWindowVisible(window)) style |= kWsVisible;
-  if (HasWindowTrait(window, WindowTrait::kMinimized)) style |= kWsMinimize;
-  XWindowAttributes attributes;
-  x11::ErrorTrap trap(display_);
-  if (GetParent(window) == nullptr && XGetWindowAttributes(display_, XidOf(window), &attributes) &&
-      !attributes.override_redirect) {
-    style |= kWsCaption;
-  }
-  return style;
-}
-
-void X11Platform::SetWindowStyle(HWND window, std::uint32_t style) {
-  // Our own windows' changes leave the listing of other programs' windows as it is.
-  if (IsForeign(window)) stackingFresh_ = false;
-  if (Node* node = Find(window)) {
-    node->style = style;
-    ShowWindow(window, (style & kWsMinimize) != 0  ? kSwMinimize
-                       : (style & kWsVisible) != 0 ? kSwShow
-                                                   : kSwHide);
-    return;
-  }
-  if (!IsWindow(window)) return;
-  // The frame comes with the place: a window manager frames a top-level window, a child has none.
-  if ((style & kWsMinimize) != 0) {
-    ShowWindow(window, kSwMinimize);
-  } else if ((style & kWsVisible) != 0) {
-    ShowWindow(window, kSwShowNormal);
-  } else {
-    ShowWindow(window, kSwHide);
-  }
 }
 
 Text X11Platform::GetWindowProgramPath(HWND window) {
@@ -711,66 +588,73 @@ bool X11Platform::IsWindowResponding(HWND window, unsigned) {
   return state != 'T' && state != 't' && state != 'Z';
 }
 
-HWND X11Platform::SetParent(HWND window, HWND parent) {
+namespace {
+
+// What FormerFrame keeps of a foreign window: its state before it was held. Its frame comes
+// back with its place: a window manager frames a top-level window anew.
+constexpr std::uint32_t kFormerShown = 1;      // mapped or iconic, not withdrawn
+constexpr std::uint32_t kFormerMinimized = 2;  // iconic
+
+}  // namespace
+
+bool X11Platform::HoldWindow(HWND window, HWND holder, const Placement& p, FormerFrame* former) {
   stackingFresh_ = false;
-  if (!IsForeign(window) || !IsWindow(window)) return nullptr;
+  Node* pane = Find(holder);
+  if (!IsForeign(window) || pane == nullptr || pane->dialog || XidOf(holder) == None ||
+      !IsWindow(window) || GetParent(window) != nullptr) {
+    return false;
+  }
   ::Window xid = XidOf(window);
-  HWND former = GetParent(window);
-  Node* pane = Find(parent);
-  if (pane != nullptr && !pane->dialog && former == nullptr) {
-    Rect frame = GetWindowRect(window);
-    x11::Rect client;
-    if (!windows_->ScreenRect(xid, &client)) return nullptr;
-    ::Window paneXid = XidOf(parent);
-    const x11::Rect insets{client.x - frame.left, client.y - frame.top,
-                           frame.Width() - client.width, frame.Height() - client.height};
-    // Its dialogs, as the listing of this walk (or a new one) names them.
-    if (!stackingFresh_) List();
-    std::vector<::Window> transients;
-    for (const x11::TopLevel& t : listing_) {
-      if (t.owner == xid) transients.push_back(t.window);
-    }
-    if (paneXid == None ||
-        !held_->Take(xid, paneXid, DialogXid(pane), frame.left, frame.top, insets)) {
-      return nullptr;
-    }
-    // It keeps its numbers: the whole window, frame and all, is now the window.
-    held_->MoveResize(xid, {frame.left, frame.top, frame.Width(), frame.Height()});
-    held_->AdoptTransients(xid, transients);
-    XSync(display_, False);
-    return nullptr;
+  former->bits = (IsWindowVisible(window) ? kFormerShown : 0) |
+                 (HasWindowTrait(window, WindowTrait::kMinimized) ? kFormerMinimized : 0);
+  Rect frame = GetWindowRect(window);
+  x11::Rect client;
+  if (!windows_->ScreenRect(xid, &client)) return false;
+  const x11::Rect insets{client.x - frame.left, client.y - frame.top, frame.Width() - client.width,
+                         frame.Height() - client.height};
+  // Its dialogs, as a listing names them before it leaves the listing.
+  List();
+  std::vector<::Window> transients;
+  for (const x11::TopLevel& t : listing_) {
+    if (t.owner == xid) transients.push_back(t.window);
   }
-  if (parent == nullptr) {
-    Node* holder = Find(former);
-    if (holder == nullptr) return former;
-    Rect rect = GetWindowRect(window);
-    x11::Rect origin;
-    windows_->ScreenRect(XidOf(former), &origin);
-    held_->GiveBack(xid, {rect.left - origin.x, rect.top - origin.y, rect.Width(), rect.Height()});
-    XSync(display_, False);
-    return former;
+  stackingFresh_ = false;
+  // Taken at its frame's numbers, which the keeper learns as its former place.
+  if (!held_->Take(xid, XidOf(holder), DialogXid(pane), frame.left, frame.top, insets)) {
+    return false;
   }
-  return nullptr;
+  held_->MoveResize(xid, {p.x, p.y, p.width, p.height});
+  held_->AdoptTransients(xid, transients);
+  XSync(display_, False);
+  return true;
 }
 
-void X11Platform::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) {
+void X11Platform::GiveBackWindow(HWND window, const Rect& rect, const FormerFrame& former, bool) {
   stackingFresh_ = false;
-  // The X server re-parents a window without its program's help: it goes back at once.
-  if (!IsForeign(window)) return;
+  if (!IsForeign(window) || !IsWindow(window)) return;
+  ShareInput(window, false);
   ::Window xid = XidOf(window);
-  if (held_->Holds(xid)) held_->GiveBack(xid, {rect.left, rect.top, rect.Width(), rect.Height()});
-  SetWindowStyle(window, style);
+  const Placement place{rect.left, rect.top, rect.Width(), rect.Height()};
+  if (held_->Holds(xid)) {
+    held_->GiveBack(xid, {place.x, place.y, place.width, place.height});
+  } else {
+    // Taking it failed and left it on the desktop: only its place is given back.
+    MoveWindow(window, place, true);
+  }
+  if ((former.bits & kFormerMinimized) != 0) {
+    ShowWindow(window, kSwMinimize);
+  } else if ((former.bits & kFormerShown) == 0) {
+    ShowWindow(window, kSwHide);
+  }
   XSync(display_, False);
 }
 
 bool X11Platform::FinishReturningWindows(unsigned) {
-  // ReturnWindowWithoutWaiting leaves nothing to finish.
   return true;
 }
 
-void X11Platform::ShareInput(HWND, bool) {
-  // X keeps one focus for the whole server: a child window of another program takes keys as it
-  // is, and no focus change here ever waits for that program. Nothing to attach.
+void X11Platform::ShareInput(HWND window, bool shared) {
+  if (IsForeign(window)) held_->ShareInput(XidOf(window), shared);
 }
 
 void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
@@ -965,7 +849,6 @@ void X11Platform::ShowWindow(HWND window, ShowCommand command) {
       }
       break;
     case kSwShow:
-    case kSwShowNormal:
       minimized_.erase(xid);
       XMapWindow(display_, xid);
       break;
@@ -1000,35 +883,6 @@ bool X11Platform::SetForegroundWindow(HWND window) {
   return done;
 }
 
-HWND X11Platform::GetForegroundWindow() {
-  ::Window focus = None;
-  int revert = 0;
-  XGetInputFocus(display_, &focus, &revert);
-  if (focus == None || focus == PointerRoot) return nullptr;
-  std::vector<::Window> stack = windows_->TopLevelWindows();
-  // The top-level window that holds the focus (or whose frame does).
-  x11::ErrorTrap trap(display_);
-  for (::Window w = focus; w != None;) {
-    if (std::find(stack.begin(), stack.end(), w) != stack.end()) return HandleOfXid(w);
-    ::Window root = None, parent = None, *children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display_, w, &root, &parent, &children, &count) == 0) break;
-    if (children != nullptr) XFree(children);
-    if (parent == root) {
-      for (::Window client : stack) {
-        x11::Rect a, b;
-        if (windows_->FrameRect(client, &a) && windows_->FrameRect(w, &b) && a.x == b.x &&
-            a.y == b.y && a.width == b.width && a.height == b.height) {
-          return HandleOfXid(client);
-        }
-      }
-      break;
-    }
-    w = parent;
-  }
-  return nullptr;
-}
-
 void X11Platform::InvalidateWindow(HWND window, bool) {
   if (Node* node = Find(window)) {
     node->widget->redraw();
@@ -1039,14 +893,10 @@ void X11Platform::InvalidateWindow(HWND window, bool) {
   XClearArea(display_, XidOf(window), 0, 0, 0, 0, True);
 }
 
-int X11Platform::GetSystemMetrics(SystemMetric metric) {
-  return metric == kSmCxScreen ? Fl::w() : Fl::h();
-}
-
-Rect X11Platform::GetWorkArea() {
+Screen X11Platform::GetScreen() {
   int x = 0, y = 0, w = 0, h = 0;
   Fl::screen_work_area(x, y, w, h, 0);
-  return {x, y, x + w, y + h};
+  return {Fl::w(), Fl::h(), {x, y, x + w, y + h}};
 }
 
 // --- Processes, shell ---
@@ -1071,10 +921,10 @@ Text X11Platform::LocateSettingsFile(const Text& besideProgram) {
   return LimitedPath(user);
 }
 
-bool X11Platform::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
-                                 std::uint32_t* leastSignificant) {
-  // An ELF program has no version resource: its build gives it a note instead.
-  return ReadElfFileVersion(files_, path, mostSignificant, leastSignificant);
+std::optional<std::uint64_t> X11Platform::GetFileVersion(const Text& path) {
+  std::uint32_t mostSignificant = 0, leastSignificant = 0;
+  if (!ReadElfFileVersion(files_, path, &mostSignificant, &leastSignificant)) return std::nullopt;
+  return std::uint64_t{mostSignificant} << 32 | leastSignificant;
 }
 
 bool X11Platform::CreateProcess(const Text& path) {
@@ -1093,10 +943,6 @@ bool X11Platform::ClaimInstanceName(const Text& name) {
 
 bool X11Platform::InstanceNameHeld(const Text& name) {
   return windows_->NameHeld(ToUtf8(name));
-}
-
-void X11Platform::ShellStartupInit() {
-  // The desktop needs no start-up call of its shell.
 }
 
 bool X11Platform::ShellExecute(HWND, const Text& file, const Text& parameters) {

@@ -26,7 +26,7 @@ class CFaultingMainDlg : public sorvel::CMainDlg {
 }  // namespace
 
 int main() {
-  sorvel::X11Platform platform;
+  sorvel::X11Platform platform(sorvel::x11::kProgramIcon);
   CFaultingMainDlg dialog(platform, nullptr);
   dialog.DoModal();
   return 0;

@@ -1,6 +1,7 @@
 // Gives the running native host a command as its menu bar or one of its buttons would: sends
-// the host's dialog a command message (the client message the X11 backend takes as a posted
-// WM_COMMAND). scripts/run and the end-to-end tests use it.
+// the host's dialog a command message (the client message SORVEL_MESSAGE, which the X11 backend
+// queues as a WM_COMMAND: l[1] the command id, l[2] its notification code). scripts/run and the
+// end-to-end tests use it.
 //
 //   sorvel-command <id> [title]   e.g. 32780 split start, 1000 pane 1's A, 32775 exit; the
 //                                 dialog titled `title`, else the host's main dialog
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         e.xclient.format = 32;
         e.xclient.data.l[0] = 0x0111;  // WM_COMMAND
         e.xclient.data.l[1] = static_cast<long>(id);
+        e.xclient.data.l[2] = 0;  // the notification code of a click (BN_CLICKED) or a menu
         XSendEvent(display, w, False, NoEventMask, &e);
         XSync(display, False);
         status = 0;
