@@ -2,6 +2,13 @@
 // foreign windows of x11_probe processes; the same checks judge the simulated device and the
 // win32 backend.
 #include <gtest/gtest.h>
+// clang-format off
+#include <FL/Fl.H>
+#include <FL/Fl_Browser.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Window.H>
+#include <FL/x.H>
+// clang-format on
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/x11/program_icon.h"
+#include "platform/x11/x11_errors.h"
 #include "platform/x11/x11_platform.h"
 #include "tests/conformance/window_system_checks.h"
 
@@ -25,7 +34,7 @@ namespace fs = std::filesystem;
 
 class X11Environment : public conformance::Environment {
  public:
-  X11Environment() : folder_(MakeFolder()) {}
+  X11Environment() : folder_(MakeFolder()), platform_(x11::kProgramIcon) {}
   ~X11Environment() override {
     for (std::thread& waker : wakers_) waker.join();
     for (pid_t pid : started_) {
@@ -87,13 +96,65 @@ class X11Environment : public conformance::Environment {
       kill(pid, SIGCONT);
     });
   }
-  void Pump(unsigned milliseconds) override { platform_.Pump(milliseconds); }
+  void Pump(unsigned milliseconds) override {
+    for (std::uint64_t end = Now() + milliseconds, now = Now(); now < end; now = Now()) {
+      Fl::wait(static_cast<double>(end - now) / 1000.0);
+    }
+    Fl::check();
+  }
   std::uint64_t Now() override {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
   }
   bool ReparentsWithoutTheProgram() const override { return true; }
+
+  // The browser's lines, each behind the "@." that ends its formats.
+  std::vector<Text> ListItems(HWND list) override {
+    std::vector<Text> items;
+    if (auto* browser = dynamic_cast<Fl_Browser*>(Widget(list))) {
+      for (int line = 1; line <= browser->size(); ++line) {
+        std::string text = browser->text(line);
+        items.push_back(FromUtf8(text.rfind("@.", 0) == 0 ? text.substr(2) : text));
+      }
+    }
+    return items;
+  }
+  bool IsChecked(HWND button) override {
+    auto* widget = dynamic_cast<Fl_Button*>(Widget(button));
+    return widget != nullptr && widget->value() != 0;
+  }
+  // The window manager's active window; without one, the top-level window that has the focus.
+  HWND Foreground() override {
+    Display* display = fl_display;
+    const ::Window root = DefaultRootWindow(display);
+    ::Window active = None;
+    x11::ErrorTrap trap(display);
+    x11::Property property;
+    if (x11::ReadProperty(display, root, XInternAtom(display, "_NET_ACTIVE_WINDOW", False),
+                          &property)) {
+      if (property.longs.size() == 1) active = property.longs[0];
+    } else {
+      int revert = 0;
+      XGetInputFocus(display, &active, &revert);
+      for (::Window w = active; w != None && w != PointerRoot && w != root;) {
+        active = w;
+        ::Window treeRoot = None, parent = None, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(display, w, &treeRoot, &parent, &children, &count) == 0) return nullptr;
+        if (children != nullptr) XFree(children);
+        w = parent;
+      }
+    }
+    if (active == None || active == PointerRoot || active == root) return nullptr;
+    // One of our dialogs has a handle of its own: found by its title; another program's window
+    // is its id.
+    for (Fl_Window* w = Fl::first_window(); w != nullptr; w = Fl::next_window(w)) {
+      if (fl_xid(w) == active)
+        return platform_.FindWindow(kPortableDialogClass, FromUtf8(w->label()));
+    }
+    return reinterpret_cast<HWND>(active);
+  }
 
  private:
   static fs::path MakeFolder() {
@@ -126,10 +187,28 @@ class X11Environment : public conformance::Environment {
     return nullptr;
   }
   bool HasOwnedWindow(HWND main) {
-    for (HWND w = platform_.GetTopWindow(); w != nullptr; w = platform_.GetWindow(w, kGwHwndNext)) {
-      if (platform_.GetWindow(w, kGwOwner) == main && platform_.IsWindowVisible(w)) return true;
+    for (HWND w : platform_.TopLevelWindows(SIZE_MAX)) {
+      if (platform_.GetOwner(w) == main && platform_.IsWindowVisible(w)) return true;
     }
     return false;
+  }
+  // The toolkit's widget of a control of ours: in the window of its dialog (found by its title),
+  // the child with its text and size.
+  Fl_Widget* Widget(HWND control) {
+    const std::string title = ToUtf8(platform_.GetWindowText(platform_.GetParent(control)));
+    const std::string text = ToUtf8(platform_.GetWindowText(control));
+    const Rect size = platform_.GetClientRect(control);
+    for (Fl_Window* w = Fl::first_window(); w != nullptr; w = Fl::next_window(w)) {
+      if (w->label() == nullptr || title != w->label()) continue;
+      for (int i = 0; i < w->children(); ++i) {
+        Fl_Widget* child = w->child(i);
+        if (text == (child->label() != nullptr ? child->label() : "") &&
+            child->w() == size.Width() && child->h() == size.Height()) {
+          return child;
+        }
+      }
+    }
+    return nullptr;
   }
 
   static inline int serial_ = 0;
