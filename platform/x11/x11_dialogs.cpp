@@ -27,10 +27,12 @@ using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 
 namespace {
 
+// Each widget of ours, the dialog's window and its controls', carries its handle as its
+// callback data (user_data); the menu bar, no handle of its own, carries none.
 class DialogWindow : public Fl_Double_Window {
  public:
-  DialogWindow(int w, int h) : Fl_Double_Window(w, h) {}
-  std::uintptr_t own = 0;  // its handle
+  DialogWindow(X11Platform* platform, int w, int h) : Fl_Double_Window(w, h), platform(platform) {}
+  X11Platform* platform;
   std::function<void(int, int)> onSize;
   std::function<void()> onClose;
   void resize(int x, int y, int w, int h) override {
@@ -226,10 +228,9 @@ HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, Dialog
 }
 
 Fl_Window* X11Platform::NewDialogWindow(const DialogTemplate& t, Node* dialog, const Units& units) {
-  auto* window = new DialogWindow(units.X(t.cx), units.Y(t.cy));  // the current group now
+  auto* window = new DialogWindow(this, units.X(t.cx), units.Y(t.cy));  // the current group now
   const std::uintptr_t handle = dialog->handle;
   dialog->widget = window;
-  window->own = handle;
   window->copy_label(dialog->label.c_str());
   window->labelfont(kDialogFont);
   window->xclass("Dialog");
@@ -251,7 +252,8 @@ Fl_Window* X11Platform::NewDialogWindow(const DialogTemplate& t, Node* dialog, c
     m.message = kWmClose;
     Deliver(Find(Handle(handle)), m);
   };
-  window->callback([](Fl_Widget* w, void*) { static_cast<DialogWindow*>(w)->onClose(); });
+  window->callback([](Fl_Widget* w, void*) { static_cast<DialogWindow*>(w)->onClose(); },
+                   Handle(handle));
   return window;
 }
 
@@ -318,8 +320,8 @@ Fl_Widget* X11Platform::NewControl(const ControlTemplate& c, Node* control, cons
   widget->labelfont(kDialogFont);
   widget->labelsize(units.fontPixels);
   widget->label(control->label.c_str());
-  // The callback's data is the platform (argument() would overwrite it: one field in FLTK).
-  if (c.kind != ControlKind::kStatic) widget->callback(OnControl, this);
+  // A static control calls no callback: it holds its handle all the same.
+  widget->callback(OnControl, Handle(control->handle));
   if (!c.visible) widget->hide();
   return widget;
 }
@@ -374,12 +376,11 @@ void X11Platform::ShowDialog(Node* dialog) {
   }
 }
 
-void X11Platform::OnControl(Fl_Widget* widget, void* self) {
-  auto* platform = static_cast<X11Platform*>(self);
-  Node* control = nullptr;
-  for (auto& [handle, node] : platform->nodes_) {
-    if (node->widget == widget && !node->dialog) control = node.get();
-  }
+void X11Platform::OnControl(Fl_Widget* widget, void* handle) {
+  auto* dialogWindow = static_cast<DialogWindow*>(widget->window());
+  if (dialogWindow == nullptr) return;
+  X11Platform* platform = dialogWindow->platform;
+  Node* control = platform->Find(static_cast<HWND>(handle));
   if (control == nullptr) return;
   Message m;
   m.window = Handle(control->parent);
@@ -462,8 +463,7 @@ HWND X11Platform::GetDlgItem(HWND dialog, int id) {
 
 namespace {
 
-void AddMenuItems(Fl_Menu_Bar* bar, const std::string& path, const std::vector<MenuItem>& items,
-                  std::vector<unsigned>* commands) {
+void AddMenuItems(Fl_Menu_Bar* bar, const std::string& path, const std::vector<MenuItem>& items) {
   for (const MenuItem& item : items) {
     std::string name = path;
     for (char c : ToUtf8(item.text)) {
@@ -471,10 +471,9 @@ void AddMenuItems(Fl_Menu_Bar* bar, const std::string& path, const std::vector<M
       name += c;
     }
     if (!item.popup.empty()) {
-      AddMenuItems(bar, name + "/", item.popup, commands);
+      AddMenuItems(bar, name + "/", item.popup);
       continue;
     }
-    commands->push_back(item.command);
     bar->add(name.c_str(), 0, nullptr,
              reinterpret_cast<void*>(static_cast<std::uintptr_t>(item.command)));
   }
@@ -494,22 +493,18 @@ bool X11Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
   }
   auto* bar = new Fl_Menu_Bar(0, 0, window->w(), height);
   bar->textfont(kDialogFont);
-  std::vector<unsigned> commands;
-  AddMenuItems(bar, "", menu.items, &commands);
+  AddMenuItems(bar, "", menu.items);
   std::uintptr_t handle = node->handle;
-  bar->callback(
-      [](Fl_Widget* w, void* self) {
-        auto* platform = static_cast<X11Platform*>(self);
-        const Fl_Menu_Item* item = static_cast<Fl_Menu_Bar*>(w)->mvalue();
-        auto* d = static_cast<DialogWindow*>(w->window());
-        if (item == nullptr || d == nullptr) return;
-        Message m;
-        m.window = Handle(d->own);
-        m.message = kWmCommand;
-        m.commandId = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(item->user_data()));
-        platform->Deliver(platform->Find(m.window), m);
-      },
-      this);
+  bar->callback([](Fl_Widget* w, void*) {
+    const Fl_Menu_Item* item = static_cast<Fl_Menu_Bar*>(w)->mvalue();
+    auto* d = static_cast<DialogWindow*>(w->window());
+    if (item == nullptr || d == nullptr) return;
+    Message m;
+    m.window = static_cast<HWND>(d->user_data());
+    m.message = kWmCommand;
+    m.commandId = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(item->user_data()));
+    d->platform->Deliver(d->platform->Find(m.window), m);
+  });
   window->add(bar);
   node->menuHeight = height;
   Message m;

@@ -169,7 +169,7 @@ class X11Platform : public Platform {
   static void OnTermination(int fd, void* self);
   static int OnXEvent(void* event, void* self);
   static void OnTimer(void* timer);
-  static void OnControl(Fl_Widget* widget, void* self);
+  static void OnControl(Fl_Widget* widget, void* handle);
 
   PosixFileSystem files_;
   const x11::ProgramIcon& icon_;
