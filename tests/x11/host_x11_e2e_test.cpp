@@ -252,6 +252,13 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveAndGoBackToTheirFormerPlace)
 
 TEST_F(HostX11Test, ThePickerTakesTheChosenProgramIntoThePane) {
   StartHost();
+  // The host's dialog bears its icon, 32 and 16 pixels: a red band across the middle.
+  std::vector<IconImage> icons = Icons(display_, Host());
+  ASSERT_EQ(icons.size(), 2u);
+  EXPECT_EQ(icons[0].width, 32u);
+  EXPECT_EQ(icons[1].width, 16u);
+  EXPECT_EQ(icons[0].Middle(), 0xFFE00000u);
+
   for (const char* name : kPrograms) {
     ASSERT_TRUE(WaitUntil([&] { return Find(name) != None && IsShown(Find(name)); })) << name;
   }
@@ -357,22 +364,46 @@ TEST_F(HostX11Test, AThousandWindowsAndADeepChainLeaveSplitStartAndThePickerQuic
   EXPECT_EQ(waitpid(host_, nullptr, WNOHANG), 0) << "the host lives";
 }
 
-TEST_F(HostX11Test, AStoppedProgramLeavesTheHostAnswering) {
+TEST_F(HostX11Test, AStoppedProgramLeavesTheHostAnsweringAndTakesNoKeys) {
   StartAndSplit();
-  Window xclock = Find("xclock");
-  ASSERT_NE(xclock, None);
+  Window xterm = Find("xterm");
+  ASSERT_NE(xterm, None);
+  Rect pane1 = OnScreen(Parent(xterm));
+  auto clickPane1 = [&] { return Click(pane1.x + pane1.width / 2, pane1.y + pane1.height / 2); };
+  // The keyboard's focus is xterm or a window inside it.
+  auto focusInXterm = [&] {
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    for (Window w = focus; w != None && w != PointerRoot; w = Parent(w)) {
+      if (w == xterm) return true;
+    }
+    return false;
+  };
+  ASSERT_EQ(clickPane1(), 0);
+  ASSERT_TRUE(WaitUntil(focusInXterm, 3000)) << "a click gives a held program the keyboard";
 
-  // xclock stopped: a command to its pane leaves it be (the host moves no program that does
-  // not answer) and the host goes on to the next.
-  pid_t clock = windows_->ProcessId(xclock);
-  ASSERT_NE(clock, 0);
-  kill(clock, SIGSTOP);
-  Command(kButtonDown[1]);
+  // xterm stopped: the host's watch parts its input, which takes the keyboard from it, and a
+  // click in its pane no longer gives it back. A command to its pane leaves it be (the host
+  // moves no program that does not answer) and the host goes on to the next.
+  pid_t term = windows_->ProcessId(xterm);
+  ASSERT_NE(term, 0);
+  kill(term, SIGSTOP);
+  EXPECT_TRUE(WaitUntil([&] { return !focusInXterm(); }, 3000)) << "the keyboard taken from it";
+  ASSERT_EQ(clickPane1(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(focusInXterm()) << "a click gives a stopped program no keys";
+  Command(kButtonDown[0]);
   Window xlogo = Find("xlogo");
   int logoTop = OnScreen(xlogo).y;
   Command(kButtonUp[2]);
   EXPECT_TRUE(WaitUntil([&] { return OnScreen(xlogo).y != logoTop; }, 3000));
-  kill(clock, SIGCONT);
+
+  // Going on, it shares the input again: a click gives it the keyboard.
+  kill(term, SIGCONT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_EQ(clickPane1(), 0);
+  EXPECT_TRUE(WaitUntil(focusInXterm, 3000)) << "shared again";
   EXPECT_EQ(waitpid(host_, nullptr, WNOHANG), 0) << "the host lives";
 }
 

@@ -31,6 +31,7 @@
 #include "tests/e2e/http_server.h"
 #include "tests/support/sha256_hex.h"
 #include "tests/support/test_signer.h"
+#include "tests/support/x11_tree.h"
 #include "update/program_version.h"
 
 extern char** environ;
@@ -276,6 +277,13 @@ TEST_F(UpdaterX11Test, ReplacesTheProgramStartsItThenTells) {
   ASSERT_TRUE(setup.Start());
   const Window box = WaitForMessageBox();
   ASSERT_NE(box, 0u);
+  // Its dialog bears the updater's icon, 32 and 16 pixels: a white arrow down the middle.
+  std::vector<sorvel::test::IconImage> icons = sorvel::test::Icons(
+      display_, FindViewable(display_, DefaultRootWindow(display_), "Auto Downloader"));
+  ASSERT_EQ(icons.size(), 2u);
+  EXPECT_EQ(icons[0].width, 32u);
+  EXPECT_EQ(icons[1].width, 16u);
+  EXPECT_EQ(icons[0].Middle(), 0xFFFFFFFFu);
   EXPECT_TRUE(ReadBytes(setup.Target()) == served_);
   EXPECT_EQ(ModeOf(setup.Target()), 0755);
   EXPECT_EQ(ModeOf(setup.Temp()), -1);
