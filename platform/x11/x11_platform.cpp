@@ -590,9 +590,9 @@ bool X11Platform::IsWindowResponding(HWND window, unsigned) {
 
 namespace {
 
-// What FormerFrame keeps of a foreign window: its state before it was held. Its frame comes
-// back with its place: a window manager frames a top-level window anew.
-constexpr std::uint32_t kFormerShown = 1;      // mapped or iconic, not withdrawn
+// What FormerFrame keeps of a foreign window: its state before it was held, none for a window
+// shown as it is. Its frame comes back with its place: a window manager frames it anew.
+constexpr std::uint32_t kFormerHidden = 1;     // withdrawn
 constexpr std::uint32_t kFormerMinimized = 2;  // iconic
 
 }  // namespace
@@ -605,7 +605,7 @@ bool X11Platform::HoldWindow(HWND window, HWND holder, const Placement& p, Forme
     return false;
   }
   ::Window xid = XidOf(window);
-  former->bits = (IsWindowVisible(window) ? kFormerShown : 0) |
+  former->bits = (IsWindowVisible(window) ? 0 : kFormerHidden) |
                  (HasWindowTrait(window, WindowTrait::kMinimized) ? kFormerMinimized : 0);
   Rect frame = GetWindowRect(window);
   x11::Rect client;
@@ -623,6 +623,7 @@ bool X11Platform::HoldWindow(HWND window, HWND holder, const Placement& p, Forme
   if (!held_->Take(xid, XidOf(holder), DialogXid(pane), frame.left, frame.top, insets)) {
     return false;
   }
+  minimized_.erase(xid);  // shown in the pane
   held_->MoveResize(xid, {p.x, p.y, p.width, p.height});
   held_->AdoptTransients(xid, transients);
   XSync(display_, False);
@@ -643,7 +644,7 @@ void X11Platform::GiveBackWindow(HWND window, const Rect& rect, const FormerFram
   }
   if ((former.bits & kFormerMinimized) != 0) {
     ShowWindow(window, kSwMinimize);
-  } else if ((former.bits & kFormerShown) == 0) {
+  } else if ((former.bits & kFormerHidden) != 0) {
     ShowWindow(window, kSwHide);
   }
   XSync(display_, False);

@@ -162,9 +162,6 @@ class X11Platform : public Platform {
                              const Units& units);
   Fl_Widget* NewControl(const ControlTemplate& control, Node* node, const Units& units);
   void GiveIcon(Fl_Window* window, int icon);
-  // A foreign window's own frame: where it stands on the screen (left, top) and how much its
-  // window manager's frame adds (width, height), as HeldWindows takes them.
-  bool Insets(HWND window, Rect* frame, x11::Rect* insets);
   static void OnAwake(void* self);
   static void OnTermination(int fd, void* self);
   static int OnXEvent(void* event, void* self);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/framework.h"
 #include "platform/x11/program_icon.h"
 #include "platform/x11/x11_errors.h"
 #include "platform/x11/x11_platform.h"
@@ -248,6 +249,61 @@ class X11Environment : public conformance::Environment {
     conformance::Check##name(environment); \
   }
 SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_X11_TEST)
+
+// A dialog whose one control is a pane.
+class Holder : public CDialog {
+ public:
+  explicit Holder(Platform& platform) : CDialog(platform, Template(), nullptr) {
+    SetFullScreen(false);
+  }
+
+ protected:
+  bool DispatchMessageMap(Message&) override { return false; }
+
+ private:
+  static const DialogTemplate& Template() {
+    static const DialogTemplate kTemplate{
+        0,         120,
+        100,       kWsPopup | kWsVisible | kWsCaption,
+        u"Holder", u"Tahoma",
+        8,         {{1, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true}}};
+    return kTemplate;
+  }
+};
+
+// What a window was before it was held, minimised or hidden, it is again once given back; held,
+// it is shown in its pane.
+TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
+  const struct {
+    ShowCommand before;
+    bool visible;
+    bool minimized;
+  } cases[] = {{kSwMinimize, true, true}, {kSwHide, false, false}, {kSwShow, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before);
+    X11Environment environment;
+    Platform& device = environment.Device();
+    Holder holder(device);
+    HWND pane = device.GetDlgItem(holder.Create(), 1);
+    HWND foreign = environment.StartForeignWindow(u"Conformance Former");
+    ASSERT_NE(foreign, nullptr);
+    device.ShowWindow(foreign, c.before);
+    environment.Pump(200);
+    ASSERT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
+
+    FormerFrame former;
+    ASSERT_TRUE(device.HoldWindow(foreign, pane, {0, 0, 100, 60}, &former));
+    environment.Pump(100);
+    EXPECT_TRUE(device.IsWindowVisible(foreign));
+    EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
+
+    device.GiveBackWindow(foreign, {30, 40, 190, 170}, former, true);
+    environment.Pump(300);
+    EXPECT_EQ(device.GetParent(foreign), nullptr);
+    EXPECT_EQ(device.IsWindowVisible(foreign), c.visible);
+    EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
+  }
+}
 
 }  // namespace
 }  // namespace sorvel
