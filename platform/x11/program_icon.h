@@ -1,6 +1,7 @@
-// The program's icon as its build embeds it (cmake: sorvel_embed_icon): PNG images of a few
+// The program's icon as its build embeds it (cmake: sorvel_program_icon): PNG images of a few
 // sizes under the resource id that its dialog templates name. X11Platform decodes them when a
-// dialog that bears the icon is created, never at start.
+// dialog that bears the icon is created, never at start. Constant data, read on the
+// user-interface thread.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,7 @@ struct ProgramIcon {
   std::size_t count;
 };
 
-// Defined by the source that sorvel_embed_icon generates for the program.
+// Defined by the source that sorvel_program_icon generates for the program.
 extern const ProgramIcon kProgramIcon;
 
 }  // namespace sorvel::x11
