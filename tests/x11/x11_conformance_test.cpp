@@ -263,10 +263,16 @@ class Holder : public CDialog {
  private:
   static const DialogTemplate& Template() {
     static const DialogTemplate kTemplate{
-        0,         120,
-        100,       kWsPopup | kWsVisible | kWsCaption,
-        u"Holder", u"Tahoma",
-        8,         {{1, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true}}};
+        0,
+        120,
+        100,
+        kWsPopup | kWsVisible | kWsCaption,
+        u"Holder",
+        u"Tahoma",
+        8,
+        {
+            {1, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
+        }};
     return kTemplate;
   }
 };
