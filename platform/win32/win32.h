@@ -13,10 +13,8 @@
 #undef GetClassName
 #undef GetModuleFileName
 #undef GetWindowText
-#undef LoadIcon
 #undef MessageBox
 #undef PostMessage
-#undef SendMessage
 #undef SetWindowText
 #undef ShellExecute
 
