@@ -64,6 +64,14 @@ class Win32Environment : public conformance::Environment {
   void Pump(unsigned milliseconds) override { e2e::PumpFor(milliseconds); }
   std::uint64_t Now() override { return GetTickCount64(); }
   bool ReparentsWithoutTheProgram() const override { return false; }
+  std::vector<HWND> Children(HWND window) override {
+    std::vector<HWND> children;
+    for (::HWND child = GetWindow(reinterpret_cast<::HWND>(window), GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      children.push_back(reinterpret_cast<HWND>(child));
+    }
+    return children;
+  }
   std::vector<Text> ListItems(HWND list) override {
     ::HWND w = reinterpret_cast<::HWND>(list);
     std::vector<Text> items;
