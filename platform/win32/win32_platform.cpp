@@ -620,7 +620,7 @@ std::optional<std::uint64_t> Win32Platform::GetFileVersion(const Text& path) {
     return std::nullopt;
   }
   const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
-  return std::uint64_t{info->dwFileVersionMS} << 32 | info->dwFileVersionLS;
+  return (std::uint64_t{info->dwFileVersionMS} << 32) | info->dwFileVersionLS;
 }
 
 bool Win32Platform::CreateProcess(const Text& path) {

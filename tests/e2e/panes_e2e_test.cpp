@@ -9,7 +9,6 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "host/resources.h"
@@ -536,28 +535,20 @@ TEST(PanesHeld, ExpandingPaneThreeHidesTheOtherPanesAndCollapsingShowsThem) {
   ASSERT_TRUE(host.Hold(2, third));
   int W = host.Width(), H = host.Height(), p = H / 3, q = 2 * H / 3;
   const PaneIds &one = kPanes[0], &two = kPanes[1], &three = kPanes[2];
-  // Whether the controls show as `shown` says; the host's handling of a tap moves the display
-  // first and shows or hides the other panes' controls after it, so the whole state is awaited.
-  auto showAs = [&](std::initializer_list<std::pair<int, bool>> shown) {
-    return std::all_of(shown.begin(), shown.end(), [&](const std::pair<int, bool>& control) {
-      return (IsWindowVisible(host.Item(control.first)) != FALSE) == control.second;
-    });
+  // Whether all of `ids` show as `shown` says. A tap's handling moves the display first and
+  // shows or hides the other panes' controls after it: the whole state is awaited.
+  auto showing = [&](std::initializer_list<int> ids, bool shown) {
+    return std::all_of(ids.begin(), ids.end(),
+                       [&](int id) { return (IsWindowVisible(host.Item(id)) != FALSE) == shown; });
   };
 
   host.Tap(three.toggle);
   ASSERT_TRUE(e2e::WaitFor(
       [&] {
         return SameRect(e2e::RectInParent(host.Item(three.display)), Rect(0, 0, W, H - 1)) &&
-               showAs({{one.display, false},
-                       {one.up, false},
-                       {one.down, false},
-                       {one.toggle, false},
-                       {one.a, false},
-                       {two.display, false},
-                       {two.up, false},
-                       {two.down, false},
-                       {two.toggle, false},
-                       {two.a, false}});
+               showing({one.display, one.up, one.down, one.toggle, one.a, two.display, two.up,
+                        two.down, two.toggle, two.a},
+                       false);
       },
       kStepTimeout))
       << "pane 3 over the whole dialog, the other panes hidden";
@@ -580,16 +571,9 @@ TEST(PanesHeld, ExpandingPaneThreeHidesTheOtherPanesAndCollapsingShowsThem) {
   ASSERT_TRUE(e2e::WaitFor(
       [&] {
         return SameRect(e2e::RectInParent(host.Item(three.display)), Rect(0, q, W, p)) &&
-               showAs({{one.display, true},
-                       {one.up, true},
-                       {one.down, true},
-                       {one.toggle, true},
-                       {one.a, true},
-                       {two.display, true},
-                       {two.up, false},
-                       {two.down, false},
-                       {two.toggle, false},
-                       {two.a, true}});
+               showing({one.display, one.up, one.down, one.toggle, one.a, two.display, two.a},
+                       true) &&
+               showing({two.up, two.down, two.toggle}, false);
       },
       kStepTimeout))
       << "pane 3 back in its place, the other panes shown";
