@@ -1,8 +1,8 @@
 // The host under Wine, measured side by side in one run: its start against an empty dialog
 // program's; one capture and one release of a foreign window through the host's own main
 // dialog, against the floor of the bare window calls they make on the same window (re-parent,
-// style, move); split start of three remembered programs; and the parts a capture adds to that
-// floor. Prints medians and ratios; asserts nothing about them, but fails when a window does
+// style, move, input); split start of three remembered programs; and the parts a capture adds to
+// that floor. Prints medians and ratios; asserts nothing about them, but fails when a window does
 // not end where it should.
 //
 //   panes_bench [rounds]      (beside probe.exe, Sorvel.exe and empty_dialog.exe, in an X
@@ -254,9 +254,9 @@ int main(int argc, char** argv) {
   };
 
   Row capture{"capture through the host (split start, 1 pane)", {}};
-  Row captureFloor{"capture floor: SetParent + style + MoveWindow + input", {}};
+  Row captureFloor{"capture floor: re-parent, style, move, input", {}};
   Row release{"release through the host (A)", {}};
-  Row releaseFloor{"release floor: input + style + MoveWindow + SetParent", {}};
+  Row releaseFloor{"release floor: input, style, move, re-parent", {}};
   Row splitThree{"split start of three remembered programs", {}};
   Row write{"  part: one settings write", {}};
   Row read{"  part: one settings read", {}};
