@@ -107,6 +107,16 @@ std::vector<std::wstring> ListItems(HWND list) {
   return items;
 }
 
+// Whether the threads of two windows share one input state (activation, focus, keyboard): each
+// then reports the same active window.
+bool InputShared(HWND a, HWND b) {
+  GUITHREADINFO first{}, second{};
+  first.cbSize = second.cbSize = sizeof(GUITHREADINFO);
+  return GetGUIThreadInfo(GetWindowThreadProcessId(a, nullptr), &first) &&
+         GetGUIThreadInfo(GetWindowThreadProcessId(b, nullptr), &second) &&
+         first.hwndActive != nullptr && first.hwndActive == second.hwndActive;
+}
+
 bool IsTopLevel(HWND window) {
   return GetAncestor(window, GA_PARENT) == GetDesktopWindow();
 }
@@ -494,6 +504,14 @@ TEST(PanesHeld, TypingReachesTheHeldProgramsEdit) {
   EXPECT_TRUE(e2e::WaitFor([&] { return EditText(edit) == L"typed"; }, kStepTimeout))
       << "the edit reads \"" << e2e::Narrow(EditText(edit)) << "\"";
   EXPECT_TRUE(host.Holds(0, probe.window));
+  EXPECT_TRUE(InputShared(host.Dialog(), probe.window));
+
+  // Given back, the program has its input to itself again: activating it leaves the host be.
+  ASSERT_TRUE(host.Release(0));
+  ExpectGivenBack(probe);
+  SetForegroundWindow(probe.window);
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == probe.window; }, kStepTimeout));
+  EXPECT_FALSE(InputShared(host.Dialog(), probe.window));
 }
 
 TEST(PanesHeld, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
