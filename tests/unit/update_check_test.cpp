@@ -55,7 +55,7 @@ class UpdateCheckTest : public HostTest {
  protected:
   static constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;
 
-  UpdateCheckTest() { device_.SetFileVersion(kModule, 0x00010000, 0x00010001); }
+  UpdateCheckTest() { device_.SetFileVersion(kModule, kOwnVersion); }
 
   // Serves the manifest and its signature by the build's test key at `url`.
   void Serve(const Text& url, const std::string& manifest) {
@@ -82,13 +82,14 @@ class UpdateCheckTest : public HostTest {
     // The picker, ended with OK, keeps this earlier choice.
     PickedWindowTitle = title;
     dialog.TogglePane(pane);
-    EXPECT_TRUE(dialog.Pane(pane).captured);
+    EXPECT_NE(device_.GetParent(window), nullptr);
     return {window, former};
   }
   void ExpectGivenBack(const Held& held) {
     EXPECT_EQ(device_.GetParent(held.window), nullptr);
     EXPECT_EQ(device_.GetWindowRect(held.window), held.former);
-    EXPECT_EQ(device_.GetWindowStyle(held.window), kOverlappedVisible);
+    EXPECT_EQ(device_.Window(held.window).style, kOverlappedVisible);
+    EXPECT_FALSE(device_.InputShared(held.window));
   }
 
   // Runs the host with two held programs until the check's notice is handled; a host that
@@ -98,7 +99,7 @@ class UpdateCheckTest : public HostTest {
     std::size_t step = 0;
     device_.SetIdleScript([&](SimDevice& device) {
       if (HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog")) {
-        device.PostMessage(picker, kWmCommand, kIdOk, 0);
+        device.PostCommand(picker, kIdOk);
         return true;
       }
       switch (step++) {
@@ -115,7 +116,7 @@ class UpdateCheckTest : public HostTest {
                                device.GetParent(held_[1].window) == nullptr;
           return true;
         case 2:
-          device.PostMessage(dialog.GetSafeHwnd(), kWmCommand, kIdExit, 0);
+          device.PostCommand(dialog.GetSafeHwnd(), kIdExit);
           return true;
       }
       return false;
@@ -194,7 +195,7 @@ TEST_F(UpdateCheckTest, AFailedDescriptionWriteStartsNoUpdater) {
   files_.SetBytes(kDescriptionFile, Utf16LeBytes(u"[Download]\r\nDownName=http://old.test/x\r\n"));
   files_.SetAttributes(kDescriptionFile, SimFileSystem::kAttributeReadOnly);
   ServeManifest(u"Kind=automatic");
-  device_.QueueMessageBoxAnswer(kIdYes);
+  device_.QueueMessageBoxAnswer(true);
   CMainDlg dialog(device_, nullptr);
   RunCheck(device_, dialog);
   EXPECT_EQ(BoxTexts(), (std::vector<Text>{kAutomaticQuestion, kStartFailure}));
@@ -204,12 +205,12 @@ TEST_F(UpdateCheckTest, AFailedDescriptionWriteStartsNoUpdater) {
 
 TEST_F(UpdateCheckTest, HostInTheRootFolderWritesAndStartsFromTheRoot) {
   device_.GetConfig().modulePath = u"\\Sorvel.exe";
-  device_.SetFileVersion(u"\\Sorvel.exe", 0x00010000, 0x00010001);
+  device_.SetFileVersion(u"\\Sorvel.exe", kOwnVersion);
   files_.SetBytes(u"\\SorvelUpdate.exe", "MZ");
   files_.SetBytes(u"\\Sorvel.ini",
                   Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n"));
   Serve(kCheckUrl, ManifestBytes(u"Kind=automatic", ProgramSection()));
-  device_.QueueMessageBoxAnswer(kIdYes);
+  device_.QueueMessageBoxAnswer(true);
   CMainDlg dialog(device_, nullptr);
   RunCheck(device_, dialog);
 
@@ -241,7 +242,7 @@ TEST_F(UpdateCheckTest, ElfProgramsAreTheNativelyNamedOnes) {
                     "\x7F"
                     "ELF");
     ServeManifest(u"Kind=automatic", ProgramSection(u"Linux-x86_64"));
-    device_.QueueMessageBoxAnswer(kIdYes);
+    device_.QueueMessageBoxAnswer(true);
     const std::size_t executed = Executed().size(), boxes = BoxTexts().size();
     CMainDlg dialog(device_, nullptr);
     RunCheck(device_, dialog);
@@ -315,7 +316,7 @@ TEST_F(UpdateCheckTest, NoticeReachesTheDialogThroughItsMessageAfterTheWork) {
     CMainDlg dialog(device_, nullptr);
     HWND hwnd = dialog.Create();
     // The message is only the signal: without a notice left by the work it does nothing.
-    device_.PostMessage(hwnd, kWmUpdateNotice, 0, 0);
+    device_.PostMessage(hwnd, kWmUpdateNotice);
     device_.AdvanceTime(kUpdateCheckTimerMs);
     EXPECT_EQ(device_.PendingWorkers(), 1u);
     EXPECT_TRUE(device_.MessageBoxes().empty());
@@ -339,7 +340,7 @@ TEST_F(UpdateCheckTest, NoticeReachesTheDialogThroughItsMessageAfterTheWork) {
 struct NoticeCase {
   const char* name;
   const char16_t* manifest;
-  int answer;
+  bool yes;
   bool updaterThere, startsOk;
   std::vector<Text> boxes, executed;
   bool closes;
@@ -357,7 +358,7 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
   if (c.updaterThere) files_.SetBytes(kUpdater, "MZ");
   device_.SetShellExecuteResult(c.startsOk);
   ServeManifest(c.manifest);
-  device_.QueueMessageBoxAnswer(c.answer);
+  device_.QueueMessageBoxAnswer(c.yes);
 
   EXPECT_EQ(RunHost(), c.closes ? kIdOk : CDialog::kModalQuit);
   EXPECT_EQ(BoxTexts(), c.boxes);
@@ -378,17 +379,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NoticeCase{"OptionalYes",
                    u"Kind=optional",
-                   kIdYes,
+                   true,
                    true,
                    true,
                    {kOptionalQuestion},
                    {kBrowser},
                    false},
         NoticeCase{
-            "OptionalNo", u"Kind=optional", kIdNo, true, true, {kOptionalQuestion}, {}, false},
+            "OptionalNo", u"Kind=optional", false, true, true, {kOptionalQuestion}, {}, false},
         NoticeCase{"OptionalBrowserFails",
                    u"Kind=optional",
-                   kIdYes,
+                   true,
                    true,
                    false,
                    {kOptionalQuestion, kStartFailure},
@@ -396,17 +397,17 @@ INSTANTIATE_TEST_SUITE_P(
                    false},
         NoticeCase{"MandatoryYes",
                    u"Kind=mandatory",
-                   kIdYes,
+                   true,
                    true,
                    true,
                    {kMandatoryQuestion},
                    {kBrowser},
                    true},
         NoticeCase{
-            "MandatoryNo", u"Kind=mandatory", kIdNo, true, true, {kMandatoryQuestion}, {}, true},
+            "MandatoryNo", u"Kind=mandatory", false, true, true, {kMandatoryQuestion}, {}, true},
         NoticeCase{"MandatoryBrowserFails",
                    u"Kind=mandatory",
-                   kIdYes,
+                   true,
                    true,
                    false,
                    {kMandatoryQuestion, kStartFailure},
@@ -414,16 +415,16 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         NoticeCase{"AutomaticYes",
                    kAutomatic,
-                   kIdYes,
+                   true,
                    true,
                    true,
                    {kAutomaticQuestion},
                    {kUpdaterStart},
                    true},
-        NoticeCase{"AutomaticNo", kAutomatic, kIdNo, true, true, {kAutomaticQuestion}, {}, true},
+        NoticeCase{"AutomaticNo", kAutomatic, false, true, true, {kAutomaticQuestion}, {}, true},
         NoticeCase{"AutomaticUpdaterMissing",
                    kAutomatic,
-                   kIdYes,
+                   true,
                    false,
                    true,
                    {kAutomaticQuestion, kUpdaterMissing},
@@ -431,7 +432,7 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         NoticeCase{"AutomaticUpdaterFails",
                    kAutomatic,
-                   kIdYes,
+                   true,
                    true,
                    false,
                    {kAutomaticQuestion, kStartFailure},

@@ -51,6 +51,9 @@ class SimEnvironment : public conformance::Environment {
   void Pump(unsigned milliseconds) override { device_.AdvanceTime(milliseconds); }
   std::uint64_t Now() override { return device_.Now(); }
   bool ReparentsWithoutTheProgram() const override { return false; }
+  std::vector<Text> ListItems(HWND list) override { return device_.Window(list).items; }
+  bool IsChecked(HWND button) override { return device_.Window(button).checked; }
+  HWND Foreground() override { return device_.ForegroundWindow(); }
 
  private:
   HWND StartProbe(const Text& path, const Text& title) {
