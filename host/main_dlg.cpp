@@ -497,7 +497,7 @@ void CMainDlg::OnUpdateNotice(Message&) {
 
 void CMainDlg::OnSplitReset(Message&) {
   if (!platform_.MessageBox(GetSafeHwnd(), kSplitResetQuestion, kAppName,
-                           MessageBoxButtons::kYesNo)) {
+                            MessageBoxButtons::kYesNo)) {
     return;
   }
   // Every key but the split mode, in index order.

@@ -41,17 +41,16 @@ const DialogTemplate& MainDialogTemplate() {
 }
 
 const MenuTemplate& MainMenu() {
-  static const MenuTemplate kMenu{
-                                  {
-                                      {u"종료", kIdExit, {}},
-                                      {u"        옵션      ",
-                                       0,
-                                       {
-                                           {u"분할 초기화", kIdSplitReset, {}},
-                                           {u"분할 선택", kIdSplitSelect, {}},
-                                       }},
-                                      {u"분할시작", kIdSplitStart, {}},
-                                  }};
+  static const MenuTemplate kMenu{{
+      {u"종료", kIdExit, {}},
+      {u"        옵션      ",
+       0,
+       {
+           {u"분할 초기화", kIdSplitReset, {}},
+           {u"분할 선택", kIdSplitSelect, {}},
+       }},
+      {u"분할시작", kIdSplitStart, {}},
+  }};
   return kMenu;
 }
 
@@ -68,8 +67,7 @@ const DialogTemplate& FindDialogTemplate() {
           {kIdPickerList, ControlKind::kListBox, u"", 7, 7, 138, 104,
            kLbsNotify | kLbsNoIntegralHeight | kWsVScroll | kWsBorder | kWsTabStop, true},
           {kIdPickerClose, ControlKind::kPushButton, u"닫기", 106, 117, 39, 15, kWsTabStop, true},
-          {kIdPickerApply, ControlKind::kPushButton, u"적용", 62, 119, 39, 15, kWsTabStop,
-           false},
+          {kIdPickerApply, ControlKind::kPushButton, u"적용", 62, 119, 39, 15, kWsTabStop, false},
       }};
   return kTemplate;
 }

@@ -103,7 +103,8 @@ void UpdateCheck::Start(Platform& platform, HWND dialog, std::uint32_t message) 
     return;
   }
   // Read here: the work may touch nothing but the download, the message and the debug output.
-  std::optional<FileVersion> ownVersion = ProgramFileVersion(platform, platform.GetModuleFileName());
+  std::optional<FileVersion> ownVersion =
+      ProgramFileVersion(platform, platform.GetModuleFileName());
   if (!ownVersion) {
     files.DebugOutput(Text(kDebugPrefix) + u"the program file has no version\r\n");
     return;

@@ -8,7 +8,6 @@ namespace sorvel {
 
 namespace {
 
-
 constexpr char16_t kDeviceBrowser[] = u"\\Windows\\iexplore.exe";
 
 }  // namespace

@@ -54,8 +54,8 @@ struct Screen {
 
 // What the logic asks of a window beyond its visibility.
 enum class WindowTrait {
-  kChild,        // made to live inside another window (a control, a captured window)
-  kToolWindow,   // a floating tool bar or palette, kept out of the lists of programs
+  kChild,       // made to live inside another window (a control, a captured window)
+  kToolWindow,  // a floating tool bar or palette, kept out of the lists of programs
   kMinimized,
   kHasChildren,  // holds windows of its own (a dialog's controls)
 };

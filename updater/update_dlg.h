@@ -72,7 +72,7 @@ class CUpdateDlg : public CDialog {
   UpdateDescription description_;
   Text targetPath_;
   Text tempPath_;
-  Text keptPath_;  // the old program while the new one proves itself
+  Text keptPath_;      // the old program while the new one proves itself
   int position_ = -1;  // the bar's last position; -1 before the first
   // The download dispatches the dialog's messages meanwhile: a command or a timer then must not
   // start a second run.

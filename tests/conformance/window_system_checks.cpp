@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/framework.h"
@@ -20,7 +23,7 @@ constexpr unsigned kTimer = 7;
 
 const DialogTemplate& ProbeTemplate() {
   static const DialogTemplate kTemplate{
-      900,
+      0,
       120,
       100,
       kWsPopup | kWsVisible | kWsCaption,
@@ -37,7 +40,7 @@ const DialogTemplate& ProbeTemplate() {
 
 const DialogTemplate& ControlsTemplate() {
   static const DialogTemplate kTemplate{
-      901,
+      0,
       120,
       100,
       kWsPopup | kWsVisible | kWsCaption,
@@ -45,12 +48,10 @@ const DialogTemplate& ControlsTemplate() {
       u"Tahoma",
       8,
       {
-          {kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kLbsSort | kWsBorder | kWsVScroll,
-           true},
-          {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12,
-           kBsAutoRadioButton | kWsGroup, true},
-          {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, kBsAutoRadioButton, true},
-          {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, kBsAutoRadioButton, true},
+          {kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kWsBorder | kWsVScroll, true},
+          {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12, kWsGroup, true},
+          {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, 0, true},
+          {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, 0, true},
       }};
   return kTemplate;
 }
@@ -64,6 +65,7 @@ class ProbeDialog : public CDialog {
     SetFullScreen(false);
   }
   int timerTicks = 0;
+  using CDialog::CheckRadioButton;
 
  protected:
   bool DispatchMessageMap(Message& message) override;
@@ -90,12 +92,18 @@ std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
 }
 
 bool ComesBefore(Platform& device, HWND first, HWND second) {
-  for (HWND window = device.GetTopWindow(); window != nullptr;
-       window = device.GetWindow(window, kGwHwndNext)) {
+  for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
     if (window == first) return true;
     if (window == second) return false;
   }
   return false;
+}
+
+// What the window's frame adds to its client area, width and height.
+std::pair<int, int> FrameSize(Platform& device, HWND window) {
+  Rect outer = device.GetWindowRect(window);
+  Rect client = device.GetClientRect(window);
+  return {outer.Width() - client.Width(), outer.Height() - client.Height()};
 }
 
 // The program of `window` answers again (after at most `milliseconds`).
@@ -108,11 +116,12 @@ bool WaitUntilAnswering(Environment& environment, HWND window, unsigned millisec
   return device.IsWindowResponding(window, 200);
 }
 
-// Where the hung-program checks give a window back to.
+// Where the checks give a window back to.
 const Rect kHome{30, 40, 190, 170};
+const Placement kInPane{0, 0, 100, 60};
 
-// A probe dialog and a foreign window titled `title`; with `take`, the window is in the pane as
-// a capture leaves it: visible-only, at 0, 0, 100 x 60. `style` is its style before.
+// A probe dialog and a foreign window titled `title`; with `take`, the window is held in the
+// pane at kInPane.
 struct HeldWindow {
   HeldWindow(Environment& environment, const Text& title, bool take = true)
       : dialog(environment.Device()),
@@ -120,18 +129,28 @@ struct HeldWindow {
         foreign(environment.StartForeignWindow(title)) {
     Platform& device = environment.Device();
     if (foreign == nullptr) return;
-    style = device.GetWindowStyle(foreign);
+    frame = FrameSize(device, foreign);
     if (!take) return;
-    device.SetParent(foreign, pane);
-    device.SetWindowStyle(foreign, kWsVisible);
-    device.MoveWindow(foreign, {0, 0, 100, 60}, true);
+    held = device.HoldWindow(foreign, pane, kInPane, &former);
     environment.Pump(100);
   }
   ProbeDialog dialog;
   HWND pane;
   HWND foreign;
-  std::uint32_t style = 0;
+  std::pair<int, int> frame;  // before it was held
+  FormerFrame former;
+  bool held = false;
 };
+
+// The window stands at kHome with the frame it had before it was held, on the desktop.
+void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text& title) {
+  Platform& device = environment.Device();
+  EXPECT_EQ(device.GetParent(held.foreign), nullptr);
+  EXPECT_TRUE(environment.Children(held.pane).empty());
+  EXPECT_TRUE(SameRect(device.GetWindowRect(held.foreign), kHome));
+  EXPECT_EQ(FrameSize(device, held.foreign), held.frame) << "its frame is back";
+  EXPECT_EQ(device.FindWindow(nullptr, title), held.foreign);
+}
 
 }  // namespace
 
@@ -145,14 +164,12 @@ void CheckDialogControlsFollowTheTemplate(Environment& environment) {
   HWND pane = device.GetDlgItem(hwnd, kPane);
   HWND hidden = device.GetDlgItem(hwnd, kHiddenButton);
   // The first template control lies on top.
-  EXPECT_EQ(device.GetWindow(hwnd, kGwChild), button);
-  EXPECT_EQ(device.GetWindow(button, kGwHwndNext), pane);
-  EXPECT_EQ(device.GetWindow(pane, kGwHwndNext), hidden);
-  EXPECT_EQ(device.GetWindow(hidden, kGwHwndNext), nullptr);
-  EXPECT_EQ(device.GetDlgCtrlID(pane), kPane);
+  EXPECT_EQ(environment.Children(hwnd), (std::vector<HWND>{button, pane, hidden}));
+  EXPECT_TRUE(device.HasWindowTrait(hwnd, WindowTrait::kHasChildren));
+  EXPECT_FALSE(device.HasWindowTrait(button, WindowTrait::kHasChildren));
   EXPECT_EQ(device.GetParent(button), hwnd);
   EXPECT_EQ(device.GetParent(hwnd), nullptr);
-  EXPECT_EQ(device.GetWindow(hwnd, kGwOwner), nullptr);
+  EXPECT_EQ(device.GetOwner(hwnd), nullptr);
   EXPECT_EQ(device.GetWindowText(button), u"A");
   EXPECT_EQ(device.GetWindowText(hwnd), u"Conformance");
   EXPECT_EQ(device.GetClassName(pane), u"Static");
@@ -172,48 +189,32 @@ void CheckOwnedDialogHasAnOwnerButNoParent(Environment& environment) {
   ProbeDialog owned(device, owner.GetSafeHwnd());
   ASSERT_NE(owned.Create(), nullptr);
 
-  EXPECT_EQ(device.GetWindow(owned.GetSafeHwnd(), kGwOwner), owner.GetSafeHwnd());
+  EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), owner.GetSafeHwnd());
   EXPECT_EQ(device.GetParent(owned.GetSafeHwnd()), nullptr);
 }
 
-void CheckReparentingKeepsThePositionNumbers(Environment& environment) {
+void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environment) {
   Platform& device = environment.Device();
-  const Text title = u"Conformance Reparent";
-  HeldWindow held(environment, title, false);
+  const Text title = u"Conformance Hold";
+  HeldWindow held(environment, title);
   HWND pane = held.pane, foreign = held.foreign;
   ASSERT_NE(foreign, nullptr);
   EXPECT_EQ(device.GetWindowProgramPath(foreign), environment.ForeignProgramPath());
-  Rect before = device.GetWindowRect(foreign);
 
-  device.SetParent(foreign, pane);
-  environment.Pump(100);
+  ASSERT_TRUE(held.held);
   EXPECT_EQ(device.GetParent(foreign), pane);
-  EXPECT_EQ(device.GetWindow(pane, kGwChild), foreign);
+  EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
   EXPECT_EQ(device.FindWindow(nullptr, title), nullptr) << "a child is no top-level window";
+  EXPECT_TRUE(device.IsWindowVisible(foreign));
+  EXPECT_EQ(FrameSize(device, foreign), std::make_pair(0, 0)) << "a plain window";
   auto [x, y] = ClientOrigin(device, pane);
-  EXPECT_TRUE(SameRect(device.GetWindowRect(foreign),
-                       {x + before.left, y + before.top, x + before.right, y + before.bottom}));
-
+  EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x, y, x + 100, y + 60}));
   device.MoveWindow(foreign, {3, -40, 150, 200}, true);
   EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
 
-  device.SetParent(foreign, nullptr);
-  environment.Pump(100);
-  EXPECT_EQ(device.GetParent(foreign), nullptr);
-  EXPECT_EQ(device.GetWindow(pane, kGwChild), nullptr);
-  // Moved while a child, it now stands at the same numbers in screen coordinates.
-  EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {3, -40, 153, 160}));
-  EXPECT_EQ(device.FindWindow(nullptr, title), foreign);
-}
-
-void CheckStyleIsReplacedWhole(Environment& environment) {
-  Platform& device = environment.Device();
-  HeldWindow held(environment, u"Conformance Style");
-  ASSERT_NE(held.foreign, nullptr);
-  EXPECT_NE(held.style, kWsVisible) << "it had a frame before";
-  EXPECT_EQ(device.GetWindowStyle(held.foreign), kWsVisible);
-  EXPECT_TRUE(device.IsWindowVisible(held.foreign));
-  device.SetParent(held.foreign, nullptr);
+  device.GiveBackWindow(foreign, kHome, held.former, true);
+  environment.Pump(300);
+  ExpectBackHome(environment, held, title);
 }
 
 void CheckDestroyedHolderKeepsNoWindowInside(Environment& environment) {
@@ -221,6 +222,7 @@ void CheckDestroyedHolderKeepsNoWindowInside(Environment& environment) {
   const Text title = u"Conformance Destroy";
   HeldWindow held(environment, title);
   ASSERT_NE(held.foreign, nullptr);
+  ASSERT_TRUE(held.held);
 
   held.dialog.DestroyWindow();
   environment.Pump(300);
@@ -240,6 +242,7 @@ void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
   ASSERT_NE(foreign, nullptr);
   device.SetForegroundWindow(foreign);
   environment.Pump(100);
+  EXPECT_EQ(environment.Foreground(), foreign);
   Rect before = device.GetWindowRect(hwnd);
 
   device.MoveTopmost(hwnd, 10, 20);
@@ -247,6 +250,7 @@ void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
   Rect after = device.GetWindowRect(hwnd);
   EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
   EXPECT_TRUE(ComesBefore(device, hwnd, foreign));
+  EXPECT_EQ(device.TopLevelWindows(1).size(), 1u);
 
   device.SetForegroundWindow(foreign);
   environment.Pump(100);
@@ -277,19 +281,16 @@ void CheckShowHideAndMinimise(Environment& environment) {
   device.ShowWindow(foreign, kSwShow);
   environment.Pump(100);
   EXPECT_TRUE(device.IsWindowVisible(foreign));
-  device.ShowWindow(foreign, kSwMinimize);
-  environment.Pump(100);
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-  EXPECT_TRUE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
 
-  // A hung program's window is shown without waiting for the program.
+  // A hung program's window is minimised without waiting for the program.
   environment.Hang(foreign, 3000);
   std::uint64_t start = environment.Now();
-  device.ShowWindow(foreign, kSwShowNormal);
+  device.ShowWindow(foreign, kSwMinimize);
   EXPECT_LE(environment.Now() - start, 300u);
   ASSERT_TRUE(WaitUntilAnswering(environment, foreign, 10000));
   environment.Pump(200);
-  EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
+  EXPECT_TRUE(device.IsWindowVisible(foreign));
+  EXPECT_TRUE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
 }
 
 void CheckTimersArriveUntilKilled(Environment& environment) {
@@ -312,9 +313,8 @@ void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
   HWND main = environment.StartForeignDialogProgram(title);
   ASSERT_NE(main, nullptr);
   HWND dialog = nullptr;
-  for (HWND window = device.GetTopWindow(); window != nullptr && dialog == nullptr;
-       window = device.GetWindow(window, kGwHwndNext)) {
-    if (device.GetWindow(window, kGwOwner) == main) dialog = window;
+  for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
+    if (device.GetOwner(window) == main) dialog = window;
   }
   ASSERT_NE(dialog, nullptr) << "the owned dialog is a top-level window";
 
@@ -322,17 +322,15 @@ void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
   EXPECT_EQ(device.GetWindowText(dialog), u"");
   EXPECT_TRUE(device.IsWindowVisible(dialog));
   EXPECT_EQ(device.GetParent(dialog), nullptr);
-  EXPECT_EQ(device.GetWindow(main, kGwOwner), nullptr);
-  EXPECT_EQ(device.GetWindow(main, kGwChild), nullptr);
-  HWND edit = device.GetWindow(dialog, kGwChild);
-  ASSERT_NE(edit, nullptr);
-  EXPECT_EQ(device.GetClassName(edit), u"Edit");
-  HWND button = device.GetWindow(edit, kGwHwndNext);
-  ASSERT_NE(button, nullptr);
-  EXPECT_EQ(device.GetClassName(button), u"Button");
-  EXPECT_EQ(device.GetWindow(button, kGwHwndNext), nullptr);
-  EXPECT_EQ(device.GetParent(edit), dialog);
-  EXPECT_EQ(device.GetWindow(edit, kGwOwner), nullptr);
+  EXPECT_EQ(device.GetOwner(main), nullptr);
+  EXPECT_FALSE(device.HasWindowTrait(main, WindowTrait::kHasChildren));
+  EXPECT_TRUE(device.HasWindowTrait(dialog, WindowTrait::kHasChildren));
+  std::vector<HWND> controls = environment.Children(dialog);
+  ASSERT_EQ(controls.size(), 2u);
+  EXPECT_EQ(device.GetClassName(controls[0]), u"Edit");
+  EXPECT_EQ(device.GetClassName(controls[1]), u"Button");
+  EXPECT_EQ(device.GetParent(controls[0]), dialog);
+  EXPECT_EQ(device.GetOwner(controls[0]), nullptr);
 
   EXPECT_EQ(device.FindWindow(nullptr, title), main);
   EXPECT_EQ(device.FindWindow(kPortableDialogClass, title), nullptr) << "the main window is none";
@@ -360,21 +358,18 @@ void CheckProcessProgramPathAndVersion(Environment& environment) {
   EXPECT_NE(probePid, 0u);
   EXPECT_NE(probePid, mainPid);
   EXPECT_NE(probePid, ownPid);
-  EXPECT_EQ(device.GetWindowProcessId(device.GetWindow(probe, kGwChild)), probePid);
+  std::vector<HWND> children = environment.Children(probe);
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_EQ(device.GetClassName(children[0]), u"Edit");
+  EXPECT_EQ(device.GetWindowProcessId(children[0]), probePid);
   EXPECT_EQ(device.GetWindowProcessId(nullptr), 0u);
   EXPECT_EQ(device.GetWindowProgramPath(probe), probePath);
   EXPECT_EQ(device.GetWindowProgramPath(main), dialogProgramPath);
   EXPECT_EQ(device.GetWindowProgramPath(nullptr), u"");
-  HWND edit = device.GetWindow(probe, kGwChild);
-  ASSERT_NE(edit, nullptr);
-  EXPECT_EQ(device.GetClassName(edit), u"Edit");
 
-  std::uint32_t ms = 1, ls = 1;
-  ASSERT_TRUE(device.GetFileVersion(probePath, &ms, &ls));
-  EXPECT_EQ(ms, 0xFFFF0000u);
-  EXPECT_EQ(ls, 0x00010001u);
-  EXPECT_FALSE(device.GetFileVersion(dialogProgramPath, &ms, &ls)) << "no version resource";
-  EXPECT_FALSE(device.GetFileVersion(probePath + u".missing", &ms, &ls));
+  EXPECT_EQ(device.GetFileVersion(probePath), std::optional<std::uint64_t>(0xFFFF000000010001u));
+  EXPECT_EQ(device.GetFileVersion(dialogProgramPath), std::nullopt) << "no version";
+  EXPECT_EQ(device.GetFileVersion(probePath + u".missing"), std::nullopt);
 
   HWND ownWindow = own.GetSafeHwnd();
   own.DestroyWindow();
@@ -395,40 +390,23 @@ void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
   EXPECT_NE(device.GetWindowProcessId(overlong), 0u);
 }
 
-void CheckSortedListBox(Environment& environment) {
+void CheckListShowsItsItemsInTheOrderGiven(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog dialog(device, nullptr, ControlsTemplate());
   HWND list = device.GetDlgItem(dialog.Create(), kList);
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(device.ListBoxGetCurSel(list), -1);
+  EXPECT_EQ(environment.ListItems(list), std::vector<Text>{});
+  EXPECT_EQ(device.GetListSelection(list), -1);
 
-  // Letters compare without regard to case, and an item equal to one already listed goes
-  // before the one that the halving search meets; punctuation sorts before digits, digits
-  // before letters, Hangul after them.
-  for (const char16_t* item : {u"beta", u"Alpha", u"alpha", u"Gamma", u"beta", u"ALPHA", u"9",
-                               u"10", u"a b", u"A1", u"_x", u"노트"}) {
-    device.ListBoxAddString(list, item);
+  for (const std::vector<Text>& items : std::vector<std::vector<Text>>{
+           {u"beta", u"Alpha", u"alpha", u"beta", u"노트", u"10", u"9"}, {u"only"}, {}}) {
+    device.SetListItems(list, items);
+    EXPECT_EQ(environment.ListItems(list), items) << "no sorting, no duplicates dropped";
+    EXPECT_EQ(device.GetListSelection(list), -1) << "filling selects nothing";
   }
-  const std::vector<Text> expected = {u"_x",    u"10",    u"9",    u"a b",  u"A1",    u"ALPHA",
-                                      u"alpha", u"Alpha", u"beta", u"beta", u"Gamma", u"노트"};
-  std::vector<Text> listed;
-  for (int i = 0; i < static_cast<int>(expected.size()) + 1; ++i) {
-    listed.push_back(device.ListBoxGetText(list, i));
-  }
-  EXPECT_EQ(listed.back(), u"") << "past the last item";
-  listed.pop_back();
-  EXPECT_EQ(listed, expected);
-  EXPECT_EQ(device.ListBoxGetText(list, -1), u"");
-  EXPECT_EQ(device.ListBoxGetCurSel(list), -1) << "adding selects nothing";
-
-  device.ListBoxResetContent(list);
-  EXPECT_EQ(device.ListBoxGetText(list, 0), u"");
-  EXPECT_EQ(device.ListBoxGetCurSel(list), -1);
-  device.ListBoxAddString(list, u"only");
-  EXPECT_EQ(device.ListBoxGetText(list, 0), u"only");
 }
 
-void CheckRadioButtons(Environment& environment) {
+void CheckButtonsAreCheckedOneByOne(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog dialog(device, nullptr, ControlsTemplate());
   HWND hwnd = dialog.Create();
@@ -436,20 +414,21 @@ void CheckRadioButtons(Environment& environment) {
   auto checked = [&] {
     std::vector<int> ids;
     for (int id = kRadioFirst; id <= kRadioLast; ++id) {
-      if (device.IsDlgButtonChecked(hwnd, id)) ids.push_back(id);
+      if (environment.IsChecked(device.GetDlgItem(hwnd, id))) ids.push_back(id);
     }
     return ids;
   };
   EXPECT_EQ(checked(), std::vector<int>{});
-  device.CheckRadioButton(hwnd, kRadioFirst, kRadioLast, 6);
+  // The window system keeps no group: each button changes alone.
+  device.CheckButton(device.GetDlgItem(hwnd, 6), true);
   EXPECT_EQ(checked(), std::vector<int>{6});
-  device.CheckRadioButton(hwnd, kRadioFirst, kRadioLast, kRadioLast);
+  device.CheckButton(device.GetDlgItem(hwnd, kRadioLast), true);
+  EXPECT_EQ(checked(), (std::vector<int>{6, kRadioLast}));
+  device.CheckButton(device.GetDlgItem(hwnd, 6), false);
   EXPECT_EQ(checked(), std::vector<int>{kRadioLast});
-  // Only the given range is cleared.
-  device.CheckRadioButton(hwnd, kRadioFirst, 6, kRadioFirst);
-  EXPECT_EQ(checked(), (std::vector<int>{kRadioFirst, kRadioLast}));
-  EXPECT_FALSE(device.IsDlgButtonChecked(hwnd, kList));
-  EXPECT_FALSE(device.IsDlgButtonChecked(hwnd, 99));
+  // The framework does.
+  dialog.CheckRadioButton(kRadioFirst);
+  EXPECT_EQ(checked(), std::vector<int>{kRadioFirst});
 }
 
 void CheckShellExecuteStartsAProgramByPath(Environment& environment) {
@@ -501,19 +480,15 @@ void CheckHungWindowIsGivenBackWithoutWaiting(Environment& environment) {
 
   environment.Hang(probe, 3000);
   std::uint64_t start = environment.Now();
-  device.ReturnWindowWithoutWaiting(probe, kHome, held.style);
+  device.GiveBackWindow(probe, kHome, held.former, false);
   EXPECT_LE(environment.Now() - start, 300u) << "the caller does not wait";
   if (!environment.ReparentsWithoutTheProgram()) {
     EXPECT_EQ(device.GetParent(probe), pane) << "nothing changes before the program answers";
-    EXPECT_EQ(device.GetWindowStyle(probe), kWsVisible);
+    EXPECT_EQ(FrameSize(device, probe), std::make_pair(0, 0));
     ASSERT_TRUE(WaitUntilAnswering(environment, probe, 10000));
   }
   environment.Pump(300);
-  EXPECT_EQ(device.GetParent(probe), nullptr);
-  EXPECT_EQ(device.GetWindow(pane, kGwChild), nullptr);
-  EXPECT_EQ(device.GetWindowStyle(probe), held.style);
-  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), kHome));
-  EXPECT_EQ(device.FindWindow(nullptr, title), probe);
+  ExpectBackHome(environment, held, title);
 }
 
 void CheckWindowGivenBackLateOutlivesNoHolder(Environment& environment) {
@@ -526,7 +501,7 @@ void CheckWindowGivenBackLateOutlivesNoHolder(Environment& environment) {
   // program must take part in the return: the host must outlive the return of a hung program's
   // window. Where it need not, the window is back already.
   environment.Hang(probe, 2000);
-  device.ReturnWindowWithoutWaiting(probe, kHome, held.style);
+  device.GiveBackWindow(probe, kHome, held.former, false);
   held.dialog.DestroyWindow();
   const bool back = environment.ReparentsWithoutTheProgram();
   for (int i = 0; i < 50 && device.IsWindow(probe) != back; ++i) environment.Pump(100);
@@ -538,23 +513,23 @@ void CheckWindowGivenBackLateOutlivesNoHolder(Environment& environment) {
 
 void CheckHolderThatWaitsForTheReturnKeepsTheWindow(Environment& environment) {
   Platform& device = environment.Device();
-  HeldWindow held(environment, u"Conformance Waited");
+  const Text title = u"Conformance Waited";
+  HeldWindow held(environment, title);
   HWND probe = held.foreign;
   ASSERT_NE(probe, nullptr);
 
   environment.Hang(probe, 2000);
-  device.ReturnWindowWithoutWaiting(probe, kHome, held.style);
+  device.GiveBackWindow(probe, kHome, held.former, false);
   std::uint64_t start = environment.Now();
   EXPECT_EQ(device.FinishReturningWindows(300), environment.ReparentsWithoutTheProgram())
       << "done only where the program need not answer first";
   EXPECT_TRUE(device.FinishReturningWindows(8000));
   EXPECT_LE(environment.Now() - start, 4000u);
-  EXPECT_EQ(device.GetParent(probe), nullptr);
+  ExpectBackHome(environment, held, title);
   held.dialog.DestroyWindow();
   environment.Pump(300);
-  ASSERT_TRUE(device.IsWindow(probe));
+  ASSERT_TRUE(device.IsWindow(probe)) << "a window given back outlives its holder";
   EXPECT_TRUE(SameRect(device.GetWindowRect(probe), kHome));
-  EXPECT_EQ(device.GetWindowStyle(probe), held.style);
   EXPECT_TRUE(device.FinishReturningWindows(0)) << "nothing left to wait for";
 }
 
