@@ -46,7 +46,7 @@ HWND SimDevice::CreateForeignWindow(int pid, const Text& className, const Text& 
   window.pid = pid;
   window.className = className;
   window.text = title;
-  window.style = style;
+  SetFrameStyle(window, style);
   window.exStyle = exStyle;
   window.owner = owner;
   window.position = {rect.left, rect.top, rect.Width(), rect.Height()};
@@ -391,9 +391,15 @@ bool SimDevice::HasWindowTrait(HWND window, WindowTrait trait) {
   return false;
 }
 
+void SimDevice::SetFrameStyle(SimWindow& window, std::uint32_t style) {
+  window.style = style;
+  // The caption is both of its bits; the border bit alone is a thin frame without one.
+  window.insets.top = (style & kWsCaption) == kWsCaption ? config_.captionHeight : 0;
+}
+
 void SimDevice::SetStyle(HWND window, std::uint32_t style) {
   Waits(window);
-  if (SimWindow* w = Get(window)) w->style = style;
+  if (SimWindow* w = Get(window)) SetFrameStyle(*w, style);
 }
 
 Text SimDevice::GetWindowProgramPath(HWND window) {
@@ -474,7 +480,7 @@ void SimDevice::GiveBackWindow(HWND window, const Rect& rect, const FormerFrame&
 
 void SimDevice::GiveBack(HWND window, const Rect& rect, std::uint32_t style) {
   SimWindow* w = Get(window);
-  w->style = style;
+  SetFrameStyle(*w, style);
   Remove(SiblingsOf(window), window);
   w->parent = nullptr;
   topLevel_.insert(topLevel_.begin(), window);
@@ -582,11 +588,9 @@ HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND ow
   dialog.pid = kOwnPid;
   dialog.className = kPortableDialogClass;
   dialog.text = dialogTemplate.title;
-  dialog.style = dialogTemplate.style & ~kWsVisible;
+  SetFrameStyle(dialog, dialogTemplate.style & ~kWsVisible);
   dialog.owner = owner;
   dialog.icon = dialogTemplate.icon;
-  // The caption is both of its bits; the border bit alone is a thin frame without one.
-  if ((dialogTemplate.style & kWsCaption) == kWsCaption) dialog.insets.top = config_.captionHeight;
   // The template gives the client size.
   int cx = PixelsX(dialogTemplate.cx), cy = PixelsY(dialogTemplate.cy);
   dialog.position = {0, 0, cx + dialog.insets.left + dialog.insets.right,

@@ -289,6 +289,8 @@ class SimDevice : public Platform {
   int PixelsY(int dialogUnits) const { return dialogUnits * config_.dialogUnitY / 8; }
   void Reposition(HWND window, const Placement& placement);
   void NotifyClientSize(HWND window, const Rect& before);
+  // The style and the frame it draws.
+  void SetFrameStyle(SimWindow& window, std::uint32_t style);
   // What the window's program does when it takes the change (counted while it hangs).
   void SetStyle(HWND window, std::uint32_t style);
   void SetParent(HWND window, HWND parent);
