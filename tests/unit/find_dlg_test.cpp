@@ -52,7 +52,7 @@ TEST_F(FindDlgTest, ApplyByButtonOrDoubleTapGivesTitleAndProgramPath) {
     SCOPED_TRACE(doubleTap ? "double tap" : "button");
     PickedWindowTitle.clear();
     PickedProgramPath.clear();
-    // Listed Calc, Notes, below each other in the other order.
+    // Listed Calc, Notes: the other way round from their stacking order.
     HWND calc = Window(u"Calc", u"\\Windows\\calc.exe");
     HWND notes = Window(u"Notes", u"\\Program Files\\Notes\\notes.exe");
     // A double tap applies at once; a selection shows the apply button.

@@ -1,9 +1,5 @@
 #include "platform/framework.h"
 
-#include <gtest/gtest.h>
-
-#include "platform/sim/sim_device.h"
-#include "platform/sim/sim_files.h"
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
@@ -58,15 +54,7 @@ class TestDialog : public CDialog {
   SimDevice& device_;
 };
 
-class FrameworkTest : public ::testing::Test {
- protected:
-  FrameworkTest() : root_(MakeTempFolder()), files_(root_), device_(files_) {}
-  ~FrameworkTest() override { std::filesystem::remove_all(root_); }
-
-  std::string root_;
-  SimFileSystem files_;
-  SimDevice device_;
-};
+using FrameworkTest = HostTest;
 
 TEST_F(FrameworkTest, OkAndCancelEndTheModalRunOnlyWhenClicked) {
   struct Case {

@@ -26,53 +26,11 @@ class MainAppTest : public HostTest {
   int dialogsSeen_ = 0;
 };
 
-// The instance names held by a running instance, and the window it may show: no second
-// instance runs while "Sorvel3" is held; the path's name alone costs forty tries at finding the
-// running instance's window.
-TEST_F(MainAppTest, RunsOnlyWhereNoOtherInstanceHoldsItsName) {
-  enum class Shown { kNothing, kHiddenWindow, kLookalikeOfAnotherProgram };
-  struct Case {
-    const char* name;
-    bool pathName, instanceName;
-    Shown shown;
-    int dialogs;
-    std::size_t sleeps;
-  };
-  const Case cases[] = {
-      {"first instance", false, false, Shown::kNothing, 1, 0},
-      {"instance name alone", false, true, Shown::kNothing, 0, 0},
-      {"running instance not found", true, true, Shown::kHiddenWindow, 0, 40},
-      {"another program's window", true, false, Shown::kLookalikeOfAnotherProgram, 1, 40},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    device_.ReleaseInstanceNames();
-    if (c.pathName) device_.HoldInstanceName(kPathName);
-    if (c.instanceName) device_.HoldInstanceName(u"Sorvel3");
-    HWND shown = nullptr;
-    if (c.shown != Shown::kNothing) {
-      bool own = c.shown == Shown::kHiddenWindow;
-      int pid = device_.StartForeignProcess(own ? u"\\Program Files\\Sorvel\\Sorvel.exe"
-                                                : u"\\Windows\\Sorvel.exe");
-      shown = device_.CreateForeignWindow(pid, u"Dialog", u"Sorvel", own ? 0 : kWsVisible,
-                                          {0, 0, 240, 320});
-    }
-    const std::size_t sleeps = device_.Sleeps().size();
-    dialogsSeen_ = 0;
-
-    Run();
-    EXPECT_EQ(dialogsSeen_, c.dialogs);
-    ASSERT_EQ(device_.Sleeps().size() - sleeps, c.sleeps);
-    for (std::size_t i = sleeps; i < device_.Sleeps().size(); ++i) {
-      EXPECT_EQ(device_.Sleeps()[i].second, 250u);
-    }
-    EXPECT_FALSE(device_.ModalLoopStalled());
-    if (shown != nullptr) {
-      EXPECT_NE(device_.ForegroundWindow(), shown);
-      device_.DestroyWindow(shown);
-    }
-    EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty()) << "the dialog is destroyed at the end";
-  }
+TEST_F(MainAppTest, FirstInstanceRunsTheMainDialogUntilItEnds) {
+  Run();
+  EXPECT_EQ(dialogsSeen_, 1);
+  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty()) << "the dialog is destroyed at the end";
+  EXPECT_FALSE(device_.ModalLoopStalled());
 }
 
 TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
@@ -96,6 +54,41 @@ TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
   EXPECT_EQ(device_.ForegroundWindow(), first);
   EXPECT_EQ(device_.TopLevelWindows(1), std::vector<HWND>{first});
   EXPECT_TRUE(device_.Sleeps().empty());
+}
+
+TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheInstanceName) {
+  device_.HoldInstanceName(kPathName);
+  device_.HoldInstanceName(u"Sorvel3");
+  // The running instance's window is hidden, so it is never found.
+  int running = device_.StartForeignProcess(u"\\Program Files\\Sorvel\\Sorvel.exe");
+  device_.CreateForeignWindow(running, u"Dialog", u"Sorvel", 0, {0, 0, 240, 320});
+
+  Run();
+
+  EXPECT_EQ(dialogsSeen_, 0);
+  ASSERT_EQ(device_.Sleeps().size(), 40u);
+  for (const auto& sleep : device_.Sleeps()) EXPECT_EQ(sleep.second, 250u);
+}
+
+TEST_F(MainAppTest, InstanceNameAloneKeepsASecondInstanceFromRunning) {
+  device_.HoldInstanceName(u"Sorvel3");
+  Run();
+  EXPECT_EQ(dialogsSeen_, 0);
+  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty());
+}
+
+TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
+  device_.HoldInstanceName(kPathName);
+  int other = device_.StartForeignProcess(u"\\Windows\\Sorvel.exe");
+  HWND lookalike =
+      device_.CreateForeignWindow(other, u"Dialog", u"Sorvel", kWsVisible, {0, 0, 240, 320});
+
+  Run();
+
+  EXPECT_EQ(device_.Sleeps().size(), 40u);
+  EXPECT_NE(device_.ForegroundWindow(), lookalike);
+  // The path name was held but no window was found, and "Sorvel3" was free: the host runs.
+  EXPECT_EQ(dialogsSeen_, 1);
 }
 
 }  // namespace

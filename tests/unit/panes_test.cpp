@@ -187,7 +187,7 @@ TEST_F(PanesTest, LookUpPrefersADialogOwnedByTheTitledWindow) {
 
 // Ended with OK, the picker keeps the earlier choice; closed, it takes nothing. A title that
 // no window bears is reported and kept.
-TEST_F(PanesTest, PickerOutcomes) {
+TEST_F(PanesTest, PickerEndedWithOkKeepsTheEarlierChoiceAndClosedTakesNothing) {
   Open();
   HWND notes = Start(u"Notes");
   struct Case {

@@ -1,5 +1,4 @@
-// The menu bar's split commands and the launch of the remembered programs, against the
-// simulated device.
+// The menu bar's split commands, against the simulated device.
 #include "host/main_dlg.h"
 #include "host/resources.h"
 #include "tests/support/utf16le.h"
@@ -32,23 +31,30 @@ class SplitCommandsTest : public HostTest {
   HWND hwnd_ = nullptr;
 };
 
+// Titles of one unit, titles no window bears and the host's own titles are passed over.
 TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
-  for (bool threePanes : {true, false}) {
-    SCOPED_TRACE(threePanes ? "three panes" : "two panes");
-    WriteSettingsFile(Text(threePanes ? u"" : u"PartionMode=2\r\n") +
-                      u"FileName1=Notes\r\nFileName2=Calc\r\nFileName3=Mail\r\n"
-                      u"FileFullPath1=\\Windows\\notes.exe\r\n");
-    HWND notes = Window(u"Notes");
-    HWND calc = Window(u"Calc");
-    HWND mail = Window(u"Mail");
+  struct Case {
+    const char* name;
+    const char16_t* settings;
+    int held;  // panes 1 to `held` hold Notes, Calc and Mail
+  };
+  const Case cases[] = {
+      {"three panes", u"FileName1=Notes\r\nFileName2=Calc\r\nFileName3=Mail\r\n", 3},
+      {"two panes", u"PartionMode=2\r\nFileName1=Notes\r\nFileName2=Calc\r\nFileName3=Mail\r\n", 2},
+      {"titles passed over", u"FileName1=N\r\nFileName2=Gone\r\nFileName3=Sorvel\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteSettingsFile(Text(c.settings) + u"FileFullPath1=\\Windows\\notes.exe\r\n");
+    const HWND windows[] = {Window(u"Notes"), Window(u"Calc"), Window(u"Mail"), Window(u"N")};
     CMainDlg dialog(device_, nullptr);
     hwnd_ = dialog.Create();
     PickedProgramPath = u"\\Windows\\earlier.exe";
 
     Command(kIdSplitStart);
-    EXPECT_TRUE(Holds(1005, notes));
-    EXPECT_TRUE(Holds(1011, calc));
-    EXPECT_EQ(Holds(1014, mail), threePanes);
+    const int displays[] = {1005, 1011, 1014};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Holds(displays[i], windows[i]), i < c.held) << i;
+    EXPECT_EQ(device_.GetParent(windows[3]), nullptr);
     // No picker ran (its loop would have stalled), nothing was asked, paths kept.
     EXPECT_FALSE(device_.ModalLoopStalled());
     EXPECT_TRUE(device_.MessageBoxes().empty());
@@ -56,19 +62,8 @@ TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
     EXPECT_TRUE(PickedProgramPath.empty());
     EXPECT_EQ(ReadSetting(files_, kFileFullPath1), u"\\Windows\\notes.exe");
     dialog.DestroyWindow();
-    for (HWND window : {notes, calc, mail}) device_.DestroyWindow(window);
+    for (HWND window : windows) device_.DestroyWindow(window);
   }
-}
-
-TEST_F(SplitCommandsTest, SplitStartSkipsShortTitlesAbsentProgramsAndHostTitles) {
-  WriteSettingsFile(u"FileName1=N\r\nFileName2=Gone\r\nFileName3=Sorvel\r\n");
-  HWND n = Window(u"N");
-  Open();
-  Command(kIdSplitStart);
-  for (int id : {1000, 1006, 1008})
-    EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd_, id)), u"A");
-  EXPECT_EQ(device_.GetParent(n), nullptr);
-  EXPECT_TRUE(device_.MessageBoxes().empty());
 }
 
 TEST_F(SplitCommandsTest, SplitStartReleasesAHoldingPaneWhoseTitleIsFoundAgain) {
@@ -230,22 +225,6 @@ TEST_F(SplitCommandsTest, SplitSelectChangesTheSplitAtTheNextSizeNotification) {
   EXPECT_EQ(device_.GetWindowRect(display2), threePaneRect) << "moved before a size notification";
   device_.SendSize(hwnd_, 240, 268);
   EXPECT_EQ(device_.GetWindowRect(display2).Height(), 133);
-}
-
-TEST_F(SplitCommandsTest, LaunchRunsOncePerStartAndNeverStartsACutPath) {
-  Text longPath = u"\\Windows\\" + Text(250, u'a') + u".exe";  // 263 units
-  WriteSettingsFile(u"FileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=" + longPath + u"\r\n");
-  int notesStarts = 0, cutStarts = 0;
-  device_.InstallProgram(u"\\Windows\\notes.exe", [&](SimDevice&, int) { ++notesStarts; });
-  // What a 259-unit cut of the long path would name.
-  device_.InstallProgram(longPath.substr(0, 259), [&](SimDevice&, int) { ++cutStarts; });
-  Open();
-  device_.AdvanceTime(600);
-  // Another process posts the launch timer's message again.
-  for (int i = 0; i < 5; ++i) device_.PostTimer(hwnd_, kLaunchTimer);
-  device_.AdvanceTime(1000);
-  EXPECT_EQ(notesStarts, 1);
-  EXPECT_EQ(cutStarts, 0);
 }
 
 }  // namespace
