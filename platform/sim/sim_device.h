@@ -2,9 +2,10 @@
 // unit tests. It behaves like the real window system wherever the logic relies on it:
 // positions count in the parent's client coordinates and survive a change of parent, the
 // first template control lies on top, a re-parented window goes on top of its new siblings,
-// a destroyed window's children go with it, timers fire as messages when the queue is empty.
-// A window held for another program is given back at once when its program answers, else when
-// it answers again; until then it stays in its holder and dies with it.
+// a destroyed window's children go with it, timers fire as messages when the queue is empty,
+// a caption is part of a top-level window's frame. A held window given back while its program
+// does not answer goes back when that program answers again; until then it stays in its holder
+// and dies with it.
 //
 // Everything runs on the test's one thread: the work given to StartWorker too, when RunWorkers,
 // the clock or an idle modal loop runs it.
@@ -94,7 +95,6 @@ class SimDevice : public Platform {
 
   // --- Test controls ---
   Config& GetConfig() { return config_; }
-  int OwnPid() const { return kOwnPid; }
   // Registers a program file that CreateProcess can start.
   void InstallProgram(const Text& path, ProgramFactory factory);
   // A top-level window of another process; `rect` in screen coordinates.
