@@ -1,5 +1,6 @@
 // <windows.h> for the win32 backend, with the A/W name macros that collide with the portable
 // interface's operation names removed. Backend code calls the W functions by their full names.
+// Its conversions are pure: any thread.
 #pragma once
 
 // clang-format off
