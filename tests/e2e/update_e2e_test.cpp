@@ -242,8 +242,13 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   // The host ends, its pane given back; the updater takes over.
   EXPECT_EQ(setup.Host().WaitForExit(kStepTimeout), 0u);
   EXPECT_TRUE(e2e::WaitFor([&] { return setup.GivenBack(); }, kStepTimeout));
-  HWND updated =
-      e2e::WaitForWindow([] { return FindWindowW(L"#32770", L"SorvelUpdate"); }, kUpdateTimeout);
+  // Found once shown: its text is there by then.
+  HWND updated = e2e::WaitForWindow(
+      []() -> HWND {
+        HWND box = FindWindowW(L"#32770", L"SorvelUpdate");
+        return IsWindowVisible(box) ? box : nullptr;
+      },
+      kUpdateTimeout);
   ASSERT_NE(updated, nullptr);
   EXPECT_EQ(e2e::StaticTexts(updated), kUpdated);
   EXPECT_TRUE(e2e::ReadBytes(setup.Folder() + L"\\Sorvel.exe") == next);
