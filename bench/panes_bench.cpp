@@ -1,13 +1,14 @@
 // The host under Wine, measured side by side in one run: its start against an empty dialog
 // program's; one capture and one release of a foreign window through the host's own main
 // dialog, against the floor of the bare window calls they make on the same window (re-parent,
-// style, move); split start of three remembered programs; and the parts a capture adds to that
-// floor. Prints medians and ratios; asserts nothing about them, but fails when a window does
+// style, move, input); split start of three remembered programs; and the parts a capture adds to
+// that floor. Prints medians and ratios; asserts nothing about them, but fails when a window does
 // not end where it should.
 //
 //   panes_bench [rounds]      (beside probe.exe, Sorvel.exe and empty_dialog.exe, in an X
 //                              display; scripts/test runs it)
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -29,9 +30,8 @@ using namespace sorvel;
 using win32::FromWide;
 using win32::Wide;
 
-constexpr WPARAM kSplitStart = 32780;
-constexpr int kPaneA[3] = {1000, 1006, 1008};
-constexpr int kPaneDisplay[3] = {1005, 1011, 1014};
+constexpr int kPaneA[3] = {kIdButtonA1, kIdButtonA2, kIdButtonA3};
+constexpr int kPaneDisplay[3] = {kIdDisplay1, kIdDisplay2, kIdDisplay3};
 
 double Now() {
   LARGE_INTEGER count, frequency;
@@ -243,6 +243,7 @@ int main(int argc, char** argv) {
   Pump(900);  // past the launch timer, which finds no program to start
 
   ::HWND display = GetDlgItem(hwnd, kPaneDisplay[0]);
+  const DWORD probeThread = GetWindowThreadProcessId(probe.window, nullptr);
   RECT client{};
   GetClientRect(hwnd, &client);
   auto command = [&](WPARAM id) { SendMessageW(hwnd, WM_COMMAND, id, 0); };
@@ -253,9 +254,9 @@ int main(int argc, char** argv) {
   };
 
   Row capture{"capture through the host (split start, 1 pane)", {}};
-  Row captureFloor{"capture floor: SetParent + style + MoveWindow", {}};
+  Row captureFloor{"capture floor: re-parent, style, move, input", {}};
   Row release{"release through the host (A)", {}};
-  Row releaseFloor{"release floor: MoveWindow + style + SetParent", {}};
+  Row releaseFloor{"release floor: input, style, move, re-parent", {}};
   Row splitThree{"split start of three remembered programs", {}};
   Row write{"  part: one settings write", {}};
   Row read{"  part: one settings read", {}};
@@ -275,7 +276,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds && failed == nullptr; ++round) {
     Remember(probes, 1);
     settle();
-    capture.ms.push_back(time([&] { command(kSplitStart); }));
+    capture.ms.push_back(time([&] { command(kIdSplitStart); }));
     check(Holds(hwnd, 0, probe), "capture through the host");
     settle();
     release.ms.push_back(time([&] { command(MAKEWPARAM(kPaneA[0], BN_CLICKED)); }));
@@ -286,20 +287,22 @@ int main(int argc, char** argv) {
       SetParent(probe.window, display);
       SetWindowLongPtrW(probe.window, GWL_STYLE, WS_VISIBLE);
       MoveWindow(probe.window, 0, 0, client.right, client.bottom, TRUE);
+      AttachThreadInput(GetCurrentThreadId(), probeThread, TRUE);
     }));
     check(GetAncestor(probe.window, GA_PARENT) == display, "capture floor");
     settle();
     const RECT& r = probe.rect;
     releaseFloor.ms.push_back(time([&] {
-      MoveWindow(probe.window, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+      AttachThreadInput(GetCurrentThreadId(), probeThread, FALSE);
       SetWindowLongPtrW(probe.window, GWL_STYLE, probe.style);
+      MoveWindow(probe.window, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
       SetParent(probe.window, nullptr);
     }));
     check(IsBack(probe), "release floor");
 
     Remember(probes, 3);
     settle();
-    splitThree.ms.push_back(time([&] { command(kSplitStart); }));
+    splitThree.ms.push_back(time([&] { command(kIdSplitStart); }));
     for (int pane = 0; pane < 3; ++pane) check(Holds(hwnd, pane, *probes[pane]), "split start");
     for (int pane = 0; pane < 3; ++pane) command(MAKEWPARAM(kPaneA[pane], BN_CLICKED));
     for (const auto& each : probes) check(IsBack(*each), "release of three");
@@ -312,15 +315,15 @@ int main(int argc, char** argv) {
     answer.ms.push_back(time([&] { platform.IsWindowResponding(window, 1000); }));
     scan.ms.push_back(time([&] {
       Text title;
-      for (sorvel::HWND each : ListTopLevelWindows(platform, kScanLimit)) {
+      for (sorvel::HWND each : platform.TopLevelWindows(kScanLimit)) {
         IsProgramMainWindow(platform, each, &title);
       }
     }));
     find.ms.push_back(time([&] {
       sorvel::HWND main = platform.FindWindow(nullptr, u"bench_1");
-      for (sorvel::HWND each : ListTopLevelWindows(platform, SIZE_MAX)) {
+      for (sorvel::HWND each : platform.TopLevelWindows(SIZE_MAX)) {
         if (platform.GetClassName(each) == kPortableDialogClass &&
-            platform.GetWindowText(each).empty() && platform.GetWindow(each, kGwOwner) == main) {
+            platform.GetWindowText(each).empty() && platform.GetOwner(each) == main) {
           break;
         }
       }
@@ -334,7 +337,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("panes benchmark: %d rounds, medians, %d top-level windows\n", rounds,
-              static_cast<int>(ListTopLevelWindows(platform, SIZE_MAX).size()));
+              static_cast<int>(platform.TopLevelWindows(SIZE_MAX).size()));
   auto print = [](const Row& row, const Row* floor) {
     std::printf("  %-50s %7.2f ms", row.name, Median(row.ms));
     if (floor != nullptr) std::printf("   %5.2fx its floor", Median(row.ms) / Median(floor->ms));

@@ -1,5 +1,5 @@
 // A realistic settings file for the benchmark and the crash-safety check: the ten keys of
-// section "Setting", a few comments, and the update section.
+// section "Setting", a few comments, and the update section. Constant data: any thread.
 #pragma once
 
 #include "platform/types.h"

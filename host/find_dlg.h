@@ -1,5 +1,6 @@
 // The window picker: lists the main windows of the other running programs and yields the
 // chosen window's title and its program's path in PickedWindowTitle and PickedProgramPath.
+// Runs on the user-interface thread, modally inside the main dialog's handler that opens it.
 #pragma once
 
 #include <vector>

@@ -1,4 +1,5 @@
 // The host's application object: one instance per device, then the main dialog.
+// Runs on the program's only user-interface thread, from main to the main dialog's end.
 #pragma once
 
 #include "platform/framework.h"

@@ -342,8 +342,7 @@ void CMainDlg::ReleasePane(int index) {
   bool answers = hosted && Answers(pane);
   if (hosted) {
     platform_.GiveBackWindow(pane.hostedWindow, saved, pane.formerFrame, answers);
-    // A window given back unanswered has its input parted from the host's.
-    pane.inputShared = answers;
+    pane.inputShared = false;
   }
   ShowPaneEmpty(index);
   platform_.InvalidateWindow(GetSafeHwnd(), true);

@@ -1,5 +1,6 @@
 // Where the pane controls go for a split into three or two bands, and the rectangle at which
 // a hosted window sits inside its pane.
+// Pure functions: any thread.
 #pragma once
 
 #include <array>

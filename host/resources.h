@@ -1,4 +1,5 @@
 // The host's dialog template, menu bar and the ids they carry.
+// Constant data, built on first use by the user-interface thread.
 #pragma once
 
 #include "platform/dialog_template.h"

@@ -1,4 +1,5 @@
 // The device's top-level windows as the host's scans and the window picker see them.
+// Runs on the user-interface thread; nothing here re-enters or blocks.
 #pragma once
 
 #include <cstddef>

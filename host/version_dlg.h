@@ -1,5 +1,6 @@
 // The version dialog: the program's version, the vendor's lines, the link to the vendor's web
 // site and the choice between three panes and two.
+// Runs on the user-interface thread, modally inside the main dialog's menu handler.
 #pragma once
 
 #include <cstdint>

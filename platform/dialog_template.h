@@ -1,5 +1,6 @@
 // Dialog templates and menu bars as data. The win32 backend builds the in-memory dialog
 // template from these records; the simulated device builds its windows from them.
+// Constant data and pure functions: any thread.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,8 @@
 // File operations of the device, as the settings store and the programs need them.
 // Paths are UTF-16 and separated by the file system's own separator: device paths such as
 // u"\\windows\\Download.ini" on Windows and in the simulation, "/"-separated on POSIX.
+// Runs on the user-interface thread, except where an operation says otherwise; every
+// operation blocks on the file system only.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +48,7 @@ class FileSystem {
   // Renames `from` to `to`, atomically replacing an existing `to`.
   virtual bool ReplaceWith(const Text& from, const Text& to) = 0;
   // The platform's debug output channel.
+  // Any thread may call it.
   virtual void DebugOutput(const Text& text) = 0;
   // The character between the folders of a path.
   virtual char16_t Separator() const = 0;

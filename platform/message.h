@@ -1,6 +1,7 @@
 // A window message as the dialog framework sees it: Win32's message number with the fields of
 // its kind, which each backend fills from its own events, plus the answer to a control-colour
 // request.
+// Data only: made and read on the user-interface thread that runs the dialog.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // Portable vocabulary shared by the logic and the backends: window handles, rectangles, the
 // command codes the logic uses, and UTF-16 text helpers.
+// Data and pure functions: any thread.
 // Values are Win32's own; names are spelled so that they never collide with <windows.h> macros.
 #pragma once
 

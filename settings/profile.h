@@ -1,6 +1,7 @@
 // The private-profile store: reads and writes one value of a UTF-16LE INI file per call.
 // Every call opens, reads and closes the file by itself; nothing is kept between calls.
-// Failures are reported on the platform's debug output only.
+// Failures are reported on the platform's debug output only. Runs on the user-interface
+// thread; every call blocks on the file system only.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // The host's settings file: ten keys in section "Setting" of the file beside the program,
 // read and written one key at a time through the private-profile store.
+// Runs on the user-interface thread; every call blocks on the file system only.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // What the host and the updater agree on: the programs' file names and instance names, and the
 // update description file "Download.ini" that the host writes beside itself for the updater.
+// Runs on the user-interface thread; blocks on the file system only.
 //
 // "Download.ini", section "Download": "DownName" (the new program's address) and "MainName"
 // (the main program's file name), then "Size", "Sha256" and "Version", which bind the program

@@ -1,6 +1,7 @@
 // The vendor's update manifest: what the newest version is, how urgently it is offered, and,
 // per build, where its program lies with the size and SHA-256 that bind it. Only a manifest
 // signed by one of the publisher's keys counts.
+// Pure functions over bytes given: any thread (the update check reads on its worker).
 //
 // The manifest is UTF-16LE text in the private-profile syntax:
 //   [Update]          Version=a.b.c.d, Kind=optional | mandatory | automatic

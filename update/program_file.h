@@ -1,4 +1,5 @@
 // Checks of a downloaded program file before it takes the place of the installed one.
+// Runs on the updater's user-interface thread; blocks on the file system only.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // The file version of a native (ELF) program file, read from the note its build gave it.
+// Any thread; blocks on the file system only.
 #pragma once
 
 #include <cstdint>

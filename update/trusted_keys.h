@@ -1,5 +1,6 @@
 // The public keys whose signature an update manifest must carry, built into both programs from
 // update/publisher-keys.txt and the key files the build names besides it (SORVEL_UPDATE_KEYS).
+// Any thread.
 #pragma once
 
 #include <vector>

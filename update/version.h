@@ -1,4 +1,5 @@
 // File versions as the version resource (and the native programs' version note) give them.
+// Pure functions, any thread, except ProgramFileVersion: the user-interface thread.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // The updater's dialog template, icon and names.
+// Constant data, built on first use by the user-interface thread.
 #pragma once
 
 #include "platform/dialog_template.h"

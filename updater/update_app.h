@@ -1,4 +1,5 @@
 // The updater's application object: runs the update dialog once, then the program ends.
+// Runs on the program's only user-interface thread.
 #pragma once
 
 #include "platform/framework.h"

@@ -12,6 +12,15 @@ void Remove(std::vector<HWND>& list, HWND window) {
   list.erase(std::remove(list.begin(), list.end(), window), list.end());
 }
 
+Message Command(HWND window, unsigned id, unsigned code) {
+  Message command;
+  command.window = window;
+  command.message = kWmCommand;
+  command.commandId = id;
+  command.notifyCode = code;
+  return command;
+}
+
 }  // namespace
 
 SimDevice::SimDevice(FileSystem& files, Config config) : files_(files), config_(std::move(config)) {
@@ -37,7 +46,7 @@ HWND SimDevice::CreateForeignWindow(int pid, const Text& className, const Text& 
   window.pid = pid;
   window.className = className;
   window.text = title;
-  window.style = style;
+  SetFrameStyle(window, style);
   window.exStyle = exStyle;
   window.owner = owner;
   window.position = {rect.left, rect.top, rect.Width(), rect.Height()};
@@ -153,46 +162,68 @@ const SimWindow& SimDevice::Window(HWND window) const {
 }
 
 void SimDevice::Click(HWND control) {
-  PostMessage(control, kSimClick, 0, 0);
+  PostMessage(control, kSimClick);
 }
 
 void SimDevice::SelectListItem(HWND list, int index, bool doubleTap) {
-  PostMessage(list, kSimSelect, static_cast<std::uintptr_t>(index), doubleTap ? 1 : 0);
+  Queued input;
+  input.message.window = list;
+  input.message.message = kSimSelect;
+  input.item = index;
+  input.doubleTap = doubleTap;
+  queue_.push_back(input);
+}
+
+void SimDevice::PostCommand(HWND window, unsigned id, unsigned code) {
+  queue_.push_back({Command(window, id, code)});
+}
+
+void SimDevice::SendCommand(HWND window, unsigned id, unsigned code) {
+  Deliver(Command(window, id, code));
+}
+
+void SimDevice::SendSize(HWND window, int width, int height) {
+  Message size;
+  size.window = window;
+  size.message = kWmSize;
+  size.width = width;
+  size.height = height;
+  Deliver(size);
+}
+
+void SimDevice::SendEndSession(HWND window, bool sessionEnds) {
+  Message message;
+  message.window = window;
+  message.message = kWmEndSession;
+  message.sessionEnds = sessionEnds;
+  Deliver(message);
+}
+
+void SimDevice::RequestClose(HWND window) {
+  PostMessage(window, kWmClose);
+}
+
+void SimDevice::PostTimer(HWND window, unsigned id) {
+  Message timer;
+  timer.window = window;
+  timer.message = kWmTimer;
+  timer.timerId = id;
+  queue_.push_back({timer});
 }
 
 void SimDevice::DeliverInput(HWND control, const Queued& input) {
   SimWindow* c = Get(control);
   if (c == nullptr || c->parent == nullptr || !c->enabled) return;
   HWND parent = c->parent;
-  auto notify = [&](unsigned code) {
-    Message command;
-    command.window = parent;
-    command.message = kWmCommand;
-    command.commandId = static_cast<unsigned>(c->controlId);
-    command.notifyCode = code;
-    Deliver(command);
-  };
+  unsigned id = static_cast<unsigned>(c->controlId);
   if (input.message.message == kSimSelect) {
-    int index = static_cast<int>(input.wParam);
-    if (index < 0 || index >= static_cast<int>(c->items.size())) return;
-    c->curSel = index;
-    notify(kLbnSelChange);
-    if (input.lParam != 0 && Get(control) != nullptr) notify(kLbnDblClk);
+    if (input.item < 0 || input.item >= static_cast<int>(c->items.size())) return;
+    c->selection = input.item;
+    Deliver(Command(parent, id, kLbnSelChange));
+    if (input.doubleTap && Get(control) != nullptr) Deliver(Command(parent, id, kLbnDblClk));
     return;
   }
-  if ((c->style & 0xF) == kBsAutoRadioButton) {
-    // The group runs from the last control with the group style before it to the next one.
-    std::vector<HWND>& siblings = Get(parent)->children;
-    auto at = std::find(siblings.begin(), siblings.end(), control);
-    auto first = at;
-    while (first != siblings.begin() && (Get(*first)->style & kWsGroup) == 0) --first;
-    for (auto it = first; it != siblings.end(); ++it) {
-      if (it != first && (Get(*it)->style & kWsGroup) != 0) break;
-      if ((Get(*it)->style & 0xF) == kBsAutoRadioButton) Get(*it)->checked = false;
-    }
-    c->checked = true;
-  }
-  notify(kBnClicked);
+  Deliver(Command(parent, id, kBnClicked));
 }
 
 std::optional<ControlColors> SimDevice::PaintColors(HWND control) {
@@ -202,7 +233,7 @@ std::optional<ControlColors> SimDevice::PaintColors(HWND control) {
   Message request;
   request.window = c->parent;
   request.message = c->className == u"Static" ? kWmCtlColorStatic : kWmCtlColorBtn;
-  request.control = control;
+  request.controlId = c->controlId;
   dialog->sink->OnMessage(request);
   return request.colors;
 }
@@ -304,29 +335,14 @@ HWND SimDevice::FindWindow(const char16_t* className, const Text& title) {
   return nullptr;
 }
 
-HWND SimDevice::GetTopWindow() {
-  return topLevel_.empty() ? nullptr : topLevel_.front();
+std::vector<HWND> SimDevice::TopLevelWindows(std::size_t limit) {
+  return {topLevel_.begin(),
+          topLevel_.begin() + static_cast<std::ptrdiff_t>(std::min(limit, topLevel_.size()))};
 }
 
-HWND SimDevice::GetWindow(HWND window, WindowRelation relation) {
+HWND SimDevice::GetOwner(HWND window) {
   SimWindow* w = Get(window);
-  if (w == nullptr) return nullptr;
-  switch (relation) {
-    case kGwHwndFirst: {
-      std::vector<HWND>& siblings = SiblingsOf(window);
-      return siblings.empty() ? nullptr : siblings.front();
-    }
-    case kGwHwndNext: {
-      std::vector<HWND>& siblings = SiblingsOf(window);
-      auto it = std::find(siblings.begin(), siblings.end(), window);
-      return (it == siblings.end() || it + 1 == siblings.end()) ? nullptr : *(it + 1);
-    }
-    case kGwOwner:
-      return w->owner;
-    case kGwChild:
-      return w->children.empty() ? nullptr : w->children.front();
-  }
-  return nullptr;
+  return w == nullptr ? nullptr : w->owner;
 }
 
 HWND SimDevice::GetParent(HWND window) {
@@ -359,11 +375,6 @@ Text SimDevice::GetClassName(HWND window) {
   return w == nullptr ? Text() : w->className;
 }
 
-std::uint32_t SimDevice::GetWindowStyle(HWND window) {
-  SimWindow* w = Get(window);
-  return w == nullptr ? 0 : w->style;
-}
-
 bool SimDevice::HasWindowTrait(HWND window, WindowTrait trait) {
   SimWindow* w = Get(window);
   if (w == nullptr) return false;
@@ -374,13 +385,21 @@ bool SimDevice::HasWindowTrait(HWND window, WindowTrait trait) {
       return (w->exStyle & kWsExToolWindow) != 0;
     case WindowTrait::kMinimized:
       return (w->style & kWsMinimize) != 0;
+    case WindowTrait::kHasChildren:
+      return !w->children.empty();
   }
   return false;
 }
 
-void SimDevice::SetWindowStyle(HWND window, std::uint32_t style) {
+void SimDevice::SetFrameStyle(SimWindow& window, std::uint32_t style) {
+  window.style = style;
+  // The caption is both of its bits; the border bit alone is a thin frame without one.
+  window.insets.top = (style & kWsCaption) == kWsCaption ? config_.captionHeight : 0;
+}
+
+void SimDevice::SetStyle(HWND window, std::uint32_t style) {
   Waits(window);
-  if (SimWindow* w = Get(window)) w->style = style;
+  if (SimWindow* w = Get(window)) SetFrameStyle(*w, style);
 }
 
 Text SimDevice::GetWindowProgramPath(HWND window) {
@@ -412,36 +431,56 @@ bool SimDevice::IsWindowResponding(HWND window, unsigned milliseconds) {
   return false;
 }
 
-HWND SimDevice::SetParent(HWND window, HWND parent) {
+void SimDevice::SetParent(HWND window, HWND parent) {
   Waits(window);
   SimWindow* w = Get(window);
-  if (w == nullptr || (parent != nullptr && Get(parent) == nullptr)) return nullptr;
-  if (refuseParent_.count(window) != 0) return nullptr;
-  HWND old = w->parent;
+  if (w == nullptr || (parent != nullptr && Get(parent) == nullptr)) return;
+  if (refuseParent_.count(window) != 0) return;
   Remove(SiblingsOf(window), window);
   // The position keeps its numbers, which now count in the new parent's client area.
   w->parent = parent;
   SiblingsOf(window).insert(SiblingsOf(window).begin(), window);
   if (parent == nullptr) BringToTop(window);
-  return old;
 }
 
-void SimDevice::ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) {
+bool SimDevice::HoldWindow(HWND window, HWND holder, const Placement& placement,
+                           FormerFrame* former) {
+  SimWindow* w = Get(window);
+  if (w == nullptr) return false;
+  former->bits = w->style;
+  SetParent(window, holder);
+  SetStyle(window, kWsVisible);
+  MoveWindow(window, placement, true);
+  ShareInput(window, true);
+  return GetParent(window) == holder;
+}
+
+void SimDevice::GiveBackWindow(HWND window, const Rect& rect, const FormerFrame& former,
+                               bool programAnswers) {
   SimWindow* w = Get(window);
   if (w == nullptr) return;
+  ShareInput(window, false);
+  if (programAnswers) {
+    // The style goes first: a window without a frame may not be sized beyond the screen.
+    // Moved while still a child, it lands at the same numbers on the screen once detached.
+    SetStyle(window, former.bits);
+    MoveWindow(window, {rect.left, rect.top, rect.Width(), rect.Height()}, true);
+    SetParent(window, nullptr);
+    return;
+  }
   returnedWithoutWaiting_.push_back(window);
   // As on the real platform, a hung program takes the change when it answers again; until then
   // the window stays where it is, and dies with its parent.
   if (Hung(w->pid)) {
-    pendingReturns_.push_back({window, w->pid, rect, style});
+    pendingReturns_.push_back({window, w->pid, rect, former.bits});
     return;
   }
-  GiveBack(window, rect, style);
+  GiveBack(window, rect, former.bits);
 }
 
 void SimDevice::GiveBack(HWND window, const Rect& rect, std::uint32_t style) {
   SimWindow* w = Get(window);
-  w->style = style;
+  SetFrameStyle(*w, style);
   Remove(SiblingsOf(window), window);
   w->parent = nullptr;
   topLevel_.insert(topLevel_.begin(), window);
@@ -514,14 +553,8 @@ void SimDevice::ShowWindow(HWND window, ShowCommand command) {
       break;
     case kSwMinimize:
       minimised_.push_back(window);
-      w->minimized = true;
       w->style |= kWsVisible | kWsMinimize;
       if (foreground_ == window) foreground_ = nullptr;
-      break;
-    case kSwShowNormal:
-      w->minimized = false;
-      w->style &= ~kWsMinimize;
-      w->style |= kWsVisible;
       break;
     case kSwShow:
       w->style |= kWsVisible;
@@ -541,12 +574,10 @@ void SimDevice::InvalidateWindow(HWND window, bool) {
   if (SimWindow* w = Get(window)) ++w->invalidations;
 }
 
-int SimDevice::GetSystemMetrics(SystemMetric metric) {
-  return metric == kSmCxScreen ? config_.screenWidth : config_.screenHeight;
-}
-
-Rect SimDevice::GetWorkArea() {
-  return {0, 0, config_.screenWidth, config_.screenHeight};
+Screen SimDevice::GetScreen() {
+  // No shell bars: the work area is the whole screen.
+  return {
+      config_.screenWidth, config_.screenHeight, {0, 0, config_.screenWidth, config_.screenHeight}};
 }
 
 // --- Dialogs ---
@@ -557,10 +588,9 @@ HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND ow
   dialog.pid = kOwnPid;
   dialog.className = kPortableDialogClass;
   dialog.text = dialogTemplate.title;
-  dialog.style = dialogTemplate.style & ~kWsVisible;
+  SetFrameStyle(dialog, dialogTemplate.style & ~kWsVisible);
   dialog.owner = owner;
-  // The caption is both of its bits; the border bit alone is a thin frame without one.
-  if ((dialogTemplate.style & kWsCaption) == kWsCaption) dialog.insets.top = config_.captionHeight;
+  dialog.icon = dialogTemplate.icon;
   // The template gives the client size.
   int cx = PixelsX(dialogTemplate.cx), cy = PixelsY(dialogTemplate.cy);
   dialog.position = {0, 0, cx + dialog.insets.left + dialog.insets.right,
@@ -640,7 +670,12 @@ void SimDevice::DestroyWindow(HWND window) {
   SimWindow* w = Get(window);
   if (w == nullptr) return;
   // The window hears of its destruction first; its children go afterwards, with it.
-  if (w->sink != nullptr) SendMessage(window, kWmDestroy, 0, 0);
+  if (w->sink != nullptr) {
+    Message destroy;
+    destroy.window = window;
+    destroy.message = kWmDestroy;
+    Deliver(destroy);
+  }
   // Windows it owns are destroyed with it.
   std::vector<HWND> owned;
   for (const auto& [handle, other] : windows_) {
@@ -659,11 +694,6 @@ HWND SimDevice::GetDlgItem(HWND dialog, int id) {
   return nullptr;
 }
 
-int SimDevice::GetDlgCtrlID(HWND control) {
-  SimWindow* c = Get(control);
-  return c == nullptr ? 0 : c->controlId;
-}
-
 bool SimDevice::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
   SimWindow* d = Get(dialog);
   if (d == nullptr || failMenuBar_) return false;
@@ -675,107 +705,42 @@ bool SimDevice::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
   return true;
 }
 
-HICON SimDevice::LoadIcon(int resourceId) {
-  return reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x10000 + resourceId));
+bool SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption,
+                           MessageBoxButtons buttons) {
+  messageBoxes_.push_back({owner, text, caption, buttons});
+  if (answers_.empty()) return buttons == MessageBoxButtons::kOk;
+  bool answer = answers_.front();
+  answers_.pop_front();
+  return answer;
 }
 
-void SimDevice::SetIcon(HWND window, HICON icon, bool big) {
-  if (SimWindow* w = Get(window)) (big ? w->bigIcon : w->smallIcon) = icon;
+void SimDevice::CheckButton(HWND button, bool checked) {
+  if (SimWindow* b = Get(button)) b->checked = checked;
 }
 
-int SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {
-  messageBoxes_.push_back({owner, text, caption, type});
-  if (!answers_.empty()) {
-    int answer = answers_.front();
-    answers_.pop_front();
-    return answer;
-  }
-  return type == kMbYesNo ? kIdNo : kIdOk;
-}
-
-namespace {}  // namespace
-
-void SimDevice::ListBoxResetContent(HWND list) {
+void SimDevice::SetListItems(HWND list, const std::vector<Text>& items) {
   if (SimWindow* l = Get(list)) {
-    l->items.clear();
-    l->curSel = -1;
+    l->items = items;
+    l->selection = -1;
   }
 }
 
-void SimDevice::ListBoxAddString(HWND list, const Text& text) {
+int SimDevice::GetListSelection(HWND list) {
   SimWindow* l = Get(list);
-  if (l == nullptr) return;
-  std::vector<Text>& items = l->items;
-  if ((l->style & kLbsSort) == 0) {
-    items.push_back(text);
-    return;
-  }
-  items.insert(items.begin() + static_cast<std::ptrdiff_t>(SortedListPlace(items, text)), text);
+  return l == nullptr ? -1 : l->selection;
 }
 
-int SimDevice::ListBoxGetCurSel(HWND list) {
-  SimWindow* l = Get(list);
-  return l == nullptr ? -1 : l->curSel;
-}
-
-Text SimDevice::ListBoxGetText(HWND list, int index) {
-  SimWindow* l = Get(list);
-  if (l == nullptr || index < 0 || index >= static_cast<int>(l->items.size())) return Text();
-  return l->items[static_cast<std::size_t>(index)];
-}
-
-void SimDevice::CheckRadioButton(HWND dialog, int first, int last, int checked) {
-  for (int id = first; id <= last; ++id) {
-    if (SimWindow* button = Get(GetDlgItem(dialog, id))) button->checked = id == checked;
-  }
-}
-
-bool SimDevice::IsDlgButtonChecked(HWND dialog, int id) {
-  SimWindow* button = Get(GetDlgItem(dialog, id));
-  return button != nullptr && button->checked;
+void SimDevice::SetProgress(HWND bar, int percent) {
+  if (SimWindow* b = Get(bar)) b->progressPositions.push_back(percent);
 }
 
 // --- Messages and timers ---
 
-Message SimDevice::Crack(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                         std::intptr_t lParam) {
-  Message m;
-  m.window = window;
-  m.message = message;
-  switch (message) {
-    case kWmCommand:
-      m.commandId = static_cast<unsigned>(wParam & 0xFFFF);
-      m.notifyCode = static_cast<unsigned>((wParam >> 16) & 0xFFFF);
-      break;
-    case kWmTimer:
-      m.timerId = static_cast<unsigned>(wParam);
-      break;
-    case kWmSize:
-      m.width = static_cast<int>(lParam & 0xFFFF);
-      m.height = static_cast<int>((lParam >> 16) & 0xFFFF);
-      break;
-    case kWmEndSession:
-      m.sessionEnds = wParam != 0;
-      break;
-    default:
-      break;
-  }
-  return m;
-}
-
-void SimDevice::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                            std::intptr_t lParam) {
-  queue_.push_back({Crack(window, message, wParam, lParam), wParam, lParam});
-}
-
-void SimDevice::SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                            std::intptr_t lParam) {
-  SimWindow* w = Get(window);
-  if (w != nullptr && message == kPbmSetPos && w->className == u"msctls_progress32") {
-    w->progressPositions.push_back(static_cast<int>(wParam));
-    return;
-  }
-  Deliver(Crack(window, message, wParam, lParam));
+void SimDevice::PostMessage(HWND window, std::uint32_t message) {
+  Queued queued;
+  queued.message.window = window;
+  queued.message.message = message;
+  queue_.push_back(queued);
 }
 
 void SimDevice::Deliver(Message message) {
@@ -804,26 +769,18 @@ bool SimDevice::CreateProcess(const Text& path) {
   return true;
 }
 
-bool SimDevice::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
-                               std::uint32_t* leastSignificant) {
-  std::pair<std::uint32_t, std::uint32_t> version;
-  if (auto it = versions_.find(path); it != versions_.end()) {
-    version = it->second;
-  } else {
-    FileHandle file = programVersions_.empty() ? nullptr : files_.OpenForRead(path);
-    if (file == nullptr) return false;
-    std::string bytes;
-    char chunk[4096];
-    std::uint32_t got = 0;
-    while (files_.Read(file, chunk, sizeof chunk, &got) && got > 0) bytes.append(chunk, got);
-    files_.Close(file);
-    auto carried = programVersions_.find(bytes);
-    if (carried == programVersions_.end()) return false;
-    version = carried->second;
-  }
-  *mostSignificant = version.first;
-  *leastSignificant = version.second;
-  return true;
+std::optional<std::uint64_t> SimDevice::GetFileVersion(const Text& path) {
+  if (auto it = versions_.find(path); it != versions_.end()) return it->second;
+  FileHandle file = programVersions_.empty() ? nullptr : files_.OpenForRead(path);
+  if (file == nullptr) return std::nullopt;
+  std::string bytes;
+  char chunk[4096];
+  std::uint32_t got = 0;
+  while (files_.Read(file, chunk, sizeof chunk, &got) && got > 0) bytes.append(chunk, got);
+  files_.Close(file);
+  auto carried = programVersions_.find(bytes);
+  if (carried == programVersions_.end()) return std::nullopt;
+  return carried->second;
 }
 
 namespace {

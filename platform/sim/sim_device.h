@@ -2,32 +2,30 @@
 // unit tests. It behaves like the real window system wherever the logic relies on it:
 // positions count in the parent's client coordinates and survive a change of parent, the
 // first template control lies on top, a re-parented window goes on top of its new siblings,
-// a destroyed window's children go with it, timers fire as messages when the queue is empty.
+// a destroyed window's children go with it, timers fire as messages when the queue is empty,
+// a caption is part of a top-level window's frame. A held window given back while its program
+// does not answer goes back when that program answers again; until then it stays in its holder
+// and dies with it.
+//
+// Everything runs on the test's one thread: the work given to StartWorker too, when RunWorkers,
+// the clock or an idle modal loop runs it.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace sorvel {
 
-// The words of Win32's messages, as the tests send them in the window system's or another
-// program's place: the simulation cracks them into a Message's fields as Win32's backend does.
-constexpr std::uintptr_t MakeWParam(unsigned low, unsigned high) {
-  return (static_cast<std::uintptr_t>(high & 0xFFFF) << 16) | (low & 0xFFFF);
-}
-constexpr std::intptr_t MakeLParam(unsigned low, unsigned high) {
-  return static_cast<std::intptr_t>((static_cast<std::uint32_t>(high & 0xFFFF) << 16) |
-                                    (low & 0xFFFF));
-}
-constexpr std::uintptr_t kSizeRestored = 0;
-
-// The simulation's style bits beyond kWsVisible (Win32's values).
+// The simulation's style bits beyond the template's (Win32's values).
 constexpr std::uint32_t kWsChild = 0x40000000;
 constexpr std::uint32_t kWsMinimize = 0x20000000;
 constexpr std::uint32_t kWsExTopmost = 0x00000008;
@@ -46,15 +44,13 @@ struct SimWindow {
   std::vector<HWND> children;  // topmost first
   int controlId = 0;
   DialogSink* sink = nullptr;
-  bool minimized = false;
   bool enabled = true;
   const MenuTemplate* menu = nullptr;
-  HICON bigIcon = nullptr;
-  HICON smallIcon = nullptr;
+  int icon = 0;  // a dialog's icon: the template's resource id
   int invalidations = 0;
-  std::vector<Text> items;             // a list box's items, in list order
-  int curSel = -1;                     // a list box's selected item
-  bool checked = false;                // a radio button's state
+  std::vector<Text> items;             // a list box's items, in the order shown
+  int selection = -1;                  // a list box's selected item
+  bool checked = false;                // a button's state
   std::vector<int> progressPositions;  // a progress bar's positions, in the order set
 
   bool Topmost() const { return (exStyle & kWsExTopmost) != 0; }
@@ -72,7 +68,7 @@ struct SimMessageBox {
   HWND owner;
   Text text;
   Text caption;
-  unsigned type;
+  MessageBoxButtons buttons;
 };
 
 class SimDevice : public Platform {
@@ -99,7 +95,6 @@ class SimDevice : public Platform {
 
   // --- Test controls ---
   Config& GetConfig() { return config_; }
-  int OwnPid() const { return kOwnPid; }
   // Registers a program file that CreateProcess can start.
   void InstallProgram(const Text& path, ProgramFactory factory);
   // A top-level window of another process; `rect` in screen coordinates.
@@ -117,14 +112,28 @@ class SimDevice : public Platform {
   // The processes that held names have ended.
   void ReleaseInstanceNames() { instanceNames_.clear(); }
   void SetIdleScript(IdleScript script) { idle_ = std::move(script); }
-  void QueueMessageBoxAnswer(int answer) { answers_.push_back(answer); }
+  // The user's answer to the next message box: true for OK or Yes. Unscripted boxes are
+  // answered OK, or No.
+  void QueueMessageBoxAnswer(bool answer) { answers_.push_back(answer); }
   void FailMenuBar(bool fail) { failMenuBar_ = fail; }
   void SetShellExecuteResult(bool ok) { shellExecuteOk_ = ok; }
-  // The user taps a control: a radio button checks itself and clears its group, then the
-  // control reports the tap to its dialog. Posted, as input is.
+  // The user taps a control, which reports the tap to its dialog; a button does not change its
+  // own state. Posted, as input is.
   void Click(HWND control);
   // The user selects a list box item (a double tap also reports the double tap).
   void SelectListItem(HWND list, int index, bool doubleTap = false);
+  // A command as the window system or another program gives it: posted to the window's queue
+  // (pre-translated first) or sent (straight to the window's dialog).
+  void PostCommand(HWND window, unsigned id, unsigned code = kBnClicked);
+  void SendCommand(HWND window, unsigned id, unsigned code = kBnClicked);
+  // The window system tells the window its client size, as it does when the size changes.
+  void SendSize(HWND window, int width, int height);
+  // The session ends (or the ending was called off); sent, as the window system does.
+  void SendEndSession(HWND window, bool sessionEnds);
+  // The user asks the window to close (its frame's close button).
+  void RequestClose(HWND window);
+  // Another program posts the window a timer's message.
+  void PostTimer(HWND window, unsigned id);
   // The process stops answering messages (or answers again). Calls that wait for a window of a
   // hung process are counted (BlockingCallsOnHungWindows) and then take effect; windows given
   // back without waiting come back when it answers again.
@@ -132,19 +141,18 @@ class SimDevice : public Platform {
   // The process stops answering for `milliseconds` of the clock.
   void HangProcessFor(int pid, unsigned milliseconds);
   std::size_t BlockingCallsOnHungWindows() const { return blockingCallsOnHung_; }
-  // SetParent leaves this window where it is, as a window whose program refuses the change.
+  // The window's program refuses a change of parent: the window stays where it is.
   void RefuseParentChange(HWND window) { refuseParent_.insert(window); }
-  void SetFileVersion(const Text& path, std::uint32_t ms, std::uint32_t ls) {
-    versions_[path] = {ms, ls};
-  }
+  // The file at `path` carries `version` (most significant half above least significant).
+  void SetFileVersion(const Text& path, std::uint64_t version) { versions_[path] = version; }
   // A program file of exactly these bytes carries this version wherever it lies, as a version
   // resource travels with its file.
-  void SetProgramVersion(const std::string& bytes, std::uint32_t ms, std::uint32_t ls) {
-    programVersions_[bytes] = {ms, ls};
+  void SetProgramVersion(const std::string& bytes, std::uint64_t version) {
+    programVersions_[bytes] = version;
   }
   // The process meets a fault: the crash handler runs.
   void Crash();
-  // The windows given back by ReturnWindowWithoutWaiting, in order.
+  // The windows given back without waiting for their programs, in order.
   const std::vector<HWND>& ReturnedWithoutWaiting() const { return returnedWithoutWaiting_; }
   // The windows minimised, in order.
   const std::vector<HWND>& Minimised() const { return minimised_; }
@@ -166,11 +174,16 @@ class SimDevice : public Platform {
   std::uint64_t Now() const { return now_; }
 
   const SimWindow& Window(HWND window) const;
-  std::vector<HWND> TopLevelWindows() const { return topLevel_; }
+  HWND ForegroundWindow() const { return foreground_; }
+  // Whether the window shares this program's input: what HoldWindow, GiveBackWindow and
+  // ShareInput last made of it; false when they never spoke of it.
+  bool InputShared(HWND window) const {
+    auto it = inputShared_.find(window);
+    return it != inputShared_.end() && it->second;
+  }
   const std::vector<Text>& StartedPrograms() const { return started_; }
   const std::vector<SimMessageBox>& MessageBoxes() const { return messageBoxes_; }
   const std::vector<std::pair<HWND, Text>>& ShellExecutes() const { return shellExecutes_; }
-  int ShellStartupInits() const { return shellStartupInits_; }
   // The colours the control would be painted in now, as its dialog answers the control-colour
   // request of painting; none for the default ones.
   std::optional<ControlColors> PaintColors(HWND control);
@@ -183,81 +196,65 @@ class SimDevice : public Platform {
 
   // --- Platform ---
   FileSystem& Files() override { return files_; }
+  std::vector<HWND> TopLevelWindows(std::size_t limit) override;
   HWND FindWindow(const char16_t* className, const Text& title) override;
-  HWND GetTopWindow() override;
-  HWND GetWindow(HWND window, WindowRelation relation) override;
+  HWND GetOwner(HWND window) override;
   HWND GetParent(HWND window) override;
   bool IsWindow(HWND window) override;
   bool IsWindowVisible(HWND window) override;
+  bool HasWindowTrait(HWND window, WindowTrait trait) override;
   Text GetWindowText(HWND window) override;
   void SetWindowText(HWND window, const Text& text) override;
   Text GetClassName(HWND window) override;
-  bool HasWindowTrait(HWND window, WindowTrait trait) override;
-  std::uint32_t GetWindowStyle(HWND window) override;
-  void SetWindowStyle(HWND window, std::uint32_t style) override;
   Text GetWindowProgramPath(HWND window) override;
   std::uint32_t GetWindowProcessId(HWND window) override;
   bool IsWindowResponding(HWND window, unsigned milliseconds) override;
-  HWND SetParent(HWND window, HWND parent) override;
-  void ReturnWindowWithoutWaiting(HWND window, const Rect& rect, std::uint32_t style) override;
-  bool FinishReturningWindows(unsigned milliseconds) override;
-  void ShareInput(HWND window, bool shared) override { inputShared_[window] = shared; }
-  // What ShareInput last said of the window; false when it never spoke of it.
-  bool InputShared(HWND window) const {
-    auto it = inputShared_.find(window);
-    return it != inputShared_.end() && it->second;
-  }
-  void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
-  void MoveTopmost(HWND window, int x, int y) override;
   Rect GetWindowRect(HWND window) override;
   Rect GetClientRect(HWND window) override;
+  bool HoldWindow(HWND window, HWND holder, const Placement& placement,
+                  FormerFrame* former) override;
+  void GiveBackWindow(HWND window, const Rect& rect, const FormerFrame& former,
+                      bool programAnswers) override;
+  void ShareInput(HWND window, bool shared) override { inputShared_[window] = shared; }
+  bool FinishReturningWindows(unsigned milliseconds) override;
+  void MoveWindow(HWND window, const Placement& placement, bool repaint) override;
+  void MoveTopmost(HWND window, int x, int y) override;
   void ShowWindow(HWND window, ShowCommand command) override;
   bool SetForegroundWindow(HWND window) override;
-  HWND GetForegroundWindow() override { return foreground_; }
   void InvalidateWindow(HWND window, bool erase) override;
-  int GetSystemMetrics(SystemMetric metric) override;
-  Rect GetWorkArea() override;
+  Screen GetScreen() override;
   HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
                           DialogSink* sink) override;
   bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) override;
   void DestroyWindow(HWND window) override;
-  HWND GetDlgItem(HWND dialog, int id) override;
-  int GetDlgCtrlID(HWND control) override;
   bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
-  HICON LoadIcon(int resourceId) override;
-  void SetIcon(HWND window, HICON icon, bool big) override;
-  int MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) override;
-  void ListBoxResetContent(HWND list) override;
-  void ListBoxAddString(HWND list, const Text& text) override;
-  int ListBoxGetCurSel(HWND list) override;
-  Text ListBoxGetText(HWND list, int index) override;
-  void CheckRadioButton(HWND dialog, int first, int last, int checked) override;
-  bool IsDlgButtonChecked(HWND dialog, int id) override;
-  void PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                   std::intptr_t lParam) override;
-  void SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                   std::intptr_t lParam) override;
+  HWND GetDlgItem(HWND dialog, int id) override;
+  void CheckButton(HWND button, bool checked) override;
+  void SetListItems(HWND list, const std::vector<Text>& items) override;
+  int GetListSelection(HWND list) override;
+  void SetProgress(HWND bar, int percent) override;
+  bool MessageBox(HWND owner, const Text& text, const Text& caption,
+                  MessageBoxButtons buttons) override;
+  void PostMessage(HWND window, std::uint32_t message) override;
   void SetTimer(HWND window, unsigned id, unsigned milliseconds) override;
   void KillTimer(HWND window, unsigned id) override;
   Text GetModuleFileName() override { return config_.modulePath; }
   ProgramFormat OwnProgramFormat() override { return config_.programFormat; }
+  std::optional<std::uint64_t> GetFileVersion(const Text& path) override;
   Text LocateSettingsFile(const Text& besideProgram) override { return besideProgram; }
-  bool GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
-                      std::uint32_t* leastSignificant) override;
   bool CreateProcess(const Text& path) override;
+  bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
   void Sleep(unsigned milliseconds) override;
   bool ClaimInstanceName(const Text& name) override;
   bool InstanceNameHeld(const Text& name) override;
-  void ShellStartupInit() override { ++shellStartupInits_; }
-  bool ShellExecute(HWND owner, const Text& file, const Text& parameters) override;
-  std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
-                              const DownloadProgress& progress) override;
-  std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
-  bool StartWorker(std::function<void()> work) override;
   void SetCrashHandler(void (*handler)(void* context), void* context) override {
     crashHandler_ = handler;
     crashContext_ = context;
   }
+  std::int32_t DownloadToFile(const Text& url, const Text& path, std::uint64_t limit,
+                              const DownloadProgress& progress) override;
+  std::int32_t DownloadToMemory(const Text& url, std::size_t limit, std::string* body) override;
+  bool StartWorker(std::function<void()> work) override;
 
  private:
   // Input that the simulated user gives a control, delivered through the queue. Numbers of the
@@ -271,6 +268,18 @@ class SimDevice : public Platform {
     unsigned interval;
     std::uint64_t due;
   };
+  // A message in the queue; a list selection keeps its item and whether it was a double tap.
+  struct Queued {
+    Message message;
+    int item = -1;
+    bool doubleTap = false;
+  };
+  struct PendingReturn {
+    HWND window;
+    int pid;
+    Rect rect;
+    std::uint32_t style;
+  };
 
   SimWindow* Get(HWND window);
   HWND NewWindow(SimWindow window);
@@ -280,15 +289,11 @@ class SimDevice : public Platform {
   int PixelsY(int dialogUnits) const { return dialogUnits * config_.dialogUnitY / 8; }
   void Reposition(HWND window, const Placement& placement);
   void NotifyClientSize(HWND window, const Rect& before);
-  // A message in the queue; the simulated user's input keeps its words.
-  struct Queued {
-    Message message;
-    std::uintptr_t wParam = 0;
-    std::intptr_t lParam = 0;
-  };
-  // The message with the fields of its kind filled from Win32's words.
-  static Message Crack(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                       std::intptr_t lParam);
+  // The style and the frame it draws.
+  void SetFrameStyle(SimWindow& window, std::uint32_t style);
+  // What the window's program does when it takes the change (counted while it hangs).
+  void SetStyle(HWND window, std::uint32_t style);
+  void SetParent(HWND window, HWND parent);
   // A message sent: handled by the window's dialog before the call returns.
   void Deliver(Message message);
   void Dispatch(const Queued& queued);
@@ -303,6 +308,7 @@ class SimDevice : public Platform {
     return hungUntil_.count(pid) != 0;
   }
   void DeliverInput(HWND control, const Queued& input);
+  // The window system puts a top-level window back at once, its program's help or not.
   void GiveBack(HWND window, const Rect& rect, std::uint32_t style);
 
   FileSystem& files_;
@@ -330,25 +336,18 @@ class SimDevice : public Platform {
   std::vector<std::pair<std::uint64_t, unsigned>> sleeps_;
   std::set<Text> instanceNames_;
   std::vector<SimMessageBox> messageBoxes_;
-  std::deque<int> answers_;
+  std::deque<bool> answers_;
   std::vector<std::pair<HWND, Text>> shellExecutes_;
   bool shellExecuteOk_ = true;
   bool failMenuBar_ = false;
-  int shellStartupInits_ = 0;
   std::map<int, std::uint64_t> hungUntil_;  // pid: the clock time it answers again
   std::size_t blockingCallsOnHung_ = 0;
   std::set<HWND> refuseParent_;
-  std::map<Text, std::pair<std::uint32_t, std::uint32_t>> versions_;
-  std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> programVersions_;
+  std::map<Text, std::uint64_t> versions_;
+  std::map<std::string, std::uint64_t> programVersions_;
   void (*crashHandler_)(void*) = nullptr;
   void* crashContext_ = nullptr;
   std::vector<HWND> returnedWithoutWaiting_;
-  struct PendingReturn {
-    HWND window;
-    int pid;
-    Rect rect;
-    std::uint32_t style;
-  };
   std::vector<PendingReturn> pendingReturns_;  // of hung programs, in order
   std::vector<HWND> minimised_;
   std::map<HWND, bool> inputShared_;

@@ -1,5 +1,6 @@
 // <windows.h> for the win32 backend, with the A/W name macros that collide with the portable
 // interface's operation names removed. Backend code calls the W functions by their full names.
+// Its conversions are pure: any thread.
 #pragma once
 
 // clang-format off
@@ -13,10 +14,8 @@
 #undef GetClassName
 #undef GetModuleFileName
 #undef GetWindowText
-#undef LoadIcon
 #undef MessageBox
 #undef PostMessage
-#undef SendMessage
 #undef SetWindowText
 #undef ShellExecute
 

@@ -1,4 +1,5 @@
 // The device's files through the Win32 file functions; the debug output is OutputDebugStringW.
+// Threads as files.h says: the user-interface thread, and the debug output from any thread.
 #pragma once
 
 #include "platform/files.h"

@@ -54,6 +54,8 @@ DWORD ControlStyle(const ControlTemplate& control) {
   // stacking order lets it be seen.
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS | control.style | (control.visible ? WS_VISIBLE : 0);
   if (control.kind == ControlKind::kPushButton) style |= BS_OWNERDRAW;
+  // Not automatic: the dialog framework keeps the group, checking on each click.
+  if (control.kind == ControlKind::kRadioButton) style |= BS_RADIOBUTTON;
   return style;
 }
 
@@ -123,6 +125,7 @@ struct DialogState {
 // The creation parameter: the state goes to the window once its initialisation begins.
 struct DialogStart {
   DialogState* state;
+  int icon;  // a resource id of the program; 0 for none
   bool adopted;
 };
 
@@ -153,6 +156,12 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     auto* start = reinterpret_cast<DialogStart*>(lParam);
     start->adopted = true;
     SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(start->state));
+    if (start->icon != 0) {
+      // A shared icon of the program's resources: the system frees it, not the window.
+      ::HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(start->icon));
+      SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+      SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
     start->state->sink->OnDialogCreated(P(hwnd));
     return TRUE;
   }
@@ -168,7 +177,7 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   switch (message) {
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
-      m.control = P(reinterpret_cast<::HWND>(lParam));
+      m.controlId = GetDlgCtrlID(reinterpret_cast<::HWND>(lParam));
       sink->OnMessage(m);
       if (!m.colors) return FALSE;
       SetTextColor(reinterpret_cast<HDC>(wParam), m.colors->text);
@@ -178,7 +187,7 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       if (item.CtlType != ODT_BUTTON) return FALSE;
       m.message = kWmCtlColorBtn;
-      m.control = P(item.hwndItem);
+      m.controlId = static_cast<int>(item.CtlID);
       sink->OnMessage(m);
       if (m.colors) {
         DrawPushButton(item, state->Brush(m.colors->background), m.colors->text);
@@ -226,12 +235,17 @@ HWND Win32Platform::FindWindow(const char16_t* className, const Text& title) {
   return nullptr;
 }
 
-HWND Win32Platform::GetTopWindow() {
-  return P(::GetTopWindow(nullptr));
+std::vector<HWND> Win32Platform::TopLevelWindows(std::size_t limit) {
+  std::vector<HWND> windows;
+  for (::HWND window = ::GetTopWindow(nullptr); window != nullptr && windows.size() < limit;
+       window = ::GetWindow(window, GW_HWNDNEXT)) {
+    windows.push_back(P(window));
+  }
+  return windows;
 }
 
-HWND Win32Platform::GetWindow(HWND window, WindowRelation relation) {
-  return P(::GetWindow(W(window), relation));
+HWND Win32Platform::GetOwner(HWND window) {
+  return P(::GetWindow(W(window), GW_OWNER));
 }
 
 HWND Win32Platform::GetParent(HWND window) {
@@ -266,10 +280,6 @@ Text Win32Platform::GetClassName(HWND window) {
   return lstrcmpW(name, kDialogClass) == 0 ? Text(kPortableDialogClass) : FromWide(name);
 }
 
-std::uint32_t Win32Platform::GetWindowStyle(HWND window) {
-  return static_cast<std::uint32_t>(GetWindowLongPtrW(W(window), GWL_STYLE));
-}
-
 bool Win32Platform::HasWindowTrait(HWND window, WindowTrait trait) {
   switch (trait) {
     case WindowTrait::kChild:
@@ -278,12 +288,10 @@ bool Win32Platform::HasWindowTrait(HWND window, WindowTrait trait) {
       return (GetWindowLongPtrW(W(window), GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0;
     case WindowTrait::kMinimized:
       return IsIconic(W(window)) != FALSE;
+    case WindowTrait::kHasChildren:
+      return ::GetWindow(W(window), GW_CHILD) != nullptr;
   }
   return false;
-}
-
-void Win32Platform::SetWindowStyle(HWND window, std::uint32_t style) {
-  SetWindowLongPtrW(W(window), GWL_STYLE, static_cast<LONG_PTR>(style));
 }
 
 Text Win32Platform::GetWindowProgramPath(HWND window) {
@@ -311,8 +319,43 @@ bool Win32Platform::IsWindowResponding(HWND window, unsigned milliseconds) {
                              &result) != 0;
 }
 
-HWND Win32Platform::SetParent(HWND window, HWND parent) {
-  return P(::SetParent(W(window), W(parent)));
+Rect Win32Platform::GetWindowRect(HWND window) {
+  RECT r{};
+  ::GetWindowRect(W(window), &r);
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+Rect Win32Platform::GetClientRect(HWND window) {
+  RECT r{};
+  ::GetClientRect(W(window), &r);
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+// SetParent, SetWindowLongPtr and MoveWindow on another process's window each wait until its
+// program has taken the change; meanwhile the messages it sends this thread are handled.
+bool Win32Platform::HoldWindow(HWND window, HWND holder, const Placement& placement,
+                               FormerFrame* former) {
+  former->bits = static_cast<std::uint32_t>(GetWindowLongPtrW(W(window), GWL_STYLE));
+  ::SetParent(W(window), W(holder));
+  SetWindowLongPtrW(W(window), GWL_STYLE, WS_VISIBLE);
+  MoveWindow(window, placement, true);
+  ShareInput(window, true);
+  return ::GetWindow(W(holder), GW_CHILD) == W(window);
+}
+
+void Win32Platform::GiveBackWindow(HWND window, const Rect& rect, const FormerFrame& former,
+                                   bool programAnswers) {
+  // Parted first: while its program hangs, a focus change here would wait for it.
+  ShareInput(window, false);
+  if (!programAnswers) {
+    ReturnWindowWithoutWaiting(window, rect, former.bits);
+    return;
+  }
+  // The style goes first: a window without a frame may not be sized beyond the screen. Moved
+  // while still a child, it lands at the same numbers on the screen once detached.
+  SetWindowLongPtrW(W(window), GWL_STYLE, static_cast<LONG_PTR>(former.bits));
+  MoveWindow(window, {rect.left, rect.top, rect.Width(), rect.Height()}, true);
+  ::SetParent(W(window), nullptr);
 }
 
 namespace {
@@ -394,18 +437,6 @@ void Win32Platform::MoveTopmost(HWND window, int x, int y) {
   ::SetWindowPos(W(window), topmost, x, y, 0, 0, SWP_NOSIZE);
 }
 
-Rect Win32Platform::GetWindowRect(HWND window) {
-  RECT r{};
-  ::GetWindowRect(W(window), &r);
-  return {r.left, r.top, r.right, r.bottom};
-}
-
-Rect Win32Platform::GetClientRect(HWND window) {
-  RECT r{};
-  ::GetClientRect(W(window), &r);
-  return {r.left, r.top, r.right, r.bottom};
-}
-
 void Win32Platform::ShowWindow(HWND window, ShowCommand command) {
   // ShowWindow waits for the owning thread to take the change; a hung program would hold the
   // caller for as long as it hangs.
@@ -420,22 +451,16 @@ bool Win32Platform::SetForegroundWindow(HWND window) {
   return ::SetForegroundWindow(W(window)) != FALSE;
 }
 
-HWND Win32Platform::GetForegroundWindow() {
-  return P(::GetForegroundWindow());
-}
-
 void Win32Platform::InvalidateWindow(HWND window, bool erase) {
   InvalidateRect(W(window), nullptr, erase ? TRUE : FALSE);
 }
 
-int Win32Platform::GetSystemMetrics(SystemMetric metric) {
-  return ::GetSystemMetrics(metric == kSmCxScreen ? SM_CXSCREEN : SM_CYSCREEN);
-}
-
-Rect Win32Platform::GetWorkArea() {
+Screen Win32Platform::GetScreen() {
   RECT r{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
-  return {r.left, r.top, r.right, r.bottom};
+  return {::GetSystemMetrics(SM_CXSCREEN),
+          ::GetSystemMetrics(SM_CYSCREEN),
+          {r.left, r.top, r.right, r.bottom}};
 }
 
 HWND Win32Platform::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
@@ -466,7 +491,7 @@ HWND Win32Platform::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWN
     writer.String(control.text);
     writer.Word(0);  // no creation data
   }
-  DialogStart start{new DialogState{sink, {}}, false};
+  DialogStart start{new DialogState{sink, {}}, dialogTemplate.icon, false};
   ::HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), writer.Get(), W(owner),
                                              DialogProc, reinterpret_cast<LPARAM>(&start));
   // A window that never began its initialisation never took the state.
@@ -506,10 +531,6 @@ HWND Win32Platform::GetDlgItem(HWND dialog, int id) {
   return P(::GetDlgItem(W(dialog), id));
 }
 
-int Win32Platform::GetDlgCtrlID(HWND control) {
-  return ::GetDlgCtrlID(W(control));
-}
-
 namespace {
 
 bool AppendMenuItems(HMENU menu, const std::vector<MenuItem>& items) {
@@ -540,57 +561,35 @@ bool Win32Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
   return true;
 }
 
-HICON Win32Platform::LoadIcon(int resourceId) {
-  return reinterpret_cast<HICON>(
-      LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId)));
+void Win32Platform::CheckButton(HWND button, bool checked) {
+  SendMessageW(W(button), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-void Win32Platform::SetIcon(HWND window, HICON icon, bool big) {
-  SendMessageW(W(window), WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-}
-
-int Win32Platform::MessageBox(HWND owner, const Text& text, const Text& caption, unsigned type) {
-  return MessageBoxW(W(owner), Wide(text), Wide(caption), type);
-}
-
-void Win32Platform::ListBoxResetContent(HWND list) {
+void Win32Platform::SetListItems(HWND list, const std::vector<Text>& items) {
+  // The list is made without LBS_SORT: each item lands at the end.
   SendMessageW(W(list), LB_RESETCONTENT, 0, 0);
+  for (const Text& item : items) {
+    SendMessageW(W(list), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item)));
+  }
 }
 
-void Win32Platform::ListBoxAddString(HWND list, const Text& text) {
-  SendMessageW(W(list), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text)));
-}
-
-int Win32Platform::ListBoxGetCurSel(HWND list) {
+int Win32Platform::GetListSelection(HWND list) {
   return static_cast<int>(SendMessageW(W(list), LB_GETCURSEL, 0, 0));
 }
 
-Text Win32Platform::ListBoxGetText(HWND list, int index) {
-  LRESULT length = SendMessageW(W(list), LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-  if (length == LB_ERR) return Text();
-  std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
-  LRESULT copied = SendMessageW(W(list), LB_GETTEXT, static_cast<WPARAM>(index),
-                                reinterpret_cast<LPARAM>(buffer.data()));
-  if (copied == LB_ERR) return Text();
-  return Text(reinterpret_cast<const char16_t*>(buffer.data()), static_cast<std::size_t>(copied));
+void Win32Platform::SetProgress(HWND bar, int percent) {
+  SendMessageW(W(bar), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
 }
 
-void Win32Platform::CheckRadioButton(HWND dialog, int first, int last, int checked) {
-  ::CheckRadioButton(W(dialog), first, last, checked);
+bool Win32Platform::MessageBox(HWND owner, const Text& text, const Text& caption,
+                               MessageBoxButtons buttons) {
+  int answer = MessageBoxW(W(owner), Wide(text), Wide(caption),
+                           buttons == MessageBoxButtons::kYesNo ? MB_YESNO : MB_OK);
+  return answer == IDOK || answer == IDYES;
 }
 
-bool Win32Platform::IsDlgButtonChecked(HWND dialog, int id) {
-  return ::IsDlgButtonChecked(W(dialog), id) == BST_CHECKED;
-}
-
-void Win32Platform::PostMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                                std::intptr_t lParam) {
-  PostMessageW(W(window), message, wParam, lParam);
-}
-
-void Win32Platform::SendMessage(HWND window, std::uint32_t message, std::uintptr_t wParam,
-                                std::intptr_t lParam) {
-  SendMessageW(W(window), message, wParam, lParam);
+void Win32Platform::PostMessage(HWND window, std::uint32_t message) {
+  PostMessageW(W(window), message, 0, 0);
 }
 
 void Win32Platform::SetTimer(HWND window, unsigned id, unsigned milliseconds) {
@@ -608,23 +607,20 @@ Text Win32Platform::GetModuleFileName() {
   return FromWide(path);
 }
 
-bool Win32Platform::GetFileVersion(const Text& path, std::uint32_t* mostSignificant,
-                                   std::uint32_t* leastSignificant) {
+std::optional<std::uint64_t> Win32Platform::GetFileVersion(const Text& path) {
   DWORD unused = 0;
   DWORD size = GetFileVersionInfoSizeW(Wide(path), &unused);
-  if (size == 0) return false;
+  if (size == 0) return std::nullopt;
   std::vector<BYTE> data(size);
-  if (!GetFileVersionInfoW(Wide(path), 0, size, data.data())) return false;
+  if (!GetFileVersionInfoW(Wide(path), 0, size, data.data())) return std::nullopt;
   void* value = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(data.data(), L"\\", &value, &length) || value == nullptr ||
       length < sizeof(VS_FIXEDFILEINFO)) {
-    return false;
+    return std::nullopt;
   }
   const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
-  *mostSignificant = info->dwFileVersionMS;
-  *leastSignificant = info->dwFileVersionLS;
-  return true;
+  return (std::uint64_t{info->dwFileVersionMS} << 32) | info->dwFileVersionLS;
 }
 
 bool Win32Platform::CreateProcess(const Text& path) {
@@ -658,10 +654,6 @@ bool Win32Platform::InstanceNameHeld(const Text& name) {
   if (mutex == nullptr) return false;
   CloseHandle(mutex);
   return true;
-}
-
-void Win32Platform::ShellStartupInit() {
-  // The pocket device's shell needs its start-up call; the desktop shell has none.
 }
 
 bool Win32Platform::ShellExecute(HWND owner, const Text& file, const Text& parameters) {

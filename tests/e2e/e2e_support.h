@@ -1,5 +1,6 @@
 // Helpers of the end-to-end tests: start the real host, find its windows, wait for state,
 // keep screenshots. The tests run under Wine inside a virtual desktop of a known size.
+// Runs on the test's main thread, which also dispatches its windows' messages.
 #pragma once
 
 // clang-format off

@@ -11,6 +11,8 @@
 
 #include <cwchar>
 
+#include "host/resources.h"
+
 namespace {
 
 struct Search {
@@ -27,7 +29,7 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
   // The main dialog is titled as the host and holds pane 1's display control.
   bool match = search->title != nullptr
                    ? lstrcmpW(title, search->title) == 0
-                   : GetDlgItem(window, 1005) != nullptr &&
+                   : GetDlgItem(window, sorvel::kIdDisplay1) != nullptr &&
                          (lstrcmpW(title, L"Sorvel") == 0 || lstrcmpW(title, L"Tavrin") == 0);
   if (!match) return TRUE;
   search->found = window;

@@ -1,6 +1,7 @@
 // The real host under Wine: start-up, layout, the second instance, the title, park and exit.
 #include <gtest/gtest.h>
 
+#include "host/resources.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/same_rect.h"
 
@@ -52,10 +53,11 @@ TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
             GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYMENU));
 
   int W = client.right, H = client.bottom, p = H / 3, q = 2 * H / 3;
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1005)), Rect(0, 0, W, p - 1)));
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1011)), Rect(0, p, W, p - 1)));
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1014)), Rect(0, q, W, p)));
-  const int bandBottoms[3][2] = {{1000, p}, {1006, q}, {1008, H}};
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay1)), Rect(0, 0, W, p - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay2)), Rect(0, p, W, p - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay3)), Rect(0, q, W, p)));
+  const int bandBottoms[3][2] = {
+      {sorvel::kIdButtonA1, p}, {sorvel::kIdButtonA2, q}, {sorvel::kIdButtonA3, H}};
   for (const auto& [id, bottom] : bandBottoms) {
     RECT a{};
     GetClientRect(host.Item(id), &a);
@@ -66,17 +68,21 @@ TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
     EXPECT_EQ(e2e::TextOf(host.Item(id)), L"A");
   }
   RECT small{};
-  GetClientRect(host.Item(1007), &small);
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1010)),
+  GetClientRect(host.Item(sorvel::kIdUp2), &small);
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDown2)),
                        Rect(small.right + 1, p, small.right, small.bottom)));
-  for (int id : {1001, 1004, 1015, 1007, 1010, 1016, 1009, 1013, 1017}) {
+  for (int id :
+       {sorvel::kIdUp1, sorvel::kIdDown1, sorvel::kIdToggle1, sorvel::kIdUp2, sorvel::kIdDown2,
+        sorvel::kIdToggle2, sorvel::kIdUp3, sorvel::kIdDown3, sorvel::kIdToggle3}) {
     EXPECT_FALSE(IsWindowVisible(host.Item(id))) << id;
   }
-  for (int id : {1005, 1011, 1014}) EXPECT_EQ(e2e::TextOf(host.Item(id)), L"마지막 작동 파일명:");
+  for (int id : {sorvel::kIdDisplay1, sorvel::kIdDisplay2, sorvel::kIdDisplay3}) {
+    EXPECT_EQ(e2e::TextOf(host.Item(id)), L"마지막 작동 파일명:");
+  }
 
   e2e::PumpFor(300);
   // The A buttons show their own green, drawn by the host (desktop push buttons would not).
-  for (int id : {1000, 1006, 1008}) {
+  for (int id : {sorvel::kIdButtonA1, sorvel::kIdButtonA2, sorvel::kIdButtonA3}) {
     RECT button{};
     GetWindowRect(host.Item(id), &button);
     HDC screen = GetDC(nullptr);
@@ -104,16 +110,16 @@ TEST(HostStart, MenuBarHoldsExitOptionsAndSplitStart) {
   wchar_t text[64] = {};
   GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
   EXPECT_EQ(std::wstring(text), L"종료");
-  EXPECT_EQ(GetMenuItemID(menu, 0), 32775u);
+  EXPECT_EQ(GetMenuItemID(menu, 0), sorvel::kIdExit);
   GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
   EXPECT_EQ(std::wstring(text), L"        옵션      ");
   HMENU options = GetSubMenu(menu, 1);
   ASSERT_NE(options, nullptr);
-  EXPECT_EQ(GetMenuItemID(options, 0), 32782u);
-  EXPECT_EQ(GetMenuItemID(options, 1), 32784u);
+  EXPECT_EQ(GetMenuItemID(options, 0), sorvel::kIdSplitReset);
+  EXPECT_EQ(GetMenuItemID(options, 1), sorvel::kIdSplitSelect);
   GetMenuStringW(menu, 2, text, 64, MF_BYPOSITION);
   EXPECT_EQ(std::wstring(text), L"분할시작");
-  EXPECT_EQ(GetMenuItemID(menu, 2), 32780u);
+  EXPECT_EQ(GetMenuItemID(menu, 2), sorvel::kIdSplitStart);
 }
 
 TEST(HostStart, SecondStartBringsTheFirstToTheFrontAndEnds) {
@@ -233,7 +239,7 @@ TEST(HostExit, ExitFromTheMenuMinimisesOtherWindowsAndEndsTheProcess) {
   ASSERT_NE(host.dialog, nullptr);
   e2e::Witness other(L"Sorvel E2E witness");
 
-  PostMessageW(host.dialog, WM_COMMAND, 32775, 0);
+  PostMessageW(host.dialog, WM_COMMAND, sorvel::kIdExit, 0);
 
   EXPECT_EQ(host.process.WaitForExit(kStartTimeout), 0u);
   EXPECT_TRUE(IsIconic(other.Handle())) << "the exit did not minimise the other window";
@@ -291,13 +297,13 @@ TEST(HostSettings, TwoPaneSettingsLayOutTwoLabelledPanesAndStartTheirPrograms) {
       folder + L"\\probe_b.exe\r\nFileFullPath3=" + folder + L"\\probe_c.exe\r\n");
   ASSERT_NE(host.dialog, nullptr);
 
-  EXPECT_EQ(e2e::TextOf(host.Item(1005)), L"마지막 작동 파일명:Alpha");
-  EXPECT_EQ(e2e::TextOf(host.Item(1011)), L"마지막 작동 파일명:Beta");
+  EXPECT_EQ(e2e::TextOf(host.Item(sorvel::kIdDisplay1)), L"마지막 작동 파일명:Alpha");
+  EXPECT_EQ(e2e::TextOf(host.Item(sorvel::kIdDisplay2)), L"마지막 작동 파일명:Beta");
   RECT client{};
   GetClientRect(host.dialog, &client);
   int W = client.right, r = client.bottom / 2;
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1005)), Rect(0, 0, W, r - 1)));
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1011)), Rect(0, r, W, r - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay1)), Rect(0, 0, W, r - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay2)), Rect(0, r, W, r - 1)));
 
   EXPECT_TRUE(
       e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_a") != nullptr; }, 5000));
@@ -337,7 +343,7 @@ TEST(HostSettings, LaunchTimerMessagesFromAnotherProgramStartNothingMore) {
   auto probes = [] { return e2e::CountWindows(L"SorvelProbe", L"probe_once"); };
   EXPECT_TRUE(e2e::WaitFor([&] { return probes() == 1; }, 5000)) << "the launch started nothing";
 
-  for (int i = 0; i < 5; ++i) PostMessageW(host.dialog, WM_TIMER, 1004, 0);
+  for (int i = 0; i < 5; ++i) PostMessageW(host.dialog, WM_TIMER, sorvel::kLaunchTimer, 0);
   EXPECT_TRUE(ParkAfterPostedMessages(host, parked));
   // A program started by those messages would show its window within a few seconds.
   EXPECT_FALSE(e2e::WaitFor([&] { return probes() > 1; }, 3000));

@@ -1,5 +1,6 @@
 // A loopback HTTP server for the end-to-end tests of downloads, inside the test program, with
 // HTTPS fronts where the build made the test certificates (SORVEL_TEST_PKI).
+// It answers on a thread of its own; the test's main thread drives it.
 #pragma once
 
 #include <condition_variable>

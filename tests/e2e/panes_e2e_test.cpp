@@ -6,35 +6,29 @@
 
 #include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "host/resources.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/same_rect.h"
 
 namespace {
 
 using e2e::Process;
+// The host's menu commands and the controls of its dialogs.
+using sorvel::kIdDisplay1, sorvel::kIdDisplay2;
+using sorvel::kIdExit, sorvel::kIdSplitStart, sorvel::kIdSplitReset, sorvel::kIdSplitSelect;
+using sorvel::kIdPickerList, sorvel::kIdPickerClose, sorvel::kIdPickerApply;
+using sorvel::kIdVersionOk, sorvel::kIdVersionLine, sorvel::kIdThreeWay, sorvel::kIdTwoWay;
 
 constexpr DWORD kStartTimeout = 15000;
 constexpr DWORD kStepTimeout = 5000;
 // The probe stops answering for wParam milliseconds on this message; its edit control.
 constexpr UINT kProbeHang = WM_APP + 1;
 constexpr int kProbeEdit = 100;
-// The host's menu commands.
-constexpr WPARAM kExit = 32775;
-constexpr WPARAM kSplitStart = 32780;
-constexpr WPARAM kSplitReset = 32782;
-constexpr WPARAM kSplitSelect = 32784;
-// The picker's and the version dialog's controls.
-constexpr int kPickerList = 1006;
-constexpr int kPickerApply = 1008;
-constexpr int kVersionOk = 26641;
-constexpr int kVersionLine = 21039;
-constexpr int kThreeWay = 1013;
-constexpr int kTwoWay = 1014;
-
 constexpr wchar_t kEmptyLabel[] = L"마지막 작동 파일명:";
 constexpr wchar_t kNotResponding[] = L"프로그램이 응답하지 않습니다.";
 constexpr wchar_t kResetQuestion[] =
@@ -48,7 +42,10 @@ struct PaneIds {
   int a, up, down, toggle, display;
 };
 constexpr PaneIds kPanes[3] = {
-    {1000, 1001, 1004, 1015, 1005}, {1006, 1007, 1010, 1016, 1011}, {1008, 1009, 1013, 1017, 1014}};
+    {sorvel::kIdButtonA1, sorvel::kIdUp1, sorvel::kIdDown1, sorvel::kIdToggle1, kIdDisplay1},
+    {sorvel::kIdButtonA2, sorvel::kIdUp2, sorvel::kIdDown2, sorvel::kIdToggle2, kIdDisplay2},
+    {sorvel::kIdButtonA3, sorvel::kIdUp3, sorvel::kIdDown3, sorvel::kIdToggle3,
+     sorvel::kIdDisplay3}};
 
 RECT Rect(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};
@@ -108,6 +105,16 @@ std::vector<std::wstring> ListItems(HWND list) {
     items.push_back(text);
   }
   return items;
+}
+
+// Whether the threads of two windows share one input state (activation, focus, keyboard): each
+// then reports the same active window.
+bool InputShared(HWND a, HWND b) {
+  GUITHREADINFO first{}, second{};
+  first.cbSize = second.cbSize = sizeof(GUITHREADINFO);
+  return GetGUIThreadInfo(GetWindowThreadProcessId(a, nullptr), &first) &&
+         GetGUIThreadInfo(GetWindowThreadProcessId(b, nullptr), &second) &&
+         first.hwndActive != nullptr && first.hwndActive == second.hwndActive;
 }
 
 bool IsTopLevel(HWND window) {
@@ -170,7 +177,7 @@ class Host {
     dialog_ = e2e::WaitForWindow(
         [pid]() -> HWND {
           for (HWND window : e2e::WindowsOf(pid, L"#32770")) {
-            if (GetDlgItem(window, 1005) != nullptr) return window;
+            if (GetDlgItem(window, kIdDisplay1) != nullptr) return window;
           }
           return nullptr;
         },
@@ -216,7 +223,7 @@ class Host {
     return WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Sorvel"; });
   }
   HWND WaitForVersionDialog() {
-    return WaitForOwnDialog([](HWND w) { return GetDlgItem(w, kVersionOk) != nullptr; });
+    return WaitForOwnDialog([](HWND w) { return GetDlgItem(w, kIdVersionOk) != nullptr; });
   }
 
   // Taps pane `pane`'s A button and applies `title` in the picker: by a double tap on the item,
@@ -226,7 +233,7 @@ class Host {
     Tap(kPanes[pane].a);
     HWND picker = WaitForPicker();
     if (picker == nullptr) return ::testing::AssertionFailure() << "no picker";
-    HWND list = GetDlgItem(picker, kPickerList);
+    HWND list = GetDlgItem(picker, kIdPickerList);
     LRESULT index = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                  reinterpret_cast<LPARAM>(title.c_str()));
     if (index == LB_ERR) {
@@ -237,13 +244,13 @@ class Host {
     LPARAM from = reinterpret_cast<LPARAM>(list);
     if (doubleTap) {
       applied_ = GetTickCount();
-      PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kPickerList, LBN_DBLCLK), from);
+      PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kIdPickerList, LBN_DBLCLK), from);
     } else {
-      HWND apply = GetDlgItem(picker, kPickerApply);
+      HWND apply = GetDlgItem(picker, kIdPickerApply);
       if (IsWindowVisible(apply)) {
         return ::testing::AssertionFailure() << "적용 shows before a selection";
       }
-      PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kPickerList, LBN_SELCHANGE), from);
+      PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kIdPickerList, LBN_SELCHANGE), from);
       if (!e2e::WaitFor([&] { return IsWindowVisible(apply) != FALSE; }, kStepTimeout)) {
         return ::testing::AssertionFailure() << "적용 does not show after a selection";
       }
@@ -363,7 +370,7 @@ TEST(PanesPick, PickerListsTheProgramsAndEachPaneTakesAndGivesBackItsChoice) {
   host.Tap(kPanes[0].a);
   HWND picker = host.WaitForPicker();
   ASSERT_NE(picker, nullptr);
-  std::vector<std::wstring> items = ListItems(GetDlgItem(picker, kPickerList));
+  std::vector<std::wstring> items = ListItems(GetDlgItem(picker, kIdPickerList));
   std::vector<std::wstring> probeItems;
   for (const std::wstring& item : items) {
     EXPECT_NE(item, L"Sorvel");
@@ -372,7 +379,7 @@ TEST(PanesPick, PickerListsTheProgramsAndEachPaneTakesAndGivesBackItsChoice) {
   }
   EXPECT_EQ(probeItems, (std::vector<std::wstring>{L"probe_a", L"probe_b", L"probe_c"}));
   // 닫기: nothing is captured, nothing written.
-  Click(GetDlgItem(picker, 1007));
+  Click(GetDlgItem(picker, kIdPickerClose));
   ASSERT_TRUE(e2e::WaitFor([&] { return !IsWindow(picker); }, kStepTimeout));
   e2e::PumpFor(200);
   EXPECT_EQ(e2e::TextOf(host.Item(kPanes[0].a)), L"A");
@@ -497,6 +504,14 @@ TEST(PanesHeld, TypingReachesTheHeldProgramsEdit) {
   EXPECT_TRUE(e2e::WaitFor([&] { return EditText(edit) == L"typed"; }, kStepTimeout))
       << "the edit reads \"" << e2e::Narrow(EditText(edit)) << "\"";
   EXPECT_TRUE(host.Holds(0, probe.window));
+  EXPECT_TRUE(InputShared(host.Dialog(), probe.window));
+
+  // Given back, the program has its input to itself again: activating it leaves the host be.
+  ASSERT_TRUE(host.Release(0));
+  ExpectGivenBack(probe);
+  SetForegroundWindow(probe.window);
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == probe.window; }, kStepTimeout));
+  EXPECT_FALSE(InputShared(host.Dialog(), probe.window));
 }
 
 TEST(PanesHeld, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
@@ -537,18 +552,24 @@ TEST(PanesHeld, ExpandingPaneThreeHidesTheOtherPanesAndCollapsingShowsThem) {
   ASSERT_TRUE(host.Hold(0, first));
   ASSERT_TRUE(host.Hold(2, third));
   int W = host.Width(), H = host.Height(), p = H / 3, q = 2 * H / 3;
-  const PaneIds& three = kPanes[2];
+  const PaneIds &one = kPanes[0], &two = kPanes[1], &three = kPanes[2];
+  // Whether all of `ids` show as `shown` says. A tap's handling moves the display first and
+  // shows or hides the other panes' controls after it: the whole state is awaited.
+  auto showing = [&](std::initializer_list<int> ids, bool shown) {
+    return std::all_of(ids.begin(), ids.end(),
+                       [&](int id) { return (IsWindowVisible(host.Item(id)) != FALSE) == shown; });
+  };
 
   host.Tap(three.toggle);
   ASSERT_TRUE(e2e::WaitFor(
-      [&] { return SameRect(e2e::RectInParent(host.Item(three.display)), Rect(0, 0, W, H - 1)); },
-      kStepTimeout));
-  for (int pane : {0, 1}) {
-    const PaneIds& ids = kPanes[pane];
-    for (int id : {ids.display, ids.up, ids.down, ids.toggle, ids.a}) {
-      EXPECT_FALSE(IsWindowVisible(host.Item(id))) << id;
-    }
-  }
+      [&] {
+        return SameRect(e2e::RectInParent(host.Item(three.display)), Rect(0, 0, W, H - 1)) &&
+               showing({one.display, one.up, one.down, one.toggle, one.a, two.display, two.up,
+                        two.down, two.toggle, two.a},
+                       false);
+      },
+      kStepTimeout))
+      << "pane 3 over the whole dialog, the other panes hidden";
   RECT a{}, small{};
   GetClientRect(host.Item(three.a), &a);
   GetClientRect(host.Item(three.up), &small);
@@ -562,17 +583,19 @@ TEST(PanesHeld, ExpandingPaneThreeHidesTheOtherPanesAndCollapsingShowsThem) {
   e2e::PumpFor(300);
   RecordProperty("expanded", e2e::Narrow(e2e::SaveScreenshot(L"expanded-pane.bmp")));
 
-  host.Tap(three.toggle);
-  ASSERT_TRUE(e2e::WaitFor(
-      [&] { return SameRect(e2e::RectInParent(host.Item(three.display)), Rect(0, q, W, p)); },
-      kStepTimeout));
   // Pane 1 holds a window: all of its controls come back; pane 2 is empty: its small buttons
   // stay hidden.
-  for (int id : {1005, 1000, 1001, 1004, 1015, 1011, 1006}) {
-    EXPECT_TRUE(IsWindowVisible(host.Item(id))) << id;
-  }
-  for (int id : {1007, 1010, 1016}) EXPECT_FALSE(IsWindowVisible(host.Item(id))) << id;
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1011)), Rect(0, p, W, p - 1)));
+  host.Tap(three.toggle);
+  ASSERT_TRUE(e2e::WaitFor(
+      [&] {
+        return SameRect(e2e::RectInParent(host.Item(three.display)), Rect(0, q, W, p)) &&
+               showing({one.display, one.up, one.down, one.toggle, one.a, two.display, two.a},
+                       true) &&
+               showing({two.up, two.down, two.toggle}, false);
+      },
+      kStepTimeout))
+      << "pane 3 back in its place, the other panes shown";
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(two.display)), Rect(0, p, W, p - 1)));
   host.ExpectHolding(0, first.window);
   host.ExpectHolding(2, third.window);
 }
@@ -660,7 +683,7 @@ TEST(PanesSplit, ExitGivesTheHeldWindowsBackAndARestartTakesTheRememberedProgram
   ASSERT_TRUE(host.Hold(0, a));
   ASSERT_TRUE(host.Hold(1, b, false));
 
-  host.Command(kExit);
+  host.Command(kIdExit);
   ASSERT_EQ(host.WaitForExit(), 0u);
   for (const Foreign* held : {&a, &b}) {
     ExpectGivenBack(*held);
@@ -685,14 +708,14 @@ TEST(PanesSplit, ExitGivesTheHeldWindowsBackAndARestartTakesTheRememberedProgram
     ASSERT_NE(again[pane], nullptr) << "not started: " << e2e::Narrow(title);
   }
   EXPECT_EQ(FindWindowW(L"SorvelProbe", L"probe_c"), nullptr);
-  host.Command(kSplitStart);
+  host.Command(kIdSplitStart);
   for (int pane = 0; pane < 2; ++pane) {
     ASSERT_TRUE(host.WaitUntilHolds(pane, again[pane])) << pane + 1;
     host.ExpectHolding(pane, again[pane]);
   }
   EXPECT_EQ(e2e::TextOf(host.Item(kPanes[2].a)), L"A");
 
-  host.Command(kExit);
+  host.Command(kIdExit);
   EXPECT_EQ(host.WaitForExit(), 0u);
   for (HWND window : again) EXPECT_TRUE(IsTopLevel(window));
   EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", kStepTimeout));
@@ -716,19 +739,19 @@ TEST(PanesSplit, SplitSelectSwitchesToTwoPanesAndBack) {
     RECT pane1, pane2;
   };
   const Step steps[] = {
-      {kThreeWay, kTwoWay, L"2", Rect(0, 0, W, H / 2 - 1), Rect(0, H / 2, W, H / 2 - 1)},
-      {kTwoWay, kThreeWay, L"3", Rect(0, 0, W, H / 3 - 1), Rect(0, H / 3, W, H / 3 - 1)},
+      {kIdThreeWay, kIdTwoWay, L"2", Rect(0, 0, W, H / 2 - 1), Rect(0, H / 2, W, H / 2 - 1)},
+      {kIdTwoWay, kIdThreeWay, L"3", Rect(0, 0, W, H / 3 - 1), Rect(0, H / 3, W, H / 3 - 1)},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(e2e::Narrow(step.stored));
-    host.Command(kSplitSelect);
+    host.Command(kIdSplitSelect);
     HWND version = host.WaitForVersionDialog();
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(SendMessageW(GetDlgItem(version, step.checkedBefore), BM_GETCHECK, 0, 0),
               BST_CHECKED);
-    EXPECT_EQ(e2e::TextOf(GetDlgItem(version, kVersionLine)), L"버전: 1.0.1.1");
-    EXPECT_EQ(e2e::TextOf(GetDlgItem(version, kVersionOk)), L"확인");
-    if (step.tap == kTwoWay) {
+    EXPECT_EQ(e2e::TextOf(GetDlgItem(version, kIdVersionLine)), L"버전: 1.0.1.1");
+    EXPECT_EQ(e2e::TextOf(GetDlgItem(version, kIdVersionOk)), L"확인");
+    if (step.tap == kIdTwoWay) {
       e2e::PumpFor(300);
       RecordProperty("version", e2e::Narrow(e2e::SaveScreenshot(L"version-dialog.bmp")));
     }
@@ -738,18 +761,23 @@ TEST(PanesSplit, SplitSelectSwitchesToTwoPanesAndBack) {
     EXPECT_EQ(SendMessageW(GetDlgItem(version, step.tap), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendMessageW(GetDlgItem(version, step.checkedBefore), BM_GETCHECK, 0, 0),
               BST_UNCHECKED);
-    Click(GetDlgItem(version, kVersionOk));
+    if (step.tap == kIdTwoWay) {
+      e2e::PumpFor(300);
+      RecordProperty("version_two",
+                     e2e::Narrow(e2e::SaveScreenshot(L"version-dialog-two-way.bmp")));
+    }
+    Click(GetDlgItem(version, kIdVersionOk));
     ASSERT_TRUE(e2e::WaitFor([&] { return !IsWindow(version); }, kStepTimeout));
 
     resize();
     EXPECT_TRUE(e2e::WaitFor(
         [&] {
-          return SameRect(e2e::RectInParent(host.Item(1005)), step.pane1) &&
-                 SameRect(e2e::RectInParent(host.Item(1011)), step.pane2);
+          return SameRect(e2e::RectInParent(host.Item(kIdDisplay1)), step.pane1) &&
+                 SameRect(e2e::RectInParent(host.Item(kIdDisplay2)), step.pane2);
         },
         kStepTimeout));
-    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1005)), step.pane1));
-    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(1011)), step.pane2));
+    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(kIdDisplay1)), step.pane1));
+    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(kIdDisplay2)), step.pane2));
   }
   EXPECT_TRUE(host.Running());
 }
@@ -767,7 +795,7 @@ TEST(PanesSplit, SplitResetAnsweredNoKeepsTheSettingsAndYesEmptiesThemAndEnds) {
 
   for (int answer : {IDNO, IDYES}) {
     SCOPED_TRACE(answer == IDYES ? "yes" : "no");
-    host.Command(kSplitReset);
+    host.Command(kIdSplitReset);
     HWND box = host.WaitForMessageBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(StaticTexts(box), kResetQuestion);
@@ -800,7 +828,7 @@ TEST(PanesCrash, HostThatFaultsGivesItsWindowsBackBeforeItDies) {
   ASSERT_NE(a.window, nullptr);
   ASSERT_NE(b.window, nullptr);
   ASSERT_TRUE(host.Start());
-  host.Command(kSplitStart);
+  host.Command(kIdSplitStart);
   ASSERT_TRUE(host.WaitUntilHolds(0, a.window));
   ASSERT_TRUE(host.WaitUntilHolds(1, b.window));
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "host/resources.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/http_server.h"
 #include "tests/support/same_rect.h"
@@ -22,12 +23,9 @@ constexpr DWORD kStepTimeout = 5000;
 constexpr DWORD kNoticeTimeout = 15000;
 constexpr DWORD kUpdateTimeout = 30000;
 
-constexpr WPARAM kSplitStart = 32780;
-constexpr WPARAM kSplitSelect = 32784;
-constexpr int kPane1Display = 1005;
-constexpr int kPane1Toggle = 1015;
-constexpr int kVersionOk = 26641;
-constexpr int kVersionLine = 21039;
+// The host's menu commands and the controls of its dialogs.
+using sorvel::kIdSplitStart, sorvel::kIdSplitSelect, sorvel::kIdDisplay1, sorvel::kIdToggle1;
+using sorvel::kIdVersionOk, sorvel::kIdVersionLine;
 
 constexpr wchar_t kOptionalQuestion[] = L"프로그램이 업데이트되었습니다. 업데이트를 하시겠습니까?";
 constexpr wchar_t kMandatoryQuestion[] =
@@ -61,7 +59,7 @@ bool IsTopLevel(HWND window) {
 // The host's main dialog among a process's windows: the one with pane 1's display.
 HWND MainDialogOf(DWORD pid) {
   for (HWND window : e2e::WindowsOf(pid, L"#32770")) {
-    if (GetDlgItem(window, kPane1Display) != nullptr) return window;
+    if (GetDlgItem(window, kIdDisplay1) != nullptr) return window;
   }
   return nullptr;
 }
@@ -73,7 +71,7 @@ HWND MessageBoxOf(DWORD pid, const wchar_t* caption, HWND except,
       [=]() -> HWND {
         for (HWND window : e2e::WindowsOf(pid, L"#32770")) {
           if (window != except && e2e::TextOf(window) == caption &&
-              GetDlgItem(window, kPane1Display) == nullptr) {
+              GetDlgItem(window, kIdDisplay1) == nullptr) {
             return window;
           }
         }
@@ -120,7 +118,7 @@ class Installation {
     DWORD pid = host_->Id();
     dialog_ = e2e::WaitForWindow([pid] { return MainDialogOf(pid); }, kStartTimeout);
     if (dialog_ == nullptr) return ::testing::AssertionFailure() << "no host dialog";
-    PostMessageW(dialog_, WM_COMMAND, kSplitStart, 0);
+    PostMessageW(dialog_, WM_COMMAND, kIdSplitStart, 0);
     if (!e2e::WaitFor([&] { return Holds(); }, kStepTimeout)) {
       return ::testing::AssertionFailure() << "pane 1 does not hold the probe";
     }
@@ -128,9 +126,9 @@ class Installation {
   }
 
   bool Holds() const {
-    HWND display = GetDlgItem(dialog_, kPane1Display);
+    HWND display = GetDlgItem(dialog_, kIdDisplay1);
     return GetAncestor(probe_, GA_PARENT) == display &&
-           IsWindowVisible(GetDlgItem(dialog_, kPane1Toggle));
+           IsWindowVisible(GetDlgItem(dialog_, kIdToggle1));
   }
   // The probe is a top-level window again at its former place.
   bool GivenBack() const {
@@ -244,8 +242,13 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   // The host ends, its pane given back; the updater takes over.
   EXPECT_EQ(setup.Host().WaitForExit(kStepTimeout), 0u);
   EXPECT_TRUE(e2e::WaitFor([&] { return setup.GivenBack(); }, kStepTimeout));
-  HWND updated =
-      e2e::WaitForWindow([] { return FindWindowW(L"#32770", L"SorvelUpdate"); }, kUpdateTimeout);
+  // Found once shown: its text is there by then.
+  HWND updated = e2e::WaitForWindow(
+      []() -> HWND {
+        HWND box = FindWindowW(L"#32770", L"SorvelUpdate");
+        return IsWindowVisible(box) ? box : nullptr;
+      },
+      kUpdateTimeout);
   ASSERT_NE(updated, nullptr);
   EXPECT_EQ(e2e::StaticTexts(updated), kUpdated);
   EXPECT_TRUE(e2e::ReadBytes(setup.Folder() + L"\\Sorvel.exe") == next);
@@ -273,19 +276,19 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
       },
       kStartTimeout);
   ASSERT_NE(dialog, nullptr);
-  PostMessageW(dialog, WM_COMMAND, kSplitSelect, 0);
+  PostMessageW(dialog, WM_COMMAND, kIdSplitSelect, 0);
   HWND version = e2e::WaitForWindow(
       [&]() -> HWND {
         for (HWND window : e2e::WindowsOf(newHost.pid, L"#32770")) {
-          if (GetDlgItem(window, kVersionOk) != nullptr) return window;
+          if (GetDlgItem(window, kIdVersionOk) != nullptr) return window;
         }
         return nullptr;
       },
       kStepTimeout);
   ASSERT_NE(version, nullptr);
-  EXPECT_EQ(e2e::TextOf(GetDlgItem(version, kVersionLine)), L"버전: 1.0.2.0");
+  EXPECT_EQ(e2e::TextOf(GetDlgItem(version, kIdVersionLine)), L"버전: 1.0.2.0");
   RecordProperty("new_version", e2e::Narrow(e2e::SaveScreenshot(L"updated-version.bmp")));
-  Answer(version, kVersionOk);
+  Answer(version, kIdVersionOk);
 
   // The new host checks too, and finds itself current.
   EXPECT_TRUE(e2e::WaitFor([&] { return server_.Requests("/Sorvel.ini") == 2; }, kNoticeTimeout));

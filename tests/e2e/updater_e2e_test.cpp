@@ -11,6 +11,7 @@
 #include "tests/e2e/http_server.h"
 #include "tests/support/sha256_hex.h"
 #include "tests/support/test_signer.h"
+#include "updater/resources.h"
 
 namespace {
 
@@ -242,11 +243,11 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
   server_.Serve("/slow", Reply(200, served_, Body::kStalled));
   Installation setup(Describe(server_.SecureUrl("/slow"), served_));
   ASSERT_TRUE(setup.Start());
-  HWND bar = GetDlgItem(setup.dialog, 1003);
+  HWND bar = GetDlgItem(setup.dialog, sorvel::kIdProgress);
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(IsWindowVisible(bar));
-  EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, 1002)));
-  EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, 1004)));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, sorvel::kIdFileDownload)));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, sorvel::kIdCreateFile)));
   RECT window{};
   GetWindowRect(setup.dialog, &window);
   EXPECT_LE(std::abs(window.left + window.right - GetSystemMetrics(SM_CXSCREEN)), 1);

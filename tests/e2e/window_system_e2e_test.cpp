@@ -64,6 +64,29 @@ class Win32Environment : public conformance::Environment {
   void Pump(unsigned milliseconds) override { e2e::PumpFor(milliseconds); }
   std::uint64_t Now() override { return GetTickCount64(); }
   bool ReparentsWithoutTheProgram() const override { return false; }
+  std::vector<HWND> Children(HWND window) override {
+    std::vector<HWND> children;
+    for (::HWND child = GetWindow(reinterpret_cast<::HWND>(window), GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      children.push_back(reinterpret_cast<HWND>(child));
+    }
+    return children;
+  }
+  std::vector<Text> ListItems(HWND list) override {
+    ::HWND w = reinterpret_cast<::HWND>(list);
+    std::vector<Text> items;
+    LRESULT count = SendMessageW(w, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      std::vector<wchar_t> text(static_cast<std::size_t>(SendMessageW(w, LB_GETTEXTLEN, i, 0)) + 1);
+      SendMessageW(w, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+      items.push_back(TextOf(text.data()));
+    }
+    return items;
+  }
+  bool IsChecked(HWND button) override {
+    return SendMessageW(reinterpret_cast<::HWND>(button), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
+  HWND Foreground() override { return reinterpret_cast<HWND>(GetForegroundWindow()); }
 
  private:
   HWND Start(const wchar_t* program, const std::wstring& folder, const Text& title,

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -52,6 +53,31 @@ inline int RunToEnd(std::vector<std::string> arguments) {
   int status = 0;
   if (pid == 0 || waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Ends the processes named `names` that run on this test's display: the programs a host
+// launched just before it ended show their windows only later, when no window names them yet.
+// Tests on other displays run in parallel and keep theirs.
+inline void KillOnThisDisplay(const std::vector<std::string>& names) {
+  const char* display = getenv("DISPLAY");
+  if (display == nullptr) return;
+  const std::string wanted = std::string("DISPLAY=") + display;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string comm;
+    std::getline(std::ifstream(entry.path() / "comm"), comm);
+    bool named = false;
+    for (const std::string& name : names) named = named || comm == name;
+    if (!named) continue;
+    std::ifstream environ(entry.path() / "environ");
+    for (std::string variable; std::getline(environ, variable, '\0');) {
+      if (variable == wanted) {
+        kill(std::stoi(pid), SIGKILL);
+        break;
+      }
+    }
+  }
 }
 
 class HostFixture : public ::testing::Test {

@@ -52,9 +52,10 @@ TEST_F(FindDlgTest, ApplyByButtonOrDoubleTapGivesTitleAndProgramPath) {
     SCOPED_TRACE(doubleTap ? "double tap" : "button");
     PickedWindowTitle.clear();
     PickedProgramPath.clear();
-    HWND notes = Window(u"Notes", u"\\Program Files\\Notes\\notes.exe");
+    // Listed Calc, Notes: the other way round from their stacking order.
     HWND calc = Window(u"Calc", u"\\Windows\\calc.exe");
-    // Calc, Notes. A double tap applies at once; a selection shows the apply button.
+    HWND notes = Window(u"Notes", u"\\Program Files\\Notes\\notes.exe");
+    // A double tap applies at once; a selection shows the apply button.
     std::vector<Action> actions = {Select(1, doubleTap)};
     if (!doubleTap) {
       actions.push_back([&](HWND dialog) {

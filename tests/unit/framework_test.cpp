@@ -1,87 +1,131 @@
 #include "platform/framework.h"
 
-#include <gtest/gtest.h>
-
-#include "platform/sim/sim_device.h"
-#include "platform/sim/sim_files.h"
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
 
+// Radio groups 10-12, the push button 20 with the radio buttons 21 and 22 in its group, and 30
+// alone.
 const DialogTemplate& TestTemplate() {
   static const DialogTemplate kTemplate{
-      800, 100, 60, kWsPopup | kWsVisible | kWsCaption, u"Framework", u"Tahoma", 8, {}};
+      0,
+      100,
+      60,
+      kWsPopup | kWsVisible | kWsCaption,
+      u"Framework",
+      u"Tahoma",
+      8,
+      {
+          {10, ControlKind::kRadioButton, u"", 0, 0, 20, 10, kWsGroup, true},
+          {11, ControlKind::kRadioButton, u"", 0, 10, 20, 10, 0, true},
+          {12, ControlKind::kRadioButton, u"", 0, 20, 20, 10, 0, true},
+          {20, ControlKind::kPushButton, u"", 30, 0, 20, 10, kWsGroup, true},
+          {21, ControlKind::kRadioButton, u"", 30, 10, 20, 10, 0, true},
+          {22, ControlKind::kRadioButton, u"", 30, 20, 20, 10, 0, true},
+          {30, ControlKind::kRadioButton, u"", 60, 0, 20, 10, kWsGroup, true},
+      }};
   return kTemplate;
 }
 
+// Records which buttons were checked when each command reached its handlers.
 class TestDialog : public CDialog {
  public:
-  explicit TestDialog(Platform& platform) : CDialog(platform, TestTemplate(), nullptr) {
+  explicit TestDialog(SimDevice& device)
+      : CDialog(device, TestTemplate(), nullptr), device_(device) {
     SetFullScreen(false);
   }
-
- protected:
-  bool DispatchMessageMap(Message&) override { return false; }
-};
-
-class FrameworkTest : public ::testing::Test {
- protected:
-  FrameworkTest() : root_(MakeTempFolder()), files_(root_), device_(files_) {}
-  ~FrameworkTest() override { std::filesystem::remove_all(root_); }
-
-  std::string root_;
-  SimFileSystem files_;
-  SimDevice device_;
-};
-
-// Runs the dialog modally and delivers one message to it once the run waits; a run that goes
-// on past that message is ended by a quit message.
-int RunWith(SimDevice& device, std::uint32_t message, std::uintptr_t wParam, bool sent) {
-  TestDialog dialog(device);
-  int step = 0;
-  device.SetIdleScript([&](SimDevice& d) {
-    HWND hwnd = dialog.GetSafeHwnd();
-    if (step++ == 0) {
-      if (sent) {
-        d.SendMessage(hwnd, message, wParam, 0);
-      } else {
-        d.PostMessage(hwnd, message, wParam, 0);
-      }
-    } else {
-      d.PostMessage(hwnd, kWmQuit, 0, 0);
+  std::vector<int> Checked() {
+    std::vector<int> ids;
+    for (const ControlTemplate& control : TestTemplate().controls) {
+      if (device_.Window(GetDlgItem(control.id)).checked) ids.push_back(control.id);
     }
-    return step < 3;
-  });
-  int result = dialog.DoModal();
-  device.SetIdleScript(nullptr);
-  return result;
-}
+    return ids;
+  }
+  std::vector<int> checkedAtHandler;
+
+ protected:
+  bool DispatchMessageMap(Message& message) override {
+    if (message.message == kWmCommand) checkedAtHandler = Checked();
+    return false;
+  }
+
+ private:
+  SimDevice& device_;
+};
+
+using FrameworkTest = HostTest;
 
 TEST_F(FrameworkTest, OkAndCancelEndTheModalRunOnlyWhenClicked) {
   struct Case {
-    std::uint32_t message;
-    std::uintptr_t wParam;
+    bool close;  // the user closes the dialog instead
+    unsigned id, code;
     int result;
   };
   const Case cases[] = {
-      {kWmCommand, MakeWParam(kIdOk, kBnClicked), kIdOk},
-      {kWmCommand, MakeWParam(kIdCancel, kBnClicked), kIdCancel},
-      {kWmClose, 0, kIdCancel},
+      {false, kIdOk, kBnClicked, kIdOk},
+      {false, kIdCancel, kBnClicked, kIdCancel},
+      {true, 0, 0, kIdCancel},
       // Another notification code is no click: the run goes on until the quit message.
-      {kWmCommand, 0x00050001, CDialog::kModalQuit},
-      {kWmCommand, 0x12340002, CDialog::kModalQuit},
-      {kWmCommand, 0x10000001, CDialog::kModalQuit},
-      {kWmCommand, MakeWParam(3, kBnClicked), CDialog::kModalQuit},
+      {false, kIdOk, 5, CDialog::kModalQuit},
+      {false, kIdCancel, 0x1234, CDialog::kModalQuit},
+      {false, kIdOk, 0x1000, CDialog::kModalQuit},
+      {false, 3, kBnClicked, CDialog::kModalQuit},
   };
   for (bool sent : {false, true}) {
     for (const Case& c : cases) {
-      EXPECT_EQ(RunWith(device_, c.message, c.wParam, sent), c.result)
-          << std::hex << "message 0x" << c.message << ", wParam 0x" << c.wParam
-          << (sent ? ", sent" : ", posted");
+      TestDialog dialog(device_);
+      int step = 0;
+      device_.SetIdleScript([&](SimDevice& d) {
+        HWND hwnd = dialog.GetSafeHwnd();
+        if (step++ != 0) {
+          d.PostMessage(hwnd, kWmQuit);
+        } else if (c.close) {
+          d.RequestClose(hwnd);
+        } else if (sent) {
+          d.SendCommand(hwnd, c.id, c.code);
+        } else {
+          d.PostCommand(hwnd, c.id, c.code);
+        }
+        return step < 3;
+      });
+      EXPECT_EQ(dialog.DoModal(), c.result)
+          << "command " << c.id << ", code 0x" << std::hex << c.code
+          << (c.close ? ", close"
+              : sent  ? ", sent"
+                      : ", posted");
     }
   }
   EXPECT_FALSE(device_.ModalLoopStalled());
+}
+
+// A click on a radio button checks it and clears the rest of its group before its handlers run;
+// other notifications and other controls change nothing.
+TEST_F(FrameworkTest, RadioButtonClickChecksItAndClearsItsGroupOnly) {
+  struct Step {
+    unsigned id, code;
+    std::vector<int> checked;
+  };
+  const Step steps[] = {
+      {10, kBnClicked, {10}},         {21, kBnClicked, {10, 21}},
+      {11, kBnClicked, {11, 21}},     {12, kBnSetFocus, {11, 21}},
+      {22, kBnClicked, {11, 22}},     {30, kBnClicked, {11, 22, 30}},
+      {20, kBnClicked, {11, 22, 30}}, {11, kBnClicked, {11, 22, 30}},
+  };
+  TestDialog dialog(device_);
+  HWND hwnd = dialog.Create();
+  EXPECT_EQ(dialog.Checked(), std::vector<int>{});
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.id);
+    device_.PostCommand(hwnd, step.id, step.code);
+    device_.PumpMessages();
+    EXPECT_EQ(dialog.Checked(), step.checked);
+    EXPECT_EQ(dialog.checkedAtHandler, step.checked);
+  }
+  // The user's click reaches the framework as the same command.
+  device_.Click(device_.GetDlgItem(hwnd, 12));
+  device_.PumpMessages();
+  EXPECT_EQ(dialog.Checked(), (std::vector<int>{12, 22, 30}));
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ class HostTest : public ::testing::Test {
     return [this, id](HWND dialog) { device_.Click(device_.GetDlgItem(dialog, id)); };
   }
   Action Post(unsigned command) {
-    return [this, command](HWND dialog) { device_.PostMessage(dialog, kWmCommand, command, 0); };
+    return [this, command](HWND dialog) { device_.PostCommand(dialog, command); };
   }
 
   // Where a control stands in its dialog's client area.

@@ -16,7 +16,7 @@ class MainAppTest : public HostTest {
       HWND dialog = device.FindWindow(u"Dialog", u"Sorvel");
       dialogsSeen_ += dialog != nullptr;
       if (dialog == nullptr) return false;
-      device.PostMessage(dialog, kWmCommand, kIdExit, 0);
+      device.PostCommand(dialog, kIdExit);
       return true;
     });
     CMainApp app(device_);
@@ -29,8 +29,7 @@ class MainAppTest : public HostTest {
 TEST_F(MainAppTest, FirstInstanceRunsTheMainDialogUntilItEnds) {
   Run();
   EXPECT_EQ(dialogsSeen_, 1);
-  EXPECT_EQ(device_.ShellStartupInits(), 1);
-  EXPECT_TRUE(device_.TopLevelWindows().empty()) << "the dialog is destroyed at the end";
+  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty()) << "the dialog is destroyed at the end";
   EXPECT_FALSE(device_.ModalLoopStalled());
 }
 
@@ -52,10 +51,9 @@ TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
   Run();
 
   EXPECT_EQ(dialogsSeen_, 0);
-  EXPECT_EQ(device_.GetForegroundWindow(), first);
-  EXPECT_EQ(device_.GetTopWindow(), first);
+  EXPECT_EQ(device_.ForegroundWindow(), first);
+  EXPECT_EQ(device_.TopLevelWindows(1), std::vector<HWND>{first});
   EXPECT_TRUE(device_.Sleeps().empty());
-  EXPECT_EQ(device_.ShellStartupInits(), 0);
 }
 
 TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheInstanceName) {
@@ -70,14 +68,13 @@ TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheInstanceName)
   EXPECT_EQ(dialogsSeen_, 0);
   ASSERT_EQ(device_.Sleeps().size(), 40u);
   for (const auto& sleep : device_.Sleeps()) EXPECT_EQ(sleep.second, 250u);
-  EXPECT_EQ(device_.ShellStartupInits(), 1);
 }
 
 TEST_F(MainAppTest, InstanceNameAloneKeepsASecondInstanceFromRunning) {
   device_.HoldInstanceName(u"Sorvel3");
   Run();
   EXPECT_EQ(dialogsSeen_, 0);
-  EXPECT_TRUE(device_.TopLevelWindows().empty());
+  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty());
 }
 
 TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
@@ -89,7 +86,7 @@ TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
   Run();
 
   EXPECT_EQ(device_.Sleeps().size(), 40u);
-  EXPECT_NE(device_.GetForegroundWindow(), lookalike);
+  EXPECT_NE(device_.ForegroundWindow(), lookalike);
   // The path name was held but no window was found, and "Sorvel3" was free: the host runs.
   EXPECT_EQ(dialogsSeen_, 1);
 }

@@ -1,4 +1,5 @@
 // Capture into panes and release, nudging and the height toggle, against the simulated device.
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -12,6 +13,16 @@ namespace {
 constexpr char16_t kEmptyPaneLabel[] = u"마지막 작동 파일명:";
 constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;  // WS_OVERLAPPEDWINDOW | WS_VISIBLE
 const Rect kFormerRect{30, 40, 200, 250};
+
+// Each pane's controls and keys, for the cases that run over all three.
+struct PaneIds {
+  int a, up, down, toggle, display, titleKey, pathKey, offsetKey;
+};
+constexpr PaneIds kPanes[3] = {
+    {1000, 1001, 1004, 1015, 1005, kFileName1, kFileFullPath1, kPositionTop1},
+    {1006, 1007, 1010, 1016, 1011, kFileName2, kFileFullPath2, kPositionTop2},
+    {1008, 1009, 1013, 1017, 1014, kFileName3, kFileFullPath3, kPositionTop3},
+};
 
 class PanesTest : public HostTest {
  protected:
@@ -40,20 +51,18 @@ class PanesTest : public HostTest {
         return true;
       }
       HWND list = device.GetDlgItem(picker, 1006);
-      for (int i = 0; !device.ListBoxGetText(list, i).empty(); ++i) {
-        if (device.ListBoxGetText(list, i) == title) {
-          device.SelectListItem(list, i, true);
-          return true;
-        }
-      }
-      return false;
+      const std::vector<Text>& items = device.Window(list).items;
+      auto at = std::find(items.begin(), items.end(), title);
+      if (at == items.end()) return false;
+      device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
+      return true;
     });
   }
   // The next window picker ends with OK but no new choice: the earlier choice stands.
   void EndPickerWithOk() {
     device_.SetIdleScript([](SimDevice& device) {
       HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
-      if (picker != nullptr) device.PostMessage(picker, kWmCommand, kIdOk, 0);
+      if (picker != nullptr) device.PostCommand(picker, kIdOk);
       return picker != nullptr;
     });
   }
@@ -63,10 +72,24 @@ class PanesTest : public HostTest {
   }
   // `dialog` takes the window titled `title` into `pane`, the picker keeping the earlier choice.
   void Hold(CMainDlg& dialog, int pane, const Text& title) {
+    HWND window = device_.FindWindow(nullptr, title);
     PickedWindowTitle = title;
     EndPickerWithOk();
     dialog.TogglePane(pane);
-    ASSERT_TRUE(dialog.Pane(pane).captured);
+    ASSERT_EQ(device_.GetParent(window),
+              device_.GetDlgItem(dialog.GetSafeHwnd(), kPanes[pane].display));
+  }
+  // The pane shows that it holds `window`: the window is its display's child, its button C.
+  bool Holds(int pane, HWND window) {
+    return device_.GetParent(window) == Item(kPanes[pane].display) &&
+           device_.GetWindowText(Item(kPanes[pane].a)) == u"C";
+  }
+  // The window is back on the desktop, whole.
+  void ExpectGivenBack(HWND window) {
+    EXPECT_EQ(device_.GetParent(window), nullptr);
+    EXPECT_EQ(device_.GetWindowRect(window), kFormerRect);
+    EXPECT_EQ(device_.Window(window).style, kOverlappedVisible) << "the frame comes back";
+    EXPECT_FALSE(device_.InputShared(window)) << "its input parted from the host's";
   }
   Text Setting(int index) { return ReadSetting(files_, index); }
   bool Visible(int id) { return device_.IsWindowVisible(Item(id)); }
@@ -78,50 +101,37 @@ class PanesTest : public HostTest {
   int pid_ = 0;
 };
 
-// Each pane's controls and keys, for the cases that run over all three.
-struct PaneIds {
-  int a, up, down, toggle, display, titleKey, pathKey, offsetKey;
-};
-constexpr PaneIds kPanes[3] = {
-    {1000, 1001, 1004, 1015, 1005, kFileName1, kFileFullPath1, kPositionTop1},
-    {1006, 1007, 1010, 1016, 1011, kFileName2, kFileFullPath2, kPositionTop2},
-    {1008, 1009, 1013, 1017, 1014, kFileName3, kFileFullPath3, kPositionTop3},
-};
-
-TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAndComesBackWhole) {
-  WriteSettingsFile(u"PositionTop2=-40\r\n");
+TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
+  WriteSettingsFile(
+      u"FileName1=Notes\r\nPositionTop1=x\r\nPositionTop2=-40\r\nFileName3=Mail\r\n"
+      u"PositionTop3=15px\r\n");
   Open();
+  EXPECT_EQ(device_.GetWindowText(Item(1005)), Text(kEmptyPaneLabel) + u"Notes");
+  EXPECT_EQ(device_.GetWindowText(Item(1011)), kEmptyPaneLabel);
+  EXPECT_EQ(device_.GetWindowText(Item(1014)), Text(kEmptyPaneLabel) + u"Mail");
+  const int offsets[3] = {0, -40, 15};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i + 1);
     const PaneIds& ids = kPanes[i];
     HWND notes = Start(u"Notes");
 
     PickInto(ids.a, u"Notes");
-    ASSERT_TRUE(dialog_.Pane(i).captured);
-    EXPECT_EQ(dialog_.Pane(i).hostedWindow, notes);
-    EXPECT_EQ(device_.GetParent(notes), Item(ids.display));
-    EXPECT_EQ(device_.GetWindow(Item(ids.display), kGwChild), notes);
-    EXPECT_EQ(device_.GetWindowStyle(notes), kWsVisible);
-    EXPECT_EQ(device_.Window(notes).position, dialog_.Pane(i).placement);
-    EXPECT_EQ(dialog_.Pane(i).placement, (Placement{0, i == 1 ? -40 : 0, 240, i == 1 ? 228 : 268}));
-    EXPECT_EQ(dialog_.Pane(i).savedRect, kFormerRect);
-    EXPECT_EQ(device_.GetWindowText(Item(ids.a)), u"C");
+    ASSERT_TRUE(Holds(i, notes));
+    EXPECT_TRUE(device_.HasWindowTrait(Item(ids.display), WindowTrait::kHasChildren));
+    EXPECT_EQ(device_.Window(notes).style, kWsVisible);
+    EXPECT_EQ(device_.Window(notes).position, (Placement{0, offsets[i], 240, 268 + offsets[i]}));
+    EXPECT_TRUE(device_.InputShared(notes));
     EXPECT_EQ(device_.GetWindowText(Item(ids.display)), u"");
     for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_TRUE(Visible(id)) << id;
     EXPECT_EQ(Setting(ids.titleKey), u"Notes");
     EXPECT_EQ(Setting(ids.pathKey), u"\\Windows\\notes.exe");
 
     Tap(ids.a);
-    EXPECT_FALSE(dialog_.Pane(i).captured);
-    EXPECT_EQ(device_.GetParent(notes), nullptr);
-    EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
-    EXPECT_EQ(device_.GetWindowStyle(notes), kOverlappedVisible) << "the frame comes back";
-    EXPECT_EQ(device_.GetForegroundWindow(), notes);
+    ExpectGivenBack(notes);
+    EXPECT_EQ(device_.ForegroundWindow(), notes);
     EXPECT_EQ(device_.GetWindowText(Item(ids.a)), u"A");
     EXPECT_EQ(device_.GetWindowText(Item(ids.display)), Text(kEmptyPaneLabel) + u"Notes");
     for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(Visible(id)) << id;
-    // The handle stays recorded after release.
-    EXPECT_EQ(dialog_.Pane(i).hostedWindow, notes);
     device_.DestroyWindow(notes);
   }
   EXPECT_TRUE(Boxes().empty());
@@ -165,68 +175,67 @@ TEST_F(PanesTest, LookUpPrefersADialogOwnedByTheTitledWindow) {
 
     PickInto(1000, u"Calc");
     HWND expected = windows[c.expect];
-    ASSERT_TRUE(dialog_.Pane(0).captured);
-    EXPECT_EQ(dialog_.Pane(0).hostedWindow, expected);
-    EXPECT_EQ(device_.GetParent(expected), Item(1005));
-    EXPECT_EQ(dialog_.Pane(0).savedRect, c.expect == 0 ? kFormerRect : dialogRect);
+    EXPECT_TRUE(Holds(0, expected));
     EXPECT_EQ(Setting(kFileName1), u"Calc");
     Tap(1000);
     EXPECT_EQ(device_.GetWindowRect(expected), c.expect == 0 ? kFormerRect : dialogRect);
-    for (HWND window : device_.TopLevelWindows()) {
+    for (HWND window : device_.TopLevelWindows(SIZE_MAX)) {
       if (window != hwnd_) device_.DestroyWindow(window);
     }
   }
 }
 
-TEST_F(PanesTest, PickerEndedWithoutANewChoiceCapturesTheEarlierOneAndKeepsShortPaths) {
+// Ended with OK, the picker keeps the earlier choice; closed, it takes nothing. A title that
+// no window bears is reported and kept.
+TEST_F(PanesTest, PickerEndedWithOkKeepsTheEarlierChoiceAndClosedTakesNothing) {
   Open();
   HWND notes = Start(u"Notes");
-  const std::pair<Text, Text> cases[] = {
-      {u"", u"\\Windows\\old.exe"},
-      {u"x", u"\\Windows\\old.exe"},
-      {u"\\a", u"\\a"},
+  struct Case {
+    const char* name;
+    const char16_t* title;  // the earlier choice
+    const char16_t* path;
+    bool closed;
+    bool holds;
+    const char16_t* storedPath;  // null: no settings file
   };
-  for (const auto& [picked, stored] : cases) {
-    WriteSettingsFile(u"FileFullPath1=\\Windows\\old.exe\r\n");
-    PickedWindowTitle = u"Notes";
-    PickedProgramPath = picked;
-    EndPickerWithOk();
-    Tap(1000);
-    ASSERT_TRUE(dialog_.Pane(0).captured) << ToUtf8(picked);
-    EXPECT_EQ(Setting(kFileFullPath1), stored) << ToUtf8(picked);
-    Tap(1000);
-  }
-  EXPECT_EQ(device_.GetParent(notes), nullptr);
-}
-
-TEST_F(PanesTest, PickerClosedWithoutAChoiceChangesNothing) {
-  Open();
-  HWND notes = Start(u"Notes");
-  PickedWindowTitle = u"Notes";  // an earlier choice
-  AnswerPicker(u"");
-  Tap(1006);
-  EXPECT_FALSE(dialog_.Pane(1).captured);
-  EXPECT_EQ(device_.GetParent(notes), nullptr);
-  EXPECT_FALSE(files_.Exists(SettingsPath));
-  EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(PanesTest, TitleThatNoWindowBearsIsReportedAndTheTitleKept) {
-  Open();
-  for (const Text& title : {Text(u"Gone"), Text()}) {
-    PickedWindowTitle = title;
-    PickedProgramPath = u"\\Windows\\gone.exe";
-    EndPickerWithOk();
+  const Case cases[] = {
+      {"closed", u"Notes", u"\\Windows\\notes.exe", true, false, nullptr},
+      {"no path", u"Notes", u"", false, true, u"\\Windows\\old.exe"},
+      {"one-unit path", u"Notes", u"x", false, true, u"\\Windows\\old.exe"},
+      {"short path", u"Notes", u"\\a", false, true, u"\\a"},
+      {"no such window", u"Gone", u"\\Windows\\gone.exe", false, false, u"\\Windows\\gone.exe"},
+      {"no title", u"", u"\\Windows\\gone.exe", false, false, u"\\Windows\\gone.exe"},
+  };
+  std::size_t boxes = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files_.Remove(SettingsPath);
+    if (!c.closed) WriteSettingsFile(u"FileFullPath2=\\Windows\\old.exe\r\n");
+    PickedWindowTitle = c.title;
+    PickedProgramPath = c.path;
+    if (c.closed) {
+      AnswerPicker(u"");
+    } else {
+      EndPickerWithOk();
+    }
     Tap(1006);
-    EXPECT_FALSE(dialog_.Pane(1).captured);
-    EXPECT_EQ(device_.GetWindowText(Item(1006)), u"A");
-    EXPECT_EQ(Setting(kFileName2), title);
-    EXPECT_EQ(Setting(kFileFullPath2), u"\\Windows\\gone.exe");
-  }
-  ASSERT_EQ(Boxes().size(), 2u);
-  for (const SimMessageBox& box : Boxes()) {
-    EXPECT_EQ(box.text, u"Cannot find Window");
-    EXPECT_EQ(box.caption, u"Sorvel");
+    EXPECT_EQ(Holds(1, notes), c.holds);
+    if (c.storedPath == nullptr) {
+      EXPECT_FALSE(files_.Exists(SettingsPath));
+    } else {
+      EXPECT_EQ(Setting(kFileName2), c.title);
+      EXPECT_EQ(Setting(kFileFullPath2), c.storedPath);
+    }
+    if (c.holds) {
+      Tap(1006);
+    } else if (!c.closed) {
+      EXPECT_EQ(device_.GetWindowText(Item(1006)), u"A");
+      ASSERT_EQ(Boxes().size(), ++boxes);
+      EXPECT_EQ(Boxes().back().text, u"Cannot find Window");
+      EXPECT_EQ(Boxes().back().caption, u"Sorvel");
+    }
+    EXPECT_EQ(Boxes().size(), boxes);
+    EXPECT_EQ(device_.GetParent(notes), nullptr);
   }
 }
 
@@ -236,10 +245,7 @@ TEST_F(PanesTest, ReparentingThatNeverTakesHoldGivesTheWindowBackAfterThreeTries
   device_.RefuseParentChange(notes);
   PickInto(1008, u"Notes");
 
-  EXPECT_FALSE(dialog_.Pane(2).captured);
-  EXPECT_EQ(device_.GetParent(notes), nullptr);
-  EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
-  EXPECT_EQ(device_.GetWindowStyle(notes), kOverlappedVisible);
+  ExpectGivenBack(notes);
   EXPECT_EQ(device_.GetWindowText(Item(1008)), u"A");
   EXPECT_FALSE(Visible(1009));
   ASSERT_EQ(Boxes().size(), 1u);
@@ -255,26 +261,25 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   device_.AdvanceTime(1000);  // past the launch timer's pauses
   std::uint64_t before = device_.Now();
   PickInto(1000, u"Notes");
-  EXPECT_FALSE(dialog_.Pane(0).captured);
   EXPECT_EQ(device_.GetParent(notes), nullptr);
+  EXPECT_EQ(device_.GetWindowText(Item(1000)), u"A");
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text, u"프로그램이 응답하지 않습니다.");
   EXPECT_LE(device_.Now() - before, 1000u);
 
   device_.SetProcessHung(pid_, false);
   PickInto(1000, u"Notes");
-  ASSERT_TRUE(dialog_.Pane(0).captured);
+  ASSERT_TRUE(Holds(0, notes));
   device_.SetProcessHung(pid_, true);
   Tap(1001);  // nudge
   Tap(1015);  // expand
   Tap(1000);  // release
-  EXPECT_FALSE(dialog_.Pane(0).captured);
+  EXPECT_EQ(device_.GetWindowText(Item(1000)), u"A");
   EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{notes});
+  EXPECT_FALSE(device_.InputShared(notes));
   EXPECT_NE(device_.GetParent(notes), nullptr) << "back only once its program answers";
   device_.SetProcessHung(pid_, false);
-  EXPECT_EQ(device_.GetParent(notes), nullptr);
-  EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
-  EXPECT_EQ(device_.GetWindowStyle(notes), kOverlappedVisible);
+  ExpectGivenBack(notes);
   EXPECT_EQ(device_.BlockingCallsOnHungWindows(), 0u);
   EXPECT_EQ(Setting(kPositionTop1), u"-10") << "the offset is kept all the same";
 }
@@ -319,9 +324,7 @@ TEST_F(PanesTest, EndingHostWaitsAWhileForAHungProgramToTakeItsWindowBack) {
     dialog.DestroyWindow();
     // Back once its program answers within the wait; otherwise lost with the dialog.
     EXPECT_EQ(device_.IsWindow(notes), hang < CMainDlg::kFinalReturnWaitMs);
-    if (device_.IsWindow(notes)) {
-      EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
-    }
+    if (device_.IsWindow(notes)) ExpectGivenBack(notes);
     EXPECT_LE(device_.Now() - before, CMainDlg::kAnswerTimeoutMs + CMainDlg::kFinalReturnWaitMs);
   }
 }
@@ -330,7 +333,7 @@ TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
   Open();
   HWND notes = Start(u"Notes");
   PickInto(1006, u"Notes");
-  ASSERT_TRUE(dialog_.Pane(1).captured);
+  ASSERT_TRUE(Holds(1, notes));
   // The number goes to another program's window, which the release must leave alone.
   HWND other = device_.ReuseHandle(notes, device_.StartForeignProcess(u"\\Windows\\x.exe"),
                                    u"Other", kFormerRect);
@@ -338,12 +341,11 @@ TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
   device_.SetForegroundWindow(front);
 
   Tap(1006);
-  EXPECT_FALSE(dialog_.Pane(1).captured);
   EXPECT_EQ(device_.GetWindowText(Item(1006)), u"A");
   EXPECT_EQ(device_.GetWindowText(Item(1011)), Text(kEmptyPaneLabel) + u"Notes");
   EXPECT_FALSE(Visible(1007));
-  EXPECT_EQ(device_.GetForegroundWindow(), front);
-  EXPECT_EQ(device_.GetWindowStyle(other), kWsVisible);
+  EXPECT_EQ(device_.ForegroundWindow(), front);
+  EXPECT_EQ(device_.Window(other).style, kWsVisible);
   EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{});
 }
 
@@ -355,10 +357,9 @@ TEST_F(PanesTest, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
   int inset = device_.Window(Item(1011)).insets.top;
 
   for (int i = 0; i < 3; ++i) Tap(1007);
-  EXPECT_EQ(dialog_.Pane(1).placement.y, -30);
   EXPECT_EQ(Setting(kPositionTop2), u"-30");
   EXPECT_EQ(device_.GetWindowRect(notes).top, display.top + inset - 30);
-  EXPECT_EQ(device_.GetForegroundWindow(), notes);
+  EXPECT_EQ(device_.ForegroundWindow(), notes);
   Tap(1010);
   EXPECT_EQ(Setting(kPositionTop2), u"-20");
   EXPECT_EQ(device_.Window(notes).position, (Placement{0, -20, 240, 268}));
@@ -370,32 +371,31 @@ TEST_F(PanesTest, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
 TEST_F(PanesTest, OffsetsAtTheEndsOfTheNumberRangeSaturateInsteadOfWrapping) {
   // A stored offset may be any 32-bit number: the placement's height and a nudge beyond it stay
   // at the end of the range (UBSan reports the wrap this guards against).
-  const std::pair<Text, Text> cases[] = {{u"2147483647", u"2147483647"},
-                                         {u"-2147483648", u"-2147483648"}};
-  for (const auto& [stored, after] : cases) {
+  for (const Text& stored : {Text(u"2147483647"), Text(u"-2147483648")}) {
     SCOPED_TRACE(ToUtf8(stored));
     WriteSettingsFile(u"FileName2=Notes\r\nPositionTop2=" + stored + u"\r\n");
     CMainDlg dialog(device_, nullptr);
     ASSERT_NE(dialog.Create(), nullptr);
-    Start(u"Notes");
+    HWND notes = Start(u"Notes");
     Hold(dialog, 1, u"Notes");
     if (stored[0] != u'-') {
-      EXPECT_EQ(dialog.Pane(1).placement.height, INT_MAX);
+      EXPECT_EQ(device_.Window(notes).position.height, INT_MAX);
     }
     HWND dialogWindow = dialog.GetSafeHwnd();
     device_.Click(device_.GetDlgItem(dialogWindow, stored[0] == u'-' ? 1007 : 1010));
     device_.PumpMessages();
-    EXPECT_EQ(Setting(kPositionTop2), after);
+    EXPECT_EQ(Setting(kPositionTop2), stored);
     dialog.TogglePane(1);
   }
 }
 
 TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
   Open();
+  auto holding = [&](int pane) { return device_.GetWindowText(Item(kPanes[pane].a)) == u"C"; };
   // Panes 1 and 2 hold windows only in the second round.
-  for (bool holding : {false, true}) {
-    SCOPED_TRACE(holding ? "panes above holding" : "panes above empty");
-    if (holding) {
+  for (bool aboveHolding : {false, true}) {
+    SCOPED_TRACE(aboveHolding ? "panes above holding" : "panes above empty");
+    if (aboveHolding) {
       Start(u"One");
       PickInto(1000, u"One");
       Start(u"Two");
@@ -404,7 +404,7 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
     for (int i = 0; i < 3; ++i) {
       SCOPED_TRACE(i + 1);
       const PaneIds& ids = kPanes[i];
-      if (!dialog_.Pane(i).captured) {
+      if (!holding(i)) {
         Start(u"Held");
         PickInto(ids.a, u"Held");
       }
@@ -412,8 +412,6 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       for (const PaneIds& p : kPanes) before.push_back(Where(p.display));
 
       Tap(ids.toggle);
-      EXPECT_TRUE(dialog_.LayoutFrozen());
-      EXPECT_TRUE(dialog_.Pane(i).expanded);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
       Rect a = device_.GetClientRect(Item(ids.a));
       Rect small = device_.GetClientRect(Item(ids.up));
@@ -429,22 +427,20 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
         }
       }
       // A size notification while expanded moves nothing.
-      device_.SendMessage(hwnd_, kWmSize, kSizeRestored, MakeLParam(240, 268));
+      device_.SendSize(hwnd_, 240, 268);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
 
       Tap(ids.toggle);
-      EXPECT_FALSE(dialog_.LayoutFrozen());
-      EXPECT_FALSE(dialog_.Pane(i).expanded);
       for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(Where(kPanes[p].display), before[static_cast<std::size_t>(p)]) << p;
         EXPECT_TRUE(Visible(kPanes[p].display));
         EXPECT_TRUE(Visible(kPanes[p].a));
-        EXPECT_EQ(Visible(kPanes[p].up), dialog_.Pane(p).captured) << p;
-        EXPECT_EQ(Visible(kPanes[p].toggle), dialog_.Pane(p).captured) << p;
+        EXPECT_EQ(Visible(kPanes[p].up), holding(p)) << p;
+        EXPECT_EQ(Visible(kPanes[p].toggle), holding(p)) << p;
       }
       // Every toggle writes the unchanged offset.
       EXPECT_EQ(Setting(ids.offsetKey), u"0");
-      if (i == 2 || !holding) Tap(ids.a);
+      if (i == 2 || !aboveHolding) Tap(ids.a);
     }
   }
 }
@@ -468,19 +464,15 @@ TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
         dialog.reset();
         break;
       case End::kEndSession:
-        device_.SendMessage(hwnd, kWmEndSession, 1, 0);
+        device_.SendEndSession(hwnd, true);
         break;
       case End::kCrash:
         device_.Crash();
         break;
     }
-    for (HWND window : windows) {
-      EXPECT_EQ(device_.GetParent(window), nullptr);
-      EXPECT_EQ(device_.GetWindowRect(window), kFormerRect);
-      EXPECT_EQ(device_.GetWindowStyle(window), kOverlappedVisible);
-    }
+    for (HWND window : windows) ExpectGivenBack(window);
     // Pane 1 first, so pane 3's window is the last one raised.
-    EXPECT_EQ(device_.GetForegroundWindow(), windows[2]);
+    EXPECT_EQ(device_.ForegroundWindow(), windows[2]);
     dialog.reset();
     for (HWND window : windows) device_.DestroyWindow(window);
   }
@@ -493,12 +485,12 @@ TEST_F(PanesTest, PaneOneButtonFocusRaisesItsHostedWindow) {
   HWND other = Start(u"Other");
   device_.SetForegroundWindow(other);
   // Panes 2 and 3 forward nothing.
-  device_.PostMessage(hwnd_, kWmCommand, MakeWParam(1006, kBnSetFocus), 0);
+  device_.PostCommand(hwnd_, 1006, kBnSetFocus);
   device_.PumpMessages();
-  EXPECT_EQ(device_.GetForegroundWindow(), other);
-  device_.PostMessage(hwnd_, kWmCommand, MakeWParam(1000, kBnSetFocus), 0);
+  EXPECT_EQ(device_.ForegroundWindow(), other);
+  device_.PostCommand(hwnd_, 1000, kBnSetFocus);
   device_.PumpMessages();
-  EXPECT_EQ(device_.GetForegroundWindow(), notes);
+  EXPECT_EQ(device_.ForegroundWindow(), notes);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The menu bar's split commands and the launch of the remembered programs, against the
-// simulated device.
+// The menu bar's split commands, against the simulated device.
 #include "host/main_dlg.h"
 #include "host/resources.h"
 #include "tests/support/utf16le.h"
@@ -18,57 +17,53 @@ class SplitCommandsTest : public HostTest {
     return device_.CreateForeignWindow(pid, u"Notes", title, kWsVisible | kWsCaption, kFormerRect);
   }
   void Command(unsigned id) {
-    device_.PostMessage(hwnd_, kWmCommand, id, 0);
+    device_.PostCommand(hwnd_, id);
     device_.PumpMessages();
   }
   void Open() { hwnd_ = dialog_.Create(); }
-  bool Holds(int pane, HWND window) {
-    return dialog_.Pane(pane).captured && dialog_.Pane(pane).hostedWindow == window &&
-           device_.GetParent(window) != nullptr;
+  // The window is the child of the pane's display control (pane 1 to 3: 1005, 1011, 1014).
+  bool Holds(int display, HWND window) {
+    return device_.GetParent(window) == device_.GetDlgItem(hwnd_, display);
   }
+  bool Minimised(HWND window) { return device_.HasWindowTrait(window, WindowTrait::kMinimized); }
 
   CMainDlg dialog_{device_, nullptr};
   HWND hwnd_ = nullptr;
 };
 
+// Titles of one unit, titles no window bears and the host's own titles are passed over.
 TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
-  for (bool threePanes : {true, false}) {
-    SCOPED_TRACE(threePanes ? "three panes" : "two panes");
-    WriteSettingsFile(Text(threePanes ? u"" : u"PartionMode=2\r\n") +
-                      u"FileName1=Notes\r\nFileName2=Calc\r\nFileName3=Mail\r\n"
-                      u"FileFullPath1=\\Windows\\notes.exe\r\n");
-    HWND notes = Window(u"Notes");
-    HWND calc = Window(u"Calc");
-    HWND mail = Window(u"Mail");
+  struct Case {
+    const char* name;
+    const char16_t* settings;
+    int held;  // panes 1 to `held` hold Notes, Calc and Mail
+  };
+  const Case cases[] = {
+      {"three panes", u"FileName1=Notes\r\nFileName2=Calc\r\nFileName3=Mail\r\n", 3},
+      {"two panes", u"PartionMode=2\r\nFileName1=Notes\r\nFileName2=Calc\r\nFileName3=Mail\r\n", 2},
+      {"titles passed over", u"FileName1=N\r\nFileName2=Gone\r\nFileName3=Sorvel\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteSettingsFile(Text(c.settings) + u"FileFullPath1=\\Windows\\notes.exe\r\n");
+    const HWND windows[] = {Window(u"Notes"), Window(u"Calc"), Window(u"Mail"), Window(u"N")};
     CMainDlg dialog(device_, nullptr);
     hwnd_ = dialog.Create();
     PickedProgramPath = u"\\Windows\\earlier.exe";
 
     Command(kIdSplitStart);
-    EXPECT_TRUE(dialog.Pane(0).captured && device_.GetParent(notes) != nullptr);
-    EXPECT_TRUE(dialog.Pane(1).captured && device_.GetParent(calc) != nullptr);
-    EXPECT_EQ(dialog.Pane(2).captured, threePanes);
-    EXPECT_EQ(device_.GetParent(mail) != nullptr, threePanes);
+    const int displays[] = {1005, 1011, 1014};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Holds(displays[i], windows[i]), i < c.held) << i;
+    EXPECT_EQ(device_.GetParent(windows[3]), nullptr);
     // No picker ran (its loop would have stalled), nothing was asked, paths kept.
     EXPECT_FALSE(device_.ModalLoopStalled());
     EXPECT_TRUE(device_.MessageBoxes().empty());
     EXPECT_TRUE(PickedWindowTitle.empty());
     EXPECT_TRUE(PickedProgramPath.empty());
     EXPECT_EQ(ReadSetting(files_, kFileFullPath1), u"\\Windows\\notes.exe");
-    for (int i = 0; i < 3; ++i) EXPECT_FALSE(dialog.Pane(i).autoCapture);
     dialog.DestroyWindow();
-    for (HWND window : {notes, calc, mail}) device_.DestroyWindow(window);
+    for (HWND window : windows) device_.DestroyWindow(window);
   }
-}
-
-TEST_F(SplitCommandsTest, SplitStartSkipsShortTitlesAbsentProgramsAndHostTitles) {
-  WriteSettingsFile(u"FileName1=N\r\nFileName2=Gone\r\nFileName3=Sorvel\r\n");
-  HWND n = Window(u"N");
-  Open();
-  Command(kIdSplitStart);
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(dialog_.Pane(i).captured) << i;
-  EXPECT_EQ(device_.GetParent(n), nullptr);
-  EXPECT_TRUE(device_.MessageBoxes().empty());
 }
 
 TEST_F(SplitCommandsTest, SplitStartReleasesAHoldingPaneWhoseTitleIsFoundAgain) {
@@ -76,10 +71,10 @@ TEST_F(SplitCommandsTest, SplitStartReleasesAHoldingPaneWhoseTitleIsFoundAgain) 
   HWND first = Window(u"Notes");
   Open();
   Command(kIdSplitStart);
-  ASSERT_TRUE(Holds(0, first));
+  ASSERT_TRUE(Holds(1005, first));
   HWND second = Window(u"Notes");
   Command(kIdSplitStart);
-  EXPECT_FALSE(dialog_.Pane(0).captured);
+  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd_, 1000)), u"A");
   EXPECT_EQ(device_.GetParent(first), nullptr);
   EXPECT_EQ(device_.GetParent(second), nullptr);
 }
@@ -95,19 +90,19 @@ TEST_F(SplitCommandsTest, ScansLookAtNoMoreThan201Windows) {
     CMainDlg dialog(device_, nullptr);
     bool captured = false;
     RunModal(dialog, {[&](HWND hwnd) {
-                        ASSERT_EQ(device_.GetTopWindow(), hwnd);
-                        device_.PostMessage(hwnd, kWmCommand, kIdSplitStart, 0);
+                        ASSERT_EQ(device_.TopLevelWindows(1), std::vector<HWND>{hwnd});
+                        device_.PostCommand(hwnd, kIdSplitStart);
                       },
                       // Given back, the window comes to the top: the first filler is then 201st.
                       [&](HWND) {
-                        captured = dialog.Pane(0).captured;
+                        captured = device_.GetParent(notes) != nullptr;
                         if (captured) dialog.TogglePane(0);
                       },
                       Post(kIdExit)});
     EXPECT_EQ(captured, fillers == 199);
     // Exit minimises what the same scan sees.
-    EXPECT_TRUE(device_.Window(windows[1]).minimized);
-    EXPECT_EQ(device_.Window(notes).minimized, fillers == 199);
+    EXPECT_TRUE(Minimised(windows[1]));
+    EXPECT_EQ(Minimised(notes), fillers == 199);
     for (HWND window : windows) device_.DestroyWindow(window);
   }
 }
@@ -127,7 +122,7 @@ TEST_F(SplitCommandsTest, ExitMinimisesOtherProgramsButNotTheHostNorTheHeldWindo
   EXPECT_EQ(device_.Minimised(), std::vector<HWND>{other});
   EXPECT_EQ(device_.GetParent(held), nullptr) << "given back when the dialog is destroyed";
   EXPECT_EQ(device_.GetWindowRect(held), kFormerRect);
-  for (HWND window : {owned, hidden, untitled}) EXPECT_FALSE(device_.Window(window).minimized);
+  for (HWND window : {owned, hidden, untitled}) EXPECT_FALSE(Minimised(window));
 }
 
 TEST_F(SplitCommandsTest, ExitWhileThePickerIsOpenEndsTheHostWithoutCapturing) {
@@ -140,7 +135,7 @@ TEST_F(SplitCommandsTest, ExitWhileThePickerIsOpenEndsTheHostWithoutCapturing) {
     if (step++ == 0) {
       device.Click(device.GetDlgItem(hwnd, 1000));
     } else if (device.FindWindow(kPortableDialogClass, u"Dialog") != nullptr) {
-      device.PostMessage(hwnd, kWmCommand, kIdExit, 0);
+      device.PostCommand(hwnd, kIdExit);
     } else {
       return false;
     }
@@ -159,7 +154,7 @@ TEST_F(SplitCommandsTest, CloseRequestEndsTheRunAndGivesTheHeldWindowBack) {
   bool held = false;
   Action close = [&](HWND hwnd) {
     held = device_.GetParent(notes) != nullptr;
-    device_.PostMessage(hwnd, kWmClose, 0, 0);
+    device_.RequestClose(hwnd);
   };
   EXPECT_EQ(RunModal(dialog, {Post(kIdSplitStart), close}), kIdCancel);
   EXPECT_TRUE(held);
@@ -174,22 +169,22 @@ TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKey
       u"exe\r\n";
   files_.SetBytes(kSettingsFile, Utf16LeBytes(before));
   HWND notes = Window(u"Notes");
-  for (int answer : {kIdNo, kIdYes}) {
-    SCOPED_TRACE(answer);
+  for (bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "yes" : "no");
     CMainDlg dialog(device_, nullptr);
     std::vector<Action> actions = {Post(kIdSplitStart), [&](HWND hwnd) {
-                                     device_.QueueMessageBoxAnswer(answer);
-                                     device_.PostMessage(hwnd, kWmCommand, kIdSplitReset, 0);
+                                     device_.QueueMessageBoxAnswer(yes);
+                                     device_.PostCommand(hwnd, kIdSplitReset);
                                    }};
     // Answered No, the run goes on to the next command.
-    if (answer == kIdNo) actions.push_back(Post(kIdExit));
+    if (!yes) actions.push_back(Post(kIdExit));
     EXPECT_EQ(RunModal(dialog, actions), CDialog::kModalQuit);
     ASSERT_FALSE(device_.MessageBoxes().empty());
     EXPECT_EQ(device_.MessageBoxes().back().text,
               u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
               u"종료하시겠습니까?");
-    EXPECT_EQ(device_.MessageBoxes().back().type, static_cast<unsigned>(kMbYesNo));
-    if (answer == kIdNo) {
+    EXPECT_EQ(device_.MessageBoxes().back().buttons, MessageBoxButtons::kYesNo);
+    if (!yes) {
       EXPECT_EQ(files_.Bytes(kSettingsFile), Utf16LeBytes(before));
     } else {
       EXPECT_EQ(files_.Bytes(kSettingsFile),
@@ -215,7 +210,7 @@ TEST_F(SplitCommandsTest, SplitSelectChangesTheSplitAtTheNextSizeNotification) {
   Rect threePaneRect = device_.GetWindowRect(display2);
   device_.SetIdleScript([](SimDevice& device) {
     HWND version = nullptr;
-    for (HWND window : device.TopLevelWindows()) {
+    for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
       if (device.GetDlgItem(window, 26641) != nullptr) version = window;
     }
     if (version == nullptr) return false;
@@ -228,24 +223,8 @@ TEST_F(SplitCommandsTest, SplitSelectChangesTheSplitAtTheNextSizeNotification) {
   EXPECT_FALSE(ThreePaneMode);
   EXPECT_EQ(ReadSetting(files_, kPartionMode), u"2");
   EXPECT_EQ(device_.GetWindowRect(display2), threePaneRect) << "moved before a size notification";
-  device_.SendMessage(hwnd_, kWmSize, kSizeRestored, MakeLParam(240, 268));
+  device_.SendSize(hwnd_, 240, 268);
   EXPECT_EQ(device_.GetWindowRect(display2).Height(), 133);
-}
-
-TEST_F(SplitCommandsTest, LaunchRunsOncePerStartAndNeverStartsACutPath) {
-  Text longPath = u"\\Windows\\" + Text(250, u'a') + u".exe";  // 263 units
-  WriteSettingsFile(u"FileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=" + longPath + u"\r\n");
-  int notesStarts = 0, cutStarts = 0;
-  device_.InstallProgram(u"\\Windows\\notes.exe", [&](SimDevice&, int) { ++notesStarts; });
-  // What a 259-unit cut of the long path would name.
-  device_.InstallProgram(longPath.substr(0, 259), [&](SimDevice&, int) { ++cutStarts; });
-  Open();
-  device_.AdvanceTime(600);
-  // Another process posts the launch timer's message again.
-  for (int i = 0; i < 5; ++i) device_.PostMessage(hwnd_, kWmTimer, kLaunchTimer, 0);
-  device_.AdvanceTime(1000);
-  EXPECT_EQ(notesStarts, 1);
-  EXPECT_EQ(cutStarts, 0);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ class UpdateCheckTest : public HostTest {
  protected:
   static constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;
 
-  UpdateCheckTest() { device_.SetFileVersion(kModule, 0x00010000, 0x00010001); }
+  UpdateCheckTest() { device_.SetFileVersion(kModule, kOwnVersion); }
 
   // Serves the manifest and its signature by the build's test key at `url`.
   void Serve(const Text& url, const std::string& manifest) {
@@ -82,13 +82,13 @@ class UpdateCheckTest : public HostTest {
     // The picker, ended with OK, keeps this earlier choice.
     PickedWindowTitle = title;
     dialog.TogglePane(pane);
-    EXPECT_TRUE(dialog.Pane(pane).captured);
+    EXPECT_NE(device_.GetParent(window), nullptr);
     return {window, former};
   }
   void ExpectGivenBack(const Held& held) {
     EXPECT_EQ(device_.GetParent(held.window), nullptr);
     EXPECT_EQ(device_.GetWindowRect(held.window), held.former);
-    EXPECT_EQ(device_.GetWindowStyle(held.window), kOverlappedVisible);
+    EXPECT_EQ(device_.Window(held.window).style, kOverlappedVisible);
   }
 
   // Runs the host with two held programs until the check's notice is handled; a host that
@@ -98,7 +98,7 @@ class UpdateCheckTest : public HostTest {
     std::size_t step = 0;
     device_.SetIdleScript([&](SimDevice& device) {
       if (HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog")) {
-        device.PostMessage(picker, kWmCommand, kIdOk, 0);
+        device.PostCommand(picker, kIdOk);
         return true;
       }
       switch (step++) {
@@ -115,7 +115,7 @@ class UpdateCheckTest : public HostTest {
                                device.GetParent(held_[1].window) == nullptr;
           return true;
         case 2:
-          device.PostMessage(dialog.GetSafeHwnd(), kWmCommand, kIdExit, 0);
+          device.PostCommand(dialog.GetSafeHwnd(), kIdExit);
           return true;
       }
       return false;
@@ -188,70 +188,67 @@ TEST_F(UpdateCheckTest, AutomaticNoticeWritesTheDescriptionFileAndTheSettingsEnt
   }
 }
 
-// A description that cannot be written starts no updater on what an earlier notice left.
-TEST_F(UpdateCheckTest, AFailedDescriptionWriteStartsNoUpdater) {
-  files_.SetBytes(kUpdater, "MZ");
-  files_.SetBytes(kDescriptionFile, Utf16LeBytes(u"[Download]\r\nDownName=http://old.test/x\r\n"));
-  files_.SetAttributes(kDescriptionFile, SimFileSystem::kAttributeReadOnly);
-  ServeManifest(u"Kind=automatic");
-  device_.QueueMessageBoxAnswer(kIdYes);
-  CMainDlg dialog(device_, nullptr);
-  RunCheck(device_, dialog);
-  EXPECT_EQ(BoxTexts(), (std::vector<Text>{kAutomaticQuestion, kStartFailure}));
-  EXPECT_TRUE(Executed().empty());
-  EXPECT_TRUE(dialog.ModalRunEnded());
-}
-
-TEST_F(UpdateCheckTest, HostInTheRootFolderWritesAndStartsFromTheRoot) {
-  device_.GetConfig().modulePath = u"\\Sorvel.exe";
-  device_.SetFileVersion(u"\\Sorvel.exe", 0x00010000, 0x00010001);
-  files_.SetBytes(u"\\SorvelUpdate.exe", "MZ");
-  files_.SetBytes(u"\\Sorvel.ini",
-                  Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n"));
-  Serve(kCheckUrl, ManifestBytes(u"Kind=automatic", ProgramSection()));
-  device_.QueueMessageBoxAnswer(kIdYes);
-  CMainDlg dialog(device_, nullptr);
-  RunCheck(device_, dialog);
-
-  EXPECT_EQ(files_.Bytes(u"\\Download.ini"), Utf16LeBytes(u"[Download]\r\n" + Described()));
-  EXPECT_EQ(Executed(), std::vector<Text>{u"\\SorvelUpdate.exe "});
-  EXPECT_EQ(BoxTexts(), std::vector<Text>{kAutomaticQuestion});
-}
-
-// Where programs are ELF files, the description names the native host and the native updater
-// is the one started; a Windows updater beside it is not.
-TEST_F(UpdateCheckTest, ElfProgramsAreTheNativelyNamedOnes) {
-  device_.GetConfig().programFormat = ProgramFormat::kElf;
-  constexpr char16_t kElfUpdater[] = u"\\Program Files\\Sorvel\\sorvel-update";
+// Answered Yes, an automatic notice starts the updater beside the host, wherever the host lies:
+// where programs are ELF files the native one (the description then names the native host),
+// never one of the other format. A description that cannot be written starts none on what an
+// earlier notice left.
+TEST_F(UpdateCheckTest, AutomaticNoticeStartsTheUpdaterBesideTheHost) {
+  constexpr char16_t kInstalled[] = u"\\Program Files\\Sorvel\\";
   struct Case {
     const char* name;
+    const char16_t* folder;
+    ProgramFormat format;
     const char16_t* updater;  // the program file beside the host
-    std::vector<Text> executed;
-    std::vector<Text> boxes;
+    const char16_t* failure;  // the box after the question; null when the updater starts
+    bool descriptionReadOnly = false;
   };
   const Case cases[] = {
-      {"native updater", kElfUpdater, {Text(kElfUpdater) + u" "}, {kAutomaticQuestion}},
-      {"Windows updater only", kUpdater, {}, {kAutomaticQuestion, kUpdaterMissing}},
+      {"root folder", u"\\", ProgramFormat::kWindows, u"SorvelUpdate.exe", nullptr},
+      {"native updater", kInstalled, ProgramFormat::kElf, u"sorvel-update", nullptr},
+      {"Windows updater only", kInstalled, ProgramFormat::kElf, u"SorvelUpdate.exe",
+       kUpdaterMissing},
+      {"description not writable", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe",
+       kStartFailure, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    files_.Remove(kElfUpdater);
-    files_.Remove(kUpdater);
-    files_.SetBytes(c.updater,
-                    "\x7F"
-                    "ELF");
-    ServeManifest(u"Kind=automatic", ProgramSection(u"Linux-x86_64"));
-    device_.QueueMessageBoxAnswer(kIdYes);
+    const Text folder = c.folder, description = folder + u"Download.ini";
+    const bool elf = c.format == ProgramFormat::kElf;
+    device_.GetConfig().modulePath = folder + u"Sorvel.exe";
+    device_.GetConfig().programFormat = c.format;
+    device_.SetFileVersion(folder + u"Sorvel.exe", kOwnVersion);
+    for (const char16_t* name : {u"SorvelUpdate.exe", u"sorvel-update"})
+      files_.Remove(folder + name);
+    files_.SetBytes(folder + c.updater, elf ? "\x7F"
+                                              "ELF"
+                                            : "MZ");
+    files_.Remove(description);
+    if (c.descriptionReadOnly) {
+      files_.SetBytes(description, Utf16LeBytes(u"[Download]\r\nDownName=http://old.test/x\r\n"));
+      files_.SetAttributes(description, SimFileSystem::kAttributeReadOnly);
+    }
+    files_.SetBytes(folder + u"Sorvel.ini",
+                    Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n"));
+    Serve(kCheckUrl,
+          ManifestBytes(u"Kind=automatic", ProgramSection(elf ? u"Linux-x86_64" : u"Windows-x64")));
+    device_.QueueMessageBoxAnswer(true);
     const std::size_t executed = Executed().size(), boxes = BoxTexts().size();
     CMainDlg dialog(device_, nullptr);
     RunCheck(device_, dialog);
-    EXPECT_EQ(files_.Bytes(kDescriptionFile),
-              Utf16LeBytes(u"[Download]\r\n" + Described(u"sorvel")));
-    const std::vector<Text> all = Executed(), texts = BoxTexts();
-    EXPECT_EQ(std::vector<Text>(all.begin() + static_cast<std::ptrdiff_t>(executed), all.end()),
-              c.executed);
-    EXPECT_EQ(std::vector<Text>(texts.begin() + static_cast<std::ptrdiff_t>(boxes), texts.end()),
-              c.boxes);
+
+    EXPECT_TRUE(dialog.ModalRunEnded());
+    if (!c.descriptionReadOnly) {
+      EXPECT_EQ(files_.Bytes(description),
+                Utf16LeBytes(u"[Download]\r\n" + Described(elf ? u"sorvel" : u"Sorvel.exe")));
+    }
+    std::vector<Text> started = Executed(), told = BoxTexts();
+    started.erase(started.begin(), started.begin() + static_cast<std::ptrdiff_t>(executed));
+    told.erase(told.begin(), told.begin() + static_cast<std::ptrdiff_t>(boxes));
+    EXPECT_EQ(started, c.failure != nullptr ? std::vector<Text>{}
+                                            : std::vector<Text>{folder + c.updater + u" "});
+    std::vector<Text> expected = {kAutomaticQuestion};
+    if (c.failure != nullptr) expected.push_back(c.failure);
+    EXPECT_EQ(told, expected);
   }
 }
 
@@ -315,7 +312,7 @@ TEST_F(UpdateCheckTest, NoticeReachesTheDialogThroughItsMessageAfterTheWork) {
     CMainDlg dialog(device_, nullptr);
     HWND hwnd = dialog.Create();
     // The message is only the signal: without a notice left by the work it does nothing.
-    device_.PostMessage(hwnd, kWmUpdateNotice, 0, 0);
+    device_.PostMessage(hwnd, kWmUpdateNotice);
     device_.AdvanceTime(kUpdateCheckTimerMs);
     EXPECT_EQ(device_.PendingWorkers(), 1u);
     EXPECT_TRUE(device_.MessageBoxes().empty());
@@ -336,13 +333,22 @@ TEST_F(UpdateCheckTest, NoticeReachesTheDialogThroughItsMessageAfterTheWork) {
   EXPECT_EQ(device_.MessageBoxes().size(), 1u);
 }
 
+// A notice's kind: what the manifest says, what the host asks, whether the host then closes.
+struct NoticeKind {
+  const char16_t* manifest;
+  const char16_t* question;
+  bool closes;
+};
+const NoticeKind kOptional{u"Kind=optional", kOptionalQuestion, false};
+const NoticeKind kMandatory{u"Kind=mandatory", kMandatoryQuestion, true};
+const NoticeKind kAutomatic{u"Kind=automatic", kAutomaticQuestion, true};
+
 struct NoticeCase {
   const char* name;
-  const char16_t* manifest;
-  int answer;
-  bool updaterThere, startsOk;
-  std::vector<Text> boxes, executed;
-  bool closes;
+  const NoticeKind& kind;
+  bool yes, updaterThere, startsOk;
+  const char16_t* failure;   // the message box after the question; null for none
+  const char16_t* executed;  // what is started; null for nothing
 };
 
 void PrintTo(const NoticeCase& c, std::ostream* out) {
@@ -356,88 +362,41 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
   files_.SetBytes(u"\\Windows\\iexplore.exe", "MZ");
   if (c.updaterThere) files_.SetBytes(kUpdater, "MZ");
   device_.SetShellExecuteResult(c.startsOk);
-  ServeManifest(c.manifest);
-  device_.QueueMessageBoxAnswer(c.answer);
+  ServeManifest(c.kind.manifest);
+  device_.QueueMessageBoxAnswer(c.yes);
 
-  EXPECT_EQ(RunHost(), c.closes ? kIdOk : CDialog::kModalQuit);
-  EXPECT_EQ(BoxTexts(), c.boxes);
-  EXPECT_EQ(Executed(), c.executed);
+  EXPECT_EQ(RunHost(), c.kind.closes ? kIdOk : CDialog::kModalQuit);
+  std::vector<Text> boxes = {c.kind.question};
+  if (c.failure != nullptr) boxes.push_back(c.failure);
+  EXPECT_EQ(BoxTexts(), boxes);
+  EXPECT_EQ(Executed(),
+            c.executed == nullptr ? std::vector<Text>{} : std::vector<Text>{c.executed});
   // A closing notice gives the windows back itself, pane 1 first, before the dialog goes.
-  EXPECT_EQ(givenBackAtNotice_, c.closes);
+  EXPECT_EQ(givenBackAtNotice_, c.kind.closes);
   ASSERT_EQ(held_.size(), 2u);
   for (const Held& h : held_) ExpectGivenBack(h);
-  EXPECT_EQ(device_.GetForegroundWindow(), held_[1].window);
+  EXPECT_EQ(device_.ForegroundWindow(), held_[1].window);
 }
 
-const Text kBrowser = u"\\Windows\\iexplore.exe http://www.sorvel.example";
-const Text kUpdaterStart = Text(kUpdater) + u" ";
-constexpr char16_t kAutomatic[] = u"Kind=automatic";
+constexpr char16_t kBrowser[] = u"\\Windows\\iexplore.exe http://www.sorvel.example";
+constexpr char16_t kUpdaterStart[] = u"\\Program Files\\Sorvel\\SorvelUpdate.exe ";
+const NoticeCase kNoticeCases[] = {
+    {"OptionalYes", kOptional, true, true, true, nullptr, kBrowser},
+    {"OptionalNo", kOptional, false, true, true, nullptr, nullptr},
+    {"OptionalBrowserFails", kOptional, true, true, false, kStartFailure, kBrowser},
+    {"MandatoryYes", kMandatory, true, true, true, nullptr, kBrowser},
+    {"MandatoryNo", kMandatory, false, true, true, nullptr, nullptr},
+    {"MandatoryBrowserFails", kMandatory, true, true, false, kStartFailure, kBrowser},
+    {"AutomaticYes", kAutomatic, true, true, true, nullptr, kUpdaterStart},
+    {"AutomaticNo", kAutomatic, false, true, true, nullptr, nullptr},
+    {"AutomaticUpdaterMissing", kAutomatic, true, false, true, kUpdaterMissing, nullptr},
+    {"AutomaticUpdaterFails", kAutomatic, true, true, false, kStartFailure, kUpdaterStart},
+};
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, NoticeTest,
-    ::testing::Values(
-        NoticeCase{"OptionalYes",
-                   u"Kind=optional",
-                   kIdYes,
-                   true,
-                   true,
-                   {kOptionalQuestion},
-                   {kBrowser},
-                   false},
-        NoticeCase{
-            "OptionalNo", u"Kind=optional", kIdNo, true, true, {kOptionalQuestion}, {}, false},
-        NoticeCase{"OptionalBrowserFails",
-                   u"Kind=optional",
-                   kIdYes,
-                   true,
-                   false,
-                   {kOptionalQuestion, kStartFailure},
-                   {kBrowser},
-                   false},
-        NoticeCase{"MandatoryYes",
-                   u"Kind=mandatory",
-                   kIdYes,
-                   true,
-                   true,
-                   {kMandatoryQuestion},
-                   {kBrowser},
-                   true},
-        NoticeCase{
-            "MandatoryNo", u"Kind=mandatory", kIdNo, true, true, {kMandatoryQuestion}, {}, true},
-        NoticeCase{"MandatoryBrowserFails",
-                   u"Kind=mandatory",
-                   kIdYes,
-                   true,
-                   false,
-                   {kMandatoryQuestion, kStartFailure},
-                   {kBrowser},
-                   true},
-        NoticeCase{"AutomaticYes",
-                   kAutomatic,
-                   kIdYes,
-                   true,
-                   true,
-                   {kAutomaticQuestion},
-                   {kUpdaterStart},
-                   true},
-        NoticeCase{"AutomaticNo", kAutomatic, kIdNo, true, true, {kAutomaticQuestion}, {}, true},
-        NoticeCase{"AutomaticUpdaterMissing",
-                   kAutomatic,
-                   kIdYes,
-                   false,
-                   true,
-                   {kAutomaticQuestion, kUpdaterMissing},
-                   {},
-                   true},
-        NoticeCase{"AutomaticUpdaterFails",
-                   kAutomatic,
-                   kIdYes,
-                   true,
-                   false,
-                   {kAutomaticQuestion, kStartFailure},
-                   {kUpdaterStart},
-                   true}),
-    [](const ::testing::TestParamInfo<NoticeCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Kinds, NoticeTest, ::testing::ValuesIn(kNoticeCases),
+                         [](const ::testing::TestParamInfo<NoticeCase>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace sorvel

@@ -339,8 +339,8 @@ class UpdaterTest : public HostTest {
   UpdaterTest() {
     device_.GetConfig().modulePath = kModule;
     files_.SetBytes(kTarget, kOldProgram);
-    device_.SetProgramVersion(kOldProgram, 0x00010000, 0x00010001);
-    device_.SetProgramVersion(program_, 0x00010000, 0x00020000);
+    device_.SetProgramVersion(kOldProgram, 0x0001'0000'0001'0001);
+    device_.SetProgramVersion(program_, 0x0001'0000'0002'0000);
     // The host that comes up claims its name.
     device_.InstallProgram(kTarget, [this](SimDevice& device, int) {
       startedBytes_.push_back(files_.Bytes(kTarget));
@@ -386,15 +386,12 @@ class UpdaterTest : public HostTest {
     EXPECT_FALSE(device_.ModalLoopStalled()) << "the dialog did not end";
     return result;
   }
-  void PostCommand(HWND dialog, int id) {
-    device_.PostMessage(dialog, kWmCommand, MakeWParam(static_cast<unsigned>(id), kBnClicked), 0);
-  }
   void ExpectLastBox(const Text& text) {
     ASSERT_FALSE(device_.MessageBoxes().empty());
     const SimMessageBox& box = device_.MessageBoxes().back();
     EXPECT_EQ(box.text, text);
     EXPECT_EQ(box.caption, u"SorvelUpdate");
-    EXPECT_EQ(box.type, static_cast<unsigned>(kMbOk));
+    EXPECT_EQ(box.buttons, MessageBoxButtons::kOk);
   }
 
   const std::string program_ = Program();
@@ -410,13 +407,6 @@ TEST_F(UpdaterTest, OpensCentredAtTemplateSizeAndWaitsASecond) {
   // 101 x 26 dialog units and the caption, centred on a 240 x 320 screen.
   EXPECT_EQ(device_.GetWindowRect(hwnd), (Rect{44, 126, 44 + 151, 126 + 42 + 26}));
   EXPECT_EQ(device_.GetWindowText(hwnd), u"Auto Downloader");
-  HICON icon = device_.LoadIcon(128);
-  EXPECT_EQ(device_.Window(hwnd).bigIcon, icon);
-  EXPECT_EQ(device_.Window(hwnd).smallIcon, icon);
-  // Only the progress bar shows.
-  EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1003)));
-  EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1002)));
-  EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1004)));
 
   device_.AdvanceTime(999);
   EXPECT_TRUE(device_.RequestedUrls().empty());
@@ -460,7 +450,7 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
   Image otherMachine;
   otherMachine.machine = kOtherMachine;
   const std::string other = Program(otherMachine);
-  device_.SetProgramVersion(other, 0x00010000, 0x00020000);
+  device_.SetProgramVersion(other, 0x0001'0000'0002'0000);
   Image unversioned;
   unversioned.body += "unversioned";
   const std::string cut = program_.substr(0, program_.size() / 2);
@@ -498,8 +488,7 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
     files_.Remove(kTemp);
     device_.ServeUrl(kUrl, {c.body, c.announced, c.result, 1000});
     device_.DuringNextDownload(
-        c.closed ? std::function<void()>([&] { device_.PostMessage(dialog, kWmClose, 0, 0); })
-                 : nullptr);
+        c.closed ? std::function<void()>([&] { device_.RequestClose(dialog); }) : nullptr);
     Describe(c.described);
     const std::size_t requests = device_.RequestedUrls().size();
     EXPECT_EQ(Run([&](HWND hwnd, std::uint64_t) { dialog = hwnd; }), 1);
@@ -589,7 +578,7 @@ TEST_F(UpdaterTest, ProgressIsTheReceivedShareInWholePercent) {
   padded.body.resize(padded.body.size() + (3 - Program().size() % 3) % 3);
   const std::string program = Program(padded);  // a multiple of 3 bytes
   ASSERT_EQ(program.size() % 3, 0u);
-  device_.SetProgramVersion(program, 0x00010000, 0x00020000);
+  device_.SetProgramVersion(program, 0x0001'0000'0002'0000);
   struct Case {
     std::uint64_t total;
     std::size_t chunk;
@@ -640,7 +629,7 @@ TEST_F(UpdaterTest, ReplacementWaitsUpToTenSecondsForTheOldProgramsFile) {
                   files_.Close(held);
                   held = nullptr;
                 }
-                if (elapsed == 1500) PostCommand(dialog, kIdFileDownload);
+                if (elapsed == 1500) device_.PostCommand(dialog, kIdFileDownload);
               }),
               1);
     if (held != nullptr) files_.Close(held);
@@ -699,7 +688,7 @@ TEST_F(UpdaterTest, CreateFileCommandRewritesBothKeysKeepingTheRest) {
                   Utf16LeBytes(u"[Other]\r\nKey=1\r\n[Download]\r\nMainName=old.exe\r\n"
                                u"DownName=http://old\r\nExtra=2\r\n"));
   EXPECT_EQ(Run([&](HWND dialog, std::uint64_t elapsed) {
-              if (elapsed == 0) PostCommand(dialog, kIdCreateFile);
+              if (elapsed == 0) device_.PostCommand(dialog, kIdCreateFile);
             }),
             1);
   EXPECT_EQ(

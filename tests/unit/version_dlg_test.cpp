@@ -39,7 +39,9 @@ class VersionDlgTest : public HostTest {
   Text ItemText(HWND dialog, int id) {
     return device_.GetWindowText(device_.GetDlgItem(dialog, id));
   }
-  bool Checked(HWND dialog, int id) { return device_.IsDlgButtonChecked(dialog, id); }
+  bool Checked(HWND dialog, int id) {
+    return device_.Window(device_.GetDlgItem(dialog, id)).checked;
+  }
 
   int Run(const std::vector<Action>& actions) {
     CVersionDlg dialog(device_, nullptr);
@@ -48,7 +50,7 @@ class VersionDlgTest : public HostTest {
 };
 
 TEST_F(VersionDlgTest, OpensCentredAtTemplateSizeWithItsLines) {
-  device_.SetFileVersion(kModule, 0x00010000, 0x00010001);
+  device_.SetFileVersion(kModule, 0x0001'0000'0001'0001);
   CVersionDlg dialog(device_, nullptr);
   HWND hwnd = dialog.Create();
 
@@ -61,7 +63,7 @@ TEST_F(VersionDlgTest, OpensCentredAtTemplateSizeWithItsLines) {
 }
 
 TEST_F(VersionDlgTest, NoVersionResourceLeavesTheLabelAlone) {
-  device_.SetFileVersion(u"\\Windows\\other.exe", 0x00020000, 0);
+  device_.SetFileVersion(u"\\Windows\\other.exe", 0x0002'0000'0000'0000);
   CVersionDlg dialog(device_, nullptr);
   HWND hwnd = dialog.Create();
   EXPECT_EQ(ItemText(hwnd, kVersionLine), u"버전: ");
@@ -163,7 +165,7 @@ TEST_F(VersionDlgTest, DownloadLineOpensTheWebSite) {
     const SimMessageBox& box = device_.MessageBoxes().back();
     EXPECT_EQ(box.text, u" http://www.sorvel.example 에서 다시 받아 설치하세요.");
     EXPECT_EQ(box.caption, u"Sorvel");
-    EXPECT_EQ(box.type, static_cast<unsigned>(kMbOk));
+    EXPECT_EQ(box.buttons, MessageBoxButtons::kOk);
     EXPECT_EQ(box.owner, owner);
   }
 }

@@ -51,11 +51,15 @@ class SimEnvironment : public conformance::Environment {
   void Pump(unsigned milliseconds) override { device_.AdvanceTime(milliseconds); }
   std::uint64_t Now() override { return device_.Now(); }
   bool ReparentsWithoutTheProgram() const override { return false; }
+  std::vector<HWND> Children(HWND window) override { return device_.Window(window).children; }
+  std::vector<Text> ListItems(HWND list) override { return device_.Window(list).items; }
+  bool IsChecked(HWND button) override { return device_.Window(button).checked; }
+  HWND Foreground() override { return device_.ForegroundWindow(); }
 
  private:
   HWND StartProbe(const Text& path, const Text& title) {
     path_ = path;
-    device_.SetFileVersion(path, 0xFFFF0000u, 0x00010001u);
+    device_.SetFileVersion(path, 0xFFFF'0000'0001'0001u);
     return CreateProbe(device_.StartForeignProcess(path), title);
   }
   HWND CreateProbe(int pid, const Text& title) {

@@ -40,8 +40,9 @@ class HostX11Test : public HostFixture {
       waitpid(pid, nullptr, 0);
     }
     EndHost();
-    // Gone before the next test's host looks for them.
+    // Gone before the next test's host looks for them, those launched at its end included.
     WaitUntil([&] { return EndPrograms(); }, 5000);
+    KillOnThisDisplay({std::begin(kPrograms), std::end(kPrograms)});
     CloseDisplay();
   }
 
