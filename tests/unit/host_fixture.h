@@ -24,16 +24,25 @@ inline std::string MakeTempFolder() {
   return pattern;
 }
 
-class HostTest : public ::testing::Test {
+// A simulated file system in a folder of its own.
+class FilesTest : public ::testing::Test {
  protected:
-  HostTest() : root_(MakeTempFolder()), files_(root_), device_(files_) {
+  FilesTest() : root_(MakeTempFolder()), files_(root_) {}
+  ~FilesTest() override { std::filesystem::remove_all(root_); }
+
+  std::string root_;
+  SimFileSystem files_;
+};
+
+class HostTest : public FilesTest {
+ protected:
+  HostTest() : device_(files_) {
     SettingsPath.clear();
     ThreePaneMode = true;
     PickedWindowTitle.clear();
     PickedProgramPath.clear();
     files_.CreateFolder(u"\\Program Files\\Sorvel");
   }
-  ~HostTest() override { std::filesystem::remove_all(root_); }
 
   // Writes the settings file beside the program, UTF-16LE, one "key=value" line each.
   void WriteSettingsFile(const std::u16string& body) {
@@ -72,8 +81,6 @@ class HostTest : public ::testing::Test {
             screen.Width(), screen.Height()};
   }
 
-  std::string root_;
-  SimFileSystem files_;
   SimDevice device_;
 };
 
