@@ -63,72 +63,37 @@ TEST_F(FindDlgTest, ApplyGivesTheTitleAndPathOfTheWindowTheSearchFinds) {
     device_.DestroyWindow(device_.FindWindow(nullptr, u"Notes"));
     apply(dialog);
   };
+  using Windows = std::vector<std::pair<Text, Text>>;  // title and program, bottom first
+  // Listed Calc, Notes: the other way round from their stacking order.
+  const Windows calcNotes = {{u"Calc", calc}, {u"Notes", notes}},
+                twoCalcs = {{u"Calc", calc}, {u"Calc", calc2}};
+  const Windows onlyNotes = {{u"Notes", notes}}, longPath = {{u"Notes", u"\\" + Text(300, u'a')}};
+  const Windows titled = {{u"Dialog", tool}};
+  const Text earlier = u"\\Windows\\earlier.exe";
   struct Case {
     const char* name;
-    std::vector<std::pair<Text, Text>> windows;  // title and program, bottom first
+    const Windows& windows;
     std::vector<Action> actions;
-    int result;
-    Text title, path;
+    Text title, path;  // "Earlier": the earlier choice, after a close
   };
   const Case cases[] = {
-      // Listed Calc, Notes: the other way round from their stacking order.
-      {"button",
-       {{u"Calc", calc}, {u"Notes", notes}},
-       {Select(1), apply},
-       CFindDlg::kApplied,
-       u"Notes",
-       notes},
-      {"double tap",
-       {{u"Calc", calc}, {u"Notes", notes}},
-       {Select(1, true)},
-       CFindDlg::kApplied,
-       u"Notes",
-       notes},
-      {"window closed",
-       {{u"Notes", notes}},
-       {Select(0), closeNotesAndApply},
-       CFindDlg::kApplied,
-       u"Notes",
-       u""},
-      {"path too long",
-       {{u"Notes", u"\\" + Text(300, u'a')}},
-       {Select(0), apply},
-       CFindDlg::kApplied,
-       u"Notes",
-       u""},
-      {"equal titles, the first",
-       {{u"Calc", calc}, {u"Calc", calc2}},
-       {Select(0, true)},
-       CFindDlg::kApplied,
-       u"Calc",
-       calc2},
-      {"equal titles, the second",
-       {{u"Calc", calc}, {u"Calc", calc2}},
-       {Select(1, true)},
-       CFindDlg::kApplied,
-       u"Calc",
-       calc2},
-      {"titled Dialog",
-       {{u"Dialog", tool}},
-       {Select(0, true)},
-       CFindDlg::kApplied,
-       u"Dialog",
-       tool},
+      {"button", calcNotes, {Select(1), apply}, u"Notes", notes},
+      {"double tap", calcNotes, {Select(1, true)}, u"Notes", notes},
+      {"window closed", onlyNotes, {Select(0), closeNotesAndApply}, u"Notes", u""},
+      {"path too long", longPath, {Select(0), apply}, u"Notes", u""},
+      {"equal titles, the first", twoCalcs, {Select(0, true)}, u"Calc", calc2},
+      {"equal titles, the second", twoCalcs, {Select(1, true)}, u"Calc", calc2},
+      {"titled Dialog", titled, {Select(0, true)}, u"Dialog", tool},
       // Apply with nothing selected does nothing; the run goes on to the close.
-      {"closed",
-       {{u"Notes", notes}},
-       {Tap(kApplyButton), Tap(kCloseButton)},
-       CFindDlg::kClosed,
-       u"Earlier",
-       u"\\Windows\\earlier.exe"},
+      {"closed", onlyNotes, {Tap(kApplyButton), Tap(kCloseButton)}, u"Earlier", earlier},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PickedWindowTitle = u"Earlier";
-    PickedProgramPath = u"\\Windows\\earlier.exe";
+    PickedProgramPath = earlier;
     std::vector<HWND> windows;
     for (const auto& [title, program] : c.windows) windows.push_back(Window(title, program));
-    EXPECT_EQ(Run(c.actions), c.result);
+    EXPECT_EQ(Run(c.actions), c.title == u"Earlier" ? CFindDlg::kClosed : CFindDlg::kApplied);
     EXPECT_EQ(PickedWindowTitle, c.title);
     EXPECT_EQ(PickedProgramPath, c.path);
     for (HWND window : windows) device_.DestroyWindow(window);
