@@ -104,33 +104,41 @@ TEST_F(UpdaterTest, OpensCentredAtTemplateSizeAndWaitsASecond) {
 }
 
 // The new program is started in place of the old one, beside the updater, and only once it has
-// come up is the old one gone and the success told.
+// come up is the old one gone and the success told. While the old program still runs it holds the
+// host's name: the new one starts once it has ended.
 TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
   Serve(program_);
   struct Case {
     const char* name;
     const char16_t* module;
     const char16_t* folder;
-    bool oldThere;
+    bool oldThere = true;
+    std::uint64_t oldEndsAt = 0;  // 0: the old program has ended already
   };
   const Case cases[] = {
-      {"over the old program", kModule, kFolder, true},
+      {"over the old program", kModule, kFolder},
       {"no program there yet", kModule, kFolder, false},
-      {"root folder", u"\\SorvelUpdate.exe", u"\\", true},
-      {"bare name", u"SorvelUpdate.exe", u"\\", true},
+      {"old program ends 3 s in", kModule, kFolder, true, 3000},
+      {"root folder", u"\\SorvelUpdate.exe", u"\\"},
+      {"bare name", u"SorvelUpdate.exe", u"\\"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Text folder = c.folder, target = folder + u"Sorvel.exe";
     device_.GetConfig().modulePath = c.module;
     device_.ReleaseInstanceNames();
+    if (c.oldEndsAt != 0) device_.HoldInstanceName(u"Sorvel3");
     startedBytes_.clear();
     boxesAtStart_.clear();
     files_.Remove(target);
     if (c.oldThere) files_.SetBytes(target, kOldProgram);
     Describe(Signed(program_), folder + u"Download.ini");
     const std::size_t boxes = device_.MessageBoxes().size();
-    EXPECT_EQ(Run(), 1);
+    const std::uint64_t start = device_.Now();
+    EXPECT_EQ(Run([&](HWND, std::uint64_t elapsed) {
+                if (elapsed == c.oldEndsAt) device_.ReleaseInstanceNames();
+              }),
+              1);
     EXPECT_TRUE(files_.Bytes(target) == program_);
     EXPECT_FALSE(files_.FileExists(folder + u"im.exe"));
     EXPECT_FALSE(files_.FileExists(target + u".old"));
@@ -140,6 +148,10 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
     EXPECT_EQ(boxesAtStart_[0], boxes);
     EXPECT_EQ(device_.MessageBoxes().size(), boxes + 1);
     ExpectLastBox(kUpdated);
+    if (c.oldEndsAt != 0) {
+      EXPECT_GE(device_.StartTimes().back() - start, c.oldEndsAt);
+      EXPECT_LE(device_.StartTimes().back() - start, c.oldEndsAt + 300);
+    }
   }
 }
 
@@ -215,22 +227,6 @@ TEST_F(UpdaterTest, ANewProgramThatDoesNotComeUpIsRolledBack) {
   // The download a second in, then ten seconds of waiting.
   EXPECT_GE(ended, 11000u);
   EXPECT_LE(ended, 11500u);
-}
-
-// The old program still running holds the host's name: the new one starts once it has ended.
-TEST_F(UpdaterTest, TheNewProgramStartsOnceTheOldOneHasEnded) {
-  Serve(program_);
-  Describe(Signed(program_));
-  device_.HoldInstanceName(u"Sorvel3");
-  const std::uint64_t start = device_.Now();
-  EXPECT_EQ(Run([&](HWND, std::uint64_t elapsed) {
-              if (elapsed == 3000) device_.ReleaseInstanceNames();
-            }),
-            1);
-  ASSERT_EQ(device_.StartTimes().size(), 1u);
-  EXPECT_GE(device_.StartTimes()[0] - start, 3000u);
-  EXPECT_LE(device_.StartTimes()[0] - start, 3300u);
-  ExpectLastBox(kUpdated);
 }
 
 // Without a description from the host, the updater reads the signed manifest itself; an
