@@ -76,6 +76,19 @@ class HostTest : public FilesTest {
     return [this, command](HWND dialog) { device_.PostCommand(dialog, command); };
   }
 
+  // The last message box shown, of `count` in all (0: any number).
+  void ExpectLastBox(const Text& text, std::size_t count = 0, const Text& caption = u"Sorvel",
+                     MessageBoxButtons buttons = MessageBoxButtons::kOk) {
+    const std::vector<SimMessageBox>& boxes = device_.MessageBoxes();
+    ASSERT_FALSE(boxes.empty());
+    if (count != 0) {
+      EXPECT_EQ(boxes.size(), count);
+    }
+    EXPECT_EQ(boxes.back().text, text);
+    EXPECT_EQ(boxes.back().caption, caption);
+    EXPECT_EQ(boxes.back().buttons, buttons);
+  }
+
   // Where a control stands in its dialog's client area.
   Placement Where(HWND dialog, int id) {
     Rect screen = device_.GetWindowRect(device_.GetDlgItem(dialog, id));

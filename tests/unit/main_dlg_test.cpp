@@ -19,11 +19,7 @@ TEST_F(MainDlgTest, MenuBarFailureLeavesTheRestOfInitialisationUndone) {
 TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessage) {
   device_.GetConfig().modulePath = u"\\Program Files\\Sorvel\\Sorvel";
   EXPECT_EQ(dialog_.DoModal(), kIdCancel);
-  ASSERT_EQ(device_.MessageBoxes().size(), 1u);
-  EXPECT_EQ(device_.MessageBoxes()[0].text,
-            u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.");
-  EXPECT_EQ(device_.MessageBoxes()[0].caption, u"Sorvel");
-  EXPECT_EQ(device_.MessageBoxes()[0].buttons, MessageBoxButtons::kOk);
+  ExpectLastBox(u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.", 1);
   EXPECT_TRUE(SettingsPath.empty());
   EXPECT_FALSE(device_.ModalLoopStalled());
 }

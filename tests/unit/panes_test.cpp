@@ -31,7 +31,6 @@ class PanesTest : public MainDlgTest {
     AnswerPicker(title);
     Click(buttonA);
   }
-  const std::vector<SimMessageBox>& Boxes() { return device_.MessageBoxes(); }
 };
 
 TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
@@ -67,7 +66,7 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
     for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(Visible(id)) << id;
     device_.DestroyWindow(notes);
   }
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(device_.MessageBoxes().empty());
 }
 
 TEST_F(PanesTest, LookUpPrefersADialogOwnedByTheTitledWindow) {
@@ -160,11 +159,9 @@ TEST_F(PanesTest, PickerEndedWithOkKeepsTheEarlierChoiceAndClosedTakesNothing) {
       Click(1006);
     } else if (!c.closed) {
       EXPECT_EQ(ItemText(1006), u"A");
-      ASSERT_EQ(Boxes().size(), ++boxes);
-      EXPECT_EQ(Boxes().back().text, u"Cannot find Window");
-      EXPECT_EQ(Boxes().back().caption, u"Sorvel");
+      ExpectLastBox(u"Cannot find Window", ++boxes);
     }
-    EXPECT_EQ(Boxes().size(), boxes);
+    EXPECT_EQ(device_.MessageBoxes().size(), boxes);
     EXPECT_EQ(device_.GetParent(notes), nullptr);
   }
 }
@@ -178,8 +175,7 @@ TEST_F(PanesTest, ReparentingThatNeverTakesHoldGivesTheWindowBackAfterThreeTries
   ExpectGivenBack(notes);
   EXPECT_EQ(ItemText(1008), u"A");
   EXPECT_FALSE(Visible(1009));
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].text, u"Cannot find Window");
+  ExpectLastBox(u"Cannot find Window", 1);
   // Two pauses between the three attempts.
   EXPECT_EQ(device_.Sleeps().size(), 2u);
 }
@@ -193,8 +189,7 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   PickInto(1000, u"Notes");
   EXPECT_EQ(device_.GetParent(notes), nullptr);
   EXPECT_EQ(ItemText(1000), u"A");
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].text, u"프로그램이 응답하지 않습니다.");
+  ExpectLastBox(u"프로그램이 응답하지 않습니다.", 1);
   EXPECT_LE(device_.Now() - before, 1000u);
 
   device_.SetProcessHung(pid_, false);

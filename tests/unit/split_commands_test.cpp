@@ -153,11 +153,10 @@ TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKey
     // Answered No, the run goes on to the next command.
     if (!yes) actions.push_back(Post(kIdExit));
     EXPECT_EQ(RunModal(dialog, actions), CDialog::kModalQuit);
-    ASSERT_FALSE(device_.MessageBoxes().empty());
-    EXPECT_EQ(device_.MessageBoxes().back().text,
-              u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
-              u"종료하시겠습니까?");
-    EXPECT_EQ(device_.MessageBoxes().back().buttons, MessageBoxButtons::kYesNo);
+    ExpectLastBox(
+        u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
+        u"종료하시겠습니까?",
+        yes ? 2 : 1, u"Sorvel", MessageBoxButtons::kYesNo);
     if (!yes) {
       EXPECT_EQ(files_.Bytes(kSettingsFile), Utf16LeBytes(u"[Setting]\r\n" + before));
     } else {
