@@ -1,5 +1,6 @@
-// A simulated device with its own file system folder, and the host's process-wide state reset,
-// for the tests of the host program; its main dialog and other programs' windows.
+// The unit tests' fixtures: a simulated file system in a folder of its own; a simulated device on
+// it with the host's process-wide state reset; the host's main dialog among other programs'
+// windows. The test's thread only.
 #pragma once
 
 #include <gtest/gtest.h>
