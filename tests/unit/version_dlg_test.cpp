@@ -54,7 +54,7 @@ TEST_F(VersionDlgTest, OpensCentredAtTemplateSizeWithTheProgramsVersion) {
     // 131 x 66 dialog units on a 240 x 320 screen.
     EXPECT_EQ(device_.GetWindowRect(hwnd), (Rect{22, 106, 22 + 196, 106 + 107}));
     EXPECT_EQ(ItemText(hwnd, kIdVersionOk), u"확인");
-    EXPECT_EQ(ItemText(hwnd, kIdVersionLine), line);
+    EXPECT_EQ(ItemText(hwnd, kIdVersionLine), line) << (versioned ? "versioned" : "no version");
   }
 }
 
