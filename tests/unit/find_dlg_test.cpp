@@ -1,3 +1,4 @@
+// The window picker: what it lists, what a choice gives, its layout.
 #include "host/find_dlg.h"
 
 #include "tests/unit/host_fixture.h"
@@ -5,9 +6,7 @@
 namespace sorvel {
 namespace {
 
-constexpr int kList = 1006;
-constexpr int kCloseButton = 1007;
-constexpr int kApplyButton = 1008;
+constexpr int kList = kIdPickerList, kCloseButton = kIdPickerClose, kApplyButton = kIdPickerApply;
 
 class FindDlgTest : public HostTest {
  protected:
@@ -47,77 +46,58 @@ TEST_F(FindDlgTest, ListsProgramMainWindowsOnlySorted) {
   EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(dialog, kApplyButton)));
 }
 
-TEST_F(FindDlgTest, ApplyByButtonOrDoubleTapGivesTitleAndProgramPath) {
-  for (bool doubleTap : {false, true}) {
-    SCOPED_TRACE(doubleTap ? "double tap" : "button");
-    PickedWindowTitle.clear();
-    PickedProgramPath.clear();
-    // Listed Calc, Notes: the other way round from their stacking order.
-    HWND calc = Window(u"Calc", u"\\Windows\\calc.exe");
-    HWND notes = Window(u"Notes", u"\\Program Files\\Notes\\notes.exe");
-    // A double tap applies at once; a selection shows the apply button.
-    std::vector<Action> actions = {Select(1, doubleTap)};
-    if (!doubleTap) {
-      actions.push_back([&](HWND dialog) {
-        HWND apply = device_.GetDlgItem(dialog, kApplyButton);
-        EXPECT_TRUE(device_.IsWindowVisible(apply));
-        device_.Click(apply);
-      });
-    }
-    EXPECT_EQ(Run(actions), CFindDlg::kApplied);
-    EXPECT_EQ(PickedWindowTitle, u"Notes");
-    EXPECT_EQ(PickedProgramPath, u"\\Program Files\\Notes\\notes.exe");
-    device_.DestroyWindow(notes);
-    device_.DestroyWindow(calc);
+// The choice is the title and the program path of the window that the search for the chosen title
+// finds, not the one listed (nor the picker, titled "Dialog" itself); the path is left empty when
+// that window has gone or its program's path is too long to have. With nothing chosen, the
+// earlier choice stands.
+TEST_F(FindDlgTest, ApplyGivesTheTitleAndPathOfTheWindowTheSearchFinds) {
+  const Text calc = u"\\Windows\\calc.exe", calc2 = u"\\Program Files\\Calc2\\calc.exe";
+  const Text notes = u"\\Program Files\\Notes\\notes.exe", tool = u"\\Windows\\tool.exe";
+  // A selection shows the apply button.
+  const Action apply = [this](HWND dialog) {
+    HWND button = device_.GetDlgItem(dialog, kApplyButton);
+    EXPECT_TRUE(device_.IsWindowVisible(button));
+    device_.Click(button);
+  };
+  const Action closeNotesAndApply = [&](HWND dialog) {
+    device_.DestroyWindow(device_.FindWindow(nullptr, u"Notes"));
+    apply(dialog);
+  };
+  using Windows = std::vector<std::pair<Text, Text>>;  // title and program, bottom first
+  // Listed Calc, Notes: the other way round from their stacking order.
+  const Windows calcNotes = {{u"Calc", calc}, {u"Notes", notes}},
+                twoCalcs = {{u"Calc", calc}, {u"Calc", calc2}};
+  const Windows onlyNotes = {{u"Notes", notes}}, longPath = {{u"Notes", u"\\" + Text(300, u'a')}};
+  const Windows titled = {{u"Dialog", tool}};
+  const Text earlier = u"\\Windows\\earlier.exe";
+  struct Case {
+    const char* name;
+    const Windows& windows;
+    std::vector<Action> actions;
+    Text title, path;  // "Earlier": the earlier choice, after a close
+  };
+  const Case cases[] = {
+      {"button", calcNotes, {Select(1), apply}, u"Notes", notes},
+      {"double tap", calcNotes, {Select(1, true)}, u"Notes", notes},
+      {"window closed", onlyNotes, {Select(0), closeNotesAndApply}, u"Notes", u""},
+      {"path too long", longPath, {Select(0), apply}, u"Notes", u""},
+      {"equal titles, the first", twoCalcs, {Select(0, true)}, u"Calc", calc2},
+      {"equal titles, the second", twoCalcs, {Select(1, true)}, u"Calc", calc2},
+      {"titled Dialog", titled, {Select(0, true)}, u"Dialog", tool},
+      // Apply with nothing selected does nothing; the run goes on to the close.
+      {"closed", onlyNotes, {Tap(kApplyButton), Tap(kCloseButton)}, u"Earlier", earlier},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PickedWindowTitle = u"Earlier";
+    PickedProgramPath = earlier;
+    std::vector<HWND> windows;
+    for (const auto& [title, program] : c.windows) windows.push_back(Window(title, program));
+    EXPECT_EQ(Run(c.actions), c.title == u"Earlier" ? CFindDlg::kClosed : CFindDlg::kApplied);
+    EXPECT_EQ(PickedWindowTitle, c.title);
+    EXPECT_EQ(PickedProgramPath, c.path);
+    for (HWND window : windows) device_.DestroyWindow(window);
   }
-}
-
-TEST_F(FindDlgTest, ApplyWithoutAPathToHaveLeavesThePathEmpty) {
-  // The window closes before the apply, or its program's path is too long to have.
-  for (bool closeFirst : {true, false}) {
-    SCOPED_TRACE(closeFirst ? "window closed" : "path too long");
-    PickedProgramPath = u"\\Windows\\earlier.exe";
-    HWND notes = Window(u"Notes", closeFirst ? u"\\Windows\\notes.exe" : u"\\" + Text(300, u'a'));
-    int result = Run({Select(0), [&](HWND dialog) {
-                        if (closeFirst) device_.DestroyWindow(notes);
-                        device_.Click(device_.GetDlgItem(dialog, kApplyButton));
-                      }});
-    EXPECT_EQ(result, CFindDlg::kApplied);
-    EXPECT_EQ(PickedWindowTitle, u"Notes");
-    EXPECT_EQ(PickedProgramPath, u"");
-    device_.DestroyWindow(notes);
-  }
-}
-
-TEST_F(FindDlgTest, EqualTitlesBothGiveTheWindowTheSearchFinds) {
-  Window(u"Calc", u"\\Windows\\calc.exe");
-  HWND second = Window(u"Calc", u"\\Program Files\\Calc2\\calc.exe");
-  ASSERT_EQ(device_.FindWindow(nullptr, u"Calc"), second);
-  for (int index : {0, 1}) {
-    SCOPED_TRACE(index);
-    PickedProgramPath.clear();
-    EXPECT_EQ(Run({Select(index, true)}), CFindDlg::kApplied);
-    EXPECT_EQ(PickedWindowTitle, u"Calc");
-    EXPECT_EQ(PickedProgramPath, u"\\Program Files\\Calc2\\calc.exe");
-  }
-}
-
-// A program's window that bears the picker's own caption is found, not the picker.
-TEST_F(FindDlgTest, ApplyOfTheTitleDialogFindsTheProgramWindowNotThePicker) {
-  Window(u"Dialog", u"\\Windows\\tool.exe");
-  EXPECT_EQ(Run({Select(0, true)}), CFindDlg::kApplied);
-  EXPECT_EQ(PickedWindowTitle, u"Dialog");
-  EXPECT_EQ(PickedProgramPath, u"\\Windows\\tool.exe");
-}
-
-TEST_F(FindDlgTest, CloseAndEmptyApplyKeepEarlierPick) {
-  Window(u"Notes", u"\\Windows\\notes.exe");
-  PickedWindowTitle = u"Calc";
-  PickedProgramPath = u"\\Windows\\calc.exe";
-  // Apply with nothing selected does nothing; the run goes on to the close.
-  EXPECT_EQ(Run({Tap(kApplyButton), Tap(kCloseButton)}), CFindDlg::kClosed);
-  EXPECT_EQ(PickedWindowTitle, u"Calc");
-  EXPECT_EQ(PickedProgramPath, u"\\Windows\\calc.exe");
 }
 
 TEST_F(FindDlgTest, LayoutKeepsButtonsBottomRightAndListFillsTheRest) {

@@ -1,3 +1,4 @@
+// The dialog framework: how a modal run ends, and radio groups.
 #include "platform/framework.h"
 
 #include "tests/unit/host_fixture.h"
@@ -6,25 +7,18 @@ namespace sorvel {
 namespace {
 
 // Radio groups 10-12, the push button 20 with the radio buttons 21 and 22 in its group, and 30
-// alone.
+// alone: a group starts at each tenth id, its controls in a column.
 const DialogTemplate& TestTemplate() {
-  static const DialogTemplate kTemplate{
-      0,
-      100,
-      60,
-      kWsPopup | kWsVisible | kWsCaption,
-      u"Framework",
-      u"Tahoma",
-      8,
-      {
-          {10, ControlKind::kRadioButton, u"", 0, 0, 20, 10, kWsGroup, true},
-          {11, ControlKind::kRadioButton, u"", 0, 10, 20, 10, 0, true},
-          {12, ControlKind::kRadioButton, u"", 0, 20, 20, 10, 0, true},
-          {20, ControlKind::kPushButton, u"", 30, 0, 20, 10, kWsGroup, true},
-          {21, ControlKind::kRadioButton, u"", 30, 10, 20, 10, 0, true},
-          {22, ControlKind::kRadioButton, u"", 30, 20, 20, 10, 0, true},
-          {30, ControlKind::kRadioButton, u"", 60, 0, 20, 10, kWsGroup, true},
-      }};
+  static const DialogTemplate kTemplate = [] {
+    const std::uint32_t style = kWsPopup | kWsVisible | kWsCaption;
+    DialogTemplate made{0, 100, 60, style, u"Framework", u"Tahoma", 8, {}};
+    for (int id : {10, 11, 12, 20, 21, 22, 30}) {
+      made.controls.push_back({id, id == 20 ? ControlKind::kPushButton : ControlKind::kRadioButton,
+                               u"", id / 10 * 30 - 30, id % 10 * 10, 20, 10,
+                               id % 10 == 0 ? kWsGroup : 0, true});
+    }
+    return made;
+  }();
   return kTemplate;
 }
 

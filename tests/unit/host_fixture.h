@@ -1,5 +1,6 @@
-// A simulated device with its own file system folder, and the host's process-wide state reset,
-// for the tests of the host program.
+// The unit tests' fixtures: a simulated file system in a folder of its own; a simulated device on
+// it with the host's process-wide state reset; the host's main dialog among other programs'
+// windows. The test's thread only.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "host/main_dlg.h"
+#include "host/resources.h"
 #include "platform/framework.h"
 #include "platform/sim/sim_device.h"
 #include "platform/sim/sim_files.h"
@@ -24,20 +27,31 @@ inline std::string MakeTempFolder() {
   return pattern;
 }
 
-class HostTest : public ::testing::Test {
+// A simulated file system in a folder of its own.
+class FilesTest : public ::testing::Test {
  protected:
-  HostTest() : root_(MakeTempFolder()), files_(root_), device_(files_) {
+  FilesTest() : root_(MakeTempFolder()), files_(root_) {}
+  ~FilesTest() override { std::filesystem::remove_all(root_); }
+
+  std::string root_;
+  SimFileSystem files_;
+};
+
+constexpr char16_t kSettingsFile[] = u"\\Program Files\\Sorvel\\Sorvel.ini";
+
+class HostTest : public FilesTest {
+ protected:
+  HostTest() : device_(files_) {
     SettingsPath.clear();
     ThreePaneMode = true;
     PickedWindowTitle.clear();
     PickedProgramPath.clear();
     files_.CreateFolder(u"\\Program Files\\Sorvel");
   }
-  ~HostTest() override { std::filesystem::remove_all(root_); }
 
   // Writes the settings file beside the program, UTF-16LE, one "key=value" line each.
   void WriteSettingsFile(const std::u16string& body) {
-    files_.SetBytes(u"\\Program Files\\Sorvel\\Sorvel.ini", Utf16LeBytes(u"[Setting]\r\n" + body));
+    files_.SetBytes(kSettingsFile, Utf16LeBytes(u"[Setting]\r\n" + body));
   }
 
   using Action = std::function<void(HWND dialog)>;
@@ -63,6 +77,19 @@ class HostTest : public ::testing::Test {
     return [this, command](HWND dialog) { device_.PostCommand(dialog, command); };
   }
 
+  // The last message box shown, of `count` in all (0: any number).
+  void ExpectLastBox(const Text& text, std::size_t count = 0, const Text& caption = u"Sorvel",
+                     MessageBoxButtons buttons = MessageBoxButtons::kOk) {
+    const std::vector<SimMessageBox>& boxes = device_.MessageBoxes();
+    ASSERT_FALSE(boxes.empty());
+    if (count != 0) {
+      EXPECT_EQ(boxes.size(), count);
+    }
+    EXPECT_EQ(boxes.back().text, text);
+    EXPECT_EQ(boxes.back().caption, caption);
+    EXPECT_EQ(boxes.back().buttons, buttons);
+  }
+
   // Where a control stands in its dialog's client area.
   Placement Where(HWND dialog, int id) {
     Rect screen = device_.GetWindowRect(device_.GetDlgItem(dialog, id));
@@ -72,9 +99,88 @@ class HostTest : public ::testing::Test {
             screen.Width(), screen.Height()};
   }
 
-  std::string root_;
-  SimFileSystem files_;
   SimDevice device_;
+};
+
+constexpr char16_t kEmptyPaneLabel[] = u"마지막 작동 파일명:";
+constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;  // WS_OVERLAPPEDWINDOW | WS_VISIBLE
+constexpr Rect kFormerRect{30, 40, 200, 250};
+
+// Each pane's controls and keys, pane 1 to 3.
+struct PaneIds {
+  int a, up, down, toggle, display, titleKey, pathKey, offsetKey;
+};
+constexpr PaneIds kPanes[3] = {
+    {kIdButtonA1, kIdUp1, kIdDown1, kIdToggle1, kIdDisplay1, kFileName1, kFileFullPath1,
+     kPositionTop1},
+    {kIdButtonA2, kIdUp2, kIdDown2, kIdToggle2, kIdDisplay2, kFileName2, kFileFullPath2,
+     kPositionTop2},
+    {kIdButtonA3, kIdUp3, kIdDown3, kIdToggle3, kIdDisplay3, kFileName3, kFileFullPath3,
+     kPositionTop3},
+};
+
+// The host's main dialog `dialog_` (its window `hwnd_` once opened) among other programs.
+class MainDlgTest : public HostTest {
+ protected:
+  void Open() {
+    hwnd_ = dialog_.Create();
+    ASSERT_NE(hwnd_, nullptr);
+  }
+  HWND Item(int id) { return device_.GetDlgItem(hwnd_, id); }
+  Text ItemText(int id) { return device_.GetWindowText(Item(id)); }
+  bool Visible(int id) { return device_.IsWindowVisible(Item(id)); }
+  using HostTest::Where;
+  Placement Where(int id) { return Where(hwnd_, id); }
+  Text Setting(int index) { return ReadSetting(files_, index); }
+  // The user taps a control, or a command comes, and its handler runs.
+  void Click(int id) {
+    device_.Click(Item(id));
+    device_.PumpMessages();
+  }
+  void Command(unsigned id, unsigned code = kBnClicked) {
+    device_.PostCommand(hwnd_, id, code);
+    device_.PumpMessages();
+  }
+
+  // A program (its process `pid_`) with one main window titled `title` at `rect`.
+  HWND Start(const Text& title, const Text& path = u"\\Windows\\notes.exe",
+             const Rect& rect = kFormerRect) {
+    pid_ = device_.StartForeignProcess(path);
+    return device_.CreateForeignWindow(pid_, u"Notes", title, kOverlappedVisible, rect);
+  }
+  // The next window picker ends with OK but no new choice: the earlier choice stands.
+  void EndPickerWithOk() {
+    device_.SetIdleScript([](SimDevice& device) {
+      HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
+      if (picker != nullptr) device.PostCommand(picker, kIdOk);
+      return picker != nullptr;
+    });
+  }
+  // `dialog` takes the window titled `title` into `pane`, the picker keeping the earlier choice.
+  void Hold(CMainDlg& dialog, int pane, const Text& title) {
+    HWND window = device_.FindWindow(nullptr, title);
+    PickedWindowTitle = title;
+    EndPickerWithOk();
+    dialog.TogglePane(pane);
+    ASSERT_EQ(device_.GetParent(window),
+              device_.GetDlgItem(dialog.GetSafeHwnd(), kPanes[pane].display));
+  }
+  // The pane shows that it holds `window`: the window is its display's child, its button C.
+  bool Holds(int pane, HWND window) {
+    return device_.GetParent(window) == Item(kPanes[pane].display) &&
+           ItemText(kPanes[pane].a) == u"C";
+  }
+  // The window is back on the desktop at `rect` with its frame, its input parted from the host's.
+  void ExpectGivenBack(HWND window, const Rect& rect = kFormerRect) {
+    EXPECT_EQ(device_.GetParent(window), nullptr);
+    EXPECT_EQ(device_.GetWindowRect(window), rect);
+    EXPECT_EQ(device_.Window(window).style, kOverlappedVisible) << "the frame comes back";
+    EXPECT_FALSE(device_.InputShared(window)) << "its input parted from the host's";
+  }
+
+  CMainDlg dialog_{device_, nullptr};
+  HWND hwnd_ = nullptr;
+  int pid_ = 0;
 };
 
 }  // namespace sorvel

@@ -1,123 +1,90 @@
+// The main dialog's start-up, layout, title, launch, colours and park command.
 #include "host/main_dlg.h"
 
-#include <array>
-#include <tuple>
-
-#include "host/resources.h"
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
 
-constexpr char16_t kEmptyPaneLabel[] = u"마지막 작동 파일명:";
-
-class MainDlgTest : public HostTest {
- protected:
-  // Creates and initialises the dialog as its modal run would, without running the loop.
-  HWND Open(CMainDlg& dialog) {
-    HWND hwnd = dialog.Create();
-    EXPECT_NE(hwnd, nullptr);
-    return hwnd;
-  }
-};
-
-TEST_F(MainDlgTest, InitialisationFillsTheScreenAndSetsUpMenuTimersAndSettingsPath) {
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-
-  // 240 x 320 screen, minus a 26-pixel caption and a 26-pixel menu bar.
-  EXPECT_EQ(device_.GetClientRect(hwnd), (Rect{0, 0, 240, 268}));
-  const SimWindow& window = device_.Window(hwnd);
-  EXPECT_EQ(window.menu, &MainMenu());
-  EXPECT_EQ(window.icon, kIdiMainIcon);
-  EXPECT_EQ(window.text, u"Sorvel");
-  EXPECT_TRUE(device_.HasTimer(hwnd, kTitleTimer));
-  EXPECT_TRUE(device_.HasTimer(hwnd, kLaunchTimer));
-  EXPECT_EQ(SettingsPath, u"\\Program Files\\Sorvel\\Sorvel.ini");
-  for (int id : {1005, 1011, 1014}) {
-    EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, id)), kEmptyPaneLabel);
-  }
-}
-
 TEST_F(MainDlgTest, MenuBarFailureLeavesTheRestOfInitialisationUndone) {
   device_.FailMenuBar(true);
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-
+  Open();
   EXPECT_TRUE(SettingsPath.empty());
-  EXPECT_FALSE(device_.HasTimer(hwnd, kTitleTimer));
-  EXPECT_FALSE(device_.HasTimer(hwnd, kLaunchTimer));
+  EXPECT_FALSE(device_.HasTimer(hwnd_, kTitleTimer));
+  EXPECT_FALSE(device_.HasTimer(hwnd_, kLaunchTimer));
   EXPECT_TRUE(device_.MessageBoxes().empty());
-  EXPECT_TRUE(device_.IsWindow(hwnd));
+  EXPECT_TRUE(device_.IsWindow(hwnd_));
 }
 
 TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessage) {
   device_.GetConfig().modulePath = u"\\Program Files\\Sorvel\\Sorvel";
-  CMainDlg dialog(device_, nullptr);
-  EXPECT_EQ(dialog.DoModal(), kIdCancel);
-
-  ASSERT_EQ(device_.MessageBoxes().size(), 1u);
-  EXPECT_EQ(device_.MessageBoxes()[0].text,
-            u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.");
-  EXPECT_EQ(device_.MessageBoxes()[0].caption, u"Sorvel");
-  EXPECT_EQ(device_.MessageBoxes()[0].buttons, MessageBoxButtons::kOk);
+  EXPECT_EQ(dialog_.DoModal(), kIdCancel);
+  ExpectLastBox(u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.", 1);
   EXPECT_TRUE(SettingsPath.empty());
   EXPECT_FALSE(device_.ModalLoopStalled());
 }
 
-TEST_F(MainDlgTest, ThreePaneLayoutPutsEveryControlInItsBand) {
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-
-  Rect a = device_.GetClientRect(device_.GetDlgItem(hwnd, 1000));
-  Rect small = device_.GetClientRect(device_.GetDlgItem(hwnd, 1001));
-  int w = a.right, h = a.bottom, sw = small.right, sh = small.bottom;
-  // H = 268: bands at 0, 89 and 178.
-  EXPECT_EQ(Where(hwnd, 1005), (Placement{0, 0, 240, 88}));
-  EXPECT_EQ(Where(hwnd, 1011), (Placement{0, 89, 240, 88}));
-  EXPECT_EQ(Where(hwnd, 1014), (Placement{0, 178, 240, 89}));
-  EXPECT_EQ(Where(hwnd, 1000), (Placement{240 - w, 89 - h - 1, w, h}));
-  EXPECT_EQ(Where(hwnd, 1006), (Placement{240 - w, 178 - h - 1, w, h}));
-  EXPECT_EQ(Where(hwnd, 1008), (Placement{240 - w, 268 - h - 1, w, h}));
-  EXPECT_EQ(Where(hwnd, 1007), (Placement{0, 89, sw, sh}));
-  EXPECT_EQ(Where(hwnd, 1010), (Placement{sw + 1, 89, sw, sh}));
-  EXPECT_EQ(Where(hwnd, 1017), (Placement{2 * (sw + 1), 178, sw, sh}));
-  // The layout shows nothing: the small buttons stay hidden until a pane holds a window.
-  EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1001)));
-  EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, 1000)));
-}
-
-TEST_F(MainDlgTest, TwoPaneModeLaysOutTwoBandsAndLeavesPaneThreeOut) {
-  WriteSettingsFile(
-      u"PartionMode=2\r\nFileName3=Mail\r\nPositionTop3=30\r\n"
-      u"FileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=\\Windows\\calc.exe\r\n"
-      u"FileFullPath3=\\Windows\\mail.exe\r\n");
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-
-  EXPECT_FALSE(ThreePaneMode);
-  EXPECT_EQ(Where(hwnd, 1005), (Placement{0, 0, 240, 133}));
-  EXPECT_EQ(Where(hwnd, 1011), (Placement{0, 134, 240, 133}));
-  // Pane 3's display control keeps its template place: 1, 90 dialog units.
-  EXPECT_EQ(Where(hwnd, 1014), (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
-  // Pane 3's settings are left unread, its program unstarted.
-  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, 1014)), u"");
-  device_.AdvanceTime(1000);
-  EXPECT_EQ(device_.StartedPrograms(),
-            (std::vector<Text>{u"\\Windows\\notes.exe", u"\\Windows\\calc.exe"}));
+// The client area's 268 pixels in a band a pane: the display fills it but for a line, A sits at
+// its bottom right, the small buttons at its top left, hidden until the pane holds a window. In
+// two-pane mode pane 3 keeps its template place (1, 90 dialog units), its settings unread, its
+// program unstarted.
+TEST_F(MainDlgTest, EachPaneLiesInItsBand) {
+  struct Case {
+    const char* name;
+    const char16_t* settings;
+    std::vector<int> tops;  // of each band, then the client height
+  };
+  const Case cases[] = {
+      {"three panes", u"", {0, 89, 178, 268}},
+      {"two panes", u"PartionMode=2\r\n", {0, 134, 268}},
+  };
+  const Text programs[] = {u"\\Windows\\notes.exe", u"\\Windows\\calc.exe", u"\\Windows\\mail.exe"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteSettingsFile(Text(c.settings) + u"FileName3=Mail\r\nFileFullPath1=" + programs[0] +
+                      u"\r\nFileFullPath2=" + programs[1] + u"\r\nFileFullPath3=" + programs[2] +
+                      u"\r\n");
+    const std::size_t started = device_.StartedPrograms().size(), panes = c.tops.size() - 1;
+    CMainDlg dialog(device_, nullptr);
+    HWND hwnd = dialog.Create();
+    const Rect a = device_.GetClientRect(device_.GetDlgItem(hwnd, kIdButtonA1));
+    const Rect small = device_.GetClientRect(device_.GetDlgItem(hwnd, kIdUp1));
+    const int w = a.right, h = a.bottom, sw = small.right, sh = small.bottom;
+    for (std::size_t p = 0; p < panes; ++p) {
+      SCOPED_TRACE(p + 1);
+      const PaneIds& ids = kPanes[p];
+      const int top = c.tops[p], next = c.tops[p + 1];
+      EXPECT_EQ(Where(hwnd, ids.display), (Placement{0, top, 240, next - top - 1}));
+      EXPECT_EQ(Where(hwnd, ids.a), (Placement{240 - w, next - h - 1, w, h}));
+      EXPECT_EQ(Where(hwnd, ids.up), (Placement{0, top, sw, sh}));
+      EXPECT_EQ(Where(hwnd, ids.down), (Placement{sw + 1, top, sw, sh}));
+      EXPECT_EQ(Where(hwnd, ids.toggle), (Placement{2 * (sw + 1), top, sw, sh}));
+      EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.a)));
+      EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.up)));
+    }
+    EXPECT_EQ(ThreePaneMode, panes == 3);
+    EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, kIdDisplay3)),
+              panes == 3 ? Text(kEmptyPaneLabel) + u"Mail" : u"");
+    if (panes == 2) {
+      EXPECT_EQ(Where(hwnd, kIdDisplay3),
+                (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
+    }
+    device_.AdvanceTime(1000);
+    EXPECT_EQ(std::vector<Text>(device_.StartedPrograms().begin() + started,
+                                device_.StartedPrograms().end()),
+              std::vector<Text>(programs, programs + panes));
+  }
 }
 
 TEST_F(MainDlgTest, TitleTurnsToTavrinAfterFiveSecondsAndStays) {
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-
+  Open();
   device_.AdvanceTime(4999);
-  EXPECT_EQ(device_.GetWindowText(hwnd), u"Sorvel");
+  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Sorvel");
   device_.AdvanceTime(1);
-  EXPECT_EQ(device_.GetWindowText(hwnd), u"Tavrin");
+  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Tavrin");
   device_.AdvanceTime(20000);
-  EXPECT_EQ(device_.GetWindowText(hwnd), u"Tavrin");
-  EXPECT_TRUE(device_.HasTimer(hwnd, kTitleTimer));
+  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Tavrin");
+  EXPECT_TRUE(device_.HasTimer(hwnd_, kTitleTimer));
 }
 
 // Half a second after start-up, a tenth of a second apart, once whatever timer messages come
@@ -135,9 +102,7 @@ TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
     ++notesWindows;
   });
   device_.InstallProgram(longPath.substr(0, 259), [&](SimDevice&, int) { ++cutStarts; });
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-
+  Open();
   device_.AdvanceTime(499);
   EXPECT_TRUE(device_.StartedPrograms().empty());
   device_.AdvanceTime(1);
@@ -146,88 +111,64 @@ TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
   EXPECT_EQ(device_.StartTimes(), (std::vector<std::uint64_t>{500, 600, 700}));
   EXPECT_EQ(notesWindows, 1);
   EXPECT_NE(device_.FindWindow(nullptr, u"Notes"), nullptr);
-  EXPECT_FALSE(device_.HasTimer(hwnd, kLaunchTimer));
+  EXPECT_FALSE(device_.HasTimer(hwnd_, kLaunchTimer));
   // Another program posts the launch timer's message again.
-  for (int i = 0; i < 5; ++i) device_.PostTimer(hwnd, kLaunchTimer);
+  for (int i = 0; i < 5; ++i) device_.PostTimer(hwnd_, kLaunchTimer);
   device_.AdvanceTime(10000);
   EXPECT_EQ(device_.StartedPrograms().size(), 3u);
   EXPECT_EQ(cutStarts, 0);
 }
 
 TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault) {
-  struct Expect {
-    std::vector<int> ids;
-    COLORREF color;
-  };
-  const Expect expected[] = {
-      {{1000, 1006, 1008}, Rgb(0, 255, 0)},
-      {{1001, 1007, 1009}, Rgb(255, 0, 0)},
-      {{1004, 1010, 1013}, Rgb(0, 0, 255)},
-      {{1015, 1016, 1017}, Rgb(200, 128, 0)},
-  };
-  CMainDlg dialog(device_, nullptr);
-  HWND hwnd = Open(dialog);
-  auto colors = [&](int id) { return device_.PaintColors(device_.GetDlgItem(hwnd, id)); };
+  Open();
+  for (const PaneIds& ids : kPanes) {
+    const std::pair<int, COLORREF> buttons[] = {{ids.a, Rgb(0, 255, 0)},
+                                                {ids.up, Rgb(255, 0, 0)},
+                                                {ids.down, Rgb(0, 0, 255)},
+                                                {ids.toggle, Rgb(200, 128, 0)}};
+    for (const auto& [id, color] : buttons) {
+      EXPECT_EQ(device_.PaintColors(Item(id)), (ControlColors{color, Rgb(255, 255, 255)})) << id;
+    }
+    EXPECT_EQ(device_.PaintColors(Item(ids.display)), std::nullopt) << ids.display;
+  }
+}
 
-  for (const Expect& group : expected) {
-    for (int id : group.ids) {
-      EXPECT_EQ(colors(id), (ControlColors{group.color, Rgb(255, 255, 255)})) << id;
+// The park command (command 1 with notification code 0x1000, as another program gives it),
+// posted or sent, moves the dialog top-most on 240- and 480-wide screens only, and is consumed on
+// every screen: the run goes on (the framework's OK handling never sees it). A plain OK ends it.
+TEST_F(MainDlgTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
+  struct Case {
+    int width, height, x, y;  // x < 0: not moved
+  };
+  const Case cases[] = {
+      {240, 320, 220, 250}, {480, 640, 430, 540}, {320, 240, -1, -1}, {640, 480, -1, -1}};
+  for (const Case& c : cases) {
+    for (bool sent : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << (sent ? ", sent" : ""));
+      device_.GetConfig().screenWidth = c.width;
+      device_.GetConfig().screenHeight = c.height;
+      CMainDlg dialog(device_, nullptr);
+      Rect before, after;
+      bool topmost = false;
+      RunModal(dialog, {[&](HWND hwnd) {
+                          before = device_.GetWindowRect(hwnd);
+                          if (sent) {
+                            device_.SendCommand(hwnd, kIdOk, 0x1000);
+                          } else {
+                            device_.PostCommand(hwnd, kIdOk, 0x1000);
+                          }
+                        },
+                        [&](HWND hwnd) {
+                          after = device_.GetWindowRect(hwnd);
+                          topmost = device_.Window(hwnd).Topmost();
+                        },
+                        Post(kIdExit)});
+      const Rect parked{c.x, c.y, c.x + before.Width(), c.y + before.Height()};
+      EXPECT_EQ(after, c.x < 0 ? before : parked);
+      EXPECT_EQ(topmost, c.x >= 0);
     }
   }
-  for (int id : {1005, 1011, 1014}) EXPECT_EQ(colors(id), std::nullopt) << id;
-}
-
-// The park command, posted or sent, moves the dialog on 240- and 480-wide screens only, and is
-// consumed on every screen: the modal run goes on (the framework's OK handling never sees it).
-class ParkTest : public MainDlgTest,
-                 public ::testing::WithParamInterface<std::tuple<std::array<int, 4>, bool>> {};
-
-TEST_P(ParkTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
-  auto [screen, sent] = GetParam();
-  auto [width, height, x, y] = screen;
-  device_.GetConfig().screenWidth = width;
-  device_.GetConfig().screenHeight = height;
-  CMainDlg dialog(device_, nullptr);
-  Rect before, after;
-  bool topmost = false;
-  RunModal(dialog, {[&](HWND hwnd) {
-                      before = device_.GetWindowRect(hwnd);
-                      // As another program gives it: command 1 with notification code 0x1000.
-                      if (sent) {
-                        device_.SendCommand(hwnd, kIdOk, 0x1000);
-                      } else {
-                        device_.PostCommand(hwnd, kIdOk, 0x1000);
-                      }
-                    },
-                    [&](HWND hwnd) {
-                      after = device_.GetWindowRect(hwnd);
-                      topmost = device_.Window(hwnd).Topmost();
-                    },
-                    Post(kIdExit)});
-
-  EXPECT_EQ(after.Width(), before.Width());
-  EXPECT_EQ(after.Height(), before.Height());
-  if (x < 0) {
-    EXPECT_EQ(after, before);
-    EXPECT_FALSE(topmost);
-  } else {
-    EXPECT_EQ(after.left, x);
-    EXPECT_EQ(after.top, y);
-    EXPECT_TRUE(topmost);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Screens, ParkTest,
-    ::testing::Combine(::testing::Values(std::array<int, 4>{240, 320, 220, 250},
-                                         std::array<int, 4>{480, 640, 430, 540},
-                                         std::array<int, 4>{320, 240, -1, -1},
-                                         std::array<int, 4>{640, 480, -1, -1}),
-                       ::testing::Bool()));
-
-TEST_F(MainDlgTest, OkCommandWithoutTheParkCodeEndsTheRun) {
-  CMainDlg dialog(device_, nullptr);
-  EXPECT_EQ(RunModal(dialog, {Post(kIdOk)}), kIdOk);
+  EXPECT_EQ(RunModal(dialog_, {Post(kIdOk)}), kIdOk);
 }
 
 }  // namespace

@@ -3,54 +3,23 @@
 #include <climits>
 #include <memory>
 
-#include "host/main_dlg.h"
-#include "host/resources.h"
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
 
-constexpr char16_t kEmptyPaneLabel[] = u"마지막 작동 파일명:";
-constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;  // WS_OVERLAPPEDWINDOW | WS_VISIBLE
-const Rect kFormerRect{30, 40, 200, 250};
-
-// Each pane's controls and keys, for the cases that run over all three.
-struct PaneIds {
-  int a, up, down, toggle, display, titleKey, pathKey, offsetKey;
-};
-constexpr PaneIds kPanes[3] = {
-    {1000, 1001, 1004, 1015, 1005, kFileName1, kFileFullPath1, kPositionTop1},
-    {1006, 1007, 1010, 1016, 1011, kFileName2, kFileFullPath2, kPositionTop2},
-    {1008, 1009, 1013, 1017, 1014, kFileName3, kFileFullPath3, kPositionTop3},
-};
-
-class PanesTest : public HostTest {
+class PanesTest : public MainDlgTest {
  protected:
-  void Open() {
-    hwnd_ = dialog_.Create();
-    ASSERT_NE(hwnd_, nullptr);
-  }
-  HWND Item(int id) { return device_.GetDlgItem(hwnd_, id); }
-  // A program with one titled main window.
-  HWND Start(const Text& title, const Text& path = u"\\Windows\\notes.exe") {
-    pid_ = device_.StartForeignProcess(path);
-    return device_.CreateForeignWindow(pid_, u"Notes", title, kOverlappedVisible, kFormerRect);
-  }
-  // The user taps a control and its handler runs.
-  void Tap(int id) {
-    device_.Click(Item(id));
-    device_.PumpMessages();
-  }
   // The next window picker is answered with a double tap on `title`, or closed when empty.
   void AnswerPicker(const Text& title) {
     device_.SetIdleScript([title](SimDevice& device) {
       HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
       if (picker == nullptr) return false;
       if (title.empty()) {
-        device.Click(device.GetDlgItem(picker, 1007));
+        device.Click(device.GetDlgItem(picker, kIdPickerClose));
         return true;
       }
-      HWND list = device.GetDlgItem(picker, 1006);
+      HWND list = device.GetDlgItem(picker, kIdPickerList);
       const std::vector<Text>& items = device.Window(list).items;
       auto at = std::find(items.begin(), items.end(), title);
       if (at == items.end()) return false;
@@ -58,47 +27,10 @@ class PanesTest : public HostTest {
       return true;
     });
   }
-  // The next window picker ends with OK but no new choice: the earlier choice stands.
-  void EndPickerWithOk() {
-    device_.SetIdleScript([](SimDevice& device) {
-      HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
-      if (picker != nullptr) device.PostCommand(picker, kIdOk);
-      return picker != nullptr;
-    });
-  }
   void PickInto(int buttonA, const Text& title) {
     AnswerPicker(title);
-    Tap(buttonA);
+    Click(buttonA);
   }
-  // `dialog` takes the window titled `title` into `pane`, the picker keeping the earlier choice.
-  void Hold(CMainDlg& dialog, int pane, const Text& title) {
-    HWND window = device_.FindWindow(nullptr, title);
-    PickedWindowTitle = title;
-    EndPickerWithOk();
-    dialog.TogglePane(pane);
-    ASSERT_EQ(device_.GetParent(window),
-              device_.GetDlgItem(dialog.GetSafeHwnd(), kPanes[pane].display));
-  }
-  // The pane shows that it holds `window`: the window is its display's child, its button C.
-  bool Holds(int pane, HWND window) {
-    return device_.GetParent(window) == Item(kPanes[pane].display) &&
-           device_.GetWindowText(Item(kPanes[pane].a)) == u"C";
-  }
-  // The window is back on the desktop, whole.
-  void ExpectGivenBack(HWND window) {
-    EXPECT_EQ(device_.GetParent(window), nullptr);
-    EXPECT_EQ(device_.GetWindowRect(window), kFormerRect);
-    EXPECT_EQ(device_.Window(window).style, kOverlappedVisible) << "the frame comes back";
-    EXPECT_FALSE(device_.InputShared(window)) << "its input parted from the host's";
-  }
-  Text Setting(int index) { return ReadSetting(files_, index); }
-  bool Visible(int id) { return device_.IsWindowVisible(Item(id)); }
-  Placement Where(int id) { return HostTest::Where(hwnd_, id); }
-  const std::vector<SimMessageBox>& Boxes() { return device_.MessageBoxes(); }
-
-  CMainDlg dialog_{device_, nullptr};
-  HWND hwnd_ = nullptr;
-  int pid_ = 0;
 };
 
 TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
@@ -106,9 +38,9 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
       u"FileName1=Notes\r\nPositionTop1=x\r\nPositionTop2=-40\r\nFileName3=Mail\r\n"
       u"PositionTop3=15px\r\n");
   Open();
-  EXPECT_EQ(device_.GetWindowText(Item(1005)), Text(kEmptyPaneLabel) + u"Notes");
-  EXPECT_EQ(device_.GetWindowText(Item(1011)), kEmptyPaneLabel);
-  EXPECT_EQ(device_.GetWindowText(Item(1014)), Text(kEmptyPaneLabel) + u"Mail");
+  EXPECT_EQ(ItemText(1005), Text(kEmptyPaneLabel) + u"Notes");
+  EXPECT_EQ(ItemText(1011), kEmptyPaneLabel);
+  EXPECT_EQ(ItemText(1014), Text(kEmptyPaneLabel) + u"Mail");
   const int offsets[3] = {0, -40, 15};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i + 1);
@@ -121,63 +53,60 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
     EXPECT_EQ(device_.Window(notes).style, kWsVisible);
     EXPECT_EQ(device_.Window(notes).position, (Placement{0, offsets[i], 240, 268 + offsets[i]}));
     EXPECT_TRUE(device_.InputShared(notes));
-    EXPECT_EQ(device_.GetWindowText(Item(ids.display)), u"");
+    EXPECT_EQ(ItemText(ids.display), u"");
     for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_TRUE(Visible(id)) << id;
     EXPECT_EQ(Setting(ids.titleKey), u"Notes");
     EXPECT_EQ(Setting(ids.pathKey), u"\\Windows\\notes.exe");
 
-    Tap(ids.a);
+    Click(ids.a);
     ExpectGivenBack(notes);
     EXPECT_EQ(device_.ForegroundWindow(), notes);
-    EXPECT_EQ(device_.GetWindowText(Item(ids.a)), u"A");
-    EXPECT_EQ(device_.GetWindowText(Item(ids.display)), Text(kEmptyPaneLabel) + u"Notes");
+    EXPECT_EQ(ItemText(ids.a), u"A");
+    EXPECT_EQ(ItemText(ids.display), Text(kEmptyPaneLabel) + u"Notes");
     for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(Visible(id)) << id;
     device_.DestroyWindow(notes);
   }
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(device_.MessageBoxes().empty());
 }
 
 TEST_F(PanesTest, LookUpPrefersADialogOwnedByTheTitledWindow) {
   Open();
+  // Besides the main window: a dialog it owns with controls, one without, one titled "Dialog",
+  // and a dialog with controls that no window owns.
+  enum Extra { kWithControls = 1, kEmpty = 2, kTitled = 4, kOwnerless = 8 };
   struct Case {
     const char* what;
-    bool ownedUntitledWithControls, ownedUntitledEmpty, ownedTitledDialog, ownerlessUntitled;
-    int expect;  // 0 main window, 1 the owned untitled dialog, 2 the "Dialog"-titled one
+    unsigned extras;
+    int expect;  // 0 the main window, 1 the owned dialog with controls, 2 the titled one
   };
   const Case cases[] = {
-      {"only a main window", false, false, false, false, 0},
-      {"owned dialog with controls", true, false, false, false, 1},
-      {"owned dialog without controls is passed over", false, true, false, false, 0},
-      {"owned dialog titled Dialog", false, false, true, false, 2},
-      {"a dialog owned by nobody is not taken", false, false, false, true, 0},
-      {"the dialog with controls wins over the titled one", true, false, true, false, 1},
+      {"only a main window", 0, 0},
+      {"owned dialog with controls", kWithControls, 1},
+      {"owned dialog without controls is passed over", kEmpty, 0},
+      {"owned dialog titled Dialog", kTitled, 2},
+      {"a dialog owned by nobody is not taken", kOwnerless, 0},
+      {"the dialog with controls wins over the titled one", kWithControls | kTitled, 1},
   };
+  const Rect dialogRect{50, 60, 190, 200};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     HWND main = Start(u"Calc");
+    auto dialog = [&](const Text& title, HWND owner, bool controls) {
+      HWND d = device_.CreateForeignWindow(pid_, u"Dialog", title, kWsVisible, dialogRect, owner);
+      if (controls) device_.CreateChildWindow(d, u"Edit", u"", {0, 0, 10, 10});
+      return d;
+    };
     HWND windows[3] = {main, nullptr, nullptr};
-    const Rect dialogRect{50, 60, 190, 200};
-    if (c.ownerlessUntitled) {
-      HWND stray = device_.CreateForeignWindow(pid_, u"Dialog", u"", kWsVisible, dialogRect);
-      device_.CreateChildWindow(stray, u"Edit", u"", {0, 0, 10, 10});
-    }
-    if (c.ownedUntitledEmpty) {
-      device_.CreateForeignWindow(pid_, u"Dialog", u"", kWsVisible, dialogRect, main);
-    }
-    if (c.ownedTitledDialog) {
-      windows[2] =
-          device_.CreateForeignWindow(pid_, u"Dialog", u"Dialog", kWsVisible, dialogRect, main);
-    }
-    if (c.ownedUntitledWithControls) {
-      windows[1] = device_.CreateForeignWindow(pid_, u"Dialog", u"", kWsVisible, dialogRect, main);
-      device_.CreateChildWindow(windows[1], u"Edit", u"", {0, 0, 10, 10});
-    }
+    if (c.extras & kOwnerless) dialog(u"", nullptr, true);
+    if (c.extras & kEmpty) dialog(u"", main, false);
+    if (c.extras & kTitled) windows[2] = dialog(u"Dialog", main, false);
+    if (c.extras & kWithControls) windows[1] = dialog(u"", main, true);
 
     PickInto(1000, u"Calc");
     HWND expected = windows[c.expect];
     EXPECT_TRUE(Holds(0, expected));
     EXPECT_EQ(Setting(kFileName1), u"Calc");
-    Tap(1000);
+    Click(1000);
     EXPECT_EQ(device_.GetWindowRect(expected), c.expect == 0 ? kFormerRect : dialogRect);
     for (HWND window : device_.TopLevelWindows(SIZE_MAX)) {
       if (window != hwnd_) device_.DestroyWindow(window);
@@ -218,7 +147,7 @@ TEST_F(PanesTest, PickerEndedWithOkKeepsTheEarlierChoiceAndClosedTakesNothing) {
     } else {
       EndPickerWithOk();
     }
-    Tap(1006);
+    Click(1006);
     EXPECT_EQ(Holds(1, notes), c.holds);
     if (c.storedPath == nullptr) {
       EXPECT_FALSE(files_.Exists(SettingsPath));
@@ -227,14 +156,12 @@ TEST_F(PanesTest, PickerEndedWithOkKeepsTheEarlierChoiceAndClosedTakesNothing) {
       EXPECT_EQ(Setting(kFileFullPath2), c.storedPath);
     }
     if (c.holds) {
-      Tap(1006);
+      Click(1006);
     } else if (!c.closed) {
-      EXPECT_EQ(device_.GetWindowText(Item(1006)), u"A");
-      ASSERT_EQ(Boxes().size(), ++boxes);
-      EXPECT_EQ(Boxes().back().text, u"Cannot find Window");
-      EXPECT_EQ(Boxes().back().caption, u"Sorvel");
+      EXPECT_EQ(ItemText(1006), u"A");
+      ExpectLastBox(u"Cannot find Window", ++boxes);
     }
-    EXPECT_EQ(Boxes().size(), boxes);
+    EXPECT_EQ(device_.MessageBoxes().size(), boxes);
     EXPECT_EQ(device_.GetParent(notes), nullptr);
   }
 }
@@ -246,10 +173,9 @@ TEST_F(PanesTest, ReparentingThatNeverTakesHoldGivesTheWindowBackAfterThreeTries
   PickInto(1008, u"Notes");
 
   ExpectGivenBack(notes);
-  EXPECT_EQ(device_.GetWindowText(Item(1008)), u"A");
+  EXPECT_EQ(ItemText(1008), u"A");
   EXPECT_FALSE(Visible(1009));
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].text, u"Cannot find Window");
+  ExpectLastBox(u"Cannot find Window", 1);
   // Two pauses between the three attempts.
   EXPECT_EQ(device_.Sleeps().size(), 2u);
 }
@@ -262,19 +188,18 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   std::uint64_t before = device_.Now();
   PickInto(1000, u"Notes");
   EXPECT_EQ(device_.GetParent(notes), nullptr);
-  EXPECT_EQ(device_.GetWindowText(Item(1000)), u"A");
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].text, u"프로그램이 응답하지 않습니다.");
+  EXPECT_EQ(ItemText(1000), u"A");
+  ExpectLastBox(u"프로그램이 응답하지 않습니다.", 1);
   EXPECT_LE(device_.Now() - before, 1000u);
 
   device_.SetProcessHung(pid_, false);
   PickInto(1000, u"Notes");
   ASSERT_TRUE(Holds(0, notes));
   device_.SetProcessHung(pid_, true);
-  Tap(1001);  // nudge
-  Tap(1015);  // expand
-  Tap(1000);  // release
-  EXPECT_EQ(device_.GetWindowText(Item(1000)), u"A");
+  Click(1001);  // nudge
+  Click(1015);  // expand
+  Click(1000);  // release
+  EXPECT_EQ(ItemText(1000), u"A");
   EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{notes});
   EXPECT_FALSE(device_.InputShared(notes));
   EXPECT_NE(device_.GetParent(notes), nullptr) << "back only once its program answers";
@@ -306,7 +231,7 @@ TEST_F(PanesTest, HeldProgramThatHangsStopsSharingTheHostsInputUntilItAnswers) {
   device_.SetProcessHung(pid_, true);
   device_.AdvanceTime(1000);
   before = device_.Now();
-  Tap(1006);
+  Click(1006);
   EXPECT_LT(device_.Now() - before, CMainDlg::kAnswerTimeoutMs);
   EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{notes});
   EXPECT_EQ(device_.BlockingCallsOnHungWindows(), 0u);
@@ -340,9 +265,9 @@ TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
   HWND front = Start(u"Front");
   device_.SetForegroundWindow(front);
 
-  Tap(1006);
-  EXPECT_EQ(device_.GetWindowText(Item(1006)), u"A");
-  EXPECT_EQ(device_.GetWindowText(Item(1011)), Text(kEmptyPaneLabel) + u"Notes");
+  Click(1006);
+  EXPECT_EQ(ItemText(1006), u"A");
+  EXPECT_EQ(ItemText(1011), Text(kEmptyPaneLabel) + u"Notes");
   EXPECT_FALSE(Visible(1007));
   EXPECT_EQ(device_.ForegroundWindow(), front);
   EXPECT_EQ(device_.Window(other).style, kWsVisible);
@@ -356,15 +281,15 @@ TEST_F(PanesTest, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
   Rect display = device_.GetWindowRect(Item(1011));
   int inset = device_.Window(Item(1011)).insets.top;
 
-  for (int i = 0; i < 3; ++i) Tap(1007);
+  for (int i = 0; i < 3; ++i) Click(1007);
   EXPECT_EQ(Setting(kPositionTop2), u"-30");
   EXPECT_EQ(device_.GetWindowRect(notes).top, display.top + inset - 30);
   EXPECT_EQ(device_.ForegroundWindow(), notes);
-  Tap(1010);
+  Click(1010);
   EXPECT_EQ(Setting(kPositionTop2), u"-20");
   EXPECT_EQ(device_.Window(notes).position, (Placement{0, -20, 240, 268}));
   // No limit: the window can be pushed out of the pane entirely.
-  for (int i = 0; i < 40; ++i) Tap(1010);
+  for (int i = 0; i < 40; ++i) Click(1010);
   EXPECT_EQ(Setting(kPositionTop2), u"380");
 }
 
@@ -391,7 +316,7 @@ TEST_F(PanesTest, OffsetsAtTheEndsOfTheNumberRangeSaturateInsteadOfWrapping) {
 
 TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
   Open();
-  auto holding = [&](int pane) { return device_.GetWindowText(Item(kPanes[pane].a)) == u"C"; };
+  auto holding = [&](int pane) { return ItemText(kPanes[pane].a) == u"C"; };
   // Panes 1 and 2 hold windows only in the second round.
   for (bool aboveHolding : {false, true}) {
     SCOPED_TRACE(aboveHolding ? "panes above holding" : "panes above empty");
@@ -411,7 +336,7 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       std::vector<Placement> before;
       for (const PaneIds& p : kPanes) before.push_back(Where(p.display));
 
-      Tap(ids.toggle);
+      Click(ids.toggle);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
       Rect a = device_.GetClientRect(Item(ids.a));
       Rect small = device_.GetClientRect(Item(ids.up));
@@ -430,7 +355,7 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       device_.SendSize(hwnd_, 240, 268);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
 
-      Tap(ids.toggle);
+      Click(ids.toggle);
       for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(Where(kPanes[p].display), before[static_cast<std::size_t>(p)]) << p;
         EXPECT_TRUE(Visible(kPanes[p].display));
@@ -440,15 +365,21 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       }
       // Every toggle writes the unchanged offset.
       EXPECT_EQ(Setting(ids.offsetKey), u"0");
-      if (i == 2 || !aboveHolding) Tap(ids.a);
+      if (i == 2 || !aboveHolding) Click(ids.a);
     }
   }
 }
 
 TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
-  enum class End { kDestroy, kDeleted, kEndSession, kCrash };
-  for (End end : {End::kDestroy, End::kDeleted, End::kEndSession, End::kCrash}) {
-    SCOPED_TRACE(static_cast<int>(end));
+  using End = std::function<void(std::unique_ptr<CMainDlg> & dialog, HWND hwnd)>;
+  const std::pair<const char*, End> ends[] = {
+      {"destroyed", [](auto& dialog, HWND) { dialog->DestroyWindow(); }},
+      {"deleted without a destroy", [](auto& dialog, HWND) { dialog.reset(); }},
+      {"session ends", [this](auto&, HWND hwnd) { device_.SendEndSession(hwnd, true); }},
+      {"crash", [this](auto&, HWND) { device_.Crash(); }},
+  };
+  for (const auto& [name, end] : ends) {
+    SCOPED_TRACE(name);
     auto dialog = std::make_unique<CMainDlg>(device_, nullptr);
     HWND hwnd = dialog->Create();
     std::vector<HWND> windows;
@@ -456,20 +387,7 @@ TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
       windows.push_back(Start(u"Held " + FormatDecimal(i)));
       ASSERT_NO_FATAL_FAILURE(Hold(*dialog, i, u"Held " + FormatDecimal(i)));
     }
-    switch (end) {
-      case End::kDestroy:
-        dialog->DestroyWindow();
-        break;
-      case End::kDeleted:
-        dialog.reset();
-        break;
-      case End::kEndSession:
-        device_.SendEndSession(hwnd, true);
-        break;
-      case End::kCrash:
-        device_.Crash();
-        break;
-    }
+    end(dialog, hwnd);
     for (HWND window : windows) ExpectGivenBack(window);
     // Pane 1 first, so pane 3's window is the last one raised.
     EXPECT_EQ(device_.ForegroundWindow(), windows[2]);
@@ -485,11 +403,9 @@ TEST_F(PanesTest, PaneOneButtonFocusRaisesItsHostedWindow) {
   HWND other = Start(u"Other");
   device_.SetForegroundWindow(other);
   // Panes 2 and 3 forward nothing.
-  device_.PostCommand(hwnd_, 1006, kBnSetFocus);
-  device_.PumpMessages();
+  Command(1006, kBnSetFocus);
   EXPECT_EQ(device_.ForegroundWindow(), other);
-  device_.PostCommand(hwnd_, 1000, kBnSetFocus);
-  device_.PumpMessages();
+  Command(1000, kBnSetFocus);
   EXPECT_EQ(device_.ForegroundWindow(), notes);
 }
 

@@ -1,109 +1,93 @@
+// The private-profile store against the simulated file system: reading, writing, the writes it
+// refuses and the path lengths it takes.
 #include "settings/profile.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
 #include <regex>
-#include <string>
 
-#include "platform/sim/sim_files.h"
-#include "tests/support/utf16le.h"
+#include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
 
 const std::string kBom = "\xFF\xFE";
 const Text kIni = u"\\windows\\test.ini";
+const Text kTemporary = kIni + u".tmp";
 
-class ProfileTest : public ::testing::Test {
+class ProfileTest : public FilesTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/sorvel-profile-XXXXXX";
-    root_ = mkdtemp(pattern);
-    files_ = std::make_unique<SimFileSystem>(root_);
-  }
   void TearDown() override {
-    EXPECT_EQ(files_->OpenFileCount(), 0u) << "a call left a file open";
-    EXPECT_FALSE(files_->FileExists(kIni + u".tmp")) << "a call left its temporary file";
-    files_.reset();
-    std::filesystem::remove_all(root_);
+    EXPECT_EQ(files_.OpenFileCount(), 0u) << "a call left a file open";
+    EXPECT_FALSE(files_.FileExists(kTemporary)) << "a call left its temporary file";
   }
 
   Text Read(const Text& section, const Text& key, const char16_t* defaultValue = u"",
             std::uint32_t capacity = 260, const Text& file = kIni) {
     Text buffer(capacity + 1, u'#');
-    std::uint32_t n = ReadPrivateProfileString(*files_, section.c_str(), key.c_str(), defaultValue,
+    std::uint32_t n = ReadPrivateProfileString(files_, section.c_str(), key.c_str(), defaultValue,
                                                &buffer[0], capacity, file.c_str());
     EXPECT_EQ(Text(buffer.c_str()).size(), n);
     return buffer.substr(0, n);
   }
   int Write(const Text& section, const Text& key, const Text& value, const Text& file = kIni) {
-    return WritePrivateProfileString(*files_, section.c_str(), key.c_str(), value.c_str(),
+    return WritePrivateProfileString(files_, section.c_str(), key.c_str(), value.c_str(),
                                      file.c_str());
   }
-  // Each report as its text, with the line number of its first half checked and dropped.
-  std::vector<Text> Reports() {
+  // The reports since the last call, each as its text; the line number of its first half is
+  // checked, dropped, and given in `lines`.
+  std::vector<Text> Reports(std::vector<int>* lines = nullptr) {
     std::vector<Text> reports;
-    const auto& out = files_->DebugOutputs();
+    const auto& out = files_.DebugOutputs();
     EXPECT_EQ(out.size() % 2, 0u);
-    const std::regex head(R"(ERROR: \.\\profile line [1-9][0-9]*: )");
+    const std::regex head(R"(ERROR: \.\\profile line ([1-9][0-9]*): )");
     for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
-      EXPECT_TRUE(std::regex_match(ToUtf8(out[i]), head)) << ToUtf8(out[i]);
+      const std::string text = ToUtf8(out[i]);
+      std::smatch match;
+      EXPECT_TRUE(std::regex_match(text, match, head)) << text;
+      if (lines != nullptr && match.size() == 2) lines->push_back(std::stoi(match[1]));
       reports.push_back(out[i + 1]);
     }
+    files_.ClearDebugOutput();
     return reports;
   }
-  int ReportLine(std::size_t index) {
-    const std::string head = ToUtf8(files_->DebugOutputs().at(2 * index));
-    return std::stoi(head.substr(head.find("line ") + 5));
-  }
-
-  std::string root_;
-  std::unique_ptr<SimFileSystem> files_;
 };
 
 // --- Reading ---
 
 TEST_F(ProfileTest, ReadsLinesWithAnyLineEndAndLeadingWhiteSpace) {
-  files_->SetBytes(kIni, kBom + Utf16LeBytes(u"; comment\r\n"
-                                             u"Early=outside any section\r"
-                                             u" \t[SETTING]\n"
-                                             u";FileName1=commented\r\n"
-                                             u"\u3000 positiontop1=5\n\r"
-                                             u"   \r\n"
-                                             u"FileName1=  a=b \t\r\n"
-                                             u"Quoted=\"x\"\r\n"
-                                             u"Last=no line end"));
+  files_.SetBytes(kIni, kBom + Utf16LeBytes(u"; comment\r\nEarly=outside any section\r"
+                                            u" \t[SETTING]\n;FileName1=commented\r\n"
+                                            u"\u3000 positiontop1=5\n\r   \r\n"
+                                            u"FileName1=  a=b \t\r\nQuoted=\"x\"\r\n"
+                                            u"Last=no line end"));
   EXPECT_EQ(Read(u"Setting", u"PositionTop1"), u"5");
   EXPECT_EQ(Read(u"Setting", u"FileName1"), u"  a=b");  // leading blanks and "=" are kept
   EXPECT_EQ(Read(u"Setting", u"Quoted"), u"\"x\"");
   EXPECT_EQ(Read(u"Setting", u"Last"), u"no line end");
   EXPECT_EQ(Read(u"Setting", u"Early", u"d"), u"d");
   EXPECT_EQ(Read(u"setting", u"filename1"), u"  a=b");
-  EXPECT_TRUE(files_->DebugOutputs().empty());
+  EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(ProfileTest, HeaderIsMatchedByLengthAndNameAndEndsTheSectionBefore) {
-  files_->SetBytes(kIni, Utf16LeBytes(u"[AB]\r\nk=0\r\n[A] \r\nk=0\r\n"  // "[A] " names no section
-                                      u"[A]\r\nk=1\r\n[A] \r\nk=2\r\n"
-                                      u"[B>\r\nk=3\r\n"  // the last character is not examined
-                                      u"[C]\r\n[D]\r\nk=4\r\n"));
+  files_.SetBytes(kIni, Utf16LeBytes(u"[AB]\r\nk=0\r\n[A] \r\nk=0\r\n"  // "[A] " names no section
+                                     u"[A]\r\nk=1\r\n[A] \r\nk=2\r\n"
+                                     u"[B>\r\nk=3\r\n"  // the last character is not examined
+                                     u"[C]\r\n[D]\r\nk=4\r\n"));
   EXPECT_EQ(Read(u"A", u"k"), u"1");
   EXPECT_EQ(Read(u"A ", u"k", u"none"), u"none");
   EXPECT_EQ(Read(u"B", u"k"), u"3");
   EXPECT_EQ(Read(u"C", u"k", u"none"), u"none");  // a header ends C before the key
   EXPECT_EQ(Read(u"D", u"k"), u"4");
 
-  files_->SetBytes(kIni, Utf16LeBytes(u"[ÉTÉ]\r\nКлюч=1\r\n"));
+  files_.SetBytes(kIni, Utf16LeBytes(u"[ÉTÉ]\r\nКлюч=1\r\n"));
   EXPECT_EQ(Read(u"été", u"КЛЮЧ"), u"1");
 }
 
 TEST_F(ProfileTest, FirstSectionAndFirstKeyLineCount) {
-  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nFileName10=x\r\nFileName1=y\r\n"
-                                      u"Empty=\r\nEmpty=later\r\n"
-                                      u"=noKey\r\n \t=alsoNoKey\r\nnoEquals\r\n"
-                                      u"[S]\r\nOther=second\r\n"));
+  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nFileName10=x\r\nFileName1=y\r\n"
+                                     u"Empty=\r\nEmpty=later\r\n"
+                                     u"=noKey\r\n \t=alsoNoKey\r\nnoEquals\r\n"
+                                     u"[S]\r\nOther=second\r\n"));
   EXPECT_EQ(Read(u"S", u"FileName1"), u"x");  // FileName10 begins with FileName1
   EXPECT_EQ(Read(u"S", u"Empty", u"dflt"), u"dflt");
   EXPECT_EQ(Read(u"S", u"Other", u"dflt"), u"dflt");
@@ -113,140 +97,85 @@ TEST_F(ProfileTest, FirstSectionAndFirstKeyLineCount) {
 }
 
 TEST_F(ProfileTest, ValuesAndDefaultsAreCutToCapacityLessOne) {
-  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=abcdef\r\nempty=\r\n"));
+  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=abcdef\r\nempty=\r\n"));
   EXPECT_EQ(Read(u"S", u"k", u"", 4), u"abc");
   EXPECT_EQ(Read(u"S", u"missing", u"Default value", 4), u"Def");
   EXPECT_EQ(Read(u"S", u"k", u"", 1), u"");
   EXPECT_EQ(Read(u"S", u"missing", nullptr), u"");
 
   char16_t buffer[8] = u"keep";
-  EXPECT_EQ(FindProfileString(*files_, u"S", u"missing", buffer, 8, kIni.c_str()), 0u);
+  EXPECT_EQ(FindProfileString(files_, u"S", u"missing", buffer, 8, kIni.c_str()), 0u);
   EXPECT_EQ(Text(buffer), u"keep");
-  EXPECT_EQ(FindProfileString(*files_, u"S", u"empty", buffer, 8, kIni.c_str()), 0u);
+  EXPECT_EQ(FindProfileString(files_, u"S", u"empty", buffer, 8, kIni.c_str()), 0u);
   EXPECT_EQ(Text(buffer), u"");
-  EXPECT_EQ(FindProfileString(*files_, u"S", u"k", buffer, 0, kIni.c_str()), 0u);
+  EXPECT_EQ(FindProfileString(files_, u"S", u"k", buffer, 0, kIni.c_str()), 0u);
   EXPECT_EQ(Text(buffer), u"");
 }
 
 TEST_F(ProfileTest, ReadsOddAndForeignFiles) {
-  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v") + "x");  // a final odd byte is ignored
+  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v") + "x");  // a final odd byte is ignored
   EXPECT_EQ(Read(u"S", u"k"), u"v");
-  files_->SetBytes(kIni, "[S]\r\nk=v\r\n");  // 8-bit text is not understood
-  EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
-  for (const std::string& bytes : {std::string(), kBom, kBom + "x", std::string("x")}) {
-    files_->SetBytes(kIni, bytes);
+  // 8-bit text is not understood.
+  for (const std::string& bytes :
+       {std::string("[S]\r\nk=v\r\n"), std::string(), kBom, kBom + "x", std::string("x")}) {
+    files_.SetBytes(kIni, bytes);
     EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
   }
-  EXPECT_TRUE(files_->DebugOutputs().empty());
+  EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(ProfileTest, BareNameLiesInWindowsFolder) {
-  files_->SetBytes(u"\\windows\\Download.ini", Utf16LeBytes(u"[Download]\r\nDownName=a\r\n"));
+  files_.SetBytes(u"\\windows\\Download.ini", Utf16LeBytes(u"[Download]\r\nDownName=a\r\n"));
   EXPECT_EQ(Read(u"Download", u"DownName", u"", 260, u"Download.ini"), u"a");
   EXPECT_EQ(Write(u"Download", u"MainName", u"b", u"Download.ini"), 1);
-  EXPECT_EQ(files_->Bytes(u"\\windows\\Download.ini"),
+  EXPECT_EQ(files_.Bytes(u"\\windows\\Download.ini"),
             Utf16LeBytes(u"[Download]\r\nDownName=a\r\nMainName=b\r\n"));
 }
 
 TEST_F(ProfileTest, FailedReadsGiveTheDefaultAndReport) {
-  EXPECT_EQ(Read(u"S", u"k", u"d", 260, u"\\windows\\missing.ini"), u"d");
-  ASSERT_EQ(Reports(), std::vector<Text>{u"Could not open INI file: \\windows\\missing.ini\r\n"});
-
-  files_->ClearDebugOutput();
-  EXPECT_EQ(Read(u"S", u"k", u"d", 260, u"missing.ini"), u"d");
-  ASSERT_EQ(Reports(), std::vector<Text>{u"Could not open INI file: missing.ini\r\n"});
-
-  files_->ClearDebugOutput();
-  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
-  files_->Fail(SimFileSystem::Operation::kGetInformation, kIni);
+  for (const Text& missing : {Text(u"\\windows\\missing.ini"), Text(u"missing.ini")}) {
+    EXPECT_EQ(Read(u"S", u"k", u"d", 260, missing), u"d");
+    EXPECT_EQ(Reports(), std::vector<Text>{u"Could not open INI file: " + missing + u"\r\n"});
+  }
+  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
+  files_.Fail(SimFileSystem::Operation::kGetInformation, kIni);
   EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
-  ASSERT_EQ(Reports(),
+  std::vector<int> lines;
+  EXPECT_EQ(Reports(&lines),
             (std::vector<Text>{u"GetFileInformationByHandle failed on INI file: " + kIni + u"\r\n",
                                u"Could not open INI file: " + kIni + u"\r\n"}));
-  EXPECT_NE(ReportLine(0), ReportLine(1));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0], lines[1]);
 
-  files_->ClearDebugOutput();
-  EXPECT_EQ(ReadPrivateProfileString(*files_, nullptr, u"k", u"d", nullptr, 0, kIni.c_str()), 0u);
+  EXPECT_EQ(ReadPrivateProfileString(files_, nullptr, u"k", u"d", nullptr, 0, kIni.c_str()), 0u);
   char16_t buffer[4] = u"xyz";
-  EXPECT_EQ(ReadPrivateProfileString(*files_, u"S", u"k", u"d", buffer, 4, nullptr), 1u);
+  EXPECT_EQ(ReadPrivateProfileString(files_, u"S", u"k", u"d", buffer, 4, nullptr), 1u);
   EXPECT_EQ(Text(buffer), u"d");
-  EXPECT_TRUE(files_->DebugOutputs().empty());
+  EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(ProfileTest, OpenFilesAreSharedAsOnTheDevice) {
-  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
-  FileHandle reader = files_->OpenForRead(kIni);
+  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
+  FileHandle reader = files_.OpenForRead(kIni);
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(Read(u"S", u"k"), u"v");  // readers share
-  EXPECT_EQ(files_->CreateForWrite(kIni), nullptr);
-  EXPECT_FALSE(files_->Remove(kIni));
-  files_->Close(reader);
+  EXPECT_EQ(files_.CreateForWrite(kIni), nullptr);
+  EXPECT_FALSE(files_.Remove(kIni));
+  files_.Close(reader);
 
-  FileHandle writer = files_->CreateForWrite(kIni + u".tmp");
+  FileHandle writer = files_.CreateForWrite(kTemporary);
   ASSERT_NE(writer, nullptr);
-  EXPECT_EQ(files_->OpenForRead(kIni + u".tmp"), nullptr);
-  EXPECT_EQ(files_->CreateForWrite(kIni + u".TMP"), nullptr);  // names ignore case
-  EXPECT_FALSE(files_->ReplaceWith(kIni + u".tmp", kIni));
-  files_->Close(writer);
-  EXPECT_TRUE(files_->Remove(kIni + u".tmp"));
+  EXPECT_EQ(files_.OpenForRead(kTemporary), nullptr);
+  EXPECT_EQ(files_.CreateForWrite(kIni + u".TMP"), nullptr);  // names ignore case
+  EXPECT_FALSE(files_.ReplaceWith(kTemporary, kIni));
+  files_.Close(writer);
+  EXPECT_TRUE(files_.Remove(kTemporary));
 }
 
 // --- Writing ---
 
-TEST_F(ProfileTest, FirstWriteCreatesTheSectionAndKeyWithoutByteOrderMark) {
-  EXPECT_EQ(Write(u"Setting", u"PartionMode", u"2"), 1);
-  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\n"));
-  EXPECT_TRUE(files_->DebugOutputs().empty());
-}
-
-TEST_F(ProfileTest, WriteNormalisesTheWholeFile) {
-  const Text before =
-      u"  ; note\n"
-      u"\n\r"
-      u"[Other]\r"
-      u"\tk=1  \r\n"
-      u"[SETTING]\r\n"
-      u"FileName1=old\r\n"
-      u"FileName1=second\r\n"
-      u";tail comment\r\n"
-      u"\r\n"
-      u"[Setting] \r\n"
-      u"x=1\r\n"
-      u"[Setting]\r\n"
-      u"FileName1=copy\r\n"
-      u"Last=1";
-  for (const std::string& mark : {std::string(), kBom}) {
-    files_->SetBytes(kIni, mark + Utf16LeBytes(before));
-    EXPECT_EQ(Write(u"Setting", u"FileName1", u"new"), 1);
-    EXPECT_EQ(Write(u"setting", u"PositionTop1", u"-20"), 1);
-    EXPECT_EQ(Write(u"Fresh", u"k", u"v"), 1);
-    EXPECT_EQ(files_->Bytes(kIni), mark + Utf16LeBytes(u"; note\r\n"
-                                                       u"\r\n"
-                                                       u"\r\n"
-                                                       u"[Other]\r\n"
-                                                       u"k=1  \r\n"
-                                                       u"[SETTING]\r\n"
-                                                       u"FileName1=new\r\n"
-                                                       u"FileName1=second\r\n"
-                                                       u";tail comment\r\n"
-                                                       u"\r\n"
-                                                       u"PositionTop1=-20\r\n"
-                                                       u"[Setting] \r\n"
-                                                       u"x=1\r\n"
-                                                       u"[Setting]\r\n"
-                                                       u"FileName1=copy\r\n"
-                                                       u"Last=1\r\n"
-                                                       u"[Fresh]\r\n"
-                                                       u"k=v\r\n"));
-  }
-}
-
-TEST_F(ProfileTest, WriteAddsTheKeyAtTheEndOfTheLastSection) {
-  files_->SetBytes(kIni, Utf16LeBytes(u"[S]\r\na=1\r\n;end"));
-  EXPECT_EQ(Write(u"S", u"b", u"2"), 1);
-  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[S]\r\na=1\r\n;end\r\nb=2\r\n"));
-}
-
+// The first write creates the file, without a byte-order mark; an empty value is stored as such
+// and reads as missing.
 TEST_F(ProfileTest, WrittenValuesReadBack) {
   for (Text value : {u"plain", u"  lead", u"a=b=c", u"파일 이름", u"x;y[z]"}) {
     EXPECT_EQ(Write(u"S", u"k", value), 1);
@@ -256,128 +185,131 @@ TEST_F(ProfileTest, WrittenValuesReadBack) {
   EXPECT_EQ(Read(u"S", u"k"), u"trail");
   EXPECT_EQ(Write(u"S", u"k", u""), 1);
   EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
-  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[S]\r\nk=\r\n"));
+  EXPECT_EQ(files_.Bytes(kIni), Utf16LeBytes(u"[S]\r\nk=\r\n"));
+  EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(ProfileTest, WriteNormalisesTheWholeFile) {
+  const Text before =
+      u"  ; note\n\n\r[Other]\r\tk=1  \r\n"
+      u"[SETTING]\r\nFileName1=old\r\nFileName1=second\r\n;tail comment\r\n\r\n"
+      u"[Setting] \r\nx=1\r\n[Setting]\r\nFileName1=copy\r\nLast=1";
+  for (const std::string& mark : {std::string(), kBom}) {
+    files_.SetBytes(kIni, mark + Utf16LeBytes(before));
+    EXPECT_EQ(Write(u"Setting", u"FileName1", u"new"), 1);
+    EXPECT_EQ(Write(u"setting", u"PositionTop1", u"-20"), 1);
+    EXPECT_EQ(Write(u"Fresh", u"k", u"v"), 1);
+    EXPECT_EQ(files_.Bytes(kIni),
+              mark + Utf16LeBytes(u"; note\r\n\r\n\r\n[Other]\r\nk=1  \r\n"
+                                  u"[SETTING]\r\nFileName1=new\r\nFileName1=second\r\n"
+                                  u";tail comment\r\n\r\nPositionTop1=-20\r\n"
+                                  u"[Setting] \r\nx=1\r\n[Setting]\r\nFileName1=copy\r\nLast=1\r\n"
+                                  u"[Fresh]\r\nk=v\r\n"));
+  }
+  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\na=1\r\n;end"));
+  EXPECT_EQ(Write(u"S", u"b", u"2"), 1);
+  EXPECT_EQ(files_.Bytes(kIni), Utf16LeBytes(u"[S]\r\na=1\r\n;end\r\nb=2\r\n"));
 }
 
 TEST_F(ProfileTest, NullArgumentsOfAWrite) {
-  EXPECT_EQ(WritePrivateProfileString(*files_, u"S", u"k", u"v", nullptr), 0);
-  EXPECT_EQ(WritePrivateProfileString(*files_, nullptr, u"k", u"v", kIni.c_str()), 1);
-  EXPECT_EQ(WritePrivateProfileString(*files_, u"S", nullptr, u"v", kIni.c_str()), 0);
-  EXPECT_EQ(WritePrivateProfileString(*files_, u"S", u"k", nullptr, kIni.c_str()), 0);
-  EXPECT_FALSE(files_->FileExists(kIni));
-  EXPECT_TRUE(files_->DebugOutputs().empty());
+  EXPECT_EQ(WritePrivateProfileString(files_, u"S", u"k", u"v", nullptr), 0);
+  EXPECT_EQ(WritePrivateProfileString(files_, nullptr, u"k", u"v", kIni.c_str()), 1);
+  EXPECT_EQ(WritePrivateProfileString(files_, u"S", nullptr, u"v", kIni.c_str()), 0);
+  EXPECT_EQ(WritePrivateProfileString(files_, u"S", u"k", nullptr, kIni.c_str()), 0);
+  EXPECT_FALSE(files_.FileExists(kIni));
+  EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(ProfileTest, WriteReplacesALeftoverTemporaryFile) {
-  files_->SetBytes(kIni + u".tmp", "leftover from an interrupted write");
+  files_.SetBytes(kTemporary, "leftover from an interrupted write");
   EXPECT_EQ(Write(u"S", u"k", u"v"), 1);
-  EXPECT_EQ(files_->Bytes(kIni), Utf16LeBytes(u"[S]\r\nk=v\r\n"));
+  EXPECT_EQ(files_.Bytes(kIni), Utf16LeBytes(u"[S]\r\nk=v\r\n"));
 }
 
-// --- Writes that must leave the file as it was ---
-
-class RefusedWriteTest : public ProfileTest {
- protected:
-  void SetUp() override {
-    ProfileTest::SetUp();
-    files_->SetBytes(kIni, original_);
-  }
-  // The write returns 0, reports exactly `report`, and leaves the file and no temporary file.
-  void ExpectRefused(const Text& report) {
+// A write that fails at any step returns 0, reports why, and leaves the file as it was and no
+// temporary file.
+TEST_F(ProfileTest, RefusedWriteLeavesTheFileAsItWas) {
+  const std::string original = kBom + Utf16LeBytes(u"[S]\nk=old\n");
+  const Text unreadable = u"Could not open INI file: " + kIni + u"\r\n";
+  const Text unwritable = u"Could not write output file: " + kTemporary + u" \r\n";
+  const Text inRom = u"WritePrivateProfileString: Unable to write to " + kIni + u" - in ROM\r\n";
+  using Op = SimFileSystem::Operation;
+  struct Case {
+    const char* name;
+    Op failing;
+    Text path;
+    std::vector<Text> reports;
+    std::uint32_t attributes = SimFileSystem::kAttributeArchive;
+  };
+  const Case cases[] = {
+      {"in ROM", Op::kRead, u"", {inRom}, SimFileSystem::kAttributeInRom},
+      {"ROM module", Op::kRead, u"", {inRom}, SimFileSystem::kAttributeRomModule},
+      {"temporary file not creatable",
+       Op::kCreateForWrite,
+       kTemporary,
+       {u"Could not open output file: " + kTemporary + u" \r\n"}},
+      {"file not openable", Op::kOpenForRead, kIni, {unreadable}},
+      {"file's information not given",
+       Op::kGetInformation,
+       kIni,
+       {u"GetFileInformationByHandle failed on INI file: " + kIni + u"\r\n", unreadable}},
+      {"file not readable", Op::kRead, kIni, {unreadable}},
+      {"replacement fails",
+       Op::kReplaceWith,
+       kIni,
+       {u"Could not replace INI file: " + kIni + u"\r\n"}},
+      {"temporary write fails", Op::kWrite, kTemporary, {unwritable}},
+      {"temporary flush fails", Op::kFlush, kTemporary, {unwritable}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files_.ClearFailures();
+    files_.SetBytes(kIni, original);
+    files_.SetAttributes(kIni, c.attributes | SimFileSystem::kAttributeArchive);
+    if (!c.path.empty()) files_.Fail(c.failing, c.path);
     EXPECT_EQ(Write(u"S", u"k", u"new"), 0);
-    EXPECT_EQ(files_->Bytes(kIni), original_);
-    const std::vector<Text> reports = Reports();
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports.back(), report);
-    files_->ClearDebugOutput();
+    EXPECT_EQ(files_.Bytes(kIni), original);
+    EXPECT_EQ(Reports(), c.reports);
   }
-  const std::string original_ = kBom + Utf16LeBytes(u"[S]\nk=old\n");
-};
-
-TEST_F(RefusedWriteTest, FileHeldInRom) {
-  for (std::uint32_t bits : {SimFileSystem::kAttributeInRom, SimFileSystem::kAttributeRomModule}) {
-    files_->SetAttributes(kIni, bits | SimFileSystem::kAttributeArchive);
-    ExpectRefused(u"WritePrivateProfileString: Unable to write to " + kIni + u" - in ROM\r\n");
-  }
-}
-
-TEST_F(RefusedWriteTest, TemporaryFileNotCreatable) {
-  files_->Fail(SimFileSystem::Operation::kCreateForWrite, kIni + u".tmp");
-  ExpectRefused(u"Could not open output file: " + kIni + u".tmp \r\n");
+  files_.ClearFailures();
+  files_.SetAttributes(kIni, SimFileSystem::kAttributeArchive);
+  // A reader holds the file.
+  FileHandle reader = files_.OpenForRead(kIni);
+  EXPECT_EQ(Write(u"S", u"k", u"new"), 0);
+  files_.Close(reader);
+  EXPECT_EQ(files_.Bytes(kIni), original);
+  EXPECT_EQ(Reports(), std::vector<Text>{u"Could not replace INI file: " + kIni + u"\r\n"});
   EXPECT_EQ(Write(u"S", u"k", u"v", u"\\no such folder\\x.ini"), 0);
   EXPECT_EQ(Reports(),
             std::vector<Text>{u"Could not open output file: \\no such folder\\x.ini.tmp \r\n"});
 }
 
-TEST_F(RefusedWriteTest, ExistingFileThatCannotBeRead) {
-  files_->Fail(SimFileSystem::Operation::kOpenForRead, kIni);
-  ExpectRefused(u"Could not open INI file: " + kIni + u"\r\n");
-  files_->ClearFailures();
-
-  files_->Fail(SimFileSystem::Operation::kGetInformation, kIni);
-  EXPECT_EQ(Write(u"S", u"k", u"new"), 0);
-  EXPECT_EQ(Reports(),
-            (std::vector<Text>{u"GetFileInformationByHandle failed on INI file: " + kIni + u"\r\n",
-                               u"Could not open INI file: " + kIni + u"\r\n"}));
-  EXPECT_EQ(files_->Bytes(kIni), original_);
-  files_->ClearFailures();
-  files_->ClearDebugOutput();
-
-  files_->Fail(SimFileSystem::Operation::kRead, kIni);
-  ExpectRefused(u"Could not open INI file: " + kIni + u"\r\n");
-}
-
-TEST_F(RefusedWriteTest, ReplacementOrTemporaryWriteFails) {
-  files_->Fail(SimFileSystem::Operation::kReplaceWith, kIni);
-  ExpectRefused(u"Could not replace INI file: " + kIni + u"\r\n");
-  files_->ClearFailures();
-
-  files_->Fail(SimFileSystem::Operation::kWrite, kIni + u".tmp");
-  ExpectRefused(u"Could not write output file: " + kIni + u".tmp \r\n");
-  files_->ClearFailures();
-
-  files_->Fail(SimFileSystem::Operation::kFlush, kIni + u".tmp");
-  ExpectRefused(u"Could not write output file: " + kIni + u".tmp \r\n");
-}
-
-TEST_F(RefusedWriteTest, ReplacementFailsWhileAReaderHoldsTheFile) {
-  FileHandle reader = files_->OpenForRead(kIni);
-  EXPECT_EQ(Write(u"S", u"k", u"new"), 0);
-  files_->Close(reader);
-  EXPECT_EQ(files_->Bytes(kIni), original_);
-}
-
-// --- Path lengths ---
-
+// Resolved paths: 259 units can be read, 255 written.
 TEST_F(ProfileTest, PathsLongerThanTheFixedSizesAreRefused) {
   const Text folder = u"\\windows\\";
-  // Resolved paths: 259 units can be read, 255 written.
   const Text name250(250, u'n');  // \windows\ + 250 = 259
-  files_->SetBytes(folder + name250, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
+  files_.SetBytes(folder + name250, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, name250), u"v");
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, folder + name250), u"v");
-  EXPECT_TRUE(files_->DebugOutputs().empty());
+  EXPECT_TRUE(Reports().empty());
 
   const Text name251(251, u'n');
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, name251), u"d");
   EXPECT_EQ(Reports(), (std::vector<Text>{u"INI file path too long: " + name251 + u"\r\n",
                                           u"Could not open INI file: " + name251 + u"\r\n"}));
-  files_->ClearDebugOutput();
 
   const Text name246(246, u'w');  // \windows\ + 246 = 255
   EXPECT_EQ(Write(u"S", u"k", u"v", name246), 1);
-  EXPECT_TRUE(files_->FileExists(folder + name246));
-  EXPECT_TRUE(files_->DebugOutputs().empty());
+  EXPECT_TRUE(files_.FileExists(folder + name246));
+  EXPECT_TRUE(Reports().empty());
 
   const Text name247(247, u'w');
   EXPECT_EQ(Write(u"S", u"k", u"v", name247), 0);
   EXPECT_EQ(Write(u"S", u"k", u"v", folder + name247), 0);
-  EXPECT_FALSE(files_->FileExists(folder + name247));
+  EXPECT_FALSE(files_.FileExists(folder + name247));
   EXPECT_EQ(Reports(),
             (std::vector<Text>{u"INI file path too long: " + name247 + u"\r\n",
                                u"INI file path too long: " + folder + name247 + u"\r\n"}));
-  files_->ClearDebugOutput();
-
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, Text(100000, u'x')), u"d");
 }
 

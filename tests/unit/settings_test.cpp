@@ -1,111 +1,78 @@
+// The settings keys over the profile store, and where the settings file lies.
 #include "settings/settings.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <memory>
-#include <string>
-
-#include "platform/sim/sim_files.h"
-#include "tests/support/utf16le.h"
+#include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
 
-const Text kSettingsFile = u"\\Program Files\\Sorvel\\Sorvel.ini";
-
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public FilesTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/sorvel-settings-XXXXXX";
-    root_ = mkdtemp(pattern);
-    files_ = std::make_unique<SimFileSystem>(root_);
-    files_->CreateFolder(u"\\Program Files\\Sorvel");
+  SettingsTest() {
+    files_.CreateFolder(u"\\Program Files\\Sorvel");
     SettingsPath = kSettingsFile;
   }
-  void TearDown() override {
+  ~SettingsTest() override {
     SettingsPath.clear();
-    EXPECT_EQ(files_->OpenFileCount(), 0u);
-    files_.reset();
-    std::filesystem::remove_all(root_);
+    EXPECT_EQ(files_.OpenFileCount(), 0u);
   }
-
-  std::string root_;
-  std::unique_ptr<SimFileSystem> files_;
 };
 
 TEST_F(SettingsTest, FirstRunReadsEmptyAndFirstWriteCreatesTheFile) {
-  for (int index = 0; index < kSettingCount; ++index) EXPECT_EQ(ReadSetting(*files_, index), u"");
-  EXPECT_TRUE(ThreePaneModeFromSetting(ReadSetting(*files_, kPartionMode)));
+  for (int index = 0; index < kSettingCount; ++index) EXPECT_EQ(ReadSetting(files_, index), u"");
+  EXPECT_TRUE(ThreePaneModeFromSetting(ReadSetting(files_, kPartionMode)));
 
-  WriteSetting(*files_, u"2", kPartionMode);
-  EXPECT_EQ(files_->Bytes(kSettingsFile), Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\n"));
-  EXPECT_FALSE(ThreePaneModeFromSetting(ReadSetting(*files_, kPartionMode)));
+  WriteSetting(files_, u"2", kPartionMode);
+  EXPECT_EQ(files_.Bytes(kSettingsFile), Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\n"));
+  EXPECT_FALSE(ThreePaneModeFromSetting(ReadSetting(files_, kPartionMode)));
 }
 
 TEST_F(SettingsTest, KeysAreSpelledAndAddedInTheOrderFirstWritten) {
   for (int index = kSettingCount - 1; index >= 0; --index) {
-    WriteSetting(*files_, FormatDecimal(index), index);
+    WriteSetting(files_, FormatDecimal(index), index);
   }
-  WriteSetting(*files_, u"again", kFileName1);
-  EXPECT_EQ(files_->Bytes(kSettingsFile), Utf16LeBytes(u"[Setting]\r\n"
-                                                       u"PartionMode=9\r\n"
-                                                       u"FileFullPath3=8\r\n"
-                                                       u"FileFullPath2=7\r\n"
-                                                       u"FileFullPath1=6\r\n"
-                                                       u"PositionTop3=5\r\n"
-                                                       u"FileName3=4\r\n"
-                                                       u"PositionTop2=3\r\n"
-                                                       u"PositionTop1=2\r\n"
-                                                       u"FileName2=1\r\n"
-                                                       u"FileName1=again\r\n"));
+  WriteSetting(files_, u"again", kFileName1);
+  EXPECT_EQ(files_.Bytes(kSettingsFile),
+            Utf16LeBytes(u"[Setting]\r\nPartionMode=9\r\nFileFullPath3=8\r\nFileFullPath2=7\r\n"
+                         u"FileFullPath1=6\r\nPositionTop3=5\r\nFileName3=4\r\nPositionTop2=3\r\n"
+                         u"PositionTop1=2\r\nFileName2=1\r\nFileName1=again\r\n"));
   for (int index = 1; index < kSettingCount; ++index) {
-    EXPECT_EQ(ReadSetting(*files_, index), FormatDecimal(index));
+    EXPECT_EQ(ReadSetting(files_, index), FormatDecimal(index));
   }
 }
 
 TEST_F(SettingsTest, IndexesOutsideTheTableTouchNothing) {
-  WriteSetting(*files_, u"3", kPartionMode);
-  const std::string before = files_->Bytes(kSettingsFile);
+  WriteSetting(files_, u"3", kPartionMode);
+  const std::string before = files_.Bytes(kSettingsFile);
   for (int index : {-1, 10, 11}) {
-    WriteSetting(*files_, u"x", index);
-    EXPECT_EQ(ReadSetting(*files_, index), u"");
+    WriteSetting(files_, u"x", index);
+    EXPECT_EQ(ReadSetting(files_, index), u"");
     EXPECT_EQ(SettingKey(index), nullptr);
   }
-  EXPECT_EQ(files_->Bytes(kSettingsFile), before);
+  EXPECT_EQ(files_.Bytes(kSettingsFile), before);
 }
 
 TEST_F(SettingsTest, SplitModeAndOffsetConversions) {
   const std::pair<Text, bool> modes[] = {{u"2", false}, {u" 2", false}, {u"3", true},  {u"0", true},
                                          {u"5", true},  {u"", true},    {u"abc", true}};
   for (const auto& mode : modes) {
-    WriteSetting(*files_, mode.first, kPartionMode);
-    EXPECT_EQ(ThreePaneModeFromSetting(ReadSetting(*files_, kPartionMode)), mode.second)
+    WriteSetting(files_, mode.first, kPartionMode);
+    EXPECT_EQ(ThreePaneModeFromSetting(ReadSetting(files_, kPartionMode)), mode.second)
         << ToUtf8(mode.first);
   }
   const std::pair<Text, int> offsets[] = {
       {u"-20", -20}, {u"", 0}, {u"x", 0}, {u"15px", 15}, {u"+7", 7}};
   for (const auto& offset : offsets) {
-    WriteSetting(*files_, offset.first, kPositionTop2);
-    EXPECT_EQ(OffsetFromSetting(ReadSetting(*files_, kPositionTop2)), offset.second);
+    WriteSetting(files_, offset.first, kPositionTop2);
+    EXPECT_EQ(OffsetFromSetting(ReadSetting(files_, kPositionTop2)), offset.second);
   }
 }
 
 TEST_F(SettingsTest, LongValueReadsBackAsItsFirst259Units) {
   Text value;
   for (int i = 0; i < 300; ++i) value += static_cast<char16_t>(u'a' + i % 26);
-  WriteSetting(*files_, value, kFileFullPath1);
-  EXPECT_EQ(ReadSetting(*files_, kFileFullPath1), value.substr(0, 259));
-}
-
-TEST_F(SettingsTest, FailedWriteLeavesTheFile) {
-  WriteSetting(*files_, u"2", kPartionMode);
-  const std::string before = files_->Bytes(kSettingsFile);
-  files_->SetAttributes(kSettingsFile, SimFileSystem::kAttributeInRom);
-  WriteSetting(*files_, u"3", kPartionMode);
-  EXPECT_EQ(files_->Bytes(kSettingsFile), before);
-  EXPECT_EQ(files_->DebugText().find(u"in ROM") != Text::npos, true);
+  WriteSetting(files_, value, kFileFullPath1);
+  EXPECT_EQ(ReadSetting(files_, kFileFullPath1), value.substr(0, 259));
 }
 
 TEST(SettingsPathTest, ReplacesTheTextFromTheLastDot) {

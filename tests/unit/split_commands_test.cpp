@@ -1,34 +1,12 @@
 // The menu bar's split commands, against the simulated device.
-#include "host/main_dlg.h"
-#include "host/resources.h"
-#include "tests/support/utf16le.h"
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
 
-const Text kSettingsFile = u"\\Program Files\\Sorvel\\Sorvel.ini";
-const Rect kFormerRect{30, 40, 200, 250};
-
-class SplitCommandsTest : public HostTest {
+class SplitCommandsTest : public MainDlgTest {
  protected:
-  HWND Window(const Text& title, const Text& path = u"\\Windows\\notes.exe") {
-    int pid = device_.StartForeignProcess(path);
-    return device_.CreateForeignWindow(pid, u"Notes", title, kWsVisible | kWsCaption, kFormerRect);
-  }
-  void Command(unsigned id) {
-    device_.PostCommand(hwnd_, id);
-    device_.PumpMessages();
-  }
-  void Open() { hwnd_ = dialog_.Create(); }
-  // The window is the child of the pane's display control (pane 1 to 3: 1005, 1011, 1014).
-  bool Holds(int display, HWND window) {
-    return device_.GetParent(window) == device_.GetDlgItem(hwnd_, display);
-  }
   bool Minimised(HWND window) { return device_.HasWindowTrait(window, WindowTrait::kMinimized); }
-
-  CMainDlg dialog_{device_, nullptr};
-  HWND hwnd_ = nullptr;
 };
 
 // Titles of one unit, titles no window bears and the host's own titles are passed over.
@@ -46,21 +24,20 @@ TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteSettingsFile(Text(c.settings) + u"FileFullPath1=\\Windows\\notes.exe\r\n");
-    const HWND windows[] = {Window(u"Notes"), Window(u"Calc"), Window(u"Mail"), Window(u"N")};
+    const HWND windows[] = {Start(u"Notes"), Start(u"Calc"), Start(u"Mail"), Start(u"N")};
     CMainDlg dialog(device_, nullptr);
     hwnd_ = dialog.Create();
     PickedProgramPath = u"\\Windows\\earlier.exe";
 
     Command(kIdSplitStart);
-    const int displays[] = {1005, 1011, 1014};
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Holds(displays[i], windows[i]), i < c.held) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Holds(i, windows[i]), i < c.held) << i;
     EXPECT_EQ(device_.GetParent(windows[3]), nullptr);
     // No picker ran (its loop would have stalled), nothing was asked, paths kept.
     EXPECT_FALSE(device_.ModalLoopStalled());
     EXPECT_TRUE(device_.MessageBoxes().empty());
     EXPECT_TRUE(PickedWindowTitle.empty());
     EXPECT_TRUE(PickedProgramPath.empty());
-    EXPECT_EQ(ReadSetting(files_, kFileFullPath1), u"\\Windows\\notes.exe");
+    EXPECT_EQ(Setting(kFileFullPath1), u"\\Windows\\notes.exe");
     dialog.DestroyWindow();
     for (HWND window : windows) device_.DestroyWindow(window);
   }
@@ -68,13 +45,13 @@ TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
 
 TEST_F(SplitCommandsTest, SplitStartReleasesAHoldingPaneWhoseTitleIsFoundAgain) {
   WriteSettingsFile(u"FileName1=Notes\r\n");
-  HWND first = Window(u"Notes");
+  HWND first = Start(u"Notes");
   Open();
   Command(kIdSplitStart);
-  ASSERT_TRUE(Holds(1005, first));
-  HWND second = Window(u"Notes");
+  ASSERT_TRUE(Holds(0, first));
+  HWND second = Start(u"Notes");
   Command(kIdSplitStart);
-  EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd_, 1000)), u"A");
+  EXPECT_EQ(ItemText(1000), u"A");
   EXPECT_EQ(device_.GetParent(first), nullptr);
   EXPECT_EQ(device_.GetParent(second), nullptr);
 }
@@ -84,9 +61,9 @@ TEST_F(SplitCommandsTest, ScansLookAtNoMoreThan201Windows) {
   for (int fillers : {199, 200}) {
     SCOPED_TRACE(fillers);
     WriteSettingsFile(u"FileName1=Notes\r\n");
-    HWND notes = Window(u"Notes");
+    HWND notes = Start(u"Notes");
     std::vector<HWND> windows{notes};
-    for (int i = 0; i < fillers; ++i) windows.push_back(Window(u"Filler " + FormatDecimal(i)));
+    for (int i = 0; i < fillers; ++i) windows.push_back(Start(u"Filler " + FormatDecimal(i)));
     CMainDlg dialog(device_, nullptr);
     bool captured = false;
     RunModal(dialog, {[&](HWND hwnd) {
@@ -107,26 +84,38 @@ TEST_F(SplitCommandsTest, ScansLookAtNoMoreThan201Windows) {
   }
 }
 
-TEST_F(SplitCommandsTest, ExitMinimisesOtherProgramsButNotTheHostNorTheHeldWindows) {
+// Exit first minimises the other programs' main windows; a close request does not. Either ends
+// the run and gives the held window back.
+TEST_F(SplitCommandsTest, ExitAndCloseEndTheRunAndGiveTheHeldWindowBack) {
   WriteSettingsFile(u"FileName1=Held\r\n");
-  HWND held = Window(u"Held");
-  HWND other = Window(u"Other");
-  int pid = device_.StartForeignProcess(u"\\Windows\\x.exe");
+  HWND held = Start(u"Held");
+  HWND other = Start(u"Other");
   HWND owned =
-      device_.CreateForeignWindow(pid, u"Dialog", u"Find", kWsVisible, {0, 0, 9, 9}, other);
-  HWND hidden = device_.CreateForeignWindow(pid, u"X", u"Hidden", 0, {0, 0, 9, 9});
-  HWND untitled = device_.CreateForeignWindow(pid, u"X", u"", kWsVisible, {0, 0, 9, 9});
-  CMainDlg dialog(device_, nullptr);
-  EXPECT_EQ(RunModal(dialog, {Post(kIdSplitStart), Post(kIdExit)}), CDialog::kModalQuit);
-
-  EXPECT_EQ(device_.Minimised(), std::vector<HWND>{other});
-  EXPECT_EQ(device_.GetParent(held), nullptr) << "given back when the dialog is destroyed";
-  EXPECT_EQ(device_.GetWindowRect(held), kFormerRect);
+      device_.CreateForeignWindow(pid_, u"Dialog", u"Find", kWsVisible, {0, 0, 9, 9}, other);
+  HWND hidden = device_.CreateForeignWindow(pid_, u"X", u"Hidden", 0, {0, 0, 9, 9});
+  HWND untitled = device_.CreateForeignWindow(pid_, u"X", u"", kWsVisible, {0, 0, 9, 9});
+  for (bool exit : {false, true}) {
+    SCOPED_TRACE(exit ? "exit" : "close");
+    CMainDlg dialog(device_, nullptr);
+    bool wasHeld = false;
+    const int result = RunModal(dialog, {Post(kIdSplitStart), [&](HWND hwnd) {
+                                           wasHeld = device_.GetParent(held) != nullptr;
+                                           if (exit) {
+                                             device_.PostCommand(hwnd, kIdExit);
+                                           } else {
+                                             device_.RequestClose(hwnd);
+                                           }
+                                         }});
+    EXPECT_EQ(result, exit ? CDialog::kModalQuit : kIdCancel);
+    EXPECT_TRUE(wasHeld);
+    ExpectGivenBack(held);
+    EXPECT_EQ(device_.Minimised(), exit ? std::vector<HWND>{other} : std::vector<HWND>{});
+  }
   for (HWND window : {owned, hidden, untitled}) EXPECT_FALSE(Minimised(window));
 }
 
 TEST_F(SplitCommandsTest, ExitWhileThePickerIsOpenEndsTheHostWithoutCapturing) {
-  HWND notes = Window(u"Notes");
+  HWND notes = Start(u"Notes");
   PickedWindowTitle = u"Notes";  // an earlier choice that a capture would take
   CMainDlg dialog(device_, nullptr);
   int step = 0;
@@ -147,28 +136,13 @@ TEST_F(SplitCommandsTest, ExitWhileThePickerIsOpenEndsTheHostWithoutCapturing) {
   EXPECT_EQ(device_.GetParent(notes), nullptr);
 }
 
-TEST_F(SplitCommandsTest, CloseRequestEndsTheRunAndGivesTheHeldWindowBack) {
-  WriteSettingsFile(u"FileName1=Notes\r\n");
-  HWND notes = Window(u"Notes");
-  CMainDlg dialog(device_, nullptr);
-  bool held = false;
-  Action close = [&](HWND hwnd) {
-    held = device_.GetParent(notes) != nullptr;
-    device_.RequestClose(hwnd);
-  };
-  EXPECT_EQ(RunModal(dialog, {Post(kIdSplitStart), close}), kIdCancel);
-  EXPECT_TRUE(held);
-  EXPECT_EQ(device_.GetParent(notes), nullptr);
-  EXPECT_EQ(device_.GetWindowRect(notes), kFormerRect);
-}
-
 TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKeysAndEnds) {
   const Text before =
-      u"[Setting]\r\nPartionMode=2\r\nFileName1=Notes\r\nFileName2=Calc\r\nPositionTop1=-10\r\n"
+      u"PartionMode=2\r\nFileName1=Notes\r\nFileName2=Calc\r\nPositionTop1=-10\r\n"
       u"PositionTop2=20\r\nFileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=\\Windows\\calc."
       u"exe\r\n";
-  files_.SetBytes(kSettingsFile, Utf16LeBytes(before));
-  HWND notes = Window(u"Notes");
+  WriteSettingsFile(before);
+  HWND notes = Start(u"Notes");
   for (bool yes : {false, true}) {
     SCOPED_TRACE(yes ? "yes" : "no");
     CMainDlg dialog(device_, nullptr);
@@ -179,13 +153,12 @@ TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKey
     // Answered No, the run goes on to the next command.
     if (!yes) actions.push_back(Post(kIdExit));
     EXPECT_EQ(RunModal(dialog, actions), CDialog::kModalQuit);
-    ASSERT_FALSE(device_.MessageBoxes().empty());
-    EXPECT_EQ(device_.MessageBoxes().back().text,
-              u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
-              u"종료하시겠습니까?");
-    EXPECT_EQ(device_.MessageBoxes().back().buttons, MessageBoxButtons::kYesNo);
+    ExpectLastBox(
+        u"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
+        u"종료하시겠습니까?",
+        yes ? 2 : 1, u"Sorvel", MessageBoxButtons::kYesNo);
     if (!yes) {
-      EXPECT_EQ(files_.Bytes(kSettingsFile), Utf16LeBytes(before));
+      EXPECT_EQ(files_.Bytes(kSettingsFile), Utf16LeBytes(u"[Setting]\r\n" + before));
     } else {
       EXPECT_EQ(files_.Bytes(kSettingsFile),
                 Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\nFileName1=\r\nFileName2=\r\n"
@@ -206,22 +179,22 @@ TEST_F(SplitCommandsTest, SplitResetAnsweredNoChangesNothingAndYesEmptiesNineKey
 
 TEST_F(SplitCommandsTest, SplitSelectChangesTheSplitAtTheNextSizeNotification) {
   Open();
-  HWND display2 = device_.GetDlgItem(hwnd_, 1011);
+  HWND display2 = Item(kIdDisplay2);
   Rect threePaneRect = device_.GetWindowRect(display2);
   device_.SetIdleScript([](SimDevice& device) {
     HWND version = nullptr;
     for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
-      if (device.GetDlgItem(window, 26641) != nullptr) version = window;
+      if (device.GetDlgItem(window, kIdVersionOk) != nullptr) version = window;
     }
     if (version == nullptr) return false;
-    device.Click(device.GetDlgItem(version, 1014));  // "2 분할"
-    device.Click(device.GetDlgItem(version, 26641));
+    device.Click(device.GetDlgItem(version, kIdTwoWay));
+    device.Click(device.GetDlgItem(version, kIdVersionOk));
     return true;
   });
   Command(kIdSplitSelect);
 
   EXPECT_FALSE(ThreePaneMode);
-  EXPECT_EQ(ReadSetting(files_, kPartionMode), u"2");
+  EXPECT_EQ(Setting(kPartionMode), u"2");
   EXPECT_EQ(device_.GetWindowRect(display2), threePaneRect) << "moved before a size notification";
   device_.SendSize(hwnd_, 240, 268);
   EXPECT_EQ(device_.GetWindowRect(display2).Height(), 133);

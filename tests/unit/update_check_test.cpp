@@ -1,8 +1,6 @@
 // The update check: the manifest's reading, the notices' handling and where notices come from.
 #include "host/update_check.h"
 
-#include "host/main_dlg.h"
-#include "host/resources.h"
 #include "tests/support/test_signer.h"
 #include "tests/unit/host_fixture.h"
 
@@ -10,8 +8,6 @@ namespace sorvel {
 namespace {
 
 constexpr char16_t kModule[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
-constexpr char16_t kSettingsFile[] = u"\\Program Files\\Sorvel\\Sorvel.ini";
-constexpr char16_t kDescriptionFile[] = u"\\Program Files\\Sorvel\\Download.ini";
 constexpr char16_t kUpdater[] = u"\\Program Files\\Sorvel\\SorvelUpdate.exe";
 constexpr char16_t kCheckUrl[] = u"http://updates.test/Sorvel.ini";
 constexpr char16_t kNewProgram[] = u"http://updates.test/Sorvel.exe";
@@ -51,10 +47,8 @@ Text Described(const char16_t* mainName = u"Sorvel.exe") {
 }
 
 // The host of version 1.0.1.1 with a manifest served at its CheckUrl.
-class UpdateCheckTest : public HostTest {
+class UpdateCheckTest : public MainDlgTest {
  protected:
-  static constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;
-
   UpdateCheckTest() { device_.SetFileVersion(kModule, kOwnVersion); }
 
   // Serves the manifest and its signature by the build's test key at `url`.
@@ -71,24 +65,12 @@ class UpdateCheckTest : public HostTest {
                                                 Text(kCheckUrl) + u"\r\n"));
     Serve(kCheckUrl, ManifestBytes(update, rest));
   }
-
-  struct Held {
-    HWND window;
-    Rect former;
-  };
-  Held Hold(CMainDlg& dialog, int pane, const Text& title, const Rect& former) {
-    int pid = device_.StartForeignProcess(u"\\Windows\\" + title + u".exe");
-    HWND window = device_.CreateForeignWindow(pid, u"Notes", title, kOverlappedVisible, former);
-    // The picker, ended with OK, keeps this earlier choice.
-    PickedWindowTitle = title;
-    dialog.TogglePane(pane);
-    EXPECT_NE(device_.GetParent(window), nullptr);
-    return {window, former};
-  }
-  void ExpectGivenBack(const Held& held) {
-    EXPECT_EQ(device_.GetParent(held.window), nullptr);
-    EXPECT_EQ(device_.GetWindowRect(held.window), held.former);
-    EXPECT_EQ(device_.Window(held.window).style, kOverlappedVisible);
+  // Opens the host (without its modal run) and lets the check run to its end.
+  void RunCheck(CMainDlg& dialog) {
+    ASSERT_NE(dialog.Create(), nullptr);
+    device_.AdvanceTime(kUpdateCheckTimerMs);
+    device_.RunWorkers();
+    device_.PumpMessages();
   }
 
   // Runs the host with two held programs until the check's notice is handled; a host that
@@ -97,22 +79,28 @@ class UpdateCheckTest : public HostTest {
     CMainDlg dialog(device_, nullptr);
     std::size_t step = 0;
     device_.SetIdleScript([&](SimDevice& device) {
+      // The picker, ended with OK, keeps the earlier choice.
       if (HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog")) {
         device.PostCommand(picker, kIdOk);
         return true;
       }
       switch (step++) {
         case 0:
-          held_.push_back(Hold(dialog, 0, u"Notes", {10, 20, 200, 220}));
-          held_.push_back(Hold(dialog, 1, u"Calc", {30, 40, 150, 160}));
+          for (int pane : {0, 1}) {
+            const Text title = pane == 0 ? u"Notes" : u"Calc";
+            held_.push_back(Start(title, u"\\Windows\\" + title + u".exe", formers_[pane]));
+            PickedWindowTitle = title;
+            dialog.TogglePane(pane);
+            EXPECT_NE(device.GetParent(held_.back()), nullptr);
+          }
           return true;
         case 1:
           // The timer starts the check; its work posts the notice, which is then handled.
           device.AdvanceTime(kUpdateCheckTimerMs);
           device.RunWorkers();
           device.PumpMessages();
-          givenBackAtNotice_ = device.GetParent(held_[0].window) == nullptr &&
-                               device.GetParent(held_[1].window) == nullptr;
+          givenBackAtNotice_ =
+              device.GetParent(held_[0]) == nullptr && device.GetParent(held_[1]) == nullptr;
           return true;
         case 2:
           device.PostCommand(dialog.GetSafeHwnd(), kIdExit);
@@ -126,89 +114,65 @@ class UpdateCheckTest : public HostTest {
     return result;
   }
 
-  std::vector<Text> BoxTexts() {
+  // What the message boxes told since `from`, all the host's, and what was started.
+  std::vector<Text> BoxTexts(std::size_t from = 0) {
     std::vector<Text> texts;
-    for (const SimMessageBox& box : device_.MessageBoxes()) {
+    for (std::size_t i = from; i < device_.MessageBoxes().size(); ++i) {
+      const SimMessageBox& box = device_.MessageBoxes()[i];
       EXPECT_EQ(box.caption, u"Sorvel");
       EXPECT_NE(box.owner, nullptr);
       texts.push_back(box.text);
     }
     return texts;
   }
-  std::vector<Text> Executed() {
+  std::vector<Text> Executed(std::size_t from = 0) {
     std::vector<Text> executed;
-    for (const auto& [owner, text] : device_.ShellExecutes()) executed.push_back(text);
+    for (std::size_t i = from; i < device_.ShellExecutes().size(); ++i) {
+      executed.push_back(device_.ShellExecutes()[i].second);
+    }
     return executed;
   }
 
-  std::vector<Held> held_;
+  const Rect formers_[2] = {{10, 20, 200, 220}, {30, 40, 150, 160}};
+  std::vector<HWND> held_;
   bool givenBackAtNotice_ = false;
 };
 
-// Opens the host (without its modal run) and lets the check run to its end; the dialog stays
-// open until the caller's dialog object goes.
-void RunCheck(SimDevice& device, CMainDlg& dialog) {
-  ASSERT_NE(dialog.Create(), nullptr);
-  device.AdvanceTime(kUpdateCheckTimerMs);
-  device.RunWorkers();
-  device.PumpMessages();
-}
-
-TEST_F(UpdateCheckTest, AutomaticNoticeWritesTheDescriptionFileAndTheSettingsEntry) {
-  const Text earlier =
-      u"[Download]\r\nDownName=http://old.test/x.exe\r\nMainName=Old.exe\r\nSize=1\r\n"
-      u"Sha256=0123\r\nVersion=1.0.1.5\r\n";
-  struct Case {
-    const char* name;
-    std::string before;  // empty: no description file yet
-    std::string after;
-  };
-  const Case cases[] = {
-      {"new", "", Utf16LeBytes(u"[Download]\r\n" + Described())},
-      {"earlier one rewritten", Utf16LeBytes(earlier),
-       Utf16LeBytes(u"[Download]\r\n" + Described())},
-      {"marked, other keys kept", Utf16LeBytes(u"[Download]\r\nKeep=1\r\n", true),
-       Utf16LeBytes(u"[Download]\r\nKeep=1\r\n" + Described(), true)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    files_.Remove(kDescriptionFile);
-    if (!c.before.empty()) files_.SetBytes(kDescriptionFile, c.before);
-    ServeManifest(u"Kind=automatic");
-    const std::size_t boxes = device_.MessageBoxes().size();
-    CMainDlg dialog(device_, nullptr);
-    RunCheck(device_, dialog);
-    // Answered No: both files are written all the same, and the host closes.
-    EXPECT_EQ(device_.MessageBoxes().size(), boxes + 1);
-    EXPECT_TRUE(dialog.ModalRunEnded());
-    EXPECT_EQ(files_.Bytes(kDescriptionFile), c.after);
-    EXPECT_EQ(files_.Bytes(kSettingsFile),
-              Utf16LeBytes(u"[Setting]\r\n[Update]\r\nCheckUrl=" + Text(kCheckUrl) +
-                           u"\r\n[Download]\r\nDownName=" + kNewProgram + u"\r\n"));
-  }
-}
-
-// Answered Yes, an automatic notice starts the updater beside the host, wherever the host lies:
-// where programs are ELF files the native one (the description then names the native host),
-// never one of the other format. A description that cannot be written starts none on what an
-// earlier notice left.
-TEST_F(UpdateCheckTest, AutomaticNoticeStartsTheUpdaterBesideTheHost) {
+// An automatic notice writes the description of the new program for the updater and points the
+// settings' download at it, answered Yes or No. Answered Yes, it starts the updater beside the
+// host, wherever the host lies: where programs are ELF files the native one (the description then
+// names the native host), never one of the other format. A description that cannot be written
+// starts none on what an earlier notice left. The host closes either way.
+TEST_F(UpdateCheckTest, AutomaticNoticeDescribesTheProgramAndStartsTheUpdaterBesideTheHost) {
   constexpr char16_t kInstalled[] = u"\\Program Files\\Sorvel\\";
+  const std::string described = Utf16LeBytes(u"[Download]\r\n" + Described());
+  const std::string earlier = Utf16LeBytes(
+      u"[Download]\r\nDownName=http://old.test/x.exe\r\nMainName=Old.exe\r\nSize=1\r\n"
+      u"Sha256=0123\r\nVersion=1.0.1.5\r\n");
   struct Case {
     const char* name;
     const char16_t* folder;
     ProgramFormat format;
     const char16_t* updater;  // the program file beside the host
-    const char16_t* failure;  // the box after the question; null when the updater starts
-    bool descriptionReadOnly = false;
+    bool yes;
+    std::string before, after;          // the description file; empty: none
+    const char16_t* failure = nullptr;  // the box after the question
+    bool readOnly = false;
   };
   const Case cases[] = {
-      {"root folder", u"\\", ProgramFormat::kWindows, u"SorvelUpdate.exe", nullptr},
-      {"native updater", kInstalled, ProgramFormat::kElf, u"sorvel-update", nullptr},
-      {"Windows updater only", kInstalled, ProgramFormat::kElf, u"SorvelUpdate.exe",
-       kUpdaterMissing},
-      {"description not writable", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe",
-       kStartFailure, true},
+      {"new", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", false, "", described},
+      {"earlier one rewritten", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", false,
+       earlier, described},
+      {"marked, other keys kept", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", false,
+       Utf16LeBytes(u"[Download]\r\nKeep=1\r\n", true),
+       Utf16LeBytes(u"[Download]\r\nKeep=1\r\n" + Described(), true)},
+      {"root folder", u"\\", ProgramFormat::kWindows, u"SorvelUpdate.exe", true, "", described},
+      {"native updater", kInstalled, ProgramFormat::kElf, u"sorvel-update", true, "",
+       Utf16LeBytes(u"[Download]\r\n" + Described(u"sorvel"))},
+      {"Windows updater only", kInstalled, ProgramFormat::kElf, u"SorvelUpdate.exe", true, "",
+       Utf16LeBytes(u"[Download]\r\n" + Described(u"sorvel")), kUpdaterMissing},
+      {"description not writable", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", true,
+       earlier, earlier, kStartFailure, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -217,38 +181,34 @@ TEST_F(UpdateCheckTest, AutomaticNoticeStartsTheUpdaterBesideTheHost) {
     device_.GetConfig().modulePath = folder + u"Sorvel.exe";
     device_.GetConfig().programFormat = c.format;
     device_.SetFileVersion(folder + u"Sorvel.exe", kOwnVersion);
-    for (const char16_t* name : {u"SorvelUpdate.exe", u"sorvel-update"})
+    for (const char16_t* name : {u"SorvelUpdate.exe", u"sorvel-update"}) {
       files_.Remove(folder + name);
+    }
     files_.SetBytes(folder + c.updater, elf ? "\x7F"
                                               "ELF"
                                             : "MZ");
     files_.Remove(description);
-    if (c.descriptionReadOnly) {
-      files_.SetBytes(description, Utf16LeBytes(u"[Download]\r\nDownName=http://old.test/x\r\n"));
-      files_.SetAttributes(description, SimFileSystem::kAttributeReadOnly);
-    }
-    files_.SetBytes(folder + u"Sorvel.ini",
-                    Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n"));
+    if (!c.before.empty()) files_.SetBytes(description, c.before);
+    if (c.readOnly) files_.SetAttributes(description, SimFileSystem::kAttributeReadOnly);
+    const std::string settings = Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n");
+    files_.SetBytes(folder + u"Sorvel.ini", settings);
     Serve(kCheckUrl,
           ManifestBytes(u"Kind=automatic", ProgramSection(elf ? u"Linux-x86_64" : u"Windows-x64")));
-    device_.QueueMessageBoxAnswer(true);
+    device_.QueueMessageBoxAnswer(c.yes);
     const std::size_t executed = Executed().size(), boxes = BoxTexts().size();
     CMainDlg dialog(device_, nullptr);
-    RunCheck(device_, dialog);
+    RunCheck(dialog);
 
     EXPECT_TRUE(dialog.ModalRunEnded());
-    if (!c.descriptionReadOnly) {
-      EXPECT_EQ(files_.Bytes(description),
-                Utf16LeBytes(u"[Download]\r\n" + Described(elf ? u"sorvel" : u"Sorvel.exe")));
-    }
-    std::vector<Text> started = Executed(), told = BoxTexts();
-    started.erase(started.begin(), started.begin() + static_cast<std::ptrdiff_t>(executed));
-    told.erase(told.begin(), told.begin() + static_cast<std::ptrdiff_t>(boxes));
-    EXPECT_EQ(started, c.failure != nullptr ? std::vector<Text>{}
-                                            : std::vector<Text>{folder + c.updater + u" "});
+    EXPECT_EQ(files_.Bytes(description), c.after);
+    EXPECT_EQ(files_.Bytes(folder + u"Sorvel.ini"),
+              settings + Utf16LeBytes(u"[Download]\r\nDownName=" + Text(kNewProgram) + u"\r\n"));
+    const bool starts = c.yes && c.failure == nullptr;
+    EXPECT_EQ(Executed(executed),
+              starts ? std::vector<Text>{folder + c.updater + u" "} : std::vector<Text>{});
     std::vector<Text> expected = {kAutomaticQuestion};
     if (c.failure != nullptr) expected.push_back(c.failure);
-    EXPECT_EQ(told, expected);
+    EXPECT_EQ(BoxTexts(boxes), expected);
   }
 }
 
@@ -351,10 +311,6 @@ struct NoticeCase {
   const char16_t* executed;  // what is started; null for nothing
 };
 
-void PrintTo(const NoticeCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class NoticeTest : public UpdateCheckTest, public ::testing::WithParamInterface<NoticeCase> {};
 
 TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
@@ -374,8 +330,8 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
   // A closing notice gives the windows back itself, pane 1 first, before the dialog goes.
   EXPECT_EQ(givenBackAtNotice_, c.kind.closes);
   ASSERT_EQ(held_.size(), 2u);
-  for (const Held& h : held_) ExpectGivenBack(h);
-  EXPECT_EQ(device_.ForegroundWindow(), held_[1].window);
+  for (std::size_t i = 0; i < 2; ++i) ExpectGivenBack(held_[i], formers_[i]);
+  EXPECT_EQ(device_.ForegroundWindow(), held_[1]);
 }
 
 constexpr char16_t kBrowser[] = u"\\Windows\\iexplore.exe http://www.sorvel.example";

@@ -1,3 +1,4 @@
+// The version dialog: its lines, the split choice and the way to the web site.
 #include "host/version_dlg.h"
 
 #include "tests/unit/host_fixture.h"
@@ -6,13 +7,6 @@
 namespace sorvel {
 namespace {
 
-constexpr int kOkButton = 26641;
-constexpr int kVersionLine = 21039;
-constexpr int kDownloadLine = 21040;
-constexpr int kPhoneLine = 21041;
-constexpr int kThreeWay = 1013;
-constexpr int kTwoWay = 1014;
-constexpr char16_t kSettingsFile[] = u"\\Program Files\\Sorvel\\Sorvel.ini";
 constexpr char16_t kModule[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
 
 TEST(FileVersionTest, FormatsFourUnsignedSixteenBitParts) {
@@ -49,24 +43,19 @@ class VersionDlgTest : public HostTest {
   }
 };
 
-TEST_F(VersionDlgTest, OpensCentredAtTemplateSizeWithItsLines) {
-  device_.SetFileVersion(kModule, 0x0001'0000'0001'0001);
-  CVersionDlg dialog(device_, nullptr);
-  HWND hwnd = dialog.Create();
-
-  // 131 x 66 dialog units on a 240 x 320 screen.
-  EXPECT_EQ(device_.GetWindowRect(hwnd), (Rect{22, 106, 22 + 196, 106 + 107}));
-  EXPECT_EQ(ItemText(hwnd, kOkButton), u"확인");
-  EXPECT_EQ(ItemText(hwnd, kVersionLine), u"버전: 1.0.1.1");
-  EXPECT_EQ(ItemText(hwnd, kDownloadLine), u"다운로드: www.sorvel.example");
-  EXPECT_EQ(ItemText(hwnd, kPhoneLine), u"대표번호 :000-0000-0000");
-}
-
-TEST_F(VersionDlgTest, NoVersionResourceLeavesTheLabelAlone) {
+// Centred at its template size; the version line tells the program's own version, or nothing
+// when it has none.
+TEST_F(VersionDlgTest, OpensCentredAtTemplateSizeWithTheProgramsVersion) {
   device_.SetFileVersion(u"\\Windows\\other.exe", 0x0002'0000'0000'0000);
-  CVersionDlg dialog(device_, nullptr);
-  HWND hwnd = dialog.Create();
-  EXPECT_EQ(ItemText(hwnd, kVersionLine), u"버전: ");
+  for (const auto& [versioned, line] : {std::pair{false, u"버전: "}, {true, u"버전: 1.0.1.1"}}) {
+    if (versioned) device_.SetFileVersion(kModule, 0x0001'0000'0001'0001);
+    CVersionDlg dialog(device_, nullptr);
+    HWND hwnd = dialog.Create();
+    // 131 x 66 dialog units on a 240 x 320 screen.
+    EXPECT_EQ(device_.GetWindowRect(hwnd), (Rect{22, 106, 22 + 196, 106 + 107}));
+    EXPECT_EQ(ItemText(hwnd, kIdVersionOk), u"확인");
+    EXPECT_EQ(ItemText(hwnd, kIdVersionLine), line) << (versioned ? "versioned" : "no version");
+  }
 }
 
 // The stored mode selects a button and sets the flag; opening and closing writes nothing.
@@ -85,9 +74,9 @@ TEST_F(VersionDlgTest, StoredModeSelectsTheButtonAndNothingIsWritten) {
     ThreePaneMode = !c.three;
     bool three = false, two = false;
     int result = Run({[&](HWND dialog) {
-      three = Checked(dialog, kThreeWay);
-      two = Checked(dialog, kTwoWay);
-      device_.Click(device_.GetDlgItem(dialog, kOkButton));
+      three = Checked(dialog, kIdThreeWay);
+      two = Checked(dialog, kIdTwoWay);
+      device_.Click(device_.GetDlgItem(dialog, kIdVersionOk));
     }});
     EXPECT_EQ(result, kIdOk);
     EXPECT_EQ(ThreePaneMode, c.three);
@@ -105,7 +94,8 @@ TEST_F(VersionDlgTest, EachRadioTapWritesTheModeAndSetsTheFlag) {
     bool three;
   };
   // The selected button tapped again writes again.
-  const Step steps[] = {{kThreeWay, u"3", true}, {kTwoWay, u"2", false}, {kTwoWay, u"2", false}};
+  const Step steps[] = {
+      {kIdThreeWay, u"3", true}, {kIdTwoWay, u"2", false}, {kIdTwoWay, u"2", false}};
   std::vector<Action> actions;
   for (const Step& step : steps) {
     actions.push_back([&](HWND dialog) {
@@ -116,11 +106,11 @@ TEST_F(VersionDlgTest, EachRadioTapWritesTheModeAndSetsTheFlag) {
     actions.push_back([&](HWND dialog) {
       EXPECT_EQ(ReadSetting(files_, kPartionMode), step.stored);
       EXPECT_EQ(ThreePaneMode, step.three);
-      EXPECT_EQ(Checked(dialog, kThreeWay), step.three);
-      EXPECT_EQ(Checked(dialog, kTwoWay), !step.three);
+      EXPECT_EQ(Checked(dialog, kIdThreeWay), step.three);
+      EXPECT_EQ(Checked(dialog, kIdTwoWay), !step.three);
     });
   }
-  actions.push_back(Tap(kOkButton));
+  actions.push_back(Tap(kIdVersionOk));
   EXPECT_EQ(Run(actions), kIdOk);
 }
 
@@ -148,9 +138,9 @@ TEST_F(VersionDlgTest, DownloadLineOpensTheWebSite) {
     device_.SetShellExecuteResult(c.starts);
     HWND owner = nullptr;
     // The dialog stays open after a failure; the OK button still ends it.
-    int result = Run({Tap(kDownloadLine), [&](HWND dialog) {
+    int result = Run({Tap(kIdDownloadLine), [&](HWND dialog) {
                         owner = dialog;
-                        device_.Click(device_.GetDlgItem(dialog, kOkButton));
+                        device_.Click(device_.GetDlgItem(dialog, kIdVersionOk));
                       }});
     EXPECT_EQ(result, kIdOk);
     EXPECT_EQ(files_.OpenFileCount(), 0u);
@@ -161,12 +151,8 @@ TEST_F(VersionDlgTest, DownloadLineOpensTheWebSite) {
       EXPECT_EQ(device_.MessageBoxes().size(), boxes);
       continue;
     }
-    ASSERT_EQ(device_.MessageBoxes().size(), ++boxes);
-    const SimMessageBox& box = device_.MessageBoxes().back();
-    EXPECT_EQ(box.text, u" http://www.sorvel.example 에서 다시 받아 설치하세요.");
-    EXPECT_EQ(box.caption, u"Sorvel");
-    EXPECT_EQ(box.buttons, MessageBoxButtons::kOk);
-    EXPECT_EQ(box.owner, owner);
+    ExpectLastBox(u" http://www.sorvel.example 에서 다시 받아 설치하세요.", ++boxes);
+    EXPECT_EQ(device_.MessageBoxes().back().owner, owner);
   }
 }
 
