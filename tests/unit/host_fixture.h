@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/main_dlg.h"
+#include "host/pane_layout.h"
 #include "host/resources.h"
 #include "platform/framework.h"
 #include "platform/sim/sim_device.h"
@@ -106,19 +107,6 @@ constexpr char16_t kEmptyPaneLabel[] = u"마지막 작동 파일명:";
 constexpr std::uint32_t kOverlappedVisible = 0x10CF0000;  // WS_OVERLAPPEDWINDOW | WS_VISIBLE
 constexpr Rect kFormerRect{30, 40, 200, 250};
 
-// Each pane's controls and keys, pane 1 to 3.
-struct PaneIds {
-  int a, up, down, toggle, display, titleKey, pathKey, offsetKey;
-};
-constexpr PaneIds kPanes[3] = {
-    {kIdButtonA1, kIdUp1, kIdDown1, kIdToggle1, kIdDisplay1, kFileName1, kFileFullPath1,
-     kPositionTop1},
-    {kIdButtonA2, kIdUp2, kIdDown2, kIdToggle2, kIdDisplay2, kFileName2, kFileFullPath2,
-     kPositionTop2},
-    {kIdButtonA3, kIdUp3, kIdDown3, kIdToggle3, kIdDisplay3, kFileName3, kFileFullPath3,
-     kPositionTop3},
-};
-
 // The host's main dialog `dialog_` (its window `hwnd_` once opened) among other programs.
 class MainDlgTest : public HostTest {
  protected:
@@ -163,12 +151,12 @@ class MainDlgTest : public HostTest {
     EndPickerWithOk();
     dialog.TogglePane(pane);
     ASSERT_EQ(device_.GetParent(window),
-              device_.GetDlgItem(dialog.GetSafeHwnd(), kPanes[pane].display));
+              device_.GetDlgItem(dialog.GetSafeHwnd(), kPaneControls[pane].display));
   }
   // The pane shows that it holds `window`: the window is its display's child, its button C.
   bool Holds(int pane, HWND window) {
-    return device_.GetParent(window) == Item(kPanes[pane].display) &&
-           ItemText(kPanes[pane].a) == u"C";
+    return device_.GetParent(window) == Item(kPaneControls[pane].display) &&
+           ItemText(kPaneControls[pane].buttonA) == u"C";
   }
   // The window is back on the desktop at `rect` with its frame, its input parted from the host's.
   void ExpectGivenBack(HWND window, const Rect& rect = kFormerRect) {

@@ -52,15 +52,15 @@ TEST_F(MainDlgTest, EachPaneLiesInItsBand) {
     const int w = a.right, h = a.bottom, sw = small.right, sh = small.bottom;
     for (std::size_t p = 0; p < panes; ++p) {
       SCOPED_TRACE(p + 1);
-      const PaneIds& ids = kPanes[p];
+      const PaneControls& ids = kPaneControls[p];
       const int top = c.tops[p], next = c.tops[p + 1];
       EXPECT_EQ(Where(hwnd, ids.display), (Placement{0, top, 240, next - top - 1}));
-      EXPECT_EQ(Where(hwnd, ids.a), (Placement{240 - w, next - h - 1, w, h}));
-      EXPECT_EQ(Where(hwnd, ids.up), (Placement{0, top, sw, sh}));
-      EXPECT_EQ(Where(hwnd, ids.down), (Placement{sw + 1, top, sw, sh}));
-      EXPECT_EQ(Where(hwnd, ids.toggle), (Placement{2 * (sw + 1), top, sw, sh}));
-      EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.a)));
-      EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.up)));
+      EXPECT_EQ(Where(hwnd, ids.buttonA), (Placement{240 - w, next - h - 1, w, h}));
+      EXPECT_EQ(Where(hwnd, ids.buttonUp), (Placement{0, top, sw, sh}));
+      EXPECT_EQ(Where(hwnd, ids.buttonDown), (Placement{sw + 1, top, sw, sh}));
+      EXPECT_EQ(Where(hwnd, ids.buttonToggle), (Placement{2 * (sw + 1), top, sw, sh}));
+      EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.buttonA)));
+      EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.buttonUp)));
     }
     EXPECT_EQ(ThreePaneMode, panes == 3);
     EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, kIdDisplay3)),
@@ -121,11 +121,11 @@ TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
 
 TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault) {
   Open();
-  for (const PaneIds& ids : kPanes) {
-    const std::pair<int, COLORREF> buttons[] = {{ids.a, Rgb(0, 255, 0)},
-                                                {ids.up, Rgb(255, 0, 0)},
-                                                {ids.down, Rgb(0, 0, 255)},
-                                                {ids.toggle, Rgb(200, 128, 0)}};
+  for (const PaneControls& ids : kPaneControls) {
+    const std::pair<int, COLORREF> buttons[] = {{ids.buttonA, Rgb(0, 255, 0)},
+                                                {ids.buttonUp, Rgb(255, 0, 0)},
+                                                {ids.buttonDown, Rgb(0, 0, 255)},
+                                                {ids.buttonToggle, Rgb(200, 128, 0)}};
     for (const auto& [id, color] : buttons) {
       EXPECT_EQ(device_.PaintColors(Item(id)), (ControlColors{color, Rgb(255, 255, 255)})) << id;
     }

@@ -44,26 +44,26 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
   const int offsets[3] = {0, -40, 15};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i + 1);
-    const PaneIds& ids = kPanes[i];
+    const PaneControls& ids = kPaneControls[i];
     HWND notes = Start(u"Notes");
 
-    PickInto(ids.a, u"Notes");
+    PickInto(ids.buttonA, u"Notes");
     ASSERT_TRUE(Holds(i, notes));
     EXPECT_TRUE(device_.HasWindowTrait(Item(ids.display), WindowTrait::kHasChildren));
     EXPECT_EQ(device_.Window(notes).style, kWsVisible);
     EXPECT_EQ(device_.Window(notes).position, (Placement{0, offsets[i], 240, 268 + offsets[i]}));
     EXPECT_TRUE(device_.InputShared(notes));
     EXPECT_EQ(ItemText(ids.display), u"");
-    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_TRUE(Visible(id)) << id;
+    for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) EXPECT_TRUE(Visible(id)) << id;
     EXPECT_EQ(Setting(ids.titleKey), u"Notes");
     EXPECT_EQ(Setting(ids.pathKey), u"\\Windows\\notes.exe");
 
-    Click(ids.a);
+    Click(ids.buttonA);
     ExpectGivenBack(notes);
     EXPECT_EQ(device_.ForegroundWindow(), notes);
-    EXPECT_EQ(ItemText(ids.a), u"A");
+    EXPECT_EQ(ItemText(ids.buttonA), u"A");
     EXPECT_EQ(ItemText(ids.display), Text(kEmptyPaneLabel) + u"Notes");
-    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(Visible(id)) << id;
+    for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) EXPECT_FALSE(Visible(id)) << id;
     device_.DestroyWindow(notes);
   }
   EXPECT_TRUE(device_.MessageBoxes().empty());
@@ -316,7 +316,7 @@ TEST_F(PanesTest, OffsetsAtTheEndsOfTheNumberRangeSaturateInsteadOfWrapping) {
 
 TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
   Open();
-  auto holding = [&](int pane) { return ItemText(kPanes[pane].a) == u"C"; };
+  auto holding = [&](int pane) { return ItemText(kPaneControls[pane].buttonA) == u"C"; };
   // Panes 1 and 2 hold windows only in the second round.
   for (bool aboveHolding : {false, true}) {
     SCOPED_TRACE(aboveHolding ? "panes above holding" : "panes above empty");
@@ -328,26 +328,27 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
     }
     for (int i = 0; i < 3; ++i) {
       SCOPED_TRACE(i + 1);
-      const PaneIds& ids = kPanes[i];
+      const PaneControls& ids = kPaneControls[i];
       if (!holding(i)) {
         Start(u"Held");
-        PickInto(ids.a, u"Held");
+        PickInto(ids.buttonA, u"Held");
       }
       std::vector<Placement> before;
-      for (const PaneIds& p : kPanes) before.push_back(Where(p.display));
+      for (const PaneControls& p : kPaneControls) before.push_back(Where(p.display));
 
-      Click(ids.toggle);
+      Click(ids.buttonToggle);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
-      Rect a = device_.GetClientRect(Item(ids.a));
-      Rect small = device_.GetClientRect(Item(ids.up));
+      Rect a = device_.GetClientRect(Item(ids.buttonA));
+      Rect small = device_.GetClientRect(Item(ids.buttonUp));
       int y = 268 - small.bottom - 1;
-      EXPECT_EQ(Where(ids.a), (Placement{240 - a.right, 268 - a.bottom - 1, a.right, a.bottom}));
-      EXPECT_EQ(Where(ids.up), (Placement{0, y, small.right, small.bottom}));
-      EXPECT_EQ(Where(ids.down), (Placement{small.right + 1, y, small.right, small.bottom}));
-      EXPECT_EQ(Where(ids.toggle),
+      EXPECT_EQ(Where(ids.buttonA),
+                (Placement{240 - a.right, 268 - a.bottom - 1, a.right, a.bottom}));
+      EXPECT_EQ(Where(ids.buttonUp), (Placement{0, y, small.right, small.bottom}));
+      EXPECT_EQ(Where(ids.buttonDown), (Placement{small.right + 1, y, small.right, small.bottom}));
+      EXPECT_EQ(Where(ids.buttonToggle),
                 (Placement{2 * (small.right + 1), y, small.right, small.bottom}));
       for (int p = 0; p < 3; ++p) {
-        for (int id : {kPanes[p].display, kPanes[p].a}) {
+        for (int id : {kPaneControls[p].display, kPaneControls[p].buttonA}) {
           EXPECT_EQ(Visible(id), p >= i) << id;
         }
       }
@@ -355,17 +356,17 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       device_.SendSize(hwnd_, 240, 268);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
 
-      Click(ids.toggle);
+      Click(ids.buttonToggle);
       for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(Where(kPanes[p].display), before[static_cast<std::size_t>(p)]) << p;
-        EXPECT_TRUE(Visible(kPanes[p].display));
-        EXPECT_TRUE(Visible(kPanes[p].a));
-        EXPECT_EQ(Visible(kPanes[p].up), holding(p)) << p;
-        EXPECT_EQ(Visible(kPanes[p].toggle), holding(p)) << p;
+        EXPECT_EQ(Where(kPaneControls[p].display), before[static_cast<std::size_t>(p)]) << p;
+        EXPECT_TRUE(Visible(kPaneControls[p].display));
+        EXPECT_TRUE(Visible(kPaneControls[p].buttonA));
+        EXPECT_EQ(Visible(kPaneControls[p].buttonUp), holding(p)) << p;
+        EXPECT_EQ(Visible(kPaneControls[p].buttonToggle), holding(p)) << p;
       }
       // Every toggle writes the unchanged offset.
       EXPECT_EQ(Setting(ids.offsetKey), u"0");
-      if (i == 2 || !aboveHolding) Click(ids.a);
+      if (i == 2 || !aboveHolding) Click(ids.buttonA);
     }
   }
 }
