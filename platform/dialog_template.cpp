@@ -4,9 +4,9 @@ namespace sorvel {
 
 namespace {
 
-// The platform's list order: case is ignored; white space and punctuation sort before digits,
+// The lists' order: case is ignored; white space and punctuation sort before digits,
 // digits before letters, letters before other scripts; within a group by code unit. (The
-// platform also passes over hyphens and apostrophes at first; this does not.)
+// Win32 list also passes over hyphens and apostrophes at first; this does not.)
 int SortKey(char16_t c) {
   if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
   int group = c >= 0x80 ? 3 : (c >= u'A' && c <= u'Z') ? 2 : (c >= u'0' && c <= u'9') ? 1 : 0;

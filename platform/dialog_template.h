@@ -51,7 +51,8 @@ struct DialogTemplate {
 // The window class a control of this kind has on the platform, as GetClassName names it.
 const char16_t* ControlClassName(ControlKind kind);
 
-// Where a sorted list box places `text` among its `items`, in the platform's list order.
+// Where `text` goes among the sorted `items`, in the order of the lists the programs show
+// (Win32's sorted list box order, which the lists keep on every platform).
 std::size_t SortedListPlace(const std::vector<Text>& items, const Text& text);
 
 struct MenuItem {

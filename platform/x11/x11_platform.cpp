@@ -598,7 +598,6 @@ constexpr std::uint32_t kFormerMinimized = 2;  // iconic
 }  // namespace
 
 bool X11Platform::HoldWindow(HWND window, HWND holder, const Placement& p, FormerFrame* former) {
-  stackingFresh_ = false;
   Node* pane = Find(holder);
   if (!IsForeign(window) || pane == nullptr || pane->dialog || XidOf(holder) == None ||
       !IsWindow(window) || GetParent(window) != nullptr) {
