@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -77,20 +76,15 @@ void PutBack(const std::map<std::uint32_t, KeeperRecord>& held) {
 std::unique_ptr<Keeper> Keeper::Start() {
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
-  // Forked twice: the keeper is no child of the holder, which never has to reap it, and it
-  // outlives the holder as the init process's child.
-  pid_t middle = fork();
-  if (middle == 0) {
+  // Forked once, and never waited for: the keeper ends only after the holder has (its socket
+  // reaches its end then), so the holder never has a child to reap; the init process reaps it.
+  pid_t keeper = fork();
+  if (keeper == 0) {
     close(pair[0]);
-    pid_t keeper = fork();
-    if (keeper == 0) Keep(pair[1]);
-    _exit(keeper > 0 ? 0 : 1);
+    Keep(pair[1]);
   }
   close(pair[1]);
-  int status = 0;
-  while (middle > 0 && waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (middle < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (keeper < 0) {
     close(pair[0]);
     return nullptr;
   }

@@ -8,6 +8,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
+#include <fontconfig/fontconfig.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "platform/x11/curl_library.h"
 #include "platform/x11/x11_errors.h"
@@ -37,6 +39,9 @@ using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), true), icon_(icon) {
   // Forked before this process opens its X connection: the keeper shares no Xlib state.
   keeper_ = x11::Keeper::Start();
+  // The font configuration loads while the display opens: the first dialog measures its font
+  // before it shows.
+  std::thread fonts([] { FcInit(); });
   Fl::lock();  // enables Fl::awake from other threads
   fl_open_display();
   display_ = fl_display;
@@ -51,6 +56,7 @@ X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), t
   Fl::add_system_handler(OnXEvent, this);
   // Other programs' windows are seen as they come and go: top-most windows stay above them.
   XSelectInput(display_, windows_->root(), SubstructureNotifyMask);
+  fonts.join();
 }
 
 X11Platform::~X11Platform() {
