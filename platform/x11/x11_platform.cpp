@@ -286,6 +286,10 @@ int X11Platform::OnXEvent(void* event, void* self) {
     }
   }
   if (e.type == ConfigureNotify || e.type == MapNotify) platform->KeepTopmostAbove();
+  // The root's events are ours alone. FLTK takes a destroyed window that is none of its own for
+  // a sign that the input method died and opens it again to see, parsing the compose table each
+  // time: for every window that any program on the display destroys.
+  if (e.type == DestroyNotify && e.xdestroywindow.event == platform->windows_->root()) return 1;
   return 0;  // FLTK handles its own windows' events as ever
 }
 
