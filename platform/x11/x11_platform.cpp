@@ -46,6 +46,8 @@ X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), t
   fl_open_display();
   display_ = fl_display;
   windows_ = std::make_unique<x11::X11Windows>(display_);
+  // The manager answers while the first dialog is built, which places itself by that answer.
+  windows_->AskNewWindowExtents();
   held_ = std::make_unique<x11::HeldWindows>(*windows_, keeper_.get());
   messageAtom_ = XInternAtom(display_, "SORVEL_MESSAGE", False);
   frameExtentsAtom_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);

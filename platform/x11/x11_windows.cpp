@@ -434,6 +434,22 @@ bool X11Windows::FrameRect(Window w, Rect* out) {
   return true;
 }
 
+void X11Windows::AskNewWindowExtents() {
+  if (extents_probe_ != None || new_window_extents_ || !HasWindowManager()) return;
+  const Atom request = Intern("_NET_REQUEST_FRAME_EXTENTS");
+  if (!SupportsNet(request)) return;
+  XSetWindowAttributes attributes{};
+  extents_probe_ = XCreateWindow(display_, root_, 0, 0, 100, 100, 0, CopyFromParent, InputOutput,
+                                 CopyFromParent, 0, &attributes);
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = extents_probe_;
+  e.xclient.message_type = request;
+  e.xclient.format = 32;
+  XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  XFlush(display_);
+}
+
 bool X11Windows::NewWindowExtents(Extents* out) {
   *out = Extents{};
   if (!HasWindowManager()) return true;
@@ -441,27 +457,19 @@ bool X11Windows::NewWindowExtents(Extents* out) {
     *out = *new_window_extents_;
     return true;
   }
-  const Atom request = Intern("_NET_REQUEST_FRAME_EXTENTS");
+  AskNewWindowExtents();
+  if (extents_probe_ == None) return false;
   const Atom extents = Intern("_NET_FRAME_EXTENTS");
-  if (!SupportsNet(request)) return false;
-  XSetWindowAttributes attributes{};
-  Window probe = XCreateWindow(display_, root_, 0, 0, 100, 100, 0, CopyFromParent, InputOutput,
-                               CopyFromParent, 0, &attributes);
-  XEvent e{};
-  e.xclient.type = ClientMessage;
-  e.xclient.window = probe;
-  e.xclient.message_type = request;
-  e.xclient.format = 32;
-  XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
   const auto deadline = std::chrono::steady_clock::now() + kManagerWait;
   Property answer;
   for (;;) {
     XSync(display_, False);
-    if (ReadProperty(display_, probe, extents, &answer) && answer.longs.size() == 4) break;
+    if (ReadProperty(display_, extents_probe_, extents, &answer) && answer.longs.size() == 4) break;
     if (std::chrono::steady_clock::now() >= deadline) break;
     poll(nullptr, 0, 1);
   }
-  XDestroyWindow(display_, probe);
+  XDestroyWindow(display_, extents_probe_);
+  extents_probe_ = None;
   XSync(display_, False);
   if (answer.longs.size() != 4) return false;
   new_window_extents_ =

@@ -104,6 +104,8 @@ class X11Windows {
   // a quarter of a second at most for the manager's answer), then remembered. None without a window
   // manager; false when the manager does not answer.
   bool NewWindowExtents(Extents* out);
+  // Asks that question without waiting, so that the answer may be there when it is needed.
+  void AskNewWindowExtents();
 
   // The frame its window manager has given `w` (_NET_FRAME_EXTENTS); false when none says.
   bool FrameExtents(Window w, Extents* out);
@@ -136,6 +138,7 @@ class X11Windows {
   bool has_xres_ = false;
   Window claim_window_ = None;
   std::optional<Extents> new_window_extents_;
+  Window extents_probe_ = None;  // asked, the answer not read yet
 
   Atom wm_state_, wm_sn_, utf8_string_, compound_text_;
   Atom net_supported_, net_supporting_wm_check_, net_client_list_stacking_;
