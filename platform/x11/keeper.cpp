@@ -47,8 +47,12 @@ void PutBack(const std::map<std::uint32_t, KeeperRecord>& held) {
   }
   if (socket != 3) dup2(socket, 3);
   close_range(4, ~0U, 0);
+  // The holder's handlers (a termination signal's) are not the keeper's.
+  for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
   signal(SIGPIPE, SIG_IGN);
-  signal(SIGALRM, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
 
   std::map<std::uint32_t, KeeperRecord> held;
   for (;;) {
@@ -73,11 +77,15 @@ void PutBack(const std::map<std::uint32_t, KeeperRecord>& held) {
 
 }  // namespace
 
-std::unique_ptr<Keeper> Keeper::Start() {
+bool Keeper::Started() {
+  if (tried_) return socket_ >= 0;
+  tried_ = true;
   int pair[2];
-  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return false;
   // Forked once, and never waited for: the keeper ends only after the holder has (its socket
   // reaches its end then), so the holder never has a child to reap; the init process reaps it.
+  // Forked only now, not at start: a process that shares its pages with a fork copies each it
+  // writes.
   pid_t keeper = fork();
   if (keeper == 0) {
     close(pair[0]);
@@ -86,13 +94,14 @@ std::unique_ptr<Keeper> Keeper::Start() {
   close(pair[1]);
   if (keeper < 0) {
     close(pair[0]);
-    return nullptr;
+    return false;
   }
-  return std::unique_ptr<Keeper>(new Keeper(pair[0]));
+  socket_ = pair[0];
+  return true;
 }
 
 Keeper::~Keeper() {
-  close(socket_);
+  if (socket_ >= 0) close(socket_);
 }
 
 void Keeper::Send(const KeeperRecord& record) {
@@ -112,10 +121,11 @@ void Keeper::Held(Window w, const Rect& frame, const Rect& insets, int border) {
     r.insets[k] = i[k];
   }
   r.border = border;
-  Send(r);
+  if (Started()) Send(r);
 }
 
 void Keeper::GivenBack(Window w) {
+  if (socket_ < 0) return;  // nothing was recorded
   KeeperRecord r;
   r.kind = KeeperRecord::kGivenBack;
   r.window = static_cast<std::uint32_t>(w);

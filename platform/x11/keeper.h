@@ -1,8 +1,8 @@
 // The keeper: gives the held windows back at their former places however the holding process
 // ends, kill -9 and faults included. When that process's X connection ends, the save-set gives
 // each held window back to the root, mapped, where the pane had it; the keeper, a process forked
-// at start that outlives the holder, then puts each where it stood before it was taken, for the
-// window manager to frame again.
+// when the first window is held that outlives the holder, then puts each where it stood before
+// it was taken, for the window manager to frame again.
 //
 // The holder tells it over a socket pair, one fixed-size record a message, which window is held
 // and where it stood, and which is no longer held. The keeper acts once the socket reaches its
@@ -10,14 +10,14 @@
 // window is still recorded, and within kKeeperSeconds. It never makes the holder wait: a record
 // that cannot go at once is dropped.
 //
-// Start runs before the holder opens its X connection, so the keeper shares no Xlib state with
-// it; the other functions run on the thread that holds the windows.
+// Its functions run on the thread that holds the windows. The forked keeper uses nothing of the
+// holder's but the socket: it closes every other descriptor (the holder's X connection too) and
+// puts every signal back to its default action.
 #pragma once
 
 #include <X11/Xlib.h>
 
 #include <cstdint>
-#include <memory>
 
 #include "platform/x11/x11_windows.h"
 
@@ -40,23 +40,24 @@ struct KeeperRecord {
 
 class Keeper {
  public:
-  // Forks the keeper; null when it could not be started (the save-set alone then gives the
-  // windows back, where the panes had them).
-  static std::unique_ptr<Keeper> Start();
+  Keeper() = default;
   // Closes this end of the socket: the keeper ends, once it has put back the windows still
   // recorded (they come back to the root when this process's X connection ends).
   ~Keeper();
   Keeper(const Keeper&) = delete;
   Keeper& operator=(const Keeper&) = delete;
 
+  // The first record forks the keeper; when it cannot be started, the save-set alone gives the
+  // windows back, where the panes had them.
   void Held(Window w, const Rect& frame, const Rect& insets, int border);
   void GivenBack(Window w);
 
  private:
-  explicit Keeper(int socket) : socket_(socket) {}
+  bool Started();
   void Send(const KeeperRecord& record);
 
-  int socket_;
+  int socket_ = -1;
+  bool tried_ = false;
 };
 
 }  // namespace sorvel::x11

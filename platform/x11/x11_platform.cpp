@@ -37,8 +37,6 @@ namespace sorvel {
 using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 
 X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), true), icon_(icon) {
-  // Forked before this process opens its X connection: the keeper shares no Xlib state.
-  keeper_ = x11::Keeper::Start();
   // The font configuration loads while the display opens: the first dialog measures its font
   // before it shows.
   std::thread fonts([] { FcInit(); });
@@ -48,7 +46,7 @@ X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), t
   windows_ = std::make_unique<x11::X11Windows>(display_);
   // The manager answers while the first dialog is built, which places itself by that answer.
   windows_->AskNewWindowExtents();
-  held_ = std::make_unique<x11::HeldWindows>(*windows_, keeper_.get());
+  held_ = std::make_unique<x11::HeldWindows>(*windows_, &keeper_);
   messageAtom_ = XInternAtom(display_, "SORVEL_MESSAGE", False);
   frameExtentsAtom_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
   Fl::set_font(kDialogFont, "NanumGothic");

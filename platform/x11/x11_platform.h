@@ -39,9 +39,9 @@ namespace sorvel {
 
 class X11Platform : public Platform {
  public:
-  // Starts the keeper, which puts the held windows back at their former places however the
-  // process ends, then opens FLTK's display (DISPLAY). Paths are the machine's own. `icon` is
-  // the program's, which its dialogs bear.
+  // Opens FLTK's display (DISPLAY). Paths are the machine's own. `icon` is the program's, which
+  // its dialogs bear. The first window held starts the keeper, which puts the held windows back
+  // at their former places however the process ends.
   explicit X11Platform(const x11::ProgramIcon& icon);
   // Destroys the windows still open, cancels the downloads of unfinished workers and joins them.
   ~X11Platform() override;
@@ -175,7 +175,7 @@ class X11Platform : public Platform {
   Display* display_;
   Atom messageAtom_;  // of commands sent by another program
   Atom frameExtentsAtom_;
-  std::unique_ptr<x11::Keeper> keeper_;  // null when it could not be started
+  x11::Keeper keeper_;
   std::unique_ptr<x11::X11Windows> windows_;
   std::unique_ptr<x11::HeldWindows> held_;
   std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;

@@ -281,13 +281,14 @@ TEST_F(X11WindowsTest, AKilledHoldersWindowGoesBackWhereItStood) {
   pid_t holder = fork();
   ASSERT_GE(holder, 0);
   if (holder == 0) {
-    // Its keeper first, then its own connection; the parent's is left alone.
-    std::unique_ptr<Keeper> keeper = Keeper::Start();
+    // A connection of its own; the parent's is left alone. The first window taken forks the
+    // keeper.
     Display* d = XOpenDisplay(nullptr);
     char ok = 0;
-    if (d && keeper) {
+    if (d) {
+      Keeper keeper;
       X11Windows x(d);
-      HeldWindows held(x, keeper.get());
+      HeldWindows held(x, &keeper);
       Window pane = MakePane(d, 0, 0);
       ok = held.Take(term, pane, pane, frame.x, frame.y, insets) &&
                    held.MoveResize(term, {5, 5, 200, 150})
