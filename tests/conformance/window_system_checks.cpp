@@ -13,54 +13,29 @@
 namespace sorvel::conformance {
 namespace {
 
-constexpr int kButton = 1;
-constexpr int kPane = 2;
-constexpr int kHiddenButton = 3;
-constexpr int kList = 4;
-constexpr int kRadioFirst = 5;
-constexpr int kRadioLast = 7;
+constexpr int kButton = 1, kPane = 2, kHiddenButton = 3, kList = 4, kRadioFirst = 5, kRadioLast = 7;
 constexpr unsigned kTimer = 7;
 
-const DialogTemplate& ProbeTemplate() {
-  static const DialogTemplate kTemplate{
-      0,
-      120,
-      100,
-      kWsPopup | kWsVisible | kWsCaption,
-      u"Conformance",
-      u"Tahoma",
-      8,
-      {
-          {kButton, ControlKind::kPushButton, u"A", 90, 2, 20, 12, kWsTabStop, true},
-          {kPane, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
-          {kHiddenButton, ControlKind::kPushButton, u"B", 60, 2, 20, 12, kWsTabStop, false},
-      }};
-  return kTemplate;
+DialogTemplate Template(const char16_t* caption, std::vector<ControlTemplate> controls) {
+  return {0, 120, 100, kWsPopup | kWsVisible | kWsCaption, caption, u"Tahoma", 8, controls};
 }
-
-const DialogTemplate& ControlsTemplate() {
-  static const DialogTemplate kTemplate{
-      0,
-      120,
-      100,
-      kWsPopup | kWsVisible | kWsCaption,
-      u"Conformance Controls",
-      u"Tahoma",
-      8,
-      {
-          {kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kWsBorder | kWsVScroll, true},
-          {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12, kWsGroup, true},
-          {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, 0, true},
-          {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, 0, true},
-      }};
-  return kTemplate;
-}
+const DialogTemplate kProbeTemplate =
+    Template(u"Conformance",
+             {{kButton, ControlKind::kPushButton, u"A", 90, 2, 20, 12, kWsTabStop, true},
+              {kPane, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
+              {kHiddenButton, ControlKind::kPushButton, u"B", 60, 2, 20, 12, kWsTabStop, false}});
+const DialogTemplate kControlsTemplate =
+    Template(u"Conformance Controls",
+             {{kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kWsBorder | kWsVScroll, true},
+              {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12, kWsGroup, true},
+              {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, 0, true},
+              {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, 0, true}});
 
 // A dialog that keeps its template size and counts its timer messages.
 class ProbeDialog : public CDialog {
  public:
   explicit ProbeDialog(Platform& platform, HWND owner = nullptr,
-                       const DialogTemplate& dialogTemplate = ProbeTemplate())
+                       const DialogTemplate& dialogTemplate = kProbeTemplate)
       : CDialog(platform, dialogTemplate, owner) {
     SetFullScreen(false);
   }
@@ -68,28 +43,11 @@ class ProbeDialog : public CDialog {
   using CDialog::CheckRadioButton;
 
  protected:
-  bool DispatchMessageMap(Message& message) override;
-
- private:
-  void OnTimer(Message&) { ++timerTicks; }
-  static const MessageMapEntry<ProbeDialog> kMessageMap[];
+  bool DispatchMessageMap(Message& message) override {
+    timerTicks += message.message == kWmTimer;
+    return false;
+  }
 };
-
-const MessageMapEntry<ProbeDialog> ProbeDialog::kMessageMap[] = {
-    {MapKind::kTimer, 0, 0, &ProbeDialog::OnTimer},
-};
-
-bool ProbeDialog::DispatchMessageMap(Message& message) {
-  return WalkMessageMap(this, kMessageMap, message);
-}
-
-// The screen position of a window's client area (symmetric frames only).
-std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
-  Rect outer = device.GetWindowRect(window);
-  Rect client = device.GetClientRect(window);
-  int frame = (outer.Width() - client.right) / 2;
-  return {outer.left + frame, outer.top + frame};
-}
 
 bool ComesBefore(Platform& device, HWND first, HWND second) {
   for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
@@ -106,6 +64,13 @@ std::pair<int, int> FrameSize(Platform& device, HWND window) {
   return {outer.Width() - client.Width(), outer.Height() - client.Height()};
 }
 
+// The screen position of a window's client area (symmetric frames only).
+std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
+  const Rect outer = device.GetWindowRect(window);
+  return {outer.left + FrameSize(device, window).first / 2,
+          outer.top + FrameSize(device, window).first / 2};
+}
+
 // The program of `window` answers again (after at most `milliseconds`).
 bool WaitUntilAnswering(Environment& environment, HWND window, unsigned milliseconds) {
   Platform& device = environment.Device();
@@ -120,18 +85,15 @@ bool WaitUntilAnswering(Environment& environment, HWND window, unsigned millisec
 const Rect kHome{30, 40, 190, 170};
 const Placement kInPane{0, 0, 100, 60};
 
-// A probe dialog and a foreign window titled `title`; with `take`, the window is held in the
-// pane at kInPane.
+// A probe dialog and a foreign window titled `title`, held in the pane at kInPane.
 struct HeldWindow {
-  HeldWindow(Environment& environment, const Text& title, bool take = true)
+  HeldWindow(Environment& environment, const Text& title)
       : dialog(environment.Device()),
         pane(environment.Device().GetDlgItem(dialog.Create(), kPane)),
         foreign(environment.StartForeignWindow(title)) {
-    Platform& device = environment.Device();
     if (foreign == nullptr) return;
-    frame = FrameSize(device, foreign);
-    if (!take) return;
-    held = device.HoldWindow(foreign, pane, kInPane, &former);
+    frame = FrameSize(environment.Device(), foreign);
+    held = environment.Device().HoldWindow(foreign, pane, kInPane, &former);
     environment.Pump(100);
   }
   ProbeDialog dialog;
@@ -159,7 +121,6 @@ void CheckDialogControlsFollowTheTemplate(Environment& environment) {
   ProbeDialog dialog(device);
   HWND hwnd = dialog.Create();
   ASSERT_NE(hwnd, nullptr);
-
   HWND button = device.GetDlgItem(hwnd, kButton);
   HWND pane = device.GetDlgItem(hwnd, kPane);
   HWND hidden = device.GetDlgItem(hwnd, kHiddenButton);
@@ -188,7 +149,6 @@ void CheckOwnedDialogHasAnOwnerButNoParent(Environment& environment) {
   ASSERT_NE(owner.Create(), nullptr);
   ProbeDialog owned(device, owner.GetSafeHwnd());
   ASSERT_NE(owned.Create(), nullptr);
-
   EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), owner.GetSafeHwnd());
   EXPECT_EQ(device.GetParent(owned.GetSafeHwnd()), nullptr);
 }
@@ -200,7 +160,6 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
   HWND pane = held.pane, foreign = held.foreign;
   ASSERT_NE(foreign, nullptr);
   EXPECT_EQ(device.GetWindowProgramPath(foreign), environment.ForeignProgramPath());
-
   ASSERT_TRUE(held.held);
   EXPECT_EQ(device.GetParent(foreign), pane);
   EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
@@ -211,7 +170,6 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
   EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x, y, x + 100, y + 60}));
   device.MoveWindow(foreign, {3, -40, 150, 200}, true);
   EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
-
   device.GiveBackWindow(foreign, kHome, held.former, true);
   environment.Pump(300);
   ExpectBackHome(environment, held, title);
@@ -223,7 +181,6 @@ void CheckDestroyedHolderKeepsNoWindowInside(Environment& environment) {
   HeldWindow held(environment, title);
   ASSERT_NE(held.foreign, nullptr);
   ASSERT_TRUE(held.held);
-
   held.dialog.DestroyWindow();
   environment.Pump(300);
   EXPECT_FALSE(device.IsWindow(held.pane));
@@ -244,14 +201,12 @@ void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
   environment.Pump(100);
   EXPECT_EQ(environment.Foreground(), foreign);
   Rect before = device.GetWindowRect(hwnd);
-
   device.MoveTopmost(hwnd, 10, 20);
   environment.Pump(100);
   Rect after = device.GetWindowRect(hwnd);
   EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
   EXPECT_TRUE(ComesBefore(device, hwnd, foreign));
   EXPECT_EQ(device.TopLevelWindows(1).size(), 1u);
-
   device.SetForegroundWindow(foreign);
   environment.Pump(100);
   EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
@@ -261,7 +216,6 @@ void CheckFindWindowMatchesTheWholeTitleExactly(Environment& environment) {
   Platform& device = environment.Device();
   HWND foreign = environment.StartForeignWindow(u"Conformance Exact");
   ASSERT_NE(foreign, nullptr);
-
   EXPECT_EQ(device.FindWindow(nullptr, u"Conformance Exact"), foreign);
   EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Conformance Exact"), foreign);
   EXPECT_EQ(device.FindWindow(u"Other", u"Conformance Exact"), nullptr);
@@ -274,14 +228,12 @@ void CheckShowHideAndMinimise(Environment& environment) {
   Platform& device = environment.Device();
   HWND foreign = environment.StartForeignWindow(u"Conformance Show");
   ASSERT_NE(foreign, nullptr);
-
   device.ShowWindow(foreign, kSwHide);
   environment.Pump(100);
   EXPECT_FALSE(device.IsWindowVisible(foreign));
   device.ShowWindow(foreign, kSwShow);
   environment.Pump(100);
   EXPECT_TRUE(device.IsWindowVisible(foreign));
-
   // A hung program's window is minimised without waiting for the program.
   environment.Hang(foreign, 3000);
   std::uint64_t start = environment.Now();
@@ -317,7 +269,6 @@ void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
     if (device.GetOwner(window) == main) dialog = window;
   }
   ASSERT_NE(dialog, nullptr) << "the owned dialog is a top-level window";
-
   EXPECT_EQ(device.GetClassName(dialog), kPortableDialogClass);
   EXPECT_EQ(device.GetWindowText(dialog), u"");
   EXPECT_TRUE(device.IsWindowVisible(dialog));
@@ -331,7 +282,6 @@ void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
   EXPECT_EQ(device.GetClassName(controls[1]), u"Button");
   EXPECT_EQ(device.GetParent(controls[0]), dialog);
   EXPECT_EQ(device.GetOwner(controls[0]), nullptr);
-
   EXPECT_EQ(device.FindWindow(nullptr, title), main);
   EXPECT_EQ(device.FindWindow(kPortableDialogClass, title), nullptr) << "the main window is none";
   EXPECT_EQ(device.FindWindow(kPortableDialogClass, u""), nullptr);
@@ -351,7 +301,6 @@ void CheckProcessProgramPathAndVersion(Environment& environment) {
   HWND main = environment.StartForeignDialogProgram(u"Conformance Process Dialog");
   ASSERT_NE(main, nullptr);
   const Text dialogProgramPath = environment.ForeignProgramPath();
-
   std::uint32_t probePid = device.GetWindowProcessId(probe);
   std::uint32_t mainPid = device.GetWindowProcessId(main);
   std::uint32_t ownPid = device.GetWindowProcessId(own.GetSafeHwnd());
@@ -366,11 +315,9 @@ void CheckProcessProgramPathAndVersion(Environment& environment) {
   EXPECT_EQ(device.GetWindowProgramPath(probe), probePath);
   EXPECT_EQ(device.GetWindowProgramPath(main), dialogProgramPath);
   EXPECT_EQ(device.GetWindowProgramPath(nullptr), u"");
-
   EXPECT_EQ(device.GetFileVersion(probePath), std::optional<std::uint64_t>(0xFFFF000000010001u));
   EXPECT_EQ(device.GetFileVersion(dialogProgramPath), std::nullopt) << "no version";
   EXPECT_EQ(device.GetFileVersion(probePath + u".missing"), std::nullopt);
-
   HWND ownWindow = own.GetSafeHwnd();
   own.DestroyWindow();
   EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
@@ -383,7 +330,6 @@ void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
   ASSERT_NE(longest, nullptr);
   ASSERT_EQ(environment.ForeignProgramPath().size(), 259u);
   EXPECT_EQ(device.GetWindowProgramPath(longest), environment.ForeignProgramPath());
-
   HWND overlong = environment.StartForeignWindowAtPathLength(u"Conformance Overlong", 300);
   if (overlong == nullptr) GTEST_SKIP() << "no program starts from a path over the limit here";
   EXPECT_EQ(device.GetWindowProgramPath(overlong), u"") << "never a cut path";
@@ -392,12 +338,11 @@ void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
 
 void CheckListShowsItsItemsInTheOrderGiven(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device, nullptr, ControlsTemplate());
+  ProbeDialog dialog(device, nullptr, kControlsTemplate);
   HWND list = device.GetDlgItem(dialog.Create(), kList);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(environment.ListItems(list), std::vector<Text>{});
   EXPECT_EQ(device.GetListSelection(list), -1);
-
   for (const std::vector<Text>& items : std::vector<std::vector<Text>>{
            {u"beta", u"Alpha", u"alpha", u"beta", u"노트", u"10", u"9"}, {u"only"}, {}}) {
     device.SetListItems(list, items);
@@ -408,7 +353,7 @@ void CheckListShowsItsItemsInTheOrderGiven(Environment& environment) {
 
 void CheckButtonsAreCheckedOneByOne(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device, nullptr, ControlsTemplate());
+  ProbeDialog dialog(device, nullptr, kControlsTemplate);
   HWND hwnd = dialog.Create();
   ASSERT_NE(hwnd, nullptr);
   auto checked = [&] {
@@ -436,7 +381,6 @@ void CheckShellExecuteStartsAProgramByPath(Environment& environment) {
   const Text title = u"Conformance Shell";
   Text path = environment.InstallForeignProgram(title);
   EXPECT_EQ(device.FindWindow(nullptr, title), nullptr);
-
   EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
   for (int i = 0; i < 100 && device.FindWindow(nullptr, title) == nullptr; ++i) {
     environment.Pump(100);
@@ -444,7 +388,6 @@ void CheckShellExecuteStartsAProgramByPath(Environment& environment) {
   HWND window = device.FindWindow(nullptr, title);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(device.GetWindowProgramPath(window), path);
-
   EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
 }
 
@@ -455,7 +398,6 @@ void CheckHungProgramDoesNotAnswer(Environment& environment) {
   std::uint64_t start = environment.Now();
   EXPECT_TRUE(device.IsWindowResponding(probe, 1000));
   EXPECT_LE(environment.Now() - start, 500u);
-
   environment.Hang(probe, 3000);
   start = environment.Now();
   EXPECT_FALSE(device.IsWindowResponding(probe, 1000));
@@ -465,7 +407,6 @@ void CheckHungProgramDoesNotAnswer(Environment& environment) {
   EXPECT_TRUE(device.IsWindowVisible(probe));
   EXPECT_NE(device.GetWindowProcessId(probe), 0u);
   EXPECT_LE(environment.Now() - start, 1500u);
-
   EXPECT_TRUE(WaitUntilAnswering(environment, probe, 10000));
   EXPECT_FALSE(device.IsWindowResponding(nullptr, 100));
 }
@@ -477,7 +418,6 @@ void CheckHungWindowIsGivenBackWithoutWaiting(Environment& environment) {
   HWND pane = held.pane, probe = held.foreign;
   ASSERT_NE(probe, nullptr);
   ASSERT_EQ(device.GetParent(probe), pane);
-
   environment.Hang(probe, 3000);
   std::uint64_t start = environment.Now();
   device.GiveBackWindow(probe, kHome, held.former, false);
@@ -496,7 +436,6 @@ void CheckWindowGivenBackLateOutlivesNoHolder(Environment& environment) {
   HeldWindow held(environment, u"Conformance Late");
   HWND probe = held.foreign;
   ASSERT_NE(probe, nullptr);
-
   // A holder that goes before the program has answered takes the window with it where the
   // program must take part in the return: the host must outlive the return of a hung program's
   // window. Where it need not, the window is back already.
@@ -517,7 +456,6 @@ void CheckHolderThatWaitsForTheReturnKeepsTheWindow(Environment& environment) {
   HeldWindow held(environment, title);
   HWND probe = held.foreign;
   ASSERT_NE(probe, nullptr);
-
   environment.Hang(probe, 2000);
   device.GiveBackWindow(probe, kHome, held.former, false);
   std::uint64_t start = environment.Now();

@@ -53,47 +53,59 @@ class ProfileTest : public FilesTest {
 
 // --- Reading ---
 
-TEST_F(ProfileTest, ReadsLinesWithAnyLineEndAndLeadingWhiteSpace) {
-  files_.SetBytes(kIni, kBom + Utf16LeBytes(u"; comment\r\nEarly=outside any section\r"
-                                            u" \t[SETTING]\n;FileName1=commented\r\n"
-                                            u"\u3000 positiontop1=5\n\r   \r\n"
-                                            u"FileName1=  a=b \t\r\nQuoted=\"x\"\r\n"
-                                            u"Last=no line end"));
-  EXPECT_EQ(Read(u"Setting", u"PositionTop1"), u"5");
-  EXPECT_EQ(Read(u"Setting", u"FileName1"), u"  a=b");  // leading blanks and "=" are kept
-  EXPECT_EQ(Read(u"Setting", u"Quoted"), u"\"x\"");
-  EXPECT_EQ(Read(u"Setting", u"Last"), u"no line end");
-  EXPECT_EQ(Read(u"Setting", u"Early", u"d"), u"d");
-  EXPECT_EQ(Read(u"setting", u"filename1"), u"  a=b");
+// Each file's bytes, then reads of it: section, key, default and the value given.
+TEST_F(ProfileTest, ReadsTheFirstMatchingKeyOfTheFirstMatchingSection) {
+  struct Look {
+    const char16_t *section, *key, *fallback, *value;
+  };
+  const std::pair<std::string, std::vector<Look>> cases[] = {
+      // Any line end, leading white space.
+      {kBom + Utf16LeBytes(u"; comment\r\nEarly=outside any section\r"
+                           u" \t[SETTING]\n;FileName1=commented\r\n"
+                           u"\u3000 positiontop1=5\n\r   \r\n"
+                           u"FileName1=  a=b \t\r\nQuoted=\"x\"\r\n"
+                           u"Last=no line end"),
+       {{u"Setting", u"PositionTop1", u"", u"5"},
+        {u"Setting", u"FileName1", u"", u"  a=b"},  // leading blanks and "=" are kept
+        {u"Setting", u"Quoted", u"", u"\"x\""},
+        {u"Setting", u"Last", u"", u"no line end"},
+        {u"Setting", u"Early", u"d", u"d"},
+        {u"setting", u"filename1", u"", u"  a=b"}}},
+      // A header is matched by length and name, and ends the section before it.
+      {Utf16LeBytes(u"[AB]\r\nk=0\r\n[A] \r\nk=0\r\n"  // "[A] " names no section
+                    u"[A]\r\nk=1\r\n[A] \r\nk=2\r\n"
+                    u"[B>\r\nk=3\r\n"  // the last character is not examined
+                    u"[C]\r\n[D]\r\nk=4\r\n"),
+       {{u"A", u"k", u"", u"1"},
+        {u"A ", u"k", u"none", u"none"},
+        {u"B", u"k", u"", u"3"},
+        {u"C", u"k", u"none", u"none"},
+        {u"D", u"k", u"", u"4"}}},
+      {Utf16LeBytes(u"[ÉTÉ]\r\nКлюч=1\r\n"), {{u"été", u"КЛЮЧ", u"", u"1"}}},
+      // The first section and the first key line count.
+      {Utf16LeBytes(u"[S]\r\nFileName10=x\r\nFileName1=y\r\nEmpty=\r\nEmpty=later\r\n"
+                    u"=noKey\r\n \t=alsoNoKey\r\nnoEquals\r\n[S]\r\nOther=second\r\n"),
+       {{u"S", u"FileName1", u"", u"x"},  // FileName10 begins with FileName1
+        {u"S", u"Empty", u"dflt", u"dflt"},
+        {u"S", u"Other", u"dflt", u"dflt"},
+        {u"S", u"noEquals", u"dflt", u"dflt"},
+        // A line with nothing before "=" is no key line: the empty key finds the first real one.
+        {u"S", u"", u"", u"x"}}},
+      // A final odd byte is ignored; 8-bit text is not understood.
+      {Utf16LeBytes(u"[S]\r\nk=v") + "x", {{u"S", u"k", u"", u"v"}}},
+  };
+  for (const auto& [bytes, looks] : cases) {
+    files_.SetBytes(kIni, bytes);
+    for (const Look& l : looks) {
+      EXPECT_EQ(Read(l.section, l.key, l.fallback), l.value) << ToUtf8(l.key);
+    }
+  }
+  for (const std::string& bytes :
+       {std::string("[S]\r\nk=v\r\n"), std::string(), kBom, kBom + "x", std::string("x")}) {
+    files_.SetBytes(kIni, bytes);
+    EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
+  }
   EXPECT_TRUE(Reports().empty());
-}
-
-TEST_F(ProfileTest, HeaderIsMatchedByLengthAndNameAndEndsTheSectionBefore) {
-  files_.SetBytes(kIni, Utf16LeBytes(u"[AB]\r\nk=0\r\n[A] \r\nk=0\r\n"  // "[A] " names no section
-                                     u"[A]\r\nk=1\r\n[A] \r\nk=2\r\n"
-                                     u"[B>\r\nk=3\r\n"  // the last character is not examined
-                                     u"[C]\r\n[D]\r\nk=4\r\n"));
-  EXPECT_EQ(Read(u"A", u"k"), u"1");
-  EXPECT_EQ(Read(u"A ", u"k", u"none"), u"none");
-  EXPECT_EQ(Read(u"B", u"k"), u"3");
-  EXPECT_EQ(Read(u"C", u"k", u"none"), u"none");  // a header ends C before the key
-  EXPECT_EQ(Read(u"D", u"k"), u"4");
-
-  files_.SetBytes(kIni, Utf16LeBytes(u"[ÉTÉ]\r\nКлюч=1\r\n"));
-  EXPECT_EQ(Read(u"été", u"КЛЮЧ"), u"1");
-}
-
-TEST_F(ProfileTest, FirstSectionAndFirstKeyLineCount) {
-  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nFileName10=x\r\nFileName1=y\r\n"
-                                     u"Empty=\r\nEmpty=later\r\n"
-                                     u"=noKey\r\n \t=alsoNoKey\r\nnoEquals\r\n"
-                                     u"[S]\r\nOther=second\r\n"));
-  EXPECT_EQ(Read(u"S", u"FileName1"), u"x");  // FileName10 begins with FileName1
-  EXPECT_EQ(Read(u"S", u"Empty", u"dflt"), u"dflt");
-  EXPECT_EQ(Read(u"S", u"Other", u"dflt"), u"dflt");
-  EXPECT_EQ(Read(u"S", u"noEquals", u"dflt"), u"dflt");
-  // A line with nothing before "=" is no key line, so the empty key finds the first real one.
-  EXPECT_EQ(Read(u"S", u""), u"x");
 }
 
 TEST_F(ProfileTest, ValuesAndDefaultsAreCutToCapacityLessOne) {
@@ -110,18 +122,6 @@ TEST_F(ProfileTest, ValuesAndDefaultsAreCutToCapacityLessOne) {
   EXPECT_EQ(Text(buffer), u"");
   EXPECT_EQ(FindProfileString(files_, u"S", u"k", buffer, 0, kIni.c_str()), 0u);
   EXPECT_EQ(Text(buffer), u"");
-}
-
-TEST_F(ProfileTest, ReadsOddAndForeignFiles) {
-  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v") + "x");  // a final odd byte is ignored
-  EXPECT_EQ(Read(u"S", u"k"), u"v");
-  // 8-bit text is not understood.
-  for (const std::string& bytes :
-       {std::string("[S]\r\nk=v\r\n"), std::string(), kBom, kBom + "x", std::string("x")}) {
-    files_.SetBytes(kIni, bytes);
-    EXPECT_EQ(Read(u"S", u"k", u"d"), u"d");
-  }
-  EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(ProfileTest, BareNameLiesInWindowsFolder) {
@@ -211,19 +211,18 @@ TEST_F(ProfileTest, WriteNormalisesTheWholeFile) {
   EXPECT_EQ(files_.Bytes(kIni), Utf16LeBytes(u"[S]\r\na=1\r\n;end\r\nb=2\r\n"));
 }
 
-TEST_F(ProfileTest, NullArgumentsOfAWrite) {
+// Null arguments write nothing but a null section; a temporary file left by an interrupted write
+// is replaced.
+TEST_F(ProfileTest, NullArgumentsAndALeftoverTemporaryFile) {
   EXPECT_EQ(WritePrivateProfileString(files_, u"S", u"k", u"v", nullptr), 0);
-  EXPECT_EQ(WritePrivateProfileString(files_, nullptr, u"k", u"v", kIni.c_str()), 1);
   EXPECT_EQ(WritePrivateProfileString(files_, u"S", nullptr, u"v", kIni.c_str()), 0);
   EXPECT_EQ(WritePrivateProfileString(files_, u"S", u"k", nullptr, kIni.c_str()), 0);
   EXPECT_FALSE(files_.FileExists(kIni));
-  EXPECT_TRUE(Reports().empty());
-}
-
-TEST_F(ProfileTest, WriteReplacesALeftoverTemporaryFile) {
   files_.SetBytes(kTemporary, "leftover from an interrupted write");
+  EXPECT_EQ(WritePrivateProfileString(files_, nullptr, u"k", u"v", kIni.c_str()), 1);
   EXPECT_EQ(Write(u"S", u"k", u"v"), 1);
   EXPECT_EQ(files_.Bytes(kIni), Utf16LeBytes(u"[S]\r\nk=v\r\n"));
+  EXPECT_TRUE(Reports().empty());
 }
 
 // A write that fails at any step returns 0, reports why, and leaves the file as it was and no

@@ -53,12 +53,8 @@ class UpdateCheckTest : public MainDlgTest {
 
   // Serves the manifest and its signature by the build's test key at `url`.
   void Serve(const Text& url, const std::string& manifest) {
-    test::P256KeyPair key;
-    P256Signature signature{};
-    ASSERT_TRUE(test::TestUpdateKey(&key));
-    ASSERT_TRUE(test::SignP256(key, manifest.data(), manifest.size(), &signature));
     device_.ServeUrl(url, {manifest});
-    device_.ServeUrl(SignatureUrl(url), {std::string(signature.begin(), signature.end())});
+    device_.ServeUrl(SignatureUrl(url), {test::SignatureFile(manifest)});
   }
   void ServeManifest(const Text& update, const Text& rest = ProgramSection()) {
     files_.SetBytes(kSettingsFile, Utf16LeBytes(u"[Setting]\r\n[Update]\r\nCheckUrl=" +
