@@ -116,7 +116,8 @@ void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text
 
 }  // namespace
 
-void CheckDialogControlsFollowTheTemplate(Environment& environment) {
+// Our own dialog: its controls as the template says, an owned dialog's owner, its timers.
+void CheckOwnDialogFollowsItsTemplateOwnerAndTimers(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog dialog(device);
   HWND hwnd = dialog.Create();
@@ -141,16 +142,19 @@ void CheckDialogControlsFollowTheTemplate(Environment& environment) {
   EXPECT_TRUE(device.HasWindowTrait(hidden, WindowTrait::kChild));
   EXPECT_FALSE(device.HasWindowTrait(hwnd, WindowTrait::kChild));
   EXPECT_EQ(device.GetClientRect(pane).left, 0);
-}
-
-void CheckOwnedDialogHasAnOwnerButNoParent(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog owner(device);
-  ASSERT_NE(owner.Create(), nullptr);
-  ProbeDialog owned(device, owner.GetSafeHwnd());
+  ProbeDialog owned(device, hwnd);
   ASSERT_NE(owned.Create(), nullptr);
-  EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), owner.GetSafeHwnd());
+  EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), hwnd);
   EXPECT_EQ(device.GetParent(owned.GetSafeHwnd()), nullptr);
+  // Timers arrive until killed.
+  device.SetTimer(hwnd, kTimer, 50);
+  environment.Pump(400);
+  EXPECT_GE(dialog.timerTicks, 2);
+  device.KillTimer(hwnd, kTimer);
+  environment.Pump(50);
+  int ticks = dialog.timerTicks;
+  environment.Pump(300);
+  EXPECT_EQ(dialog.timerTicks, ticks);
 }
 
 void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environment) {
@@ -212,53 +216,6 @@ void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
   EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
 }
 
-void CheckFindWindowMatchesTheWholeTitleExactly(Environment& environment) {
-  Platform& device = environment.Device();
-  HWND foreign = environment.StartForeignWindow(u"Conformance Exact");
-  ASSERT_NE(foreign, nullptr);
-  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance Exact"), foreign);
-  EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Conformance Exact"), foreign);
-  EXPECT_EQ(device.FindWindow(u"Other", u"Conformance Exact"), nullptr);
-  EXPECT_EQ(device.FindWindow(nullptr, u"conformance exact"), nullptr);
-  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance"), nullptr);
-  EXPECT_EQ(device.FindWindow(nullptr, u""), nullptr);
-}
-
-void CheckShowHideAndMinimise(Environment& environment) {
-  Platform& device = environment.Device();
-  HWND foreign = environment.StartForeignWindow(u"Conformance Show");
-  ASSERT_NE(foreign, nullptr);
-  device.ShowWindow(foreign, kSwHide);
-  environment.Pump(100);
-  EXPECT_FALSE(device.IsWindowVisible(foreign));
-  device.ShowWindow(foreign, kSwShow);
-  environment.Pump(100);
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-  // A hung program's window is minimised without waiting for the program.
-  environment.Hang(foreign, 3000);
-  std::uint64_t start = environment.Now();
-  device.ShowWindow(foreign, kSwMinimize);
-  EXPECT_LE(environment.Now() - start, 300u);
-  ASSERT_TRUE(WaitUntilAnswering(environment, foreign, 10000));
-  environment.Pump(200);
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-  EXPECT_TRUE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
-}
-
-void CheckTimersArriveUntilKilled(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND hwnd = dialog.Create();
-  device.SetTimer(hwnd, kTimer, 50);
-  environment.Pump(400);
-  EXPECT_GE(dialog.timerTicks, 2);
-  device.KillTimer(hwnd, kTimer);
-  environment.Pump(50);
-  int ticks = dialog.timerTicks;
-  environment.Pump(300);
-  EXPECT_EQ(dialog.timerTicks, ticks);
-}
-
 void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
   Platform& device = environment.Device();
   const Text title = u"Conformance Owned";
@@ -291,7 +248,8 @@ void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
   EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Dialog"), nullptr);
 }
 
-void CheckProcessProgramPathAndVersion(Environment& environment) {
+// A window's process, its program's path and version; ShellExecute starts a program by path.
+void CheckProgramPathVersionAndStartByPath(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog own(device);
   ASSERT_NE(own.Create(), nullptr);
@@ -321,6 +279,18 @@ void CheckProcessProgramPathAndVersion(Environment& environment) {
   HWND ownWindow = own.GetSafeHwnd();
   own.DestroyWindow();
   EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
+  // ShellExecute starts a program by path.
+  const Text title = u"Conformance Shell";
+  Text path = environment.InstallForeignProgram(title);
+  EXPECT_EQ(device.FindWindow(nullptr, title), nullptr);
+  EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
+  for (int i = 0; i < 100 && device.FindWindow(nullptr, title) == nullptr; ++i) {
+    environment.Pump(100);
+  }
+  HWND window = device.FindWindow(nullptr, title);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(device.GetWindowProgramPath(window), path);
+  EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
 }
 
 void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
@@ -336,10 +306,11 @@ void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
   EXPECT_NE(device.GetWindowProcessId(overlong), 0u);
 }
 
-void CheckListShowsItsItemsInTheOrderGiven(Environment& environment) {
+// A list shows its items in the order given; buttons are checked one by one.
+void CheckListAndButtonsShowWhatTheyAreGiven(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog dialog(device, nullptr, kControlsTemplate);
-  HWND list = device.GetDlgItem(dialog.Create(), kList);
+  HWND hwnd = dialog.Create(), list = device.GetDlgItem(hwnd, kList);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(environment.ListItems(list), std::vector<Text>{});
   EXPECT_EQ(device.GetListSelection(list), -1);
@@ -349,13 +320,6 @@ void CheckListShowsItsItemsInTheOrderGiven(Environment& environment) {
     EXPECT_EQ(environment.ListItems(list), items) << "no sorting, no duplicates dropped";
     EXPECT_EQ(device.GetListSelection(list), -1) << "filling selects nothing";
   }
-}
-
-void CheckButtonsAreCheckedOneByOne(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog dialog(device, nullptr, kControlsTemplate);
-  HWND hwnd = dialog.Create();
-  ASSERT_NE(hwnd, nullptr);
   auto checked = [&] {
     std::vector<int> ids;
     for (int id = kRadioFirst; id <= kRadioLast; ++id) {
@@ -376,25 +340,24 @@ void CheckButtonsAreCheckedOneByOne(Environment& environment) {
   EXPECT_EQ(checked(), std::vector<int>{kRadioFirst});
 }
 
-void CheckShellExecuteStartsAProgramByPath(Environment& environment) {
-  Platform& device = environment.Device();
-  const Text title = u"Conformance Shell";
-  Text path = environment.InstallForeignProgram(title);
-  EXPECT_EQ(device.FindWindow(nullptr, title), nullptr);
-  EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
-  for (int i = 0; i < 100 && device.FindWindow(nullptr, title) == nullptr; ++i) {
-    environment.Pump(100);
-  }
-  HWND window = device.FindWindow(nullptr, title);
-  ASSERT_NE(window, nullptr);
-  EXPECT_EQ(device.GetWindowProgramPath(window), path);
-  EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
-}
-
-void CheckHungProgramDoesNotAnswer(Environment& environment) {
+// Another program's window: found by its whole title exactly; hidden, shown and minimised; read
+// without waiting while its program hangs.
+void CheckForeignWindowIsFoundShownAndReadWhileItsProgramHangs(Environment& environment) {
   Platform& device = environment.Device();
   HWND probe = environment.StartForeignWindow(u"Conformance Answer");
   ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance Answer"), probe);
+  EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Conformance Answer"), probe);
+  EXPECT_EQ(device.FindWindow(u"Other", u"Conformance Answer"), nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u"conformance answer"), nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance"), nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u""), nullptr);
+  device.ShowWindow(probe, kSwHide);
+  environment.Pump(100);
+  EXPECT_FALSE(device.IsWindowVisible(probe));
+  device.ShowWindow(probe, kSwShow);
+  environment.Pump(100);
+  EXPECT_TRUE(device.IsWindowVisible(probe));
   std::uint64_t start = environment.Now();
   EXPECT_TRUE(device.IsWindowResponding(probe, 1000));
   EXPECT_LE(environment.Now() - start, 500u);
@@ -402,12 +365,18 @@ void CheckHungProgramDoesNotAnswer(Environment& environment) {
   start = environment.Now();
   EXPECT_FALSE(device.IsWindowResponding(probe, 1000));
   EXPECT_LE(environment.Now() - start, 1500u);
-  // Hung programs still have their windows read without waiting.
+  // Hung programs still have their windows read, and minimised, without waiting.
   EXPECT_EQ(device.GetWindowText(probe), u"Conformance Answer");
   EXPECT_TRUE(device.IsWindowVisible(probe));
   EXPECT_NE(device.GetWindowProcessId(probe), 0u);
   EXPECT_LE(environment.Now() - start, 1500u);
-  EXPECT_TRUE(WaitUntilAnswering(environment, probe, 10000));
+  start = environment.Now();
+  device.ShowWindow(probe, kSwMinimize);
+  EXPECT_LE(environment.Now() - start, 300u);
+  ASSERT_TRUE(WaitUntilAnswering(environment, probe, 10000));
+  environment.Pump(200);
+  EXPECT_TRUE(device.IsWindowVisible(probe));
+  EXPECT_TRUE(device.HasWindowTrait(probe, WindowTrait::kMinimized));
   EXPECT_FALSE(device.IsWindowResponding(nullptr, 100));
 }
 
