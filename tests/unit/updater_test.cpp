@@ -37,6 +37,9 @@ class UpdaterTest : public HostTest {
       device_.InstallProgram(target, [this, target](SimDevice& device, int) {
         startedBytes_.push_back(files_.Bytes(target));
         boxesAtStart_.push_back(device.MessageBoxes().size());
+        HWND dialog = device.FindWindow(kPortableDialogClass, u"Auto Downloader");
+        progressAtStart_.push_back(
+            device.Window(device.GetDlgItem(dialog, kIdProgress)).progressPositions);
         if (startedBytes_.back() == program_ && comesUp_) device.HoldInstanceName(u"Sorvel3");
       });
     }
@@ -84,25 +87,30 @@ class UpdaterTest : public HostTest {
   bool comesUp_ = true;
   std::vector<std::string> startedBytes_;
   std::vector<std::size_t> boxesAtStart_;
+  std::vector<std::vector<int>> progressAtStart_;  // the progress bar's positions
 };
 
 // The new program is started in place of the old one, beside the updater, and only once it has
 // come up is the old one gone and the success told. While the old program still runs it holds the
-// host's name: the new one starts once it has ended.
+// host's name: the new one starts once it has ended. The progress bar shows the share received in
+// whole percent.
 TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
-  Serve(program_);
+  ASSERT_EQ(program_.size() % 3, 0u);
   struct Case {
     const char* name;
     const char16_t* module;
     const char16_t* folder;
     bool oldThere = true;
     std::uint64_t oldEndsAt = 0;  // 0: the old program has ended already
+    std::size_t pieces = 3;       // the download's
+    bool announced = true;        // its length
+    std::vector<int> progress = {33, 66, 100};
   };
   const Case cases[] = {
       {"over the old program", kModule, kFolder},
-      {"no program there yet", kModule, kFolder, false},
+      {"no program there yet, no length announced", kModule, kFolder, false, 0, 3, false, {0}},
       {"old program ends 3 s in", kModule, kFolder, true, 3000},
-      {"root folder", u"\\SorvelUpdate.exe", u"\\"},
+      {"root folder, in one piece", u"\\SorvelUpdate.exe", u"\\", true, 0, 1, true, {100}},
       {"bare name", u"SorvelUpdate.exe", u"\\"},
   };
   for (const Case& c : cases) {
@@ -113,6 +121,9 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
     if (c.oldEndsAt != 0) device_.HoldInstanceName(u"Sorvel3");
     startedBytes_.clear();
     boxesAtStart_.clear();
+    progressAtStart_.clear();
+    device_.ServeUrl(kUrl,
+                     {program_, c.announced ? program_.size() : 0, 0, program_.size() / c.pieces});
     files_.Remove(target);
     if (c.oldThere) files_.SetBytes(target, kOldProgram);
     Describe(Signed(program_), folder + u"Download.ini");
@@ -129,6 +140,7 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
     ASSERT_EQ(startedBytes_.size(), 1u);
     EXPECT_TRUE(startedBytes_[0] == program_);
     EXPECT_EQ(boxesAtStart_[0], boxes);
+    EXPECT_EQ(progressAtStart_[0], c.progress);
     Told(kUpdated, boxes + 1);
     if (c.oldEndsAt != 0) {
       EXPECT_GE(device_.StartTimes().back() - start, c.oldEndsAt);
@@ -240,36 +252,6 @@ TEST_F(UpdaterTest, WithoutADescriptionTheSignedManifestDecides) {
     Told(served == &good ? kUpdated : kNotUpdated);
     EXPECT_TRUE(files_.Bytes(kTarget) == (served == &good ? program_ : kOldProgram))
         << ToUtf8(files_.DebugText());
-  }
-}
-
-TEST_F(UpdaterTest, ProgressIsTheReceivedShareInWholePercent) {
-  const std::string& program = program_;
-  ASSERT_EQ(program.size() % 3, 0u);
-  struct Case {
-    std::uint64_t total;
-    std::size_t chunk;
-    std::vector<int> positions;
-  };
-  const Case cases[] = {
-      {0, 100, {0}},
-      {program.size(), program.size() / 3, {33, 66, 100}},
-      {program.size(), program.size(), {100}},
-  };
-  for (const Case& c : cases) {
-    files_.SetBytes(kTarget, kOldProgram);
-    Describe(Signed(program));
-    device_.ServeUrl(kUrl, {program, c.total, 0, c.chunk});
-    std::vector<int> positions;
-    device_.InstallProgram(kTarget, [&](SimDevice& device, int) {
-      HWND dialog = device.FindWindow(kPortableDialogClass, u"Auto Downloader");
-      positions = device.Window(device.GetDlgItem(dialog, kIdProgress)).progressPositions;
-      device.HoldInstanceName(u"Sorvel3");
-    });
-    device_.ReleaseInstanceNames();
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(positions, c.positions) << "total " << c.total;
-    EXPECT_TRUE(files_.Bytes(kTarget) == program);
   }
 }
 
