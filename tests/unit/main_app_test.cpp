@@ -22,7 +22,6 @@ class MainAppTest : public HostTest {
     CMainApp app(device_);
     return app.Run();
   }
-
   int dialogsSeen_ = 0;
 };
 
@@ -47,9 +46,7 @@ TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
                               kWsExToolWindow);
   device_.CreateForeignWindow(running, u"static", u"Static", kWsVisible, {0, 0, 9, 9});
   device_.SetForegroundWindow(notes);
-
   Run();
-
   EXPECT_EQ(dialogsSeen_, 0);
   EXPECT_EQ(device_.ForegroundWindow(), first);
   EXPECT_EQ(device_.TopLevelWindows(1), std::vector<HWND>{first});
@@ -62,9 +59,7 @@ TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheInstanceName)
   // The running instance's window is hidden, so it is never found.
   int running = device_.StartForeignProcess(u"\\Program Files\\Sorvel\\Sorvel.exe");
   device_.CreateForeignWindow(running, u"Dialog", u"Sorvel", 0, {0, 0, 240, 320});
-
   Run();
-
   EXPECT_EQ(dialogsSeen_, 0);
   ASSERT_EQ(device_.Sleeps().size(), 40u);
   for (const auto& sleep : device_.Sleeps()) EXPECT_EQ(sleep.second, 250u);
@@ -82,9 +77,7 @@ TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
   int other = device_.StartForeignProcess(u"\\Windows\\Sorvel.exe");
   HWND lookalike =
       device_.CreateForeignWindow(other, u"Dialog", u"Sorvel", kWsVisible, {0, 0, 240, 320});
-
   Run();
-
   EXPECT_EQ(device_.Sleeps().size(), 40u);
   EXPECT_NE(device_.ForegroundWindow(), lookalike);
   // The path name was held but no window was found, and "Sorvel3" was free: the host runs.

@@ -46,7 +46,6 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
     SCOPED_TRACE(i + 1);
     const PaneControls& ids = kPaneControls[i];
     HWND notes = Start(u"Notes");
-
     PickInto(ids.buttonA, u"Notes");
     ASSERT_TRUE(Holds(i, notes));
     EXPECT_TRUE(device_.HasWindowTrait(Item(ids.display), WindowTrait::kHasChildren));
@@ -74,7 +73,6 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
     Command(ids.buttonA, kBnSetFocus);
     EXPECT_EQ(device_.ForegroundWindow(), i == 0 ? notes : other);
     device_.DestroyWindow(other);
-
     Click(ids.buttonA);
     ExpectGivenBack(notes);
     EXPECT_EQ(device_.ForegroundWindow(), notes);
@@ -118,7 +116,6 @@ TEST_F(PanesTest, LookUpPrefersADialogOwnedByTheTitledWindow) {
     if (c.extras & kEmpty) dialog(u"", main, false);
     if (c.extras & kTitled) windows[2] = dialog(u"Dialog", main, false);
     if (c.extras & kWithControls) windows[1] = dialog(u"", main, true);
-
     PickInto(1000, u"Calc");
     HWND expected = windows[c.expect];
     EXPECT_TRUE(Holds(0, expected));
@@ -188,7 +185,6 @@ TEST_F(PanesTest, ReparentingThatNeverTakesHoldGivesTheWindowBackAfterThreeTries
   HWND notes = Start(u"Notes");
   device_.RefuseParentChange(notes);
   PickInto(1008, u"Notes");
-
   ExpectGivenBack(notes);
   EXPECT_EQ(ItemText(1008), u"A");
   EXPECT_FALSE(Visible(1009));
@@ -210,7 +206,6 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   EXPECT_EQ(ItemText(1000), u"A");
   ExpectLastBox(u"프로그램이 응답하지 않습니다.", 1);
   EXPECT_LE(device_.Now() - before, 1000u);
-
   device_.SetProcessHung(pid_, false);
   PickInto(1000, u"Notes");
   ASSERT_TRUE(Holds(0, notes));
@@ -225,7 +220,6 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   device_.SetProcessHung(pid_, false);
   device_.AdvanceTime(1000);
   EXPECT_TRUE(device_.InputShared(notes));
-
   device_.SetProcessHung(pid_, true);
   Click(1001);  // nudge
   Click(1015);  // expand
@@ -237,7 +231,6 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   device_.SetProcessHung(pid_, false);
   ExpectGivenBack(notes);
   EXPECT_EQ(Setting(kPositionTop1), u"-10") << "the offset is kept all the same";
-
   // Once the watch knows, A gives the window back without asking the program again.
   PickInto(1006, u"Notes");
   device_.SetProcessHung(pid_, true);
@@ -276,7 +269,6 @@ TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
                                    u"Other", kFormerRect);
   HWND front = Start(u"Front");
   device_.SetForegroundWindow(front);
-
   Click(1006);
   EXPECT_EQ(ItemText(1006), u"A");
   EXPECT_EQ(ItemText(1011), Text(kEmptyPaneLabel) + u"Notes");
@@ -328,7 +320,6 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       }
       std::vector<Placement> before;
       for (const PaneControls& p : kPaneControls) before.push_back(Where(p.display));
-
       Click(ids.buttonToggle);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
       Rect a = device_.GetClientRect(Item(ids.buttonA));
@@ -348,7 +339,6 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       // A size notification while expanded moves nothing.
       device_.SendSize(hwnd_, 240, 268);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
-
       Click(ids.buttonToggle);
       for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(Where(kPaneControls[p].display), before[static_cast<std::size_t>(p)]) << p;

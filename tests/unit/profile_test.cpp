@@ -19,7 +19,6 @@ class ProfileTest : public FilesTest {
     EXPECT_EQ(files_.OpenFileCount(), 0u) << "a call left a file open";
     EXPECT_FALSE(files_.FileExists(kTemporary)) << "a call left its temporary file";
   }
-
   Text Read(const Text& section, const Text& key, const char16_t* defaultValue = u"",
             std::uint32_t capacity = 260, const Text& file = kIni) {
     Text buffer(capacity + 1, u'#');
@@ -114,7 +113,6 @@ TEST_F(ProfileTest, ValuesAndDefaultsAreCutToCapacityLessOne) {
   EXPECT_EQ(Read(u"S", u"missing", u"Default value", 4), u"Def");
   EXPECT_EQ(Read(u"S", u"k", u"", 1), u"");
   EXPECT_EQ(Read(u"S", u"missing", nullptr), u"");
-
   char16_t buffer[8] = u"keep";
   EXPECT_EQ(FindProfileString(files_, u"S", u"missing", buffer, 8, kIni.c_str()), 0u);
   EXPECT_EQ(Text(buffer), u"keep");
@@ -146,7 +144,6 @@ TEST_F(ProfileTest, FailedReadsGiveTheDefaultAndReport) {
                                u"Could not open INI file: " + kIni + u"\r\n"}));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0], lines[1]);
-
   EXPECT_EQ(ReadPrivateProfileString(files_, nullptr, u"k", u"d", nullptr, 0, kIni.c_str()), 0u);
   char16_t buffer[4] = u"xyz";
   EXPECT_EQ(ReadPrivateProfileString(files_, u"S", u"k", u"d", buffer, 4, nullptr), 1u);
@@ -162,7 +159,6 @@ TEST_F(ProfileTest, OpenFilesAreSharedAsOnTheDevice) {
   EXPECT_EQ(files_.CreateForWrite(kIni), nullptr);
   EXPECT_FALSE(files_.Remove(kIni));
   files_.Close(reader);
-
   FileHandle writer = files_.CreateForWrite(kTemporary);
   ASSERT_NE(writer, nullptr);
   EXPECT_EQ(files_.OpenForRead(kTemporary), nullptr);
@@ -291,17 +287,14 @@ TEST_F(ProfileTest, PathsLongerThanTheFixedSizesAreRefused) {
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, name250), u"v");
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, folder + name250), u"v");
   EXPECT_TRUE(Reports().empty());
-
   const Text name251(251, u'n');
   EXPECT_EQ(Read(u"S", u"k", u"d", 260, name251), u"d");
   EXPECT_EQ(Reports(), (std::vector<Text>{u"INI file path too long: " + name251 + u"\r\n",
                                           u"Could not open INI file: " + name251 + u"\r\n"}));
-
   const Text name246(246, u'w');  // \windows\ + 246 = 255
   EXPECT_EQ(Write(u"S", u"k", u"v", name246), 1);
   EXPECT_TRUE(files_.FileExists(folder + name246));
   EXPECT_TRUE(Reports().empty());
-
   const Text name247(247, u'w');
   EXPECT_EQ(Write(u"S", u"k", u"v", name247), 0);
   EXPECT_EQ(Write(u"S", u"k", u"v", folder + name247), 0);

@@ -68,8 +68,7 @@ TEST(SettingsPathTest, ReplacesTheTextFromTheLastDot) {
       {u"/usr/local/bin/sorvel", u'/', u"/usr/local/bin/sorvel.ini"},
       {u"/home/u/.local/bin/sorvel", u'/', u"/home/u/.local/bin/sorvel.ini"},
       {u"/opt/s.1/sorvel.bin", u'/', u"/opt/s.1/sorvel.ini"},
-      {u"/opt/.sorvel", u'/', u"/opt/.sorvel.ini"},
-  };
+      {u"/opt/.sorvel", u'/', u"/opt/.sorvel.ini"}};
   for (const auto& c : cases) {
     EXPECT_EQ(MakeSettingsPath(c.program, c.separator), c.settings) << ToUtf8(c.program);
   }

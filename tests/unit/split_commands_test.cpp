@@ -28,7 +28,6 @@ TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
     CMainDlg dialog(device_, nullptr);
     hwnd_ = dialog.Create();
     PickedProgramPath = u"\\Windows\\earlier.exe";
-
     Command(kIdSplitStart);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Holds(i, windows[i]), i < c.held) << i;
     EXPECT_EQ(device_.GetParent(windows[3]), nullptr);
@@ -192,7 +191,6 @@ TEST_F(SplitCommandsTest, SplitSelectChangesTheSplitAtTheNextSizeNotification) {
     return true;
   });
   Command(kIdSplitSelect);
-
   EXPECT_FALSE(ThreePaneMode);
   EXPECT_EQ(Setting(kPartionMode), u"2");
   EXPECT_EQ(device_.GetWindowRect(display2), threePaneRect) << "moved before a size notification";

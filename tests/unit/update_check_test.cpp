@@ -49,7 +49,6 @@ Text Described(const char16_t* mainName = u"Sorvel.exe") {
 class UpdateCheckTest : public MainDlgTest {
  protected:
   UpdateCheckTest() { device_.SetFileVersion(kModule, kOwnVersion); }
-
   // Serves the manifest and its signature by the build's test key at `url`.
   void Serve(const Text& url, const std::string& manifest) {
     device_.ServeUrl(url, {manifest});
@@ -100,7 +99,6 @@ class UpdateCheckTest : public MainDlgTest {
     EXPECT_FALSE(device_.ModalLoopStalled());
     return result;
   }
-
   // What the message boxes told since `from`, all the host's, and what was started.
   std::vector<Text> BoxTexts(std::size_t from = 0) {
     std::vector<Text> texts;
@@ -119,7 +117,6 @@ class UpdateCheckTest : public MainDlgTest {
     }
     return executed;
   }
-
   const Rect formers_[2] = {{10, 20, 200, 220}, {30, 40, 150, 160}};
   std::vector<HWND> held_;
   bool givenBackAtNotice_ = false;
@@ -161,7 +158,6 @@ TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
     if (!c.served.empty()) Serve(kCheckUrl, c.served);
     files_.ClearDebugOutput();
     const std::size_t requests = device_.RequestedUrls().size();
-
     CMainDlg dialog(device_, nullptr);
     ASSERT_NE(dialog.Create(), nullptr);
     device_.AdvanceTime(kUpdateCheckTimerMs - 1);
@@ -262,7 +258,6 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
         ManifestBytes(c.kind.manifest, ProgramSection(elf ? u"Linux-x86_64" : u"Windows-x64")));
   device_.SetShellExecuteResult(c.startsOk);
   device_.QueueMessageBoxAnswer(c.yes);
-
   EXPECT_EQ(RunHost(), c.kind.closes ? kIdOk : CDialog::kModalQuit);
   std::vector<Text> boxes = {c.kind.question};
   if (c.failure != nullptr) boxes.push_back(c.failure);

@@ -350,7 +350,6 @@ TEST_F(DescriptionTest, TheHostsDescriptionBindsTheProgramAndReadsBack) {
   EXPECT_EQ(read.program->size, program.size);
   EXPECT_EQ(read.program->sha256, program.sha256);
   EXPECT_EQ(read.program->version, program.version);
-
   // Without any one of the binding keys, nothing binds the program.
   for (const char16_t* key : {u"Size", u"Sha256", u"Version"}) {
     SCOPED_TRACE(ToUtf8(key));

@@ -44,7 +44,6 @@ class UpdaterTest : public HostTest {
       });
     }
   }
-
   SignedProgram Signed(const std::string& bytes, FileVersion version = 0x0001'0000'0002'0000) {
     SignedProgram program;
     program.downloadUrl = kUrl;
@@ -61,7 +60,6 @@ class UpdaterTest : public HostTest {
   void Serve(const std::string& body, std::size_t chunk = 1000) {
     device_.ServeUrl(kUrl, {body, body.size(), 0, chunk});
   }
-
   // Runs the dialog modally; at each idle step `step` acts, then the clock moves 50 ms. The run
   // must end within 30 s.
   int Run(const std::function<void(HWND dialog, std::uint64_t elapsed)>& step = nullptr) {
@@ -82,7 +80,6 @@ class UpdaterTest : public HostTest {
   void Told(const Text& text, std::size_t count = 0) {
     ExpectLastBox(text, count, u"SorvelUpdate");
   }
-
   const std::string program_ = ProgramWith([](Image& i) { i.body.resize(3001); });
   bool comesUp_ = true;
   std::vector<std::string> startedBytes_;

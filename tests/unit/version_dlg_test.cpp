@@ -11,7 +11,6 @@ constexpr char16_t kModule[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
 class VersionDlgTest : public HostTest {
  protected:
   VersionDlgTest() { SettingsPath = kSettingsFile; }
-
   // The split buttons show the mode the flag holds.
   void ExpectMode(HWND dialog, bool three) {
     EXPECT_EQ(ThreePaneMode, three);
