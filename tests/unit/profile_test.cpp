@@ -228,33 +228,33 @@ TEST_F(ProfileTest, RefusedWriteLeavesTheFileAsItWas) {
   const Text unreadable = u"Could not open INI file: " + kIni + u"\r\n";
   const Text unwritable = u"Could not write output file: " + kTemporary + u" \r\n";
   const Text inRom = u"WritePrivateProfileString: Unable to write to " + kIni + u" - in ROM\r\n";
+  const Text unreplaced = u"Could not replace INI file: " + kIni + u"\r\n";
+  const Text uncreated = u"Could not open output file: " + kTemporary + u" \r\n";
+  const Text uninformed = u"GetFileInformationByHandle failed on INI file: " + kIni + u"\r\n";
+  const Text noFolder = u"Could not open output file: \\no such folder\\x.ini.tmp \r\n";
   using Op = SimFileSystem::Operation;
+  constexpr std::uint32_t kArchive = SimFileSystem::kAttributeArchive;
   struct Case {
     const char* name;
     Op failing;
     Text path;
     std::vector<Text> reports;
-    std::uint32_t attributes = SimFileSystem::kAttributeArchive;
+    std::uint32_t attributes = kArchive;
+    bool readerHolds = false;  // a reader holds the file
+    Text file = kIni;          // the one written
   };
   const Case cases[] = {
       {"in ROM", Op::kRead, u"", {inRom}, SimFileSystem::kAttributeInRom},
       {"ROM module", Op::kRead, u"", {inRom}, SimFileSystem::kAttributeRomModule},
-      {"temporary file not creatable",
-       Op::kCreateForWrite,
-       kTemporary,
-       {u"Could not open output file: " + kTemporary + u" \r\n"}},
+      {"temporary file not creatable", Op::kCreateForWrite, kTemporary, {uncreated}},
       {"file not openable", Op::kOpenForRead, kIni, {unreadable}},
-      {"file's information not given",
-       Op::kGetInformation,
-       kIni,
-       {u"GetFileInformationByHandle failed on INI file: " + kIni + u"\r\n", unreadable}},
+      {"file's information not given", Op::kGetInformation, kIni, {uninformed, unreadable}},
       {"file not readable", Op::kRead, kIni, {unreadable}},
-      {"replacement fails",
-       Op::kReplaceWith,
-       kIni,
-       {u"Could not replace INI file: " + kIni + u"\r\n"}},
+      {"replacement fails", Op::kReplaceWith, kIni, {unreplaced}},
       {"temporary write fails", Op::kWrite, kTemporary, {unwritable}},
       {"temporary flush fails", Op::kFlush, kTemporary, {unwritable}},
+      {"a reader holds the file", Op::kRead, u"", {unreplaced}, kArchive, true},
+      {"no such folder", Op::kRead, u"", {noFolder}, kArchive, false, u"\\no such folder\\x.ini"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -262,21 +262,12 @@ TEST_F(ProfileTest, RefusedWriteLeavesTheFileAsItWas) {
     files_.SetBytes(kIni, original);
     files_.SetAttributes(kIni, c.attributes | SimFileSystem::kAttributeArchive);
     if (!c.path.empty()) files_.Fail(c.failing, c.path);
-    EXPECT_EQ(Write(u"S", u"k", u"new"), 0);
+    FileHandle reader = c.readerHolds ? files_.OpenForRead(kIni) : nullptr;
+    EXPECT_EQ(Write(u"S", u"k", u"new", c.file), 0);
+    if (reader != nullptr) files_.Close(reader);
     EXPECT_EQ(files_.Bytes(kIni), original);
     EXPECT_EQ(Reports(), c.reports);
   }
-  files_.ClearFailures();
-  files_.SetAttributes(kIni, SimFileSystem::kAttributeArchive);
-  // A reader holds the file.
-  FileHandle reader = files_.OpenForRead(kIni);
-  EXPECT_EQ(Write(u"S", u"k", u"new"), 0);
-  files_.Close(reader);
-  EXPECT_EQ(files_.Bytes(kIni), original);
-  EXPECT_EQ(Reports(), std::vector<Text>{u"Could not replace INI file: " + kIni + u"\r\n"});
-  EXPECT_EQ(Write(u"S", u"k", u"v", u"\\no such folder\\x.ini"), 0);
-  EXPECT_EQ(Reports(),
-            std::vector<Text>{u"Could not open output file: \\no such folder\\x.ini.tmp \r\n"});
 }
 
 // Resolved paths: 259 units can be read, 255 written.
