@@ -78,14 +78,8 @@ TEST_F(ProgramFileTest, OnlyAProgramForThisMachineIsAccepted) {
   std::string noSignature = Program(), notMz = Program();
   noSignature[0x81] = 'X';
   notMz[0] = 'Z';
-  const auto staticPie = [](ElfImage& e) {
-    e.interpreter = false;
-    e.flags1 = 0x08000001;
-  };
-  const auto elf386 = [](ElfImage& e) {
-    e.machine = kElf386;
-    e.elfClass = 1;
-  };
+  const auto staticPie = [](ElfImage& e) { e.interpreter = false, e.flags1 = 0x08000001; };
+  const auto elf386 = [](ElfImage& e) { e.machine = kElf386, e.elfClass = 1; };
   const std::string program = ElfProgram(), pie = ElfWith(staticPie);
   const std::size_t headerSize = ElfClass(kOwnElfMachine) == 2 ? 64 : 52;
   // Windows programs, up to the ELF files.
@@ -108,21 +102,15 @@ TEST_F(ProgramFileTest, OnlyAProgramForThisMachineIsAccepted) {
   };
   const FileCase elf[] = {
       {"PIE program", program, true},
-      {"fixed-address program", ElfWith([](ElfImage& e) {
-         e.type = 2;
-         e.interpreter = e.dynamic = false;
-       }),
-       true},
+      {"fixed-address program",
+       ElfWith([](ElfImage& e) { e.type = 2, e.interpreter = e.dynamic = false; }), true},
       {"static PIE program", pie, true},
       // Beyond the first chunk read.
       {"program headers far into the file", ElfWith([](ElfImage& e) { e.segmentsAt = 6000; }),
        true},
       {"32-bit program", ElfWith(elf386), true, kElf386},
-      {"32-bit library", ElfWith([&](ElfImage& e) {
-         elf386(e);
-         e.interpreter = false;
-       }),
-       false, kElf386},
+      {"32-bit library", ElfWith([&](ElfImage& e) { elf386(e), e.interpreter = false; }), false,
+       kElf386},
       {"shared library", ElfWith([](ElfImage& e) { e.interpreter = false; }), false},
       {"no interpreter, no dynamic section",
        ElfWith([](ElfImage& e) { e.interpreter = e.dynamic = false; }), false},
@@ -201,8 +189,7 @@ TEST_F(ProgramFileTest, TheVersionNoteIsFoundThroughTheNoteSegmentsOnly) {
       {"32-bit program", narrow, true},
       {"the only note", Versioned([](ElfImage& e) { e.notes = {kVersionNote}; }), true},
       {"notes padded to 8", Versioned([](ElfImage& e) {
-         e.notes = {kProperty, kVersionNote};
-         e.alignment = 8;
+         e.notes = {kProperty, kVersionNote}, e.alignment = 8;
        }),
        true},
       {"far into the file, within reach",
