@@ -57,7 +57,6 @@ class Environment {
 #define SORVEL_WINDOW_SYSTEM_CHECKS(X)                    \
   X(OwnDialogFollowsItsTemplateOwnerAndTimers)            \
   X(HeldWindowLosesItsFrameAndGetsItBackAtItsPlace)       \
-  X(DestroyedHolderKeepsNoWindowInside)                   \
   X(TopmostWindowLeadsTheStackingOrder)                   \
   X(ForeignWindowIsFoundShownAndReadWhileItsProgramHangs) \
   X(OwnedUntitledDialogOfAnotherProgram)                  \
