@@ -116,8 +116,9 @@ void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text
 
 }  // namespace
 
-// Our own dialog: its controls as the template says, an owned dialog's owner, its timers.
-void CheckOwnDialogFollowsItsTemplateOwnerAndTimers(Environment& environment) {
+// Our own dialog: its controls as the template says, an owned dialog's owner, its timers, its
+// top-most place.
+void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog dialog(device);
   HWND hwnd = dialog.Create();
@@ -155,6 +156,23 @@ void CheckOwnDialogFollowsItsTemplateOwnerAndTimers(Environment& environment) {
   int ticks = dialog.timerTicks;
   environment.Pump(300);
   EXPECT_EQ(dialog.timerTicks, ticks);
+  owned.DestroyWindow();
+  // A top-most window leads the stacking order.
+  HWND foreign = environment.StartForeignWindow(u"Conformance Topmost");
+  ASSERT_NE(foreign, nullptr);
+  device.SetForegroundWindow(foreign);
+  environment.Pump(100);
+  EXPECT_EQ(environment.Foreground(), foreign);
+  Rect before = device.GetWindowRect(hwnd);
+  device.MoveTopmost(hwnd, 10, 20);
+  environment.Pump(100);
+  Rect after = device.GetWindowRect(hwnd);
+  EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
+  EXPECT_TRUE(ComesBefore(device, hwnd, foreign));
+  EXPECT_EQ(device.TopLevelWindows(1).size(), 1u);
+  device.SetForegroundWindow(foreign);
+  environment.Pump(100);
+  EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
 }
 
 // A held window is a plain child of the pane and gets its frame back at its place; held again, it
@@ -191,32 +209,52 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
   }
 }
 
-void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
+// A window's process, its program's path and version; ShellExecute starts a program by path;
+// another program's owned, untitled dialog.
+void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND hwnd = dialog.Create();
-  HWND foreign = environment.StartForeignWindow(u"Conformance Topmost");
-  ASSERT_NE(foreign, nullptr);
-  device.SetForegroundWindow(foreign);
-  environment.Pump(100);
-  EXPECT_EQ(environment.Foreground(), foreign);
-  Rect before = device.GetWindowRect(hwnd);
-  device.MoveTopmost(hwnd, 10, 20);
-  environment.Pump(100);
-  Rect after = device.GetWindowRect(hwnd);
-  EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
-  EXPECT_TRUE(ComesBefore(device, hwnd, foreign));
-  EXPECT_EQ(device.TopLevelWindows(1).size(), 1u);
-  device.SetForegroundWindow(foreign);
-  environment.Pump(100);
-  EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
-}
-
-void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
-  Platform& device = environment.Device();
-  const Text title = u"Conformance Owned";
+  ProbeDialog own(device);
+  ASSERT_NE(own.Create(), nullptr);
+  HWND probe = environment.StartForeignWindow(u"Conformance Process");
+  ASSERT_NE(probe, nullptr);
+  const Text probePath = environment.ForeignProgramPath();
+  const Text title = u"Conformance Process Dialog";
   HWND main = environment.StartForeignDialogProgram(title);
   ASSERT_NE(main, nullptr);
+  const Text dialogProgramPath = environment.ForeignProgramPath();
+  std::uint32_t probePid = device.GetWindowProcessId(probe);
+  std::uint32_t mainPid = device.GetWindowProcessId(main);
+  std::uint32_t ownPid = device.GetWindowProcessId(own.GetSafeHwnd());
+  EXPECT_NE(probePid, 0u);
+  EXPECT_NE(probePid, mainPid);
+  EXPECT_NE(probePid, ownPid);
+  std::vector<HWND> children = environment.Children(probe);
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_EQ(device.GetClassName(children[0]), u"Edit");
+  EXPECT_EQ(device.GetWindowProcessId(children[0]), probePid);
+  EXPECT_EQ(device.GetWindowProcessId(nullptr), 0u);
+  EXPECT_EQ(device.GetWindowProgramPath(probe), probePath);
+  EXPECT_EQ(device.GetWindowProgramPath(main), dialogProgramPath);
+  EXPECT_EQ(device.GetWindowProgramPath(nullptr), u"");
+  EXPECT_EQ(device.GetFileVersion(probePath), std::optional<std::uint64_t>(0xFFFF000000010001u));
+  EXPECT_EQ(device.GetFileVersion(dialogProgramPath), std::nullopt) << "no version";
+  EXPECT_EQ(device.GetFileVersion(probePath + u".missing"), std::nullopt);
+  HWND ownWindow = own.GetSafeHwnd();
+  own.DestroyWindow();
+  EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
+  // ShellExecute starts a program by path.
+  const Text shell = u"Conformance Shell";
+  Text path = environment.InstallForeignProgram(shell);
+  EXPECT_EQ(device.FindWindow(nullptr, shell), nullptr);
+  EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
+  for (int i = 0; i < 100 && device.FindWindow(nullptr, shell) == nullptr; ++i) {
+    environment.Pump(100);
+  }
+  HWND started = device.FindWindow(nullptr, shell);
+  ASSERT_NE(started, nullptr);
+  EXPECT_EQ(device.GetWindowProgramPath(started), path);
+  EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
+  // The dialog program's interface is an owned, untitled dialog.
   HWND dialog = nullptr;
   for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
     if (device.GetOwner(window) == main) dialog = window;
@@ -242,51 +280,6 @@ void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
   EXPECT_EQ(device.GetWindowText(dialog), u"Dialog");
   EXPECT_EQ(device.FindWindow(kPortableDialogClass, u"Dialog"), dialog);
   EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Dialog"), nullptr);
-}
-
-// A window's process, its program's path and version; ShellExecute starts a program by path.
-void CheckProgramPathVersionAndStartByPath(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog own(device);
-  ASSERT_NE(own.Create(), nullptr);
-  HWND probe = environment.StartForeignWindow(u"Conformance Process");
-  ASSERT_NE(probe, nullptr);
-  const Text probePath = environment.ForeignProgramPath();
-  HWND main = environment.StartForeignDialogProgram(u"Conformance Process Dialog");
-  ASSERT_NE(main, nullptr);
-  const Text dialogProgramPath = environment.ForeignProgramPath();
-  std::uint32_t probePid = device.GetWindowProcessId(probe);
-  std::uint32_t mainPid = device.GetWindowProcessId(main);
-  std::uint32_t ownPid = device.GetWindowProcessId(own.GetSafeHwnd());
-  EXPECT_NE(probePid, 0u);
-  EXPECT_NE(probePid, mainPid);
-  EXPECT_NE(probePid, ownPid);
-  std::vector<HWND> children = environment.Children(probe);
-  ASSERT_EQ(children.size(), 1u);
-  EXPECT_EQ(device.GetClassName(children[0]), u"Edit");
-  EXPECT_EQ(device.GetWindowProcessId(children[0]), probePid);
-  EXPECT_EQ(device.GetWindowProcessId(nullptr), 0u);
-  EXPECT_EQ(device.GetWindowProgramPath(probe), probePath);
-  EXPECT_EQ(device.GetWindowProgramPath(main), dialogProgramPath);
-  EXPECT_EQ(device.GetWindowProgramPath(nullptr), u"");
-  EXPECT_EQ(device.GetFileVersion(probePath), std::optional<std::uint64_t>(0xFFFF000000010001u));
-  EXPECT_EQ(device.GetFileVersion(dialogProgramPath), std::nullopt) << "no version";
-  EXPECT_EQ(device.GetFileVersion(probePath + u".missing"), std::nullopt);
-  HWND ownWindow = own.GetSafeHwnd();
-  own.DestroyWindow();
-  EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
-  // ShellExecute starts a program by path.
-  const Text title = u"Conformance Shell";
-  Text path = environment.InstallForeignProgram(title);
-  EXPECT_EQ(device.FindWindow(nullptr, title), nullptr);
-  EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
-  for (int i = 0; i < 100 && device.FindWindow(nullptr, title) == nullptr; ++i) {
-    environment.Pump(100);
-  }
-  HWND window = device.FindWindow(nullptr, title);
-  ASSERT_NE(window, nullptr);
-  EXPECT_EQ(device.GetWindowProgramPath(window), path);
-  EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
 }
 
 void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {

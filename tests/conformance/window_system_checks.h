@@ -54,17 +54,15 @@ class Environment {
   virtual HWND Foreground() = 0;
 };
 
-#define SORVEL_WINDOW_SYSTEM_CHECKS(X)                    \
-  X(OwnDialogFollowsItsTemplateOwnerAndTimers)            \
-  X(HeldWindowLosesItsFrameAndGetsItBackAtItsPlace)       \
-  X(TopmostWindowLeadsTheStackingOrder)                   \
-  X(ForeignWindowIsFoundShownAndReadWhileItsProgramHangs) \
-  X(OwnedUntitledDialogOfAnotherProgram)                  \
-  X(ProgramPathVersionAndStartByPath)                     \
-  X(LongProgramPathIsGivenBackWholeOrNotAtAll)            \
-  X(ListAndButtonsShowWhatTheyAreGiven)                   \
-  X(HungWindowIsGivenBackWithoutWaiting)                  \
-  X(WindowGivenBackLateOutlivesNoHolder)                  \
+#define SORVEL_WINDOW_SYSTEM_CHECKS(X)                     \
+  X(OwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace) \
+  X(HeldWindowLosesItsFrameAndGetsItBackAtItsPlace)        \
+  X(ForeignWindowIsFoundShownAndReadWhileItsProgramHangs)  \
+  X(ForeignProgramsPathVersionStartAndOwnedDialog)         \
+  X(LongProgramPathIsGivenBackWholeOrNotAtAll)             \
+  X(ListAndButtonsShowWhatTheyAreGiven)                    \
+  X(HungWindowIsGivenBackWithoutWaiting)                   \
+  X(WindowGivenBackLateOutlivesNoHolder)                   \
   X(HolderThatWaitsForTheReturnKeepsTheWindow)
 
 #define SORVEL_DECLARE_CHECK(name) void Check##name(Environment& environment);
