@@ -59,45 +59,18 @@ class UpdateCheckTest : public MainDlgTest {
                                                 Text(kCheckUrl) + u"\r\n"));
     Serve(kCheckUrl, ManifestBytes(update, rest));
   }
-  // Runs the host with two held programs until the check's notice is handled; a host that
-  // carries on is then ended by the exit command. Returns the run's result.
-  int RunHost() {
-    CMainDlg dialog(device_, nullptr);
-    std::size_t step = 0;
-    device_.SetIdleScript([&](SimDevice& device) {
-      // The picker, ended with OK, keeps the earlier choice.
-      if (HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog")) {
-        device.PostCommand(picker, kIdOk);
-        return true;
-      }
-      switch (step++) {
-        case 0:
-          for (int pane : {0, 1}) {
-            const Text title = pane == 0 ? u"Notes" : u"Calc";
-            held_.push_back(Start(title, u"\\Windows\\" + title + u".exe", formers_[pane]));
-            PickedWindowTitle = title;
-            dialog.TogglePane(pane);
-            EXPECT_NE(device.GetParent(held_.back()), nullptr);
-          }
-          return true;
-        case 1:
-          // The timer starts the check; its work posts the notice, which is then handled.
-          device.AdvanceTime(kUpdateCheckTimerMs);
-          device.RunWorkers();
-          device.PumpMessages();
-          givenBackAtNotice_ =
-              device.GetParent(held_[0]) == nullptr && device.GetParent(held_[1]) == nullptr;
-          return true;
-        case 2:
-          device.PostCommand(dialog.GetSafeHwnd(), kIdExit);
-          return true;
-      }
-      return false;
-    });
-    int result = dialog.DoModal();
-    device_.SetIdleScript(nullptr);
-    EXPECT_FALSE(device_.ModalLoopStalled());
-    return result;
+  // Opens the host holding two programs and lets the check run: the timer starts it, its work
+  // posts the notice, which is then handled.
+  void RunCheck(CMainDlg& dialog) {
+    ASSERT_NE(dialog.Create(), nullptr);
+    for (int pane : {0, 1}) {
+      const Text title = pane == 0 ? u"Notes" : u"Calc";
+      held_.push_back(Start(title, u"\\Windows\\" + title + u".exe", formers_[pane]));
+      ASSERT_NO_FATAL_FAILURE(Hold(dialog, pane, title));
+    }
+    device_.AdvanceTime(kUpdateCheckTimerMs);
+    device_.RunWorkers();
+    device_.PumpMessages();
   }
   // What the message boxes told since `from`, all the host's, and what was started.
   std::vector<Text> BoxTexts(std::size_t from = 0) {
@@ -119,7 +92,6 @@ class UpdateCheckTest : public MainDlgTest {
   }
   const Rect formers_[2] = {{10, 20, 200, 220}, {30, 40, 150, 160}};
   std::vector<HWND> held_;
-  bool givenBackAtNotice_ = false;
 };
 
 // The settings choose the address; a check that finds nothing tells only the debug output.
@@ -246,10 +218,7 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
   device_.GetConfig().programFormat = c.format;
   device_.SetFileVersion(folder + u"Sorvel.exe", kOwnVersion);
   files_.SetBytes(u"\\Windows\\iexplore.exe", "MZ");
-  if (c.updater != nullptr)
-    files_.SetBytes(folder + c.updater, elf ? "\x7F"
-                                              "ELF"
-                                            : "MZ");
+  if (c.updater != nullptr) files_.SetBytes(folder + c.updater, elf ? "\177ELF" : "MZ");
   if (!c.before.empty()) files_.SetBytes(description, c.before);
   if (c.readOnly) files_.SetAttributes(description, SimFileSystem::kAttributeReadOnly);
   const std::string settings = Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n");
@@ -258,7 +227,13 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
         ManifestBytes(c.kind.manifest, ProgramSection(elf ? u"Linux-x86_64" : u"Windows-x64")));
   device_.SetShellExecuteResult(c.startsOk);
   device_.QueueMessageBoxAnswer(c.yes);
-  EXPECT_EQ(RunHost(), c.kind.closes ? kIdOk : CDialog::kModalQuit);
+  CMainDlg dialog(device_, nullptr);
+  RunCheck(dialog);
+  EXPECT_EQ(dialog.ModalRunEnded(), c.kind.closes);
+  // A closing notice gives the windows back itself, pane 1 first, before the dialog goes.
+  EXPECT_EQ(device_.GetParent(held_[0]) == nullptr && device_.GetParent(held_[1]) == nullptr,
+            c.kind.closes);
+  dialog.DestroyWindow();
   std::vector<Text> boxes = {c.kind.question};
   if (c.failure != nullptr) boxes.push_back(c.failure);
   EXPECT_EQ(BoxTexts(), boxes);
@@ -275,8 +250,6 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
   const std::string download =
       Utf16LeBytes(u"[Download]\r\nDownName=" + Text(kNewProgram) + u"\r\n");
   EXPECT_EQ(files_.Bytes(folder + u"Sorvel.ini").find(download) != std::string::npos, automatic);
-  // A closing notice gives the windows back itself, pane 1 first, before the dialog goes.
-  EXPECT_EQ(givenBackAtNotice_, c.kind.closes);
   ASSERT_EQ(held_.size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) ExpectGivenBack(held_[i], formers_[i]);
   EXPECT_EQ(device_.ForegroundWindow(), held_[1]);
