@@ -1,5 +1,4 @@
 // Capture into panes and release, nudging and the height toggle, against the simulated device.
-#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -8,30 +7,7 @@
 namespace sorvel {
 namespace {
 
-class PanesTest : public MainDlgTest {
- protected:
-  // The next window picker is answered with a double tap on `title`, or closed when empty.
-  void AnswerPicker(const Text& title) {
-    device_.SetIdleScript([title](SimDevice& device) {
-      HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
-      if (picker == nullptr) return false;
-      if (title.empty()) {
-        device.Click(device.GetDlgItem(picker, kIdPickerClose));
-        return true;
-      }
-      HWND list = device.GetDlgItem(picker, kIdPickerList);
-      const std::vector<Text>& items = device.Window(list).items;
-      auto at = std::find(items.begin(), items.end(), title);
-      if (at == items.end()) return false;
-      device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
-      return true;
-    });
-  }
-  void PickInto(int buttonA, const Text& title) {
-    AnswerPicker(title);
-    Click(buttonA);
-  }
-};
+using PanesTest = MainDlgTest;
 
 TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
   WriteSettingsFile(
@@ -157,7 +133,7 @@ TEST_F(PanesTest, PickerEndedWithOkKeepsTheEarlierChoiceAndClosedTakesNothing) {
     if (c.closed) {
       AnswerPicker(u"");
     } else {
-      EndPickerWithOk();
+      AnswerPicker();
     }
     Click(1006);
     EXPECT_EQ(Holds(1, notes), c.holds);

@@ -124,14 +124,6 @@ TEST_F(ProfileTest, ValuesAndDefaultsAreCutToCapacityLessOne) {
   EXPECT_EQ(Text(buffer), u"");
 }
 
-TEST_F(ProfileTest, BareNameLiesInWindowsFolder) {
-  files_.SetBytes(u"\\windows\\Download.ini", Utf16LeBytes(u"[Download]\r\nDownName=a\r\n"));
-  EXPECT_EQ(Read(u"Download", u"DownName", u"", 260, u"Download.ini"), u"a");
-  EXPECT_EQ(Write(u"Download", u"MainName", u"b", u"Download.ini"), 1);
-  EXPECT_EQ(files_.Bytes(u"\\windows\\Download.ini"),
-            Utf16LeBytes(u"[Download]\r\nDownName=a\r\nMainName=b\r\n"));
-}
-
 TEST_F(ProfileTest, FailedReadsGiveTheDefaultAndReport) {
   for (const Text& missing : {Text(u"\\windows\\missing.ini"), Text(u"missing.ini")}) {
     EXPECT_EQ(Read(u"S", u"k", u"d", 260, missing), u"d");
@@ -272,7 +264,7 @@ TEST_F(ProfileTest, RefusedWriteLeavesTheFileAsItWas) {
   }
 }
 
-// Resolved paths: 259 units can be read, 255 written.
+// Resolved paths (a bare name lies in the Windows folder): 259 units can be read, 255 written.
 TEST_F(ProfileTest, PathsLongerThanTheFixedSizesAreRefused) {
   const Text folder = u"\\windows\\";
   const Text name250(250, u'n');  // \windows\ + 250 = 259

@@ -39,7 +39,9 @@ class UpdaterTest : public HostTest {
         boxesAtStart_.push_back(device.MessageBoxes().size());
         HWND dialog = device.FindWindow(kPortableDialogClass, u"Auto Downloader");
         progressAtStart_.push_back(
-            device.Window(device.GetDlgItem(dialog, kIdProgress)).progressPositions);
+            dialog == nullptr
+                ? std::vector<int>{}
+                : device.Window(device.GetDlgItem(dialog, kIdProgress)).progressPositions);
         if (startedBytes_.back() == program_ && comesUp_) device.HoldInstanceName(u"Sorvel3");
       });
     }
