@@ -316,14 +316,10 @@ TEST_F(SettingsTest, FirstWriteCreatesTheFileAndIndexesOutsideTheTableTouchNothi
 }
 
 TEST(SettingValueTest, SplitModeAndOffset) {
-  for (const auto& [text, three] : {std::pair<Text, bool>{u"2", false},
-                                    {u" 2", false},
-                                    {u"3", true},
-                                    {u"0", true},
-                                    {u"5", true},
-                                    {u"", true},
-                                    {u"abc", true}}) {
-    EXPECT_EQ(ThreePaneModeFromSetting(text), three) << ToUtf8(text);
+  for (const char16_t* two : {u"2", u" 2"})
+    EXPECT_FALSE(ThreePaneModeFromSetting(two)) << ToUtf8(two);
+  for (const char16_t* three : {u"3", u"0", u"5", u"", u"abc"}) {
+    EXPECT_TRUE(ThreePaneModeFromSetting(three)) << ToUtf8(three);
   }
   for (const auto& [text, offset] :
        {std::pair<Text, int>{u"-20", -20}, {u"", 0}, {u"x", 0}, {u"15px", 15}, {u"+7", 7}}) {
