@@ -91,8 +91,8 @@ class UpdaterTest : public HostTest {
 
 // The new program is started in place of the old one, beside the updater, and only once it has
 // come up is the old one gone and the success told. While the old program still runs it holds the
-// host's name: the new one starts once it has ended. The progress bar shows the share received in
-// whole percent.
+// host's name: the new one starts once it has ended; while it holds its file, for up to ten
+// seconds, the replacement waits. The progress bar shows the share received in whole percent.
 TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
   ASSERT_EQ(program_.size() % 3, 0u);
   struct Case {
@@ -104,6 +104,7 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
     std::size_t pieces = 3;       // the download's
     bool announced = true;        // its length
     std::vector<int> progress = {33, 66, 100};
+    std::uint64_t fileFreedAt = 0;  // 0: the old program does not hold its file
   };
   const Case cases[] = {
       {"over the old program", kModule, kFolder},
@@ -111,6 +112,15 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
       {"old program ends 3 s in", kModule, kFolder, true, 3000},
       {"root folder, in one piece", u"\\SorvelUpdate.exe", u"\\", true, 0, 1, true, {100}},
       {"bare name", u"SorvelUpdate.exe", u"\\"},
+      {"old program lets go of its file 1.9 s in",
+       kModule,
+       kFolder,
+       true,
+       0,
+       3,
+       true,
+       {33, 66, 100},
+       1900},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,12 +136,22 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
     files_.Remove(target);
     if (c.oldThere) files_.SetBytes(target, kOldProgram);
     Describe(Signed(program_), folder + u"Download.ini");
-    const std::size_t boxes = device_.MessageBoxes().size();
+    const std::size_t boxes = device_.MessageBoxes().size(),
+                      requests = device_.RequestedUrls().size();
     const std::uint64_t start = device_.Now();
-    EXPECT_EQ(Run([&](HWND, std::uint64_t elapsed) {
+    FileHandle held = c.fileFreedAt != 0 ? files_.OpenForRead(target) : nullptr;
+    EXPECT_EQ(Run([&](HWND dialog, std::uint64_t elapsed) {
                 if (elapsed == c.oldEndsAt) device_.ReleaseInstanceNames();
+                if (held != nullptr && elapsed == c.fileFreedAt) {
+                  files_.Close(held);
+                  held = nullptr;
+                }
+                // Waiting for the file, the dialog keeps answering; a tap starts nothing new.
+                if (held != nullptr && elapsed == 1500)
+                  device_.PostCommand(dialog, kIdFileDownload);
               }),
               1);
+    EXPECT_EQ(device_.RequestedUrls().size(), requests + 1);
     EXPECT_TRUE(files_.Bytes(target) == program_);
     EXPECT_FALSE(files_.FileExists(folder + u"im.exe"));
     EXPECT_FALSE(files_.FileExists(target + u".old"));
@@ -167,6 +187,7 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
     bool downloads;
     std::uint64_t announced = 0;  // the announced length; 0: none
     bool closed = false;          // the dialog is closed while the transfer runs
+    bool fileHeld = false;        // the old program holds its file throughout
   };
   HWND dialog = nullptr;
   const Case cases[] = {
@@ -183,6 +204,7 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
       {"no version", unversioned, 0, Signed(unversioned), true},
       {"web page", "<html></html>", 0, Signed("<html></html>"), true},
       {"not newer than installed", program_, 0, Signed(program_, 0x0001'0000'0001'0001), false},
+      {"old program's file held throughout", program_, 0, Signed(program_), true, 0, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -192,7 +214,10 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
         c.closed ? std::function<void()>([&] { device_.RequestClose(dialog); }) : nullptr);
     Describe(c.described);
     const std::size_t requests = device_.RequestedUrls().size();
+    FileHandle held = c.fileHeld ? files_.OpenForRead(kTarget) : nullptr;
     EXPECT_EQ(Run([&](HWND hwnd, std::uint64_t) { dialog = hwnd; }), 1);
+    if (held != nullptr) files_.Close(held);
+    EXPECT_TRUE(!c.fileHeld || files_.FileExists(kTemp)) << "the download is kept";
     EXPECT_EQ(device_.RequestedUrls().size(), requests + (c.downloads ? 1 : 0));
     EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
     EXPECT_FALSE(files_.FileExists(kKept));
@@ -251,41 +276,6 @@ TEST_F(UpdaterTest, WithoutADescriptionTheSignedManifestDecides) {
     Told(served == &good ? kUpdated : kNotUpdated);
     EXPECT_TRUE(files_.Bytes(kTarget) == (served == &good ? program_ : kOldProgram))
         << ToUtf8(files_.DebugText());
-  }
-}
-
-// The old program may still hold its file for a while after it has started the updater; the
-// dialog keeps answering meanwhile, and a tap starts nothing new.
-TEST_F(UpdaterTest, ReplacementWaitsUpToTenSecondsForTheOldProgramsFile) {
-  Serve(program_);
-  constexpr std::uint64_t kNever = ~std::uint64_t{0};
-  struct Case {
-    const char* name;
-    std::uint64_t letGoAt;
-  };
-  const Case cases[] = {{"lets go", 1900}, {"holds on", kNever}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    device_.ReleaseInstanceNames();
-    files_.SetBytes(kTarget, kOldProgram);
-    Describe(Signed(program_));
-    FileHandle held = files_.OpenForRead(kTarget);
-    ASSERT_NE(held, nullptr);
-    const std::size_t requests = device_.RequestedUrls().size();
-    EXPECT_EQ(Run([&](HWND dialog, std::uint64_t elapsed) {
-                if (held != nullptr && elapsed == c.letGoAt) {
-                  files_.Close(held);
-                  held = nullptr;
-                }
-                if (elapsed == 1500) device_.PostCommand(dialog, kIdFileDownload);
-              }),
-              1);
-    if (held != nullptr) files_.Close(held);
-    EXPECT_EQ(device_.RequestedUrls().size(), requests + 1);
-    const bool replaced = c.letGoAt != kNever;
-    EXPECT_TRUE(files_.Bytes(kTarget) == (replaced ? program_ : kOldProgram));
-    EXPECT_EQ(files_.FileExists(kTemp), !replaced);
-    Told(replaced ? kUpdated : kNotUpdated);
   }
 }
 
