@@ -86,14 +86,10 @@ std::array<std::uint8_t, N> FlipBit(std::array<std::uint8_t, N> bytes, std::size
   return bytes;
 }
 
-P256Signature WithR(P256Signature signature, const std::string& hex) {
-  const auto r = FromHex<32>(hex);
-  std::copy(r.begin(), r.end(), signature.begin());
-  return signature;
-}
-P256Signature WithS(P256Signature signature, const std::string& hex) {
-  const auto s = FromHex<32>(hex);
-  std::copy(s.begin(), s.end(), signature.begin() + 32);
+// The signature with its r (at 0) or its s (at 32) replaced.
+P256Signature With(P256Signature signature, std::size_t at, const std::string& hex) {
+  const auto half = FromHex<32>(hex);
+  std::copy(half.begin(), half.end(), signature.begin() + at);
   return signature;
 }
 
@@ -107,7 +103,6 @@ TEST(P256Signature, OnlyTheKeysSignatureOfTheExactBytesChecks) {
   std::string flipped = manifest;
   flipped[5] ^= 0x10;
   const std::string zero(64, '0');
-
   struct Case {
     const char* name;
     P256PublicKey key;
@@ -123,13 +118,13 @@ TEST(P256Signature, OnlyTheKeysSignatureOfTheExactBytesChecks) {
       {"a bit of r flipped", key.publicKey, manifest, FlipBit(good, 100), false},
       {"a bit of s flipped", key.publicKey, manifest, FlipBit(good, 300), false},
       {"r and s swapped", key.publicKey, manifest,
-       WithS(WithR(good, Hex(good.data() + 32, 32)), Hex(good.data(), 32)), false},
+       With(With(good, 0, Hex(good.data() + 32, 32)), 32, Hex(good.data(), 32)), false},
       {"another key", kBasePoint, manifest, good, false},
-      {"r = 0", key.publicKey, manifest, WithR(good, zero), false},
-      {"s = 0", key.publicKey, manifest, WithS(good, zero), false},
-      {"s = n", key.publicKey, manifest, WithS(good, kOrder), false},
-      {"s > n", key.publicKey, manifest, WithS(good, std::string(64, 'f')), false},
-      {"r = n", key.publicKey, manifest, WithR(good, kOrder), false},
+      {"r = 0", key.publicKey, manifest, With(good, 0, zero), false},
+      {"s = 0", key.publicKey, manifest, With(good, 32, zero), false},
+      {"s = n", key.publicKey, manifest, With(good, 32, kOrder), false},
+      {"s > n", key.publicKey, manifest, With(good, 32, std::string(64, 'f')), false},
+      {"r = n", key.publicKey, manifest, With(good, 0, kOrder), false},
       {"a key off the curve", FlipBit(key.publicKey, 500), manifest, good, false},
       {"a key of zeros", P256PublicKey{}, manifest, good, false},
       {"the empty message", key.publicKey, "", ofEmpty, true},

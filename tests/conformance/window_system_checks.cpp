@@ -13,54 +13,29 @@
 namespace sorvel::conformance {
 namespace {
 
-constexpr int kButton = 1;
-constexpr int kPane = 2;
-constexpr int kHiddenButton = 3;
-constexpr int kList = 4;
-constexpr int kRadioFirst = 5;
-constexpr int kRadioLast = 7;
+constexpr int kButton = 1, kPane = 2, kHiddenButton = 3, kList = 4, kRadioFirst = 5, kRadioLast = 7;
 constexpr unsigned kTimer = 7;
 
-const DialogTemplate& ProbeTemplate() {
-  static const DialogTemplate kTemplate{
-      0,
-      120,
-      100,
-      kWsPopup | kWsVisible | kWsCaption,
-      u"Conformance",
-      u"Tahoma",
-      8,
-      {
-          {kButton, ControlKind::kPushButton, u"A", 90, 2, 20, 12, kWsTabStop, true},
-          {kPane, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
-          {kHiddenButton, ControlKind::kPushButton, u"B", 60, 2, 20, 12, kWsTabStop, false},
-      }};
-  return kTemplate;
+DialogTemplate Template(const char16_t* caption, std::vector<ControlTemplate> controls) {
+  return {0, 120, 100, kWsPopup | kWsVisible | kWsCaption, caption, u"Tahoma", 8, controls};
 }
-
-const DialogTemplate& ControlsTemplate() {
-  static const DialogTemplate kTemplate{
-      0,
-      120,
-      100,
-      kWsPopup | kWsVisible | kWsCaption,
-      u"Conformance Controls",
-      u"Tahoma",
-      8,
-      {
-          {kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kWsBorder | kWsVScroll, true},
-          {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12, kWsGroup, true},
-          {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, 0, true},
-          {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, 0, true},
-      }};
-  return kTemplate;
-}
+const DialogTemplate kProbeTemplate =
+    Template(u"Conformance",
+             {{kButton, ControlKind::kPushButton, u"A", 90, 2, 20, 12, kWsTabStop, true},
+              {kPane, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
+              {kHiddenButton, ControlKind::kPushButton, u"B", 60, 2, 20, 12, kWsTabStop, false}});
+const DialogTemplate kControlsTemplate =
+    Template(u"Conformance Controls",
+             {{kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kWsBorder | kWsVScroll, true},
+              {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12, kWsGroup, true},
+              {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, 0, true},
+              {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, 0, true}});
 
 // A dialog that keeps its template size and counts its timer messages.
 class ProbeDialog : public CDialog {
  public:
   explicit ProbeDialog(Platform& platform, HWND owner = nullptr,
-                       const DialogTemplate& dialogTemplate = ProbeTemplate())
+                       const DialogTemplate& dialogTemplate = kProbeTemplate)
       : CDialog(platform, dialogTemplate, owner) {
     SetFullScreen(false);
   }
@@ -68,28 +43,11 @@ class ProbeDialog : public CDialog {
   using CDialog::CheckRadioButton;
 
  protected:
-  bool DispatchMessageMap(Message& message) override;
-
- private:
-  void OnTimer(Message&) { ++timerTicks; }
-  static const MessageMapEntry<ProbeDialog> kMessageMap[];
+  bool DispatchMessageMap(Message& message) override {
+    timerTicks += message.message == kWmTimer;
+    return false;
+  }
 };
-
-const MessageMapEntry<ProbeDialog> ProbeDialog::kMessageMap[] = {
-    {MapKind::kTimer, 0, 0, &ProbeDialog::OnTimer},
-};
-
-bool ProbeDialog::DispatchMessageMap(Message& message) {
-  return WalkMessageMap(this, kMessageMap, message);
-}
-
-// The screen position of a window's client area (symmetric frames only).
-std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
-  Rect outer = device.GetWindowRect(window);
-  Rect client = device.GetClientRect(window);
-  int frame = (outer.Width() - client.right) / 2;
-  return {outer.left + frame, outer.top + frame};
-}
 
 bool ComesBefore(Platform& device, HWND first, HWND second) {
   for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
@@ -106,6 +64,13 @@ std::pair<int, int> FrameSize(Platform& device, HWND window) {
   return {outer.Width() - client.Width(), outer.Height() - client.Height()};
 }
 
+// The screen position of a window's client area (symmetric frames only).
+std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
+  const Rect outer = device.GetWindowRect(window);
+  return {outer.left + FrameSize(device, window).first / 2,
+          outer.top + FrameSize(device, window).first / 2};
+}
+
 // The program of `window` answers again (after at most `milliseconds`).
 bool WaitUntilAnswering(Environment& environment, HWND window, unsigned milliseconds) {
   Platform& device = environment.Device();
@@ -120,18 +85,15 @@ bool WaitUntilAnswering(Environment& environment, HWND window, unsigned millisec
 const Rect kHome{30, 40, 190, 170};
 const Placement kInPane{0, 0, 100, 60};
 
-// A probe dialog and a foreign window titled `title`; with `take`, the window is held in the
-// pane at kInPane.
+// A probe dialog and a foreign window titled `title`, held in the pane at kInPane.
 struct HeldWindow {
-  HeldWindow(Environment& environment, const Text& title, bool take = true)
+  HeldWindow(Environment& environment, const Text& title)
       : dialog(environment.Device()),
         pane(environment.Device().GetDlgItem(dialog.Create(), kPane)),
         foreign(environment.StartForeignWindow(title)) {
-    Platform& device = environment.Device();
     if (foreign == nullptr) return;
-    frame = FrameSize(device, foreign);
-    if (!take) return;
-    held = device.HoldWindow(foreign, pane, kInPane, &former);
+    frame = FrameSize(environment.Device(), foreign);
+    held = environment.Device().HoldWindow(foreign, pane, kInPane, &former);
     environment.Pump(100);
   }
   ProbeDialog dialog;
@@ -154,12 +116,13 @@ void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text
 
 }  // namespace
 
-void CheckDialogControlsFollowTheTemplate(Environment& environment) {
+// Our own dialog: its controls as the template says, an owned dialog's owner, its timers, its
+// top-most place.
+void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog dialog(device);
   HWND hwnd = dialog.Create();
   ASSERT_NE(hwnd, nullptr);
-
   HWND button = device.GetDlgItem(hwnd, kButton);
   HWND pane = device.GetDlgItem(hwnd, kPane);
   HWND hidden = device.GetDlgItem(hwnd, kHiddenButton);
@@ -180,19 +143,40 @@ void CheckDialogControlsFollowTheTemplate(Environment& environment) {
   EXPECT_TRUE(device.HasWindowTrait(hidden, WindowTrait::kChild));
   EXPECT_FALSE(device.HasWindowTrait(hwnd, WindowTrait::kChild));
   EXPECT_EQ(device.GetClientRect(pane).left, 0);
-}
-
-void CheckOwnedDialogHasAnOwnerButNoParent(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog owner(device);
-  ASSERT_NE(owner.Create(), nullptr);
-  ProbeDialog owned(device, owner.GetSafeHwnd());
+  ProbeDialog owned(device, hwnd);
   ASSERT_NE(owned.Create(), nullptr);
-
-  EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), owner.GetSafeHwnd());
+  EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), hwnd);
   EXPECT_EQ(device.GetParent(owned.GetSafeHwnd()), nullptr);
+  // Timers arrive until killed.
+  device.SetTimer(hwnd, kTimer, 50);
+  environment.Pump(400);
+  EXPECT_GE(dialog.timerTicks, 2);
+  device.KillTimer(hwnd, kTimer);
+  environment.Pump(50);
+  int ticks = dialog.timerTicks;
+  environment.Pump(300);
+  EXPECT_EQ(dialog.timerTicks, ticks);
+  owned.DestroyWindow();
+  // A top-most window leads the stacking order.
+  HWND foreign = environment.StartForeignWindow(u"Conformance Topmost");
+  ASSERT_NE(foreign, nullptr);
+  device.SetForegroundWindow(foreign);
+  environment.Pump(100);
+  EXPECT_EQ(environment.Foreground(), foreign);
+  Rect before = device.GetWindowRect(hwnd);
+  device.MoveTopmost(hwnd, 10, 20);
+  environment.Pump(100);
+  Rect after = device.GetWindowRect(hwnd);
+  EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
+  EXPECT_TRUE(ComesBefore(device, hwnd, foreign));
+  EXPECT_EQ(device.TopLevelWindows(1).size(), 1u);
+  device.SetForegroundWindow(foreign);
+  environment.Pump(100);
+  EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
 }
 
+// A held window is a plain child of the pane and gets its frame back at its place; held again, it
+// does not outlive a holder that is destroyed unless the window system gives it back.
 void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environment) {
   Platform& device = environment.Device();
   const Text title = u"Conformance Hold";
@@ -200,7 +184,6 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
   HWND pane = held.pane, foreign = held.foreign;
   ASSERT_NE(foreign, nullptr);
   EXPECT_EQ(device.GetWindowProgramPath(foreign), environment.ForeignProgramPath());
-
   ASSERT_TRUE(held.held);
   EXPECT_EQ(device.GetParent(foreign), pane);
   EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
@@ -211,147 +194,34 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
   EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x, y, x + 100, y + 60}));
   device.MoveWindow(foreign, {3, -40, 150, 200}, true);
   EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
-
   device.GiveBackWindow(foreign, kHome, held.former, true);
   environment.Pump(300);
   ExpectBackHome(environment, held, title);
-}
-
-void CheckDestroyedHolderKeepsNoWindowInside(Environment& environment) {
-  Platform& device = environment.Device();
-  const Text title = u"Conformance Destroy";
-  HeldWindow held(environment, title);
-  ASSERT_NE(held.foreign, nullptr);
-  ASSERT_TRUE(held.held);
-
+  ASSERT_TRUE(device.HoldWindow(foreign, pane, kInPane, &held.former));
+  environment.Pump(100);
   held.dialog.DestroyWindow();
   environment.Pump(300);
-  EXPECT_FALSE(device.IsWindow(held.pane));
+  EXPECT_FALSE(device.IsWindow(pane));
   if (environment.ReparentsWithoutTheProgram()) {
-    EXPECT_EQ(device.FindWindow(nullptr, title), held.foreign) << "given back to the desktop";
+    EXPECT_EQ(device.FindWindow(nullptr, title), foreign) << "given back to the desktop";
   } else {
-    EXPECT_FALSE(device.IsWindow(held.foreign)) << "a window left in a pane dies with the dialog";
+    EXPECT_FALSE(device.IsWindow(foreign)) << "a window left in a pane dies with the dialog";
   }
 }
 
-void CheckTopmostWindowLeadsTheStackingOrder(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND hwnd = dialog.Create();
-  HWND foreign = environment.StartForeignWindow(u"Conformance Topmost");
-  ASSERT_NE(foreign, nullptr);
-  device.SetForegroundWindow(foreign);
-  environment.Pump(100);
-  EXPECT_EQ(environment.Foreground(), foreign);
-  Rect before = device.GetWindowRect(hwnd);
-
-  device.MoveTopmost(hwnd, 10, 20);
-  environment.Pump(100);
-  Rect after = device.GetWindowRect(hwnd);
-  EXPECT_TRUE(SameRect(after, {10, 20, 10 + before.Width(), 20 + before.Height()}));
-  EXPECT_TRUE(ComesBefore(device, hwnd, foreign));
-  EXPECT_EQ(device.TopLevelWindows(1).size(), 1u);
-
-  device.SetForegroundWindow(foreign);
-  environment.Pump(100);
-  EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
-}
-
-void CheckFindWindowMatchesTheWholeTitleExactly(Environment& environment) {
-  Platform& device = environment.Device();
-  HWND foreign = environment.StartForeignWindow(u"Conformance Exact");
-  ASSERT_NE(foreign, nullptr);
-
-  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance Exact"), foreign);
-  EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Conformance Exact"), foreign);
-  EXPECT_EQ(device.FindWindow(u"Other", u"Conformance Exact"), nullptr);
-  EXPECT_EQ(device.FindWindow(nullptr, u"conformance exact"), nullptr);
-  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance"), nullptr);
-  EXPECT_EQ(device.FindWindow(nullptr, u""), nullptr);
-}
-
-void CheckShowHideAndMinimise(Environment& environment) {
-  Platform& device = environment.Device();
-  HWND foreign = environment.StartForeignWindow(u"Conformance Show");
-  ASSERT_NE(foreign, nullptr);
-
-  device.ShowWindow(foreign, kSwHide);
-  environment.Pump(100);
-  EXPECT_FALSE(device.IsWindowVisible(foreign));
-  device.ShowWindow(foreign, kSwShow);
-  environment.Pump(100);
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-
-  // A hung program's window is minimised without waiting for the program.
-  environment.Hang(foreign, 3000);
-  std::uint64_t start = environment.Now();
-  device.ShowWindow(foreign, kSwMinimize);
-  EXPECT_LE(environment.Now() - start, 300u);
-  ASSERT_TRUE(WaitUntilAnswering(environment, foreign, 10000));
-  environment.Pump(200);
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-  EXPECT_TRUE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
-}
-
-void CheckTimersArriveUntilKilled(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog dialog(device);
-  HWND hwnd = dialog.Create();
-  device.SetTimer(hwnd, kTimer, 50);
-  environment.Pump(400);
-  EXPECT_GE(dialog.timerTicks, 2);
-  device.KillTimer(hwnd, kTimer);
-  environment.Pump(50);
-  int ticks = dialog.timerTicks;
-  environment.Pump(300);
-  EXPECT_EQ(dialog.timerTicks, ticks);
-}
-
-void CheckOwnedUntitledDialogOfAnotherProgram(Environment& environment) {
-  Platform& device = environment.Device();
-  const Text title = u"Conformance Owned";
-  HWND main = environment.StartForeignDialogProgram(title);
-  ASSERT_NE(main, nullptr);
-  HWND dialog = nullptr;
-  for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
-    if (device.GetOwner(window) == main) dialog = window;
-  }
-  ASSERT_NE(dialog, nullptr) << "the owned dialog is a top-level window";
-
-  EXPECT_EQ(device.GetClassName(dialog), kPortableDialogClass);
-  EXPECT_EQ(device.GetWindowText(dialog), u"");
-  EXPECT_TRUE(device.IsWindowVisible(dialog));
-  EXPECT_EQ(device.GetParent(dialog), nullptr);
-  EXPECT_EQ(device.GetOwner(main), nullptr);
-  EXPECT_FALSE(device.HasWindowTrait(main, WindowTrait::kHasChildren));
-  EXPECT_TRUE(device.HasWindowTrait(dialog, WindowTrait::kHasChildren));
-  std::vector<HWND> controls = environment.Children(dialog);
-  ASSERT_EQ(controls.size(), 2u);
-  EXPECT_EQ(device.GetClassName(controls[0]), u"Edit");
-  EXPECT_EQ(device.GetClassName(controls[1]), u"Button");
-  EXPECT_EQ(device.GetParent(controls[0]), dialog);
-  EXPECT_EQ(device.GetOwner(controls[0]), nullptr);
-
-  EXPECT_EQ(device.FindWindow(nullptr, title), main);
-  EXPECT_EQ(device.FindWindow(kPortableDialogClass, title), nullptr) << "the main window is none";
-  EXPECT_EQ(device.FindWindow(kPortableDialogClass, u""), nullptr);
-  device.SetWindowText(dialog, u"Dialog");
-  EXPECT_EQ(device.GetWindowText(dialog), u"Dialog");
-  EXPECT_EQ(device.FindWindow(kPortableDialogClass, u"Dialog"), dialog);
-  EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Dialog"), nullptr);
-}
-
-void CheckProcessProgramPathAndVersion(Environment& environment) {
+// A window's process, its program's path and version; ShellExecute starts a program by path;
+// another program's owned, untitled dialog.
+void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment) {
   Platform& device = environment.Device();
   ProbeDialog own(device);
   ASSERT_NE(own.Create(), nullptr);
   HWND probe = environment.StartForeignWindow(u"Conformance Process");
   ASSERT_NE(probe, nullptr);
   const Text probePath = environment.ForeignProgramPath();
-  HWND main = environment.StartForeignDialogProgram(u"Conformance Process Dialog");
+  const Text title = u"Conformance Process Dialog";
+  HWND main = environment.StartForeignDialogProgram(title);
   ASSERT_NE(main, nullptr);
   const Text dialogProgramPath = environment.ForeignProgramPath();
-
   std::uint32_t probePid = device.GetWindowProcessId(probe);
   std::uint32_t mainPid = device.GetWindowProcessId(main);
   std::uint32_t ownPid = device.GetWindowProcessId(own.GetSafeHwnd());
@@ -366,14 +236,50 @@ void CheckProcessProgramPathAndVersion(Environment& environment) {
   EXPECT_EQ(device.GetWindowProgramPath(probe), probePath);
   EXPECT_EQ(device.GetWindowProgramPath(main), dialogProgramPath);
   EXPECT_EQ(device.GetWindowProgramPath(nullptr), u"");
-
   EXPECT_EQ(device.GetFileVersion(probePath), std::optional<std::uint64_t>(0xFFFF000000010001u));
   EXPECT_EQ(device.GetFileVersion(dialogProgramPath), std::nullopt) << "no version";
   EXPECT_EQ(device.GetFileVersion(probePath + u".missing"), std::nullopt);
-
   HWND ownWindow = own.GetSafeHwnd();
   own.DestroyWindow();
   EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
+  // ShellExecute starts a program by path.
+  const Text shell = u"Conformance Shell";
+  Text path = environment.InstallForeignProgram(shell);
+  EXPECT_EQ(device.FindWindow(nullptr, shell), nullptr);
+  EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
+  for (int i = 0; i < 100 && device.FindWindow(nullptr, shell) == nullptr; ++i) {
+    environment.Pump(100);
+  }
+  HWND started = device.FindWindow(nullptr, shell);
+  ASSERT_NE(started, nullptr);
+  EXPECT_EQ(device.GetWindowProgramPath(started), path);
+  EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
+  // The dialog program's interface is an owned, untitled dialog.
+  HWND dialog = nullptr;
+  for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
+    if (device.GetOwner(window) == main) dialog = window;
+  }
+  ASSERT_NE(dialog, nullptr) << "the owned dialog is a top-level window";
+  EXPECT_EQ(device.GetClassName(dialog), kPortableDialogClass);
+  EXPECT_EQ(device.GetWindowText(dialog), u"");
+  EXPECT_TRUE(device.IsWindowVisible(dialog));
+  EXPECT_EQ(device.GetParent(dialog), nullptr);
+  EXPECT_EQ(device.GetOwner(main), nullptr);
+  EXPECT_FALSE(device.HasWindowTrait(main, WindowTrait::kHasChildren));
+  EXPECT_TRUE(device.HasWindowTrait(dialog, WindowTrait::kHasChildren));
+  std::vector<HWND> controls = environment.Children(dialog);
+  ASSERT_EQ(controls.size(), 2u);
+  EXPECT_EQ(device.GetClassName(controls[0]), u"Edit");
+  EXPECT_EQ(device.GetClassName(controls[1]), u"Button");
+  EXPECT_EQ(device.GetParent(controls[0]), dialog);
+  EXPECT_EQ(device.GetOwner(controls[0]), nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, title), main);
+  EXPECT_EQ(device.FindWindow(kPortableDialogClass, title), nullptr) << "the main window is none";
+  EXPECT_EQ(device.FindWindow(kPortableDialogClass, u""), nullptr);
+  device.SetWindowText(dialog, u"Dialog");
+  EXPECT_EQ(device.GetWindowText(dialog), u"Dialog");
+  EXPECT_EQ(device.FindWindow(kPortableDialogClass, u"Dialog"), dialog);
+  EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Dialog"), nullptr);
 }
 
 void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
@@ -383,34 +289,26 @@ void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
   ASSERT_NE(longest, nullptr);
   ASSERT_EQ(environment.ForeignProgramPath().size(), 259u);
   EXPECT_EQ(device.GetWindowProgramPath(longest), environment.ForeignProgramPath());
-
   HWND overlong = environment.StartForeignWindowAtPathLength(u"Conformance Overlong", 300);
   if (overlong == nullptr) GTEST_SKIP() << "no program starts from a path over the limit here";
   EXPECT_EQ(device.GetWindowProgramPath(overlong), u"") << "never a cut path";
   EXPECT_NE(device.GetWindowProcessId(overlong), 0u);
 }
 
-void CheckListShowsItsItemsInTheOrderGiven(Environment& environment) {
+// A list shows its items in the order given; buttons are checked one by one.
+void CheckListAndButtonsShowWhatTheyAreGiven(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog dialog(device, nullptr, ControlsTemplate());
-  HWND list = device.GetDlgItem(dialog.Create(), kList);
+  ProbeDialog dialog(device, nullptr, kControlsTemplate);
+  HWND hwnd = dialog.Create(), list = device.GetDlgItem(hwnd, kList);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(environment.ListItems(list), std::vector<Text>{});
   EXPECT_EQ(device.GetListSelection(list), -1);
-
   for (const std::vector<Text>& items : std::vector<std::vector<Text>>{
            {u"beta", u"Alpha", u"alpha", u"beta", u"노트", u"10", u"9"}, {u"only"}, {}}) {
     device.SetListItems(list, items);
     EXPECT_EQ(environment.ListItems(list), items) << "no sorting, no duplicates dropped";
     EXPECT_EQ(device.GetListSelection(list), -1) << "filling selects nothing";
   }
-}
-
-void CheckButtonsAreCheckedOneByOne(Environment& environment) {
-  Platform& device = environment.Device();
-  ProbeDialog dialog(device, nullptr, ControlsTemplate());
-  HWND hwnd = dialog.Create();
-  ASSERT_NE(hwnd, nullptr);
   auto checked = [&] {
     std::vector<int> ids;
     for (int id = kRadioFirst; id <= kRadioLast; ++id) {
@@ -431,42 +329,43 @@ void CheckButtonsAreCheckedOneByOne(Environment& environment) {
   EXPECT_EQ(checked(), std::vector<int>{kRadioFirst});
 }
 
-void CheckShellExecuteStartsAProgramByPath(Environment& environment) {
-  Platform& device = environment.Device();
-  const Text title = u"Conformance Shell";
-  Text path = environment.InstallForeignProgram(title);
-  EXPECT_EQ(device.FindWindow(nullptr, title), nullptr);
-
-  EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
-  for (int i = 0; i < 100 && device.FindWindow(nullptr, title) == nullptr; ++i) {
-    environment.Pump(100);
-  }
-  HWND window = device.FindWindow(nullptr, title);
-  ASSERT_NE(window, nullptr);
-  EXPECT_EQ(device.GetWindowProgramPath(window), path);
-
-  EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
-}
-
-void CheckHungProgramDoesNotAnswer(Environment& environment) {
+// Another program's window: found by its whole title exactly; hidden, shown and minimised; read
+// without waiting while its program hangs.
+void CheckForeignWindowIsFoundShownAndReadWhileItsProgramHangs(Environment& environment) {
   Platform& device = environment.Device();
   HWND probe = environment.StartForeignWindow(u"Conformance Answer");
   ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance Answer"), probe);
+  EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Conformance Answer"), probe);
+  EXPECT_EQ(device.FindWindow(u"Other", u"Conformance Answer"), nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u"conformance answer"), nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u"Conformance"), nullptr);
+  EXPECT_EQ(device.FindWindow(nullptr, u""), nullptr);
+  device.ShowWindow(probe, kSwHide);
+  environment.Pump(100);
+  EXPECT_FALSE(device.IsWindowVisible(probe));
+  device.ShowWindow(probe, kSwShow);
+  environment.Pump(100);
+  EXPECT_TRUE(device.IsWindowVisible(probe));
   std::uint64_t start = environment.Now();
   EXPECT_TRUE(device.IsWindowResponding(probe, 1000));
   EXPECT_LE(environment.Now() - start, 500u);
-
   environment.Hang(probe, 3000);
   start = environment.Now();
   EXPECT_FALSE(device.IsWindowResponding(probe, 1000));
   EXPECT_LE(environment.Now() - start, 1500u);
-  // Hung programs still have their windows read without waiting.
+  // Hung programs still have their windows read, and minimised, without waiting.
   EXPECT_EQ(device.GetWindowText(probe), u"Conformance Answer");
   EXPECT_TRUE(device.IsWindowVisible(probe));
   EXPECT_NE(device.GetWindowProcessId(probe), 0u);
   EXPECT_LE(environment.Now() - start, 1500u);
-
-  EXPECT_TRUE(WaitUntilAnswering(environment, probe, 10000));
+  start = environment.Now();
+  device.ShowWindow(probe, kSwMinimize);
+  EXPECT_LE(environment.Now() - start, 300u);
+  ASSERT_TRUE(WaitUntilAnswering(environment, probe, 10000));
+  environment.Pump(200);
+  EXPECT_TRUE(device.IsWindowVisible(probe));
+  EXPECT_TRUE(device.HasWindowTrait(probe, WindowTrait::kMinimized));
   EXPECT_FALSE(device.IsWindowResponding(nullptr, 100));
 }
 
@@ -477,7 +376,6 @@ void CheckHungWindowIsGivenBackWithoutWaiting(Environment& environment) {
   HWND pane = held.pane, probe = held.foreign;
   ASSERT_NE(probe, nullptr);
   ASSERT_EQ(device.GetParent(probe), pane);
-
   environment.Hang(probe, 3000);
   std::uint64_t start = environment.Now();
   device.GiveBackWindow(probe, kHome, held.former, false);
@@ -496,7 +394,6 @@ void CheckWindowGivenBackLateOutlivesNoHolder(Environment& environment) {
   HeldWindow held(environment, u"Conformance Late");
   HWND probe = held.foreign;
   ASSERT_NE(probe, nullptr);
-
   // A holder that goes before the program has answered takes the window with it where the
   // program must take part in the return: the host must outlive the return of a hung program's
   // window. Where it need not, the window is back already.
@@ -517,7 +414,6 @@ void CheckHolderThatWaitsForTheReturnKeepsTheWindow(Environment& environment) {
   HeldWindow held(environment, title);
   HWND probe = held.foreign;
   ASSERT_NE(probe, nullptr);
-
   environment.Hang(probe, 2000);
   device.GiveBackWindow(probe, kHome, held.former, false);
   std::uint64_t start = environment.Now();

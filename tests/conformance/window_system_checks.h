@@ -54,24 +54,15 @@ class Environment {
   virtual HWND Foreground() = 0;
 };
 
-#define SORVEL_WINDOW_SYSTEM_CHECKS(X)              \
-  X(DialogControlsFollowTheTemplate)                \
-  X(OwnedDialogHasAnOwnerButNoParent)               \
-  X(HeldWindowLosesItsFrameAndGetsItBackAtItsPlace) \
-  X(DestroyedHolderKeepsNoWindowInside)             \
-  X(TopmostWindowLeadsTheStackingOrder)             \
-  X(FindWindowMatchesTheWholeTitleExactly)          \
-  X(ShowHideAndMinimise)                            \
-  X(TimersArriveUntilKilled)                        \
-  X(OwnedUntitledDialogOfAnotherProgram)            \
-  X(ProcessProgramPathAndVersion)                   \
-  X(LongProgramPathIsGivenBackWholeOrNotAtAll)      \
-  X(ListShowsItsItemsInTheOrderGiven)               \
-  X(ButtonsAreCheckedOneByOne)                      \
-  X(ShellExecuteStartsAProgramByPath)               \
-  X(HungProgramDoesNotAnswer)                       \
-  X(HungWindowIsGivenBackWithoutWaiting)            \
-  X(WindowGivenBackLateOutlivesNoHolder)            \
+#define SORVEL_WINDOW_SYSTEM_CHECKS(X)                     \
+  X(OwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace) \
+  X(HeldWindowLosesItsFrameAndGetsItBackAtItsPlace)        \
+  X(ForeignWindowIsFoundShownAndReadWhileItsProgramHangs)  \
+  X(ForeignProgramsPathVersionStartAndOwnedDialog)         \
+  X(LongProgramPathIsGivenBackWholeOrNotAtAll)             \
+  X(ListAndButtonsShowWhatTheyAreGiven)                    \
+  X(HungWindowIsGivenBackWithoutWaiting)                   \
+  X(WindowGivenBackLateOutlivesNoHolder)                   \
   X(HolderThatWaitsForTheReturnKeepsTheWindow)
 
 #define SORVEL_DECLARE_CHECK(name) void Check##name(Environment& environment);

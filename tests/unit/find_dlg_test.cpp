@@ -35,11 +35,9 @@ TEST_F(FindDlgTest, ListsProgramMainWindowsOnlySorted) {
   for (const char16_t* title : titles) Window(title, u"\\Windows\\app.exe");
   Window(u"Hidden", u"\\Windows\\app.exe", 0);
   Window(u"Owned", u"\\Windows\\app.exe", kWsVisible, device_.FindWindow(nullptr, u"Zeta"));
-
   CFindDlg picker(device_, nullptr);
   HWND dialog = picker.Create();
   ASSERT_NE(dialog, nullptr);
-
   const std::vector<Text> expected = {u"alpha", u"Calc",   u"Calc", u"desktop",
                                       u"Notes", u"SORVEL", u"Zeta", u"메모"};
   EXPECT_EQ(device_.Window(device_.GetDlgItem(dialog, kList)).items, expected);

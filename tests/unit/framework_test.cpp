@@ -8,30 +8,27 @@ namespace {
 
 // Radio groups 10-12, the push button 20 with the radio buttons 21 and 22 in its group, and 30
 // alone: a group starts at each tenth id, its controls in a column.
-const DialogTemplate& TestTemplate() {
-  static const DialogTemplate kTemplate = [] {
-    const std::uint32_t style = kWsPopup | kWsVisible | kWsCaption;
-    DialogTemplate made{0, 100, 60, style, u"Framework", u"Tahoma", 8, {}};
-    for (int id : {10, 11, 12, 20, 21, 22, 30}) {
-      made.controls.push_back({id, id == 20 ? ControlKind::kPushButton : ControlKind::kRadioButton,
-                               u"", id / 10 * 30 - 30, id % 10 * 10, 20, 10,
-                               id % 10 == 0 ? kWsGroup : 0, true});
-    }
-    return made;
-  }();
-  return kTemplate;
-}
+const DialogTemplate kTestTemplate = [] {
+  DialogTemplate made{0,         100, 60, kWsPopup | kWsVisible | kWsCaption, u"Framework",
+                      u"Tahoma", 8,   {}};
+  for (int id : {10, 11, 12, 20, 21, 22, 30}) {
+    made.controls.push_back({id, id == 20 ? ControlKind::kPushButton : ControlKind::kRadioButton,
+                             u"", id / 10 * 30 - 30, id % 10 * 10, 20, 10,
+                             id % 10 == 0 ? kWsGroup : 0, true});
+  }
+  return made;
+}();
 
 // Records which buttons were checked when each command reached its handlers.
 class TestDialog : public CDialog {
  public:
   explicit TestDialog(SimDevice& device)
-      : CDialog(device, TestTemplate(), nullptr), device_(device) {
+      : CDialog(device, kTestTemplate, nullptr), device_(device) {
     SetFullScreen(false);
   }
   std::vector<int> Checked() {
     std::vector<int> ids;
-    for (const ControlTemplate& control : TestTemplate().controls) {
+    for (const ControlTemplate& control : kTestTemplate.controls) {
       if (device_.Window(GetDlgItem(control.id)).checked) ids.push_back(control.id);
     }
     return ids;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -136,19 +137,36 @@ class MainDlgTest : public HostTest {
     pid_ = device_.StartForeignProcess(path);
     return device_.CreateForeignWindow(pid_, u"Notes", title, kOverlappedVisible, rect);
   }
-  // The next window picker ends with OK but no new choice: the earlier choice stands.
-  void EndPickerWithOk() {
-    device_.SetIdleScript([](SimDevice& device) {
+  // The next window picker ends with OK but no new choice, the earlier choice standing (null);
+  // is closed (""); or is answered with a double tap on `title`, a literal.
+  void AnswerPicker(const char16_t* title = nullptr) {
+    device_.SetIdleScript([title](SimDevice& device) {
       HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
-      if (picker != nullptr) device.PostCommand(picker, kIdOk);
-      return picker != nullptr;
+      if (picker == nullptr) return false;
+      HWND list = device.GetDlgItem(picker, kIdPickerList);
+      const std::vector<Text>& items = device.Window(list).items;
+      auto at = std::find(items.begin(), items.end(), Text(title != nullptr ? title : u""));
+      if (title == nullptr) {
+        device.PostCommand(picker, kIdOk);
+      } else if (*title == u'\0') {
+        device.Click(device.GetDlgItem(picker, kIdPickerClose));
+      } else if (at != items.end()) {
+        device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
+      } else {
+        return false;
+      }
+      return true;
     });
+  }
+  void PickInto(int buttonA, const char16_t* title) {
+    AnswerPicker(title);
+    Click(buttonA);
   }
   // `dialog` takes the window titled `title` into `pane`, the picker keeping the earlier choice.
   void Hold(CMainDlg& dialog, int pane, const Text& title) {
     HWND window = device_.FindWindow(nullptr, title);
     PickedWindowTitle = title;
-    EndPickerWithOk();
+    AnswerPicker();
     dialog.TogglePane(pane);
     ASSERT_EQ(device_.GetParent(window),
               device_.GetDlgItem(dialog.GetSafeHwnd(), kPaneControls[pane].display));

@@ -1,6 +1,8 @@
-// The main dialog's start-up, layout, title, launch, colours and park command.
+// The host program's single instance; the main dialog's start-up, layout, title, launch, colours
+// and park command.
 #include "host/main_dlg.h"
 
+#include "host/main_app.h"
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
@@ -76,21 +78,10 @@ TEST_F(MainDlgTest, EachPaneLiesInItsBand) {
   }
 }
 
-TEST_F(MainDlgTest, TitleTurnsToTavrinAfterFiveSecondsAndStays) {
-  Open();
-  device_.AdvanceTime(4999);
-  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Sorvel");
-  device_.AdvanceTime(1);
-  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Tavrin");
-  device_.AdvanceTime(20000);
-  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Tavrin");
-  EXPECT_TRUE(device_.HasTimer(hwnd_, kTitleTimer));
-}
-
-// Half a second after start-up, a tenth of a second apart, once whatever timer messages come
-// later. A start that fails (calc is not installed) is passed over; a path too long to have whole
-// is never started cut.
-TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
+// The remembered programs start half a second after start-up, a tenth of a second apart, once
+// whatever timer messages come later. A start that fails (calc is not installed) is passed over; a
+// path too long to have whole is never started cut.
+TEST_F(MainDlgTest, TimersStartTheRememberedProgramsOnceInOrderThenTurnTheTitle) {
   const Text longPath = u"\\Windows\\" + Text(250, u'a') + u".exe";  // 263 units
   WriteSettingsFile(
       u"FileFullPath1=\\Windows\\notes.exe\r\nFileFullPath2=\\Windows\\calc.exe\r\n"
@@ -103,6 +94,7 @@ TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
   });
   device_.InstallProgram(longPath.substr(0, 259), [&](SimDevice&, int) { ++cutStarts; });
   Open();
+  const std::uint64_t opened = device_.Now();
   device_.AdvanceTime(499);
   EXPECT_TRUE(device_.StartedPrograms().empty());
   device_.AdvanceTime(1);
@@ -114,7 +106,14 @@ TEST_F(MainDlgTest, LaunchTimerStartsTheRememberedProgramsOnceInOrder) {
   EXPECT_FALSE(device_.HasTimer(hwnd_, kLaunchTimer));
   // Another program posts the launch timer's message again.
   for (int i = 0; i < 5; ++i) device_.PostTimer(hwnd_, kLaunchTimer);
-  device_.AdvanceTime(10000);
+  // The title turns to "Tavrin" five seconds after start-up, and stays.
+  device_.AdvanceTime(opened + 4999 - device_.Now());
+  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Sorvel");
+  device_.AdvanceTime(1);
+  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Tavrin");
+  device_.AdvanceTime(20000);
+  EXPECT_EQ(device_.GetWindowText(hwnd_), u"Tavrin");
+  EXPECT_TRUE(device_.HasTimer(hwnd_, kTitleTimer));
   EXPECT_EQ(device_.StartedPrograms().size(), 3u);
   EXPECT_EQ(cutStarts, 0);
 }
@@ -169,6 +168,85 @@ TEST_F(MainDlgTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed)
     }
   }
   EXPECT_EQ(RunModal(dialog_, {Post(kIdOk)}), kIdOk);
+}
+
+// --- The program: one instance at a time ---
+
+constexpr char16_t kPathName[] = u"/Program Files/Sorvel/Sorvel.exe";
+
+class MainAppTest : public HostTest {
+ protected:
+  // Runs the program; the idle script ends the main dialog's run at once.
+  void Run() {
+    device_.SetIdleScript([this](SimDevice& device) {
+      HWND dialog = device.FindWindow(u"Dialog", u"Sorvel");
+      dialogsSeen_ += dialog != nullptr;
+      if (dialog == nullptr) return false;
+      device.PostCommand(dialog, kIdExit);
+      return true;
+    });
+    CMainApp(device_).Run();
+  }
+  int dialogsSeen_ = 0;
+};
+
+// The first instance runs the main dialog until it ends; the instance name alone, held by another
+// program, keeps it from running.
+TEST_F(MainAppTest, FirstInstanceRunsTheMainDialogUntilItEnds) {
+  Run();
+  EXPECT_EQ(dialogsSeen_, 1);
+  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty()) << "the dialog is destroyed at the end";
+  EXPECT_FALSE(device_.ModalLoopStalled());
+  device_.ReleaseInstanceNames();
+  device_.HoldInstanceName(u"Sorvel3");
+  Run();
+  EXPECT_EQ(dialogsSeen_, 1);
+  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty());
+}
+
+TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
+  device_.HoldInstanceName(kPathName);
+  device_.HoldInstanceName(u"Sorvel3");
+  int running = device_.StartForeignProcess(u"\\program files\\sorvel\\SORVEL.EXE");
+  int other = device_.StartForeignProcess(u"\\Windows\\notes.exe");
+  HWND first =
+      device_.CreateForeignWindow(running, u"Dialog", u"Tavrin", kWsVisible, {0, 0, 240, 320});
+  HWND notes = device_.CreateForeignWindow(other, u"Notes", u"Notes", kWsVisible, {0, 0, 240, 320});
+  // Windows of the same program that do not qualify: owned, tool, child-styled, "static".
+  device_.CreateForeignWindow(running, u"Dialog", u"Owned", kWsVisible, {0, 0, 9, 9}, first);
+  device_.CreateForeignWindow(running, u"Tool", u"Tool", kWsVisible, {0, 0, 9, 9}, nullptr,
+                              kWsExToolWindow);
+  device_.CreateForeignWindow(running, u"static", u"Static", kWsVisible, {0, 0, 9, 9});
+  device_.SetForegroundWindow(notes);
+  Run();
+  EXPECT_EQ(dialogsSeen_, 0);
+  EXPECT_EQ(device_.ForegroundWindow(), first);
+  EXPECT_EQ(device_.TopLevelWindows(1), std::vector<HWND>{first});
+  EXPECT_TRUE(device_.Sleeps().empty());
+}
+
+TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheInstanceName) {
+  device_.HoldInstanceName(kPathName);
+  device_.HoldInstanceName(u"Sorvel3");
+  // The running instance's window is hidden, so it is never found.
+  int running = device_.StartForeignProcess(u"\\Program Files\\Sorvel\\Sorvel.exe");
+  device_.CreateForeignWindow(running, u"Dialog", u"Sorvel", 0, {0, 0, 240, 320});
+  Run();
+  EXPECT_EQ(dialogsSeen_, 0);
+  ASSERT_EQ(device_.Sleeps().size(), 40u);
+  for (const auto& sleep : device_.Sleeps()) EXPECT_EQ(sleep.second, 250u);
+}
+
+TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
+  device_.HoldInstanceName(kPathName);
+  int other = device_.StartForeignProcess(u"\\Windows\\Sorvel.exe");
+  HWND lookalike =
+      device_.CreateForeignWindow(other, u"Dialog", u"Sorvel", kWsVisible, {0, 0, 240, 320});
+  Run();
+  EXPECT_EQ(device_.Sleeps().size(), 40u);
+  EXPECT_NE(device_.ForegroundWindow(), lookalike);
+  // The path name was held but no window was found, and "Sorvel3" was free: the host runs.
+  EXPECT_EQ(dialogsSeen_, 1);
 }
 
 }  // namespace

@@ -1,37 +1,14 @@
 // Capture into panes and release, nudging and the height toggle, against the simulated device.
-#include <algorithm>
 #include <climits>
 #include <memory>
+#include <tuple>
 
 #include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
 
-class PanesTest : public MainDlgTest {
- protected:
-  // The next window picker is answered with a double tap on `title`, or closed when empty.
-  void AnswerPicker(const Text& title) {
-    device_.SetIdleScript([title](SimDevice& device) {
-      HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
-      if (picker == nullptr) return false;
-      if (title.empty()) {
-        device.Click(device.GetDlgItem(picker, kIdPickerClose));
-        return true;
-      }
-      HWND list = device.GetDlgItem(picker, kIdPickerList);
-      const std::vector<Text>& items = device.Window(list).items;
-      auto at = std::find(items.begin(), items.end(), title);
-      if (at == items.end()) return false;
-      device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
-      return true;
-    });
-  }
-  void PickInto(int buttonA, const Text& title) {
-    AnswerPicker(title);
-    Click(buttonA);
-  }
-};
+using PanesTest = MainDlgTest;
 
 TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
   WriteSettingsFile(
@@ -46,7 +23,6 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
     SCOPED_TRACE(i + 1);
     const PaneControls& ids = kPaneControls[i];
     HWND notes = Start(u"Notes");
-
     PickInto(ids.buttonA, u"Notes");
     ASSERT_TRUE(Holds(i, notes));
     EXPECT_TRUE(device_.HasWindowTrait(Item(ids.display), WindowTrait::kHasChildren));
@@ -57,7 +33,21 @@ TEST_F(PanesTest, PickedWindowGoesIntoEachPaneAtItsOffsetAndComesBackWhole) {
     for (int id : {ids.buttonUp, ids.buttonDown, ids.buttonToggle}) EXPECT_TRUE(Visible(id)) << id;
     EXPECT_EQ(Setting(ids.titleKey), u"Notes");
     EXPECT_EQ(Setting(ids.pathKey), u"\\Windows\\notes.exe");
-
+    // Nudged, it moves ten pixels a tap, without limit, comes to the front, and the offset is
+    // stored.
+    for (int n = 0; n < 3; ++n) Click(ids.buttonUp);
+    EXPECT_EQ(Setting(ids.offsetKey), FormatDecimal(offsets[i] - 30));
+    EXPECT_EQ(device_.Window(notes).position,
+              (Placement{0, offsets[i] - 30, 240, 268 + offsets[i]}));
+    EXPECT_EQ(device_.ForegroundWindow(), notes);
+    for (int n = 0; n < 41; ++n) Click(ids.buttonDown);
+    EXPECT_EQ(Setting(ids.offsetKey), FormatDecimal(offsets[i] + 380));
+    // Only pane 1's button, focused, raises its window.
+    HWND other = Start(u"Other");
+    device_.SetForegroundWindow(other);
+    Command(ids.buttonA, kBnSetFocus);
+    EXPECT_EQ(device_.ForegroundWindow(), i == 0 ? notes : other);
+    device_.DestroyWindow(other);
     Click(ids.buttonA);
     ExpectGivenBack(notes);
     EXPECT_EQ(device_.ForegroundWindow(), notes);
@@ -101,7 +91,6 @@ TEST_F(PanesTest, LookUpPrefersADialogOwnedByTheTitledWindow) {
     if (c.extras & kEmpty) dialog(u"", main, false);
     if (c.extras & kTitled) windows[2] = dialog(u"Dialog", main, false);
     if (c.extras & kWithControls) windows[1] = dialog(u"", main, true);
-
     PickInto(1000, u"Calc");
     HWND expected = windows[c.expect];
     EXPECT_TRUE(Holds(0, expected));
@@ -145,7 +134,7 @@ TEST_F(PanesTest, PickerEndedWithOkKeepsTheEarlierChoiceAndClosedTakesNothing) {
     if (c.closed) {
       AnswerPicker(u"");
     } else {
-      EndPickerWithOk();
+      AnswerPicker();
     }
     Click(1006);
     EXPECT_EQ(Holds(1, notes), c.holds);
@@ -171,7 +160,6 @@ TEST_F(PanesTest, ReparentingThatNeverTakesHoldGivesTheWindowBackAfterThreeTries
   HWND notes = Start(u"Notes");
   device_.RefuseParentChange(notes);
   PickInto(1008, u"Notes");
-
   ExpectGivenBack(notes);
   EXPECT_EQ(ItemText(1008), u"A");
   EXPECT_FALSE(Visible(1009));
@@ -180,6 +168,8 @@ TEST_F(PanesTest, ReparentingThatNeverTakesHoldGivesTheWindowBackAfterThreeTries
   EXPECT_EQ(device_.Sleeps().size(), 2u);
 }
 
+// A hung program is not captured. Held, a program that hangs stops sharing the host's input until
+// it answers; its window is given back without waiting, back once its program answers.
 TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) {
   Open();
   HWND notes = Start(u"Notes");
@@ -191,10 +181,20 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   EXPECT_EQ(ItemText(1000), u"A");
   ExpectLastBox(u"프로그램이 응답하지 않습니다.", 1);
   EXPECT_LE(device_.Now() - before, 1000u);
-
   device_.SetProcessHung(pid_, false);
   PickInto(1000, u"Notes");
   ASSERT_TRUE(Holds(0, notes));
+  device_.AdvanceTime(3000);
+  EXPECT_TRUE(device_.InputShared(notes));
+  device_.SetProcessHung(pid_, true);
+  before = device_.Now();
+  device_.AdvanceTime(1000);
+  EXPECT_FALSE(device_.InputShared(notes)) << "parted within a second of the hang";
+  // Asked briefly: the watch holds the host for a tenth of a second a time.
+  EXPECT_LE(device_.Now() - before, 1100u);
+  device_.SetProcessHung(pid_, false);
+  device_.AdvanceTime(1000);
+  EXPECT_TRUE(device_.InputShared(notes));
   device_.SetProcessHung(pid_, true);
   Click(1001);  // nudge
   Click(1015);  // expand
@@ -205,53 +205,16 @@ TEST_F(PanesTest, HungProgramIsNotCapturedAndAHeldOneIsGivenBackWithoutWaiting) 
   EXPECT_NE(device_.GetParent(notes), nullptr) << "back only once its program answers";
   device_.SetProcessHung(pid_, false);
   ExpectGivenBack(notes);
-  EXPECT_EQ(device_.BlockingCallsOnHungWindows(), 0u);
   EXPECT_EQ(Setting(kPositionTop1), u"-10") << "the offset is kept all the same";
-}
-
-TEST_F(PanesTest, HeldProgramThatHangsStopsSharingTheHostsInputUntilItAnswers) {
-  Open();
-  HWND notes = Start(u"Notes");
-  PickInto(1006, u"Notes");
-  ASSERT_TRUE(device_.InputShared(notes));
-  device_.AdvanceTime(3000);
-  EXPECT_TRUE(device_.InputShared(notes));
-
-  device_.SetProcessHung(pid_, true);
-  std::uint64_t before = device_.Now();
-  device_.AdvanceTime(1000);
-  EXPECT_FALSE(device_.InputShared(notes)) << "parted within a second of the hang";
-  // Asked briefly: the watch holds the host for a tenth of a second a time.
-  EXPECT_LE(device_.Now() - before, 1100u);
-  device_.SetProcessHung(pid_, false);
-  device_.AdvanceTime(1000);
-  EXPECT_TRUE(device_.InputShared(notes));
-
   // Once the watch knows, A gives the window back without asking the program again.
+  PickInto(1006, u"Notes");
   device_.SetProcessHung(pid_, true);
   device_.AdvanceTime(1000);
   before = device_.Now();
   Click(1006);
   EXPECT_LT(device_.Now() - before, CMainDlg::kAnswerTimeoutMs);
-  EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{notes});
+  EXPECT_EQ(device_.ReturnedWithoutWaiting(), (std::vector<HWND>{notes, notes}));
   EXPECT_EQ(device_.BlockingCallsOnHungWindows(), 0u);
-}
-
-TEST_F(PanesTest, EndingHostWaitsAWhileForAHungProgramToTakeItsWindowBack) {
-  for (unsigned hang : {3000u, 60000u}) {
-    SCOPED_TRACE(hang);
-    CMainDlg dialog(device_, nullptr);
-    dialog.Create();
-    HWND notes = Start(u"Notes");
-    ASSERT_NO_FATAL_FAILURE(Hold(dialog, 0, u"Notes"));
-    device_.HangProcessFor(pid_, hang);
-    std::uint64_t before = device_.Now();
-    dialog.DestroyWindow();
-    // Back once its program answers within the wait; otherwise lost with the dialog.
-    EXPECT_EQ(device_.IsWindow(notes), hang < CMainDlg::kFinalReturnWaitMs);
-    if (device_.IsWindow(notes)) ExpectGivenBack(notes);
-    EXPECT_LE(device_.Now() - before, CMainDlg::kAnswerTimeoutMs + CMainDlg::kFinalReturnWaitMs);
-  }
 }
 
 TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
@@ -264,7 +227,6 @@ TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
                                    u"Other", kFormerRect);
   HWND front = Start(u"Front");
   device_.SetForegroundWindow(front);
-
   Click(1006);
   EXPECT_EQ(ItemText(1006), u"A");
   EXPECT_EQ(ItemText(1011), Text(kEmptyPaneLabel) + u"Notes");
@@ -272,25 +234,6 @@ TEST_F(PanesTest, WindowClosedWhileHeldResetsThePaneWithoutTouchingTheHandle) {
   EXPECT_EQ(device_.ForegroundWindow(), front);
   EXPECT_EQ(device_.Window(other).style, kWsVisible);
   EXPECT_EQ(device_.ReturnedWithoutWaiting(), std::vector<HWND>{});
-}
-
-TEST_F(PanesTest, NudgingMovesTheWindowTenPixelsAndStoresTheOffset) {
-  Open();
-  HWND notes = Start(u"Notes");
-  PickInto(1006, u"Notes");
-  Rect display = device_.GetWindowRect(Item(1011));
-  int inset = device_.Window(Item(1011)).insets.top;
-
-  for (int i = 0; i < 3; ++i) Click(1007);
-  EXPECT_EQ(Setting(kPositionTop2), u"-30");
-  EXPECT_EQ(device_.GetWindowRect(notes).top, display.top + inset - 30);
-  EXPECT_EQ(device_.ForegroundWindow(), notes);
-  Click(1010);
-  EXPECT_EQ(Setting(kPositionTop2), u"-20");
-  EXPECT_EQ(device_.Window(notes).position, (Placement{0, -20, 240, 268}));
-  // No limit: the window can be pushed out of the pane entirely.
-  for (int i = 0; i < 40; ++i) Click(1010);
-  EXPECT_EQ(Setting(kPositionTop2), u"380");
 }
 
 TEST_F(PanesTest, OffsetsAtTheEndsOfTheNumberRangeSaturateInsteadOfWrapping) {
@@ -335,7 +278,6 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       }
       std::vector<Placement> before;
       for (const PaneControls& p : kPaneControls) before.push_back(Where(p.display));
-
       Click(ids.buttonToggle);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
       Rect a = device_.GetClientRect(Item(ids.buttonA));
@@ -355,7 +297,6 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
       // A size notification while expanded moves nothing.
       device_.SendSize(hwnd_, 240, 268);
       EXPECT_EQ(Where(ids.display), (Placement{0, 0, 240, 267}));
-
       Click(ids.buttonToggle);
       for (int p = 0; p < 3; ++p) {
         EXPECT_EQ(Where(kPaneControls[p].display), before[static_cast<std::size_t>(p)]) << p;
@@ -371,43 +312,43 @@ TEST_F(PanesTest, ExpandingHidesThePanesAboveAndCollapsingShowsThemAgain) {
   }
 }
 
+// However the host ends, it gives the held windows back, pane 1 first. Destroyed, it waits a while
+// for a hung program to take its window back: it is back once its program answers within the
+// wait, otherwise lost with the dialog.
 TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
   using End = std::function<void(std::unique_ptr<CMainDlg> & dialog, HWND hwnd)>;
-  const std::pair<const char*, End> ends[] = {
-      {"destroyed", [](auto& dialog, HWND) { dialog->DestroyWindow(); }},
-      {"deleted without a destroy", [](auto& dialog, HWND) { dialog.reset(); }},
-      {"session ends", [this](auto&, HWND hwnd) { device_.SendEndSession(hwnd, true); }},
-      {"crash", [this](auto&, HWND) { device_.Crash(); }},
+  const End destroy = [](auto& dialog, HWND) { dialog->DestroyWindow(); };
+  const std::tuple<const char*, End, unsigned> ends[] = {
+      {"destroyed", destroy, 0},
+      {"destroyed, pane 1's program hung 3 s", destroy, 3000},
+      {"destroyed, pane 1's program hung 60 s", destroy, 60000},
+      {"deleted without a destroy", [](auto& dialog, HWND) { dialog.reset(); }, 0},
+      {"session ends", [this](auto&, HWND hwnd) { device_.SendEndSession(hwnd, true); }, 0},
+      {"crash", [this](auto&, HWND) { device_.Crash(); }, 0},
   };
-  for (const auto& [name, end] : ends) {
+  for (const auto& [name, end, hang] : ends) {
     SCOPED_TRACE(name);
     auto dialog = std::make_unique<CMainDlg>(device_, nullptr);
     HWND hwnd = dialog->Create();
     std::vector<HWND> windows;
+    std::vector<int> pids;
     for (int i = 0; i < 3; ++i) {
       windows.push_back(Start(u"Held " + FormatDecimal(i)));
+      pids.push_back(pid_);
       ASSERT_NO_FATAL_FAILURE(Hold(*dialog, i, u"Held " + FormatDecimal(i)));
     }
+    if (hang != 0) device_.HangProcessFor(pids[0], hang);
+    const std::uint64_t before = device_.Now();
     end(dialog, hwnd);
-    for (HWND window : windows) ExpectGivenBack(window);
-    // Pane 1 first, so pane 3's window is the last one raised.
-    EXPECT_EQ(device_.ForegroundWindow(), windows[2]);
+    EXPECT_LE(device_.Now() - before, CMainDlg::kAnswerTimeoutMs + CMainDlg::kFinalReturnWaitMs);
+    EXPECT_EQ(device_.IsWindow(windows[0]), hang < CMainDlg::kFinalReturnWaitMs);
+    for (HWND window : windows) {
+      if (device_.IsWindow(window)) ExpectGivenBack(window);
+    }
+    EXPECT_EQ(device_.ForegroundWindow(), windows[2]) << "pane 3's window raised last";
     dialog.reset();
     for (HWND window : windows) device_.DestroyWindow(window);
   }
-}
-
-TEST_F(PanesTest, PaneOneButtonFocusRaisesItsHostedWindow) {
-  Open();
-  HWND notes = Start(u"Notes");
-  PickInto(1000, u"Notes");
-  HWND other = Start(u"Other");
-  device_.SetForegroundWindow(other);
-  // Panes 2 and 3 forward nothing.
-  Command(1006, kBnSetFocus);
-  EXPECT_EQ(device_.ForegroundWindow(), other);
-  Command(1000, kBnSetFocus);
-  EXPECT_EQ(device_.ForegroundWindow(), notes);
 }
 
 }  // namespace

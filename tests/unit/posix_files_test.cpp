@@ -23,8 +23,7 @@ TEST(UserSettingsPathTest, TheUsersConfigurationFolderUnderTheFilesName) {
       {"", "/home/u", "/home/u/.config/sorvel/sorvel.ini"},
       {"relative", "/home/u", "/home/u/.config/sorvel/sorvel.ini"},  // not a folder by XDG's rule
       {nullptr, nullptr, ""},
-      {"relative", "also-relative", ""},
-  };
+      {"relative", "also-relative", ""}};
   for (const auto& c : cases) {
     EXPECT_EQ(UserSettingsPath("/usr/local/bin/sorvel.ini", c.xdg, c.home), c.expected)
         << (c.xdg ? c.xdg : "(unset)") << " " << (c.home ? c.home : "(unset)");
@@ -33,27 +32,15 @@ TEST(UserSettingsPathTest, TheUsersConfigurationFolderUnderTheFilesName) {
 
 // An installation's folder of programs is not the place for a settings file, even for root.
 TEST(UserSettingsPathTest, SettingsLieBesideTheProgramOnlyInAWritableFolderOfTheUsers) {
-  const struct {
-    const char* folder;
-    bool writable;
-    bool beside;
-  } cases[] = {
-      {"/home/u/sorvel", true, true},
-      {"/tmp/sorvel-test", true, true},
-      {"/", true, true},
-      {"/home/u/binaries", true, true},
-      {"/opt/sorvel", false, false},
-      {"/usr/bin", false, false},
-      {"/usr/bin", true, false},
-      {"/usr/local/bin", true, false},
-      {"/home/u/.local/bin", true, false},
-      {"/usr/sbin", true, false},
-      {"/bin", true, false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(SettingsBesideProgram(c.folder, c.writable), c.beside)
-        << c.folder << (c.writable ? " writable" : " not writable");
+  for (const char* folder : {"/home/u/sorvel", "/tmp/sorvel-test", "/", "/home/u/binaries"}) {
+    EXPECT_TRUE(SettingsBesideProgram(folder, true)) << folder;
+    EXPECT_FALSE(SettingsBesideProgram(folder, false)) << folder << " not writable";
   }
+  for (const char* folder :
+       {"/usr/bin", "/usr/local/bin", "/home/u/.local/bin", "/usr/sbin", "/bin"}) {
+    EXPECT_FALSE(SettingsBesideProgram(folder, true)) << folder;
+  }
+  EXPECT_FALSE(SettingsBesideProgram("/opt/sorvel", false));
 }
 
 // Only a regular file at the name itself becomes runnable; a link there changes nothing.
@@ -72,10 +59,11 @@ TEST(PosixFilesTest, MarkExecutableTakesTheFileItselfOnly) {
     const char* name;
     bool durable;
     bool ok;
-  } cases[] = {
-      {"plain", false, true}, {"plain", true, true},     {"link", true, false},
-      {"dir", false, false},  {"missing", false, false},
-  };
+  } cases[] = {{"plain", false, true},
+               {"plain", true, true},
+               {"link", true, false},
+               {"dir", false, false},
+               {"missing", false, false}};
   for (const auto& c : cases) {
     PosixFileSystem files("", c.durable);
     const std::string path = folder + "/" + c.name;

@@ -9,7 +9,8 @@ class SplitCommandsTest : public MainDlgTest {
   bool Minimised(HWND window) { return device_.HasWindowTrait(window, WindowTrait::kMinimized); }
 };
 
-// Titles of one unit, titles no window bears and the host's own titles are passed over.
+// Titles of one unit, titles no window bears and the host's own titles are passed over; a second
+// start releases a holding pane whose title is found again.
 TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
   struct Case {
     const char* name;
@@ -28,7 +29,6 @@ TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
     CMainDlg dialog(device_, nullptr);
     hwnd_ = dialog.Create();
     PickedProgramPath = u"\\Windows\\earlier.exe";
-
     Command(kIdSplitStart);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Holds(i, windows[i]), i < c.held) << i;
     EXPECT_EQ(device_.GetParent(windows[3]), nullptr);
@@ -38,22 +38,17 @@ TEST_F(SplitCommandsTest, SplitStartTakesTheRememberedWindowsWithoutAsking) {
     EXPECT_TRUE(PickedWindowTitle.empty());
     EXPECT_TRUE(PickedProgramPath.empty());
     EXPECT_EQ(Setting(kFileFullPath1), u"\\Windows\\notes.exe");
+    // A holding pane whose title is found again is released.
+    HWND again = Start(u"Notes");
+    Command(kIdSplitStart);
+    EXPECT_EQ(ItemText(1000), u"A");
+    EXPECT_EQ(device_.GetParent(windows[0]), nullptr);
+    EXPECT_EQ(device_.GetParent(again), nullptr);
     dialog.DestroyWindow();
-    for (HWND window : windows) device_.DestroyWindow(window);
+    for (HWND window : {windows[0], windows[1], windows[2], windows[3], again}) {
+      device_.DestroyWindow(window);
+    }
   }
-}
-
-TEST_F(SplitCommandsTest, SplitStartReleasesAHoldingPaneWhoseTitleIsFoundAgain) {
-  WriteSettingsFile(u"FileName1=Notes\r\n");
-  HWND first = Start(u"Notes");
-  Open();
-  Command(kIdSplitStart);
-  ASSERT_TRUE(Holds(0, first));
-  HWND second = Start(u"Notes");
-  Command(kIdSplitStart);
-  EXPECT_EQ(ItemText(1000), u"A");
-  EXPECT_EQ(device_.GetParent(first), nullptr);
-  EXPECT_EQ(device_.GetParent(second), nullptr);
 }
 
 TEST_F(SplitCommandsTest, ScansLookAtNoMoreThan201Windows) {
@@ -192,7 +187,6 @@ TEST_F(SplitCommandsTest, SplitSelectChangesTheSplitAtTheNextSizeNotification) {
     return true;
   });
   Command(kIdSplitSelect);
-
   EXPECT_FALSE(ThreePaneMode);
   EXPECT_EQ(Setting(kPartionMode), u"2");
   EXPECT_EQ(device_.GetWindowRect(display2), threePaneRect) << "moved before a size notification";

@@ -8,7 +8,6 @@ namespace sorvel {
 namespace {
 
 constexpr char16_t kModule[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
-constexpr char16_t kUpdater[] = u"\\Program Files\\Sorvel\\SorvelUpdate.exe";
 constexpr char16_t kCheckUrl[] = u"http://updates.test/Sorvel.ini";
 constexpr char16_t kNewProgram[] = u"http://updates.test/Sorvel.exe";
 constexpr char16_t kHash[] = u"00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
@@ -50,70 +49,29 @@ Text Described(const char16_t* mainName = u"Sorvel.exe") {
 class UpdateCheckTest : public MainDlgTest {
  protected:
   UpdateCheckTest() { device_.SetFileVersion(kModule, kOwnVersion); }
-
   // Serves the manifest and its signature by the build's test key at `url`.
   void Serve(const Text& url, const std::string& manifest) {
-    test::P256KeyPair key;
-    P256Signature signature{};
-    ASSERT_TRUE(test::TestUpdateKey(&key));
-    ASSERT_TRUE(test::SignP256(key, manifest.data(), manifest.size(), &signature));
     device_.ServeUrl(url, {manifest});
-    device_.ServeUrl(SignatureUrl(url), {std::string(signature.begin(), signature.end())});
+    device_.ServeUrl(SignatureUrl(url), {test::SignatureFile(manifest)});
   }
   void ServeManifest(const Text& update, const Text& rest = ProgramSection()) {
     files_.SetBytes(kSettingsFile, Utf16LeBytes(u"[Setting]\r\n[Update]\r\nCheckUrl=" +
                                                 Text(kCheckUrl) + u"\r\n"));
     Serve(kCheckUrl, ManifestBytes(update, rest));
   }
-  // Opens the host (without its modal run) and lets the check run to its end.
+  // Opens the host holding two programs and lets the check run: the timer starts it, its work
+  // posts the notice, which is then handled.
   void RunCheck(CMainDlg& dialog) {
     ASSERT_NE(dialog.Create(), nullptr);
+    for (int pane : {0, 1}) {
+      const Text title = pane == 0 ? u"Notes" : u"Calc";
+      held_.push_back(Start(title, u"\\Windows\\" + title + u".exe", formers_[pane]));
+      ASSERT_NO_FATAL_FAILURE(Hold(dialog, pane, title));
+    }
     device_.AdvanceTime(kUpdateCheckTimerMs);
     device_.RunWorkers();
     device_.PumpMessages();
   }
-
-  // Runs the host with two held programs until the check's notice is handled; a host that
-  // carries on is then ended by the exit command. Returns the run's result.
-  int RunHost() {
-    CMainDlg dialog(device_, nullptr);
-    std::size_t step = 0;
-    device_.SetIdleScript([&](SimDevice& device) {
-      // The picker, ended with OK, keeps the earlier choice.
-      if (HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog")) {
-        device.PostCommand(picker, kIdOk);
-        return true;
-      }
-      switch (step++) {
-        case 0:
-          for (int pane : {0, 1}) {
-            const Text title = pane == 0 ? u"Notes" : u"Calc";
-            held_.push_back(Start(title, u"\\Windows\\" + title + u".exe", formers_[pane]));
-            PickedWindowTitle = title;
-            dialog.TogglePane(pane);
-            EXPECT_NE(device.GetParent(held_.back()), nullptr);
-          }
-          return true;
-        case 1:
-          // The timer starts the check; its work posts the notice, which is then handled.
-          device.AdvanceTime(kUpdateCheckTimerMs);
-          device.RunWorkers();
-          device.PumpMessages();
-          givenBackAtNotice_ =
-              device.GetParent(held_[0]) == nullptr && device.GetParent(held_[1]) == nullptr;
-          return true;
-        case 2:
-          device.PostCommand(dialog.GetSafeHwnd(), kIdExit);
-          return true;
-      }
-      return false;
-    });
-    int result = dialog.DoModal();
-    device_.SetIdleScript(nullptr);
-    EXPECT_FALSE(device_.ModalLoopStalled());
-    return result;
-  }
-
   // What the message boxes told since `from`, all the host's, and what was started.
   std::vector<Text> BoxTexts(std::size_t from = 0) {
     std::vector<Text> texts;
@@ -132,85 +90,9 @@ class UpdateCheckTest : public MainDlgTest {
     }
     return executed;
   }
-
   const Rect formers_[2] = {{10, 20, 200, 220}, {30, 40, 150, 160}};
   std::vector<HWND> held_;
-  bool givenBackAtNotice_ = false;
 };
-
-// An automatic notice writes the description of the new program for the updater and points the
-// settings' download at it, answered Yes or No. Answered Yes, it starts the updater beside the
-// host, wherever the host lies: where programs are ELF files the native one (the description then
-// names the native host), never one of the other format. A description that cannot be written
-// starts none on what an earlier notice left. The host closes either way.
-TEST_F(UpdateCheckTest, AutomaticNoticeDescribesTheProgramAndStartsTheUpdaterBesideTheHost) {
-  constexpr char16_t kInstalled[] = u"\\Program Files\\Sorvel\\";
-  const std::string described = Utf16LeBytes(u"[Download]\r\n" + Described());
-  const std::string earlier = Utf16LeBytes(
-      u"[Download]\r\nDownName=http://old.test/x.exe\r\nMainName=Old.exe\r\nSize=1\r\n"
-      u"Sha256=0123\r\nVersion=1.0.1.5\r\n");
-  struct Case {
-    const char* name;
-    const char16_t* folder;
-    ProgramFormat format;
-    const char16_t* updater;  // the program file beside the host
-    bool yes;
-    std::string before, after;          // the description file; empty: none
-    const char16_t* failure = nullptr;  // the box after the question
-    bool readOnly = false;
-  };
-  const Case cases[] = {
-      {"new", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", false, "", described},
-      {"earlier one rewritten", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", false,
-       earlier, described},
-      {"marked, other keys kept", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", false,
-       Utf16LeBytes(u"[Download]\r\nKeep=1\r\n", true),
-       Utf16LeBytes(u"[Download]\r\nKeep=1\r\n" + Described(), true)},
-      {"root folder", u"\\", ProgramFormat::kWindows, u"SorvelUpdate.exe", true, "", described},
-      {"native updater", kInstalled, ProgramFormat::kElf, u"sorvel-update", true, "",
-       Utf16LeBytes(u"[Download]\r\n" + Described(u"sorvel"))},
-      {"Windows updater only", kInstalled, ProgramFormat::kElf, u"SorvelUpdate.exe", true, "",
-       Utf16LeBytes(u"[Download]\r\n" + Described(u"sorvel")), kUpdaterMissing},
-      {"description not writable", kInstalled, ProgramFormat::kWindows, u"SorvelUpdate.exe", true,
-       earlier, earlier, kStartFailure, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Text folder = c.folder, description = folder + u"Download.ini";
-    const bool elf = c.format == ProgramFormat::kElf;
-    device_.GetConfig().modulePath = folder + u"Sorvel.exe";
-    device_.GetConfig().programFormat = c.format;
-    device_.SetFileVersion(folder + u"Sorvel.exe", kOwnVersion);
-    for (const char16_t* name : {u"SorvelUpdate.exe", u"sorvel-update"}) {
-      files_.Remove(folder + name);
-    }
-    files_.SetBytes(folder + c.updater, elf ? "\x7F"
-                                              "ELF"
-                                            : "MZ");
-    files_.Remove(description);
-    if (!c.before.empty()) files_.SetBytes(description, c.before);
-    if (c.readOnly) files_.SetAttributes(description, SimFileSystem::kAttributeReadOnly);
-    const std::string settings = Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n");
-    files_.SetBytes(folder + u"Sorvel.ini", settings);
-    Serve(kCheckUrl,
-          ManifestBytes(u"Kind=automatic", ProgramSection(elf ? u"Linux-x86_64" : u"Windows-x64")));
-    device_.QueueMessageBoxAnswer(c.yes);
-    const std::size_t executed = Executed().size(), boxes = BoxTexts().size();
-    CMainDlg dialog(device_, nullptr);
-    RunCheck(dialog);
-
-    EXPECT_TRUE(dialog.ModalRunEnded());
-    EXPECT_EQ(files_.Bytes(description), c.after);
-    EXPECT_EQ(files_.Bytes(folder + u"Sorvel.ini"),
-              settings + Utf16LeBytes(u"[Download]\r\nDownName=" + Text(kNewProgram) + u"\r\n"));
-    const bool starts = c.yes && c.failure == nullptr;
-    EXPECT_EQ(Executed(executed),
-              starts ? std::vector<Text>{folder + c.updater + u" "} : std::vector<Text>{});
-    std::vector<Text> expected = {kAutomaticQuestion};
-    if (c.failure != nullptr) expected.push_back(c.failure);
-    EXPECT_EQ(BoxTexts(boxes), expected);
-  }
-}
 
 // The settings choose the address; a check that finds nothing tells only the debug output.
 TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
@@ -248,7 +130,6 @@ TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
     if (!c.served.empty()) Serve(kCheckUrl, c.served);
     files_.ClearDebugOutput();
     const std::size_t requests = device_.RequestedUrls().size();
-
     CMainDlg dialog(device_, nullptr);
     ASSERT_NE(dialog.Create(), nullptr);
     device_.AdvanceTime(kUpdateCheckTimerMs - 1);
@@ -303,50 +184,99 @@ const NoticeKind kOptional{u"Kind=optional", kOptionalQuestion, false};
 const NoticeKind kMandatory{u"Kind=mandatory", kMandatoryQuestion, true};
 const NoticeKind kAutomatic{u"Kind=automatic", kAutomaticQuestion, true};
 
+constexpr char16_t kInstalled[] = u"\\Program Files\\Sorvel\\";
+const std::string kEarlier = Utf16LeBytes(
+    u"[Download]\r\nDownName=http://old.test/x.exe\r\nMainName=Old.exe\r\nSize=1\r\n"
+    u"Sha256=0123\r\nVersion=1.0.1.5\r\n");
+
 struct NoticeCase {
   const char* name;
   const NoticeKind& kind;
-  bool yes, updaterThere, startsOk;
-  const char16_t* failure;   // the message box after the question; null for none
-  const char16_t* executed;  // what is started; null for nothing
+  bool yes;
+  const char16_t* failure = nullptr;              // the message box after the question
+  bool startsOk = true;                           // the browser or the updater starts
+  const char16_t* updater = u"SorvelUpdate.exe";  // the program file beside the host, if any
+  const char16_t* folder = kInstalled;            // the host's
+  ProgramFormat format = ProgramFormat::kWindows;
+  std::string before = "", after = "";  // the description file; empty after: the one expected
+  bool readOnly = false;
 };
 
 class NoticeTest : public UpdateCheckTest, public ::testing::WithParamInterface<NoticeCase> {};
 
+// Answered Yes, an optional or mandatory notice opens the web site. An automatic one, answered
+// Yes or No, writes the description of the new program for the updater and points the settings'
+// download at it; answered Yes, it starts the updater beside the host, wherever the host lies:
+// where programs are ELF files the native one (the description then names the native host),
+// never one of the other format. A description that cannot be written starts none on what an
+// earlier notice left. A failed start is told (the web site's: the version dialog's cases).
 TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
   const NoticeCase& c = GetParam();
+  const Text folder = c.folder, description = folder + u"Download.ini";
+  const bool elf = c.format == ProgramFormat::kElf, automatic = &c.kind == &kAutomatic;
+  device_.GetConfig().modulePath = folder + u"Sorvel.exe";
+  device_.GetConfig().programFormat = c.format;
+  device_.SetFileVersion(folder + u"Sorvel.exe", kOwnVersion);
   files_.SetBytes(u"\\Windows\\iexplore.exe", "MZ");
-  if (c.updaterThere) files_.SetBytes(kUpdater, "MZ");
+  if (c.updater != nullptr) files_.SetBytes(folder + c.updater, elf ? "\177ELF" : "MZ");
+  if (!c.before.empty()) files_.SetBytes(description, c.before);
+  if (c.readOnly) files_.SetAttributes(description, SimFileSystem::kAttributeReadOnly);
+  const std::string settings = Utf16LeBytes(u"[Update]\r\nCheckUrl=" + Text(kCheckUrl) + u"\r\n");
+  files_.SetBytes(folder + u"Sorvel.ini", settings);
+  Serve(kCheckUrl,
+        ManifestBytes(c.kind.manifest, ProgramSection(elf ? u"Linux-x86_64" : u"Windows-x64")));
   device_.SetShellExecuteResult(c.startsOk);
-  ServeManifest(c.kind.manifest);
   device_.QueueMessageBoxAnswer(c.yes);
-
-  EXPECT_EQ(RunHost(), c.kind.closes ? kIdOk : CDialog::kModalQuit);
+  CMainDlg dialog(device_, nullptr);
+  RunCheck(dialog);
+  EXPECT_EQ(dialog.ModalRunEnded(), c.kind.closes);
+  // A closing notice gives the windows back itself, pane 1 first, before the dialog goes.
+  EXPECT_EQ(device_.GetParent(held_[0]) == nullptr && device_.GetParent(held_[1]) == nullptr,
+            c.kind.closes);
+  dialog.DestroyWindow();
   std::vector<Text> boxes = {c.kind.question};
   if (c.failure != nullptr) boxes.push_back(c.failure);
   EXPECT_EQ(BoxTexts(), boxes);
-  EXPECT_EQ(Executed(),
-            c.executed == nullptr ? std::vector<Text>{} : std::vector<Text>{c.executed});
-  // A closing notice gives the windows back itself, pane 1 first, before the dialog goes.
-  EXPECT_EQ(givenBackAtNotice_, c.kind.closes);
+  std::vector<Text> executed;
+  if (c.yes && (c.failure == nullptr || !c.startsOk)) {
+    executed.push_back(automatic ? folder + c.updater + u" "
+                                 : u"\\Windows\\iexplore.exe http://www.sorvel.example");
+  }
+  EXPECT_EQ(Executed(), executed);
+  const std::string described =
+      automatic ? Utf16LeBytes(u"[Download]\r\n" + Described(elf ? u"sorvel" : u"Sorvel.exe")) : "";
+  EXPECT_EQ(files_.Bytes(description), c.after.empty() ? described : c.after);
+  // (The held windows' titles are written there too.)
+  const std::string download =
+      Utf16LeBytes(u"[Download]\r\nDownName=" + Text(kNewProgram) + u"\r\n");
+  EXPECT_EQ(files_.Bytes(folder + u"Sorvel.ini").find(download) != std::string::npos, automatic);
   ASSERT_EQ(held_.size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) ExpectGivenBack(held_[i], formers_[i]);
   EXPECT_EQ(device_.ForegroundWindow(), held_[1]);
 }
 
-constexpr char16_t kBrowser[] = u"\\Windows\\iexplore.exe http://www.sorvel.example";
-constexpr char16_t kUpdaterStart[] = u"\\Program Files\\Sorvel\\SorvelUpdate.exe ";
 const NoticeCase kNoticeCases[] = {
-    {"OptionalYes", kOptional, true, true, true, nullptr, kBrowser},
-    {"OptionalNo", kOptional, false, true, true, nullptr, nullptr},
-    {"OptionalBrowserFails", kOptional, true, true, false, kStartFailure, kBrowser},
-    {"MandatoryYes", kMandatory, true, true, true, nullptr, kBrowser},
-    {"MandatoryNo", kMandatory, false, true, true, nullptr, nullptr},
-    {"MandatoryBrowserFails", kMandatory, true, true, false, kStartFailure, kBrowser},
-    {"AutomaticYes", kAutomatic, true, true, true, nullptr, kUpdaterStart},
-    {"AutomaticNo", kAutomatic, false, true, true, nullptr, nullptr},
-    {"AutomaticUpdaterMissing", kAutomatic, true, false, true, kUpdaterMissing, nullptr},
-    {"AutomaticUpdaterFails", kAutomatic, true, true, false, kStartFailure, kUpdaterStart},
+    {"OptionalYes", kOptional, true},
+    {"OptionalNo", kOptional, false},
+    {"MandatoryYes", kMandatory, true},
+    {"MandatoryNo", kMandatory, false},
+    {"AutomaticYes", kAutomatic, true},
+    {"AutomaticNo", kAutomatic, false},
+    {"AutomaticNoOverAnEarlierDescription", kAutomatic, false, nullptr, true, u"SorvelUpdate.exe",
+     kInstalled, ProgramFormat::kWindows, kEarlier},
+    {"AutomaticNoOverAMarkedDescriptionKeepingItsOtherKeys", kAutomatic, false, nullptr, true,
+     u"SorvelUpdate.exe", kInstalled, ProgramFormat::kWindows,
+     Utf16LeBytes(u"[Download]\r\nKeep=1\r\n", true),
+     Utf16LeBytes(u"[Download]\r\nKeep=1\r\n" + Described(), true)},
+    {"AutomaticInTheRootFolder", kAutomatic, true, nullptr, true, u"SorvelUpdate.exe", u"\\"},
+    {"AutomaticNativeUpdater", kAutomatic, true, nullptr, true, u"sorvel-update", kInstalled,
+     ProgramFormat::kElf},
+    {"AutomaticWindowsUpdaterOnly", kAutomatic, true, kUpdaterMissing, true, u"SorvelUpdate.exe",
+     kInstalled, ProgramFormat::kElf},
+    {"AutomaticUpdaterMissing", kAutomatic, true, kUpdaterMissing, true, nullptr},
+    {"AutomaticUpdaterFails", kAutomatic, true, kStartFailure, false},
+    {"AutomaticDescriptionNotWritable", kAutomatic, true, kStartFailure, true, u"SorvelUpdate.exe",
+     kInstalled, ProgramFormat::kWindows, kEarlier, kEarlier, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NoticeTest, ::testing::ValuesIn(kNoticeCases),

@@ -37,11 +37,15 @@ class UpdaterTest : public HostTest {
       device_.InstallProgram(target, [this, target](SimDevice& device, int) {
         startedBytes_.push_back(files_.Bytes(target));
         boxesAtStart_.push_back(device.MessageBoxes().size());
+        HWND dialog = device.FindWindow(kPortableDialogClass, u"Auto Downloader");
+        progressAtStart_.push_back(
+            dialog == nullptr
+                ? std::vector<int>{}
+                : device.Window(device.GetDlgItem(dialog, kIdProgress)).progressPositions);
         if (startedBytes_.back() == program_ && comesUp_) device.HoldInstanceName(u"Sorvel3");
       });
     }
   }
-
   SignedProgram Signed(const std::string& bytes, FileVersion version = 0x0001'0000'0002'0000) {
     SignedProgram program;
     program.downloadUrl = kUrl;
@@ -58,7 +62,6 @@ class UpdaterTest : public HostTest {
   void Serve(const std::string& body, std::size_t chunk = 1000) {
     device_.ServeUrl(kUrl, {body, body.size(), 0, chunk});
   }
-
   // Runs the dialog modally; at each idle step `step` acts, then the clock moves 50 ms. The run
   // must end within 30 s.
   int Run(const std::function<void(HWND dialog, std::uint64_t elapsed)>& step = nullptr) {
@@ -79,44 +82,45 @@ class UpdaterTest : public HostTest {
   void Told(const Text& text, std::size_t count = 0) {
     ExpectLastBox(text, count, u"SorvelUpdate");
   }
-
   const std::string program_ = ProgramWith([](Image& i) { i.body.resize(3001); });
   bool comesUp_ = true;
   std::vector<std::string> startedBytes_;
   std::vector<std::size_t> boxesAtStart_;
+  std::vector<std::vector<int>> progressAtStart_;  // the progress bar's positions
 };
-
-TEST_F(UpdaterTest, OpensCentredAtTemplateSizeAndWaitsASecond) {
-  Describe(Signed(program_));
-  CUpdateDlg dialog(device_, nullptr);
-  HWND hwnd = dialog.Create();
-  // 101 x 26 dialog units and the caption, centred on a 240 x 320 screen.
-  EXPECT_EQ(device_.GetWindowRect(hwnd), (Rect{44, 126, 44 + 151, 126 + 42 + 26}));
-  device_.AdvanceTime(999);
-  EXPECT_TRUE(device_.RequestedUrls().empty());
-  device_.AdvanceTime(1);
-  EXPECT_EQ(device_.RequestedUrls().size(), 1u);
-  EXPECT_FALSE(device_.HasTimer(hwnd, CUpdateDlg::kStartTimer));
-}
 
 // The new program is started in place of the old one, beside the updater, and only once it has
 // come up is the old one gone and the success told. While the old program still runs it holds the
-// host's name: the new one starts once it has ended.
+// host's name: the new one starts once it has ended; while it holds its file, for up to ten
+// seconds, the replacement waits. The progress bar shows the share received in whole percent.
 TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
-  Serve(program_);
+  ASSERT_EQ(program_.size() % 3, 0u);
   struct Case {
     const char* name;
     const char16_t* module;
     const char16_t* folder;
     bool oldThere = true;
     std::uint64_t oldEndsAt = 0;  // 0: the old program has ended already
+    std::size_t pieces = 3;       // the download's
+    bool announced = true;        // its length
+    std::vector<int> progress = {33, 66, 100};
+    std::uint64_t fileFreedAt = 0;  // 0: the old program does not hold its file
   };
   const Case cases[] = {
       {"over the old program", kModule, kFolder},
-      {"no program there yet", kModule, kFolder, false},
+      {"no program there yet, no length announced", kModule, kFolder, false, 0, 3, false, {0}},
       {"old program ends 3 s in", kModule, kFolder, true, 3000},
-      {"root folder", u"\\SorvelUpdate.exe", u"\\"},
+      {"root folder, in one piece", u"\\SorvelUpdate.exe", u"\\", true, 0, 1, true, {100}},
       {"bare name", u"SorvelUpdate.exe", u"\\"},
+      {"old program lets go of its file 1.9 s in",
+       kModule,
+       kFolder,
+       true,
+       0,
+       3,
+       true,
+       {33, 66, 100},
+       1900},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,15 +130,28 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
     if (c.oldEndsAt != 0) device_.HoldInstanceName(u"Sorvel3");
     startedBytes_.clear();
     boxesAtStart_.clear();
+    progressAtStart_.clear();
+    device_.ServeUrl(kUrl,
+                     {program_, c.announced ? program_.size() : 0, 0, program_.size() / c.pieces});
     files_.Remove(target);
     if (c.oldThere) files_.SetBytes(target, kOldProgram);
     Describe(Signed(program_), folder + u"Download.ini");
-    const std::size_t boxes = device_.MessageBoxes().size();
+    const std::size_t boxes = device_.MessageBoxes().size(),
+                      requests = device_.RequestedUrls().size();
     const std::uint64_t start = device_.Now();
-    EXPECT_EQ(Run([&](HWND, std::uint64_t elapsed) {
+    FileHandle held = c.fileFreedAt != 0 ? files_.OpenForRead(target) : nullptr;
+    EXPECT_EQ(Run([&](HWND dialog, std::uint64_t elapsed) {
                 if (elapsed == c.oldEndsAt) device_.ReleaseInstanceNames();
+                if (held != nullptr && elapsed == c.fileFreedAt) {
+                  files_.Close(held);
+                  held = nullptr;
+                }
+                // Waiting for the file, the dialog keeps answering; a tap starts nothing new.
+                if (held != nullptr && elapsed == 1500)
+                  device_.PostCommand(dialog, kIdFileDownload);
               }),
               1);
+    EXPECT_EQ(device_.RequestedUrls().size(), requests + 1);
     EXPECT_TRUE(files_.Bytes(target) == program_);
     EXPECT_FALSE(files_.FileExists(folder + u"im.exe"));
     EXPECT_FALSE(files_.FileExists(target + u".old"));
@@ -142,6 +159,7 @@ TEST_F(UpdaterTest, ReplacesTheProgramStartsItAndTellsOnceItCameUp) {
     ASSERT_EQ(startedBytes_.size(), 1u);
     EXPECT_TRUE(startedBytes_[0] == program_);
     EXPECT_EQ(boxesAtStart_[0], boxes);
+    EXPECT_EQ(progressAtStart_[0], c.progress);
     Told(kUpdated, boxes + 1);
     if (c.oldEndsAt != 0) {
       EXPECT_GE(device_.StartTimes().back() - start, c.oldEndsAt);
@@ -169,6 +187,7 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
     bool downloads;
     std::uint64_t announced = 0;  // the announced length; 0: none
     bool closed = false;          // the dialog is closed while the transfer runs
+    bool fileHeld = false;        // the old program holds its file throughout
   };
   HWND dialog = nullptr;
   const Case cases[] = {
@@ -185,6 +204,7 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
       {"no version", unversioned, 0, Signed(unversioned), true},
       {"web page", "<html></html>", 0, Signed("<html></html>"), true},
       {"not newer than installed", program_, 0, Signed(program_, 0x0001'0000'0001'0001), false},
+      {"old program's file held throughout", program_, 0, Signed(program_), true, 0, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,7 +214,10 @@ TEST_F(UpdaterTest, RefusedDownloadsLeaveTheProgramAndStartNothing) {
         c.closed ? std::function<void()>([&] { device_.RequestClose(dialog); }) : nullptr);
     Describe(c.described);
     const std::size_t requests = device_.RequestedUrls().size();
+    FileHandle held = c.fileHeld ? files_.OpenForRead(kTarget) : nullptr;
     EXPECT_EQ(Run([&](HWND hwnd, std::uint64_t) { dialog = hwnd; }), 1);
+    if (held != nullptr) files_.Close(held);
+    EXPECT_TRUE(!c.fileHeld || files_.FileExists(kTemp)) << "the download is kept";
     EXPECT_EQ(device_.RequestedUrls().size(), requests + (c.downloads ? 1 : 0));
     EXPECT_EQ(files_.Bytes(kTarget), kOldProgram);
     EXPECT_FALSE(files_.FileExists(kKept));
@@ -218,7 +241,7 @@ TEST_F(UpdaterTest, ANewProgramThatDoesNotComeUpIsRolledBack) {
   EXPECT_TRUE(startedBytes_[0] == program_);
   EXPECT_EQ(startedBytes_[1], kOldProgram);
   Told(kNotUpdated, 1);
-  // The download a second in, then ten seconds of waiting.
+  // The download a second after the dialog opens, then ten seconds of waiting.
   EXPECT_GE(ended, 11000u);
   EXPECT_LE(ended, 11500u);
 }
@@ -230,11 +253,8 @@ TEST_F(UpdaterTest, WithoutADescriptionTheSignedManifestDecides) {
       Utf16LeBytes(u"[Update]\r\nVersion=1.0.2.0\r\nKind=automatic\r\n[Windows-x64]\r\nDownName=" +
                    Text(kUrl) + u"\r\nSize=" + FromUtf8(std::to_string(program_.size())) +
                    u"\r\nSha256=" + FormatSha256(Signed(program_).sha256) + u"\r\n");
-  test::P256KeyPair key;
-  ASSERT_TRUE(test::TestUpdateKey(&key));
-  P256Signature signature{};
-  ASSERT_TRUE(test::SignP256(key, manifest.data(), manifest.size(), &signature));
-  std::string good(signature.begin(), signature.end()), bad = good;
+  std::string good = test::SignatureFile(manifest), bad = good;
+  ASSERT_EQ(good.size(), 64u);
   bad[5] ^= 1;
   Serve(program_);
   for (const std::string* served : {&bad, &good}) {
@@ -256,71 +276,6 @@ TEST_F(UpdaterTest, WithoutADescriptionTheSignedManifestDecides) {
     Told(served == &good ? kUpdated : kNotUpdated);
     EXPECT_TRUE(files_.Bytes(kTarget) == (served == &good ? program_ : kOldProgram))
         << ToUtf8(files_.DebugText());
-  }
-}
-
-TEST_F(UpdaterTest, ProgressIsTheReceivedShareInWholePercent) {
-  const std::string& program = program_;
-  ASSERT_EQ(program.size() % 3, 0u);
-  struct Case {
-    std::uint64_t total;
-    std::size_t chunk;
-    std::vector<int> positions;
-  };
-  const Case cases[] = {
-      {0, 100, {0}},
-      {program.size(), program.size() / 3, {33, 66, 100}},
-      {program.size(), program.size(), {100}},
-  };
-  for (const Case& c : cases) {
-    files_.SetBytes(kTarget, kOldProgram);
-    Describe(Signed(program));
-    device_.ServeUrl(kUrl, {program, c.total, 0, c.chunk});
-    std::vector<int> positions;
-    device_.InstallProgram(kTarget, [&](SimDevice& device, int) {
-      HWND dialog = device.FindWindow(kPortableDialogClass, u"Auto Downloader");
-      positions = device.Window(device.GetDlgItem(dialog, kIdProgress)).progressPositions;
-      device.HoldInstanceName(u"Sorvel3");
-    });
-    device_.ReleaseInstanceNames();
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(positions, c.positions) << "total " << c.total;
-    EXPECT_TRUE(files_.Bytes(kTarget) == program);
-  }
-}
-
-// The old program may still hold its file for a while after it has started the updater; the
-// dialog keeps answering meanwhile, and a tap starts nothing new.
-TEST_F(UpdaterTest, ReplacementWaitsUpToTenSecondsForTheOldProgramsFile) {
-  Serve(program_);
-  constexpr std::uint64_t kNever = ~std::uint64_t{0};
-  struct Case {
-    const char* name;
-    std::uint64_t letGoAt;
-  };
-  const Case cases[] = {{"lets go", 1900}, {"holds on", kNever}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    device_.ReleaseInstanceNames();
-    files_.SetBytes(kTarget, kOldProgram);
-    Describe(Signed(program_));
-    FileHandle held = files_.OpenForRead(kTarget);
-    ASSERT_NE(held, nullptr);
-    const std::size_t requests = device_.RequestedUrls().size();
-    EXPECT_EQ(Run([&](HWND dialog, std::uint64_t elapsed) {
-                if (held != nullptr && elapsed == c.letGoAt) {
-                  files_.Close(held);
-                  held = nullptr;
-                }
-                if (elapsed == 1500) device_.PostCommand(dialog, kIdFileDownload);
-              }),
-              1);
-    if (held != nullptr) files_.Close(held);
-    EXPECT_EQ(device_.RequestedUrls().size(), requests + 1);
-    const bool replaced = c.letGoAt != kNever;
-    EXPECT_TRUE(files_.Bytes(kTarget) == (replaced ? program_ : kOldProgram));
-    EXPECT_EQ(files_.FileExists(kTemp), !replaced);
-    Told(replaced ? kUpdated : kNotUpdated);
   }
 }
 

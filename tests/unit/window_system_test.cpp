@@ -17,7 +17,6 @@ class SimEnvironment : public conformance::Environment {
  public:
   SimEnvironment() : root_(MakeTempFolder()), files_(root_), device_(files_) {}
   ~SimEnvironment() override { std::filesystem::remove_all(root_); }
-
   Platform& Device() override { return device_; }
   HWND StartForeignWindow(const Text& title) override {
     return StartProbe(u"\\Windows\\" + title + u".exe", title);
@@ -68,7 +67,6 @@ class SimEnvironment : public conformance::Environment {
     device_.CreateChildWindow(window, u"Edit", u"", {0, 0, 192, 116}, 100);
     return window;
   }
-
   std::string root_;
   SimFileSystem files_;
   SimDevice device_;
