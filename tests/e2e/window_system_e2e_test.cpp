@@ -73,13 +73,9 @@ class Win32Environment : public conformance::Environment {
     return children;
   }
   std::vector<Text> ListItems(HWND list) override {
-    ::HWND w = reinterpret_cast<::HWND>(list);
     std::vector<Text> items;
-    LRESULT count = SendMessageW(w, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-      std::vector<wchar_t> text(static_cast<std::size_t>(SendMessageW(w, LB_GETTEXTLEN, i, 0)) + 1);
-      SendMessageW(w, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-      items.push_back(TextOf(text.data()));
+    for (const std::wstring& item : e2e::ListItems(reinterpret_cast<::HWND>(list))) {
+      items.push_back(TextOf(item));
     }
     return items;
   }
