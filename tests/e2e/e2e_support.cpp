@@ -153,25 +153,14 @@ int CountWindows(const wchar_t* className, const wchar_t* title) {
 }
 
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className) {
-  struct Search {
-    DWORD pid;
-    const wchar_t* className;
-    std::vector<HWND> found;
-  } search{pid, className, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (owner == s->pid && IsWindowVisible(window) && lstrcmpW(name, s->className) == 0) {
-          s->found.push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  std::vector<HWND> found;
+  for (HWND window = nullptr;
+       (window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == pid && IsWindowVisible(window)) found.push_back(window);
+  }
+  return found;
 }
 
 HWND WaitForDialog(DWORD pid, DWORD milliseconds) {

@@ -1,11 +1,14 @@
 // The real updater under Wine against a loopback server: it replaces the installed program with
-// the served one and starts it, or refuses and leaves the installed program as it was.
+// the served one and starts it, or refuses and leaves the installed program as it was. And the
+// whole update from the host's notice through the updater to the new host (the notices' kinds
+// and answers are the unit tests').
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "host/resources.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/http_server.h"
 #include "tests/support/sha256_hex.h"
@@ -15,6 +18,7 @@
 namespace {
 
 using Body = TestHttpServer::Body;
+using e2e::kStartTimeout, e2e::kStepTimeout;
 
 // Past the test build's 20 s bound of a download in all.
 constexpr DWORD kTimeout = 40000;
@@ -24,8 +28,14 @@ constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다
 // The served program announces itself by a window of this class, titled after its file name.
 constexpr wchar_t kProbeClass[] = L"SorvelProbe";
 
+// The check runs 3 s after start-up; its notice comes soon after.
+constexpr DWORD kNoticeTimeout = 15000;
 // The probe's own version: what the description names for it.
 constexpr wchar_t kProbeVersion[] = L"65535.0.1.1";
+
+void Answer(HWND box, int button) {
+  PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
+}
 
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
 // test programs, so that the served one differs from it).
@@ -70,16 +80,17 @@ struct Installation {
   }
   // Answers the message box; the updater then ends.
   bool Dismiss(HWND box) {
-    PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    Answer(box, IDOK);
     return process->WaitForExit(kTimeout) == 0;
   }
 };
 
 // "Download.ini" as the host writes it for `program` at `url`.
-std::wstring Describe(const std::wstring& url, const std::string& program) {
+std::wstring Describe(const std::wstring& url, const std::string& program,
+                      const std::wstring& version = kProbeVersion) {
   return L"[Download]\r\nDownName=" + url + L"\r\nMainName=Sorvel.exe\r\nSize=" +
          std::to_wstring(program.size()) + L"\r\nSha256=" + sorvel::Sha256Hex(program) +
-         L"\r\nVersion=" + kProbeVersion + L"\r\n";
+         L"\r\nVersion=" + version + L"\r\n";
 }
 
 // A signed manifest offering `program` at `url` as `version`.
@@ -104,6 +115,13 @@ class UpdaterRun : public ::testing::Test {
   void TearDown() override {
     e2e::CloseWindowsOfClass(kProbeClass, 5000);
     e2e::CloseWindowsOfClass(L"SorvelDialogProbe", 5000);
+  }
+
+  // Serves `manifest` at `path` with the signature of `signedBytes` beside it.
+  void ServeSigned(const std::string& path, const std::string& manifest,
+                   const std::string& signedBytes) {
+    server_.Serve(path, Reply(200, manifest));
+    server_.Serve(path + ".sig", Reply(200, sorvel::test::SignatureFile(signedBytes)));
   }
 
   TestHttpServer server_;
@@ -131,13 +149,10 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
   std::string changed = manifest;
   changed[changed.size() - 4] ^= 1;
   const std::string older = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_, L"1.0.1.0");
-  server_.Serve("/signed.ini", Reply(200, manifest));
-  server_.Serve("/signed.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
+  ServeSigned("/signed.ini", manifest, manifest);
   server_.Serve("/unsigned.ini", Reply(200, manifest));
-  server_.Serve("/changed.ini", Reply(200, changed));
-  server_.Serve("/changed.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
-  server_.Serve("/older.ini", Reply(200, older));
-  server_.Serve("/older.ini.sig", Reply(200, sorvel::test::SignatureFile(older)));
+  ServeSigned("/changed.ini", changed, manifest);
+  ServeSigned("/older.ini", older, older);
   std::string otherHash = served_;
   otherHash.back() ^= 1;
   const wchar_t* probe = L"dialog_probe.exe";
@@ -269,6 +284,104 @@ TEST_F(UpdaterRun, StartsTheNewProgramOnceTheOldHostHasEnded) {
   EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 1);
   EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_TRUE(setup.Dismiss(box));
+}
+
+// The new program ends the test: it was started by the updater, not by us.
+struct Ending {
+  DWORD pid = 0;
+  ~Ending() {
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+      TerminateProcess(process, 99);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+};
+
+// The host holds a probe in pane 1 (taken by split start, which finds it by its remembered
+// title); its settings name the manifest.
+using UpdateCheck = UpdaterRun;
+TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
+  const std::string next = e2e::ReadBytes(e2e::BesideMe(L"SorvelNext.exe"));
+  ASSERT_FALSE(next.empty());
+  const std::wstring url = server_.SecureUrl("/next.exe");
+  server_.Serve("/next.exe", Reply(200, next));
+  const std::string manifest = ManifestFor(url, next, L"1.0.2.0");
+  ServeSigned("/Sorvel.ini", manifest, manifest);
+  e2e::Host host(L"[Setting]\r\nFileName1=probe_u\r\n[Update]\r\nCheckUrl=" +
+                 server_.SecureUrl("/Sorvel.ini") + L"\r\n");
+  ASSERT_TRUE(e2e::CopyBesideMe(L"SorvelUpdate.exe", host.Folder(), L"SorvelUpdate.exe"));
+  e2e::Foreign probe = e2e::StartProbe(host.Folder(), L"probe_u", {17, 41});
+  ASSERT_NE(probe.window, nullptr);
+  ASSERT_TRUE(host.Start());
+  host.Command(sorvel::kIdSplitStart);
+  ASSERT_TRUE(host.WaitUntilHolds(0, probe.window));
+
+  HWND box = host.WaitForMessageBox(kNoticeTimeout);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(e2e::StaticTexts(box),
+            L"최신 버전이 존재합니다. 업데이트를 하지 않으면 프로그램이 종료됩니다. 업데이트를 "
+            L"하시겠습니까?");
+  RecordProperty("notice", e2e::Narrow(e2e::SaveScreenshot(L"update-notice.bmp")));
+  // Written before the question.
+  EXPECT_EQ(e2e::ReadUtf16File(host.Folder() + L"\\Download.ini"), Describe(url, next, L"1.0.2.0"));
+  Answer(box, IDYES);
+
+  // The host ends, its pane given back; the updater takes over.
+  EXPECT_EQ(host.WaitForExit(kStepTimeout), 0u);
+  EXPECT_TRUE(e2e::WaitFor([&] { return probe.GivenBack(); }, kStepTimeout));
+  // Found once shown: its text is there by then.
+  HWND updated = e2e::WaitForWindow(
+      []() -> HWND {
+        HWND box = FindWindowW(L"#32770", L"SorvelUpdate");
+        return IsWindowVisible(box) ? box : nullptr;
+      },
+      30000);
+  ASSERT_NE(updated, nullptr);
+  EXPECT_EQ(e2e::StaticTexts(updated), L"자동 업데이트를 성공했습니다.");
+  EXPECT_TRUE(e2e::ReadBytes(host.Exe()) == next);
+  EXPECT_EQ(server_.Requests("/next.exe"), 1);
+  // The old program is gone once the new one has come up.
+  EXPECT_EQ(GetFileAttributesW((host.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
+  Answer(updated, IDOK);
+
+  // The new host, started before the message: a main dialog of another process than the old
+  // host's.
+  Ending newHost;
+  HWND dialog = e2e::WaitForWindow(
+      [&]() -> HWND {
+        for (HWND found = nullptr;
+             (found = FindWindowExW(nullptr, found, L"#32770", nullptr)) != nullptr;) {
+          GetWindowThreadProcessId(found, &newHost.pid);
+          if (newHost.pid != host.Id() && GetDlgItem(found, sorvel::kIdDisplay1) != nullptr &&
+              IsWindowVisible(found))
+            return found;
+        }
+        newHost.pid = 0;
+        return nullptr;
+      },
+      kStartTimeout);
+  ASSERT_NE(dialog, nullptr);
+  // The new host's other dialogs: with `version`, only its version dialog.
+  auto other = [&](bool version) -> HWND {
+    for (HWND window : e2e::WindowsOf(newHost.pid, L"#32770")) {
+      if (window != dialog && (!version || GetDlgItem(window, sorvel::kIdVersionOk) != nullptr)) {
+        return window;
+      }
+    }
+    return nullptr;
+  };
+  PostMessageW(dialog, WM_COMMAND, sorvel::kIdSplitSelect, 0);
+  HWND version = e2e::WaitForWindow([&] { return other(true); }, kStepTimeout);
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(e2e::TextOf(GetDlgItem(version, sorvel::kIdVersionLine)), L"버전: 1.0.2.0");
+  RecordProperty("new_version", e2e::Narrow(e2e::SaveScreenshot(L"updated-version.bmp")));
+  Answer(version, sorvel::kIdVersionOk);
+
+  // The new host checks too, and finds itself current.
+  EXPECT_TRUE(e2e::WaitFor([&] { return server_.Requests("/Sorvel.ini") == 2; }, kNoticeTimeout));
+  e2e::PumpFor(1000);
+  EXPECT_EQ(other(false), nullptr);
 }
 
 }  // namespace
