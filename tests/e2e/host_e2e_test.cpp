@@ -1,6 +1,14 @@
 // The real host under Wine: start-up, layout, the second instance, the settings file, park and
-// the commands of other programs.
+// the commands of other programs; and its panes, which take real programs' windows (our probes
+// and Wine's notepad) through its own dialogs and give them back whole however it ends. The test
+// program drives the host as a user would: it taps buttons, chooses from the picker's list,
+// answers message boxes and picks menu commands. The host's portable logic is the unit tests'
+// (against the simulated device); here stands what the real window system decides.
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "host/resources.h"
 #include "tests/e2e/e2e_support.h"
@@ -8,11 +16,157 @@
 
 namespace {
 
-using e2e::Host, e2e::kPanes, e2e::kStartTimeout;
+using e2e::Foreign, e2e::Process, e2e::kPanes, e2e::kStartTimeout, e2e::kStepTimeout;
+using sorvel::kIdPickerList, sorvel::kIdPickerClose, sorvel::kIdPickerApply;
+
+// The probe stops answering for wParam milliseconds on this message; its edit control.
+constexpr UINT kProbeHang = WM_APP + 1;
+constexpr int kProbeEdit = 100;
+constexpr wchar_t kEmptyLabel[] = L"마지막 작동 파일명:";
+// The nine keys that split reset empties; the tenth, the split mode, stays.
+constexpr const wchar_t* kResetKeys[9] = {L"FileName1",     L"FileName2",     L"PositionTop1",
+                                          L"PositionTop2",  L"FileName3",     L"PositionTop3",
+                                          L"FileFullPath1", L"FileFullPath2", L"FileFullPath3"};
 
 RECT Rect(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};
 }
+
+void Click(HWND button) {
+  PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+bool Closes(HWND window) {
+  return e2e::WaitFor([&] { return !IsWindow(window); }, kStepTimeout);
+}
+
+// An edit control's text, asked of its program.
+std::wstring EditText(HWND edit) {
+  wchar_t text[256] = {};
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(edit, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                      &ignored);
+  return text;
+}
+
+bool Answers(HWND window, UINT milliseconds) {
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, milliseconds, &ignored) != 0;
+}
+
+// Whether the threads of two windows share one input state (activation, focus, keyboard): each
+// then reports the same active window.
+bool InputShared(HWND a, HWND b) {
+  GUITHREADINFO first{}, second{};
+  first.cbSize = second.cbSize = sizeof(GUITHREADINFO);
+  return GetGUIThreadInfo(GetWindowThreadProcessId(a, nullptr), &first) &&
+         GetGUIThreadInfo(GetWindowThreadProcessId(b, nullptr), &second) &&
+         first.hwndActive != nullptr && first.hwndActive == second.hwndActive;
+}
+
+// The host driven through its panes' buttons and its picker.
+class Host : public e2e::Host {
+ public:
+  using e2e::Host::Host;
+
+  // Taps pane `pane`'s A button and applies `title` in the picker: by a double tap on the item,
+  // or by selecting it and tapping 적용, which shows only after a selection.
+  ::testing::AssertionResult Pick(int pane, const std::wstring& title, bool doubleTap = true) {
+    Tap(kPanes[pane].a);
+    HWND picker = WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
+    if (picker == nullptr) return ::testing::AssertionFailure() << "no picker";
+    HWND list = GetDlgItem(picker, kIdPickerList);
+    LRESULT index = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(title.c_str()));
+    if (index == LB_ERR) {
+      return ::testing::AssertionFailure() << e2e::Narrow(title) << " is not listed";
+    }
+    SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    LPARAM from = reinterpret_cast<LPARAM>(list);
+    HWND apply = GetDlgItem(picker, kIdPickerApply);
+    if (!doubleTap && IsWindowVisible(apply)) {
+      return ::testing::AssertionFailure() << "적용 shows before a selection";
+    }
+    PostMessageW(picker, WM_COMMAND,
+                 MAKEWPARAM(kIdPickerList, doubleTap ? LBN_DBLCLK : LBN_SELCHANGE), from);
+    if (!doubleTap) {
+      if (!e2e::WaitFor([&] { return IsWindowVisible(apply) != FALSE; }, kStepTimeout)) {
+        return ::testing::AssertionFailure() << "적용 does not show after a selection";
+      }
+      Click(apply);
+    }
+    applied_ = GetTickCount();
+    if (!Closes(picker)) return ::testing::AssertionFailure() << "the picker stays open";
+    return ::testing::AssertionSuccess();
+  }
+  // When the last Pick applied its choice (GetTickCount).
+  DWORD AppliedAt() const { return applied_; }
+
+  // Picks `foreign` for `pane` and waits until the pane holds its window.
+  ::testing::AssertionResult Hold(int pane, const Foreign& foreign, bool doubleTap = true) {
+    ::testing::AssertionResult picked = Pick(pane, foreign.title, doubleTap);
+    if (picked && (foreign.window == nullptr || !WaitUntilHolds(pane, foreign.window))) {
+      return ::testing::AssertionFailure()
+             << "pane " << pane + 1 << " does not hold " << e2e::Narrow(foreign.title);
+    }
+    return picked;
+  }
+  // Taps the A button of a holding pane and waits until the pane is empty.
+  ::testing::AssertionResult Release(int pane) {
+    Tap(kPanes[pane].a);
+    if (e2e::WaitFor(
+            [&] {
+              return e2e::TextOf(Item(kPanes[pane].a)) == L"A" &&
+                     !IsWindowVisible(Item(kPanes[pane].toggle));
+            },
+            kStepTimeout)) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "pane " << pane + 1 << " stays holding";
+  }
+
+  // The pane holds `window` as a plain visible child across its width, `offset` down, with the
+  // holding pane's controls.
+  void ExpectHolding(int pane, HWND window, int offset = 0) const {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    const e2e::PaneIds& ids = kPanes[pane];
+    RECT client{};
+    GetClientRect(Dialog(), &client);
+    EXPECT_EQ(GetAncestor(window, GA_PARENT), Item(ids.display));
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), DWORD{WS_VISIBLE});
+    EXPECT_TRUE(SameRect(e2e::RectInParent(window), Rect(0, offset, client.right, client.bottom)));
+    EXPECT_EQ(e2e::TextOf(Item(ids.a)), L"C");
+    EXPECT_EQ(e2e::TextOf(Item(ids.display)), L"");
+    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_TRUE(IsWindowVisible(Item(id))) << id;
+  }
+
+  // The pane is empty and labelled with its stored title.
+  void ExpectEmpty(int pane, const std::wstring& title) const {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    const e2e::PaneIds& ids = kPanes[pane];
+    EXPECT_EQ(e2e::TextOf(Item(ids.a)), L"A");
+    EXPECT_EQ(e2e::TextOf(Item(ids.display)), kEmptyLabel + title);
+    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(IsWindowVisible(Item(id))) << id;
+  }
+
+ private:
+  DWORD applied_ = 0;
+};
+
+// The window is a top-level window again, where and as it was before the capture (waited for
+// up to `milliseconds`), its frame included.
+void ExpectGivenBack(const Foreign& foreign, DWORD milliseconds = kStepTimeout) {
+  SCOPED_TRACE(e2e::Narrow(foreign.title));
+  e2e::WaitFor([&] { return foreign.GivenBack(); }, milliseconds);
+  EXPECT_TRUE(e2e::IsTopLevel(foreign.window));
+  RECT now{};
+  GetWindowRect(foreign.window, &now);
+  EXPECT_TRUE(SameRect(now, foreign.former));
+  EXPECT_EQ(GetWindowLongW(foreign.window, GWL_STYLE), foreign.formerStyle);
+  EXPECT_TRUE(IsWindowVisible(foreign.window));
+}
+
+// --- Start-up, settings and commands of other programs ---
 
 TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
   Host host;
@@ -175,6 +329,254 @@ TEST(HostSettings, TwoPaneSettingsLabelThePanesAndStartTheirProgramsOnce) {
   EXPECT_FALSE(e2e::WaitFor([&] { return started(L"probe_b") > 1 || started(L"probe_c"); }, 3000))
       << "pane 3's program started, or pane 2's again";
   EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
+}
+
+// --- Picking and holding ---
+
+// Each pane takes another kind of window: a probe's, Wine's notepad with its menu, and the
+// owned untitled dialog that is the interface of a program whose main window the picker lists.
+TEST(PanesPick, PickerListsTheProgramsAndEachPaneTakesAndGivesBackItsChoice) {
+  Host host;
+  ASSERT_TRUE(host.Start());
+  Foreign probes[3] = {e2e::StartProbe(host.Folder(), L"probe_c", {12, 30}),
+                       e2e::StartProbe(host.Folder(), L"probe_a", {25, 60}),
+                       e2e::StartProbe(host.Folder(), L"probe_b", {3, 95})};
+  for (const Foreign& probe : probes) ASSERT_NE(probe.window, nullptr);
+
+  Foreign notepad;
+  notepad.path = L"C:\\windows\\system32\\notepad.exe";
+  notepad.process = std::make_unique<Process>(notepad.path);
+  notepad.window = e2e::WaitForWindow(
+      [] {
+        HWND window = FindWindowW(L"Notepad", nullptr);
+        return IsWindowVisible(window) && !e2e::TextOf(window).empty() ? window : nullptr;
+      },
+      kStartTimeout);
+  ASSERT_NE(notepad.window, nullptr);
+  notepad.title = e2e::TextOf(notepad.window);
+  SetWindowPos(notepad.window, nullptr, 5, 40, 220, 200, SWP_NOZORDER | SWP_NOACTIVATE);
+  notepad.Remember();
+
+  Foreign owned;
+  owned.title = L"dprobe";
+  owned.path = host.Folder() + L"\\dprobe.exe";
+  ASSERT_TRUE(e2e::CopyBesideMe(L"dialog_probe.exe", host.Folder(), L"dprobe.exe"));
+  owned.process = std::make_unique<Process>(owned.path);
+  HWND main = e2e::WaitForWindow([] { return FindWindowW(L"SorvelDialogProbe", L"dprobe"); },
+                                 kStartTimeout);
+  owned.window = e2e::WaitForDialog(owned.process->Id(), kStepTimeout);
+  ASSERT_NE(owned.window, nullptr);
+  ASSERT_EQ(GetWindow(owned.window, GW_OWNER), main);
+  owned.Remember();
+
+  // The list: our programs, sorted (they were started in another order); never the host.
+  host.Tap(kPanes[0].a);
+  HWND picker = host.WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
+  ASSERT_NE(picker, nullptr);
+  std::vector<std::wstring> probeItems;
+  for (const std::wstring& item : e2e::ListItems(GetDlgItem(picker, kIdPickerList))) {
+    EXPECT_NE(item, L"Sorvel");
+    EXPECT_NE(item, L"Tavrin");
+    if (item.rfind(L"probe_", 0) == 0) probeItems.push_back(item);
+  }
+  EXPECT_EQ(probeItems, (std::vector<std::wstring>{L"probe_a", L"probe_b", L"probe_c"}));
+  RecordProperty("picker", e2e::Narrow(e2e::SaveScreenshot(L"picker.bmp")));
+  // 닫기: nothing is captured, nothing written.
+  Click(GetDlgItem(picker, kIdPickerClose));
+  ASSERT_TRUE(Closes(picker));
+  e2e::PumpFor(200);
+  EXPECT_EQ(e2e::TextOf(host.Item(kPanes[0].a)), L"A");
+  EXPECT_TRUE(host.Settings().empty());
+
+  const Foreign* held[3] = {&probes[1], &notepad, &owned};
+  for (int pane = 0; pane < 3; ++pane) {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    ASSERT_TRUE(host.Hold(pane, *held[pane], pane != 1));
+    host.ExpectHolding(pane, held[pane]->window);
+    EXPECT_EQ(host.Setting(L"FileName" + std::to_wstring(pane + 1)), held[pane]->title);
+    std::wstring path = host.Setting(L"FileFullPath" + std::to_wstring(pane + 1));
+    EXPECT_EQ(CompareStringOrdinal(path.c_str(), -1, held[pane]->path.c_str(), -1, TRUE),
+              CSTR_EQUAL)
+        << e2e::Narrow(path);
+  }
+  EXPECT_TRUE(e2e::IsTopLevel(main)) << "the main window was taken instead of its dialog";
+  RecordProperty("three_panes", e2e::Narrow(e2e::SaveScreenshot(L"three-panes-held.bmp")));
+
+  // Released in another order than captured, each at its own former place.
+  for (int pane : {1, 0, 2}) {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    ASSERT_TRUE(host.Release(pane));
+    ExpectGivenBack(*held[pane]);
+    host.ExpectEmpty(pane, held[pane]->title);
+  }
+  EXPECT_NE(GetMenu(notepad.window), nullptr) << "notepad lost its menu";
+  EXPECT_EQ(GetWindow(owned.window, GW_OWNER), main);
+  EXPECT_TRUE(host.Running());
+}
+
+// --- Working in a held window ---
+
+TEST(PanesHeld, TypingReachesTheHeldProgramAndNudgingMovesIt) {
+  Host host;
+  ASSERT_TRUE(host.Start());
+  Foreign probe = e2e::StartProbe(host.Folder(), L"probe_t", {12, 30});
+  ASSERT_TRUE(host.Hold(0, probe));
+  HWND edit = GetDlgItem(probe.window, kProbeEdit);
+  ASSERT_NE(edit, nullptr);
+
+  // As a user types: a tap into the middle of the pane, where the edit shows, then keys.
+  RECT display{};
+  GetWindowRect(host.Item(kPanes[0].display), &display);
+  POINT at{(display.left + display.right) / 2, (display.top + display.bottom) / 2};
+  EXPECT_EQ(WindowFromPoint(at), edit);
+  std::vector<INPUT> input(3);
+  for (INPUT& mouse : input) {
+    mouse.type = INPUT_MOUSE;
+    mouse.mi.dx = at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    mouse.mi.dy = at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    mouse.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  }
+  input[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+  input[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+  for (wchar_t c : std::wstring(L"typed")) {
+    for (DWORD up : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
+      INPUT key{};
+      key.type = INPUT_KEYBOARD;
+      key.ki.wScan = c;
+      key.ki.dwFlags = KEYEVENTF_UNICODE | up;
+      input.push_back(key);
+    }
+  }
+  SendInput(3, input.data(), sizeof(INPUT));
+  e2e::PumpFor(200);
+  SendInput(static_cast<UINT>(input.size() - 3), input.data() + 3, sizeof(INPUT));
+  EXPECT_TRUE(e2e::WaitFor([&] { return EditText(edit) == L"typed"; }, kStepTimeout))
+      << "the edit reads \"" << e2e::Narrow(EditText(edit)) << "\"";
+  EXPECT_TRUE(host.Holds(0, probe.window));
+  EXPECT_TRUE(InputShared(host.Dialog(), probe.window));
+
+  // Up twice, down once: the window stands ten pixels higher, and the file says so.
+  for (int id : {kPanes[0].up, kPanes[0].up, kPanes[0].down}) host.Tap(id);
+  EXPECT_TRUE(e2e::WaitFor(
+      [&] {
+        return e2e::RectInParent(probe.window).top == -10 &&
+               host.Setting(L"PositionTop1") == L"-10";
+      },
+      kStepTimeout));
+  host.ExpectHolding(0, probe.window, -10);
+
+  // Given back, the program has its input to itself again: activating it leaves the host be.
+  ASSERT_TRUE(host.Release(0));
+  ExpectGivenBack(probe);
+  SetForegroundWindow(probe.window);
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == probe.window; }, kStepTimeout));
+  EXPECT_FALSE(InputShared(host.Dialog(), probe.window));
+}
+
+// --- A program that does not answer ---
+
+TEST(PanesHung, HungProgramIsRefusedWithinASecondAndAHeldOneIsGivenBackWithoutWaiting) {
+  Host host;
+  ASSERT_TRUE(host.Start());
+  Foreign probe = e2e::StartProbe(host.Folder(), L"probe_h", {12, 30});
+  ASSERT_NE(probe.window, nullptr);
+
+  // Refused: the host asks first and gives up after its time-out.
+  PostMessageW(probe.window, kProbeHang, 6000, 0);
+  e2e::PumpFor(200);
+  ASSERT_TRUE(host.Pick(0, probe.title));
+  HWND box = host.WaitForMessageBox();
+  DWORD refused = GetTickCount() - host.AppliedAt();
+  ASSERT_NE(box, nullptr);
+  RecordProperty("refused_ms", static_cast<int>(refused));
+  EXPECT_LE(refused, 1500u);
+  EXPECT_EQ(e2e::StaticTexts(box), L"프로그램이 응답하지 않습니다.");
+  Click(GetDlgItem(box, IDOK));
+  ASSERT_TRUE(Closes(box));
+  EXPECT_TRUE(e2e::IsTopLevel(probe.window));
+  // Nothing about the pane changed, its label included.
+  host.ExpectEmpty(0, L"");
+
+  // Held, then hung: A empties the pane at once; the window follows when its program wakes.
+  // The two programs share one input state once one's window is the other's child; the host's
+  // watch parts it within a second of the hang, after which a tap no longer waits for the
+  // program. Pane 1, whose A also hands the input to its window when it takes the focus: once
+  // the watch knows of the hang, neither asks the program again.
+  ASSERT_TRUE(e2e::WaitFor([&] { return Answers(probe.window, 200); }, 10000));
+  probe.Remember();
+  ASSERT_TRUE(host.Hold(0, probe));
+  PostMessageW(probe.window, kProbeHang, 6000, 0);
+  e2e::PumpFor(1500);
+  DWORD tapped = GetTickCount();
+  ASSERT_TRUE(host.Release(0));
+  DWORD emptied = GetTickCount() - tapped;
+  RecordProperty("released_hung_ms", static_cast<int>(emptied));
+  EXPECT_LE(emptied, 1500u);
+  EXPECT_FALSE(Answers(probe.window, 200)) << "the host waited for the program";
+  EXPECT_TRUE(Answers(host.Dialog(), 500)) << "the host does not answer";
+  ExpectGivenBack(probe, 8000);
+  EXPECT_TRUE(host.Running());
+}
+
+// --- The menu commands ---
+
+// Split reset: answered no it changes nothing; yes empties the stored programs on disk, keeps the
+// split mode and ends.
+TEST(PanesSplit, SplitResetAnsweredNoKeepsTheSettingsAndYesEmptiesThemAndEnds) {
+  Host host(
+      L"[Setting]\r\nPartionMode=2\r\nFileName2=Beta\r\nPositionTop2=-40\r\n"
+      L"FileFullPath2=C:\\gone\\beta.exe\r\n");
+  ASSERT_TRUE(host.Start());
+  Foreign probe = e2e::StartProbe(host.Folder(), L"probe_r", {12, 30});
+  ASSERT_TRUE(host.Hold(0, probe));
+  std::wstring before = host.Settings();
+  ASSERT_EQ(e2e::IniValue(before, L"FileName1"), probe.title);
+  for (int answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer == IDYES ? "yes" : "no");
+    host.Command(sorvel::kIdSplitReset);
+    HWND box = host.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(e2e::StaticTexts(box),
+              L"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
+              L"종료하시겠습니까?");
+    Click(GetDlgItem(box, answer));
+    ASSERT_TRUE(Closes(box));
+    if (answer == IDNO) {
+      e2e::PumpFor(500);
+      EXPECT_EQ(host.Settings(), before);
+      EXPECT_TRUE(host.Running());
+      EXPECT_TRUE(host.Holds(0, probe.window));
+    }
+  }
+  EXPECT_EQ(host.WaitForExit(), 0u);
+  std::wstring after = host.Settings();
+  for (const wchar_t* key : kResetKeys) {
+    EXPECT_NE(after.find(std::wstring(L"\r\n") + key + L"=\r\n"), std::wstring::npos)
+        << e2e::Narrow(key) << " not emptied";
+  }
+  EXPECT_EQ(e2e::IniValue(after, L"PartionMode"), L"2");
+  ExpectGivenBack(probe);
+}
+
+// --- A host that dies of a fault ---
+
+TEST(PanesCrash, HostThatFaultsGivesItsWindowsBackBeforeItDies) {
+  Host host(L"[Setting]\r\nFileName1=probe_a\r\nFileName2=probe_b\r\n", L"SorvelCrashTest.exe");
+  Foreign a = e2e::StartProbe(host.Folder(), L"probe_a", {12, 30});
+  Foreign b = e2e::StartProbe(host.Folder(), L"probe_b", {25, 60});
+  ASSERT_TRUE(host.Start());
+  host.Command(sorvel::kIdSplitStart);
+  ASSERT_TRUE(host.WaitUntilHolds(0, a.window));
+  ASSERT_TRUE(host.WaitUntilHolds(1, b.window));
+
+  PostMessageW(host.Dialog(), RegisterWindowMessageW(L"SorvelCrashNow"), 0, 0);
+  DWORD code = host.WaitForExit();
+  EXPECT_NE(code, STILL_ACTIVE) << "the test build did not die";
+  EXPECT_NE(code, 0u) << "the test build ended normally instead of by its fault";
+  for (const Foreign* probe : {&a, &b}) {
+    ExpectGivenBack(*probe);
+    EXPECT_TRUE(probe->process->Running());
+  }
 }
 
 }  // namespace
