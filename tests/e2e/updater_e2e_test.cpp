@@ -37,6 +37,16 @@ void Answer(HWND box, int button) {
   PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
 }
 
+// The updater's message box, captioned with its name; found once shown, its text there by then.
+HWND WaitForUpdaterMessage(DWORD milliseconds = kTimeout) {
+  return e2e::WaitForWindow(
+      [] {
+        HWND box = FindWindowW(L"#32770", L"SorvelUpdate");
+        return IsWindowVisible(box) ? box : nullptr;
+      },
+      milliseconds);
+}
+
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
 // test programs, so that the served one differs from it).
 struct Installation {
@@ -65,18 +75,6 @@ struct Installation {
     process = std::make_unique<e2e::Process>(folder + L"\\SorvelUpdate.exe");
     dialog = e2e::WaitForDialog(process->Id(), kTimeout);
     return dialog != nullptr && e2e::TextOf(dialog) == L"Auto Downloader";
-  }
-  // The updater's message box, captioned with its name.
-  HWND WaitForMessageBox() {
-    DWORD pid = process->Id();
-    return e2e::WaitForWindow(
-        [pid]() -> HWND {
-          for (HWND window : e2e::WindowsOf(pid, L"#32770")) {
-            if (e2e::TextOf(window) == L"SorvelUpdate") return window;
-          }
-          return nullptr;
-        },
-        kTimeout);
   }
   // Answers the message box; the updater then ends.
   bool Dismiss(HWND box) {
@@ -193,7 +191,7 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     const int downloads = server_.Requests("/Sorvel.exe");
     Installation setup(c.description, c.checkUrl, c.installed);
     ASSERT_TRUE(setup.Start());
-    HWND box = setup.WaitForMessageBox();
+    HWND box = WaitForUpdaterMessage();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(e2e::StaticTexts(box), c.updated ? kUpdated : kNotUpdated);
     EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == (c.updated ? served_ : setup.installed));
@@ -278,7 +276,7 @@ TEST_F(UpdaterRun, StartsTheNewProgramOnceTheOldHostHasEnded) {
   EXPECT_NE(SendMessageTimeoutW(setup.dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0);
   PostMessageW(oldDialog, WM_CLOSE, 0, 0);
   EXPECT_EQ(old.WaitForExit(kTimeout), 0u);
-  HWND box = setup.WaitForMessageBox();
+  HWND box = WaitForUpdaterMessage();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
   EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 1);
@@ -330,13 +328,7 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   // The host ends, its pane given back; the updater takes over.
   EXPECT_EQ(host.WaitForExit(kStepTimeout), 0u);
   EXPECT_TRUE(e2e::WaitFor([&] { return probe.GivenBack(); }, kStepTimeout));
-  // Found once shown: its text is there by then.
-  HWND updated = e2e::WaitForWindow(
-      []() -> HWND {
-        HWND box = FindWindowW(L"#32770", L"SorvelUpdate");
-        return IsWindowVisible(box) ? box : nullptr;
-      },
-      30000);
+  HWND updated = WaitForUpdaterMessage(30000);
   ASSERT_NE(updated, nullptr);
   EXPECT_EQ(e2e::StaticTexts(updated), L"자동 업데이트를 성공했습니다.");
   EXPECT_TRUE(e2e::ReadBytes(host.Exe()) == next);
