@@ -48,13 +48,9 @@ class DownloadTest : public ::testing::Test {
 
   // Downloads into `path`, keeping the progress reports; checks that each report runs on this
   // thread and brings news.
-  std::int32_t Download(const std::string& urlPath, const std::wstring& path,
-                        std::uint64_t limit = kNoLimit) {
-    return DownloadUrl(server_.Url(urlPath), path, limit);
-  }
-  std::int32_t DownloadUrl(const std::wstring& url, const std::wstring& path,
-                           std::uint64_t limit = kNoLimit,
-                           unsigned total = win32::kFileTransferLimitMilliseconds) {
+  std::int32_t Download(const std::wstring& url, const std::wstring& path,
+                        std::uint64_t limit = kNoLimit,
+                        unsigned total = win32::kFileTransferLimitMilliseconds) {
     reports_.clear();
     DWORD thread = GetCurrentThreadId();
     auto progress = [&](std::uint64_t received, std::uint64_t total) {
@@ -110,7 +106,7 @@ TEST_F(DownloadTest, ResponseKinds) {
     SCOPED_TRACE(c.path);
     std::wstring file = folder_ + L"\\im.exe";
     DeleteFileW(file.c_str());
-    std::int32_t result = Download(c.path, file, c.limit);
+    std::int32_t result = Download(server_.Url(c.path), file, c.limit);
     EXPECT_EQ(result >= 0, c.ok) << result;
     // Into memory, within the same limit: all or nothing.
     std::string received = "unchanged";
@@ -174,7 +170,7 @@ TEST_F(DownloadTest, FileIsMadeAnewOnlyFromWebAddresses) {
       CloseHandle(h);
     }
     const int connections = server_.Connections();
-    EXPECT_EQ(DownloadUrl(c.url, file) >= 0, c.ok);
+    EXPECT_EQ(Download(c.url, file) >= 0, c.ok);
     EXPECT_TRUE(e2e::ReadBytes(file) == (c.ok ? "new program" : c.leftover));
     EXPECT_EQ(server_.Connections() - connections, c.ok ? 1 : 0);
   }
@@ -186,7 +182,7 @@ TEST_F(DownloadTest, TricklingBodyFailsAtTheTotalTime) {
   trickle.trickleMilliseconds = 50;  // ten seconds in all
   server_.Serve("/trickle", trickle);
   ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(DownloadUrl(server_.Url("/trickle"), folder_ + L"\\im.exe", kNoLimit, 1000),
+  EXPECT_EQ(Download(server_.Url("/trickle"), folder_ + L"\\im.exe", kNoLimit, 1000),
             win32::kTransferTimedOut);
   std::string body;
   EXPECT_EQ(platform_->DownloadToMemory(TextOf(server_.Url("/trickle")), 1000, &body, 1000),
@@ -229,7 +225,7 @@ TEST_F(DownloadTest, SecureTransfers) {
     const int before = server_.Requests("/data");
     const std::wstring file = folder_ + L"\\im.exe";
     DeleteFileW(file.c_str());
-    std::int32_t result = DownloadUrl(c.url, file);
+    std::int32_t result = Download(c.url, file);
     EXPECT_EQ(result >= 0, c.ok) << result;
     EXPECT_TRUE(e2e::ReadBytes(file) == (c.ok ? data : ""));
     std::string body;
@@ -278,7 +274,7 @@ TEST_F(DownloadTest, StalledServerFailsWhileTheDialogAnswersAndItsEndCancels) {
     // The stalled transfer keeps its file open until the server ends.
     const std::wstring file = folder_ + (modal ? L"\\modal.exe" : L"\\im.exe");
     Sink sink;
-    if (modal) sink.download = [&] { return Download("/stalled", file); };
+    if (modal) sink.download = [&] { return Download(server_.Url("/stalled"), file); };
     DialogTemplate dialog{1, 100, 40, kWsPopup | kWsCaption, u"Transfer", u"Tahoma", 8, {}};
     HWND window = platform_->CreateDialogWindow(dialog, nullptr, &sink);
     ASSERT_NE(window, nullptr);
@@ -288,7 +284,7 @@ TEST_F(DownloadTest, StalledServerFailsWhileTheDialogAnswersAndItsEndCancels) {
       EXPECT_EQ(sink.result, win32::kTransferCancelled);
       EXPECT_LT(sink.returned - sink.endedAt, 2000u);
     } else {
-      EXPECT_LT(Download("/stalled", file), 0);
+      EXPECT_LT(Download(server_.Url("/stalled"), file), 0);
       EXPECT_GT(sink.ticks, 10);
       EXPECT_EQ(sink.pretranslated, sink.ticks);
       ASSERT_FALSE(reports_.empty());
@@ -301,8 +297,8 @@ TEST_F(DownloadTest, StalledServerFailsWhileTheDialogAnswersAndItsEndCancels) {
 
 TEST_F(DownloadTest, UnwritableDestinationFails) {
   server_.Serve("/file", Reply(200, Bytes(1000)));
-  EXPECT_LT(Download("/file", folder_ + L"\\no such folder\\im.exe"), 0);
-  EXPECT_LT(Download("/file", folder_), 0);  // a folder
+  EXPECT_LT(Download(server_.Url("/file"), folder_ + L"\\no such folder\\im.exe"), 0);
+  EXPECT_LT(Download(server_.Url("/file"), folder_), 0);  // a folder
 }
 
 // A quit message ends the download at once and is posted again for the loops outside.

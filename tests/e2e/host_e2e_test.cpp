@@ -17,7 +17,7 @@
 namespace {
 
 using e2e::Foreign, e2e::Process, e2e::kPanes, e2e::kStartTimeout, e2e::kStepTimeout;
-using sorvel::kIdPickerList, sorvel::kIdPickerClose, sorvel::kIdPickerApply;
+using sorvel::kIdPickerList, sorvel::kIdPickerClose;
 
 // The probe stops answering for wParam milliseconds on this message; its edit control.
 constexpr UINT kProbeHang = WM_APP + 1;
@@ -69,9 +69,9 @@ class Host : public e2e::Host {
  public:
   using e2e::Host::Host;
 
-  // Taps pane `pane`'s A button and applies `title` in the picker: by a double tap on the item,
-  // or by selecting it and tapping 적용, which shows only after a selection.
-  ::testing::AssertionResult Pick(int pane, const std::wstring& title, bool doubleTap = true) {
+  // Taps pane `pane`'s A button and applies `title` in the picker by a double tap on the item
+  // (적용, which shows once an item is selected, is the unit tests').
+  ::testing::AssertionResult Pick(int pane, const std::wstring& title) {
     Tap(kPanes[pane].a);
     HWND picker = WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
     if (picker == nullptr) return ::testing::AssertionFailure() << "no picker";
@@ -82,19 +82,8 @@ class Host : public e2e::Host {
       return ::testing::AssertionFailure() << e2e::Narrow(title) << " is not listed";
     }
     SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    LPARAM from = reinterpret_cast<LPARAM>(list);
-    HWND apply = GetDlgItem(picker, kIdPickerApply);
-    if (!doubleTap && IsWindowVisible(apply)) {
-      return ::testing::AssertionFailure() << "적용 shows before a selection";
-    }
-    PostMessageW(picker, WM_COMMAND,
-                 MAKEWPARAM(kIdPickerList, doubleTap ? LBN_DBLCLK : LBN_SELCHANGE), from);
-    if (!doubleTap) {
-      if (!e2e::WaitFor([&] { return IsWindowVisible(apply) != FALSE; }, kStepTimeout)) {
-        return ::testing::AssertionFailure() << "적용 does not show after a selection";
-      }
-      Click(apply);
-    }
+    PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kIdPickerList, LBN_DBLCLK),
+                 reinterpret_cast<LPARAM>(list));
     applied_ = GetTickCount();
     if (!Closes(picker)) return ::testing::AssertionFailure() << "the picker stays open";
     return ::testing::AssertionSuccess();
@@ -103,8 +92,8 @@ class Host : public e2e::Host {
   DWORD AppliedAt() const { return applied_; }
 
   // Picks `foreign` for `pane` and waits until the pane holds its window.
-  ::testing::AssertionResult Hold(int pane, const Foreign& foreign, bool doubleTap = true) {
-    ::testing::AssertionResult picked = Pick(pane, foreign.title, doubleTap);
+  ::testing::AssertionResult Hold(int pane, const Foreign& foreign) {
+    ::testing::AssertionResult picked = Pick(pane, foreign.title);
     if (picked && (foreign.window == nullptr || !WaitUntilHolds(pane, foreign.window))) {
       return ::testing::AssertionFailure()
              << "pane " << pane + 1 << " does not hold " << e2e::Narrow(foreign.title);
@@ -391,7 +380,7 @@ TEST(PanesPick, PickerListsTheProgramsAndEachPaneTakesAndGivesBackItsChoice) {
   const Foreign* held[3] = {&probes[1], &notepad, &owned};
   for (int pane = 0; pane < 3; ++pane) {
     SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
-    ASSERT_TRUE(host.Hold(pane, *held[pane], pane != 1));
+    ASSERT_TRUE(host.Hold(pane, *held[pane]));
     host.ExpectHolding(pane, held[pane]->window);
     EXPECT_EQ(host.Setting(L"FileName" + std::to_wstring(pane + 1)), held[pane]->title);
     std::wstring path = host.Setting(L"FileFullPath" + std::to_wstring(pane + 1));
