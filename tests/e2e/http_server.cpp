@@ -172,12 +172,11 @@ TestHttpServer::~TestHttpServer() {
   if (acceptor_.joinable()) acceptor_.join();
   for (std::thread& thread : answering_) thread.join();
   if (listener_ != kNoSocket) CloseSocket(Native(listener_));
-#ifndef _WIN32
-  // Each front ends once its tie to the server is closed.
-  for (long long pid : fronts_) waitpid(static_cast<pid_t>(pid), nullptr, 0);
-#endif
 #ifdef _WIN32
   WSACleanup();
+#else
+  // Each front ends once its tie to the server is closed.
+  for (long long pid : fronts_) waitpid(static_cast<pid_t>(pid), nullptr, 0);
 #endif
 }
 
@@ -292,23 +291,17 @@ void TestHttpServer::Accept() {
 
 void TestHttpServer::Answer(Socket connection) {
   std::string path = ReadRequestPath(Native(connection));
-  Route route;
-  bool known = false;
+  Route route = Reply(404, "<html><body><h1>404 Not Found</h1></body></html>", Body::kWithLength,
+                      "", "text/html");
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!path.empty()) {
       ++requests_[path];
       auto it = routes_.find(path);
-      known = it != routes_.end();
-      if (known) route = it->second;
+      if (it != routes_.end()) route = it->second;
     }
   }
   if (!path.empty()) {
-    if (!known) {
-      route.status = 404;
-      route.body = "<html><body><h1>404 Not Found</h1></body></html>";
-      route.contentType = "text/html";
-    }
     std::string head = "HTTP/1.1 " + std::to_string(route.status) + " Status" +
                        "\r\nContent-Type: " + route.contentType + "\r\nConnection: close\r\n";
     if (route.mode != Body::kWithoutLength) {
