@@ -157,7 +157,7 @@ void ExpectGivenBack(const Foreign& foreign, DWORD milliseconds = kStepTimeout) 
 
 // --- Start-up, settings and commands of other programs ---
 
-TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
+TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBandsAndASecondStartBringsItToTheFront) {
   Host host;
   ASSERT_TRUE(host.Start()) << "no host dialog appeared";
 
@@ -188,21 +188,16 @@ TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
     ReleaseDC(nullptr, screen);
   }
   RecordProperty("screenshot", e2e::Narrow(e2e::SaveScreenshot(L"host-start.bmp")));
-}
 
-TEST(HostStart, SecondStartBringsTheFirstToTheFrontAndEnds) {
-  Host first;
-  ASSERT_TRUE(first.Start());
-  e2e::Foreign other = e2e::StartProbe(first.Folder(), L"probe_o", {12, 30});
+  // A second start brings the first to the front and ends.
+  e2e::Foreign other = e2e::StartProbe(host.Folder(), L"probe_o", {12, 30});
   SetForegroundWindow(other.window);
   ASSERT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == other.window; }, 3000));
-
-  e2e::Process second(first.Exe());
-  ASSERT_TRUE(second.Started());
+  e2e::Process second(host.Exe());
   EXPECT_EQ(second.WaitForExit(kStartTimeout), 0u);
-  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == first.Dialog(); }, 3000));
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == host.Dialog(); }, 3000));
   EXPECT_TRUE(e2e::WindowsOf(second.Id(), L"#32770").empty());
-  EXPECT_TRUE(first.Running());
+  EXPECT_TRUE(host.Running());
 }
 
 constexpr WPARAM kParkCommand = 0x10000001;  // command 1 with notification code 0x1000
