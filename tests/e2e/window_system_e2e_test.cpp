@@ -96,15 +96,13 @@ class Win32Environment : public conformance::Environment {
     if (!process->Started()) return nullptr;
     processes_.push_back(std::move(process));
     path_ = TextOf(path);
-    ::HWND window = nullptr;
-    e2e::WaitFor(
+    // Shown once its creation, children included, is done.
+    return reinterpret_cast<HWND>(e2e::WaitForWindow(
         [&] {
-          // Shown once its creation, children included, is done.
-          window = FindWindowW(className, name.c_str());
-          return window != nullptr && IsWindowVisible(window);
+          ::HWND window = FindWindowW(className, name.c_str());
+          return IsWindowVisible(window) ? window : nullptr;
         },
-        10000);
-    return reinterpret_cast<HWND>(window);
+        10000));
   }
 
   Win32Platform platform_;
