@@ -270,7 +270,7 @@ TEST(HostPark, ParkCommandMovesTheDialogOnPocketScreensOnly) {
   }
 }
 
-// The file version: the version dialog shows it (PanesSplit), and the release checks it.
+// The file version: the new host's version dialog shows it (UpdateCheck), the release checks it.
 TEST(HostResources, ProgramCarriesItsIconAndManifest) {
   HMODULE module =
       LoadLibraryExW(e2e::BesideMe(L"Sorvel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
