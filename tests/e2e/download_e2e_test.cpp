@@ -2,12 +2,12 @@
 // file holds afterwards, the progress reports, and the caller's windows answering meanwhile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <set>
-#include <utility>
 #include <vector>
 
 #include "platform/win32/win32_download.h"
@@ -37,20 +37,6 @@ std::string Bytes(std::size_t size) {
   return bytes;
 }
 
-// The whole file; empty when it cannot be read.
-std::string Contents(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-    bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
 struct Report {
   std::uint64_t received;
   std::uint64_t total;
@@ -62,13 +48,9 @@ class DownloadTest : public ::testing::Test {
 
   // Downloads into `path`, keeping the progress reports; checks that each report runs on this
   // thread and brings news.
-  std::int32_t Download(const std::string& urlPath, const std::wstring& path,
-                        std::uint64_t limit = kNoLimit) {
-    return DownloadUrl(server_.Url(urlPath), path, limit);
-  }
-  std::int32_t DownloadUrl(const std::wstring& url, const std::wstring& path,
-                           std::uint64_t limit = kNoLimit,
-                           unsigned total = win32::kFileTransferLimitMilliseconds) {
+  std::int32_t Download(const std::wstring& url, const std::wstring& path,
+                        std::uint64_t limit = kNoLimit,
+                        unsigned total = win32::kFileTransferLimitMilliseconds) {
     reports_.clear();
     DWORD thread = GetCurrentThreadId();
     auto progress = [&](std::uint64_t received, std::uint64_t total) {
@@ -95,9 +77,7 @@ TEST_F(DownloadTest, ResponseKinds) {
   server_.Serve("/length", Reply(200, body));
   server_.Serve("/nolength", Reply(200, body, Body::kWithoutLength));
   server_.Serve("/moved", Reply(302, "", Body::kWithLength, "/length"));
-  TestHttpServer::Route html = Reply(200, page);
-  html.contentType = "text/html";
-  server_.Serve("/page", html);
+  server_.Serve("/page", Reply(200, page, Body::kWithLength, "", "text/html"));
   server_.Serve("/error", Reply(500, "<html>failure</html>"));
   server_.Serve("/truncated", Reply(200, body, Body::kTruncated));
   struct Case {
@@ -126,15 +106,21 @@ TEST_F(DownloadTest, ResponseKinds) {
     SCOPED_TRACE(c.path);
     std::wstring file = folder_ + L"\\im.exe";
     DeleteFileW(file.c_str());
-    std::int32_t result = Download(c.path, file, c.limit);
+    std::int32_t result = Download(server_.Url(c.path), file, c.limit);
     EXPECT_EQ(result >= 0, c.ok) << result;
+    // Into memory, within the same limit: all or nothing.
+    std::string received = "unchanged";
+    std::int32_t inMemory = platform_->DownloadToMemory(
+        TextOf(server_.Url(c.path)), std::min<std::uint64_t>(c.limit, 1 << 20), &received);
+    EXPECT_EQ(inMemory >= 0, c.ok) << inMemory;
+    EXPECT_TRUE(received == (c.ok ? c.content : "unchanged"));
     if (c.cut) {
-      const std::string kept = Contents(file);
+      const std::string kept = e2e::ReadBytes(file);
       EXPECT_LE(kept.size(), c.limit);
       EXPECT_TRUE(kept == body.substr(0, kept.size()));
       continue;
     }
-    EXPECT_TRUE(Contents(file) == c.content);
+    EXPECT_TRUE(e2e::ReadBytes(file) == c.content);
     if (c.content.empty()) {
       EXPECT_TRUE(reports_.empty());
       continue;
@@ -153,7 +139,8 @@ TEST_F(DownloadTest, ResponseKinds) {
       }
     }
   }
-  EXPECT_EQ(server_.Requests("/length"), 4);  // directly, redirected, at and over the limit
+  // Directly, redirected, at and over the limit, each into a file and into memory.
+  EXPECT_EQ(server_.Requests("/length"), 8);
 }
 
 // Whatever lies at the path is replaced by a file of our own; addresses other than web ones
@@ -183,8 +170,8 @@ TEST_F(DownloadTest, FileIsMadeAnewOnlyFromWebAddresses) {
       CloseHandle(h);
     }
     const int connections = server_.Connections();
-    EXPECT_EQ(DownloadUrl(c.url, file) >= 0, c.ok);
-    EXPECT_TRUE(Contents(file) == (c.ok ? "new program" : c.leftover));
+    EXPECT_EQ(Download(c.url, file) >= 0, c.ok);
+    EXPECT_TRUE(e2e::ReadBytes(file) == (c.ok ? "new program" : c.leftover));
     EXPECT_EQ(server_.Connections() - connections, c.ok ? 1 : 0);
   }
 }
@@ -195,7 +182,7 @@ TEST_F(DownloadTest, TricklingBodyFailsAtTheTotalTime) {
   trickle.trickleMilliseconds = 50;  // ten seconds in all
   server_.Serve("/trickle", trickle);
   ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(DownloadUrl(server_.Url("/trickle"), folder_ + L"\\im.exe", kNoLimit, 1000),
+  EXPECT_EQ(Download(server_.Url("/trickle"), folder_ + L"\\im.exe", kNoLimit, 1000),
             win32::kTransferTimedOut);
   std::string body;
   EXPECT_EQ(platform_->DownloadToMemory(TextOf(server_.Url("/trickle")), 1000, &body, 1000),
@@ -238,9 +225,9 @@ TEST_F(DownloadTest, SecureTransfers) {
     const int before = server_.Requests("/data");
     const std::wstring file = folder_ + L"\\im.exe";
     DeleteFileW(file.c_str());
-    std::int32_t result = DownloadUrl(c.url, file);
+    std::int32_t result = Download(c.url, file);
     EXPECT_EQ(result >= 0, c.ok) << result;
-    EXPECT_TRUE(Contents(file) == (c.ok ? data : ""));
+    EXPECT_TRUE(e2e::ReadBytes(file) == (c.ok ? data : ""));
     std::string body;
     result = platform_->DownloadToMemory(TextOf(c.url), data.size(), &body);
     EXPECT_EQ(result >= 0, c.ok) << result;
@@ -249,80 +236,69 @@ TEST_F(DownloadTest, SecureTransfers) {
   }
 }
 
-// Closing the dialog whose modal run a download dispatches for ends the download at once.
-TEST_F(DownloadTest, EndOfTheModalRunCancels) {
-  server_.Serve("/stalled", Reply(200, Bytes(200000), Body::kStalled));
-  struct Sink : DialogSink {
-    void OnDialogCreated(HWND) override {}
-    bool OnMessage(Message& m) override {
-      if (m.message != kWmTimer) return false;
-      if (!started) {
-        started = true;
-        result = download();
-        returned = GetTickCount64();
-      } else if (!ended) {
-        ended = true;  // as a close ends the dialog's run
-        endedAt = GetTickCount64();
-      }
-      return true;
+// A dialog's sink that counts its timer messages, pre-translated and handled. With `download`,
+// the first one runs it and the next ends the dialog's modal run, as a close would.
+struct Sink : DialogSink {
+  void OnDialogCreated(HWND) override {}
+  bool OnMessage(Message& m) override {
+    if (m.message != kWmTimer) return false;
+    if (++ticks == 1 && download) {
+      result = download();
+      returned = GetTickCount64();
+    } else if (download && !ended) {
+      ended = true;
+      endedAt = GetTickCount64();
     }
-    bool PreTranslateMessage(const Message&) override { return false; }
-    bool ModalRunEnded() const override { return ended; }
-    std::function<std::int32_t()> download;
-    bool started = false, ended = false;
-    std::int32_t result = 0;
-    ULONGLONG endedAt = 0, returned = 0;
-  } sink;
-  sink.download = [this] { return DownloadUrl(server_.Url("/stalled"), folder_ + L"\\im.exe"); };
-  DialogTemplate dialog{1, 100, 40, kWsPopup | kWsCaption, u"Transfer", u"Tahoma", 8, {}};
-  HWND window = platform_->CreateDialogWindow(dialog, nullptr, &sink);
-  ASSERT_NE(window, nullptr);
-  platform_->SetTimer(window, 1, 200);
-  EXPECT_TRUE(platform_->RunModalLoop(window, nullptr, &sink));
-  EXPECT_EQ(sink.result, win32::kTransferCancelled);
-  EXPECT_LT(sink.returned - sink.endedAt, 2000u);
-  platform_->DestroyWindow(window);
+    return false;
+  }
+  bool PreTranslateMessage(const Message& m) override {
+    if (m.message == kWmTimer) ++pretranslated;
+    return false;
+  }
+  bool ModalRunEnded() const override { return ended; }
+  std::function<std::int32_t()> download;
+  int ticks = 0, pretranslated = 0;
+  bool ended = false;
+  std::int32_t result = 0;
+  ULONGLONG endedAt = 0, returned = 0;
+};
+
+// A server that stops sending ends the download after the receive time-out; until then the
+// calling thread dispatches its messages to its dialogs, pre-translation included. Closing the
+// dialog whose modal run a download dispatches for ends the download at once.
+TEST_F(DownloadTest, StalledServerFailsWhileTheDialogAnswersAndItsEndCancels) {
+  const std::string body = Bytes(200000);
+  server_.Serve("/stalled", Reply(200, body, Body::kStalled));
+  for (bool modal : {false, true}) {
+    SCOPED_TRACE(modal ? "modal run ended" : "stalled");
+    // The stalled transfer keeps its file open until the server ends.
+    const std::wstring file = folder_ + (modal ? L"\\modal.exe" : L"\\im.exe");
+    Sink sink;
+    if (modal) sink.download = [&] { return Download(server_.Url("/stalled"), file); };
+    DialogTemplate dialog{1, 100, 40, kWsPopup | kWsCaption, u"Transfer", u"Tahoma", 8, {}};
+    HWND window = platform_->CreateDialogWindow(dialog, nullptr, &sink);
+    ASSERT_NE(window, nullptr);
+    platform_->SetTimer(window, 1, modal ? 200 : 100);
+    if (modal) {
+      EXPECT_TRUE(platform_->RunModalLoop(window, nullptr, &sink));
+      EXPECT_EQ(sink.result, win32::kTransferCancelled);
+      EXPECT_LT(sink.returned - sink.endedAt, 2000u);
+    } else {
+      EXPECT_LT(Download(server_.Url("/stalled"), file), 0);
+      EXPECT_GT(sink.ticks, 10);
+      EXPECT_EQ(sink.pretranslated, sink.ticks);
+      ASSERT_FALSE(reports_.empty());
+      EXPECT_EQ(reports_.back().received, body.size() / 2);
+      EXPECT_TRUE(e2e::ReadBytes(file) == body.substr(0, body.size() / 2));
+    }
+    platform_->DestroyWindow(window);
+  }
 }
 
 TEST_F(DownloadTest, UnwritableDestinationFails) {
   server_.Serve("/file", Reply(200, Bytes(1000)));
-  EXPECT_LT(Download("/file", folder_ + L"\\no such folder\\im.exe"), 0);
-  EXPECT_LT(Download("/file", folder_), 0);  // a folder
-}
-
-// A server that stops sending ends the download after the receive time-out; until then the
-// calling thread dispatches its messages to its dialogs, pre-translation included.
-TEST_F(DownloadTest, StalledServerFailsWhileTheDialogAnswers) {
-  struct Sink : DialogSink {
-    void OnDialogCreated(HWND) override {}
-    bool OnMessage(Message& m) override {
-      if (m.message == kWmTimer) ++ticks;
-      return false;
-    }
-    bool PreTranslateMessage(const Message& m) override {
-      if (m.message == kWmTimer) ++pretranslated;
-      return false;
-    }
-    bool ModalRunEnded() const override { return false; }
-    int ticks = 0;
-    int pretranslated = 0;
-  } sink;
-  DialogTemplate dialog{1, 100, 40, kWsPopup | kWsCaption, u"Transfer", u"Tahoma", 8, {}};
-  HWND window = platform_->CreateDialogWindow(dialog, nullptr, &sink);
-  ASSERT_NE(window, nullptr);
-  platform_->SetTimer(window, 1, 100);
-  const std::string body = Bytes(200000);
-  server_.Serve("/stalled", Reply(200, body, Body::kStalled));
-
-  std::wstring file = folder_ + L"\\im.exe";
-  std::int32_t result = Download("/stalled", file);
-  EXPECT_LT(result, 0);
-  EXPECT_GT(sink.ticks, 10);
-  EXPECT_EQ(sink.pretranslated, sink.ticks);
-  ASSERT_FALSE(reports_.empty());
-  EXPECT_EQ(reports_.back().received, body.size() / 2);
-  EXPECT_TRUE(Contents(file) == body.substr(0, body.size() / 2));
-  platform_->DestroyWindow(window);
+  EXPECT_LT(Download(server_.Url("/file"), folder_ + L"\\no such folder\\im.exe"), 0);
+  EXPECT_LT(Download(server_.Url("/file"), folder_), 0);  // a folder
 }
 
 // A quit message ends the download at once and is posted again for the loops outside.
@@ -335,29 +311,6 @@ TEST_F(DownloadTest, QuitMessageCancels) {
   MSG msg;
   ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(msg.wParam, 7u);
-}
-
-TEST_F(DownloadTest, ToMemory) {
-  const std::string body = Bytes(1000);
-  server_.Serve("/length", Reply(200, body));
-  server_.Serve("/nolength", Reply(200, body, Body::kWithoutLength));
-  server_.Serve("/truncated", Reply(200, body, Body::kTruncated));
-  struct Case {
-    const char* path;
-    std::size_t limit;
-    bool ok;
-  } cases[] = {
-      {"/length", 1000, true},   {"/length", 999, false},     {"/nolength", 1000, true},
-      {"/nolength", 999, false}, {"/truncated", 1000, false}, {"/missing", 1000, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + " limit " + std::to_string(c.limit));
-    std::string received = "unchanged";
-    std::int32_t result =
-        platform_->DownloadToMemory(TextOf(server_.Url(c.path)), c.limit, &received);
-    EXPECT_EQ(result >= 0, c.ok) << result;
-    EXPECT_TRUE(received == (c.ok ? body : "unchanged"));
-  }
 }
 
 // Work runs on a thread of its own; the platform's end cancels its download and waits for it.

@@ -1,8 +1,19 @@
 #include "tests/e2e/e2e_support.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "host/resources.h"
+#include "tests/support/same_rect.h"
+
 namespace e2e {
+
+const PaneIds kPanes[3] = {{sorvel::kIdButtonA1, sorvel::kIdUp1, sorvel::kIdDown1,
+                            sorvel::kIdToggle1, sorvel::kIdDisplay1},
+                           {sorvel::kIdButtonA2, sorvel::kIdUp2, sorvel::kIdDown2,
+                            sorvel::kIdToggle2, sorvel::kIdDisplay2},
+                           {sorvel::kIdButtonA3, sorvel::kIdUp3, sorvel::kIdDown3,
+                            sorvel::kIdToggle3, sorvel::kIdDisplay3}};
 
 Process::Process(const std::wstring& path) {
   STARTUPINFOW startup{};
@@ -84,13 +95,20 @@ bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
 }
 
 std::wstring ReadUtf16File(const std::wstring& path) {
-  std::wstring text;
-  FILE* in = _wfopen(path.c_str(), L"rb");
-  if (in == nullptr) return text;
-  wchar_t buffer[512];
-  for (std::size_t n; (n = fread(buffer, sizeof(wchar_t), 512, in)) > 0;) text.append(buffer, n);
-  fclose(in);
-  return text;
+  std::string bytes = ReadBytes(path);
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+}
+
+std::wstring IniValue(const std::wstring& text, const std::wstring& key) {
+  std::wstring prefix = key + L"=";
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = std::min(text.find(L"\r\n", at), text.size());
+    if (text.compare(at, prefix.size(), prefix) == 0) {
+      return text.substr(at + prefix.size(), end - at - prefix.size());
+    }
+    at = end + 2;
+  }
+  return L"";
 }
 
 std::string ReadBytes(const std::wstring& path) {
@@ -135,37 +153,23 @@ int CountWindows(const wchar_t* className, const wchar_t* title) {
 }
 
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className) {
-  struct Search {
-    DWORD pid;
-    const wchar_t* className;
-    std::vector<HWND> found;
-  } search{pid, className, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (owner == s->pid && IsWindowVisible(window) && lstrcmpW(name, s->className) == 0) {
-          s->found.push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  std::vector<HWND> found;
+  for (HWND window = nullptr;
+       (window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == pid && IsWindowVisible(window)) found.push_back(window);
+  }
+  return found;
 }
 
 HWND WaitForDialog(DWORD pid, DWORD milliseconds) {
-  HWND dialog = nullptr;
-  WaitFor(
-      [&] {
+  return WaitForWindow(
+      [pid]() -> HWND {
         std::vector<HWND> windows = WindowsOf(pid, L"#32770");
-        dialog = windows.empty() ? nullptr : windows.front();
-        return dialog != nullptr;
+        return windows.empty() ? nullptr : windows.front();
       },
       milliseconds);
-  return dialog;
 }
 
 HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds) {
@@ -195,36 +199,25 @@ RECT RectInParent(HWND control) {
 
 std::wstring SaveScreenshot(const wchar_t* name) {
   int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFOHEADER info{sizeof info, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
   void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
   BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
   SelectObject(memory, old);
-
-  DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-  DWORD imageSize = stride * static_cast<DWORD>(height);
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-  file.bfSize = file.bfOffBits + imageSize;
-
+  DWORD size = static_cast<DWORD>((width * 3 + 3) / 4 * 4 * height);
+  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
+  BITMAPFILEHEADER file{0x4D42, offset + size, 0, 0, offset};
   wchar_t folder[MAX_PATH] = {};
   DWORD length = GetEnvironmentVariableW(L"SORVEL_ARTEFACTS", folder, MAX_PATH);
   std::wstring path =
       (length > 0 && length < MAX_PATH) ? std::wstring(folder) + L"\\" + name : BesideMe(name);
   if (FILE* out = _wfopen(path.c_str(), L"wb")) {
     fwrite(&file, sizeof file, 1, out);
-    fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
-    fwrite(bits, imageSize, 1, out);
+    fwrite(&info, sizeof info, 1, out);
+    fwrite(bits, size, 1, out);
     fclose(out);
   }
   DeleteObject(bitmap);
@@ -233,25 +226,104 @@ std::wstring SaveScreenshot(const wchar_t* name) {
   return path;
 }
 
-Witness::Witness(const wchar_t* title) {
-  static const wchar_t kClass[] = L"SorvelE2EWitness";
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kClass;
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    RegisterClassW(&wc);
-    registered = true;
-  }
-  hwnd_ = CreateWindowExW(0, kClass, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 40, 150, 120,
-                          nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  PumpFor(50);
+bool IsTopLevel(HWND window) {
+  return GetAncestor(window, GA_PARENT) == GetDesktopWindow();
 }
 
-Witness::~Witness() {
-  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+std::vector<std::wstring> ListItems(HWND list) {
+  std::vector<std::wstring> items;
+  LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::vector<wchar_t> text(static_cast<std::size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) +
+                              1);
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+    items.push_back(text.data());
+  }
+  return items;
+}
+
+void Foreign::Remember() {
+  GetWindowRect(window, &former);
+  formerStyle = GetWindowLongW(window, GWL_STYLE);
+}
+
+bool Foreign::GivenBack() const {
+  RECT now{};
+  GetWindowRect(window, &now);
+  return IsTopLevel(window) && SameRect(now, former) &&
+         GetWindowLongW(window, GWL_STYLE) == formerStyle;
+}
+
+Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT at) {
+  Foreign probe;
+  probe.title = name;
+  probe.path = folder + L"\\" + name + L".exe";
+  if (!CopyBesideMe(L"probe.exe", folder, (name + L".exe").c_str())) return probe;
+  probe.process = std::make_unique<Process>(probe.path);
+  // Found once shown: the style then holds WS_VISIBLE.
+  probe.window = WaitForWindow(
+      [&]() -> HWND {
+        HWND window = FindWindowW(L"SorvelProbe", name.c_str());
+        return IsWindowVisible(window) ? window : nullptr;
+      },
+      kStartTimeout);
+  if (probe.window != nullptr) {
+    SetWindowPos(probe.window, nullptr, at.x, at.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    probe.Remember();
+  }
+  return probe;
+}
+
+Host::Host(const std::wstring& settings, const std::wstring& program)
+    : folder_(MakeTestFolder()), program_(program) {
+  CopyBesideMe(program.c_str(), folder_, program.c_str());
+  if (!settings.empty()) WriteUtf16File(SettingsFile(), settings);
+}
+
+bool Host::Start() {
+  process_ = std::make_unique<Process>(Exe());
+  DWORD pid = process_->Id();
+  dialog_ = WaitForWindow(
+      [pid]() -> HWND {
+        for (HWND window : WindowsOf(pid, L"#32770")) {
+          if (GetDlgItem(window, sorvel::kIdDisplay1) != nullptr) return window;
+        }
+        return nullptr;
+      },
+      kStartTimeout);
+  // Past the launch timer (500 ms, then 100 ms per pane): a program picked before it fires
+  // would be started a second time.
+  if (dialog_ != nullptr) PumpFor(900);
+  return dialog_ != nullptr;
+}
+
+std::wstring Host::SettingsFile() const {
+  return folder_ + L"\\" + program_.substr(0, program_.rfind(L'.')) + L".ini";
+}
+
+std::wstring Host::Setting(const std::wstring& key) const {
+  return IniValue(Settings(), key);
+}
+
+HWND Host::WaitForOwnDialog(const std::function<bool(HWND)>& match, DWORD milliseconds) {
+  return WaitForWindow(
+      [&]() -> HWND {
+        for (HWND window : WindowsOf(process_->Id(), L"#32770")) {
+          if (window != dialog_ && match(window)) return window;
+        }
+        return nullptr;
+      },
+      milliseconds);
+}
+
+HWND Host::WaitForMessageBox(DWORD milliseconds) {
+  return WaitForOwnDialog([](HWND w) { return TextOf(w) == L"Sorvel"; }, milliseconds);
+}
+
+bool Host::Holds(int pane, HWND window) const {
+  return GetAncestor(window, GA_PARENT) == Item(kPanes[pane].display) &&
+         IsWindowVisible(Item(kPanes[pane].toggle));
 }
 
 void PumpFor(DWORD milliseconds) {

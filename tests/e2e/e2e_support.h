@@ -8,10 +8,14 @@
 // clang-format on
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace e2e {
+
+constexpr DWORD kStartTimeout = 15000;
+constexpr DWORD kStepTimeout = 5000;
 
 // A program started by the tests; terminated at destruction if it still runs.
 class Process {
@@ -47,6 +51,8 @@ bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
 std::wstring ReadUtf16File(const std::wstring& path);
 // The bytes of a file; empty when it cannot be read.
 std::string ReadBytes(const std::wstring& path);
+// The value of `key` in the text of a settings file; empty when absent.
+std::wstring IniValue(const std::wstring& text, const std::wstring& key);
 // Closes every window of this class (WM_CLOSE) and waits until none is left.
 bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
 // How many top-level windows of any process have this class and title.
@@ -66,15 +72,76 @@ RECT RectInParent(HWND control);
 // Writes the screen to `name` (a 24-bit BMP) in the artefact folder; returns its path.
 std::wstring SaveScreenshot(const wchar_t* name);
 
-// A visible, titled top-level window of the test program itself.
-class Witness {
+// The controls of a pane of the host's main dialog.
+struct PaneIds {
+  int a, up, down, toggle, display;
+};
+extern const PaneIds kPanes[3];
+
+bool IsTopLevel(HWND window);
+// The items of a list box, top to bottom.
+std::vector<std::wstring> ListItems(HWND list);
+
+// A foreign program started for one test, with the window the host is to hold and where that
+// window stood before.
+struct Foreign {
+  std::wstring path;
+  std::wstring title;
+  std::unique_ptr<Process> process;
+  HWND window = nullptr;  // the window that goes into the pane
+  RECT former{};
+  LONG formerStyle = 0;
+
+  // Notes where the window stands now, as the host will find it.
+  void Remember();
+  // A top-level window again, where and as it stood before the capture.
+  bool GivenBack() const;
+};
+
+// A copy of probe.exe named `name`.exe in `folder`, its window moved to `at` so that every probe
+// of a test has a former place of its own.
+Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT at);
+
+// The real host (or a test build of it), installed in a folder of its own with its settings
+// file.
+class Host {
  public:
-  explicit Witness(const wchar_t* title);
-  ~Witness();
-  HWND Handle() const { return hwnd_; }
+  explicit Host(const std::wstring& settings = L"", const std::wstring& program = L"Sorvel.exe");
+
+  // Starts the host (again) from its folder, past its launch timer; false when its main dialog
+  // does not appear.
+  bool Start();
+  DWORD WaitForExit(DWORD milliseconds = kStartTimeout) {
+    return process_->WaitForExit(milliseconds);
+  }
+  bool Running() { return process_->Running(); }
+  DWORD Id() const { return process_->Id(); }
+
+  const std::wstring& Folder() const { return folder_; }
+  std::wstring Exe() const { return folder_ + L"\\" + program_; }
+  std::wstring SettingsFile() const;
+  std::wstring Settings() const { return ReadUtf16File(SettingsFile()); }
+  std::wstring Setting(const std::wstring& key) const;
+
+  HWND Dialog() const { return dialog_; }
+  HWND Item(int id) const { return GetDlgItem(dialog_, id); }
+  void Command(WPARAM id) { PostMessageW(dialog_, WM_COMMAND, id, 0); }
+  void Tap(int id) { PostMessageW(Item(id), BM_CLICK, 0, 0); }
+
+  // The first of the host's other visible dialogs that `match` accepts, waited for.
+  HWND WaitForOwnDialog(const std::function<bool(HWND)>& match, DWORD milliseconds = kStepTimeout);
+  HWND WaitForMessageBox(DWORD milliseconds = kStepTimeout);
+  // The capture is complete: its last step shows the small buttons.
+  bool Holds(int pane, HWND window) const;
+  bool WaitUntilHolds(int pane, HWND window) {
+    return WaitFor([&] { return Holds(pane, window); }, kStepTimeout);
+  }
 
  private:
-  HWND hwnd_ = nullptr;
+  std::wstring folder_;
+  std::wstring program_;
+  std::unique_ptr<Process> process_;
+  HWND dialog_ = nullptr;
 };
 
 // Dispatches the test program's own messages for a while.

@@ -1,5 +1,14 @@
-// The real host under Wine: start-up, layout, the second instance, the title, park and exit.
+// The real host under Wine: start-up, layout, the second instance, the settings file, park and
+// the commands of other programs; and its panes, which take real programs' windows (our probes
+// and Wine's notepad) through its own dialogs and give them back whole however it ends. The test
+// program drives the host as a user would: it taps buttons, chooses from the picker's list,
+// answers message boxes and picks menu commands. The host's portable logic is the unit tests'
+// (against the simulated device); here stands what the real window system decides.
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "host/resources.h"
 #include "tests/e2e/e2e_support.h"
@@ -7,146 +16,188 @@
 
 namespace {
 
-using e2e::Process;
+using e2e::Foreign, e2e::Process, e2e::kPanes, e2e::kStartTimeout, e2e::kStepTimeout;
+using sorvel::kIdPickerList, sorvel::kIdPickerClose;
 
-constexpr DWORD kStartTimeout = 15000;
-
-// The host, run from a folder of its own so that each test has its own settings file.
-struct Host {
-  std::wstring folder;
-  Process process;
-  HWND dialog = nullptr;
-
-  // `settings`: the settings file's lines, or nothing for a first run without one.
-  explicit Host(const std::wstring& settings = L"")
-      : folder(e2e::MakeTestFolder()), process(Install(folder, settings)) {
-    if (process.Started()) dialog = e2e::WaitForDialog(process.Id(), kStartTimeout);
-  }
-  static std::wstring Install(const std::wstring& folder, const std::wstring& settings) {
-    e2e::CopyBesideMe(L"Sorvel.exe", folder, L"Sorvel.exe");
-    if (!settings.empty()) e2e::WriteUtf16File(folder + L"\\Sorvel.ini", settings);
-    return folder + L"\\Sorvel.exe";
-  }
-  std::wstring Exe() const { return folder + L"\\Sorvel.exe"; }
-  HWND Item(int id) const { return GetDlgItem(dialog, id); }
-};
+// The probe stops answering for wParam milliseconds on this message; its edit control.
+constexpr UINT kProbeHang = WM_APP + 1;
+constexpr int kProbeEdit = 100;
+constexpr wchar_t kEmptyLabel[] = L"마지막 작동 파일명:";
+// The nine keys that split reset empties; the tenth, the split mode, stays.
+constexpr const wchar_t* kResetKeys[9] = {L"FileName1",     L"FileName2",     L"PositionTop1",
+                                          L"PositionTop2",  L"FileName3",     L"PositionTop3",
+                                          L"FileFullPath1", L"FileFullPath2", L"FileFullPath3"};
 
 RECT Rect(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};
 }
 
-TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBands) {
+void Click(HWND button) {
+  PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+bool Closes(HWND window) {
+  return e2e::WaitFor([&] { return !IsWindow(window); }, kStepTimeout);
+}
+
+// An edit control's text, asked of its program.
+std::wstring EditText(HWND edit) {
+  wchar_t text[256] = {};
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(edit, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                      &ignored);
+  return text;
+}
+
+bool Answers(HWND window, UINT milliseconds) {
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, milliseconds, &ignored) != 0;
+}
+
+// Whether the threads of two windows share one input state (activation, focus, keyboard): each
+// then reports the same active window.
+bool InputShared(HWND a, HWND b) {
+  GUITHREADINFO first{}, second{};
+  first.cbSize = second.cbSize = sizeof(GUITHREADINFO);
+  return GetGUIThreadInfo(GetWindowThreadProcessId(a, nullptr), &first) &&
+         GetGUIThreadInfo(GetWindowThreadProcessId(b, nullptr), &second) &&
+         first.hwndActive != nullptr && first.hwndActive == second.hwndActive;
+}
+
+// The host driven through its panes' buttons and its picker.
+class Host : public e2e::Host {
+ public:
+  using e2e::Host::Host;
+
+  // Taps pane `pane`'s A button and applies `title` in the picker by a double tap on the item
+  // (적용, which shows once an item is selected, is the unit tests').
+  ::testing::AssertionResult Pick(int pane, const std::wstring& title) {
+    Tap(kPanes[pane].a);
+    HWND picker = WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
+    if (picker == nullptr) return ::testing::AssertionFailure() << "no picker";
+    HWND list = GetDlgItem(picker, kIdPickerList);
+    LRESULT index = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(title.c_str()));
+    if (index == LB_ERR) {
+      return ::testing::AssertionFailure() << e2e::Narrow(title) << " is not listed";
+    }
+    SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kIdPickerList, LBN_DBLCLK),
+                 reinterpret_cast<LPARAM>(list));
+    applied_ = GetTickCount();
+    if (!Closes(picker)) return ::testing::AssertionFailure() << "the picker stays open";
+    return ::testing::AssertionSuccess();
+  }
+  // When the last Pick applied its choice (GetTickCount).
+  DWORD AppliedAt() const { return applied_; }
+
+  // Picks `foreign` for `pane` and waits until the pane holds its window.
+  ::testing::AssertionResult Hold(int pane, const Foreign& foreign) {
+    ::testing::AssertionResult picked = Pick(pane, foreign.title);
+    if (picked && (foreign.window == nullptr || !WaitUntilHolds(pane, foreign.window))) {
+      return ::testing::AssertionFailure()
+             << "pane " << pane + 1 << " does not hold " << e2e::Narrow(foreign.title);
+    }
+    return picked;
+  }
+  // Taps the A button of a holding pane and waits until the pane is empty.
+  ::testing::AssertionResult Release(int pane) {
+    Tap(kPanes[pane].a);
+    if (e2e::WaitFor(
+            [&] {
+              return e2e::TextOf(Item(kPanes[pane].a)) == L"A" &&
+                     !IsWindowVisible(Item(kPanes[pane].toggle));
+            },
+            kStepTimeout)) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "pane " << pane + 1 << " stays holding";
+  }
+
+  // The pane holds `window` as a plain visible child across its width, `offset` down, with the
+  // holding pane's controls.
+  void ExpectHolding(int pane, HWND window, int offset = 0) const {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    const e2e::PaneIds& ids = kPanes[pane];
+    RECT client{};
+    GetClientRect(Dialog(), &client);
+    EXPECT_EQ(GetAncestor(window, GA_PARENT), Item(ids.display));
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), DWORD{WS_VISIBLE});
+    EXPECT_TRUE(SameRect(e2e::RectInParent(window), Rect(0, offset, client.right, client.bottom)));
+    EXPECT_EQ(e2e::TextOf(Item(ids.a)), L"C");
+    EXPECT_EQ(e2e::TextOf(Item(ids.display)), L"");
+    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_TRUE(IsWindowVisible(Item(id))) << id;
+  }
+
+  // The pane is empty and labelled with its stored title.
+  void ExpectEmpty(int pane, const std::wstring& title) const {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    const e2e::PaneIds& ids = kPanes[pane];
+    EXPECT_EQ(e2e::TextOf(Item(ids.a)), L"A");
+    EXPECT_EQ(e2e::TextOf(Item(ids.display)), kEmptyLabel + title);
+    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(IsWindowVisible(Item(id))) << id;
+  }
+
+ private:
+  DWORD applied_ = 0;
+};
+
+// The window is a top-level window again, where and as it was before the capture (waited for
+// up to `milliseconds`), its frame included.
+void ExpectGivenBack(const Foreign& foreign, DWORD milliseconds = kStepTimeout) {
+  SCOPED_TRACE(e2e::Narrow(foreign.title));
+  e2e::WaitFor([&] { return foreign.GivenBack(); }, milliseconds);
+  EXPECT_TRUE(e2e::IsTopLevel(foreign.window));
+  RECT now{};
+  GetWindowRect(foreign.window, &now);
+  EXPECT_TRUE(SameRect(now, foreign.former));
+  EXPECT_EQ(GetWindowLongW(foreign.window, GWL_STYLE), foreign.formerStyle);
+  EXPECT_TRUE(IsWindowVisible(foreign.window));
+}
+
+// --- Start-up, settings and commands of other programs ---
+
+TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBandsAndASecondStartBringsItToTheFront) {
   Host host;
-  ASSERT_NE(host.dialog, nullptr) << "no host dialog appeared";
+  ASSERT_TRUE(host.Start()) << "no host dialog appeared";
 
-  // The dialog fills the work area.
-  RECT work{}, window{};
+  // The dialog fills the work area; the menu bar takes its line below the caption.
+  RECT work{}, window{}, client{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  GetWindowRect(host.dialog, &window);
+  GetWindowRect(host.Dialog(), &window);
   EXPECT_TRUE(SameRect(window, work));
-
-  // The menu bar takes its line below the caption (its entries: the next test).
-  ASSERT_NE(GetMenu(host.dialog), nullptr);
-  RECT client{};
-  GetClientRect(host.dialog, &client);
+  ASSERT_NE(GetMenu(host.Dialog()), nullptr);
+  GetClientRect(host.Dialog(), &client);
   EXPECT_GE((window.bottom - window.top) - client.bottom,
             GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYMENU));
 
-  int W = client.right, H = client.bottom, p = H / 3, q = 2 * H / 3;
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay1)), Rect(0, 0, W, p - 1)));
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay2)), Rect(0, p, W, p - 1)));
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay3)), Rect(0, q, W, p)));
-  const int bandBottoms[3][2] = {
-      {sorvel::kIdButtonA1, p}, {sorvel::kIdButtonA2, q}, {sorvel::kIdButtonA3, H}};
-  for (const auto& [id, bottom] : bandBottoms) {
-    RECT a{};
-    GetClientRect(host.Item(id), &a);
-    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(id)),
-                         Rect(W - a.right, bottom - a.bottom - 1, a.right, a.bottom)))
-        << id;
-    EXPECT_TRUE(IsWindowVisible(host.Item(id))) << id;
-    EXPECT_EQ(e2e::TextOf(host.Item(id)), L"A");
-  }
-  RECT small{};
-  GetClientRect(host.Item(sorvel::kIdUp2), &small);
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDown2)),
-                       Rect(small.right + 1, p, small.right, small.bottom)));
-  for (int id :
-       {sorvel::kIdUp1, sorvel::kIdDown1, sorvel::kIdToggle1, sorvel::kIdUp2, sorvel::kIdDown2,
-        sorvel::kIdToggle2, sorvel::kIdUp3, sorvel::kIdDown3, sorvel::kIdToggle3}) {
-    EXPECT_FALSE(IsWindowVisible(host.Item(id))) << id;
-  }
-  for (int id : {sorvel::kIdDisplay1, sorvel::kIdDisplay2, sorvel::kIdDisplay3}) {
-    EXPECT_EQ(e2e::TextOf(host.Item(id)), L"마지막 작동 파일명:");
-  }
-
+  int W = client.right, H = client.bottom, p = H / 3;
+  const RECT displays[3] = {Rect(0, 0, W, p - 1), Rect(0, p, W, p - 1), Rect(0, 2 * p, W, p)};
   e2e::PumpFor(300);
-  // The A buttons show their own green, drawn by the host (desktop push buttons would not).
-  for (int id : {sorvel::kIdButtonA1, sorvel::kIdButtonA2, sorvel::kIdButtonA3}) {
+  for (int pane = 0; pane < 3; ++pane) {
+    const e2e::PaneIds& ids = kPanes[pane];
+    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(ids.display)), displays[pane])) << pane;
+    EXPECT_EQ(e2e::TextOf(host.Item(ids.display)), L"마지막 작동 파일명:");
+    EXPECT_EQ(e2e::TextOf(host.Item(ids.a)), L"A");
+    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(IsWindowVisible(host.Item(id)));
+    // The A buttons show their own green, drawn by the host (desktop push buttons would not).
     RECT button{};
-    GetWindowRect(host.Item(id), &button);
+    GetWindowRect(host.Item(ids.a), &button);
     HDC screen = GetDC(nullptr);
-    COLORREF inside = GetPixel(screen, button.left + 3, button.bottom - 4);
+    EXPECT_EQ(GetPixel(screen, button.left + 3, button.bottom - 4), RGB(0, 255, 0)) << pane;
     ReleaseDC(nullptr, screen);
-    EXPECT_EQ(inside, RGB(0, 255, 0)) << id;
   }
-  std::wstring shot = e2e::SaveScreenshot(L"host-start.bmp");
-  RecordProperty("screenshot", e2e::Narrow(shot));
-}
+  RecordProperty("screenshot", e2e::Narrow(e2e::SaveScreenshot(L"host-start.bmp")));
 
-// Wine keeps menus per process: another process can read no entry of the host's menu there.
-// GetMenuItemCount answers -1, and GetMenuBarInfo, GetMenuItemRect and the accessible object of
-// OBJID_MENU fail too (tried under Wine 8), so there the test is skipped, saying why.
-TEST(HostStart, MenuBarHoldsExitOptionsAndSplitStart) {
-  Host host;
-  ASSERT_NE(host.dialog, nullptr);
-  HMENU menu = GetMenu(host.dialog);
-  ASSERT_NE(menu, nullptr);
-  if (GetMenuItemCount(menu) == -1) {
-    GTEST_SKIP() << "the window system lets no other process read the menu's entries "
-                    "(GetMenuItemCount answers -1)";
-  }
-  ASSERT_EQ(GetMenuItemCount(menu), 3);
-  wchar_t text[64] = {};
-  GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
-  EXPECT_EQ(std::wstring(text), L"종료");
-  EXPECT_EQ(GetMenuItemID(menu, 0), sorvel::kIdExit);
-  GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
-  EXPECT_EQ(std::wstring(text), L"        옵션      ");
-  HMENU options = GetSubMenu(menu, 1);
-  ASSERT_NE(options, nullptr);
-  EXPECT_EQ(GetMenuItemID(options, 0), sorvel::kIdSplitReset);
-  EXPECT_EQ(GetMenuItemID(options, 1), sorvel::kIdSplitSelect);
-  GetMenuStringW(menu, 2, text, 64, MF_BYPOSITION);
-  EXPECT_EQ(std::wstring(text), L"분할시작");
-  EXPECT_EQ(GetMenuItemID(menu, 2), sorvel::kIdSplitStart);
-}
-
-TEST(HostStart, SecondStartBringsTheFirstToTheFrontAndEnds) {
-  Host first;
-  ASSERT_NE(first.dialog, nullptr);
-  e2e::Witness other(L"Sorvel E2E other window");
-  SetForegroundWindow(other.Handle());
-  ASSERT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == other.Handle(); }, 3000));
-
-  Process second(first.Exe());
-  ASSERT_TRUE(second.Started());
+  // A second start brings the first to the front and ends.
+  e2e::Foreign other = e2e::StartProbe(host.Folder(), L"probe_o", {12, 30});
+  SetForegroundWindow(other.window);
+  ASSERT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == other.window; }, 3000));
+  e2e::Process second(host.Exe());
   EXPECT_EQ(second.WaitForExit(kStartTimeout), 0u);
-  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == first.dialog; }, 3000));
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == host.Dialog(); }, 3000));
   EXPECT_TRUE(e2e::WindowsOf(second.Id(), L"#32770").empty());
-  EXPECT_TRUE(first.process.Running());
-}
-
-TEST(HostStart, TitleReadsTavrinFromFiveSecondsOn) {
-  Host host;
-  ASSERT_NE(host.dialog, nullptr);
-  DWORD started = GetTickCount();
-  EXPECT_EQ(e2e::TextOf(host.dialog), L"Sorvel");
-  ASSERT_TRUE(e2e::WaitFor([&] { return e2e::TextOf(host.dialog) == L"Tavrin"; }, 8000));
-  // The timer starts during initialisation, shortly before the dialog is seen.
-  EXPECT_GE(GetTickCount() - started, 3000u) << "the title changed too early";
-  e2e::PumpFor(5500);
-  EXPECT_EQ(e2e::TextOf(host.dialog), L"Tavrin");
+  EXPECT_TRUE(host.Running());
 }
 
 constexpr WPARAM kParkCommand = 0x10000001;  // command 1 with notification code 0x1000
@@ -154,19 +205,10 @@ constexpr WPARAM kParkCommand = 0x10000001;  // command 1 with notification code
 // Where the park command puts the dialog: only on 240- and 480-wide screens.
 bool ParkedPosition(POINT* where) {
   int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-  if (width == 240) {
-    *where = {220, height - 70};
-  } else if (width == 480) {
-    *where = {430, height - 100};
-  } else {
-    return false;
-  }
+  if (width != 240 && width != 480) return false;
+  *where = width == 240 ? POINT{220, height - 70} : POINT{430, height - 100};
   return true;
 }
-
-constexpr char kNeedsPocketScreen[] =
-    "the park command shows when the host has handled the messages posted before it, and it "
-    "moves the dialog only on 240- and 480-wide screens";
 
 bool IsAt(HWND window, POINT where) {
   RECT rect{};
@@ -175,180 +217,350 @@ bool IsAt(HWND window, POINT where) {
 }
 
 // Posts the park command after messages posted before it and waits until the dialog is parked:
-// by then the host has handled those messages.
-::testing::AssertionResult ParkAfterPostedMessages(Host& host, POINT parked) {
-  PostMessageW(host.dialog, WM_COMMAND, kParkCommand, 0);
-  if (e2e::WaitFor([&] { return IsAt(host.dialog, parked) || !host.process.Running(); }, 5000) &&
-      host.process.Running()) {
+// by then the host has handled those messages. Needs a pocket screen (the e2e.host.start
+// desktop is one).
+::testing::AssertionResult ParkAfterPostedMessages(Host& host) {
+  POINT parked{};
+  if (!ParkedPosition(&parked)) return ::testing::AssertionFailure() << "not a pocket screen";
+  PostMessageW(host.Dialog(), WM_COMMAND, kParkCommand, 0);
+  if (e2e::WaitFor([&] { return IsAt(host.Dialog(), parked) || !host.Running(); }, 5000) &&
+      host.Running()) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure()
-         << (host.process.Running() ? "the dialog was not parked" : "the host ended");
+         << (host.Running() ? "the dialog was not parked" : "the host ended");
 }
 
-// The park command, posted or sent, moves the dialog only on 240- and 480-wide screens; the
-// tests run in desktops of several sizes.
-void CheckPark(bool sent) {
-  Host host;
-  ASSERT_NE(host.dialog, nullptr);
-  RECT before{};
-  GetWindowRect(host.dialog, &before);
-
-  POINT parked{};
-  bool pocket = ParkedPosition(&parked);
-  if (sent) {
+// The park command, posted or sent, moves the dialog only on 240- and 480-wide screens (the
+// tests run in desktops of several sizes). Commands 1 and 2 end the host only as clicks of OK
+// and Cancel; with another notification code (as other programs post them, the park command
+// among them) they leave it running.
+TEST(HostPark, ParkCommandMovesTheDialogOnPocketScreensOnly) {
+  for (bool sent : {false, true}) {
+    SCOPED_TRACE(sent ? "sent" : "posted");
+    Host host;
+    ASSERT_TRUE(host.Start());
+    RECT before{}, after{};
+    GetWindowRect(host.Dialog(), &before);
+    POINT parked{};
+    bool pocket = ParkedPosition(&parked);
+    for (WPARAM command : {0x00050001, 0x12340002}) {
+      PostMessageW(host.Dialog(), WM_COMMAND, command, 0);
+    }
     DWORD_PTR answer = 0;
-    EXPECT_NE(
-        SendMessageTimeoutW(host.dialog, WM_COMMAND, kParkCommand, 0, SMTO_NORMAL, 5000, &answer),
-        0)
-        << "the host did not answer the park command";
-  } else {
-    PostMessageW(host.dialog, WM_COMMAND, kParkCommand, 0);
-  }
-  RECT after{};
-  e2e::WaitFor(
-      [&] {
-        GetWindowRect(host.dialog, &after);
-        return pocket && after.left == parked.x && after.top == parked.y;
-      },
-      pocket ? 5000 : 800);
-  EXPECT_TRUE(host.process.Running()) << "the park command reached the OK handling";
-  EXPECT_EQ(after.right - after.left, before.right - before.left);
-  EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
-  bool topmost = (GetWindowLongW(host.dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-  if (pocket) {
-    EXPECT_EQ(after.left, parked.x);
-    EXPECT_EQ(after.top, parked.y);
-    EXPECT_TRUE(topmost);
-  } else {
-    EXPECT_TRUE(SameRect(after, before));
-    EXPECT_FALSE(topmost);
+    if (!sent) {
+      PostMessageW(host.Dialog(), WM_COMMAND, kParkCommand, 0);
+    } else {
+      EXPECT_NE(SendMessageTimeoutW(host.Dialog(), WM_COMMAND, kParkCommand, 0, SMTO_NORMAL, 5000,
+                                    &answer),
+                0)
+          << "the host did not answer the park command";
+    }
+    e2e::WaitFor([&] { return pocket && IsAt(host.Dialog(), parked); }, pocket ? 5000 : 800);
+    GetWindowRect(host.Dialog(), &after);
+    EXPECT_TRUE(host.Running()) << "a command reached the handling of OK or Cancel";
+    EXPECT_EQ(after.right - after.left, before.right - before.left);
+    EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
+    EXPECT_TRUE(IsAt(host.Dialog(), pocket ? parked : POINT{before.left, before.top}));
+    EXPECT_EQ((GetWindowLongW(host.Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, pocket);
+    if (sent) {
+      PostMessageW(host.Dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      EXPECT_EQ(host.WaitForExit(), 0u) << "a click of Cancel left the host";
+    }
   }
 }
 
-TEST(HostPark, PostedParkCommandMovesTheDialogOnPocketScreensOnly) {
-  CheckPark(false);
-}
-
-TEST(HostPark, SentParkCommandMovesTheDialogOnPocketScreensOnly) {
-  CheckPark(true);
-}
-
-TEST(HostExit, ExitFromTheMenuMinimisesOtherWindowsAndEndsTheProcess) {
-  Host host;
-  ASSERT_NE(host.dialog, nullptr);
-  e2e::Witness other(L"Sorvel E2E witness");
-
-  PostMessageW(host.dialog, WM_COMMAND, sorvel::kIdExit, 0);
-
-  EXPECT_EQ(host.process.WaitForExit(kStartTimeout), 0u);
-  EXPECT_TRUE(IsIconic(other.Handle())) << "the exit did not minimise the other window";
-}
-
-// Commands 1 and 2 end the host only as clicks of OK and Cancel; with another notification code
-// (as other programs post them) they leave it running.
-TEST(HostExit, OkAndCancelEndTheHostOnlyAsAClick) {
-  POINT parked{};
-  if (!ParkedPosition(&parked)) GTEST_SKIP() << kNeedsPocketScreen;
-  Host host;
-  ASSERT_NE(host.dialog, nullptr);
-  for (WPARAM command : {0x00050001, 0x12340002}) {
-    PostMessageW(host.dialog, WM_COMMAND, command, 0);
-  }
-  EXPECT_TRUE(ParkAfterPostedMessages(host, parked));
-
-  PostMessageW(host.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  EXPECT_EQ(host.process.WaitForExit(kStartTimeout), 0u) << "a click of Cancel left the host";
-}
-
-TEST(HostResources, ProgramCarriesItsIconAndFileVersion) {
-  std::wstring exe = e2e::BesideMe(L"Sorvel.exe");
-  DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
-  ASSERT_GT(size, 0u);
-  std::vector<BYTE> data(size);
-  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, data.data()));
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00010001u);
-
-  HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+// The file version: the new host's version dialog shows it (UpdateCheck), the release checks it.
+TEST(HostResources, ProgramCarriesItsIconAndManifest) {
+  HMODULE module =
+      LoadLibraryExW(e2e::BesideMe(L"Sorvel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
   EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON), nullptr);
   EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
   FreeLibrary(module);
 }
 
-// The settings file of a previous run: two panes with labels and an offset, and three
-// remembered programs, of which two-pane mode starts only the first two.
-TEST(HostSettings, TwoPaneSettingsLayOutTwoLabelledPanesAndStartTheirPrograms) {
-  std::wstring folder = e2e::MakeTestFolder();
-  for (const wchar_t* name : {L"probe_a.exe", L"probe_b.exe", L"probe_c.exe"}) {
-    ASSERT_TRUE(e2e::CopyBesideMe(L"probe.exe", folder, name));
+// The settings file of a previous run: two panes with labels, and three remembered programs, of
+// which two-pane mode starts only the first two; pane 1's no longer exists, so its start fails
+// and the next one is tried. The launch timer fires once per start of the host: the same timer
+// message posted by another program starts no program again.
+TEST(HostSettings, TwoPaneSettingsLabelThePanesAndStartTheirProgramsOnce) {
+  Host host;
+  for (const wchar_t* name : {L"probe_b.exe", L"probe_c.exe"}) {
+    ASSERT_TRUE(e2e::CopyBesideMe(L"probe.exe", host.Folder(), name));
   }
-  Host host(
-      L"[Setting]\r\nPartionMode=2\r\nFileName1=Alpha\r\nFileName2=Beta\r\n"
-      L"PositionTop2=-40\r\nFileFullPath1=" +
-      folder +
-      L"\\probe_a.exe\r\n"
-      L"FileFullPath2=" +
-      folder + L"\\probe_b.exe\r\nFileFullPath3=" + folder + L"\\probe_c.exe\r\n");
-  ASSERT_NE(host.dialog, nullptr);
+  const std::wstring& folder = host.Folder();
+  e2e::WriteUtf16File(host.SettingsFile(),
+                      L"[Setting]\r\nPartionMode=2\r\nFileName1=Alpha\r\nFileName2=Beta\r\n"
+                      L"FileFullPath1=" +
+                          folder + L"\\gone.exe\r\nFileFullPath2=" + folder +
+                          L"\\probe_b.exe\r\nFileFullPath3=" + folder + L"\\probe_c.exe\r\n");
+  ASSERT_TRUE(host.Start());
 
-  EXPECT_EQ(e2e::TextOf(host.Item(sorvel::kIdDisplay1)), L"마지막 작동 파일명:Alpha");
-  EXPECT_EQ(e2e::TextOf(host.Item(sorvel::kIdDisplay2)), L"마지막 작동 파일명:Beta");
+  EXPECT_EQ(e2e::TextOf(host.Item(kPanes[0].display)), L"마지막 작동 파일명:Alpha");
+  EXPECT_EQ(e2e::TextOf(host.Item(kPanes[1].display)), L"마지막 작동 파일명:Beta");
   RECT client{};
-  GetClientRect(host.dialog, &client);
+  GetClientRect(host.Dialog(), &client);
   int W = client.right, r = client.bottom / 2;
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay1)), Rect(0, 0, W, r - 1)));
-  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(sorvel::kIdDisplay2)), Rect(0, r, W, r - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(kPanes[0].display)), Rect(0, 0, W, r - 1)));
+  EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(kPanes[1].display)), Rect(0, r, W, r - 1)));
 
-  EXPECT_TRUE(
-      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_a") != nullptr; }, 5000));
-  EXPECT_TRUE(
-      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_b") != nullptr; }, 5000));
-  e2e::PumpFor(1500);
-  EXPECT_EQ(FindWindowW(L"SorvelProbe", L"probe_c"), nullptr) << "pane 3's program started";
-  EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
-}
-
-TEST(HostSettings, ThreePaneModeStartsAllThreeRememberedPrograms) {
-  std::wstring folder = e2e::MakeTestFolder();
-  for (const wchar_t* name : {L"probe_a.exe", L"probe_c.exe"}) {
-    ASSERT_TRUE(e2e::CopyBesideMe(L"probe.exe", folder, name));
-  }
-  // Pane 2's program no longer exists: its start fails and the next one is tried.
-  Host host(L"[Setting]\r\nFileFullPath1=" + folder + L"\\probe_a.exe\r\nFileFullPath2=" + folder +
-            L"\\gone.exe\r\nFileFullPath3=" + folder + L"\\probe_c.exe\r\n");
-  ASSERT_NE(host.dialog, nullptr);
-
-  EXPECT_TRUE(
-      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_a") != nullptr; }, 5000));
-  EXPECT_TRUE(
-      e2e::WaitFor([] { return FindWindowW(L"SorvelProbe", L"probe_c") != nullptr; }, 5000));
-  EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
-}
-
-// The launch timer fires once per start of the host: the same timer message posted by another
-// program starts no program again.
-TEST(HostSettings, LaunchTimerMessagesFromAnotherProgramStartNothingMore) {
-  POINT parked{};
-  if (!ParkedPosition(&parked)) GTEST_SKIP() << kNeedsPocketScreen;
-  std::wstring folder = e2e::MakeTestFolder();
-  ASSERT_TRUE(e2e::CopyBesideMe(L"probe.exe", folder, L"probe_once.exe"));
-  Host host(L"[Setting]\r\nFileFullPath1=" + folder + L"\\probe_once.exe\r\n");
-  ASSERT_NE(host.dialog, nullptr);
-  auto probes = [] { return e2e::CountWindows(L"SorvelProbe", L"probe_once"); };
-  EXPECT_TRUE(e2e::WaitFor([&] { return probes() == 1; }, 5000)) << "the launch started nothing";
-
-  for (int i = 0; i < 5; ++i) PostMessageW(host.dialog, WM_TIMER, sorvel::kLaunchTimer, 0);
-  EXPECT_TRUE(ParkAfterPostedMessages(host, parked));
+  auto started = [](const wchar_t* title) { return e2e::CountWindows(L"SorvelProbe", title); };
+  EXPECT_TRUE(e2e::WaitFor([&] { return started(L"probe_b") == 1; }, 5000));
+  for (int i = 0; i < 5; ++i) PostMessageW(host.Dialog(), WM_TIMER, sorvel::kLaunchTimer, 0);
+  EXPECT_TRUE(ParkAfterPostedMessages(host));
   // A program started by those messages would show its window within a few seconds.
-  EXPECT_FALSE(e2e::WaitFor([&] { return probes() > 1; }, 3000));
-  EXPECT_EQ(probes(), 1);
+  EXPECT_FALSE(e2e::WaitFor([&] { return started(L"probe_b") > 1 || started(L"probe_c"); }, 3000))
+      << "pane 3's program started, or pane 2's again";
   EXPECT_TRUE(e2e::CloseWindowsOfClass(L"SorvelProbe", 5000));
+}
+
+// --- Picking and holding ---
+
+// Each pane takes another kind of window: a probe's, Wine's notepad with its menu, and the
+// owned untitled dialog that is the interface of a program whose main window the picker lists.
+TEST(PanesPick, PickerListsTheProgramsAndEachPaneTakesAndGivesBackItsChoice) {
+  Host host;
+  ASSERT_TRUE(host.Start());
+  Foreign probes[3] = {e2e::StartProbe(host.Folder(), L"probe_c", {12, 30}),
+                       e2e::StartProbe(host.Folder(), L"probe_a", {25, 60}),
+                       e2e::StartProbe(host.Folder(), L"probe_b", {3, 95})};
+  for (const Foreign& probe : probes) ASSERT_NE(probe.window, nullptr);
+
+  Foreign notepad;
+  notepad.path = L"C:\\windows\\system32\\notepad.exe";
+  notepad.process = std::make_unique<Process>(notepad.path);
+  notepad.window = e2e::WaitForWindow(
+      [] {
+        HWND window = FindWindowW(L"Notepad", nullptr);
+        return IsWindowVisible(window) && !e2e::TextOf(window).empty() ? window : nullptr;
+      },
+      kStartTimeout);
+  ASSERT_NE(notepad.window, nullptr);
+  notepad.title = e2e::TextOf(notepad.window);
+  SetWindowPos(notepad.window, nullptr, 5, 40, 220, 200, SWP_NOZORDER | SWP_NOACTIVATE);
+  notepad.Remember();
+
+  Foreign owned;
+  owned.title = L"dprobe";
+  owned.path = host.Folder() + L"\\dprobe.exe";
+  ASSERT_TRUE(e2e::CopyBesideMe(L"dialog_probe.exe", host.Folder(), L"dprobe.exe"));
+  owned.process = std::make_unique<Process>(owned.path);
+  HWND main = e2e::WaitForWindow([] { return FindWindowW(L"SorvelDialogProbe", L"dprobe"); },
+                                 kStartTimeout);
+  owned.window = e2e::WaitForDialog(owned.process->Id(), kStepTimeout);
+  ASSERT_NE(owned.window, nullptr);
+  ASSERT_EQ(GetWindow(owned.window, GW_OWNER), main);
+  owned.Remember();
+
+  // The list: our programs, sorted (they were started in another order); never the host.
+  host.Tap(kPanes[0].a);
+  HWND picker = host.WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
+  ASSERT_NE(picker, nullptr);
+  std::vector<std::wstring> probeItems;
+  for (const std::wstring& item : e2e::ListItems(GetDlgItem(picker, kIdPickerList))) {
+    EXPECT_NE(item, L"Sorvel");
+    EXPECT_NE(item, L"Tavrin");
+    if (item.rfind(L"probe_", 0) == 0) probeItems.push_back(item);
+  }
+  EXPECT_EQ(probeItems, (std::vector<std::wstring>{L"probe_a", L"probe_b", L"probe_c"}));
+  RecordProperty("picker", e2e::Narrow(e2e::SaveScreenshot(L"picker.bmp")));
+  // 닫기: nothing is captured, nothing written.
+  Click(GetDlgItem(picker, kIdPickerClose));
+  ASSERT_TRUE(Closes(picker));
+  e2e::PumpFor(200);
+  EXPECT_EQ(e2e::TextOf(host.Item(kPanes[0].a)), L"A");
+  EXPECT_TRUE(host.Settings().empty());
+
+  const Foreign* held[3] = {&probes[1], &notepad, &owned};
+  for (int pane = 0; pane < 3; ++pane) {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    ASSERT_TRUE(host.Hold(pane, *held[pane]));
+    host.ExpectHolding(pane, held[pane]->window);
+    EXPECT_EQ(host.Setting(L"FileName" + std::to_wstring(pane + 1)), held[pane]->title);
+    std::wstring path = host.Setting(L"FileFullPath" + std::to_wstring(pane + 1));
+    EXPECT_EQ(CompareStringOrdinal(path.c_str(), -1, held[pane]->path.c_str(), -1, TRUE),
+              CSTR_EQUAL)
+        << e2e::Narrow(path);
+  }
+  EXPECT_TRUE(e2e::IsTopLevel(main)) << "the main window was taken instead of its dialog";
+  RecordProperty("three_panes", e2e::Narrow(e2e::SaveScreenshot(L"three-panes-held.bmp")));
+
+  // Released in another order than captured, each at its own former place.
+  for (int pane : {1, 0, 2}) {
+    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
+    ASSERT_TRUE(host.Release(pane));
+    ExpectGivenBack(*held[pane]);
+    host.ExpectEmpty(pane, held[pane]->title);
+  }
+  EXPECT_NE(GetMenu(notepad.window), nullptr) << "notepad lost its menu";
+  EXPECT_EQ(GetWindow(owned.window, GW_OWNER), main);
+  EXPECT_TRUE(host.Running());
+}
+
+// --- Working in a held window ---
+
+TEST(PanesHeld, TypingReachesTheHeldProgramAndNudgingMovesIt) {
+  Host host;
+  ASSERT_TRUE(host.Start());
+  Foreign probe = e2e::StartProbe(host.Folder(), L"probe_t", {12, 30});
+  ASSERT_TRUE(host.Hold(0, probe));
+  HWND edit = GetDlgItem(probe.window, kProbeEdit);
+  ASSERT_NE(edit, nullptr);
+
+  // As a user types: a tap into the middle of the pane, where the edit shows, then keys.
+  RECT display{};
+  GetWindowRect(host.Item(kPanes[0].display), &display);
+  POINT at{(display.left + display.right) / 2, (display.top + display.bottom) / 2};
+  EXPECT_EQ(WindowFromPoint(at), edit);
+  std::vector<INPUT> input(3);
+  for (INPUT& mouse : input) {
+    mouse.type = INPUT_MOUSE;
+    mouse.mi.dx = at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    mouse.mi.dy = at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    mouse.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  }
+  input[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+  input[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+  for (wchar_t c : std::wstring(L"typed")) {
+    for (DWORD up : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
+      INPUT key{};
+      key.type = INPUT_KEYBOARD;
+      key.ki.wScan = c;
+      key.ki.dwFlags = KEYEVENTF_UNICODE | up;
+      input.push_back(key);
+    }
+  }
+  SendInput(3, input.data(), sizeof(INPUT));
+  e2e::PumpFor(200);
+  SendInput(static_cast<UINT>(input.size() - 3), input.data() + 3, sizeof(INPUT));
+  EXPECT_TRUE(e2e::WaitFor([&] { return EditText(edit) == L"typed"; }, kStepTimeout))
+      << "the edit reads \"" << e2e::Narrow(EditText(edit)) << "\"";
+  EXPECT_TRUE(host.Holds(0, probe.window));
+  EXPECT_TRUE(InputShared(host.Dialog(), probe.window));
+
+  // Up twice, down once: the window stands ten pixels higher, and the file says so.
+  for (int id : {kPanes[0].up, kPanes[0].up, kPanes[0].down}) host.Tap(id);
+  EXPECT_TRUE(e2e::WaitFor(
+      [&] {
+        return e2e::RectInParent(probe.window).top == -10 &&
+               host.Setting(L"PositionTop1") == L"-10";
+      },
+      kStepTimeout));
+  host.ExpectHolding(0, probe.window, -10);
+
+  // Given back, the program has its input to itself again: activating it leaves the host be.
+  ASSERT_TRUE(host.Release(0));
+  ExpectGivenBack(probe);
+  SetForegroundWindow(probe.window);
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == probe.window; }, kStepTimeout));
+  EXPECT_FALSE(InputShared(host.Dialog(), probe.window));
+}
+
+// --- A program that does not answer ---
+
+TEST(PanesHung, HungProgramIsRefusedWithinASecondAndAHeldOneIsGivenBackWithoutWaiting) {
+  Host host;
+  ASSERT_TRUE(host.Start());
+  Foreign probe = e2e::StartProbe(host.Folder(), L"probe_h", {12, 30});
+  ASSERT_NE(probe.window, nullptr);
+
+  // Refused: the host asks first and gives up after its time-out.
+  PostMessageW(probe.window, kProbeHang, 6000, 0);
+  e2e::PumpFor(200);
+  ASSERT_TRUE(host.Pick(0, probe.title));
+  HWND box = host.WaitForMessageBox();
+  DWORD refused = GetTickCount() - host.AppliedAt();
+  ASSERT_NE(box, nullptr);
+  RecordProperty("refused_ms", static_cast<int>(refused));
+  EXPECT_LE(refused, 1500u);
+  EXPECT_EQ(e2e::StaticTexts(box), L"프로그램이 응답하지 않습니다.");
+  Click(GetDlgItem(box, IDOK));
+  ASSERT_TRUE(Closes(box));
+  EXPECT_TRUE(e2e::IsTopLevel(probe.window));
+  // Nothing about the pane changed, its label included.
+  host.ExpectEmpty(0, L"");
+
+  // Held, then hung: A empties the pane at once; the window follows when its program wakes.
+  // The two programs share one input state once one's window is the other's child; the host's
+  // watch parts it within a second of the hang, after which a tap no longer waits for the
+  // program. Pane 1, whose A also hands the input to its window when it takes the focus: once
+  // the watch knows of the hang, neither asks the program again.
+  ASSERT_TRUE(e2e::WaitFor([&] { return Answers(probe.window, 200); }, 10000));
+  probe.Remember();
+  ASSERT_TRUE(host.Hold(0, probe));
+  PostMessageW(probe.window, kProbeHang, 6000, 0);
+  e2e::PumpFor(1500);
+  DWORD tapped = GetTickCount();
+  ASSERT_TRUE(host.Release(0));
+  DWORD emptied = GetTickCount() - tapped;
+  RecordProperty("released_hung_ms", static_cast<int>(emptied));
+  EXPECT_LE(emptied, 1500u);
+  EXPECT_FALSE(Answers(probe.window, 200)) << "the host waited for the program";
+  EXPECT_TRUE(Answers(host.Dialog(), 500)) << "the host does not answer";
+  ExpectGivenBack(probe, 8000);
+  EXPECT_TRUE(host.Running());
+}
+
+// --- The menu commands ---
+
+// Split reset: answered no it changes nothing; yes empties the stored programs on disk, keeps the
+// split mode and ends.
+TEST(PanesSplit, SplitResetAnsweredNoKeepsTheSettingsAndYesEmptiesThemAndEnds) {
+  Host host(
+      L"[Setting]\r\nPartionMode=2\r\nFileName2=Beta\r\nPositionTop2=-40\r\n"
+      L"FileFullPath2=C:\\gone\\beta.exe\r\n");
+  ASSERT_TRUE(host.Start());
+  Foreign probe = e2e::StartProbe(host.Folder(), L"probe_r", {12, 30});
+  ASSERT_TRUE(host.Hold(0, probe));
+  std::wstring before = host.Settings();
+  ASSERT_EQ(e2e::IniValue(before, L"FileName1"), probe.title);
+  for (int answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer == IDYES ? "yes" : "no");
+    host.Command(sorvel::kIdSplitReset);
+    HWND box = host.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(e2e::StaticTexts(box),
+              L"이전에 실행한 목록을 초기화하기 위해서는 프로그램을 다시 실행해야 합니다. "
+              L"종료하시겠습니까?");
+    Click(GetDlgItem(box, answer));
+    ASSERT_TRUE(Closes(box));
+    if (answer == IDNO) {
+      e2e::PumpFor(500);
+      EXPECT_EQ(host.Settings(), before);
+      EXPECT_TRUE(host.Running());
+      EXPECT_TRUE(host.Holds(0, probe.window));
+    }
+  }
+  EXPECT_EQ(host.WaitForExit(), 0u);
+  std::wstring after = host.Settings();
+  for (const wchar_t* key : kResetKeys) {
+    EXPECT_NE(after.find(std::wstring(L"\r\n") + key + L"=\r\n"), std::wstring::npos)
+        << e2e::Narrow(key) << " not emptied";
+  }
+  EXPECT_EQ(e2e::IniValue(after, L"PartionMode"), L"2");
+  ExpectGivenBack(probe);
+}
+
+// --- A host that dies of a fault ---
+
+TEST(PanesCrash, HostThatFaultsGivesItsWindowsBackBeforeItDies) {
+  Host host(L"[Setting]\r\nFileName1=probe_a\r\nFileName2=probe_b\r\n", L"SorvelCrashTest.exe");
+  Foreign a = e2e::StartProbe(host.Folder(), L"probe_a", {12, 30});
+  Foreign b = e2e::StartProbe(host.Folder(), L"probe_b", {25, 60});
+  ASSERT_TRUE(host.Start());
+  host.Command(sorvel::kIdSplitStart);
+  ASSERT_TRUE(host.WaitUntilHolds(0, a.window));
+  ASSERT_TRUE(host.WaitUntilHolds(1, b.window));
+
+  PostMessageW(host.Dialog(), RegisterWindowMessageW(L"SorvelCrashNow"), 0, 0);
+  DWORD code = host.WaitForExit();
+  EXPECT_NE(code, STILL_ACTIVE) << "the test build did not die";
+  EXPECT_NE(code, 0u) << "the test build ended normally instead of by its fault";
+  for (const Foreign* probe : {&a, &b}) {
+    ExpectGivenBack(*probe);
+    EXPECT_TRUE(probe->process->Running());
+  }
 }
 
 }  // namespace

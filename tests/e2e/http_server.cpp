@@ -48,21 +48,13 @@ SOCKET Native(std::uintptr_t socket) {
   return static_cast<SOCKET>(socket);
 }
 
-const char* Reason(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 404:
-      return "Not Found";
-    case 500:
-      return "Internal Server Error";
-    default:
-      return "Status";
-  }
+// The loopback address at `port` (0: any free one).
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return address;
 }
 
 bool SendAll(SOCKET socket, const char* data, std::size_t size) {
@@ -110,9 +102,7 @@ bool TrustTestAuthority() {
 int FreePort() {
   SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (probe == INVALID_SOCKET) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = Loopback(0);
   AddressLength size = sizeof address;
   int port = 0;
   if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -126,10 +116,7 @@ int FreePort() {
 bool Listening(int port) {
   SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (probe == INVALID_SOCKET) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  sockaddr_in address = Loopback(port);
   bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   CloseSocket(probe);
   return connected;
@@ -161,10 +148,7 @@ TestHttpServer::TestHttpServer() {
 #endif
   SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener == INVALID_SOCKET) return;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  sockaddr_in address = Loopback(0);
   AddressLength size = sizeof address;
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener, SOMAXCONN) != 0 ||
@@ -188,12 +172,11 @@ TestHttpServer::~TestHttpServer() {
   if (acceptor_.joinable()) acceptor_.join();
   for (std::thread& thread : answering_) thread.join();
   if (listener_ != kNoSocket) CloseSocket(Native(listener_));
-#ifndef _WIN32
-  // Each front ends once its tie to the server is closed.
-  for (long long pid : fronts_) waitpid(static_cast<pid_t>(pid), nullptr, 0);
-#endif
 #ifdef _WIN32
   WSACleanup();
+#else
+  // Each front ends once its tie to the server is closed.
+  for (long long pid : fronts_) waitpid(static_cast<pid_t>(pid), nullptr, 0);
 #endif
 }
 
@@ -308,24 +291,18 @@ void TestHttpServer::Accept() {
 
 void TestHttpServer::Answer(Socket connection) {
   std::string path = ReadRequestPath(Native(connection));
-  Route route;
-  bool known = false;
+  Route route = Reply(404, "<html><body><h1>404 Not Found</h1></body></html>", Body::kWithLength,
+                      "", "text/html");
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!path.empty()) {
       ++requests_[path];
       auto it = routes_.find(path);
-      known = it != routes_.end();
-      if (known) route = it->second;
+      if (it != routes_.end()) route = it->second;
     }
   }
   if (!path.empty()) {
-    if (!known) {
-      route.status = 404;
-      route.body = "<html><body><h1>404 Not Found</h1></body></html>";
-      route.contentType = "text/html";
-    }
-    std::string head = "HTTP/1.1 " + std::to_string(route.status) + " " + Reason(route.status) +
+    std::string head = "HTTP/1.1 " + std::to_string(route.status) + " Status" +
                        "\r\nContent-Type: " + route.contentType + "\r\nConnection: close\r\n";
     if (route.mode != Body::kWithoutLength) {
       head += "Content-Length: " + std::to_string(route.body.size()) + "\r\n";

@@ -1,12 +1,14 @@
 // The real updater under Wine against a loopback server: it replaces the installed program with
-// the served one and starts it, or refuses and leaves the installed program as it was.
+// the served one and starts it, or refuses and leaves the installed program as it was. And the
+// whole update from the host's notice through the updater to the new host (the notices' kinds
+// and answers are the unit tests').
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "host/resources.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/http_server.h"
 #include "tests/support/sha256_hex.h"
@@ -16,6 +18,7 @@
 namespace {
 
 using Body = TestHttpServer::Body;
+using e2e::kStartTimeout, e2e::kStepTimeout;
 
 // Past the test build's 20 s bound of a download in all.
 constexpr DWORD kTimeout = 40000;
@@ -25,8 +28,24 @@ constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다
 // The served program announces itself by a window of this class, titled after its file name.
 constexpr wchar_t kProbeClass[] = L"SorvelProbe";
 
+// The check runs 3 s after start-up; its notice comes soon after.
+constexpr DWORD kNoticeTimeout = 15000;
 // The probe's own version: what the description names for it.
 constexpr wchar_t kProbeVersion[] = L"65535.0.1.1";
+
+void Answer(HWND box, int button) {
+  PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
+}
+
+// The updater's message box, captioned with its name; found once shown, its text there by then.
+HWND WaitForUpdaterMessage(DWORD milliseconds = kTimeout) {
+  return e2e::WaitForWindow(
+      [] {
+        HWND box = FindWindowW(L"#32770", L"SorvelUpdate");
+        return IsWindowVisible(box) ? box : nullptr;
+      },
+      milliseconds);
+}
 
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
 // test programs, so that the served one differs from it).
@@ -57,23 +76,9 @@ struct Installation {
     dialog = e2e::WaitForDialog(process->Id(), kTimeout);
     return dialog != nullptr && e2e::TextOf(dialog) == L"Auto Downloader";
   }
-  // The updater's message box, captioned with its name.
-  HWND WaitForMessageBox() {
-    DWORD pid = process->Id();
-    return e2e::WaitForWindow(
-        [pid]() -> HWND {
-          for (HWND window : e2e::WindowsOf(pid, L"#32770")) {
-            if (e2e::TextOf(window) == L"SorvelUpdate") return window;
-          }
-          return nullptr;
-        },
-        kTimeout);
-  }
-  // The updater's visible dialog windows: its own, and a message box when one shows.
-  std::size_t WindowsOfUpdater() const { return e2e::WindowsOf(process->Id(), L"#32770").size(); }
   // Answers the message box; the updater then ends.
   bool Dismiss(HWND box) {
-    PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    Answer(box, IDOK);
     return process->WaitForExit(kTimeout) == 0;
   }
 };
@@ -110,29 +115,26 @@ class UpdaterRun : public ::testing::Test {
     e2e::CloseWindowsOfClass(L"SorvelDialogProbe", 5000);
   }
 
+  // Serves `manifest` at `path` with the signature of `signedBytes` beside it.
+  void ServeSigned(const std::string& path, const std::string& manifest,
+                   const std::string& signedBytes) {
+    server_.Serve(path, Reply(200, manifest));
+    server_.Serve(path + ".sig", Reply(200, sorvel::test::SignatureFile(signedBytes)));
+  }
+
   TestHttpServer server_;
   std::string served_;
 };
 
-// The new program is in place and has come up before the updater says so.
-TEST_F(UpdaterRun, ReplacesTheProgramStartsItThenTells) {
-  Installation setup(Describe(server_.SecureUrl("/Sorvel.exe"), served_));
-  ASSERT_TRUE(setup.Start());
-  HWND box = setup.WaitForMessageBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
-  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
-  EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 1);
-  EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
-  ASSERT_TRUE(setup.Dismiss(box));
-  EXPECT_EQ(GetFileAttributesW((setup.folder + L"\\im.exe").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(server_.Requests("/Sorvel.exe"), 1);
-}
-
+// The new program takes the installed one's place and comes up before the updater says so.
 // Whatever the signature does not vouch for leaves the installed program byte for byte, starts
-// nothing, and shows the failure message.
-TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
+// nothing, and shows the failure message; a new program that dies as it starts is replaced by
+// the old one, which runs again.
+TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
   const std::string cut = served_.substr(0, served_.size() / 2);
+  const std::string crashing = e2e::ReadBytes(e2e::BesideMe(L"crash_at_start.exe"));
+  ASSERT_FALSE(crashing.empty());
+  server_.Serve("/crashing.exe", Reply(200, crashing));
   server_.Serve("/page",
                 Reply(200, "<html><body>Sorvel</body></html>", Body::kWithLength, "", "text/html"));
   server_.Serve("/cut", Reply(200, cut, Body::kWithoutLength));
@@ -145,96 +147,84 @@ TEST_F(UpdaterRun, RefusalsLeaveTheInstalledProgramAndStartNothing) {
   std::string changed = manifest;
   changed[changed.size() - 4] ^= 1;
   const std::string older = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_, L"1.0.1.0");
+  ServeSigned("/signed.ini", manifest, manifest);
   server_.Serve("/unsigned.ini", Reply(200, manifest));
-  server_.Serve("/changed.ini", Reply(200, changed));
-  server_.Serve("/changed.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
-  server_.Serve("/older.ini", Reply(200, older));
-  server_.Serve("/older.ini.sig", Reply(200, sorvel::test::SignatureFile(older)));
+  ServeSigned("/changed.ini", changed, manifest);
+  ServeSigned("/older.ini", older, older);
   std::string otherHash = served_;
   otherHash.back() ^= 1;
+  const wchar_t* probe = L"dialog_probe.exe";
   struct Case {
     const char* name;
     std::wstring description;
     std::wstring checkUrl;
     const wchar_t* installed;
+    bool updated;
+    bool rolledBack = false;
   };
   const Case cases[] = {
-      {"not found", Describe(server_.SecureUrl("/missing"), served_), L"", L"dialog_probe.exe"},
-      {"web page", Describe(server_.SecureUrl("/page"), served_), L"", L"dialog_probe.exe"},
+      {"replaced", Describe(server_.SecureUrl("/Sorvel.exe"), served_), L"", probe, true},
+      {"signed manifest", L"", server_.SecureUrl("/signed.ini"), probe, true},
+      {"not found", Describe(server_.SecureUrl("/missing"), served_), L"", probe, false},
+      {"web page", Describe(server_.SecureUrl("/page"), served_), L"", probe, false},
       // Over http: the TLS front holds a connection without a length open.
-      {"cut short without a length", Describe(server_.Url("/cut"), served_), L"",
-       L"dialog_probe.exe"},
-      {"other hash", Describe(server_.SecureUrl("/Sorvel.exe"), otherHash), L"",
-       L"dialog_probe.exe"},
+      {"cut short without a length", Describe(server_.Url("/cut"), served_), L"", probe, false},
+      {"other hash", Describe(server_.SecureUrl("/Sorvel.exe"), otherHash), L"", probe, false},
       // A byte every 100 ms: past the test build's 20 s in all, long before its end.
       {"a body that trickles past the total time", Describe(server_.SecureUrl("/trickle"), served_),
-       L"", L"dialog_probe.exe"},
-      {"redirect from https to http", Describe(server_.SecureUrl("/to-http"), served_), L"",
-       L"dialog_probe.exe"},
+       L"", probe, false},
+      {"redirect from https to http", Describe(server_.SecureUrl("/to-http"), served_), L"", probe,
+       false},
       {"certificate of an unknown authority",
        Describe(server_.SecureUrl("/Sorvel.exe", TestHttpServer::Certificate::kUnknownAuthority),
                 served_),
-       L"", L"dialog_probe.exe"},
-      {"unsigned manifest", L"", server_.SecureUrl("/unsigned.ini"), L"dialog_probe.exe"},
-      {"manifest changed after signing", L"", server_.SecureUrl("/changed.ini"),
-       L"dialog_probe.exe"},
+       L"", probe, false},
+      {"unsigned manifest", L"", server_.SecureUrl("/unsigned.ini"), probe, false},
+      {"manifest changed after signing", L"", server_.SecureUrl("/changed.ini"), probe, false},
       // The installed host is 1.0.1.1.
-      {"replayed older manifest", L"", server_.SecureUrl("/older.ini"), L"Sorvel.exe"},
+      {"replayed older manifest", L"", server_.SecureUrl("/older.ini"), L"Sorvel.exe", false},
+      {"new program crashes at start", Describe(server_.SecureUrl("/crashing.exe"), crashing), L"",
+       probe, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const int downloads = server_.Requests("/Sorvel.exe");
     Installation setup(c.description, c.checkUrl, c.installed);
     ASSERT_TRUE(setup.Start());
-    HWND box = setup.WaitForMessageBox();
+    HWND box = WaitForUpdaterMessage();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(e2e::StaticTexts(box), kNotUpdated);
-    EXPECT_TRUE(setup.Dismiss(box));
-    EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
-    e2e::PumpFor(500);
-    EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 0);
-    if (c.description.empty()) {
-      EXPECT_EQ(server_.Requests("/Sorvel.exe"), downloads) << "nothing is downloaded";
+    EXPECT_EQ(e2e::StaticTexts(box), c.updated ? kUpdated : kNotUpdated);
+    EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == (c.updated ? served_ : setup.installed));
+    EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
+    // The mutex that tells it came up precedes its window.
+    EXPECT_TRUE(e2e::WaitFor(
+        [&] { return e2e::CountWindows(kProbeClass, L"Sorvel") == (c.updated ? 1 : 0); }, 2000));
+    if (c.rolledBack) {
+      EXPECT_TRUE(e2e::WaitFor(
+          [] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; }, kTimeout))
+          << "the old program runs again";
     }
+    EXPECT_TRUE(setup.Dismiss(box));
+    e2e::PumpFor(500);
+    EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), c.updated ? 1 : 0);
+    if (c.description.empty()) {
+      EXPECT_EQ(server_.Requests("/Sorvel.exe") - downloads, c.updated ? 1 : 0);
+    }
+    if (c.updated) {
+      // The download became the program; a failed one leaves its temporary file as it was.
+      EXPECT_EQ(GetFileAttributesW((setup.folder + L"\\im.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    if (c.description.empty() && c.updated) {
+      // Written from the defaults, as the host would have it.
+      EXPECT_EQ(e2e::ReadUtf16File(setup.Description()),
+                L"[Download]\r\nDownName=https://download.sorvel.example/Sorvel.exe\r\n"
+                L"MainName=Sorvel.exe\r\n");
+    }
+    TearDown();
   }
-  // Only "other hash" reached it: the redirect was not followed, the unknown authority refused.
-  EXPECT_EQ(server_.Requests("/Sorvel.exe"), 1);
-}
-
-// Without a description, the signed manifest that the host's settings name decides.
-TEST_F(UpdaterRun, StartedByHandReadsTheSignedManifest) {
-  const std::string manifest = ManifestFor(server_.SecureUrl("/Sorvel.exe"), served_);
-  server_.Serve("/Sorvel.ini", Reply(200, manifest));
-  server_.Serve("/Sorvel.ini.sig", Reply(200, sorvel::test::SignatureFile(manifest)));
-  Installation setup(L"", server_.SecureUrl("/Sorvel.ini"));
-  ASSERT_TRUE(setup.Start());
-  HWND box = setup.WaitForMessageBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
-  EXPECT_TRUE(setup.Dismiss(box));
-  EXPECT_EQ(e2e::ReadUtf16File(setup.Description()),
-            L"[Download]\r\nDownName=https://download.sorvel.example/Sorvel.exe\r\n"
-            L"MainName=Sorvel.exe\r\n");
-  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
-}
-
-// A new program that dies as it starts is replaced by the old one, byte for byte, which runs
-// again.
-TEST_F(UpdaterRun, ANewProgramThatCrashesAtStartIsRolledBack) {
-  const std::string crashing = e2e::ReadBytes(e2e::BesideMe(L"crash_at_start.exe"));
-  ASSERT_FALSE(crashing.empty());
-  server_.Serve("/crashing.exe", Reply(200, crashing));
-  Installation setup(Describe(server_.SecureUrl("/crashing.exe"), crashing));
-  ASSERT_TRUE(setup.Start());
-  HWND box = setup.WaitForMessageBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(e2e::StaticTexts(box), kNotUpdated);
-  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
-  EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_TRUE(e2e::WaitFor([] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; },
-                           kTimeout))
-      << "the old program runs again";
-  EXPECT_TRUE(setup.Dismiss(box));
+  // Of the refusals only "other hash" reached it: the redirect was not followed, the unknown
+  // authority refused.
+  EXPECT_EQ(server_.Requests("/Sorvel.exe"), 3);
 }
 
 // The bar shows the share received while the transfer waits half-way; the updater ended there
@@ -261,10 +251,8 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
       kTimeout));
   e2e::PumpFor(300);
   position = SendMessageW(bar, kPbmGetPos, 0, 0);
-  std::wstring shot = e2e::SaveScreenshot(L"updater-progress.bmp");
-  RecordProperty("screenshot", e2e::Narrow(shot));
+  RecordProperty("screenshot", e2e::Narrow(e2e::SaveScreenshot(L"updater-progress.bmp")));
   // At most half the body came (the transport may hold back its last piece).
-  std::printf("progress bar at %d%%\n", static_cast<int>(position));
   RecordProperty("position", static_cast<int>(position));
   EXPECT_LE(position, static_cast<LRESULT>(served_.size() / 2 * 100 / served_.size()));
   setup.process.reset();
@@ -276,35 +264,116 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
 TEST_F(UpdaterRun, StartsTheNewProgramOnceTheOldHostHasEnded) {
   Installation setup(Describe(server_.SecureUrl("/Sorvel.exe"), served_), L"", L"Sorvel.exe");
   e2e::Process old(setup.Target());
-  const DWORD pid = old.Id();
-  HWND oldDialog = e2e::WaitForWindow(
-      [pid]() -> HWND {
-        for (HWND window : e2e::WindowsOf(pid, L"#32770")) {
-          if (e2e::TextOf(window) == L"Sorvel") return window;
-        }
-        return nullptr;
-      },
-      kTimeout);
+  HWND oldDialog = e2e::WaitForDialog(old.Id(), kTimeout);
   ASSERT_NE(oldDialog, nullptr);
   ASSERT_TRUE(setup.Start());
   // Past the download and the replacement: the new program waits, and the updater answers.
   e2e::PumpFor(4000);
   EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
   EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 0);
-  EXPECT_EQ(setup.WindowsOfUpdater(), 1u);
+  EXPECT_EQ(e2e::WindowsOf(setup.process->Id(), L"#32770").size(), 1u) << "a message shows";
   DWORD_PTR answer = 0;
   EXPECT_NE(SendMessageTimeoutW(setup.dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0);
   PostMessageW(oldDialog, WM_CLOSE, 0, 0);
-  DWORD closed = GetTickCount();
   EXPECT_EQ(old.WaitForExit(kTimeout), 0u);
-  HWND box = setup.WaitForMessageBox();
-  std::printf("the new program came up %lu ms after the old host was closed\n",
-              GetTickCount() - closed);
+  HWND box = WaitForUpdaterMessage();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(e2e::StaticTexts(box), kUpdated);
   EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 1);
   EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_TRUE(setup.Dismiss(box));
+}
+
+// The new program ends the test: it was started by the updater, not by us.
+struct Ending {
+  DWORD pid = 0;
+  ~Ending() {
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+      TerminateProcess(process, 99);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+};
+
+// The host holds a probe in pane 1 (taken by split start, which finds it by its remembered
+// title); its settings name the manifest.
+using UpdateCheck = UpdaterRun;
+TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
+  const std::string next = e2e::ReadBytes(e2e::BesideMe(L"SorvelNext.exe"));
+  ASSERT_FALSE(next.empty());
+  const std::wstring url = server_.SecureUrl("/next.exe");
+  server_.Serve("/next.exe", Reply(200, next));
+  const std::string manifest = ManifestFor(url, next, L"1.0.2.0");
+  ServeSigned("/Sorvel.ini", manifest, manifest);
+  e2e::Host host(L"[Setting]\r\nFileName1=probe_u\r\n[Update]\r\nCheckUrl=" +
+                 server_.SecureUrl("/Sorvel.ini") + L"\r\n");
+  ASSERT_TRUE(e2e::CopyBesideMe(L"SorvelUpdate.exe", host.Folder(), L"SorvelUpdate.exe"));
+  e2e::Foreign probe = e2e::StartProbe(host.Folder(), L"probe_u", {17, 41});
+  ASSERT_NE(probe.window, nullptr);
+  ASSERT_TRUE(host.Start());
+  host.Command(sorvel::kIdSplitStart);
+  ASSERT_TRUE(host.WaitUntilHolds(0, probe.window));
+
+  HWND box = host.WaitForMessageBox(kNoticeTimeout);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(e2e::StaticTexts(box),
+            L"최신 버전이 존재합니다. 업데이트를 하지 않으면 프로그램이 종료됩니다. 업데이트를 "
+            L"하시겠습니까?");
+  RecordProperty("notice", e2e::Narrow(e2e::SaveScreenshot(L"update-notice.bmp")));
+  // Written before the question.
+  EXPECT_EQ(e2e::ReadUtf16File(host.Folder() + L"\\Download.ini"), Describe(url, next, L"1.0.2.0"));
+  Answer(box, IDYES);
+
+  // The host ends, its pane given back; the updater takes over.
+  EXPECT_EQ(host.WaitForExit(kStepTimeout), 0u);
+  EXPECT_TRUE(e2e::WaitFor([&] { return probe.GivenBack(); }, kStepTimeout));
+  HWND updated = WaitForUpdaterMessage(30000);
+  ASSERT_NE(updated, nullptr);
+  EXPECT_EQ(e2e::StaticTexts(updated), L"자동 업데이트를 성공했습니다.");
+  EXPECT_TRUE(e2e::ReadBytes(host.Exe()) == next);
+  EXPECT_EQ(server_.Requests("/next.exe"), 1);
+  // The old program is gone once the new one has come up.
+  EXPECT_EQ(GetFileAttributesW((host.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
+  Answer(updated, IDOK);
+
+  // The new host, started before the message: a main dialog of another process than the old
+  // host's.
+  Ending newHost;
+  HWND dialog = e2e::WaitForWindow(
+      [&]() -> HWND {
+        for (HWND found = nullptr;
+             (found = FindWindowExW(nullptr, found, L"#32770", nullptr)) != nullptr;) {
+          GetWindowThreadProcessId(found, &newHost.pid);
+          if (newHost.pid != host.Id() && GetDlgItem(found, sorvel::kIdDisplay1) != nullptr &&
+              IsWindowVisible(found))
+            return found;
+        }
+        newHost.pid = 0;
+        return nullptr;
+      },
+      kStartTimeout);
+  ASSERT_NE(dialog, nullptr);
+  // The new host's other dialogs: with `version`, only its version dialog.
+  auto other = [&](bool version) -> HWND {
+    for (HWND window : e2e::WindowsOf(newHost.pid, L"#32770")) {
+      if (window != dialog && (!version || GetDlgItem(window, sorvel::kIdVersionOk) != nullptr)) {
+        return window;
+      }
+    }
+    return nullptr;
+  };
+  PostMessageW(dialog, WM_COMMAND, sorvel::kIdSplitSelect, 0);
+  HWND version = e2e::WaitForWindow([&] { return other(true); }, kStepTimeout);
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(e2e::TextOf(GetDlgItem(version, sorvel::kIdVersionLine)), L"버전: 1.0.2.0");
+  RecordProperty("new_version", e2e::Narrow(e2e::SaveScreenshot(L"updated-version.bmp")));
+  Answer(version, sorvel::kIdVersionOk);
+
+  // The new host checks too, and finds itself current.
+  EXPECT_TRUE(e2e::WaitFor([&] { return server_.Requests("/Sorvel.ini") == 2; }, kNoticeTimeout));
+  e2e::PumpFor(1000);
+  EXPECT_EQ(other(false), nullptr);
 }
 
 }  // namespace

@@ -73,13 +73,9 @@ class Win32Environment : public conformance::Environment {
     return children;
   }
   std::vector<Text> ListItems(HWND list) override {
-    ::HWND w = reinterpret_cast<::HWND>(list);
     std::vector<Text> items;
-    LRESULT count = SendMessageW(w, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-      std::vector<wchar_t> text(static_cast<std::size_t>(SendMessageW(w, LB_GETTEXTLEN, i, 0)) + 1);
-      SendMessageW(w, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-      items.push_back(TextOf(text.data()));
+    for (const std::wstring& item : e2e::ListItems(reinterpret_cast<::HWND>(list))) {
+      items.push_back(TextOf(item));
     }
     return items;
   }
@@ -100,15 +96,13 @@ class Win32Environment : public conformance::Environment {
     if (!process->Started()) return nullptr;
     processes_.push_back(std::move(process));
     path_ = TextOf(path);
-    ::HWND window = nullptr;
-    e2e::WaitFor(
+    // Shown once its creation, children included, is done.
+    return reinterpret_cast<HWND>(e2e::WaitForWindow(
         [&] {
-          // Shown once its creation, children included, is done.
-          window = FindWindowW(className, name.c_str());
-          return window != nullptr && IsWindowVisible(window);
+          ::HWND window = FindWindowW(className, name.c_str());
+          return IsWindowVisible(window) ? window : nullptr;
         },
-        10000);
-    return reinterpret_cast<HWND>(window);
+        10000));
   }
 
   Win32Platform platform_;
