@@ -1,6 +1,6 @@
-// The native host driven end to end on a display of its own: its command ids, the settings file
-// it starts from, and a fixture that starts it in a folder of the test's and reads the window
-// tree around it. The end-to-end tests of the native host share it.
+// What the native end-to-end tests share on a display of their own: waiting, running a program
+// to its end, a fixture that reads the window tree through the X11 layer, and one that starts the
+// host in a folder of the test's, gives it commands and clicks as the user does.
 // GoogleTest before Xlib, whose macros (None, Bool) would rename its identifiers.
 #pragma once
 
@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,6 +28,7 @@
 #include "platform/types.h"
 #include "platform/x11/x11_windows.h"
 #include "tests/support/spawn.h"
+#include "tests/support/utf16le.h"
 #include "tests/support/x11_tree.h"
 
 namespace sorvel::test {
@@ -55,112 +57,43 @@ inline int RunToEnd(std::vector<std::string> arguments) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Ends the processes named `names` that run on this test's display: the programs a host
-// launched just before it ended show their windows only later, when no window names them yet.
-// Tests on other displays run in parallel and keep theirs.
-inline void KillOnThisDisplay(const std::vector<std::string>& names) {
-  const char* display = getenv("DISPLAY");
-  if (display == nullptr) return;
-  const std::string wanted = std::string("DISPLAY=") + display;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string comm;
-    std::getline(std::ifstream(entry.path() / "comm"), comm);
-    bool named = false;
-    for (const std::string& name : names) named = named || comm == name;
-    if (!named) continue;
-    std::ifstream environ(entry.path() / "environ");
-    for (std::string variable; std::getline(environ, variable, '\0');) {
-      if (variable == wanted) {
-        kill(std::stoi(pid), SIGKILL);
-        break;
-      }
-    }
-  }
+// A file's bytes; none when it is not there.
+inline std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class HostFixture : public ::testing::Test {
+// A connection to the test's display and the window tree read through the X11 layer.
+class X11Fixture : public ::testing::Test {
  protected:
   using Rect = x11::Rect;
 
-  // A fresh folder with a copy of the host, whose settings file lies beside it.
-  void SetUpHost(const std::string& name) {
+  void SetUp() override {
     // Windows come and go under the test's feet: a request on one that is gone is no error.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     display_ = XOpenDisplay(nullptr);
     ASSERT_NE(display_, nullptr) << "no X display (run under scripts/lib/run-on-xvfb)";
     windows_ = std::make_unique<x11::X11Windows>(display_);
-    folder_ = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-    std::filesystem::copy_file(SORVEL_HOST, folder_ / "sorvel");
   }
-  // Ends the host; prints its log when the test failed.
-  void EndHost() {
-    if (HasFailure()) {
-      std::ifstream log(folder_ / "host.log");
-      std::cerr << "host.log:\n" << log.rdbuf() << "\n";
-    }
-    if (host_ != 0) {
-      kill(host_, SIGKILL);
-      waitpid(host_, nullptr, 0);
-      host_ = 0;
-    }
-  }
-  void CloseDisplay() {
+  void TearDown() override {
     windows_.reset();
     if (display_ != nullptr) XCloseDisplay(display_);
-    display_ = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
   }
 
-  // The settings file as an earlier run leaves it, UTF-16LE: per pane a window title and a
-  // program path, either of them empty. Replaced whole, never seen half written.
-  void WriteSettings(const std::vector<std::pair<std::string, std::string>>& panes) {
-    std::string settings = "[Setting]\r\n";
-    for (std::size_t i = 0; i < panes.size(); ++i) {
-      std::string pane = std::to_string(i + 1);
-      settings += "FileName" + pane + "=" + panes[i].first + "\r\nFileFullPath" + pane + "=" +
-                  panes[i].second + "\r\n";
-    }
-    std::u16string wide = FromUtf8(settings);
-    std::filesystem::path next = folder_ / "sorvel.ini.next";
-    std::ofstream(next, std::ios::binary)
-        .write(reinterpret_cast<const char*>(wide.data()),
-               static_cast<std::streamsize>(wide.size() * 2));
-    std::filesystem::rename(next, folder_ / "sorvel.ini");
-  }
-
-  // Starts the host; it starts the remembered programs itself.
-  void StartHost() {
-    host_ = Spawn({(folder_ / "sorvel").string()}, (folder_ / "host.log").string());
-    ASSERT_NE(host_, 0);
-    ASSERT_TRUE(WaitUntil([&] { return Host() != None; })) << "the host's dialog shows";
-  }
-  void Command(int id, const std::string& dialog = std::string()) {
-    std::vector<std::string> command = {SORVEL_COMMAND, std::to_string(id)};
-    if (!dialog.empty()) command.push_back(dialog);
-    ASSERT_EQ(RunToEnd(command), 0) << id;
-  }
-
-  Window Host() {
+  // The viewable top-level windows that `wanted` picks, topmost first.
+  std::vector<Window> ShownWindows(const std::function<bool(const x11::TopLevel&)>& wanted) {
+    std::vector<Window> out;
     for (const x11::TopLevel& t : windows_->ListTopLevels()) {
-      if ((t.title == u"Sorvel" || t.title == u"Tavrin") && t.viewable) return t.window;
+      if (t.viewable && wanted(t)) out.push_back(t.window);
     }
-    return None;
+    return out;
+  }
+  Window ShownWindow(const std::string& title) {
+    auto all = ShownWindows([&](const x11::TopLevel& t) { return t.title == FromUtf8(title); });
+    return all.empty() ? None : all.front();
   }
   std::vector<Window> Children(Window w) { return test::Children(display_, w); }
   Window Parent(Window w) { return test::Parent(display_, w); }
-  bool IsHeldByHost(Window w) {
-    Window host = Host();
-    for (Window p = Parent(w); p != None && host != None; p = Parent(p)) {
-      if (p == host) return true;
-      if (p == windows_->root()) return false;
-    }
-    return false;
-  }
   bool IsShown(Window w) {
     XWindowAttributes a;
     return XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable;
@@ -175,11 +108,104 @@ class HostFixture : public ::testing::Test {
     windows_->ScreenRect(w, &r);
     return r;
   }
+  static std::string Describe(const Rect& r) {
+    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
+           "+" + std::to_string(r.y);
+  }
 
   Display* display_ = nullptr;
   std::unique_ptr<x11::X11Windows> windows_;
+};
+
+#ifdef SORVEL_COMMAND
+// The host from a fresh folder with a copy of it, its settings file beside it; its log printed
+// when the test failed.
+class HostFixture : public X11Fixture {
+ protected:
+  void SetUpHost(const std::string& name) {
+    X11Fixture::SetUp();
+    folder_ = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    std::filesystem::copy_file(SORVEL_HOST, folder_ / "sorvel");
+  }
+  void EndHost() {
+    if (HasFailure()) std::cerr << "host.log:\n" << ReadAll(folder_ / "host.log") << "\n";
+    if (host_ != 0) kill(host_, SIGKILL);
+    HostEnded();
+  }
+  void TearDown() override {
+    X11Fixture::TearDown();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  // The settings file as an earlier run leaves it, UTF-16LE: per pane a window title and a
+  // program path, either of them empty. Replaced whole, never seen half written.
+  void WriteSettings(const std::vector<std::pair<std::string, std::string>>& panes) {
+    std::string settings = "[Setting]\r\n";
+    for (std::size_t i = 0; i < panes.size(); ++i) {
+      std::string pane = std::to_string(i + 1);
+      settings += "FileName" + pane + "=" + panes[i].first + "\r\nFileFullPath" + pane + "=" +
+                  panes[i].second + "\r\n";
+    }
+    std::ofstream(folder_ / "sorvel.ini.next", std::ios::binary)
+        << Utf16LeBytes(FromUtf8(settings));
+    std::filesystem::rename(folder_ / "sorvel.ini.next", folder_ / "sorvel.ini");
+  }
+
+  // Starts the host; it starts the remembered programs itself.
+  void StartHost() {
+    host_ = Spawn({(folder_ / "sorvel").string()}, (folder_ / "host.log").string());
+    ASSERT_NE(host_, 0);
+    ASSERT_TRUE(WaitUntil([&] { return Host() != None; })) << "the host's dialog shows";
+  }
+  // True once the host has ended (within `milliseconds`); it is then forgotten.
+  bool HostEnded(int milliseconds = 10000) {
+    if (host_ == 0 ||
+        !WaitUntil([&] { return waitpid(host_, nullptr, WNOHANG) == host_; }, milliseconds)) {
+      return host_ == 0;
+    }
+    host_ = 0;
+    return true;
+  }
+  void Command(int id, const std::string& dialog = std::string()) {
+    std::vector<std::string> command = {SORVEL_COMMAND, std::to_string(id)};
+    if (!dialog.empty()) command.push_back(dialog);
+    ASSERT_EQ(RunToEnd(command), 0) << id;
+  }
+  // The pointer moved to (x, y) on the screen, then xdotool's `then` (a click, keys). It gets
+  // there by relative motion (XTEST): a warp, as xdotool's mousemove does, makes the X server of
+  // a headless Weston, whose seat has no pointer, crash (Xwayland 22.1).
+  int Pointer(int x, int y, const std::vector<std::string>& then = {"click", "1"}) {
+    Window root = None, child = None;
+    int rootX = 0, rootY = 0, inX = 0, inY = 0;
+    unsigned mask = 0;
+    XQueryPointer(display_, windows_->root(), &root, &child, &rootX, &rootY, &inX, &inY, &mask);
+    std::vector<std::string> command{"xdotool", "mousemove_relative", "--",
+                                     std::to_string(x - rootX), std::to_string(y - rootY)};
+    command.insert(command.end(), then.begin(), then.end());
+    return RunToEnd(command);
+  }
+
+  Window Host() {
+    auto all = ShownWindows([](const x11::TopLevel& t) {
+      return t.title == u"Sorvel" || t.title == u"Tavrin";  // its running title, once shown
+    });
+    return all.empty() ? None : all.front();
+  }
+  bool IsHeldByHost(Window w) {
+    Window host = Host();
+    for (Window p = Parent(w); p != None && host != None; p = Parent(p)) {
+      if (p == host) return true;
+      if (p == windows_->root()) return false;
+    }
+    return false;
+  }
+
   std::filesystem::path folder_;
   pid_t host_ = 0;
 };
+#endif
 
 }  // namespace sorvel::test

@@ -7,11 +7,10 @@
 // clang-format on
 #include <cstring>
 #else
-#include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
-#include <openssl/param_build.h>
 
+#include <iterator>
 #include <memory>
 #include <vector>
 #endif
@@ -83,12 +82,8 @@ bool SignP256(const P256KeyPair& key, const void* data, std::size_t size,
 namespace {
 
 struct Free {
-  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
   void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
   void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-  void operator()(OSSL_PARAM_BLD* p) const { OSSL_PARAM_BLD_free(p); }
-  void operator()(OSSL_PARAM* p) const { OSSL_PARAM_free(p); }
-  void operator()(BIGNUM* p) const { BN_clear_free(p); }
   void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
 };
 template <typename T>
@@ -98,30 +93,19 @@ using Owned = std::unique_ptr<T, Free>;
 
 bool SignP256(const P256KeyPair& key, const void* data, std::size_t size,
               P256Signature* signature) {
-  unsigned char point[65] = {0x04};
-  std::copy(key.publicKey.begin(), key.publicKey.end(), point + 1);
-  Owned<BIGNUM> scalar(BN_bin2bn(key.scalar.data(), 32, nullptr));
-  Owned<OSSL_PARAM_BLD> build(OSSL_PARAM_BLD_new());
-  if (!scalar || !build ||
-      OSSL_PARAM_BLD_push_utf8_string(build.get(), OSSL_PKEY_PARAM_GROUP_NAME, "prime256v1", 0) !=
-          1 ||
-      OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point) !=
-          1 ||
-      OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_PRIV_KEY, scalar.get()) != 1) {
-    return false;
-  }
-  Owned<OSSL_PARAM> params(OSSL_PARAM_BLD_to_param(build.get()));
-  Owned<EVP_PKEY_CTX> context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
-  EVP_PKEY* made = nullptr;
-  if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1 ||
-      EVP_PKEY_fromdata(context.get(), &made, EVP_PKEY_KEYPAIR, params.get()) != 1) {
-    return false;
-  }
-  Owned<EVP_PKEY> privateKey(made);
-
+  // The key as SEC 1's ECPrivateKey in DER: version 1, d, then the curve (prime256v1).
+  unsigned char sec1[51] = {0x30, 0x31, 0x02, 0x01, 0x01, 0x04, 0x20};
+  const unsigned char curve[] = {0xA0, 0x0A, 0x06, 0x08, 0x2A, 0x86,
+                                 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+  std::copy(key.scalar.begin(), key.scalar.end(), sec1 + 7);
+  std::copy(std::begin(curve), std::end(curve), sec1 + 39);
+  const unsigned char* read = sec1;
+  Owned<EVP_PKEY> privateKey(d2i_PrivateKey(EVP_PKEY_EC, nullptr, &read, sizeof sec1));
+  OPENSSL_cleanse(sec1, sizeof sec1);
   Owned<EVP_MD_CTX> md(EVP_MD_CTX_new());
   std::size_t length = 0;
-  if (!md || EVP_DigestSignInit(md.get(), nullptr, EVP_sha256(), nullptr, privateKey.get()) != 1 ||
+  if (!privateKey || !md ||
+      EVP_DigestSignInit(md.get(), nullptr, EVP_sha256(), nullptr, privateKey.get()) != 1 ||
       EVP_DigestSign(md.get(), nullptr, &length, nullptr, 0) != 1) {
     return false;
   }

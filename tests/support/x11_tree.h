@@ -2,11 +2,13 @@
 // top) and its parent, and the icon it bears. A window that is gone has none of them.
 #pragma once
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
-#include <utility>
+#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "platform/x11/x11_errors.h"
 
 namespace sorvel::test {
 
@@ -29,39 +31,24 @@ inline Window Parent(Display* display, Window w) {
   return parent;
 }
 
-// One image of a window's icon: its size and its pixels, row by row, 0xAARRGGBB.
-struct IconImage {
-  unsigned long width = 0;
-  unsigned long height = 0;
-  std::vector<unsigned long> pixels;
-  unsigned long Middle() const { return pixels[(height / 2) * width + width / 2] & 0xFFFFFFFF; }
-};
-
-// The images of the icon a window bears (_NET_WM_ICON: per image its width, its height, then
-// its pixels), in the order given.
-inline std::vector<IconImage> Icons(Display* display, Window w) {
-  std::vector<IconImage> out;
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, w, XInternAtom(display, "_NET_WM_ICON", False), 0, 1 << 20, False,
-                         XA_CARDINAL, &type, &format, &count, &after, &data) != Success) {
-    return out;
+// The icon a window bears (_NET_WM_ICON: per image its width, its height, then its pixels) in
+// short: the images' sizes in the order given, then the middle pixel of the first, 0xAARRGGBB,
+// e.g. "32x32 16x16 middle ffe00000".
+inline std::string IconSummary(Display* display, Window w) {
+  x11::Property icon;
+  x11::ReadProperty(display, w, XInternAtom(display, "_NET_WM_ICON", False), &icon);
+  const std::vector<unsigned long>& v = icon.longs;
+  std::string out;
+  std::size_t at = 0;
+  for (; at + 2 <= v.size() && v[at] * v[at + 1] <= v.size() - at - 2;
+       at += 2 + v[at] * v[at + 1]) {
+    out += std::to_string(v[at]) + "x" + std::to_string(v[at + 1]) + " ";
   }
-  const auto* longs = reinterpret_cast<const unsigned long*>(data);
-  for (unsigned long at = 0; data != nullptr && format == 32 && at + 2 <= count;) {
-    IconImage image;
-    image.width = longs[at];
-    image.height = longs[at + 1];
-    at += 2;
-    if (image.width * image.height > count - at) break;
-    image.pixels.assign(longs + at, longs + at + image.width * image.height);
-    at += image.width * image.height;
-    out.push_back(std::move(image));
-  }
-  if (data != nullptr) XFree(data);
-  return out;
+  char middle[32] = "no middle";
+  if (at > 0)
+    std::snprintf(middle, sizeof middle, "middle %08lx",
+                  v[2 + v[1] / 2 * v[0] + v[0] / 2] & 0xFFFFFFFF);
+  return out + middle;
 }
 
 }  // namespace sorvel::test

@@ -9,28 +9,35 @@
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
 // clang-format on
+#include <X11/Xatom.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "platform/framework.h"
+#include "platform/x11/held_windows.h"
 #include "platform/x11/program_icon.h"
 #include "platform/x11/x11_errors.h"
 #include "platform/x11/x11_platform.h"
 #include "tests/conformance/window_system_checks.h"
-
-extern char** environ;
+#include "tests/support/spawn.h"
+#include "tests/support/x11_tree.h"
 
 namespace sorvel {
 namespace {
 
 namespace fs = std::filesystem;
+
+::Window Xid(HWND window) {
+  return static_cast<::Window>(reinterpret_cast<std::uintptr_t>(window));
+}
 
 class X11Environment : public conformance::Environment {
  public:
@@ -113,18 +120,20 @@ class X11Environment : public conformance::Environment {
   // a pane, or another program's, as the X server does.
   std::vector<HWND> Children(HWND window) override {
     Fl_Widget* widget = Widget(window);
-    if (widget == nullptr)
-      return XChildren(static_cast<::Window>(reinterpret_cast<std::uintptr_t>(window)));
-    Fl_Window* own = widget->as_window();
-    if (own == nullptr) return {};
-    if (own->parent() != nullptr)
-      return own->shown() ? XChildren(fl_xid(own)) : std::vector<HWND>{};
-    std::vector<HWND> controls;
-    for (int i = own->children(); i-- > 0;) {
-      if (own->child(i)->user_data() != nullptr)
-        controls.push_back(static_cast<HWND>(own->child(i)->user_data()));
+    Fl_Window* own = widget != nullptr ? widget->as_window() : nullptr;
+    std::vector<HWND> out;
+    if (widget == nullptr || (own != nullptr && own->parent() != nullptr && own->shown())) {
+      x11::ErrorTrap trap(fl_display);
+      for (::Window w : test::Children(fl_display, own != nullptr ? fl_xid(own) : Xid(window))) {
+        out.insert(out.begin(), reinterpret_cast<HWND>(w));
+      }
+    } else if (own != nullptr && own->parent() == nullptr) {
+      for (int i = own->children(); i-- > 0;) {
+        if (own->child(i)->user_data() != nullptr)
+          out.push_back(static_cast<HWND>(own->child(i)->user_data()));
+      }
     }
-    return controls;
+    return out;
   }
   // The browser's lines, each behind the "@." that ends its formats.
   std::vector<Text> ListItems(HWND list) override {
@@ -154,13 +163,9 @@ class X11Environment : public conformance::Environment {
     } else {
       int revert = 0;
       XGetInputFocus(display, &active, &revert);
-      for (::Window w = active; w != None && w != PointerRoot && w != root;) {
+      for (::Window w = active; w != None && w != PointerRoot && w != root;
+           w = test::Parent(display, w)) {
         active = w;
-        ::Window treeRoot = None, parent = None, *children = nullptr;
-        unsigned count = 0;
-        if (XQueryTree(display, w, &treeRoot, &parent, &children, &count) == 0) return nullptr;
-        if (children != nullptr) XFree(children);
-        w = parent;
       }
     }
     if (active == None || active == PointerRoot || active == root) return nullptr;
@@ -185,13 +190,8 @@ class X11Environment : public conformance::Environment {
   HWND Start(const std::string& path, std::vector<std::string> arguments, const Text& title) {
     arguments.insert(arguments.begin(), path);
     arguments.push_back(ToUtf8(title));
-    std::vector<char*> argv;
-    for (std::string& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-      return nullptr;
-    }
+    pid_t pid = test::Spawn(arguments);
+    if (pid == 0) return nullptr;
     started_.push_back(pid);
     path_ = path;
     for (int i = 0; i < 200; ++i) {
@@ -219,21 +219,6 @@ class X11Environment : public conformance::Environment {
     }
     return nullptr;
   }
-  // The children of an X window, topmost first, by their handles (another program's window's
-  // is its id).
-  static std::vector<HWND> XChildren(::Window window) {
-    std::vector<HWND> out;
-    ::Window root = None, parent = None, *children = nullptr;
-    unsigned count = 0;
-    x11::ErrorTrap trap(fl_display);
-    if (window == None || XQueryTree(fl_display, window, &root, &parent, &children, &count) == 0) {
-      return out;
-    }
-    for (unsigned i = count; i-- > 0;) out.push_back(reinterpret_cast<HWND>(children[i]));
-    if (children != nullptr) XFree(children);
-    return out;
-  }
-
   static inline int serial_ = 0;
   fs::path folder_;
   X11Platform platform_;
@@ -278,7 +263,7 @@ class Holder : public CDialog {
 };
 
 // What a window was before it was held, minimised or hidden, it is again once given back; held,
-// it is shown in its pane.
+// it is shown in its pane, without a border.
 TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
   const struct {
     ShowCommand before;
@@ -302,6 +287,11 @@ TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
     environment.Pump(100);
     EXPECT_TRUE(device.IsWindowVisible(foreign));
     EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
+    // A border a window manager sets on a window it lets go of, even after the hold, comes off.
+    XSetWindowBorderWidth(fl_display, Xid(foreign), 7);
+    environment.Pump(200);
+    XWindowAttributes a;
+    EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(foreign), &a) && a.border_width == 0);
 
     device.GiveBackWindow(foreign, {30, 40, 190, 170}, former, true);
     environment.Pump(300);
@@ -309,6 +299,110 @@ TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
     EXPECT_EQ(device.IsWindowVisible(foreign), c.visible);
     EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
   }
+}
+
+// The X11 layer where the shared checks do not reach: the window manager is found where one
+// runs; a title is the UTF-8 one before the plain one (the probe's WM_NAME differs from it);
+// _NET_WM_PID counts only for a client of this machine, else the server's own knowledge does;
+// an iconified window comes back on top when brought to the foreground; a vanished window makes
+// every operation fail quietly.
+TEST(X11Windows, WhatItReadsOfAnotherProgramsWindowsAndAsksOfTheManager) {
+  X11Environment environment;
+  HWND other = environment.StartForeignWindow(u"Conformance Other");
+  const ::Window probe = Xid(environment.StartForeignWindow(u"대화 상자"));
+  ASSERT_NE(other, nullptr);
+  ASSERT_NE(probe, None);
+  Display* d = fl_display;
+  x11::X11Windows x(d);
+  x11::HeldWindows held(x);
+  EXPECT_EQ(x.HasWindowManager(), getenv("SORVEL_X11_WM") != nullptr);
+  EXPECT_EQ(x.Title(probe), u"대화 상자");
+
+  const long own = x.ProcessId(probe), parent = getppid();
+  ASSERT_NE(own, 0);
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  XChangeProperty(d, probe, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&parent), 1);
+  for (const auto& [machine, expected] :
+       {std::pair<std::string, long>{host, parent}, {"elsewhere.example", own}}) {
+    XChangeProperty(d, probe, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(machine.data()),
+                    static_cast<int>(machine.size()));
+    EXPECT_EQ(x.ProcessId(probe), expected) << machine;
+  }
+  XChangeProperty(d, probe, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&own), 1);
+
+  auto eventually = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 100 && !done(); ++i) environment.Pump(50);
+    return done();
+  };
+  ASSERT_TRUE(x.Iconify(probe));
+  EXPECT_TRUE(eventually([&] { return !x.IsVisible(probe); }));
+  ASSERT_TRUE(x.Foreground(probe));
+  EXPECT_TRUE(
+      eventually([&] { return x.IsVisible(probe) && x.TopLevelWindows().front() == probe; }));
+
+  ::Window pane = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
+  ::Window gone = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
+  XDestroyWindow(d, gone);
+  XSync(d, False);
+  x11::Rect r{0, 0, 10, 10};
+  const std::pair<const char*, std::function<bool()>> checks[] = {
+      {"Title", [&] { return x.Title(gone).empty(); }},
+      {"Owner", [&] { return x.Owner(gone) == None; }},
+      {"IsDialog", [&] { return !x.IsDialog(gone); }},
+      {"ProcessId", [&] { return x.ProcessId(gone) == 0; }},
+      {"ProgramPath", [&] { return x.ProgramPath(gone).empty(); }},
+      {"IsVisible", [&] { return !x.IsVisible(gone); }},
+      {"ScreenRect", [&] { return !x.ScreenRect(gone, &r); }},
+      {"FrameRect", [&] { return !x.FrameRect(gone, &r); }},
+      {"MoveResize", [&] { return !x.MoveResize(gone, r); }},
+      {"Iconify", [&] { return !x.Iconify(gone); }},
+      {"Foreground", [&] { return !x.Foreground(gone); }},
+      {"Take", [&] { return !held.Take(gone, pane, pane, 0, 0, r); }},
+      {"GiveBack", [&] { return !held.GiveBack(gone, r); }},
+  };
+  for (const auto& [name, check] : checks) EXPECT_TRUE(check()) << name;
+  XDestroyWindow(d, pane);
+}
+
+// A name is claimed by one client at a time, until the object that claimed it or the
+// connection that holds it goes.
+TEST(X11Windows, OneClaimOfANameAtATimeUntilItsConnectionEnds) {
+  const std::string name = "SORVEL_TEST_INSTANCE";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t first = fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) {
+    Display* d = XOpenDisplay(nullptr);
+    char ok = d != nullptr && x11::X11Windows(d).ClaimName(name);
+    ok = ok && x11::X11Windows(d).ClaimName(name);  // the first claim ended with its object
+    x11::X11Windows lasting(d);
+    ok = ok && lasting.ClaimName(name);
+    if (write(ready[1], &ok, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(ok, 1);
+  Display* d = XOpenDisplay(nullptr);
+  ASSERT_NE(d, nullptr);
+  {
+    x11::X11Windows x(d);
+    EXPECT_FALSE(x.ClaimName(name));
+    kill(first, SIGKILL);
+    waitpid(first, nullptr, 0);
+    bool claimed = false;
+    for (int i = 0; i < 100 && !(claimed = x.ClaimName(name)); ++i) usleep(50000);
+    EXPECT_TRUE(claimed);
+    EXPECT_FALSE(x.ClaimName(name)) << "held already by this very object";
+  }
+  XCloseDisplay(d);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A foreign program for the native window-system checks, on Xlib alone. Without --dialog: a
 // top-level window of class "SorvelProbe" whose only child is an "Edit" window. With --dialog:
 // a main window of class "SorvelDialogProbe" that owns an untitled dialog holding an "Edit" and
-// a "Button" window, the edit on top. The title is the last argument, else the program's name.
+// a "Button" window, the edit on top. The title is the last argument, else the program's name:
+// the UTF-8 _NET_WM_NAME; its plain WM_NAME is "probe", for a title must be read from the former.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -28,7 +29,7 @@ void Name(Window window, const std::string& title) {
   XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
                   PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
                   static_cast<int>(title.size()));
-  XStoreName(display, window, title.c_str());
+  XStoreName(display, window, "probe");
 }
 
 void TopLevel(Window window) {
