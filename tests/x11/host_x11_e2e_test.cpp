@@ -7,6 +7,8 @@
 // clang-format on
 
 #include <algorithm>
+#include <functional>
+#include <tuple>
 
 #include "platform/x11/x11_errors.h"
 
@@ -356,26 +358,29 @@ TEST_F(HostX11Test, AStoppedProgramTakesNoKeysAndHoldsUpNeitherTheHostNorItsEnd)
 }
 
 // However the host ends, every window it held goes back to where it stood before split start,
-// framed by the window manager again: after kill -9 and a fault (SIGSEGV, which ends the host by
-// its default action as a fault in its code does) the keeper puts it there, after SIGTERM the host
-// itself, as on 종료. Each end starts a host that takes the three in again.
+// framed by the window manager again: after kill -9 and a fault (a null store in the faulting
+// test build) the keeper puts it there, after SIGTERM the host itself, as on 종료. Each end starts
+// a host that takes the three in again.
 TEST_F(HostX11Test, HoweverTheHostEndsEveryWindowReturnsWhereItStood) {
-  const std::pair<const char*, int> ends[] = {
-      {"kill -9", SIGKILL}, {"a fault", SIGSEGV}, {"SIGTERM", SIGTERM}};
+  constexpr int kFaultNow = 0xDEAD;  // the faulting build's command
+  const std::tuple<const char*, const char*, std::function<void()>> ends[] = {
+      {"kill -9", SORVEL_HOST, [&] { kill(host_, SIGKILL); }},
+      {"a fault", SORVEL_FAULTING, [&] { Command(kFaultNow); }},
+      {"SIGTERM", SORVEL_HOST, [&] { kill(host_, SIGTERM); }}};
   auto near = [](const Rect& a, const Rect& b) {
     return std::abs(a.x - b.x) <= 1 && std::abs(a.y - b.y) <= 1 &&
            std::abs(a.width - b.width) <= 1 && std::abs(a.height - b.height) <= 1;
   };
   const bool managed = windows_->HasWindowManager();
-  for (const auto& [how, number] : ends) {
+  for (const auto& [how, program, end] : ends) {
     SCOPED_TRACE(how);
     // Unlinked first: the former host's keeper, a fork of it, may still run its program file.
     fs::remove(folder_ / "sorvel");
-    fs::copy_file(SORVEL_HOST, folder_ / "sorvel");
+    fs::copy_file(program, folder_ / "sorvel");
     std::vector<Rect> before = StartAndSplit();
     std::vector<Window> held;
     for (const char* name : kPrograms) held.push_back(Find(name));
-    kill(host_, number);
+    end();
     // A sanitized build reports the fault before it ends.
     ASSERT_TRUE(HostEnded(30000));
     for (std::size_t i = 0; i < held.size(); ++i) {
