@@ -1,6 +1,8 @@
 // The update check: the manifest's reading, the notices' handling and where notices come from.
 #include "host/update_check.h"
 
+#include <ostream>
+
 #include "tests/support/test_signer.h"
 #include "tests/unit/host_fixture.h"
 
@@ -201,6 +203,11 @@ struct NoticeCase {
   std::string before = "", after = "";  // the description file; empty after: the one expected
   bool readOnly = false;
 };
+
+// Named by its case in the test list, not by its bytes.
+void PrintTo(const NoticeCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class NoticeTest : public UpdateCheckTest, public ::testing::WithParamInterface<NoticeCase> {};
 
