@@ -45,13 +45,13 @@ bool IsStructureChange(const XEvent& e) {
 
 HeldWindows::HeldWindows(X11Windows& windows, Keeper* keeper)
     : windows_(windows), keeper_(keeper), display_(windows.display()), root_(windows.root()) {
-  wm_state_ = Intern("WM_STATE");
-  wm_protocols_ = Intern("WM_PROTOCOLS");
-  wm_take_focus_ = Intern("WM_TAKE_FOCUS");
-  net_wm_state_ = Intern("_NET_WM_STATE");
-  net_wm_state_focused_ = Intern("_NET_WM_STATE_FOCUSED");
-  net_moveresize_window_ = Intern("_NET_MOVERESIZE_WINDOW");
-  gtk_frame_extents_ = Intern("_GTK_FRAME_EXTENTS");
+  InternAtoms(display_, {{"WM_STATE", &wm_state_},
+                         {"WM_PROTOCOLS", &wm_protocols_},
+                         {"WM_TAKE_FOCUS", &wm_take_focus_},
+                         {"_NET_WM_STATE", &net_wm_state_},
+                         {"_NET_WM_STATE_FOCUSED", &net_wm_state_focused_},
+                         {"_NET_MOVERESIZE_WINDOW", &net_moveresize_window_},
+                         {"_GTK_FRAME_EXTENTS", &gtk_frame_extents_}});
 }
 
 Window HeldWindows::ParentOf(Window w) {

@@ -120,7 +120,6 @@ class HeldWindows {
   Window FocusWindowOf(Window dialog);
   bool HasFocusInside(Window w);
   bool ClickingInPane();
-  Atom Intern(const char* name) { return XInternAtom(display_, name, False); }
 
   X11Windows& windows_;
   Keeper* keeper_;

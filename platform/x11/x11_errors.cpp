@@ -1,6 +1,7 @@
 #include "platform/x11/x11_errors.h"
 
 #include <array>
+#include <vector>
 
 namespace sorvel::x11 {
 namespace {
@@ -77,6 +78,15 @@ bool ReadProperty(Display* d, Window w, Atom name, Property* out) {
   }
   if (data) XFree(data);
   return type != None;
+}
+
+void InternAtoms(Display* d, std::initializer_list<std::pair<const char*, Atom*>> atoms) {
+  std::vector<char*> names;
+  for (const auto& [name, atom] : atoms) names.push_back(const_cast<char*>(name));
+  std::vector<Atom> found(names.size(), None);
+  XInternAtoms(d, names.data(), static_cast<int>(names.size()), False, found.data());
+  std::size_t i = 0;
+  for (const auto& [name, atom] : atoms) *atom = found[i++];
 }
 
 }  // namespace sorvel::x11

@@ -1,12 +1,14 @@
 // What the X11 layer shares about requests on windows that may vanish at any moment: a scoped
-// trap for their errors, and one property read.
+// trap for their errors, and one property read; and the interning of a set of atoms.
 //
 // Runs on the thread that owns the display connection (the user-interface thread).
 #pragma once
 
 #include <X11/Xlib.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sorvel::x11 {
@@ -44,6 +46,9 @@ struct Property {
 
 // False when the window is gone or has no such property. One round trip.
 bool ReadProperty(Display* d, Window w, Atom name, Property* out);
+
+// Interns each name into its atom: one round trip for all those Xlib has not cached.
+void InternAtoms(Display* d, std::initializer_list<std::pair<const char*, Atom*>> atoms);
 
 // A list of texts in one property ends each with NUL; a title is the first.
 inline std::string FirstText(const std::string& bytes) {

@@ -47,8 +47,8 @@ X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), t
   // The manager answers while the first dialog is built, which places itself by that answer.
   windows_->AskNewWindowExtents();
   held_ = std::make_unique<x11::HeldWindows>(*windows_, &keeper_);
-  messageAtom_ = XInternAtom(display_, "SORVEL_MESSAGE", False);
-  frameExtentsAtom_ = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
+  x11::InternAtoms(display_,
+                   {{"SORVEL_MESSAGE", &messageAtom_}, {"_NET_FRAME_EXTENTS", &frameExtentsAtom_}});
   Fl::set_font(kDialogFont, "NanumGothic");
   // The toolkit's own texts (message box buttons) too.
   Fl::set_font(FL_HELVETICA, "NanumGothic");
@@ -718,8 +718,12 @@ void X11Platform::MoveWindow(HWND window, const Placement& p, bool repaint) {
       }
     }
     if (repaint) node->widget->redraw();
-    Fl::flush();
-    XSync(display_, False);
+    // A window of its own (a dialog, a pane) has moved on the server once the call returns. A
+    // control that is none, or a window not shown yet, has nothing there: the loop draws it.
+    if (Fl_Window* own = node->widget->as_window(); own != nullptr && own->shown()) {
+      Fl::flush();
+      XSync(display_, False);
+    }
     return;
   }
   if (!IsWindow(window)) return;

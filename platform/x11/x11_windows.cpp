@@ -51,20 +51,23 @@ X11Windows::X11Windows(Display* display)
               XResQueryVersion(display_, &major, &minor) &&
               (major > 1 || (major == 1 && minor >= 2));  // client ids came with 1.2
 
-  wm_state_ = Intern("WM_STATE");
-  wm_sn_ = Intern(("WM_S" + std::to_string(screen_)).c_str());
-  utf8_string_ = Intern("UTF8_STRING");
-  compound_text_ = Intern("COMPOUND_TEXT");
-  net_supported_ = Intern("_NET_SUPPORTED");
-  net_supporting_wm_check_ = Intern("_NET_SUPPORTING_WM_CHECK");
-  net_client_list_stacking_ = Intern("_NET_CLIENT_LIST_STACKING");
-  net_wm_name_ = Intern("_NET_WM_NAME");
-  net_wm_pid_ = Intern("_NET_WM_PID");
-  net_wm_window_type_ = Intern("_NET_WM_WINDOW_TYPE");
-  net_wm_window_type_dialog_ = Intern("_NET_WM_WINDOW_TYPE_DIALOG");
-  net_wm_window_type_utility_ = Intern("_NET_WM_WINDOW_TYPE_UTILITY");
-  net_wm_window_type_toolbar_ = Intern("_NET_WM_WINDOW_TYPE_TOOLBAR");
-  net_active_window_ = Intern("_NET_ACTIVE_WINDOW");
+  const std::string selection = "WM_S" + std::to_string(screen_);
+  InternAtoms(display_, {{"WM_STATE", &wm_state_},
+                         {selection.c_str(), &wm_sn_},
+                         {"UTF8_STRING", &utf8_string_},
+                         {"COMPOUND_TEXT", &compound_text_},
+                         {"_NET_SUPPORTED", &net_supported_},
+                         {"_NET_SUPPORTING_WM_CHECK", &net_supporting_wm_check_},
+                         {"_NET_CLIENT_LIST_STACKING", &net_client_list_stacking_},
+                         {"_NET_WM_NAME", &net_wm_name_},
+                         {"_NET_WM_PID", &net_wm_pid_},
+                         {"_NET_WM_WINDOW_TYPE", &net_wm_window_type_},
+                         {"_NET_WM_WINDOW_TYPE_DIALOG", &net_wm_window_type_dialog_},
+                         {"_NET_WM_WINDOW_TYPE_UTILITY", &net_wm_window_type_utility_},
+                         {"_NET_WM_WINDOW_TYPE_TOOLBAR", &net_wm_window_type_toolbar_},
+                         {"_NET_ACTIVE_WINDOW", &net_active_window_},
+                         {"_NET_FRAME_EXTENTS", &net_frame_extents_},
+                         {"_NET_REQUEST_FRAME_EXTENTS", &net_request_frame_extents_}});
 }
 
 X11Windows::~X11Windows() {
@@ -436,15 +439,14 @@ bool X11Windows::FrameRect(Window w, Rect* out) {
 
 void X11Windows::AskNewWindowExtents() {
   if (extents_probe_ != None || new_window_extents_ || !HasWindowManager()) return;
-  const Atom request = Intern("_NET_REQUEST_FRAME_EXTENTS");
-  if (!SupportsNet(request)) return;
+  if (!SupportsNet(net_request_frame_extents_)) return;
   XSetWindowAttributes attributes{};
   extents_probe_ = XCreateWindow(display_, root_, 0, 0, 100, 100, 0, CopyFromParent, InputOutput,
                                  CopyFromParent, 0, &attributes);
   XEvent e{};
   e.xclient.type = ClientMessage;
   e.xclient.window = extents_probe_;
-  e.xclient.message_type = request;
+  e.xclient.message_type = net_request_frame_extents_;
   e.xclient.format = 32;
   XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
   XFlush(display_);
@@ -459,12 +461,13 @@ bool X11Windows::NewWindowExtents(Extents* out) {
   }
   AskNewWindowExtents();
   if (extents_probe_ == None) return false;
-  const Atom extents = Intern("_NET_FRAME_EXTENTS");
   const auto deadline = std::chrono::steady_clock::now() + kManagerWait;
   Property answer;
   for (;;) {
     XSync(display_, False);
-    if (ReadProperty(display_, extents_probe_, extents, &answer) && answer.longs.size() == 4) break;
+    if (ReadProperty(display_, extents_probe_, net_frame_extents_, &answer) &&
+        answer.longs.size() == 4)
+      break;
     if (std::chrono::steady_clock::now() >= deadline) break;
     poll(nullptr, 0, 1);
   }
@@ -482,7 +485,7 @@ bool X11Windows::NewWindowExtents(Extents* out) {
 bool X11Windows::FrameExtents(Window w, Extents* out) {
   ErrorTrap trap(display_);
   Property p;
-  if (!ReadProperty(display_, w, Intern("_NET_FRAME_EXTENTS"), &p) || p.longs.size() != 4) {
+  if (!ReadProperty(display_, w, net_frame_extents_, &p) || p.longs.size() != 4) {
     return false;
   }
   *out = Extents{static_cast<int>(p.longs[0]), static_cast<int>(p.longs[1]),

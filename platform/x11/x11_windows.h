@@ -144,7 +144,7 @@ class X11Windows {
   Atom net_supported_, net_supporting_wm_check_, net_client_list_stacking_;
   Atom net_wm_name_, net_wm_pid_, net_wm_window_type_, net_wm_window_type_dialog_;
   Atom net_wm_window_type_utility_, net_wm_window_type_toolbar_;
-  Atom net_active_window_;
+  Atom net_active_window_, net_frame_extents_, net_request_frame_extents_;
 };
 
 }  // namespace sorvel::x11
