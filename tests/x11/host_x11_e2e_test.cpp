@@ -2,9 +2,9 @@
 // from the distribution (xterm, xclock, xlogo): what the user sees and types, and what becomes of
 // the programs' windows when the host ends, whichever way it ends; and with the programs users
 // hold.
-#include "tests/support/host_x11.h"
+// GoogleTest before Xlib, whose macros (None, Bool) would rename its identifiers.
 // clang-format off
-#include <X11/Xutil.h>
+#include "tests/support/host_x11.h"
 // clang-format on
 
 #include <algorithm>
@@ -94,25 +94,13 @@ class HostX11Test : public HostFixture {
     Rect r = OnScreen(w);
     return Pointer(r.x + r.width / 2, r.y + r.height / 2);
   }
-  // Shares of black and of white pixels in `w`, its inferiors included. Read from the window
-  // itself: under a compositing manager (mutter, a Wayland compositor's X server) the root holds
-  // none of the windows' pixels.
+  // Shares of black and of white pixels in `w`, its inferiors included.
   std::pair<double, double> BlackAndWhite(Window w) {
     Rect r = OnScreen(w);
-    XImage* image = r.width <= 0 ? nullptr
-                                 : XGetImage(display_, w, 0, 0, unsigned(r.width),
-                                             unsigned(r.height), AllPlanes, ZPixmap);
-    if (image == nullptr) return {0, 0};
-    double black = 0, white = 0, all = double(r.width) * r.height;
-    for (int y = 0; y < r.height; ++y) {
-      for (int x = 0; x < r.width; ++x) {
-        unsigned long pixel = XGetPixel(image, x, y) & 0xFFFFFF;
-        black += pixel == 0;
-        white += pixel == 0xFFFFFF;
-      }
-    }
-    XDestroyImage(image);
-    return {black / all, white / all};
+    std::vector<unsigned long> pixels = Pixels(w, {0, 0, r.width, r.height});
+    double all = std::max<double>(1, pixels.size());
+    return {std::count(pixels.begin(), pixels.end(), 0) / all,
+            std::count(pixels.begin(), pixels.end(), 0xFFFFFF) / all};
   }
 
   // Starts the host and, once the manager has placed the programs it starts (their frames stay
@@ -562,15 +550,10 @@ class AppsX11Test : public HostFixture {
   std::pair<int, int> FindColour(Window w, double share, unsigned long rgb) {
     Rect v = Visible(w), on = OnScreen(w);
     int x = v.x + static_cast<int>(v.width * share);
-    XImage* image = XGetImage(display_, w, x - on.x, v.y - on.y, 1, static_cast<unsigned>(v.height),
-                              AllPlanes, ZPixmap);
-    if (image == nullptr) return {-1, -1};
-    std::pair<int, int> found = {-1, -1};
-    for (int y = 0; y < v.height && found.first < 0; ++y) {
-      if ((XGetPixel(image, 0, y) & 0xFFFFFF) == rgb) found = {x, v.y + y};
-    }
-    XDestroyImage(image);
-    return found;
+    std::vector<unsigned long> column = Pixels(w, {x - on.x, v.y - on.y, 1, v.height});
+    auto at = std::find(column.begin(), column.end(), rgb);
+    if (at == column.end()) return {-1, -1};
+    return {x, v.y + static_cast<int>(at - column.begin())};
   }
 };
 
