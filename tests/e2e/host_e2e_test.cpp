@@ -150,50 +150,7 @@ void ExpectGivenBack(const Foreign& foreign, DWORD milliseconds = kStepTimeout) 
   EXPECT_TRUE(IsWindowVisible(foreign.window));
 }
 
-// --- Start-up, settings and commands of other programs ---
-
-TEST(HostStart, ShowsTheDialogWithMenuBarAndThreeBandsAndASecondStartBringsItToTheFront) {
-  Host host;
-  ASSERT_TRUE(host.Start()) << "no host dialog appeared";
-
-  // The dialog fills the work area; the menu bar takes its line below the caption.
-  RECT work{}, window{}, client{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  GetWindowRect(host.Dialog(), &window);
-  EXPECT_TRUE(SameRect(window, work));
-  ASSERT_NE(GetMenu(host.Dialog()), nullptr);
-  GetClientRect(host.Dialog(), &client);
-  EXPECT_GE((window.bottom - window.top) - client.bottom,
-            GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYMENU));
-
-  int W = client.right, H = client.bottom, p = H / 3;
-  const RECT displays[3] = {Rect(0, 0, W, p - 1), Rect(0, p, W, p - 1), Rect(0, 2 * p, W, p)};
-  e2e::PumpFor(300);
-  for (int pane = 0; pane < 3; ++pane) {
-    const e2e::PaneIds& ids = kPanes[pane];
-    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(ids.display)), displays[pane])) << pane;
-    EXPECT_EQ(e2e::TextOf(host.Item(ids.display)), L"마지막 작동 파일명:");
-    EXPECT_EQ(e2e::TextOf(host.Item(ids.a)), L"A");
-    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(IsWindowVisible(host.Item(id)));
-    // The A buttons show their own green, drawn by the host (desktop push buttons would not).
-    RECT button{};
-    GetWindowRect(host.Item(ids.a), &button);
-    HDC screen = GetDC(nullptr);
-    EXPECT_EQ(GetPixel(screen, button.left + 3, button.bottom - 4), RGB(0, 255, 0)) << pane;
-    ReleaseDC(nullptr, screen);
-  }
-  RecordProperty("screenshot", e2e::Narrow(e2e::SaveScreenshot(L"host-start.bmp")));
-
-  // A second start brings the first to the front and ends.
-  e2e::Foreign other = e2e::StartProbe(host.Folder(), L"probe_o", {12, 30});
-  SetForegroundWindow(other.window);
-  ASSERT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == other.window; }, 3000));
-  e2e::Process second(host.Exe());
-  EXPECT_EQ(second.WaitForExit(kStartTimeout), 0u);
-  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == host.Dialog(); }, 3000));
-  EXPECT_TRUE(e2e::WindowsOf(second.Id(), L"#32770").empty());
-  EXPECT_TRUE(host.Running());
-}
+// --- Start-up and commands of other programs ---
 
 constexpr WPARAM kParkCommand = 0x10000001;  // command 1 with notification code 0x1000
 
@@ -211,15 +168,52 @@ bool IsAt(HWND window, POINT where) {
   return rect.left == where.x && rect.top == where.y;
 }
 
-// The park command moves the dialog only on 240- and 480-wide screens (the tests run in desktops
-// of several sizes). Commands 1 and 2 end the host only as clicks of OK and Cancel; with another
-// notification code (as other programs post or send them, the park command among them) they
-// leave it running.
-TEST(HostPark, ParkCommandMovesTheDialogOnPocketScreensOnly) {
+// On desktops of several sizes. A second start brings the first to the front and ends. The park
+// command moves the dialog only on 240- and 480-wide screens. Commands 1 and 2 end the host only
+// as clicks of OK and Cancel; with another notification code (as other programs post or send
+// them, the park command among them) they leave it running.
+TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScreens) {
   Host host;
-  ASSERT_TRUE(host.Start());
-  RECT before{}, after{};
-  GetWindowRect(host.Dialog(), &before);
+  ASSERT_TRUE(host.Start()) << "no host dialog appeared";
+
+  // The dialog fills the work area; the menu bar takes its line below the caption.
+  RECT work{}, window{}, client{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(host.Dialog(), &window);
+  EXPECT_TRUE(SameRect(window, work));
+  ASSERT_NE(GetMenu(host.Dialog()), nullptr);
+  GetClientRect(host.Dialog(), &client);
+  EXPECT_GE((window.bottom - window.top) - client.bottom,
+            GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYMENU));
+
+  int W = client.right, H = client.bottom, p = H / 3, q = 2 * H / 3;
+  const RECT displays[3] = {Rect(0, 0, W, p - 1), Rect(0, p, W, p - 1), Rect(0, q, W, p)};
+  e2e::PumpFor(300);
+  for (int pane = 0; pane < 3; ++pane) {
+    const e2e::PaneIds& ids = kPanes[pane];
+    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(ids.display)), displays[pane])) << pane;
+    EXPECT_EQ(e2e::TextOf(host.Item(ids.display)), L"마지막 작동 파일명:");
+    EXPECT_EQ(e2e::TextOf(host.Item(ids.a)), L"A");
+    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(IsWindowVisible(host.Item(id)));
+    // The A buttons show their own green, drawn by the host (desktop push buttons would not).
+    RECT button{};
+    GetWindowRect(host.Item(ids.a), &button);
+    HDC screen = GetDC(nullptr);
+    EXPECT_EQ(GetPixel(screen, button.left + 3, button.bottom - 4), RGB(0, 255, 0)) << pane;
+    ReleaseDC(nullptr, screen);
+  }
+  std::wstring size = std::to_wstring(W) + L"x" + std::to_wstring(GetSystemMetrics(SM_CYSCREEN));
+  RecordProperty("screenshot",
+                 e2e::Narrow(e2e::SaveScreenshot((L"host-start-" + size + L".bmp").c_str())));
+
+  e2e::Foreign other = e2e::StartProbe(host.Folder(), L"probe_o", {12, 30});
+  SetForegroundWindow(other.window);
+  ASSERT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == other.window; }, 3000));
+  e2e::Process second(host.Exe());
+  EXPECT_EQ(second.WaitForExit(kStartTimeout), 0u);
+  EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == host.Dialog(); }, 3000));
+  EXPECT_TRUE(e2e::WindowsOf(second.Id(), L"#32770").empty());
+
   POINT parked{};
   bool pocket = ParkedPosition(&parked);
   for (WPARAM command : {WPARAM{0x00050001}, WPARAM{0x12340002}, kParkCommand}) {
@@ -233,11 +227,12 @@ TEST(HostPark, ParkCommandMovesTheDialogOnPocketScreensOnly) {
       0)
       << "the host did not answer the park command sent";
   e2e::PumpFor(300);
+  RECT after{};
   GetWindowRect(host.Dialog(), &after);
   EXPECT_TRUE(host.Running()) << "a command reached the handling of OK or Cancel";
-  EXPECT_EQ(after.right - after.left, before.right - before.left);
-  EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
-  EXPECT_TRUE(IsAt(host.Dialog(), pocket ? parked : POINT{before.left, before.top}));
+  EXPECT_EQ(after.right - after.left, window.right - window.left);
+  EXPECT_EQ(after.bottom - after.top, window.bottom - window.top);
+  EXPECT_TRUE(IsAt(host.Dialog(), pocket ? parked : POINT{window.left, window.top}));
   EXPECT_EQ((GetWindowLongW(host.Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, pocket);
   PostMessageW(host.Dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   EXPECT_EQ(host.WaitForExit(), 0u) << "a click of Cancel left the host";
