@@ -202,7 +202,8 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
     EXPECT_EQ(GetPixel(screen, button.left + 3, button.bottom - 4), RGB(0, 255, 0)) << pane;
     ReleaseDC(nullptr, screen);
   }
-  std::wstring size = std::to_wstring(W) + L"x" + std::to_wstring(GetSystemMetrics(SM_CYSCREEN));
+  std::wstring size = std::to_wstring(GetSystemMetrics(SM_CXSCREEN)) + L"x" +
+                      std::to_wstring(GetSystemMetrics(SM_CYSCREEN));
   RecordProperty("screenshot",
                  e2e::Narrow(e2e::SaveScreenshot((L"host-start-" + size + L".bmp").c_str())));
 
