@@ -557,7 +557,8 @@ class AppsX11Test : public HostFixture {
   }
 };
 
-TEST_F(AppsX11Test, EachPaneExpandsAndCollapsesKeepingItsProgramAndTextAndMenusOpenBesideTheClick) {
+// Expanding and collapsing each pane keeps every program held with its unsaved text.
+TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAreTakenAgain) {
   std::vector<Held> held = Hold({kMousepad, kFeatherpad, kChromium});
   ASSERT_FALSE(HasFailure());
   ClickInto(held[0].window);
@@ -624,14 +625,10 @@ TEST_F(AppsX11Test, EachPaneExpandsAndCollapsesKeepingItsProgramAndTextAndMenusO
     Keys("Escape");
     EXPECT_TRUE(WaitUntil([&] { return !IsShown(popup); }, 3000)) << c.what << " closes";
   }
-}
 
-// Keys go where the last click was, not where the pointer is. An editor's dialog, named the
-// host's, stays framed above the host after a click in another pane. A held editor killed and
-// started again is taken into its pane by split start.
-TEST_F(AppsX11Test, TwoEditorsTakeKeysByTheClickKeepTheirDialogsAboveAndAreTakenAgain) {
-  std::vector<Held> held = Hold({kMousepad, kFeatherpad});
-  ASSERT_FALSE(HasFailure());
+  // Keys go where the last click was, not where the pointer is. An editor's dialog, named the
+  // host's, stays framed above the host after a click in another pane. A held editor killed and
+  // started again is taken into its pane by split start.
   ClickInto(held[0].window);
   Rect other = Visible(held[1].window);
   ASSERT_EQ(Pointer(other.x + other.width / 2, other.y + other.height * 3 / 4, {}), 0);
