@@ -237,12 +237,10 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
   EXPECT_EQ((GetWindowLongW(host.Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, pocket);
   PostMessageW(host.Dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   EXPECT_EQ(host.WaitForExit(), 0u) << "a click of Cancel left the host";
-}
 
-// The file version: the new host's version dialog shows it (UpdateCheck), the release checks it.
-TEST(HostResources, ProgramCarriesItsIconAndManifest) {
-  HMODULE module =
-      LoadLibraryExW(e2e::BesideMe(L"Sorvel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  // Its program carries its icon and manifest. (The file version: the new host's version dialog
+  // shows it, UpdateCheck; the release checks it.)
+  HMODULE module = LoadLibraryExW(host.Exe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
   EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON), nullptr);
   EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
