@@ -2,8 +2,8 @@
 // programs; and its panes, which take real programs' windows (our probes and Wine's notepad)
 // through its own dialogs and give them back whole however it ends. The test program drives the
 // host as a user would: it taps buttons, chooses from the picker's list, answers message boxes
-// and picks menu commands. The host's portable logic is the unit tests'
-// (against the simulated device); here stands what the real window system decides.
+// and picks menu commands. The host's portable logic is the unit tests' (against the simulated
+// device); here stands what the real window system decides.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -23,6 +23,7 @@ using sorvel::kIdPickerList, sorvel::kIdPickerClose;
 constexpr UINT kProbeHang = WM_APP + 1;
 constexpr int kProbeEdit = 100;
 constexpr wchar_t kEmptyLabel[] = L"마지막 작동 파일명:";
+
 RECT Rect(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};
 }
