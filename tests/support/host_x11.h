@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 // clang-format off
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 // clang-format on
 #include <signal.h>
 #include <sys/wait.h>
@@ -107,6 +108,21 @@ class X11Fixture : public ::testing::Test {
     Rect r;
     windows_->ScreenRect(w, &r);
     return r;
+  }
+  // The RGB values of a part of `w`, its inferiors included, row by row; none when it cannot be
+  // read. Read from the window itself: under a compositing manager (mutter, a Wayland
+  // compositor's X server) the root holds none of the windows' pixels.
+  std::vector<unsigned long> Pixels(Window w, const Rect& r) {
+    std::vector<unsigned long> out;
+    XImage* image = r.width <= 0 || r.height <= 0
+                        ? nullptr
+                        : XGetImage(display_, w, r.x, r.y, unsigned(r.width), unsigned(r.height),
+                                    AllPlanes, ZPixmap);
+    for (int y = 0; image != nullptr && y < r.height; ++y) {
+      for (int x = 0; x < r.width; ++x) out.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+    }
+    if (image != nullptr) XDestroyImage(image);
+    return out;
   }
   static std::string Describe(const Rect& r) {
     return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +

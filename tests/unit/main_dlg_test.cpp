@@ -191,62 +191,59 @@ class MainAppTest : public HostTest {
 };
 
 // The first instance runs the main dialog until it ends; the instance name alone, held by another
-// program, keeps it from running.
-TEST_F(MainAppTest, FirstInstanceRunsTheMainDialogUntilItEnds) {
-  Run();
-  EXPECT_EQ(dialogsSeen_, 1);
-  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty()) << "the dialog is destroyed at the end";
-  EXPECT_FALSE(device_.ModalLoopStalled());
-  device_.ReleaseInstanceNames();
-  device_.HoldInstanceName(u"Sorvel3");
-  Run();
-  EXPECT_EQ(dialogsSeen_, 1);
-  EXPECT_TRUE(device_.TopLevelWindows(SIZE_MAX).empty());
-}
-
-TEST_F(MainAppTest, SecondInstanceBringsTheRunningOneToTheFrontAndEnds) {
-  device_.HoldInstanceName(kPathName);
-  device_.HoldInstanceName(u"Sorvel3");
-  int running = device_.StartForeignProcess(u"\\program files\\sorvel\\SORVEL.EXE");
-  int other = device_.StartForeignProcess(u"\\Windows\\notes.exe");
-  HWND first =
-      device_.CreateForeignWindow(running, u"Dialog", u"Tavrin", kWsVisible, {0, 0, 240, 320});
-  HWND notes = device_.CreateForeignWindow(other, u"Notes", u"Notes", kWsVisible, {0, 0, 240, 320});
-  // Windows of the same program that do not qualify: owned, tool, child-styled, "static".
-  device_.CreateForeignWindow(running, u"Dialog", u"Owned", kWsVisible, {0, 0, 9, 9}, first);
-  device_.CreateForeignWindow(running, u"Tool", u"Tool", kWsVisible, {0, 0, 9, 9}, nullptr,
-                              kWsExToolWindow);
-  device_.CreateForeignWindow(running, u"static", u"Static", kWsVisible, {0, 0, 9, 9});
-  device_.SetForegroundWindow(notes);
-  Run();
-  EXPECT_EQ(dialogsSeen_, 0);
-  EXPECT_EQ(device_.ForegroundWindow(), first);
-  EXPECT_EQ(device_.TopLevelWindows(1), std::vector<HWND>{first});
-  EXPECT_TRUE(device_.Sleeps().empty());
-}
-
-TEST_F(MainAppTest, SecondInstanceWaitsUpToFortyTriesThenStopsAtTheInstanceName) {
-  device_.HoldInstanceName(kPathName);
-  device_.HoldInstanceName(u"Sorvel3");
-  // The running instance's window is hidden, so it is never found.
-  int running = device_.StartForeignProcess(u"\\Program Files\\Sorvel\\Sorvel.exe");
-  device_.CreateForeignWindow(running, u"Dialog", u"Sorvel", 0, {0, 0, 240, 320});
-  Run();
-  EXPECT_EQ(dialogsSeen_, 0);
-  ASSERT_EQ(device_.Sleeps().size(), 40u);
-  for (const auto& sleep : device_.Sleeps()) EXPECT_EQ(sleep.second, 250u);
-}
-
-TEST_F(MainAppTest, WindowOfAnotherProgramIsNotTakenForTheRunningInstance) {
-  device_.HoldInstanceName(kPathName);
-  int other = device_.StartForeignProcess(u"\\Windows\\Sorvel.exe");
-  HWND lookalike =
-      device_.CreateForeignWindow(other, u"Dialog", u"Sorvel", kWsVisible, {0, 0, 240, 320});
-  Run();
-  EXPECT_EQ(device_.Sleeps().size(), 40u);
-  EXPECT_NE(device_.ForegroundWindow(), lookalike);
-  // The path name was held but no window was found, and "Sorvel3" was free: the host runs.
-  EXPECT_EQ(dialogsSeen_, 1);
+// program, keeps it from running. A second instance looks forty times, a quarter of a second
+// apart, for a visible main window of its own program file (owned, tool, child-styled and
+// "static" windows do not count) and brings it to the front and ends; finding none, it runs when
+// the instance name is free.
+TEST_F(MainAppTest, OneInstanceRunsAndASecondBringsItToTheFront) {
+  struct Case {
+    const char* name;
+    std::vector<Text> held;   // instance names another program holds
+    const char16_t* running;  // the program of a main window; null: none
+    std::uint32_t style;
+    int dialogs;
+    std::size_t sleeps;
+    bool raised;  // the main window brought to the front
+  };
+  // The running one's path as the window system gives it, in other letters.
+  const char16_t *mine = u"\\program files\\sorvel\\SORVEL.EXE", *other = u"\\Windows\\Sorvel.exe";
+  const Case cases[] = {
+      {"first", {}, nullptr, 0, 1, 0, false},
+      {"instance name held", {u"Sorvel3"}, nullptr, 0, 0, 0, false},
+      {"second", {kPathName, u"Sorvel3"}, mine, kWsVisible, 0, 0, true},
+      {"its window hidden", {kPathName, u"Sorvel3"}, mine, 0, 0, 40, false},
+      {"another program's window", {kPathName}, other, kWsVisible, 1, 40, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    device_.ReleaseInstanceNames();
+    for (const Text& name : c.held) device_.HoldInstanceName(name);
+    HWND running = nullptr;
+    if (c.running != nullptr) {
+      int pid = device_.StartForeignProcess(c.running);
+      running = device_.CreateForeignWindow(pid, u"Dialog", u"Tavrin", c.style, {0, 0, 240, 320});
+      device_.CreateForeignWindow(pid, u"Dialog", u"Owned", kWsVisible, {0, 0, 9, 9}, running);
+      device_.CreateForeignWindow(pid, u"Tool", u"Tool", kWsVisible, {0, 0, 9, 9}, nullptr,
+                                  kWsExToolWindow);
+      device_.CreateForeignWindow(pid, u"static", u"Static", kWsVisible, {0, 0, 9, 9});
+    }
+    HWND notes = device_.CreateForeignWindow(device_.StartForeignProcess(u"\\Windows\\notes.exe"),
+                                             u"Notes", u"Notes", kWsVisible, {0, 0, 240, 320});
+    device_.SetForegroundWindow(notes);
+    const std::size_t windows = device_.TopLevelWindows(SIZE_MAX).size();
+    const std::size_t sleeps = device_.Sleeps().size();
+    dialogsSeen_ = 0;
+    Run();
+    EXPECT_EQ(dialogsSeen_, c.dialogs);
+    EXPECT_FALSE(device_.ModalLoopStalled());
+    EXPECT_EQ(device_.TopLevelWindows(SIZE_MAX).size(), windows) << "the dialog is destroyed";
+    EXPECT_EQ(running != nullptr && device_.ForegroundWindow() == running, c.raised);
+    ASSERT_EQ(device_.Sleeps().size() - sleeps, c.sleeps);
+    for (std::size_t i = sleeps; i < device_.Sleeps().size(); ++i) {
+      EXPECT_EQ(device_.Sleeps()[i].second, 250u);
+    }
+    for (HWND window : device_.TopLevelWindows(SIZE_MAX)) device_.DestroyWindow(window);
+  }
 }
 
 }  // namespace

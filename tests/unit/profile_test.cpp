@@ -145,23 +145,6 @@ TEST_F(ProfileTest, FailedReadsGiveTheDefaultAndReport) {
   EXPECT_TRUE(Reports().empty());
 }
 
-TEST_F(ProfileTest, OpenFilesAreSharedAsOnTheDevice) {
-  files_.SetBytes(kIni, Utf16LeBytes(u"[S]\r\nk=v\r\n"));
-  FileHandle reader = files_.OpenForRead(kIni);
-  ASSERT_NE(reader, nullptr);
-  EXPECT_EQ(Read(u"S", u"k"), u"v");  // readers share
-  EXPECT_EQ(files_.CreateForWrite(kIni), nullptr);
-  EXPECT_FALSE(files_.Remove(kIni));
-  files_.Close(reader);
-  FileHandle writer = files_.CreateForWrite(kTemporary);
-  ASSERT_NE(writer, nullptr);
-  EXPECT_EQ(files_.OpenForRead(kTemporary), nullptr);
-  EXPECT_EQ(files_.CreateForWrite(kIni + u".TMP"), nullptr);  // names ignore case
-  EXPECT_FALSE(files_.ReplaceWith(kTemporary, kIni));
-  files_.Close(writer);
-  EXPECT_TRUE(files_.Remove(kTemporary));
-}
-
 // --- Writing ---
 
 // The first write creates the file, without a byte-order mark; an empty value is stored as such
@@ -247,6 +230,7 @@ TEST_F(ProfileTest, RefusedWriteLeavesTheFileAsItWas) {
       {"replacement fails", Op::kReplaceWith, kIni, {unreplaced}},
       {"temporary write fails", Op::kWrite, kTemporary, {unwritable}},
       {"temporary flush fails", Op::kFlush, kTemporary, {unwritable}},
+      // Readers share the file, as on the device: the write reads it but cannot replace it.
       {"a reader holds the file", Op::kRead, u"", {unreplaced}, kArchive, true},
       {"no such folder", Op::kRead, u"", {noFolder}, kArchive, false, u"\\no such folder\\x.ini"},
   };
@@ -302,7 +286,7 @@ class SettingsTest : public ProfileTest {
 };
 
 // (The keys' names by index: the host's tests read and write each of them by name.)
-TEST_F(SettingsTest, FirstWriteCreatesTheFileAndIndexesOutsideTheTableTouchNothing) {
+TEST_F(SettingsTest, FirstWriteCreatesTheFileIndexesOutsideTheTableTouchNothingLongValuesAreCut) {
   for (int index = -1; index <= kSettingCount; ++index) EXPECT_EQ(ReadSetting(files_, index), u"");
   WriteSetting(files_, u"2", kPartionMode);
   const std::string written = Utf16LeBytes(u"[Setting]\r\nPartionMode=2\r\n");
@@ -313,6 +297,11 @@ TEST_F(SettingsTest, FirstWriteCreatesTheFileAndIndexesOutsideTheTableTouchNothi
     EXPECT_EQ(SettingKey(index), nullptr);
   }
   EXPECT_EQ(files_.Bytes(kSettingsFile), written);
+  // A long value reads back as its first 259 units.
+  Text value;
+  for (int i = 0; i < 300; ++i) value += static_cast<char16_t>(u'a' + i % 26);
+  WriteSetting(files_, value, kFileFullPath1);
+  EXPECT_EQ(ReadSetting(files_, kFileFullPath1), value.substr(0, 259));
 }
 
 TEST(SettingValueTest, SplitModeAndOffset) {
@@ -325,13 +314,6 @@ TEST(SettingValueTest, SplitModeAndOffset) {
        {std::pair<Text, int>{u"-20", -20}, {u"", 0}, {u"x", 0}, {u"15px", 15}, {u"+7", 7}}) {
     EXPECT_EQ(OffsetFromSetting(text), offset) << ToUtf8(text);
   }
-}
-
-TEST_F(SettingsTest, LongValueReadsBackAsItsFirst259Units) {
-  Text value;
-  for (int i = 0; i < 300; ++i) value += static_cast<char16_t>(u'a' + i % 26);
-  WriteSetting(files_, value, kFileFullPath1);
-  EXPECT_EQ(ReadSetting(files_, kFileFullPath1), value.substr(0, 259));
 }
 
 TEST(SettingsPathTest, ReplacesTheTextFromTheLastDot) {
