@@ -56,11 +56,6 @@ class UpdateCheckTest : public MainDlgTest {
     device_.ServeUrl(url, {manifest});
     device_.ServeUrl(SignatureUrl(url), {test::SignatureFile(manifest)});
   }
-  void ServeManifest(const Text& update, const Text& rest = ProgramSection()) {
-    files_.SetBytes(kSettingsFile, Utf16LeBytes(u"[Setting]\r\n[Update]\r\nCheckUrl=" +
-                                                Text(kCheckUrl) + u"\r\n"));
-    Serve(kCheckUrl, ManifestBytes(update, rest));
-  }
   // Opens the host holding two programs and lets the check run: the timer starts it, its work
   // leaves the notice and posts the message that has it handled; the message alone does nothing.
   void RunCheck(CMainDlg& dialog) {
@@ -78,24 +73,6 @@ class UpdateCheckTest : public MainDlgTest {
     device_.RunWorkers();
     EXPECT_TRUE(device_.MessageBoxes().empty());
     device_.PumpMessages();
-  }
-  // What the message boxes told since `from`, all the host's, and what was started.
-  std::vector<Text> BoxTexts(std::size_t from = 0) {
-    std::vector<Text> texts;
-    for (std::size_t i = from; i < device_.MessageBoxes().size(); ++i) {
-      const SimMessageBox& box = device_.MessageBoxes()[i];
-      EXPECT_EQ(box.caption, u"Sorvel");
-      EXPECT_NE(box.owner, nullptr);
-      texts.push_back(box.text);
-    }
-    return texts;
-  }
-  std::vector<Text> Executed(std::size_t from = 0) {
-    std::vector<Text> executed;
-    for (std::size_t i = from; i < device_.ShellExecutes().size(); ++i) {
-      executed.push_back(device_.ShellExecutes()[i].second);
-    }
-    return executed;
   }
   const Rect formers_[2] = {{10, 20, 200, 220}, {30, 40, 150, 160}};
   std::vector<HWND> held_;
@@ -155,7 +132,7 @@ TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
   }
   // Work that outlives its dialog posts to a window that is gone; nothing is shown or leaked.
   device_.GetConfig().modulePath = kModule;
-  ServeManifest(u"Kind=optional");
+  Serve(kDefaultCheckUrl, ManifestBytes(u"Kind=optional"));
   {
     CMainDlg dialog(device_, nullptr);
     dialog.Create();
@@ -232,15 +209,21 @@ TEST_P(NoticeTest, AsksThenOpensTheSiteOrStartsTheUpdaterAndClosesWhereItSays) {
   EXPECT_EQ(device_.GetParent(held_[0]) == nullptr && device_.GetParent(held_[1]) == nullptr,
             c.kind.closes);
   dialog.DestroyWindow();
-  std::vector<Text> boxes = {c.kind.question};
+  // All the host's boxes.
+  std::vector<Text> boxes = {c.kind.question}, told, executed, started;
   if (c.failure != nullptr) boxes.push_back(c.failure);
-  EXPECT_EQ(BoxTexts(), boxes);
-  std::vector<Text> executed;
+  for (const SimMessageBox& box : device_.MessageBoxes()) {
+    EXPECT_EQ(box.caption, u"Sorvel");
+    EXPECT_NE(box.owner, nullptr);
+    told.push_back(box.text);
+  }
+  EXPECT_EQ(told, boxes);
   if (c.yes && (c.failure == nullptr || !c.startsOk)) {
     executed.push_back(automatic ? folder + c.updater + u" "
                                  : u"\\Windows\\iexplore.exe http://www.sorvel.example");
   }
-  EXPECT_EQ(Executed(), executed);
+  for (const auto& execute : device_.ShellExecutes()) started.push_back(execute.second);
+  EXPECT_EQ(started, executed);
   const std::string described =
       automatic ? Utf16LeBytes(u"[Download]\r\n" + Described(elf ? u"sorvel" : u"Sorvel.exe")) : "";
   EXPECT_EQ(files_.Bytes(description), c.after.empty() ? described : c.after);
