@@ -56,12 +56,13 @@ struct Case {
   std::wstring checkUrl{};   // named by the host's settings
   Outcome outcome = Outcome::kRefused;
   bool hostInstalled = false;  // the real host, 1.0.1.1, installed rather than an unversioned one
+  bool oldHostRuns = false;    // that host runs as the updater starts, ended a few seconds later
 };
 
-// Of the cases' requests only these reach the served program: the two replacements' and the
+// Of the cases' requests only these reach the served program: the three replacements' and the
 // other hash's. The redirect is not followed, the unknown authority refused, and a refused
 // manifest downloads nothing.
-constexpr int kServedRequests = 3;
+constexpr int kServedRequests = 4;
 
 // Serves what the cases ask for, beside `served` at kServed over the trusted front that runs.
 inline std::vector<Case> ServeCases(TestHttpServer& server, const std::string& served,
@@ -96,6 +97,9 @@ inline std::vector<Case> ServeCases(TestHttpServer& server, const std::string& s
   return {
       {"replaced", at(kServed, served), L"", Outcome::kReplaced},
       {"signed manifest", L"", server.SecureUrl("/signed.ini"), Outcome::kReplaced},
+      // The new program takes the old one's place at once, but starts only once the old host
+      // has ended: until then it holds the host's name.
+      {"old host still runs", at(kServed, served), L"", Outcome::kReplaced, true, true},
       {"not found", at("/missing", served)},
       {"web page", at("/page", served)},
       // Over http: the TLS front holds a connection without a length open.

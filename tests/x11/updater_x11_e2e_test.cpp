@@ -161,7 +161,17 @@ TEST_F(UpdaterX11Test, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     const bool updated = c.outcome == scenario::Outcome::kReplaced;
     Installation setup(c.description, c.checkUrl,
                        c.hostInstalled ? ReadAll(SORVEL_HOST) : kInstalled);
+    const pid_t old = c.oldHostRuns ? Spawn({setup.Target().string()}) : 0;
+    ASSERT_TRUE(old == 0 || WaitUntil([&] { return HostCameUp(); }, kTimeoutMs));
     ASSERT_TRUE(setup.Start());
+    if (old != 0) {
+      // Past the download and the replacement: the new program waits, so no message yet.
+      std::this_thread::sleep_for(std::chrono::seconds(4));
+      EXPECT_TRUE(ReadAll(setup.Target()) == served_);
+      EXPECT_EQ(ShownWindow("SorvelUpdate"), None);
+      kill(old, SIGTERM);
+      EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    }
     const Window box = WaitForMessageBox();
     ASSERT_NE(box, None);
     EXPECT_EQ(IconSummary(display_, ShownWindow("Auto Downloader")), "32x32 16x16 middle ffffffff")
