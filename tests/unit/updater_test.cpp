@@ -57,12 +57,12 @@ class UpdaterTest : public HostTest {
   }
   // Runs the dialog modally; at each idle step `step` acts, then the clock moves 50 ms. The run
   // must end within 30 s.
-  int Run(const std::function<void(HWND dialog, std::uint64_t elapsed)>& step = nullptr) {
+  int Run(const std::function<void(HWND dialog, std::uint64_t elapsed)>& step) {
     CUpdateDlg dialog(device_, nullptr);
     const std::uint64_t start = device_.Now();
     device_.SetIdleScript([&](SimDevice& device) {
       if (device.Now() - start >= 30000) return false;
-      if (step) step(dialog.GetSafeHwnd(), device.Now() - start);
+      step(dialog.GetSafeHwnd(), device.Now() - start);
       device.RunWorkers();
       device.AdvanceTime(50);
       return true;
@@ -71,9 +71,6 @@ class UpdaterTest : public HostTest {
     device_.SetIdleScript(nullptr);
     EXPECT_FALSE(device_.ModalLoopStalled()) << "the dialog did not end";
     return result;
-  }
-  void Told(const Text& text, std::size_t count = 0) {
-    ExpectLastBox(text, count, u"SorvelUpdate");
   }
   const std::string program_ = ProgramWith([](Image& i) { i.body.resize(3001); });
   bool comesUp_ = true;
@@ -206,7 +203,7 @@ TEST_F(UpdaterTest, ReplacesTheProgramOrRefusesOrRollsBack) {
       EXPECT_EQ(boxesAtStart_[0], boxes);
       EXPECT_EQ(progressAtStart_[0], c.progress);
     }
-    Told(replaced ? kUpdated : kNotUpdated, boxes + 1);
+    ExpectLastBox(replaced ? kUpdated : kNotUpdated, boxes + 1, u"SorvelUpdate");
     if (c.oldEndsAt != 0) {
       EXPECT_GE(device_.StartTimes().back() - start, c.oldEndsAt);
       EXPECT_LE(device_.StartTimes().back() - start, c.oldEndsAt + 300);
