@@ -1,7 +1,7 @@
-// The real updater under Wine against a loopback server: it replaces the installed program with
-// the served one and starts it, or refuses and leaves the installed program as it was. And the
-// whole update from the host's notice through the updater to the new host (the notices' kinds
-// and answers are the unit tests').
+// The real updater under Wine against a loopback server, through the cases it shares with the
+// native updater's test: it replaces the installed program with the served one and starts it, or
+// refuses and leaves the installed program as it was. And the whole update from the host's notice
+// through the updater to the new host (the notices' kinds and answers are the unit tests').
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,10 +1,10 @@
 // The native updater end to end on a display of its own: sorvel-update, copied into a folder
 // beside an installed "sorvel" and a "Download.ini" (or the host's settings naming a signed
-// manifest), downloads from a loopback HTTPS server, puts the served program in place of the
-// installed one, starts it and tells so once it has come up; or refuses, tells so and leaves the
-// installed program as it was, byte for byte. What the updater decides with a download in hand
-// (hash, size, machine, version) the unit tests check; here what needs the real transfer, TLS,
-// signature keys, dialogs and processes.
+// manifest), against a loopback HTTPS server, through the cases it shares with the updater's test
+// under Wine. It puts the served program in place of the installed one, starts it and tells so
+// once it has come up; or refuses, tells so and leaves the installed program as it was, byte for
+// byte. What the updater decides with a download in hand the unit tests check case by case; here
+// what needs the real transfer, TLS, signature keys, dialogs and processes.
 #include <spawn.h>
 #include <sys/stat.h>
 
