@@ -18,17 +18,11 @@
 namespace sorvel::test {
 
 bool ParseHex(const std::string& hex, std::uint8_t* bytes, std::size_t size) {
-  if (hex.size() != 2 * size) return false;
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
+  if (hex.size() != 2 * size || hex.find_first_not_of("0123456789abcdefABCDEF") != hex.npos) {
+    return false;
+  }
   for (std::size_t i = 0; i < size; ++i) {
-    const int high = digit(hex[2 * i]), low = digit(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    bytes[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
   }
   return true;
 }
@@ -79,17 +73,11 @@ bool SignP256(const P256KeyPair& key, const void* data, std::size_t size,
 
 #else
 
-namespace {
-
-struct Free {
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-  void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-  void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
+// An OpenSSL object, freed by `Free`.
+template <typename T, void (*Free)(T*)>
+struct Owned : std::unique_ptr<T, void (*)(T*)> {
+  explicit Owned(T* p) : std::unique_ptr<T, void (*)(T*)>(p, Free) {}
 };
-template <typename T>
-using Owned = std::unique_ptr<T, Free>;
-
-}  // namespace
 
 bool SignP256(const P256KeyPair& key, const void* data, std::size_t size,
               P256Signature* signature) {
@@ -100,9 +88,10 @@ bool SignP256(const P256KeyPair& key, const void* data, std::size_t size,
   std::copy(key.scalar.begin(), key.scalar.end(), sec1 + 7);
   std::copy(std::begin(curve), std::end(curve), sec1 + 39);
   const unsigned char* read = sec1;
-  Owned<EVP_PKEY> privateKey(d2i_PrivateKey(EVP_PKEY_EC, nullptr, &read, sizeof sec1));
+  Owned<EVP_PKEY, EVP_PKEY_free> privateKey(
+      d2i_PrivateKey(EVP_PKEY_EC, nullptr, &read, sizeof sec1));
   OPENSSL_cleanse(sec1, sizeof sec1);
-  Owned<EVP_MD_CTX> md(EVP_MD_CTX_new());
+  Owned<EVP_MD_CTX, EVP_MD_CTX_free> md(EVP_MD_CTX_new());
   std::size_t length = 0;
   if (!privateKey || !md ||
       EVP_DigestSignInit(md.get(), nullptr, EVP_sha256(), nullptr, privateKey.get()) != 1 ||
@@ -115,7 +104,7 @@ bool SignP256(const P256KeyPair& key, const void* data, std::size_t size,
     return false;
   }
   const unsigned char* at = der.data();
-  Owned<ECDSA_SIG> numbers(d2i_ECDSA_SIG(nullptr, &at, static_cast<long>(length)));
+  Owned<ECDSA_SIG, ECDSA_SIG_free> numbers(d2i_ECDSA_SIG(nullptr, &at, static_cast<long>(length)));
   return numbers && BN_bn2binpad(ECDSA_SIG_get0_r(numbers.get()), signature->data(), 32) == 32 &&
          BN_bn2binpad(ECDSA_SIG_get0_s(numbers.get()), signature->data() + 32, 32) == 32;
 }

@@ -1,68 +1,39 @@
 // The native updater end to end on a display of its own: sorvel-update, copied into a folder
 // beside an installed "sorvel" and a "Download.ini" (or the host's settings naming a signed
-// manifest), downloads from a loopback HTTPS server, puts the served program in place of the
-// installed one, starts it and tells so once it has come up; or refuses, tells so and leaves the
-// installed program as it was, byte for byte. What the updater decides with a download in hand
-// (hash, size, machine, version) the unit tests check; here what needs the real transfer, TLS,
-// signature keys, dialogs and processes.
+// manifest), against a loopback HTTPS server, through the cases it shares with the updater's test
+// under Wine. It puts the served program in place of the installed one, starts it and tells so
+// once it has come up; or refuses, tells so and leaves the installed program as it was, byte for
+// byte. What the updater decides with a download in hand the unit tests check case by case; here
+// what needs the real transfer, TLS, signature keys, dialogs and processes.
 #include <spawn.h>
 #include <sys/stat.h>
 
-#include <cstdint>
-
-#include "platform/posix/posix_files.h"
-#include "tests/e2e/http_server.h"
 #include "tests/support/host_x11.h"
 // clang-format off
 #include <X11/keysym.h>
 // clang-format on
-#include "tests/support/sha256_hex.h"
-#include "tests/support/test_signer.h"
-#include "tests/support/utf16le.h"
-#include "update/program_version.h"
+#include "tests/e2e/updater_scenario.h"
 
 namespace sorvel {
 namespace {
 
 namespace fs = std::filesystem;
-using Body = TestHttpServer::Body;
 using namespace test;  // NOLINT: the fixture's helpers
+using scenario::kTimeoutMs;
 
-// Past the test build's 20 s bound of a download in all.
-constexpr int kTimeoutMs = 40000;
-// The caption of the updater's message boxes, success and failure alike.
-constexpr char kBoxCaption[] = "SorvelUpdate";
 // The installed "sorvel": a program, not the served one, that leaves "started" beside itself.
 constexpr char kInstalled[] = "#!/bin/sh\n: >\"${0%/*}/started\"\n";
 
-std::string Narrow(const std::wstring& text) {
-  return std::string(text.begin(), text.end());
-}
-std::string Utf16Le(const std::wstring& text, bool marked = false) {
-  return Utf16LeBytes(Text(text.begin(), text.end()), marked);
-}
 void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+std::string Utf16Le(const std::wstring& text) {
+  return Utf16LeBytes(Text(text.begin(), text.end()));
 }
 // The permission bits; -1 when the file is not there.
 int ModeOf(const fs::path& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
-}
-
-// "Download.ini" as the host writes it for `program` at `url`.
-std::wstring Description(const std::wstring& url, const std::string& program) {
-  return L"[Download]\r\nDownName=" + url + L"\r\nMainName=sorvel\r\nSize=" +
-         std::to_wstring(program.size()) + L"\r\nSha256=" + Sha256Hex(program) +
-         L"\r\nVersion=1.0.2.0\r\n";
-}
-// A manifest offering `program` at `url` as `version`, UTF-16LE with a byte-order mark.
-std::string ManifestFor(const std::wstring& url, const std::string& program,
-                        const std::wstring& version = L"1.0.2.0") {
-  return Utf16Le(L"[Update]\r\nVersion=" + version + L"\r\nKind=automatic\r\n[Linux-x86_64]\r\n" +
-                     L"DownName=" + url + L"\r\nSize=" + std::to_wstring(program.size()) +
-                     L"\r\nSha256=" + Sha256Hex(program) + L"\r\n",
-                 true);
 }
 
 // sorvel-update in a temporary folder of its own, beside the installed "sorvel" (`installed`),
@@ -80,7 +51,7 @@ class Installation {
     for (const fs::path& program : {Updater(), Target()}) {
       fs::permissions(program, static_cast<fs::perms>(0755));
     }
-    if (!description.empty()) WriteBytes(folder_ / "Download.ini", Utf16Le(description));
+    if (!description.empty()) WriteBytes(Description(), Utf16Le(description));
     if (!checkUrl.empty()) {
       WriteBytes(folder_ / "sorvel.ini", Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n"));
     }
@@ -107,6 +78,7 @@ class Installation {
   fs::path Target() const { return folder_ / "sorvel"; }
   fs::path Temp() const { return folder_ / "im.exe"; }
   fs::path Marker() const { return folder_ / "started"; }
+  fs::path Description() const { return folder_ / "Download.ini"; }
 
   // Starts the updater, or the installed host when `host`.
   bool Start(bool host = false) {
@@ -139,12 +111,12 @@ class UpdaterX11Test : public X11Fixture {
     ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kTrusted));
     served_ = ReadAll(SORVEL_NEXT);
     ASSERT_GT(served_.size(), 64u);
-    server_.Serve("/sorvel", Reply(200, served_));
+    server_.Serve(scenario::kServed, Reply(200, served_));
   }
 
   Window WaitForMessageBox() {
     Window box = None;
-    WaitUntil([&] { return (box = ShownWindow(kBoxCaption)) != None; }, kTimeoutMs);
+    WaitUntil([&] { return (box = ShownWindow("SorvelUpdate")) != None; }, kTimeoutMs);
     return box;
   }
   // Answers a dialog as the user would: Return presses its default button; a box (`close`) is
@@ -177,84 +149,60 @@ class UpdaterX11Test : public X11Fixture {
   std::string served_;  // the new host, 1.0.2.0
 };
 
-// The new host is in place, runnable and has come up before the updater says so.
-TEST_F(UpdaterX11Test, ReplacesTheProgramStartsItThenTells) {
-  Installation setup(Description(server_.SecureUrl("/sorvel"), served_));
-  ASSERT_TRUE(setup.Start());
-  const Window box = WaitForMessageBox();
-  ASSERT_NE(box, None);
-  EXPECT_EQ(IconSummary(display_, ShownWindow("Auto Downloader")), "32x32 16x16 middle ffffffff")
-      << "the updater's icon: a white arrow down the middle";
-  EXPECT_TRUE(ReadAll(setup.Target()) == served_);
-  EXPECT_EQ(ModeOf(setup.Target()), 0755);
-  EXPECT_EQ(ModeOf(setup.Temp()), -1);
-  EXPECT_EQ(ModeOf(setup.Kept()), -1);
-  EXPECT_TRUE(HostCameUp());
-  Answer(box, true);
-  EXPECT_EQ(setup.WaitForExit(), 0);
-  EXPECT_EQ(server_.Requests("/sorvel"), 1);
-}
-
-// What the transfer's rules or the signature do not vouch for leaves the installed program byte
-// for byte, starts nothing, and shows the failure message.
-TEST_F(UpdaterX11Test, RefusalsLeaveTheInstalledProgramAndStartNothing) {
-  server_.Serve("/trickle", Reply(200, served_, Body::kTrickle));
-  server_.Serve("/to-http", Reply(302, "", Body::kWithLength, Narrow(server_.Url("/sorvel"))));
-  ASSERT_TRUE(server_.StartTls(TestHttpServer::Certificate::kUnknownAuthority));
-  // The manifest cases: the updater started without a description reads it itself.
-  const std::string manifest = ManifestFor(server_.SecureUrl("/sorvel"), served_);
-  const std::string older = ManifestFor(server_.SecureUrl("/sorvel"), served_, L"1.0.1.0");
-  P256KeyPair other;
-  ASSERT_TRUE(TestUpdateKey(&other));
-  other.scalar[31] ^= 1;
-  server_.Serve("/other-key.ini", Reply(200, manifest));
-  server_.Serve("/other-key.ini.sig", Reply(200, SignatureFile(manifest, &other)));
-  server_.Serve("/older.ini", Reply(200, older));
-  server_.Serve("/older.ini.sig", Reply(200, SignatureFile(older)));
-  const struct {
-    const char* name;
-    std::wstring description;
-    std::wstring checkUrl;
-    std::string installed = kInstalled;
-  } cases[] = {
-      // A byte every 100 ms: past the test build's 20 s in all, long before its end.
-      {"a body that trickles past the total time",
-       Description(server_.SecureUrl("/trickle"), served_), L""},
-      {"redirect from https to http", Description(server_.SecureUrl("/to-http"), served_), L""},
-      {"certificate of an unknown authority",
-       Description(server_.SecureUrl("/sorvel", TestHttpServer::Certificate::kUnknownAuthority),
-                   served_),
-       L""},
-      {"manifest signed by another key", L"", server_.SecureUrl("/other-key.ini")},
-      // The installed host is 1.0.1.1, read from its own version note.
-      {"replayed older manifest", L"", server_.SecureUrl("/older.ini"), ReadAll(SORVEL_HOST)},
-  };
-  for (const auto& c : cases) {
+// The new host is in place, runnable and has come up before the updater says so. What the
+// transfer's rules or the signature do not vouch for leaves the installed program byte for byte,
+// starts nothing, and shows the failure message; a new program that dies as it starts is
+// replaced by the old one, which runs again.
+TEST_F(UpdaterX11Test, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
+  const std::string crashing = ReadAll(SORVEL_CRASHING);
+  ASSERT_FALSE(crashing.empty());
+  for (const scenario::Case& c : scenario::ServeCases(server_, served_, crashing)) {
     SCOPED_TRACE(c.name);
-    Installation setup(c.description, c.checkUrl, c.installed);
+    const bool updated = c.outcome == scenario::Outcome::kReplaced;
+    Installation setup(c.description, c.checkUrl,
+                       c.hostInstalled ? ReadAll(SORVEL_HOST) : kInstalled);
+    const pid_t old = c.oldHostRuns ? Spawn({setup.Target().string()}) : 0;
+    ASSERT_TRUE(old == 0 || WaitUntil([&] { return HostCameUp(); }, kTimeoutMs));
     ASSERT_TRUE(setup.Start());
+    if (old != 0) {
+      // Past the download and the replacement: the new program waits, so no message yet.
+      std::this_thread::sleep_for(std::chrono::seconds(4));
+      EXPECT_TRUE(ReadAll(setup.Target()) == served_);
+      EXPECT_EQ(ShownWindow("SorvelUpdate"), None);
+      kill(old, SIGTERM);
+      EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    }
     const Window box = WaitForMessageBox();
     ASSERT_NE(box, None);
+    EXPECT_EQ(IconSummary(display_, ShownWindow("Auto Downloader")), "32x32 16x16 middle ffffffff")
+        << "the updater's icon: a white arrow down the middle";
+    EXPECT_TRUE(ReadAll(setup.Target()) == (updated ? served_ : setup.Installed()));
+    EXPECT_EQ(ModeOf(setup.Target()), 0755);
+    EXPECT_EQ(ModeOf(setup.Kept()), -1);
+    // What came is not made a program unless it took the installed one's place.
+    EXPECT_EQ(ModeOf(setup.Temp()) == -1 ? 0 : ModeOf(setup.Temp()) & 0111, 0);
+    EXPECT_EQ(HostCameUp(), updated);
+    const bool rolledBack = c.outcome == scenario::Outcome::kRolledBack;
+    EXPECT_EQ(WaitUntil([&] { return ModeOf(setup.Marker()) != -1; }, rolledBack ? kTimeoutMs : 0),
+              rolledBack)
+        << "only the old program rolled back runs again";
+    if (c.description.empty() && updated) {
+      // Written from the defaults, as the host would have it.
+      EXPECT_EQ(ReadAll(setup.Description()),
+                Utf16Le(L"[Download]\r\nDownName=https://download.sorvel.example/Sorvel.exe\r\n"
+                        L"MainName=sorvel\r\n"));
+    }
     Answer(box, true);
     EXPECT_EQ(setup.WaitForExit(), 0);
-    EXPECT_TRUE(ReadAll(setup.Target()) == setup.Installed());
-    EXPECT_EQ(ModeOf(setup.Target()), 0755);
-    // What came is not made a program, and nothing was started.
-    EXPECT_EQ(ModeOf(setup.Temp()) == -1 ? 0 : ModeOf(setup.Temp()) & 0111, 0);
-    EXPECT_EQ(ModeOf(setup.Marker()), -1);
-    EXPECT_FALSE(HostCameUp());
   }
-  // Nothing reached it: the redirect was not followed, the unknown authority refused, and the
-  // refused manifests download nothing.
-  EXPECT_EQ(server_.Requests("/sorvel"), 0);
+  EXPECT_EQ(server_.Requests(scenario::kServed), scenario::kServedRequests);
 }
 
 // The whole road: the installed host reads the signed manifest, asks, and on Yes hands over to
 // the updater, which brings up the new host in its place.
 TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
-  const std::string manifest = ManifestFor(server_.SecureUrl("/sorvel"), served_);
-  server_.Serve("/Sorvel.ini", Reply(200, manifest));
-  server_.Serve("/Sorvel.ini.sig", Reply(200, SignatureFile(manifest)));
+  scenario::ServeSigned(server_, "/Sorvel.ini",
+                        scenario::ManifestFor(server_.SecureUrl(scenario::kServed), served_));
   Installation setup(L"", server_.SecureUrl("/Sorvel.ini"), ReadAll(SORVEL_HOST));
   ASSERT_TRUE(setup.Start(true));
   // The question: the host's second window titled "Sorvel", the smaller, beside its dialog.
@@ -276,30 +224,7 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
   ASSERT_NE(box, None);
   EXPECT_TRUE(ReadAll(setup.Target()) == served_);
   EXPECT_TRUE(HostCameUp());
-  PosixFileSystem files("", false);
-  std::uint32_t ms = 0, ls = 0;
-  ASSERT_TRUE(ReadElfFileVersion(files, FromUtf8(setup.Target().string()), &ms, &ls));
-  EXPECT_EQ(ms, 0x00010000u);
-  EXPECT_EQ(ls, 0x00020000u);
   Answer(box, true);
-}
-
-// A new program that dies as it starts is replaced by the old one, byte for byte, which runs
-// again.
-TEST_F(UpdaterX11Test, ANewProgramThatCrashesAtStartIsRolledBack) {
-  const std::string crashing = ReadAll(SORVEL_CRASHING);
-  ASSERT_FALSE(crashing.empty());
-  server_.Serve("/crashing", Reply(200, crashing));
-  Installation setup(Description(server_.SecureUrl("/crashing"), crashing), L"");
-  ASSERT_TRUE(setup.Start());
-  const Window box = WaitForMessageBox();
-  ASSERT_NE(box, None);
-  EXPECT_TRUE(ReadAll(setup.Target()) == setup.Installed());
-  EXPECT_EQ(ModeOf(setup.Kept()), -1);
-  EXPECT_TRUE(WaitUntil([&] { return ModeOf(setup.Marker()) != -1; }, kTimeoutMs))
-      << "the old one ran again";
-  Answer(box, true);
-  EXPECT_EQ(setup.WaitForExit(), 0);
 }
 
 }  // namespace
