@@ -464,7 +464,6 @@ bool X11Windows::NewWindowExtents(Extents* out) {
   const auto deadline = std::chrono::steady_clock::now() + kManagerWait;
   Property answer;
   for (;;) {
-    XSync(display_, False);
     if (ReadProperty(display_, extents_probe_, net_frame_extents_, &answer) &&
         answer.longs.size() == 4)
       break;
@@ -473,7 +472,7 @@ bool X11Windows::NewWindowExtents(Extents* out) {
   }
   XDestroyWindow(display_, extents_probe_);
   extents_probe_ = None;
-  XSync(display_, False);
+  XFlush(display_);
   if (answer.longs.size() != 4) return false;
   new_window_extents_ =
       Extents{static_cast<int>(answer.longs[0]), static_cast<int>(answer.longs[1]),
