@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <set>
@@ -23,11 +24,10 @@ using Body = TestHttpServer::Body;
 using Certificate = TestHttpServer::Certificate;
 constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
 
-Text Ascii(const std::wstring& text) {
-  return Text(text.begin(), text.end());
-}
-std::string Narrow(const std::wstring& text) {
-  return std::string(text.begin(), text.end());
+// ASCII text as another kind of string.
+template <typename To = Text, typename From>
+To As(const From& text) {
+  return To(text.begin(), text.end());
 }
 
 std::uint64_t Now() {
@@ -83,21 +83,35 @@ Text In(DownloadEnvironment& environment, const char16_t* name) {
   return environment.Folder() + environment.Device().Files().Separator() + name;
 }
 
-}  // namespace
-
-bool TimerSink::OnMessage(Message& m) {
-  if (m.message != kWmTimer) return false;
-  if (++ticks == 1 && download) {
-    result = download();
-    returned = Now();
-  } else if (!ended) {
-    ended = true;
-    endedAt = Now();
+// A dialog's sink that counts its timer messages, pre-translated and handled. With `download`,
+// the first one runs it; the next, or the first without, ends the dialog's modal run as a close
+// would.
+struct Sink : DialogSink {
+  void OnDialogCreated(HWND) override {}
+  bool OnMessage(Message& m) override {
+    if (m.message != kWmTimer) return false;
+    if (++ticks == 1 && download) {
+      result = download();
+      returned = Now();
+    } else if (!ended) {
+      ended = true;
+      endedAt = Now();
+    }
+    return false;
   }
-  return false;
-}
+  bool PreTranslateMessage(const Message& m) override {
+    pretranslated += m.message == kWmTimer;
+    return false;
+  }
+  bool ModalRunEnded() const override { return ended; }
+  std::function<std::int32_t()> download;
+  int ticks = 0, pretranslated = 0;
+  bool ended = false;
+  std::int32_t result = 0;
+  std::uint64_t endedAt = 0, returned = 0;
+};
 
-HWND CreateTimerDialog(Platform& device, TimerSink* sink, unsigned milliseconds) {
+HWND TimerDialog(Platform& device, Sink* sink, unsigned milliseconds) {
   DialogTemplate dialog{1, 100, 40, kWsPopup | kWsCaption, u"Transfer", u"Tahoma", 8, {}};
   HWND window = device.CreateDialogWindow(dialog, nullptr, sink);
   EXPECT_NE(window, nullptr);
@@ -105,62 +119,135 @@ HWND CreateTimerDialog(Platform& device, TimerSink* sink, unsigned milliseconds)
   return window;
 }
 
-void CheckFileAndMemoryByTheServersAnswer(DownloadEnvironment& environment) {
+}  // namespace
+
+// Into a file and into memory, by the server's answer, the address, the limit and what lies at
+// the path.
+void CheckTransfersEndAsTheServerAddressAndPathAllow(DownloadEnvironment& environment) {
   Platform& device = environment.Device();
   TestHttpServer& server = environment.Server();
-  const std::string big = Bytes(1000003);
+  const std::string big = Bytes(1000003), data = Bytes(100000), earlier = "the earlier file";
   const std::string page = "<html><body>Maintenance</body></html>";
-  const std::string earlier = "the earlier file";
+  for (auto [path, route] :
+       {std::pair<const char*, TestHttpServer::Route>{"/length", Reply(200, big)},
+        {"/no-length", Reply(200, big, Body::kWithoutLength)},
+        {"/moved", Reply(302, "<html>moved</html>", Body::kWithLength, "/length")},
+        {"/fault", Reply(500, "<html>fault</html>")},
+        {"/page", Reply(200, page, Body::kWithLength, "", "text/html")},
+        {"/empty", Reply(200, "")},
+        {"/short", Reply(200, big, Body::kTruncated)},
+        {"/file", Reply(200, "new program")},
+        {"/to-ftp", Reply(302, "", Body::kWithLength, "ftp://127.0.0.1:1/x")},
+        {"/data", Reply(200, data)},
+        {"/down", Reply(302, "", Body::kWithLength, As<std::string>(server.Url("/data")))},
+        {"/along", Reply(301, "", Body::kWithLength, "/data")}}) {
+    server.Serve(path, route);
+  }
+  const auto url = [&](const char* path) { return As<std::string>(server.Url(path)); };
+  const Text file = In(environment, u"im.exe"), victim = In(environment, u"victim");
+  const Text nowhere = In(environment, u"nowhere");
+  enum Leftover { kNothing, kEarlier, kLink, kDanglingLink };
   struct Case {
-    const char* path;
-    TestHttpServer::Route route;
+    std::string url;
     Outcome outcome;
-    std::string after;    // the file's contents afterwards
-    std::uint64_t total;  // the total of every progress report
+    std::string after;    // the file afterwards
+    std::uint64_t total;  // in every progress report
+    int asked = 0;        // requests that reach "/data"
     std::uint64_t limit = kNoLimit;
-  } cases[] = {
-      {"/length", Reply(200, big), Outcome::kDone, big, big.size()},
-      {"/no-length", Reply(200, big, Body::kWithoutLength), Outcome::kDone, big, 0},
-      {"/moved", Reply(302, "<html>moved</html>", Body::kWithLength, "/length"), Outcome::kDone,
-       big, big.size()},
-      {"/missing", Reply(404, "<html>not here</html>"), Outcome::kNotFound, earlier, 0},
-      {"/fault", Reply(500, "<html>fault</html>"), Outcome::kServerError, earlier, 0},
-      {"/page", Reply(200, page, Body::kWithLength, "", "text/html"), Outcome::kDone, page,
-       page.size()},
-      {"/empty", Reply(200, ""), Outcome::kDone, "", 0},
+    Leftover leftover = kEarlier;  // at the path before
+    Text path = Text();            // when not `file`
+  };
+  std::vector<Case> cases = {
+      {url("/length"), Outcome::kDone, big, big.size()},
+      {url("/no-length"), Outcome::kDone, big, 0},
+      {url("/moved"), Outcome::kDone, big, big.size()},
+      {url("/missing"), Outcome::kNotFound, earlier, 0},
+      {url("/fault"), Outcome::kServerError, earlier, 0},
+      {url("/page"), Outcome::kDone, page, page.size()},
+      {url("/empty"), Outcome::kDone, "", 0},
       // What arrived stays in the file.
-      {"/short", Reply(200, big, Body::kTruncated), Outcome::kShort, big.substr(0, big.size() / 2),
-       big.size()},
-      {"/at-limit", Reply(200, big), Outcome::kDone, big, big.size(), big.size()},
+      {url("/short"), Outcome::kShort, big.substr(0, big.size() / 2), big.size()},
+      {url("/length"), Outcome::kDone, big, big.size(), 0, big.size()},
       // An announced length beyond the limit fails before the file is touched; a body without
       // one stops as it passes the limit, nothing beyond it written.
-      {"/announced-beyond", Reply(200, big), Outcome::kTooBig, earlier, 0, big.size() - 1},
-      {"/beyond", Reply(200, big, Body::kWithoutLength), Outcome::kTooBig, "", 0, 100000},
+      {url("/length"), Outcome::kTooBig, earlier, 0, 0, big.size() - 1},
+      {url("/no-length"), Outcome::kTooBig, "", 0, 0, 100000},
+      // Whatever lies at the path is replaced by a file of our own, never written through.
+      {url("/file"), Outcome::kDone, "new program", 11, 0, kNoLimit, kNothing},
+      {url("/file"), Outcome::kDone, "new program", 11, 0, kNoLimit, kLink},
+      {url("/file"), Outcome::kDone, "new program", 11, 0, kNoLimit, kDanglingLink},
+      // Only web addresses, also where a redirect points. The first where the test server
+      // listens: a client speaking FTP would reach it.
+      {"ftp" + url("/file").substr(4), Outcome::kNotWeb, earlier, 0},
+      {"file:///etc/hostname", Outcome::kNotWeb, earlier, 0},
+      {url("/file").substr(7), Outcome::kNotWeb, earlier, 0},
+      {"", Outcome::kNotWeb, earlier, 0},
+      {"httpx://127.0.0.1/", Outcome::kNotWeb, earlier, 0},
+      {url("/to-ftp"), Outcome::kNotWeb, earlier, 0},
+      {"http://127.0.0.1:1/", Outcome::kNoConnection, earlier, 0},
+      // A path where no file can be made.
+      {url("/file"), Outcome::kNoFolder, "", 0, 0, kNoLimit, kNothing,
+       In(environment, u"no such folder") + device.Files().Separator() + u"im.exe"},
+      {url("/file"), Outcome::kFailed, "", 0, 0, kNoLimit, kNothing, environment.Folder()},
   };
+  // HTTPS: the server's certificate must come from an authority the system trusts, and what
+  // began over TLS never goes on without it.
+  if (TestHttpServer::HasTestCertificates()) {
+    ASSERT_TRUE(server.StartTls(Certificate::kTrusted));
+    ASSERT_TRUE(server.StartTls(Certificate::kUnknownAuthority));
+    const std::string secure = As<std::string>(server.SecureUrl("/data"));
+    server.Serve("/up", Reply(302, "", Body::kWithLength, secure));
+    cases.insert(
+        cases.end(),
+        {{secure, Outcome::kDone, data, data.size(), 2},
+         {As<std::string>(server.SecureUrl("/along")), Outcome::kDone, data, data.size(), 2},
+         {url("/up"), Outcome::kDone, data, data.size(), 2},
+         {As<std::string>(server.SecureUrl("/data", Certificate::kUnknownAuthority)),
+          Outcome::kUntrusted, earlier, 0},
+         {As<std::string>(server.SecureUrl("/down")), Outcome::kHttpsToHttp, earlier, 0}});
+  }
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    server.Serve(c.path, c.route);
-    const Text url = Ascii(server.Url(c.path)), path = In(environment, u"im.exe");
-    Write(path, earlier);
+    const Text path = c.path.empty() ? file : c.path;
+    SCOPED_TRACE(c.url + " into " + ToUtf8(path) + " leftover " + std::to_string(c.leftover));
+    fs::remove(fs::path(file));
+    Write(victim, "someone else's");
+    if (c.leftover == kEarlier) Write(file, earlier);
+    std::error_code error;
+    if (c.leftover >= kLink) {
+      fs::create_symlink(fs::path(c.leftover == kLink ? victim : nowhere), fs::path(file), error);
+    }
+    if (error) {
+      std::printf("no symbolic link here: %s\n", error.message().c_str());
+      continue;
+    }
+    const int connections = server.Connections(), asked = server.Requests("/data");
     std::vector<Report> reports;
-    ExpectResult(environment, device.DownloadToFile(url, path, c.limit, Reporter(&reports)),
+    ExpectResult(environment, device.DownloadToFile(As(c.url), path, c.limit, Reporter(&reports)),
                  c.outcome);
+    if (path != file) continue;
     // Into memory the same, the body whole or untouched.
     std::string body = "untouched";
     ExpectResult(
         environment,
-        device.DownloadToMemory(url, std::min<std::uint64_t>(c.limit, 2 * big.size()), &body),
+        device.DownloadToMemory(As(c.url), std::min<std::uint64_t>(c.limit, 2 * big.size()), &body),
         c.outcome);
     EXPECT_TRUE(body == (c.outcome == Outcome::kDone ? c.after : "untouched"));
-    EXPECT_EQ(server.Requests(c.path), 2);
-    if (c.outcome == Outcome::kTooBig && c.after.empty()) {
+    // Nothing goes out for an address other than a web one; a refused server or redirect is
+    // never asked for the data.
+    if (c.url.rfind("http://", 0) != 0 && c.url.rfind("https://", 0) != 0) {
+      EXPECT_EQ(server.Connections(), connections);
+    }
+    EXPECT_EQ(server.Requests("/data") - asked, c.asked);
+    EXPECT_EQ(Contents(victim), "someone else's");
+    EXPECT_EQ(Contents(nowhere), "(none)");
+    if (c.after.empty() && c.outcome == Outcome::kTooBig) {
       // What came before the piece that passed the limit.
-      const std::string kept = Contents(path);
+      const std::string kept = Contents(file);
       EXPECT_LE(kept.size(), c.limit);
       EXPECT_TRUE(kept == big.substr(0, kept.size()));
       continue;
     }
-    EXPECT_TRUE(Contents(path) == c.after);
+    EXPECT_TRUE(Contents(file) == c.after);
     // The last report tells the whole file; however late this thread looks, every percent of
     // a known total is reported.
     std::set<std::uint64_t> percents;
@@ -177,195 +264,80 @@ void CheckFileAndMemoryByTheServersAnswer(DownloadEnvironment& environment) {
   }
 }
 
-// Whatever lies at the path is replaced by a file of our own, never written through; addresses
-// other than web ones fail before anything goes out; a path where no file can be made fails.
-void CheckFileIsMadeAnewOnlyFromWebAddresses(DownloadEnvironment& environment) {
-  Platform& device = environment.Device();
+// A body that keeps coming a byte at a time fails at the time given for the whole transfer; one
+// that stops coming, after 30 s without data (the time in all given is longer). Meanwhile the
+// calling thread dispatches its messages to its dialogs.
+void CheckStallAndTimeInAllEndTheTransferWhileTheDialogAnswers(DownloadEnvironment& environment) {
   TestHttpServer& server = environment.Server();
-  server.Serve("/file", Reply(200, "new program"));
-  const Text file = In(environment, u"im.exe"), victim = In(environment, u"victim");
-  const Text nowhere = In(environment, u"nowhere");
-  const std::wstring url = server.Url("/file");
-  enum Leftover { kNothing, kFile, kLink, kDanglingLink };
-  struct Case {
-    std::wstring url;
-    Leftover leftover;
-    Outcome outcome;
-    Text path;
-  } cases[] = {
-      {url, kNothing, Outcome::kDone, file},
-      {url, kFile, Outcome::kDone, file},
-      {url, kLink, Outcome::kDone, file},
-      {url, kDanglingLink, Outcome::kDone, file},
-      // The first where the test server listens: a client speaking FTP would reach it.
-      {L"ftp" + url.substr(4), kFile, Outcome::kNotWeb, file},
-      {L"file:///etc/hostname", kFile, Outcome::kNotWeb, file},
-      {url.substr(7), kFile, Outcome::kNotWeb, file},
-      {L"", kFile, Outcome::kNotWeb, file},
-      {L"httpx://127.0.0.1/", kFile, Outcome::kNotWeb, file},
-      {url, kNothing, Outcome::kNoFolder,
-       In(environment, u"no such folder") + device.Files().Separator() + u"im.exe"},
-      {url, kNothing, Outcome::kFailed, environment.Folder()},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Narrow(c.url) + " leftover " + std::to_string(c.leftover));
-    Write(victim, "someone else's");
-    fs::remove(fs::path(file));
-    std::error_code error;
-    if (c.leftover == kFile) Write(file, "old program");
-    if (c.leftover >= kLink) {
-      fs::create_symlink(fs::path(c.leftover == kLink ? victim : nowhere), fs::path(file), error);
-    }
-    if (error) {
-      std::printf("no symbolic link here: %s\n", error.message().c_str());
-      continue;
-    }
-    const int connections = server.Connections();
-    std::vector<Report> reports;
-    ExpectResult(environment,
-                 device.DownloadToFile(Ascii(c.url), c.path, kNoLimit, Reporter(&reports)),
-                 c.outcome);
-    if (c.outcome == Outcome::kNotWeb) {
-      std::string body = "untouched";
-      ExpectResult(environment, device.DownloadToMemory(Ascii(c.url), 1000, &body), c.outcome);
-      EXPECT_EQ(body, "untouched");
-    }
-    EXPECT_EQ(server.Connections() - connections, c.outcome == Outcome::kNotWeb ? 0 : 1);
-    if (c.path != file) continue;
-    EXPECT_EQ(Contents(file), c.outcome == Outcome::kDone ? "new program"
-                              : c.leftover == kFile       ? "old program"
-                                                          : "(none)");
-    EXPECT_EQ(Contents(victim), "someone else's");
-    EXPECT_EQ(Contents(nowhere), "(none)");
-  }
-}
-
-// HTTPS: the server's certificate must come from an authority the system trusts, and what began
-// over TLS never goes on without it; only web addresses, also where a redirect points.
-void CheckSecureTransfers(DownloadEnvironment& environment) {
-  if (!TestHttpServer::HasTestCertificates()) {
-    GTEST_SKIP() << "built without the test certificates (SORVEL_TEST_CA)";
-  }
-  Platform& device = environment.Device();
-  TestHttpServer& server = environment.Server();
-  ASSERT_TRUE(server.StartTls(Certificate::kTrusted));
-  ASSERT_TRUE(server.StartTls(Certificate::kUnknownAuthority));
-  const std::string data = Bytes(100000);
-  server.Serve("/data", Reply(200, data));
-  server.Serve("/down", Reply(302, "", Body::kWithLength, Narrow(server.Url("/data"))));
-  server.Serve("/up", Reply(302, "", Body::kWithLength, Narrow(server.SecureUrl("/data"))));
-  server.Serve("/along", Reply(301, "", Body::kWithLength, "/data"));
-  server.Serve("/to-ftp", Reply(302, "", Body::kWithLength, "ftp://127.0.0.1:1/x"));
-  struct Case {
-    std::wstring url;
-    Outcome outcome;
-  } cases[] = {
-      {server.SecureUrl("/data"), Outcome::kDone},
-      {server.SecureUrl("/along"), Outcome::kDone},
-      {server.Url("/up"), Outcome::kDone},
-      {server.SecureUrl("/data", Certificate::kUnknownAuthority), Outcome::kUntrusted},
-      {server.SecureUrl("/down"), Outcome::kHttpsToHttp},
-      {server.Url("/to-ftp"), Outcome::kNotWeb},
-      {L"http://127.0.0.1:1/", Outcome::kNoConnection},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Narrow(c.url));
-    const int before = server.Requests("/data");
-    const Text file = In(environment, u"im.exe");
-    fs::remove(fs::path(file));
-    std::vector<Report> reports;
-    ExpectResult(environment,
-                 device.DownloadToFile(Ascii(c.url), file, kNoLimit, Reporter(&reports)),
-                 c.outcome);
-    EXPECT_TRUE(Contents(file) == (c.outcome == Outcome::kDone ? data : "(none)"));
-    std::string body;
-    ExpectResult(environment, device.DownloadToMemory(Ascii(c.url), data.size(), &body), c.outcome);
-    // A refused server or redirect is never asked for the data.
-    EXPECT_EQ(server.Requests("/data") - before, c.outcome == Outcome::kDone ? 2 : 0);
-  }
-}
-
-// A body that keeps coming, a byte at a time, fails at the time given for the whole transfer.
-void CheckTricklingBodyFailsAtTheTotalTime(DownloadEnvironment& environment) {
   TestHttpServer::Route trickle = Reply(200, std::string(200, 't'), Body::kTrickle);
   trickle.trickleMilliseconds = 50;  // ten seconds in all
-  environment.Server().Serve("/trickle", trickle);
-  const Text url = Ascii(environment.Server().Url("/trickle"));
-  std::vector<Report> reports;
-  const std::uint64_t start = Now();
-  ExpectResult(
-      environment,
-      environment.DownloadToFileWithin(url, In(environment, u"im.exe"), Reporter(&reports), 1000),
-      Outcome::kTimedOut);
-  std::string body;
-  ExpectResult(environment, environment.DownloadToMemoryWithin(url, 1000, &body, 1000),
+  server.Serve("/trickle", trickle);
+  const std::string body = Bytes(200000);
+  server.Serve("/stalled", Reply(200, body, Body::kStalled));
+  const Text url = As(server.Url("/trickle"));
+  std::vector<Report> trickled, stalled;
+  std::uint64_t start = Now();
+  ExpectResult(environment,
+               environment.DownloadToFileWithin(url, In(environment, u"trickled"),
+                                                Reporter(&trickled), 1000),
+               Outcome::kTimedOut);
+  std::string memory;
+  ExpectResult(environment, environment.DownloadToMemoryWithin(url, 1000, &memory, 1000),
                Outcome::kTimedOut);
   // Both ended long before the body would have: the bytes came, none stalled 30 s.
   EXPECT_LT(Now() - start, 9000u);
-  ASSERT_FALSE(reports.empty());
-  EXPECT_LT(reports.back().received, 200u);
-}
+  ASSERT_FALSE(trickled.empty());
+  EXPECT_LT(trickled.back().received, 200u);
 
-// A server that stops sending ends the download after 30 s without data (the time in all given
-// is longer); until then the calling thread dispatches its messages to its dialogs.
-void CheckStalledBodyFailsAfterThirtySecondsWhileTheDialogAnswers(
-    DownloadEnvironment& environment) {
-  const std::string body = Bytes(200000);
-  environment.Server().Serve("/stalled", Reply(200, body, Body::kStalled));
-  TimerSink sink;
-  HWND window = CreateTimerDialog(environment.Device(), &sink, 100);
-  const Text file = In(environment, u"im.exe");
-  std::vector<Report> reports;
-  const std::uint64_t start = Now();
-  ExpectResult(environment,
-               environment.DownloadToFileWithin(Ascii(environment.Server().Url("/stalled")), file,
-                                                Reporter(&reports), 60000),
-               Outcome::kTimedOut);
+  Sink sink;
+  HWND window = TimerDialog(environment.Device(), &sink, 100);
+  const Text file = In(environment, u"stalled");
+  start = Now();
+  ExpectResult(
+      environment,
+      environment.DownloadToFileWithin(As(server.Url("/stalled")), file, Reporter(&stalled), 60000),
+      Outcome::kTimedOut);
   EXPECT_GE(Now() - start, 29500u);
   EXPECT_LT(Now() - start, 45000u);
   EXPECT_GT(sink.ticks, 10);
   if (environment.PreTranslatesTimers()) {
     EXPECT_EQ(sink.pretranslated, sink.ticks);
   }
-  ASSERT_FALSE(reports.empty());
-  EXPECT_EQ(reports.back().received, body.size() / 2);
-  EXPECT_EQ(reports.back().total, body.size());
+  ASSERT_FALSE(stalled.empty());
+  EXPECT_EQ(stalled.back().received, body.size() / 2);
+  EXPECT_EQ(stalled.back().total, body.size());
   EXPECT_TRUE(Contents(file) == body.substr(0, body.size() / 2));
   environment.Device().DestroyWindow(window);
 }
 
 // Closing the dialog whose modal run a download dispatches for ends the download at once; so
-// does a quit message, which is posted again for the loops outside.
-void CheckModalRunsEndAndQuitMessageCancel(DownloadEnvironment& environment) {
-  Platform& device = environment.Device();
-  environment.Server().Serve("/stalled", Reply(200, Bytes(200000), Body::kStalled));
-  const Text url = Ascii(environment.Server().Url("/stalled"));
-  const auto none = [](std::uint64_t, std::uint64_t) {};
-  TimerSink sink;
-  // The stalled transfers keep their files open until the server ends.
-  sink.download = [&] {
-    return device.DownloadToFile(url, In(environment, u"modal"), kNoLimit, none);
-  };
-  HWND window = CreateTimerDialog(device, &sink, 200);
-  EXPECT_TRUE(device.RunModalLoop(window, nullptr, &sink));
-  ExpectResult(environment, sink.result, Outcome::kCancelled);
-  EXPECT_LT(sink.returned - sink.endedAt, 2000u);
-  device.DestroyWindow(window);
-
-  ExpectResult(environment,
-               device.DownloadToFile(url, In(environment, u"im.exe"), kNoLimit,
-                                     [&](std::uint64_t, std::uint64_t) { environment.PostQuit(); }),
-               Outcome::kCancelled);
-  EXPECT_TRUE(environment.TakeQuit());
-}
-
-// Work runs on a thread of its own; the platform's end cancels its download, waits for it, and
-// lets no transfer start any more.
-void CheckWorkerEndsBeforeThePlatform(DownloadEnvironment& environment) {
+// does a quit message, which is posted again for the loops outside. Work runs on a thread of
+// its own; the platform's end cancels its download, waits for it and lets no transfer start.
+void CheckModalRunEndQuitMessageAndThePlatformsEndCancel(DownloadEnvironment& environment) {
   Platform& device = environment.Device();
   TestHttpServer& server = environment.Server();
-  server.Serve("/stalled", Reply(200, Bytes(1000), Body::kStalled));
-  const Text url = Ascii(server.Url("/stalled"));
+  server.Serve("/stalled", Reply(200, Bytes(200000), Body::kStalled));
+  const Text url = As(server.Url("/stalled"));
+  Sink modal, after;
+  // The stalled transfers keep their files open until the server ends.
+  modal.download = [&] {
+    return device.DownloadToFile(url, In(environment, u"modal"), kNoLimit,
+                                 [](std::uint64_t, std::uint64_t) {});
+  };
+  HWND window = TimerDialog(device, &modal, 200);
+  EXPECT_TRUE(device.RunModalLoop(window, nullptr, &modal));
+  ExpectResult(environment, modal.result, Outcome::kCancelled);
+  EXPECT_LT(modal.returned - modal.endedAt, 2000u);
+  ExpectResult(environment,
+               device.DownloadToFile(
+                   url, In(environment, u"quit"), kNoLimit,
+                   [&](std::uint64_t, std::uint64_t) { device.PostMessage(nullptr, kWmQuit); }),
+               Outcome::kCancelled);
+  HWND next = TimerDialog(device, &after, 100);
+  EXPECT_FALSE(device.RunModalLoop(next, nullptr, &after));
+  device.DestroyWindow(next);
+  device.DestroyWindow(window);
+
   std::atomic<bool> elsewhere{false}, done{false};
   std::atomic<std::int32_t> first{1}, second{1};
   ASSERT_TRUE(device.StartWorker([&, main = std::this_thread::get_id()] {
@@ -376,16 +348,16 @@ void CheckWorkerEndsBeforeThePlatform(DownloadEnvironment& environment) {
     second = device.DownloadToMemory(url, 4096, &body);
     done = true;
   }));
-  for (const std::uint64_t end = Now() + 10000; server.Requests("/stalled") < 1 && Now() < end;) {
+  for (const std::uint64_t end = Now() + 10000; server.Requests("/stalled") < 3 && Now() < end;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  ASSERT_EQ(server.Requests("/stalled"), 1);
+  ASSERT_EQ(server.Requests("/stalled"), 3);
   environment.EndDevice();
   EXPECT_TRUE(done);
   EXPECT_TRUE(elsewhere);
   ExpectResult(environment, first, Outcome::kCancelled);
   ExpectResult(environment, second, Outcome::kCancelled);
-  EXPECT_EQ(server.Requests("/stalled"), 1);
+  EXPECT_EQ(server.Requests("/stalled"), 3);
 }
 
 }  // namespace sorvel::conformance

@@ -15,42 +15,34 @@
 namespace sorvel {
 namespace {
 
-using conformance::Outcome;
+constexpr std::uint32_t kWin32 = 0x80070000u;  // HRESULT_FROM_WIN32
+constexpr std::uint32_t kAny = 0x80000000u;    // conformance::kAnyFailure
 
 class Win32DownloadEnvironment : public conformance::DownloadEnvironment {
  public:
   Win32DownloadEnvironment() { EXPECT_TRUE(server_.Ok()); }
+  ~Win32DownloadEnvironment() override {
+    MSG quit;  // the checks' own, left for the loops outside
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  }
   Platform& Device() override { return *platform_; }
   TestHttpServer& Server() override { return server_; }
   Text Folder() override { return Text(folder_.begin(), folder_.end()); }
-  std::int32_t Result(Outcome outcome) override {
-    auto error = [](DWORD code) { return static_cast<std::int32_t>(HRESULT_FROM_WIN32(code)); };
-    switch (outcome) {
-      case Outcome::kDone:
-        return 0;
-      case Outcome::kNotFound:  // the URL download service's own codes
-        return static_cast<std::int32_t>(0x800C0005u);
-      case Outcome::kServerError:
-        return static_cast<std::int32_t>(0x800C0008u);
-      case Outcome::kShort:
-        return static_cast<std::int32_t>(0x800C0007u);
-      case Outcome::kTooBig:
-        return error(ERROR_FILE_TOO_LARGE);
-      case Outcome::kTimedOut:
-        return win32::kTransferTimedOut;
-      case Outcome::kCancelled:
-        return win32::kTransferCancelled;
-      case Outcome::kNotWeb:
-        return error(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-      case Outcome::kHttpsToHttp:
-        return error(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
-      case Outcome::kNoConnection:
-        return error(ERROR_INTERNET_CANNOT_CONNECT);
-      case Outcome::kNoFolder:
-        return error(ERROR_PATH_NOT_FOUND);
-      default:
-        return conformance::kAnyFailure;
-    }
+  std::int32_t Result(conformance::Outcome outcome) override {
+    // Not found, another status and a short body: the URL download service's own codes.
+    const std::uint32_t results[] = {0,
+                                     0x800C0005u,
+                                     0x800C0008u,
+                                     0x800C0007u,
+                                     kWin32 | ERROR_FILE_TOO_LARGE,
+                                     static_cast<std::uint32_t>(win32::kTransferTimedOut),
+                                     static_cast<std::uint32_t>(win32::kTransferCancelled),
+                                     kWin32 | ERROR_INTERNET_UNRECOGNIZED_SCHEME,
+                                     kWin32 | ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR,
+                                     kAny,
+                                     kWin32 | ERROR_INTERNET_CANNOT_CONNECT,
+                                     kWin32 | ERROR_PATH_NOT_FOUND};
+    return static_cast<std::int32_t>(results[static_cast<int>(outcome)]);
   }
   std::int32_t DownloadToFileWithin(const Text& url, const Text& path,
                                     const DownloadProgress& progress, unsigned total) override {
@@ -61,11 +53,6 @@ class Win32DownloadEnvironment : public conformance::DownloadEnvironment {
     return platform_->DownloadToMemory(url, limit, body, total);
   }
   bool PreTranslatesTimers() const override { return true; }
-  void PostQuit() override { PostQuitMessage(7); }
-  bool TakeQuit() override {
-    MSG msg;
-    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.wParam == 7;
-  }
   void EndDevice() override { platform_.reset(); }
 
  private:

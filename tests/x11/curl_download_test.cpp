@@ -37,33 +37,19 @@ class X11DownloadEnvironment : public conformance::DownloadEnvironment {
   Text Folder() override { return FromUtf8(folder_); }
   std::int32_t Result(Outcome outcome) override {
     using x11::kCurlFailure;
-    switch (outcome) {
-      case Outcome::kDone:
-        return 0;
-      case Outcome::kNotFound:
-        return x11::kStatusFailure - 404;
-      case Outcome::kServerError:
-        return x11::kStatusFailure - 500;
-      case Outcome::kShort:
-        return kCurlFailure - CURLE_PARTIAL_FILE;
-      case Outcome::kTooBig:
-        return -EFBIG;
-      case Outcome::kTimedOut:
-        return kCurlFailure - CURLE_OPERATION_TIMEDOUT;
-      case Outcome::kCancelled:
-        return -ECANCELED;
-      case Outcome::kNotWeb:
-      case Outcome::kHttpsToHttp:
-        return kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL;
-      case Outcome::kUntrusted:
-        return kCurlFailure - CURLE_PEER_FAILED_VERIFICATION;
-      case Outcome::kNoConnection:
-        return kCurlFailure - CURLE_COULDNT_CONNECT;
-      case Outcome::kNoFolder:
-        return -ENOENT;
-      default:
-        return conformance::kAnyFailure;
-    }
+    const std::int32_t results[] = {0,
+                                    x11::kStatusFailure - 404,
+                                    x11::kStatusFailure - 500,
+                                    kCurlFailure - CURLE_PARTIAL_FILE,
+                                    -EFBIG,
+                                    kCurlFailure - CURLE_OPERATION_TIMEDOUT,
+                                    -ECANCELED,
+                                    kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL,
+                                    kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL,
+                                    kCurlFailure - CURLE_PEER_FAILED_VERIFICATION,
+                                    kCurlFailure - CURLE_COULDNT_CONNECT,
+                                    -ENOENT};
+    return results[static_cast<int>(outcome)];
   }
   // The curl layer as the platform calls it, with the time in all given.
   std::int32_t DownloadToFileWithin(const Text& url, const Text& path,
@@ -77,15 +63,6 @@ class X11DownloadEnvironment : public conformance::DownloadEnvironment {
     return x11::DownloadToMemory(ToUtf8(url), limit, body, nullptr, total);
   }
   bool PreTranslatesTimers() const override { return false; }
-  void PostQuit() override { platform_->PostMessage(nullptr, kWmQuit); }
-  // It stays posted: a modal run ends at once.
-  bool TakeQuit() override {
-    conformance::TimerSink sink;
-    HWND dialog = conformance::CreateTimerDialog(*platform_, &sink, 100);
-    const bool quit = !platform_->RunModalLoop(dialog, nullptr, &sink);
-    platform_->DestroyWindow(dialog);
-    return quit;
-  }
   void EndDevice() override { platform_.reset(); }
 
  private:
