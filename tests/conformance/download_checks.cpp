@@ -136,6 +136,9 @@ void CheckTransfersEndAsTheServerAddressAndPathAllow(DownloadEnvironment& enviro
         {"/page", Reply(200, page, Body::kWithLength, "", "text/html")},
         {"/empty", Reply(200, "")},
         {"/short", Reply(200, big, Body::kTruncated)},
+        // Left unread by the refusals: small enough for the sockets' buffers.
+        {"/part", Reply(200, big.substr(0, 300000))},
+        {"/part-no-length", Reply(200, big.substr(0, 300000), Body::kWithoutLength)},
         {"/file", Reply(200, "new program")},
         {"/to-ftp", Reply(302, "", Body::kWithLength, "ftp://127.0.0.1:1/x")},
         {"/data", Reply(200, data)},
@@ -170,8 +173,8 @@ void CheckTransfersEndAsTheServerAddressAndPathAllow(DownloadEnvironment& enviro
       {url("/length"), Outcome::kDone, big, big.size(), 0, big.size()},
       // An announced length beyond the limit fails before the file is touched; a body without
       // one stops as it passes the limit, nothing beyond it written.
-      {url("/length"), Outcome::kTooBig, earlier, 0, 0, big.size() - 1},
-      {url("/no-length"), Outcome::kTooBig, "", 0, 0, 100000},
+      {url("/part"), Outcome::kTooBig, earlier, 0, 0, 300000 - 1},
+      {url("/part-no-length"), Outcome::kTooBig, "", 0, 0, 100000},
       // Whatever lies at the path is replaced by a file of our own, never written through.
       {url("/file"), Outcome::kDone, "new program", 11, 0, kNoLimit, kNothing},
       {url("/file"), Outcome::kDone, "new program", 11, 0, kNoLimit, kLink},
@@ -250,16 +253,16 @@ void CheckTransfersEndAsTheServerAddressAndPathAllow(DownloadEnvironment& enviro
     EXPECT_TRUE(Contents(file) == c.after);
     // The last report tells the whole file; however late this thread looks, every percent of
     // a known total is reported.
-    std::set<std::uint64_t> percents;
+    std::set<std::uint64_t> totals, percents;
     for (const Report& report : reports) {
-      EXPECT_EQ(report.total, c.total);
+      totals.insert(report.total);
       if (report.total != 0) percents.insert(report.received * 100 / report.total);
     }
+    EXPECT_EQ(totals, reports.empty() ? std::set<std::uint64_t>{} : std::set{c.total});
     EXPECT_EQ(reports.empty() ? 0 : reports.back().received,
               c.after == earlier ? 0 : c.after.size());
-    for (std::uint64_t percent = 1; c.outcome == Outcome::kDone && c.total >= 100 && percent <= 100;
-         ++percent) {
-      EXPECT_EQ(percents.count(percent), 1u) << percent << "%";
+    if (c.outcome == Outcome::kDone && c.total >= 100) {
+      EXPECT_EQ(percents.size() - percents.count(0), 100u);
     }
   }
 }
@@ -298,7 +301,7 @@ void CheckStallAndTimeInAllEndTheTransferWhileTheDialogAnswers(DownloadEnvironme
       environment.DownloadToFileWithin(As(server.Url("/stalled")), file, Reporter(&stalled), 60000),
       Outcome::kTimedOut);
   EXPECT_GE(Now() - start, 29500u);
-  EXPECT_LT(Now() - start, 45000u);
+  EXPECT_LT(Now() - start, 40000u);  // libcurl averages the speed over a few seconds
   EXPECT_GT(sink.ticks, 10);
   if (environment.PreTranslatesTimers()) {
     EXPECT_EQ(sink.pretranslated, sink.ticks);
