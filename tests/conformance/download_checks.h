@@ -44,14 +44,14 @@ class DownloadEnvironment {
                                             const DownloadProgress& progress, unsigned total) = 0;
   virtual std::int32_t DownloadToMemoryWithin(const Text& url, std::size_t limit, std::string* body,
                                               unsigned total) = 0;
-  // Whether a dialog's timer messages are pre-translated outside a modal run (Win32).
+  // Whether the timer messages of a modal run are pre-translated (Win32).
   virtual bool PreTranslatesTimers() const = 0;
   virtual void EndDevice() = 0;  // destroys the platform
 };
 
-#define SORVEL_DOWNLOAD_CHECKS(X)                         \
-  X(TransfersEndAsTheServerAddressAndPathAllow)           \
-  X(StallAndTimeInAllEndTheTransferWhileTheDialogAnswers) \
+#define SORVEL_DOWNLOAD_CHECKS(X)               \
+  X(TransfersEndAsTheServerAddressAndPathAllow) \
+  X(StallAndTimeInAllEndTheTransfer)            \
   X(ModalRunEndQuitMessageAndThePlatformsEndCancel)
 
 #define SORVEL_DECLARE_CHECK(name) void Check##name(DownloadEnvironment& environment);
