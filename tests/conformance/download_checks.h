@@ -12,25 +12,14 @@
 
 namespace sorvel::conformance {
 
-// How a transfer ends: each backend gives its result for each before kFailed, in this order, or
-// kAnyFailure for any negative one. kNotWeb: not an http or https address, also where a redirect
-// points.
-enum class Outcome {
-  kDone,
-  kNotFound,
-  kServerError,
-  kShort,
-  kTooBig,
-  kTimedOut,
-  kCancelled,
-  kNotWeb,
-  kHttpsToHttp,
-  kUntrusted,
-  kNoConnection,
-  kNoFolder,
-  kFailed
-};
 constexpr std::int32_t kAnyFailure = INT32_MIN;
+// A backend's result for each way a transfer ends, or kAnyFailure for any negative one. notWeb:
+// not an http or https address, also where a redirect points.
+struct Results {
+  std::int32_t done, notFound, serverError, shortBody, tooBig, timedOut, cancelled, notWeb,
+      httpsToHttp, untrusted, noConnection, noFolder, failed = kAnyFailure;
+};
+using Outcome = std::int32_t Results::*;
 
 class DownloadEnvironment {
  public:
@@ -38,7 +27,7 @@ class DownloadEnvironment {
   virtual Platform& Device() = 0;
   virtual TestHttpServer& Server() = 0;  // outlives the device, whose end waits for its workers
   virtual Text Folder() = 0;             // empty, the test's own
-  virtual std::int32_t Result(Outcome outcome) = 0;
+  virtual Results Expected() = 0;
   // The transfers with the time in all given, the file's dispatching as DownloadToFile does.
   virtual std::int32_t DownloadToFileWithin(const Text& url, const Text& path,
                                             const DownloadProgress& progress, unsigned total) = 0;

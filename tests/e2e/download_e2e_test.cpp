@@ -16,7 +16,9 @@ namespace sorvel {
 namespace {
 
 constexpr std::uint32_t kWin32 = 0x80070000u;  // HRESULT_FROM_WIN32
-constexpr std::uint32_t kAny = 0x80000000u;    // conformance::kAnyFailure
+constexpr std::int32_t Code(std::uint32_t hresult) {
+  return static_cast<std::int32_t>(hresult);
+}
 
 class Win32DownloadEnvironment : public conformance::DownloadEnvironment {
  public:
@@ -28,21 +30,20 @@ class Win32DownloadEnvironment : public conformance::DownloadEnvironment {
   Platform& Device() override { return *platform_; }
   TestHttpServer& Server() override { return server_; }
   Text Folder() override { return Text(folder_.begin(), folder_.end()); }
-  std::int32_t Result(conformance::Outcome outcome) override {
+  conformance::Results Expected() override {
     // Not found, another status and a short body: the URL download service's own codes.
-    const std::uint32_t results[] = {0,
-                                     0x800C0005u,
-                                     0x800C0008u,
-                                     0x800C0007u,
-                                     kWin32 | ERROR_FILE_TOO_LARGE,
-                                     static_cast<std::uint32_t>(win32::kTransferTimedOut),
-                                     static_cast<std::uint32_t>(win32::kTransferCancelled),
-                                     kWin32 | ERROR_INTERNET_UNRECOGNIZED_SCHEME,
-                                     kWin32 | ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR,
-                                     kAny,
-                                     kWin32 | ERROR_INTERNET_CANNOT_CONNECT,
-                                     kWin32 | ERROR_PATH_NOT_FOUND};
-    return static_cast<std::int32_t>(results[static_cast<int>(outcome)]);
+    return {0,
+            Code(0x800C0005u),
+            Code(0x800C0008u),
+            Code(0x800C0007u),
+            Code(kWin32 | ERROR_FILE_TOO_LARGE),
+            win32::kTransferTimedOut,
+            win32::kTransferCancelled,
+            Code(kWin32 | ERROR_INTERNET_UNRECOGNIZED_SCHEME),
+            Code(kWin32 | ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR),
+            conformance::kAnyFailure,
+            Code(kWin32 | ERROR_INTERNET_CANNOT_CONNECT),
+            Code(kWin32 | ERROR_PATH_NOT_FOUND)};
   }
   std::int32_t DownloadToFileWithin(const Text& url, const Text& path,
                                     const DownloadProgress& progress, unsigned total) override {

@@ -21,8 +21,6 @@
 namespace sorvel {
 namespace {
 
-using conformance::Outcome;
-
 class X11DownloadEnvironment : public conformance::DownloadEnvironment {
  public:
   X11DownloadEnvironment() {
@@ -35,21 +33,20 @@ class X11DownloadEnvironment : public conformance::DownloadEnvironment {
   Platform& Device() override { return *platform_; }
   TestHttpServer& Server() override { return server_; }
   Text Folder() override { return FromUtf8(folder_); }
-  std::int32_t Result(Outcome outcome) override {
+  conformance::Results Expected() override {
     using x11::kCurlFailure;
-    const std::int32_t results[] = {0,
-                                    x11::kStatusFailure - 404,
-                                    x11::kStatusFailure - 500,
-                                    kCurlFailure - CURLE_PARTIAL_FILE,
-                                    -EFBIG,
-                                    kCurlFailure - CURLE_OPERATION_TIMEDOUT,
-                                    -ECANCELED,
-                                    kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL,
-                                    kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL,
-                                    kCurlFailure - CURLE_PEER_FAILED_VERIFICATION,
-                                    kCurlFailure - CURLE_COULDNT_CONNECT,
-                                    -ENOENT};
-    return results[static_cast<int>(outcome)];
+    return {0,
+            x11::kStatusFailure - 404,
+            x11::kStatusFailure - 500,
+            kCurlFailure - CURLE_PARTIAL_FILE,
+            -EFBIG,
+            kCurlFailure - CURLE_OPERATION_TIMEDOUT,
+            -ECANCELED,
+            kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL,
+            kCurlFailure - CURLE_UNSUPPORTED_PROTOCOL,
+            kCurlFailure - CURLE_PEER_FAILED_VERIFICATION,
+            kCurlFailure - CURLE_COULDNT_CONNECT,
+            -ENOENT};
   }
   // The curl layer as the platform calls it, with the time in all given.
   std::int32_t DownloadToFileWithin(const Text& url, const Text& path,
