@@ -330,9 +330,9 @@ void CheckModalRunEndQuitMessageAndThePlatformsEndCancel(DownloadEnvironment& en
   ASSERT_TRUE(device.StartWorker([&, main = std::this_thread::get_id()] {
     elsewhere = std::this_thread::get_id() != main;
     std::string body;
-    first = device.DownloadToMemory(url, 4096, &body);
+    first = device.DownloadToMemory(url, 1 << 20, &body);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the end waits for the work
-    second = device.DownloadToMemory(url, 4096, &body);
+    second = device.DownloadToMemory(url, 1 << 20, &body);
     done = true;
   }));
   for (const std::uint64_t end = Now() + 10000; server.Requests("/stalled") < 3 && Now() < end;) {
