@@ -281,6 +281,15 @@ void TestHttpServer::Accept() {
     if (select(static_cast<int>(listener) + 1, &ready, nullptr, nullptr, &wait) <= 0) continue;
     SOCKET accepted = accept(listener, nullptr, nullptr);
     if (accepted == INVALID_SOCKET) continue;
+      // A client that stops reading without hanging up (Wine's library may keep an abandoned
+      // connection open) holds the answering thread, and the server's end, no longer than this.
+#ifdef _WIN32
+    const DWORD sendWait = 10000;
+#else
+    const timeval sendWait{10, 0};
+#endif
+    setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendWait),
+               sizeof sendWait);
     auto connection = static_cast<Socket>(accepted);
     std::lock_guard<std::mutex> lock(mutex_);
     ++connectionCount_;
