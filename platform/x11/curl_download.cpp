@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -83,6 +84,8 @@ class Transfer {
   std::int32_t Begin();
   std::int32_t Store(const char* data, std::size_t size);
   std::int32_t Perform(CURL* easy);
+  // The header and body bytes received so far, over all the answers followed.
+  std::int64_t BytesReceived(CURL* easy);
   std::int32_t Finish(CURL* easy, CURLcode code);
 
   const std::string url_;
@@ -154,9 +157,6 @@ std::int32_t Transfer::Run() {
     curl.easySetopt(easy, CURLOPT_FAILONERROR, 0L);
     curl.easySetopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl.easySetopt(easy, CURLOPT_CONNECTTIMEOUT, kTransferTimeoutSeconds);
-    // Under one byte a second for 30 s: waiting for the answer or in the body alike.
-    curl.easySetopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl.easySetopt(easy, CURLOPT_LOW_SPEED_TIME, kTransferTimeoutSeconds);
     curl.easySetopt(easy, CURLOPT_TIMEOUT_MS, totalMilliseconds_);
     curl.easySetopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
     curl.easySetopt(easy, CURLOPT_USERAGENT, "Sorvel");
@@ -182,6 +182,10 @@ std::int32_t Transfer::Perform(CURL* easy) {
   // The multi interface only so that a cancel can wake the wait for the network.
   CURLcode code = CURLE_OUT_OF_MEMORY;  // unless the transfer comes to its end
   if (curl.multiAddHandle(multi, easy) == CURLM_OK) {
+    // 30 s without data, waiting for the answer or in the body alike, timed here: libcurl's
+    // low-speed check averages over several seconds and ends the transfer 6-7 s late.
+    auto lastData = std::chrono::steady_clock::now();
+    std::int64_t seen = 0;
     for (;;) {
       int running = 0;
       if (cancelled_ || curl.multiPerform(multi, &running) != CURLM_OK) break;
@@ -190,6 +194,14 @@ std::int32_t Transfer::Perform(CURL* easy) {
         while (CURLMsg* message = curl.multiInfoRead(multi, &queued)) {
           if (message->msg == CURLMSG_DONE) code = message->data.result;
         }
+        break;
+      }
+      const auto now = std::chrono::steady_clock::now();
+      if (std::int64_t bytes = BytesReceived(easy); bytes != seen) {
+        seen = bytes;
+        lastData = now;
+      } else if (now - lastData >= std::chrono::seconds(kTransferTimeoutSeconds)) {
+        code = CURLE_OPERATION_TIMEDOUT;
         break;
       }
       if (curl.multiPoll(multi, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) break;
@@ -202,6 +214,14 @@ std::int32_t Transfer::Perform(CURL* easy) {
   }
   curl.multiCleanup(multi);
   return Finish(easy, code);
+}
+
+std::int64_t Transfer::BytesReceived(CURL* easy) {
+  curl_off_t body = 0;
+  long headers = 0;
+  curl_->easyGetinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+  curl_->easyGetinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+  return static_cast<std::int64_t>(body) + headers;
 }
 
 std::int32_t Transfer::Finish(CURL* easy, CURLcode code) {
