@@ -186,11 +186,24 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); })) << "xterm did not get the keys";
   }
 
-  // Down shifts the slice 10 pixels; expand makes pane 1 cover the dialog's client area.
+  // Down shifts the slice 10 pixels, and xterm hears its new place on the screen (ICCCM 4.1.5:
+  // a synthetic ConfigureNotify in root coordinates; the real one names the pane's); expand
+  // makes pane 1 cover the dialog's client area.
   int top = OnScreen(xterm).y;
+  XSelectInput(display_, xterm, StructureNotifyMask);
+  XSync(display_, False);
   Command(kButtonDown[0]);
   EXPECT_TRUE(WaitUntil([&] { return std::abs(OnScreen(xterm).y - top) == 10; }))
       << "from " << top << " to " << OnScreen(xterm).y;
+  XConfigureEvent told{};
+  EXPECT_TRUE(WaitUntil([&] {
+    for (XEvent e; XCheckTypedWindowEvent(display_, xterm, ConfigureNotify, &e);) {
+      if (e.xconfigure.send_event) told = e.xconfigure;
+    }
+    return told.send_event && told.x == OnScreen(xterm).x && told.y == OnScreen(xterm).y;
+  })) << "told "
+      << told.x << "," << told.y << " at " << Describe(OnScreen(xterm));
+  XSelectInput(display_, xterm, NoEventMask);
   Command(kButtonUp[0]);
   EXPECT_TRUE(WaitUntil([&] { return OnScreen(xterm).y == top; })) << OnScreen(xterm).y;
   Command(kButtonExpand[0]);
