@@ -42,14 +42,8 @@ class Win32Environment : public conformance::Environment {
     return Start(L"probe.exe", folder, title, L"SorvelProbe");
   }
   HWND StartForeignDialogProgram(const Text& title) override {
-    HWND main = Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
-    // The program makes its dialog after its main window.
-    DWORD pid = 0;
-    GetWindowThreadProcessId(reinterpret_cast<::HWND>(main), &pid);
-    e2e::WaitFor([&] { return !e2e::WindowsOf(pid, L"#32770").empty(); }, 10000);
-    return main;
+    return Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
   }
-  Text ForeignProgramPath() override { return path_; }
   Text InstallForeignProgram(const Text& title) override {
     std::wstring folder = e2e::MakeTestFolder();
     std::wstring name = WideOf(title) + L".exe";
@@ -95,7 +89,7 @@ class Win32Environment : public conformance::Environment {
     auto process = std::make_unique<e2e::Process>(path);
     if (!process->Started()) return nullptr;
     processes_.push_back(std::move(process));
-    path_ = TextOf(path);
+    programPath_ = TextOf(path);
     // Shown once its creation, children included, is done.
     return reinterpret_cast<HWND>(e2e::WaitForWindow(
         [&] {
@@ -107,15 +101,9 @@ class Win32Environment : public conformance::Environment {
 
   Win32Platform platform_;
   std::vector<std::unique_ptr<e2e::Process>> processes_;
-  Text path_;
 };
 
-#define SORVEL_WIN32_TEST(name)            \
-  TEST(Win32WindowSystem, name) {          \
-    Win32Environment environment;          \
-    conformance::Check##name(environment); \
-  }
-SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_WIN32_TEST)
+SORVEL_WINDOW_SYSTEM_TESTS(Win32WindowSystem, Win32Environment)
 
 }  // namespace
 }  // namespace sorvel

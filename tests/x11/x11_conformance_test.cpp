@@ -79,11 +79,8 @@ class X11Environment : public conformance::Environment {
     return Start(folder + name, {}, title);
   }
   HWND StartForeignDialogProgram(const Text& title) override {
-    HWND main = Start(SORVEL_X11_DIALOG_PROBE, {"--dialog"}, title);
-    for (int i = 0; i < 100 && main != nullptr && !HasOwnedWindow(main); ++i) Pump(50);
-    return main;
+    return Start(SORVEL_X11_DIALOG_PROBE, {"--dialog"}, title);
   }
-  Text ForeignProgramPath() override { return FromUtf8(path_); }
   Text InstallForeignProgram(const Text& title) override {
     std::string path = folder_.string() + "/" + ToUtf8(title);
     fs::copy_file(ProbePath(), path, fs::copy_options::overwrite_existing);
@@ -193,21 +190,14 @@ class X11Environment : public conformance::Environment {
     pid_t pid = test::Spawn(arguments);
     if (pid == 0) return nullptr;
     started_.push_back(pid);
-    path_ = path;
-    for (int i = 0; i < 200; ++i) {
-      if (HWND w = platform_.FindWindow(nullptr, title)) {
-        Pump(100);  // mapped and, under a window manager, framed
-        return w;
-      }
-      Pump(50);
+    programPath_ = FromUtf8(path);
+    HWND window = nullptr;
+    if (!Eventually([&] { return (window = platform_.FindWindow(nullptr, title)) != nullptr; },
+                    10000)) {
+      return nullptr;
     }
-    return nullptr;
-  }
-  bool HasOwnedWindow(HWND main) {
-    for (HWND w : platform_.TopLevelWindows(SIZE_MAX)) {
-      if (platform_.GetOwner(w) == main && platform_.IsWindowVisible(w)) return true;
-    }
-    return false;
+    Pump(100);  // mapped and, under a window manager, framed
+    return window;
   }
   // The toolkit's widget of a window of ours: each carries its handle as its callback data.
   static Fl_Widget* Widget(HWND window) {
@@ -222,45 +212,12 @@ class X11Environment : public conformance::Environment {
   static inline int serial_ = 0;
   fs::path folder_;
   X11Platform platform_;
-  std::string path_;
   std::vector<pid_t> started_;
   std::vector<Text> installed_;
   std::vector<std::thread> wakers_;
 };
 
-#define SORVEL_X11_TEST(name)              \
-  TEST(X11WindowSystem, name) {            \
-    X11Environment environment;            \
-    conformance::Check##name(environment); \
-  }
-SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_X11_TEST)
-
-// A dialog whose one control is a pane.
-class Holder : public CDialog {
- public:
-  explicit Holder(Platform& platform) : CDialog(platform, Template(), nullptr) {
-    SetFullScreen(false);
-  }
-
- protected:
-  bool DispatchMessageMap(Message&) override { return false; }
-
- private:
-  static const DialogTemplate& Template() {
-    static const DialogTemplate kTemplate{
-        0,
-        120,
-        100,
-        kWsPopup | kWsVisible | kWsCaption,
-        u"Holder",
-        u"Tahoma",
-        8,
-        {
-            {1, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
-        }};
-    return kTemplate;
-  }
-};
+SORVEL_WINDOW_SYSTEM_TESTS(X11WindowSystem, X11Environment)
 
 // What a window was before it was held, minimised or hidden, it is again once given back; held,
 // it is shown in its pane, without a border.
@@ -274,8 +231,8 @@ TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
     SCOPED_TRACE(c.before);
     X11Environment environment;
     Platform& device = environment.Device();
-    Holder holder(device);
-    HWND pane = device.GetDlgItem(holder.Create(), 1);
+    conformance::ProbeDialog holder(device);
+    HWND pane = device.GetDlgItem(holder.Create(), conformance::kPane);
     HWND foreign = environment.StartForeignWindow(u"Conformance Former");
     ASSERT_NE(foreign, nullptr);
     device.ShowWindow(foreign, c.before);
@@ -334,15 +291,11 @@ TEST(X11Windows, WhatItReadsOfAnotherProgramsWindowsAndAsksOfTheManager) {
   XChangeProperty(d, probe, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(&own), 1);
 
-  auto eventually = [&](const std::function<bool()>& done) {
-    for (int i = 0; i < 100 && !done(); ++i) environment.Pump(50);
-    return done();
-  };
   ASSERT_TRUE(x.Iconify(probe));
-  EXPECT_TRUE(eventually([&] { return !x.IsVisible(probe); }));
+  EXPECT_TRUE(environment.Eventually([&] { return !x.IsVisible(probe); }, 5000));
   ASSERT_TRUE(x.Foreground(probe));
-  EXPECT_TRUE(
-      eventually([&] { return x.IsVisible(probe) && x.TopLevelWindows().front() == probe; }));
+  EXPECT_TRUE(environment.Eventually(
+      [&] { return x.IsVisible(probe) && x.TopLevelWindows().front() == probe; }, 5000));
 
   ::Window pane = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
   ::Window gone = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
