@@ -60,32 +60,23 @@ class X11Environment : public conformance::Environment {
   Platform& Device() override { return platform_; }
   HWND StartForeignWindow(const Text& title) override { return Start(ProbePath(), {}, title); }
   HWND StartForeignWindowAtPathLength(const Text& title, std::size_t length) override {
-    std::string name = "/" + ToUtf8(title);
-    std::string folder = folder_.string() + "/";
-    // Folder names are at most 255 bytes: one more level where the path asks for it.
-    std::size_t fill = length - folder.size() - name.size();
-    while (fill > 0) {
+    std::string folder = folder_.string(), name = "/" + ToUtf8(title);
+    // Folder names are at most 255 bytes: as many levels as the length asks for.
+    for (std::size_t fill = length - folder.size() - name.size(); fill > 0;) {
       std::size_t part = std::min<std::size_t>(fill, 200);
-      if (fill - part == 1) --part;  // room for the separator
-      folder += std::string(part, 'x');
+      if (fill - part == 1) --part;  // never an empty name
+      folder += "/" + std::string(part - 1, 'x');
       fill -= part;
-      if (fill > 0) {
-        folder += "/";
-        --fill;
-      }
     }
     fs::create_directories(folder);
-    fs::copy_file(ProbePath(), folder + name, fs::copy_options::overwrite_existing);
-    return Start(folder + name, {}, title);
+    return Start(Install(folder + name), {}, title);
   }
   HWND StartForeignDialogProgram(const Text& title) override {
     return Start(SORVEL_X11_DIALOG_PROBE, {"--dialog"}, title);
   }
   Text InstallForeignProgram(const Text& title) override {
-    std::string path = folder_.string() + "/" + ToUtf8(title);
-    fs::copy_file(ProbePath(), path, fs::copy_options::overwrite_existing);
     installed_.push_back(title);
-    return FromUtf8(path);
+    return FromUtf8(Install(folder_.string() + "/" + ToUtf8(title)));
   }
   void Hang(HWND window, unsigned milliseconds) override {
     auto pid = static_cast<pid_t>(platform_.GetWindowProcessId(window));
@@ -183,6 +174,10 @@ class X11Environment : public conformance::Environment {
     return folder;
   }
   static std::string ProbePath() { return SORVEL_X11_PROBE; }
+  static std::string Install(const std::string& path) {
+    fs::copy_file(ProbePath(), path, fs::copy_options::overwrite_existing);
+    return path;
+  }
 
   HWND Start(const std::string& path, std::vector<std::string> arguments, const Text& title) {
     arguments.insert(arguments.begin(), path);
@@ -192,11 +187,9 @@ class X11Environment : public conformance::Environment {
     started_.push_back(pid);
     programPath_ = FromUtf8(path);
     HWND window = nullptr;
-    if (!Eventually([&] { return (window = platform_.FindWindow(nullptr, title)) != nullptr; },
-                    10000)) {
-      return nullptr;
-    }
-    Pump(100);  // mapped and, under a window manager, framed
+    // Once found, let it be mapped and, under a window manager, framed.
+    if (Eventually([&] { return (window = platform_.FindWindow(nullptr, title)); }, 10000))
+      Pump(100);
     return window;
   }
   // The toolkit's widget of a window of ours: each carries its handle as its callback data.
@@ -238,7 +231,6 @@ TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
     device.ShowWindow(foreign, c.before);
     environment.Pump(200);
     ASSERT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
-
     FormerFrame former;
     ASSERT_TRUE(device.HoldWindow(foreign, pane, {0, 0, 100, 60}, &former));
     environment.Pump(100);
@@ -249,7 +241,6 @@ TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
     environment.Pump(200);
     XWindowAttributes a;
     EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(foreign), &a) && a.border_width == 0);
-
     device.GiveBackWindow(foreign, {30, 40, 190, 170}, former, true);
     environment.Pump(300);
     EXPECT_EQ(device.GetParent(foreign), nullptr);
