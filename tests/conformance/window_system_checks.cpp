@@ -122,9 +122,10 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   EXPECT_FALSE(device.HasWindowTrait(hwnd, WindowTrait::kChild));
   EXPECT_EQ(device.GetClientRect(pane).left, 0);
   ProbeDialog owned(device, hwnd);
-  ASSERT_NE(owned.Create(), nullptr);
-  EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), hwnd);
-  EXPECT_EQ(device.GetParent(owned.GetSafeHwnd()), nullptr);
+  HWND ownedHwnd = owned.Create();
+  ASSERT_NE(ownedHwnd, nullptr);
+  EXPECT_EQ(device.GetOwner(ownedHwnd), hwnd);
+  EXPECT_EQ(device.GetParent(ownedHwnd), nullptr);
   // Timers arrive until killed.
   device.SetTimer(hwnd, kTimer, 50);
   environment.Pump(400);
@@ -135,9 +136,11 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   environment.Pump(300);
   EXPECT_EQ(dialog.timerTicks, ticks);
   owned.DestroyWindow();
+  EXPECT_EQ(device.GetWindowProcessId(ownedHwnd), 0u) << "a destroyed window has no process";
   // A top-most window leads the stacking order.
   HWND foreign = environment.StartForeignWindow(u"Conformance Topmost");
   ASSERT_NE(foreign, nullptr);
+  EXPECT_NE(device.GetWindowProcessId(foreign), device.GetWindowProcessId(hwnd));
   device.SetForegroundWindow(foreign);
   environment.Pump(100);
   EXPECT_EQ(environment.Foreground(), foreign);
@@ -190,8 +193,6 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
 // another program's owned, untitled dialog.
 void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog own(device);
-  ASSERT_NE(own.Create(), nullptr);
   HWND probe = environment.StartForeignWindow(u"Conformance Process");
   ASSERT_NE(probe, nullptr);
   const Text probePath = environment.ForeignProgramPath();
@@ -200,11 +201,8 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   ASSERT_NE(main, nullptr);
   const Text dialogProgramPath = environment.ForeignProgramPath();
   std::uint32_t probePid = device.GetWindowProcessId(probe);
-  std::uint32_t mainPid = device.GetWindowProcessId(main);
-  std::uint32_t ownPid = device.GetWindowProcessId(own.GetSafeHwnd());
   EXPECT_NE(probePid, 0u);
-  EXPECT_NE(probePid, mainPid);
-  EXPECT_NE(probePid, ownPid);
+  EXPECT_NE(probePid, device.GetWindowProcessId(main));
   std::vector<HWND> children = environment.Children(probe);
   ASSERT_EQ(children.size(), 1u);
   EXPECT_EQ(device.GetClassName(children[0]), u"Edit");
@@ -216,17 +214,14 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   EXPECT_EQ(device.GetFileVersion(probePath), std::optional<std::uint64_t>(0xFFFF000000010001u));
   EXPECT_EQ(device.GetFileVersion(dialogProgramPath), std::nullopt) << "no version";
   EXPECT_EQ(device.GetFileVersion(probePath + u".missing"), std::nullopt);
-  HWND ownWindow = own.GetSafeHwnd();
-  own.DestroyWindow();
-  EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
   // ShellExecute starts a program by path.
   const Text shell = u"Conformance Shell";
   Text path = environment.InstallForeignProgram(shell);
   EXPECT_EQ(device.FindWindow(nullptr, shell), nullptr);
   EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
-  ASSERT_TRUE(environment.Eventually([&] { return device.FindWindow(nullptr, shell); }, 10000));
-  HWND started = device.FindWindow(nullptr, shell);
-  ASSERT_NE(started, nullptr);
+  HWND started = nullptr;
+  ASSERT_TRUE(
+      environment.Eventually([&] { return (started = device.FindWindow(nullptr, shell)); }, 10000));
   EXPECT_EQ(device.GetWindowProgramPath(started), path);
   EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
   // The dialog program's interface is an owned, untitled dialog.
@@ -261,9 +256,9 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Dialog"), nullptr);
 }
 
+// A path up to the platform's limit of 259 units is given whole; a longer one not at all.
 void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
   Platform& device = environment.Device();
-  // The platform's path limit is 259 units.
   HWND longest = environment.StartForeignWindowAtPathLength(u"Conformance Longest", 259);
   ASSERT_NE(longest, nullptr);
   ASSERT_EQ(environment.ForeignProgramPath().size(), 259u);
