@@ -46,29 +46,6 @@ std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
   return {device.GetWindowRect(window).left + border, device.GetWindowRect(window).top + border};
 }
 
-// Where the checks give a window back to.
-const Rect kHome{30, 40, 190, 170};
-const Placement kInPane{0, 0, 100, 60};
-
-// A probe dialog and a foreign window titled `title`, held in the pane at kInPane.
-struct HeldWindow {
-  HeldWindow(Environment& environment, const Text& title)
-      : dialog(environment.Device()),
-        pane(environment.Device().GetDlgItem(dialog.Create(), kPane)),
-        foreign(environment.StartForeignWindow(title)) {
-    if (foreign == nullptr) return;
-    frame = FrameSize(environment.Device(), foreign);
-    held = environment.Device().HoldWindow(foreign, pane, kInPane, &former);
-    environment.Pump(100);
-  }
-  ProbeDialog dialog;
-  HWND pane;
-  HWND foreign;
-  std::pair<int, int> frame;  // before it was held
-  FormerFrame former;
-  bool held = false;
-};
-
 // The window stands at kHome with the frame it had before it was held, on the desktop.
 void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text& title) {
   Platform& device = environment.Device();
@@ -86,6 +63,20 @@ const DialogTemplate kProbeTemplate =
              {{kButton, ControlKind::kPushButton, u"A", 90, 2, 20, 12, kWsTabStop, true},
               {kPane, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
               {kHiddenButton, ControlKind::kPushButton, u"B", 60, 2, 20, 12, kWsTabStop, false}});
+
+HeldWindow::HeldWindow(Environment& environment, const Text& title, ShowCommand before)
+    : dialog(environment.Device()),
+      pane(environment.Device().GetDlgItem(dialog.Create(), kPane)),
+      foreign(environment.StartForeignWindow(title)) {
+  if (foreign == nullptr) return;
+  if (before != kSwShow) {
+    environment.Device().ShowWindow(foreign, before);
+    environment.Pump(200);
+  }
+  frame = FrameSize(environment.Device(), foreign);
+  held = environment.Device().HoldWindow(foreign, pane, kInPane, &former);
+  environment.Pump(100);
+}
 
 bool Environment::Eventually(const std::function<bool()>& done, unsigned milliseconds) {
   for (std::uint64_t end = Now() + milliseconds; !done(); Pump(50)) {

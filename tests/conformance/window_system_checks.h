@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "platform/framework.h"
@@ -80,6 +81,22 @@ class ProbeDialog : public CDialog {
     timerTicks += message.message == kWmTimer;
     return false;
   }
+};
+
+// Where the checks hold a window in the pane, and where they give it back to.
+inline const Placement kInPane{0, 0, 100, 60};
+inline const Rect kHome{30, 40, 190, 170};
+
+// A probe dialog and a foreign window titled `title`, shown as `before` says, held in the pane
+// at kInPane.
+struct HeldWindow {
+  HeldWindow(Environment& environment, const Text& title, ShowCommand before = kSwShow);
+  ProbeDialog dialog;
+  HWND pane;
+  HWND foreign;
+  std::pair<int, int> frame;  // before it was held
+  FormerFrame former;
+  bool held = false;
 };
 
 #define SORVEL_WINDOW_SYSTEM_CHECKS(X, ...)                             \

@@ -224,16 +224,9 @@ TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
     SCOPED_TRACE(c.before);
     X11Environment environment;
     Platform& device = environment.Device();
-    conformance::ProbeDialog holder(device);
-    HWND pane = device.GetDlgItem(holder.Create(), conformance::kPane);
-    HWND foreign = environment.StartForeignWindow(u"Conformance Former");
-    ASSERT_NE(foreign, nullptr);
-    device.ShowWindow(foreign, c.before);
-    environment.Pump(200);
-    ASSERT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
-    FormerFrame former;
-    ASSERT_TRUE(device.HoldWindow(foreign, pane, {0, 0, 100, 60}, &former));
-    environment.Pump(100);
+    conformance::HeldWindow held(environment, u"Conformance Former", c.before);
+    const HWND foreign = held.foreign;
+    ASSERT_TRUE(held.held);
     EXPECT_TRUE(device.IsWindowVisible(foreign));
     EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
     // A border a window manager sets on a window it lets go of, even after the hold, comes off.
@@ -241,7 +234,7 @@ TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
     environment.Pump(200);
     XWindowAttributes a;
     EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(foreign), &a) && a.border_width == 0);
-    device.GiveBackWindow(foreign, {30, 40, 190, 170}, former, true);
+    device.GiveBackWindow(foreign, conformance::kHome, held.former, true);
     environment.Pump(300);
     EXPECT_EQ(device.GetParent(foreign), nullptr);
     EXPECT_EQ(device.IsWindowVisible(foreign), c.visible);
@@ -265,7 +258,6 @@ TEST(X11Windows, WhatItReadsOfAnotherProgramsWindowsAndAsksOfTheManager) {
   x11::HeldWindows held(x);
   EXPECT_EQ(x.HasWindowManager(), getenv("SORVEL_X11_WM") != nullptr);
   EXPECT_EQ(x.Title(probe), u"대화 상자");
-
   const long own = x.ProcessId(probe), parent = getppid();
   ASSERT_NE(own, 0);
   char host[256] = {};
@@ -279,15 +271,11 @@ TEST(X11Windows, WhatItReadsOfAnotherProgramsWindowsAndAsksOfTheManager) {
                     static_cast<int>(machine.size()));
     EXPECT_EQ(x.ProcessId(probe), expected) << machine;
   }
-  XChangeProperty(d, probe, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&own), 1);
-
   ASSERT_TRUE(x.Iconify(probe));
   EXPECT_TRUE(environment.Eventually([&] { return !x.IsVisible(probe); }, 5000));
   ASSERT_TRUE(x.Foreground(probe));
   EXPECT_TRUE(environment.Eventually(
       [&] { return x.IsVisible(probe) && x.TopLevelWindows().front() == probe; }, 5000));
-
   ::Window pane = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
   ::Window gone = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
   XDestroyWindow(d, gone);
