@@ -343,7 +343,9 @@ void CheckHungProgramsWindowIsGivenBackWithoutWaitingAndOutlivesNoHolder(Environ
   const bool back = environment.ReparentsWithoutTheProgram();
   enum Then { kPump, kWaitForTheReturn, kDestroyTheHolder };
   for (Then then : {kPump, kWaitForTheReturn, kDestroyTheHolder}) {
-    SCOPED_TRACE(then);
+    SCOPED_TRACE(then == kPump               ? "pumped"
+                 : then == kWaitForTheReturn ? "waited for"
+                                             : "holder gone");
     const Text title = u"Conformance Give Back " + Text(1, static_cast<char16_t>(u'0' + then));
     HeldWindow held(environment, title);
     HWND probe = held.foreign;
