@@ -53,6 +53,8 @@ void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text
   EXPECT_TRUE(environment.Children(held.pane).empty());
   EXPECT_TRUE(SameRect(device.GetWindowRect(held.foreign), kHome));
   EXPECT_EQ(FrameSize(device, held.foreign), held.frame) << "its frame is back";
+  EXPECT_TRUE(device.IsWindowVisible(held.foreign));
+  EXPECT_FALSE(device.HasWindowTrait(held.foreign, WindowTrait::kMinimized));
   EXPECT_EQ(device.FindWindow(nullptr, title), held.foreign);
 }
 
@@ -177,6 +179,24 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
     EXPECT_EQ(device.FindWindow(nullptr, title), foreign) << "given back to the desktop";
   } else {
     EXPECT_FALSE(device.IsWindow(foreign)) << "a window left in a pane dies with the dialog";
+  }
+}
+
+// What a window was before it was held, minimised or hidden, it is again once given back; held,
+// it is shown in its pane.
+void CheckHeldWindowGoesBackMinimisedOrHiddenAsItWas(Environment& environment) {
+  Platform& device = environment.Device();
+  for (ShowCommand before : {kSwMinimize, kSwHide}) {
+    SCOPED_TRACE(before == kSwHide ? "hidden" : "minimised");
+    HeldWindow held(environment, u"Conformance Former " + Text(1, u'0' + before), before);
+    ASSERT_TRUE(held.held);
+    EXPECT_TRUE(device.IsWindowVisible(held.foreign));
+    EXPECT_FALSE(device.HasWindowTrait(held.foreign, WindowTrait::kMinimized));
+    device.GiveBackWindow(held.foreign, kHome, held.former, true);
+    environment.Pump(300);
+    EXPECT_EQ(device.GetParent(held.foreign), nullptr);
+    EXPECT_EQ(device.IsWindowVisible(held.foreign), before == kSwMinimize);
+    EXPECT_EQ(device.HasWindowTrait(held.foreign, WindowTrait::kMinimized), before == kSwMinimize);
   }
 }
 

@@ -212,34 +212,15 @@ class X11Environment : public conformance::Environment {
 
 SORVEL_WINDOW_SYSTEM_TESTS(X11WindowSystem, X11Environment)
 
-// What a window was before it was held, minimised or hidden, it is again once given back; held,
-// it is shown in its pane, without a border.
-TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
-  const struct {
-    ShowCommand before;
-    bool visible;
-    bool minimized;
-  } cases[] = {{kSwMinimize, true, true}, {kSwHide, false, false}, {kSwShow, true, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.before);
-    X11Environment environment;
-    Platform& device = environment.Device();
-    conformance::HeldWindow held(environment, u"Conformance Former", c.before);
-    const HWND foreign = held.foreign;
-    ASSERT_TRUE(held.held);
-    EXPECT_TRUE(device.IsWindowVisible(foreign));
-    EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
-    // A border a window manager sets on a window it lets go of, even after the hold, comes off.
-    XSetWindowBorderWidth(fl_display, Xid(foreign), 7);
-    environment.Pump(200);
-    XWindowAttributes a;
-    EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(foreign), &a) && a.border_width == 0);
-    device.GiveBackWindow(foreign, conformance::kHome, held.former, true);
-    environment.Pump(300);
-    EXPECT_EQ(device.GetParent(foreign), nullptr);
-    EXPECT_EQ(device.IsWindowVisible(foreign), c.visible);
-    EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
-  }
+// A border a window manager sets on a window it lets go of, even after the hold, comes off.
+TEST(X11Platform, AHeldWindowKeepsNoBorder) {
+  X11Environment environment;
+  conformance::HeldWindow held(environment, u"Conformance Border");
+  ASSERT_TRUE(held.held);
+  XSetWindowBorderWidth(fl_display, Xid(held.foreign), 7);
+  environment.Pump(200);
+  XWindowAttributes a;
+  EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(held.foreign), &a) && a.border_width == 0);
 }
 
 // The X11 layer where the shared checks do not reach: the window manager is found where one
