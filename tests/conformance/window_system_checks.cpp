@@ -53,8 +53,6 @@ void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text
   EXPECT_TRUE(environment.Children(held.pane).empty());
   EXPECT_TRUE(SameRect(device.GetWindowRect(held.foreign), kHome));
   EXPECT_EQ(FrameSize(device, held.foreign), held.frame) << "its frame is back";
-  EXPECT_TRUE(device.IsWindowVisible(held.foreign));
-  EXPECT_FALSE(device.HasWindowTrait(held.foreign, WindowTrait::kMinimized));
   EXPECT_EQ(device.FindWindow(nullptr, title), held.foreign);
 }
 
@@ -149,54 +147,44 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
 }
 
-// A held window is a plain child of the pane and gets its frame back at its place; held again, it
-// does not outlive a holder that is destroyed unless the window system gives it back.
-void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environment) {
+// A held window is a plain, shown child of the pane, whatever it was before; given back, it has
+// its frame at its place, and is minimised or hidden again if it was. Held again, it does not
+// outlive a holder that is destroyed unless the window system gives it back.
+void CheckHeldWindowLosesItsFrameAndGetsItBackAsItWas(Environment& environment) {
   Platform& device = environment.Device();
-  const Text title = u"Conformance Hold";
-  HeldWindow held(environment, title);
-  HWND pane = held.pane, foreign = held.foreign;
-  ASSERT_NE(foreign, nullptr);
-  ASSERT_TRUE(held.held);
-  EXPECT_EQ(device.GetParent(foreign), pane);
-  EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
-  EXPECT_EQ(device.FindWindow(nullptr, title), nullptr) << "a child is no top-level window";
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-  EXPECT_EQ(FrameSize(device, foreign), std::make_pair(0, 0)) << "a plain window";
-  auto [x, y] = ClientOrigin(device, pane);
-  EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x, y, x + 100, y + 60}));
-  device.MoveWindow(foreign, {3, -40, 150, 200}, true);
-  EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
-  device.GiveBackWindow(foreign, kHome, held.former, true);
-  environment.Pump(300);
-  ExpectBackHome(environment, held, title);
-  ASSERT_TRUE(device.HoldWindow(foreign, pane, kInPane, &held.former));
-  environment.Pump(100);
-  held.dialog.DestroyWindow();
-  environment.Pump(300);
-  EXPECT_FALSE(device.IsWindow(pane));
-  if (environment.ReparentsWithoutTheProgram()) {
-    EXPECT_EQ(device.FindWindow(nullptr, title), foreign) << "given back to the desktop";
-  } else {
-    EXPECT_FALSE(device.IsWindow(foreign)) << "a window left in a pane dies with the dialog";
-  }
-}
-
-// What a window was before it was held, minimised or hidden, it is again once given back; held,
-// it is shown in its pane.
-void CheckHeldWindowGoesBackMinimisedOrHiddenAsItWas(Environment& environment) {
-  Platform& device = environment.Device();
-  for (ShowCommand before : {kSwMinimize, kSwHide}) {
-    SCOPED_TRACE(before == kSwHide ? "hidden" : "minimised");
-    HeldWindow held(environment, u"Conformance Former " + Text(1, u'0' + before), before);
+  for (ShowCommand before : {kSwShow, kSwMinimize, kSwHide}) {
+    SCOPED_TRACE(before == kSwShow ? "shown" : before == kSwHide ? "hidden" : "minimised");
+    const Text title = u"Conformance Hold " + Text(1, u'0' + before);
+    HeldWindow held(environment, title, before);
+    HWND pane = held.pane, foreign = held.foreign;
     ASSERT_TRUE(held.held);
-    EXPECT_TRUE(device.IsWindowVisible(held.foreign));
-    EXPECT_FALSE(device.HasWindowTrait(held.foreign, WindowTrait::kMinimized));
-    device.GiveBackWindow(held.foreign, kHome, held.former, true);
+    EXPECT_EQ(device.GetParent(foreign), pane);
+    EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
+    EXPECT_EQ(device.FindWindow(nullptr, title), nullptr) << "a child is no top-level window";
+    EXPECT_TRUE(device.IsWindowVisible(foreign));
+    EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
+    EXPECT_EQ(FrameSize(device, foreign), std::make_pair(0, 0)) << "a plain window";
+    auto [x, y] = ClientOrigin(device, pane);
+    EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x, y, x + 100, y + 60}));
+    device.MoveWindow(foreign, {3, -40, 150, 200}, true);
+    EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
+    device.GiveBackWindow(foreign, kHome, held.former, true);
     environment.Pump(300);
-    EXPECT_EQ(device.GetParent(held.foreign), nullptr);
-    EXPECT_EQ(device.IsWindowVisible(held.foreign), before == kSwMinimize);
-    EXPECT_EQ(device.HasWindowTrait(held.foreign, WindowTrait::kMinimized), before == kSwMinimize);
+    EXPECT_EQ(device.GetParent(foreign), nullptr);
+    EXPECT_EQ(device.IsWindowVisible(foreign), before != kSwHide);
+    EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), before == kSwMinimize);
+    if (before != kSwShow) continue;
+    ExpectBackHome(environment, held, title);
+    ASSERT_TRUE(device.HoldWindow(foreign, pane, kInPane, &held.former));
+    environment.Pump(100);
+    held.dialog.DestroyWindow();
+    environment.Pump(300);
+    EXPECT_FALSE(device.IsWindow(pane));
+    if (environment.ReparentsWithoutTheProgram()) {
+      EXPECT_EQ(device.FindWindow(nullptr, title), foreign) << "given back to the desktop";
+    } else {
+      EXPECT_FALSE(device.IsWindow(foreign)) << "a window left in a pane dies with the dialog";
+    }
   }
 }
 

@@ -101,8 +101,7 @@ struct HeldWindow {
 
 #define SORVEL_WINDOW_SYSTEM_CHECKS(X, ...)                             \
   X(OwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace, __VA_ARGS__) \
-  X(HeldWindowLosesItsFrameAndGetsItBackAtItsPlace, __VA_ARGS__)        \
-  X(HeldWindowGoesBackMinimisedOrHiddenAsItWas, __VA_ARGS__)            \
+  X(HeldWindowLosesItsFrameAndGetsItBackAsItWas, __VA_ARGS__)           \
   X(ForeignWindowIsFoundShownAndReadWhileItsProgramHangs, __VA_ARGS__)  \
   X(ForeignProgramsPathVersionStartAndOwnedDialog, __VA_ARGS__)         \
   X(LongProgramPathIsGivenBackWholeOrNotAtAll, __VA_ARGS__)             \
