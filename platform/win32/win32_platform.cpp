@@ -336,6 +336,8 @@ Rect Win32Platform::GetClientRect(HWND window) {
 bool Win32Platform::HoldWindow(HWND window, HWND holder, const Placement& placement,
                                FormerFrame* former) {
   former->bits = static_cast<std::uint32_t>(GetWindowLongPtrW(W(window), GWL_STYLE));
+  // A minimised window keeps its state through a change of style: restored, it shows in the pane.
+  if (IsIconic(W(window))) ::ShowWindow(W(window), SW_SHOWNOACTIVATE);
   ::SetParent(W(window), W(holder));
   SetWindowLongPtrW(W(window), GWL_STYLE, WS_VISIBLE);
   MoveWindow(window, placement, true);

@@ -7,47 +7,23 @@
 #include <utility>
 #include <vector>
 
-#include "platform/framework.h"
 #include "tests/support/same_rect.h"
 
 namespace sorvel::conformance {
 namespace {
 
-constexpr int kButton = 1, kPane = 2, kHiddenButton = 3, kList = 4, kRadioFirst = 5, kRadioLast = 7;
+constexpr int kButton = 1, kHiddenButton = 3, kList = 4, kRadioFirst = 5, kRadioLast = 7;
 constexpr unsigned kTimer = 7;
 
 DialogTemplate Template(const char16_t* caption, std::vector<ControlTemplate> controls) {
   return {0, 120, 100, kWsPopup | kWsVisible | kWsCaption, caption, u"Tahoma", 8, controls};
 }
-const DialogTemplate kProbeTemplate =
-    Template(u"Conformance",
-             {{kButton, ControlKind::kPushButton, u"A", 90, 2, 20, 12, kWsTabStop, true},
-              {kPane, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
-              {kHiddenButton, ControlKind::kPushButton, u"B", 60, 2, 20, 12, kWsTabStop, false}});
 const DialogTemplate kControlsTemplate =
     Template(u"Conformance Controls",
              {{kList, ControlKind::kListBox, u"", 0, 0, 120, 60, kWsBorder | kWsVScroll, true},
               {kRadioFirst, ControlKind::kRadioButton, u"1", 0, 70, 30, 12, kWsGroup, true},
               {6, ControlKind::kRadioButton, u"2", 40, 70, 30, 12, 0, true},
               {kRadioLast, ControlKind::kRadioButton, u"3", 80, 70, 30, 12, 0, true}});
-
-// A dialog that keeps its template size and counts its timer messages.
-class ProbeDialog : public CDialog {
- public:
-  explicit ProbeDialog(Platform& platform, HWND owner = nullptr,
-                       const DialogTemplate& dialogTemplate = kProbeTemplate)
-      : CDialog(platform, dialogTemplate, owner) {
-    SetFullScreen(false);
-  }
-  int timerTicks = 0;
-  using CDialog::CheckRadioButton;
-
- protected:
-  bool DispatchMessageMap(Message& message) override {
-    timerTicks += message.message == kWmTimer;
-    return false;
-  }
-};
 
 bool ComesBefore(Platform& device, HWND first, HWND second) {
   for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
@@ -66,43 +42,9 @@ std::pair<int, int> FrameSize(Platform& device, HWND window) {
 
 // The screen position of a window's client area (symmetric frames only).
 std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
-  const Rect outer = device.GetWindowRect(window);
-  return {outer.left + FrameSize(device, window).first / 2,
-          outer.top + FrameSize(device, window).first / 2};
+  const int border = FrameSize(device, window).first / 2;
+  return {device.GetWindowRect(window).left + border, device.GetWindowRect(window).top + border};
 }
-
-// The program of `window` answers again (after at most `milliseconds`).
-bool WaitUntilAnswering(Environment& environment, HWND window, unsigned milliseconds) {
-  Platform& device = environment.Device();
-  for (std::uint64_t end = environment.Now() + milliseconds; environment.Now() < end;) {
-    if (device.IsWindowResponding(window, 200)) return true;
-    environment.Pump(100);
-  }
-  return device.IsWindowResponding(window, 200);
-}
-
-// Where the checks give a window back to.
-const Rect kHome{30, 40, 190, 170};
-const Placement kInPane{0, 0, 100, 60};
-
-// A probe dialog and a foreign window titled `title`, held in the pane at kInPane.
-struct HeldWindow {
-  HeldWindow(Environment& environment, const Text& title)
-      : dialog(environment.Device()),
-        pane(environment.Device().GetDlgItem(dialog.Create(), kPane)),
-        foreign(environment.StartForeignWindow(title)) {
-    if (foreign == nullptr) return;
-    frame = FrameSize(environment.Device(), foreign);
-    held = environment.Device().HoldWindow(foreign, pane, kInPane, &former);
-    environment.Pump(100);
-  }
-  ProbeDialog dialog;
-  HWND pane;
-  HWND foreign;
-  std::pair<int, int> frame;  // before it was held
-  FormerFrame former;
-  bool held = false;
-};
 
 // The window stands at kHome with the frame it had before it was held, on the desktop.
 void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text& title) {
@@ -115,6 +57,33 @@ void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text
 }
 
 }  // namespace
+
+const DialogTemplate kProbeTemplate =
+    Template(u"Conformance",
+             {{kButton, ControlKind::kPushButton, u"A", 90, 2, 20, 12, kWsTabStop, true},
+              {kPane, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
+              {kHiddenButton, ControlKind::kPushButton, u"B", 60, 2, 20, 12, kWsTabStop, false}});
+
+HeldWindow::HeldWindow(Environment& environment, const Text& title, ShowCommand before)
+    : dialog(environment.Device()),
+      pane(environment.Device().GetDlgItem(dialog.Create(), kPane)),
+      foreign(environment.StartForeignWindow(title)) {
+  if (foreign == nullptr) return;
+  if (before != kSwShow) {
+    environment.Device().ShowWindow(foreign, before);
+    environment.Pump(200);
+  }
+  frame = FrameSize(environment.Device(), foreign);
+  held = environment.Device().HoldWindow(foreign, pane, kInPane, &former);
+  environment.Pump(100);
+}
+
+bool Environment::Eventually(const std::function<bool()>& done, unsigned milliseconds) {
+  for (std::uint64_t end = Now() + milliseconds; !done(); Pump(50)) {
+    if (Now() >= end) return false;
+  }
+  return true;
+}
 
 // Our own dialog: its controls as the template says, an owned dialog's owner, its timers, its
 // top-most place.
@@ -144,9 +113,10 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   EXPECT_FALSE(device.HasWindowTrait(hwnd, WindowTrait::kChild));
   EXPECT_EQ(device.GetClientRect(pane).left, 0);
   ProbeDialog owned(device, hwnd);
-  ASSERT_NE(owned.Create(), nullptr);
-  EXPECT_EQ(device.GetOwner(owned.GetSafeHwnd()), hwnd);
-  EXPECT_EQ(device.GetParent(owned.GetSafeHwnd()), nullptr);
+  HWND ownedHwnd = owned.Create();
+  ASSERT_NE(ownedHwnd, nullptr);
+  EXPECT_EQ(device.GetOwner(ownedHwnd), hwnd);
+  EXPECT_EQ(device.GetParent(ownedHwnd), nullptr);
   // Timers arrive until killed.
   device.SetTimer(hwnd, kTimer, 50);
   environment.Pump(400);
@@ -157,9 +127,11 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   environment.Pump(300);
   EXPECT_EQ(dialog.timerTicks, ticks);
   owned.DestroyWindow();
+  EXPECT_EQ(device.GetWindowProcessId(ownedHwnd), 0u) << "a destroyed window has no process";
   // A top-most window leads the stacking order.
   HWND foreign = environment.StartForeignWindow(u"Conformance Topmost");
   ASSERT_NE(foreign, nullptr);
+  EXPECT_NE(device.GetWindowProcessId(foreign), device.GetWindowProcessId(hwnd));
   device.SetForegroundWindow(foreign);
   environment.Pump(100);
   EXPECT_EQ(environment.Foreground(), foreign);
@@ -175,37 +147,44 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   EXPECT_TRUE(ComesBefore(device, hwnd, foreign)) << "a top-most window stays above";
 }
 
-// A held window is a plain child of the pane and gets its frame back at its place; held again, it
-// does not outlive a holder that is destroyed unless the window system gives it back.
-void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environment) {
+// A held window is a plain, shown child of the pane, whatever it was before; given back, it has
+// its frame at its place, and is minimised or hidden again if it was. Held again, it does not
+// outlive a holder that is destroyed unless the window system gives it back.
+void CheckHeldWindowLosesItsFrameAndGetsItBackAsItWas(Environment& environment) {
   Platform& device = environment.Device();
-  const Text title = u"Conformance Hold";
-  HeldWindow held(environment, title);
-  HWND pane = held.pane, foreign = held.foreign;
-  ASSERT_NE(foreign, nullptr);
-  EXPECT_EQ(device.GetWindowProgramPath(foreign), environment.ForeignProgramPath());
-  ASSERT_TRUE(held.held);
-  EXPECT_EQ(device.GetParent(foreign), pane);
-  EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
-  EXPECT_EQ(device.FindWindow(nullptr, title), nullptr) << "a child is no top-level window";
-  EXPECT_TRUE(device.IsWindowVisible(foreign));
-  EXPECT_EQ(FrameSize(device, foreign), std::make_pair(0, 0)) << "a plain window";
-  auto [x, y] = ClientOrigin(device, pane);
-  EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x, y, x + 100, y + 60}));
-  device.MoveWindow(foreign, {3, -40, 150, 200}, true);
-  EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
-  device.GiveBackWindow(foreign, kHome, held.former, true);
-  environment.Pump(300);
-  ExpectBackHome(environment, held, title);
-  ASSERT_TRUE(device.HoldWindow(foreign, pane, kInPane, &held.former));
-  environment.Pump(100);
-  held.dialog.DestroyWindow();
-  environment.Pump(300);
-  EXPECT_FALSE(device.IsWindow(pane));
-  if (environment.ReparentsWithoutTheProgram()) {
-    EXPECT_EQ(device.FindWindow(nullptr, title), foreign) << "given back to the desktop";
-  } else {
-    EXPECT_FALSE(device.IsWindow(foreign)) << "a window left in a pane dies with the dialog";
+  for (ShowCommand before : {kSwShow, kSwMinimize, kSwHide}) {
+    SCOPED_TRACE(before == kSwShow ? "shown" : before == kSwHide ? "hidden" : "minimised");
+    const Text title = u"Conformance Hold " + Text(1, u'0' + before);
+    HeldWindow held(environment, title, before);
+    HWND pane = held.pane, foreign = held.foreign;
+    ASSERT_TRUE(held.held);
+    EXPECT_EQ(device.GetParent(foreign), pane);
+    EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
+    EXPECT_EQ(device.FindWindow(nullptr, title), nullptr) << "a child is no top-level window";
+    EXPECT_TRUE(device.IsWindowVisible(foreign));
+    EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
+    EXPECT_EQ(FrameSize(device, foreign), std::make_pair(0, 0)) << "a plain window";
+    auto [x, y] = ClientOrigin(device, pane);
+    EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x, y, x + 100, y + 60}));
+    device.MoveWindow(foreign, {3, -40, 150, 200}, true);
+    EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
+    device.GiveBackWindow(foreign, kHome, held.former, true);
+    environment.Pump(300);
+    EXPECT_EQ(device.GetParent(foreign), nullptr);
+    EXPECT_EQ(device.IsWindowVisible(foreign), before != kSwHide);
+    EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), before == kSwMinimize);
+    if (before != kSwShow) continue;
+    ExpectBackHome(environment, held, title);
+    ASSERT_TRUE(device.HoldWindow(foreign, pane, kInPane, &held.former));
+    environment.Pump(100);
+    held.dialog.DestroyWindow();
+    environment.Pump(300);
+    EXPECT_FALSE(device.IsWindow(pane));
+    if (environment.ReparentsWithoutTheProgram()) {
+      EXPECT_EQ(device.FindWindow(nullptr, title), foreign) << "given back to the desktop";
+    } else {
+      EXPECT_FALSE(device.IsWindow(foreign)) << "a window left in a pane dies with the dialog";
+    }
   }
 }
 
@@ -213,8 +192,6 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAtItsPlace(Environment& environmen
 // another program's owned, untitled dialog.
 void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment) {
   Platform& device = environment.Device();
-  ProbeDialog own(device);
-  ASSERT_NE(own.Create(), nullptr);
   HWND probe = environment.StartForeignWindow(u"Conformance Process");
   ASSERT_NE(probe, nullptr);
   const Text probePath = environment.ForeignProgramPath();
@@ -223,11 +200,8 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   ASSERT_NE(main, nullptr);
   const Text dialogProgramPath = environment.ForeignProgramPath();
   std::uint32_t probePid = device.GetWindowProcessId(probe);
-  std::uint32_t mainPid = device.GetWindowProcessId(main);
-  std::uint32_t ownPid = device.GetWindowProcessId(own.GetSafeHwnd());
   EXPECT_NE(probePid, 0u);
-  EXPECT_NE(probePid, mainPid);
-  EXPECT_NE(probePid, ownPid);
+  EXPECT_NE(probePid, device.GetWindowProcessId(main));
   std::vector<HWND> children = environment.Children(probe);
   ASSERT_EQ(children.size(), 1u);
   EXPECT_EQ(device.GetClassName(children[0]), u"Edit");
@@ -239,30 +213,29 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   EXPECT_EQ(device.GetFileVersion(probePath), std::optional<std::uint64_t>(0xFFFF000000010001u));
   EXPECT_EQ(device.GetFileVersion(dialogProgramPath), std::nullopt) << "no version";
   EXPECT_EQ(device.GetFileVersion(probePath + u".missing"), std::nullopt);
-  HWND ownWindow = own.GetSafeHwnd();
-  own.DestroyWindow();
-  EXPECT_EQ(device.GetWindowProcessId(ownWindow), 0u) << "a destroyed window has no process";
   // ShellExecute starts a program by path.
   const Text shell = u"Conformance Shell";
   Text path = environment.InstallForeignProgram(shell);
   EXPECT_EQ(device.FindWindow(nullptr, shell), nullptr);
   EXPECT_TRUE(device.ShellExecute(nullptr, path, u""));
-  for (int i = 0; i < 100 && device.FindWindow(nullptr, shell) == nullptr; ++i) {
-    environment.Pump(100);
-  }
-  HWND started = device.FindWindow(nullptr, shell);
-  ASSERT_NE(started, nullptr);
+  HWND started = nullptr;
+  ASSERT_TRUE(
+      environment.Eventually([&] { return (started = device.FindWindow(nullptr, shell)); }, 10000));
   EXPECT_EQ(device.GetWindowProgramPath(started), path);
   EXPECT_FALSE(device.ShellExecute(nullptr, path + u".missing", u""));
   // The dialog program's interface is an owned, untitled dialog.
   HWND dialog = nullptr;
-  for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
-    if (device.GetOwner(window) == main) dialog = window;
-  }
-  ASSERT_NE(dialog, nullptr) << "the owned dialog is a top-level window";
+  ASSERT_TRUE(environment.Eventually(
+      [&] {
+        for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
+          if (device.GetOwner(window) == main && device.IsWindowVisible(window)) dialog = window;
+        }
+        return dialog != nullptr;
+      },
+      10000))
+      << "the owned dialog is a top-level window";
   EXPECT_EQ(device.GetClassName(dialog), kPortableDialogClass);
   EXPECT_EQ(device.GetWindowText(dialog), u"");
-  EXPECT_TRUE(device.IsWindowVisible(dialog));
   EXPECT_EQ(device.GetParent(dialog), nullptr);
   EXPECT_EQ(device.GetOwner(main), nullptr);
   EXPECT_FALSE(device.HasWindowTrait(main, WindowTrait::kHasChildren));
@@ -282,9 +255,9 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   EXPECT_EQ(device.FindWindow(u"SorvelProbe", u"Dialog"), nullptr);
 }
 
+// A path up to the platform's limit of 259 units is given whole; a longer one not at all.
 void CheckLongProgramPathIsGivenBackWholeOrNotAtAll(Environment& environment) {
   Platform& device = environment.Device();
-  // The platform's path limit is 259 units.
   HWND longest = environment.StartForeignWindowAtPathLength(u"Conformance Longest", 259);
   ASSERT_NE(longest, nullptr);
   ASSERT_EQ(environment.ForeignProgramPath().size(), 259u);
@@ -362,71 +335,64 @@ void CheckForeignWindowIsFoundShownAndReadWhileItsProgramHangs(Environment& envi
   start = environment.Now();
   device.ShowWindow(probe, kSwMinimize);
   EXPECT_LE(environment.Now() - start, 300u);
-  ASSERT_TRUE(WaitUntilAnswering(environment, probe, 10000));
+  ASSERT_TRUE(environment.Eventually([&] { return device.IsWindowResponding(probe, 200); }, 10000));
   environment.Pump(200);
   EXPECT_TRUE(device.IsWindowVisible(probe));
   EXPECT_TRUE(device.HasWindowTrait(probe, WindowTrait::kMinimized));
   EXPECT_FALSE(device.IsWindowResponding(nullptr, 100));
 }
 
-void CheckHungWindowIsGivenBackWithoutWaiting(Environment& environment) {
+// A window given back while its program hangs: the caller does not wait; the window goes back
+// once the program answers, whether the caller pumps meanwhile or waits for the return. A holder
+// that goes first takes the window with it where the program must take part in the return (the
+// host must outlive the return of a hung program's window); where it need not, it is back already.
+void CheckHungProgramsWindowIsGivenBackWithoutWaitingAndOutlivesNoHolder(Environment& environment) {
   Platform& device = environment.Device();
-  const Text title = u"Conformance Give Back";
-  HeldWindow held(environment, title);
-  HWND pane = held.pane, probe = held.foreign;
-  ASSERT_NE(probe, nullptr);
-  ASSERT_EQ(device.GetParent(probe), pane);
-  environment.Hang(probe, 3000);
-  std::uint64_t start = environment.Now();
-  device.GiveBackWindow(probe, kHome, held.former, false);
-  EXPECT_LE(environment.Now() - start, 300u) << "the caller does not wait";
-  if (!environment.ReparentsWithoutTheProgram()) {
-    EXPECT_EQ(device.GetParent(probe), pane) << "nothing changes before the program answers";
-    EXPECT_EQ(FrameSize(device, probe), std::make_pair(0, 0));
-    ASSERT_TRUE(WaitUntilAnswering(environment, probe, 10000));
-  }
-  environment.Pump(300);
-  ExpectBackHome(environment, held, title);
-}
-
-void CheckWindowGivenBackLateOutlivesNoHolder(Environment& environment) {
-  Platform& device = environment.Device();
-  HeldWindow held(environment, u"Conformance Late");
-  HWND probe = held.foreign;
-  ASSERT_NE(probe, nullptr);
-  // A holder that goes before the program has answered takes the window with it where the
-  // program must take part in the return: the host must outlive the return of a hung program's
-  // window. Where it need not, the window is back already.
-  environment.Hang(probe, 2000);
-  device.GiveBackWindow(probe, kHome, held.former, false);
-  held.dialog.DestroyWindow();
   const bool back = environment.ReparentsWithoutTheProgram();
-  for (int i = 0; i < 50 && device.IsWindow(probe) != back; ++i) environment.Pump(100);
-  EXPECT_EQ(device.IsWindow(probe), back);
-  if (back) {
+  enum Then { kPump, kWaitForTheReturn, kDestroyTheHolder };
+  for (Then then : {kPump, kWaitForTheReturn, kDestroyTheHolder}) {
+    SCOPED_TRACE(then == kPump               ? "pumped"
+                 : then == kWaitForTheReturn ? "waited for"
+                                             : "holder gone");
+    const Text title = u"Conformance Give Back " + Text(1, static_cast<char16_t>(u'0' + then));
+    HeldWindow held(environment, title);
+    HWND probe = held.foreign;
+    ASSERT_NE(probe, nullptr);
+    ASSERT_EQ(device.GetParent(probe), held.pane);
+    environment.Hang(probe, 2000);
+    const std::uint64_t start = environment.Now();
+    device.GiveBackWindow(probe, kHome, held.former, false);
+    EXPECT_LE(environment.Now() - start, 300u) << "the caller does not wait";
+    if (!back) {
+      EXPECT_EQ(device.GetParent(probe), held.pane) << "nothing changes before the program answers";
+      EXPECT_EQ(FrameSize(device, probe), std::make_pair(0, 0));
+    }
+    if (then == kDestroyTheHolder) {
+      held.dialog.DestroyWindow();
+      EXPECT_TRUE(environment.Eventually([&] { return device.IsWindow(probe) == back; }, 5000))
+          << (back ? "given back" : "dies with its holder");
+      if (back) {
+        EXPECT_TRUE(SameRect(device.GetWindowRect(probe), kHome));
+      }
+      continue;
+    }
+    if (then == kPump) {
+      ASSERT_TRUE(
+          environment.Eventually([&] { return device.IsWindowResponding(probe, 200); }, 10000));
+      environment.Pump(300);
+    } else {
+      EXPECT_EQ(device.FinishReturningWindows(300), back)
+          << "done only where the program need not answer first";
+      EXPECT_TRUE(device.FinishReturningWindows(8000));
+      EXPECT_LE(environment.Now() - start, 4000u);
+    }
+    ExpectBackHome(environment, held, title);
+    held.dialog.DestroyWindow();
+    environment.Pump(300);
+    ASSERT_TRUE(device.IsWindow(probe)) << "a window given back outlives its holder";
     EXPECT_TRUE(SameRect(device.GetWindowRect(probe), kHome));
+    EXPECT_TRUE(device.FinishReturningWindows(0)) << "nothing left to wait for";
   }
-}
-
-void CheckHolderThatWaitsForTheReturnKeepsTheWindow(Environment& environment) {
-  Platform& device = environment.Device();
-  const Text title = u"Conformance Waited";
-  HeldWindow held(environment, title);
-  HWND probe = held.foreign;
-  ASSERT_NE(probe, nullptr);
-  environment.Hang(probe, 2000);
-  device.GiveBackWindow(probe, kHome, held.former, false);
-  std::uint64_t start = environment.Now();
-  EXPECT_EQ(device.FinishReturningWindows(300), environment.ReparentsWithoutTheProgram())
-      << "done only where the program need not answer first";
-  EXPECT_TRUE(device.FinishReturningWindows(8000));
-  EXPECT_LE(environment.Now() - start, 4000u);
-  ExpectBackHome(environment, held, title);
-  held.dialog.DestroyWindow();
-  environment.Pump(300);
-  ASSERT_TRUE(device.IsWindow(probe)) << "a window given back outlives its holder";
-  EXPECT_TRUE(SameRect(device.GetWindowRect(probe), kHome));
-  EXPECT_TRUE(device.FinishReturningWindows(0)) << "nothing left to wait for";
 }
 
 }  // namespace sorvel::conformance

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/win32/win32.h"
 #include "platform/win32/win32_platform.h"
 #include "tests/conformance/window_system_checks.h"
 #include "tests/e2e/e2e_support.h"
@@ -15,12 +16,7 @@ namespace {
 // The probe sleeps in its window procedure for wParam milliseconds on this message.
 constexpr UINT kProbeHang = WM_APP + 1;
 
-std::wstring WideOf(const Text& text) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(text.c_str()));
-}
-Text TextOf(const std::wstring& text) {
-  return Text(reinterpret_cast<const char16_t*>(text.c_str()));
-}
+using win32::FromWide, win32::P, win32::W, win32::Wide;
 
 class Win32Environment : public conformance::Environment {
  public:
@@ -42,22 +38,16 @@ class Win32Environment : public conformance::Environment {
     return Start(L"probe.exe", folder, title, L"SorvelProbe");
   }
   HWND StartForeignDialogProgram(const Text& title) override {
-    HWND main = Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
-    // The program makes its dialog after its main window.
-    DWORD pid = 0;
-    GetWindowThreadProcessId(reinterpret_cast<::HWND>(main), &pid);
-    e2e::WaitFor([&] { return !e2e::WindowsOf(pid, L"#32770").empty(); }, 10000);
-    return main;
+    return Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
   }
-  Text ForeignProgramPath() override { return path_; }
   Text InstallForeignProgram(const Text& title) override {
     std::wstring folder = e2e::MakeTestFolder();
-    std::wstring name = WideOf(title) + L".exe";
+    std::wstring name = std::wstring(Wide(title)) + L".exe";
     if (!e2e::CopyBesideMe(L"probe.exe", folder, name.c_str())) return Text();
-    return TextOf(folder + L"\\" + name);
+    return FromWide((folder + L"\\" + name).c_str());
   }
   void Hang(HWND window, unsigned milliseconds) override {
-    PostMessageW(reinterpret_cast<::HWND>(window), kProbeHang, milliseconds, 0);
+    PostMessageW(W(window), kProbeHang, milliseconds, 0);
     // Until the probe has taken the message it would still answer.
     Sleep(100);
   }
@@ -66,28 +56,27 @@ class Win32Environment : public conformance::Environment {
   bool ReparentsWithoutTheProgram() const override { return false; }
   std::vector<HWND> Children(HWND window) override {
     std::vector<HWND> children;
-    for (::HWND child = GetWindow(reinterpret_cast<::HWND>(window), GW_CHILD); child != nullptr;
+    for (::HWND child = GetWindow(W(window), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-      children.push_back(reinterpret_cast<HWND>(child));
+      children.push_back(P(child));
     }
     return children;
   }
   std::vector<Text> ListItems(HWND list) override {
     std::vector<Text> items;
-    for (const std::wstring& item : e2e::ListItems(reinterpret_cast<::HWND>(list))) {
-      items.push_back(TextOf(item));
-    }
+    for (const std::wstring& item : e2e::ListItems(W(list)))
+      items.push_back(FromWide(item.c_str()));
     return items;
   }
   bool IsChecked(HWND button) override {
-    return SendMessageW(reinterpret_cast<::HWND>(button), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return SendMessageW(W(button), BM_GETCHECK, 0, 0) == BST_CHECKED;
   }
-  HWND Foreground() override { return reinterpret_cast<HWND>(GetForegroundWindow()); }
+  HWND Foreground() override { return P(GetForegroundWindow()); }
 
  private:
   HWND Start(const wchar_t* program, const std::wstring& folder, const Text& title,
              const wchar_t* className) {
-    std::wstring name = WideOf(title);
+    std::wstring name = Wide(title);
     std::wstring path = folder + L"\\" + name + L".exe";
     if (!CopyFileW(e2e::BesideMe(program).c_str(), (L"\\\\?\\" + path).c_str(), FALSE)) {
       return nullptr;
@@ -95,9 +84,9 @@ class Win32Environment : public conformance::Environment {
     auto process = std::make_unique<e2e::Process>(path);
     if (!process->Started()) return nullptr;
     processes_.push_back(std::move(process));
-    path_ = TextOf(path);
+    programPath_ = FromWide(path.c_str());
     // Shown once its creation, children included, is done.
-    return reinterpret_cast<HWND>(e2e::WaitForWindow(
+    return P(e2e::WaitForWindow(
         [&] {
           ::HWND window = FindWindowW(className, name.c_str());
           return IsWindowVisible(window) ? window : nullptr;
@@ -107,15 +96,9 @@ class Win32Environment : public conformance::Environment {
 
   Win32Platform platform_;
   std::vector<std::unique_ptr<e2e::Process>> processes_;
-  Text path_;
 };
 
-#define SORVEL_WIN32_TEST(name)            \
-  TEST(Win32WindowSystem, name) {          \
-    Win32Environment environment;          \
-    conformance::Check##name(environment); \
-  }
-SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_WIN32_TEST)
+SORVEL_WINDOW_SYSTEM_TESTS(Win32WindowSystem, Win32Environment)
 
 }  // namespace
 }  // namespace sorvel

@@ -27,8 +27,8 @@ class SimEnvironment : public conformance::Environment {
     return StartProbe(folder + Text(length - folder.size() - name.size(), u'x') + name, title);
   }
   HWND StartForeignDialogProgram(const Text& title) override {
-    path_ = u"\\Windows\\" + title + u".exe";
-    int pid = device_.StartForeignProcess(path_);
+    programPath_ = u"\\Windows\\" + title + u".exe";
+    int pid = device_.StartForeignProcess(programPath_);
     HWND main = device_.CreateForeignWindow(pid, u"SorvelDialogProbe", title, kProbeStyle,
                                             {10, 10, 210, 160});
     HWND dialog =
@@ -38,7 +38,6 @@ class SimEnvironment : public conformance::Environment {
     device_.CreateChildWindow(dialog, u"Button", u"OK", {7, 40, 75, 23}, 101);
     return main;
   }
-  Text ForeignProgramPath() override { return path_; }
   Text InstallForeignProgram(const Text& title) override {
     Text path = u"\\Windows\\" + title + u".exe";
     device_.InstallProgram(path, [this, title](SimDevice&, int pid) { CreateProbe(pid, title); });
@@ -57,7 +56,7 @@ class SimEnvironment : public conformance::Environment {
 
  private:
   HWND StartProbe(const Text& path, const Text& title) {
-    path_ = path;
+    programPath_ = path;
     device_.SetFileVersion(path, 0xFFFF'0000'0001'0001u);
     return CreateProbe(device_.StartForeignProcess(path), title);
   }
@@ -70,15 +69,9 @@ class SimEnvironment : public conformance::Environment {
   std::string root_;
   SimFileSystem files_;
   SimDevice device_;
-  Text path_;
 };
 
-#define SORVEL_SIM_TEST(name)              \
-  TEST(SimWindowSystem, name) {            \
-    SimEnvironment environment;            \
-    conformance::Check##name(environment); \
-  }
-SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_SIM_TEST)
+SORVEL_WINDOW_SYSTEM_TESTS(SimWindowSystem, SimEnvironment)
 
 }  // namespace
 }  // namespace sorvel

@@ -60,35 +60,23 @@ class X11Environment : public conformance::Environment {
   Platform& Device() override { return platform_; }
   HWND StartForeignWindow(const Text& title) override { return Start(ProbePath(), {}, title); }
   HWND StartForeignWindowAtPathLength(const Text& title, std::size_t length) override {
-    std::string name = "/" + ToUtf8(title);
-    std::string folder = folder_.string() + "/";
-    // Folder names are at most 255 bytes: one more level where the path asks for it.
-    std::size_t fill = length - folder.size() - name.size();
-    while (fill > 0) {
+    std::string folder = folder_.string(), name = "/" + ToUtf8(title);
+    // Folder names are at most 255 bytes: as many levels as the length asks for.
+    for (std::size_t fill = length - folder.size() - name.size(); fill > 0;) {
       std::size_t part = std::min<std::size_t>(fill, 200);
-      if (fill - part == 1) --part;  // room for the separator
-      folder += std::string(part, 'x');
+      if (fill - part == 1) --part;  // never an empty name
+      folder += "/" + std::string(part - 1, 'x');
       fill -= part;
-      if (fill > 0) {
-        folder += "/";
-        --fill;
-      }
     }
     fs::create_directories(folder);
-    fs::copy_file(ProbePath(), folder + name, fs::copy_options::overwrite_existing);
-    return Start(folder + name, {}, title);
+    return Start(Install(folder + name), {}, title);
   }
   HWND StartForeignDialogProgram(const Text& title) override {
-    HWND main = Start(SORVEL_X11_DIALOG_PROBE, {"--dialog"}, title);
-    for (int i = 0; i < 100 && main != nullptr && !HasOwnedWindow(main); ++i) Pump(50);
-    return main;
+    return Start(SORVEL_X11_DIALOG_PROBE, {"--dialog"}, title);
   }
-  Text ForeignProgramPath() override { return FromUtf8(path_); }
   Text InstallForeignProgram(const Text& title) override {
-    std::string path = folder_.string() + "/" + ToUtf8(title);
-    fs::copy_file(ProbePath(), path, fs::copy_options::overwrite_existing);
     installed_.push_back(title);
-    return FromUtf8(path);
+    return FromUtf8(Install(folder_.string() + "/" + ToUtf8(title)));
   }
   void Hang(HWND window, unsigned milliseconds) override {
     auto pid = static_cast<pid_t>(platform_.GetWindowProcessId(window));
@@ -186,6 +174,10 @@ class X11Environment : public conformance::Environment {
     return folder;
   }
   static std::string ProbePath() { return SORVEL_X11_PROBE; }
+  static std::string Install(const std::string& path) {
+    fs::copy_file(ProbePath(), path, fs::copy_options::overwrite_existing);
+    return path;
+  }
 
   HWND Start(const std::string& path, std::vector<std::string> arguments, const Text& title) {
     arguments.insert(arguments.begin(), path);
@@ -193,21 +185,12 @@ class X11Environment : public conformance::Environment {
     pid_t pid = test::Spawn(arguments);
     if (pid == 0) return nullptr;
     started_.push_back(pid);
-    path_ = path;
-    for (int i = 0; i < 200; ++i) {
-      if (HWND w = platform_.FindWindow(nullptr, title)) {
-        Pump(100);  // mapped and, under a window manager, framed
-        return w;
-      }
-      Pump(50);
-    }
-    return nullptr;
-  }
-  bool HasOwnedWindow(HWND main) {
-    for (HWND w : platform_.TopLevelWindows(SIZE_MAX)) {
-      if (platform_.GetOwner(w) == main && platform_.IsWindowVisible(w)) return true;
-    }
-    return false;
+    programPath_ = FromUtf8(path);
+    HWND window = nullptr;
+    // Once found, let it be mapped and, under a window manager, framed.
+    if (Eventually([&] { return (window = platform_.FindWindow(nullptr, title)); }, 10000))
+      Pump(100);
+    return window;
   }
   // The toolkit's widget of a window of ours: each carries its handle as its callback data.
   static Fl_Widget* Widget(HWND window) {
@@ -222,83 +205,22 @@ class X11Environment : public conformance::Environment {
   static inline int serial_ = 0;
   fs::path folder_;
   X11Platform platform_;
-  std::string path_;
   std::vector<pid_t> started_;
   std::vector<Text> installed_;
   std::vector<std::thread> wakers_;
 };
 
-#define SORVEL_X11_TEST(name)              \
-  TEST(X11WindowSystem, name) {            \
-    X11Environment environment;            \
-    conformance::Check##name(environment); \
-  }
-SORVEL_WINDOW_SYSTEM_CHECKS(SORVEL_X11_TEST)
+SORVEL_WINDOW_SYSTEM_TESTS(X11WindowSystem, X11Environment)
 
-// A dialog whose one control is a pane.
-class Holder : public CDialog {
- public:
-  explicit Holder(Platform& platform) : CDialog(platform, Template(), nullptr) {
-    SetFullScreen(false);
-  }
-
- protected:
-  bool DispatchMessageMap(Message&) override { return false; }
-
- private:
-  static const DialogTemplate& Template() {
-    static const DialogTemplate kTemplate{
-        0,
-        120,
-        100,
-        kWsPopup | kWsVisible | kWsCaption,
-        u"Holder",
-        u"Tahoma",
-        8,
-        {
-            {1, ControlKind::kStatic, u"", 0, 0, 120, 80, kWsBorder, true},
-        }};
-    return kTemplate;
-  }
-};
-
-// What a window was before it was held, minimised or hidden, it is again once given back; held,
-// it is shown in its pane, without a border.
-TEST(X11Platform, AWindowGoesBackMinimisedOrHiddenAsItWas) {
-  const struct {
-    ShowCommand before;
-    bool visible;
-    bool minimized;
-  } cases[] = {{kSwMinimize, true, true}, {kSwHide, false, false}, {kSwShow, true, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.before);
-    X11Environment environment;
-    Platform& device = environment.Device();
-    Holder holder(device);
-    HWND pane = device.GetDlgItem(holder.Create(), 1);
-    HWND foreign = environment.StartForeignWindow(u"Conformance Former");
-    ASSERT_NE(foreign, nullptr);
-    device.ShowWindow(foreign, c.before);
-    environment.Pump(200);
-    ASSERT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
-
-    FormerFrame former;
-    ASSERT_TRUE(device.HoldWindow(foreign, pane, {0, 0, 100, 60}, &former));
-    environment.Pump(100);
-    EXPECT_TRUE(device.IsWindowVisible(foreign));
-    EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
-    // A border a window manager sets on a window it lets go of, even after the hold, comes off.
-    XSetWindowBorderWidth(fl_display, Xid(foreign), 7);
-    environment.Pump(200);
-    XWindowAttributes a;
-    EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(foreign), &a) && a.border_width == 0);
-
-    device.GiveBackWindow(foreign, {30, 40, 190, 170}, former, true);
-    environment.Pump(300);
-    EXPECT_EQ(device.GetParent(foreign), nullptr);
-    EXPECT_EQ(device.IsWindowVisible(foreign), c.visible);
-    EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), c.minimized);
-  }
+// A border a window manager sets on a window it lets go of, even after the hold, comes off.
+TEST(X11Platform, AHeldWindowKeepsNoBorder) {
+  X11Environment environment;
+  conformance::HeldWindow held(environment, u"Conformance Border");
+  ASSERT_TRUE(held.held);
+  XSetWindowBorderWidth(fl_display, Xid(held.foreign), 7);
+  environment.Pump(200);
+  XWindowAttributes a;
+  EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(held.foreign), &a) && a.border_width == 0);
 }
 
 // The X11 layer where the shared checks do not reach: the window manager is found where one
@@ -317,7 +239,6 @@ TEST(X11Windows, WhatItReadsOfAnotherProgramsWindowsAndAsksOfTheManager) {
   x11::HeldWindows held(x);
   EXPECT_EQ(x.HasWindowManager(), getenv("SORVEL_X11_WM") != nullptr);
   EXPECT_EQ(x.Title(probe), u"대화 상자");
-
   const long own = x.ProcessId(probe), parent = getppid();
   ASSERT_NE(own, 0);
   char host[256] = {};
@@ -331,19 +252,11 @@ TEST(X11Windows, WhatItReadsOfAnotherProgramsWindowsAndAsksOfTheManager) {
                     static_cast<int>(machine.size()));
     EXPECT_EQ(x.ProcessId(probe), expected) << machine;
   }
-  XChangeProperty(d, probe, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&own), 1);
-
-  auto eventually = [&](const std::function<bool()>& done) {
-    for (int i = 0; i < 100 && !done(); ++i) environment.Pump(50);
-    return done();
-  };
   ASSERT_TRUE(x.Iconify(probe));
-  EXPECT_TRUE(eventually([&] { return !x.IsVisible(probe); }));
+  EXPECT_TRUE(environment.Eventually([&] { return !x.IsVisible(probe); }, 5000));
   ASSERT_TRUE(x.Foreground(probe));
-  EXPECT_TRUE(
-      eventually([&] { return x.IsVisible(probe) && x.TopLevelWindows().front() == probe; }));
-
+  EXPECT_TRUE(environment.Eventually(
+      [&] { return x.IsVisible(probe) && x.TopLevelWindows().front() == probe; }, 5000));
   ::Window pane = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
   ::Window gone = XCreateSimpleWindow(d, x.root(), 0, 0, 10, 10, 0, 0, 0);
   XDestroyWindow(d, gone);
