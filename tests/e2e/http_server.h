@@ -60,10 +60,8 @@ class TestHttpServer {
 
   void Accept();
   void Answer(Socket connection);
-  // Blocks until the server stops.
-  void Stall();
-  // Sends `body` a byte at a time, `milliseconds` apart, until done or the server stops.
-  bool Trickle(Socket connection, const std::string& body, int milliseconds);
+  // Waits `milliseconds` (until the server stops when negative); false once it stops.
+  bool Pause(int milliseconds);
 
   Socket listener_ = kNoSocket;
   int port_ = 0;
@@ -86,11 +84,5 @@ inline TestHttpServer::Route Reply(int status, std::string body,
                                    TestHttpServer::Body mode = TestHttpServer::Body::kWithLength,
                                    std::string location = "",
                                    std::string contentType = "application/octet-stream") {
-  TestHttpServer::Route route;
-  route.status = status;
-  route.body = std::move(body);
-  route.mode = mode;
-  route.location = std::move(location);
-  route.contentType = std::move(contentType);
-  return route;
+  return {status, std::move(body), mode, std::move(location), std::move(contentType)};
 }

@@ -8,17 +8,13 @@
 namespace sorvel {
 
 // Empty when the platform could not hash.
-inline std::wstring Sha256Hex(const std::string& bytes, bool upperCase = false) {
+inline std::wstring Sha256Hex(const std::string& bytes) {
   Sha256 hash;
   hash.Update(bytes.data(), bytes.size());
   Sha256Digest digest;
   if (!hash.Finish(&digest)) return std::wstring();
-  const wchar_t* digits = upperCase ? L"0123456789ABCDEF" : L"0123456789abcdef";
   std::wstring hex;
-  for (std::uint8_t b : digest) {
-    hex += digits[b >> 4];
-    hex += digits[b & 15];
-  }
+  for (std::uint8_t b : digest) hex += {L"0123456789abcdef"[b >> 4], L"0123456789abcdef"[b & 15]};
   return hex;
 }
 
