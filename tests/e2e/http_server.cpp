@@ -94,28 +94,18 @@ bool TrustTestAuthority() {
 #endif
 
 #if defined(SORVEL_TEST_PKI) && defined(SORVEL_TLS_FRONT)
-// A port on the loopback address that nobody listens on just now; 0 when none is found.
-int FreePort() {
+// With `port` 0, a port on the loopback address that nobody listens on just now; else `port`
+// when someone listens there. 0 when not.
+int LoopbackPort(int port) {
   SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (probe == INVALID_SOCKET) return 0;
-  sockaddr_in address = Loopback(0);
-  AddressLength size = sizeof address;
-  int port = 0;
-  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  CloseSocket(probe);
-  return port;
-}
-
-bool Listening(int port) {
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (probe == INVALID_SOCKET) return false;
   sockaddr_in address = Loopback(port);
-  bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  AddressLength size = sizeof address;
+  auto* at = reinterpret_cast<sockaddr*>(&address);
+  bool ok = port == 0 ? bind(probe, at, size) == 0 && getsockname(probe, at, &size) == 0
+                      : connect(probe, at, size) == 0;
   CloseSocket(probe);
-  return connected;
+  return ok ? ntohs(address.sin_port) : 0;
 }
 #endif
 
@@ -194,7 +184,7 @@ bool TestHttpServer::StartTls(Certificate certificate) {
   if (!Ok()) return false;
   const std::string pki = SORVEL_TEST_PKI;
   const std::string name = certificate == Certificate::kTrusted ? "server" : "rogue";
-  const int port = FreePort();
+  const int port = LoopbackPort(0);
   if (port == 0) return false;
   // The front holds this request open as its tie to the server.
   Serve("/.front", Reply(200, "", Body::kStalled));
@@ -222,10 +212,10 @@ bool TestHttpServer::StartTls(Certificate certificate) {
   if (pid == 0) return false;
   fronts_.push_back(pid);
 #endif
-  for (int tries = 0; tries < 200 && !Listening(port); ++tries) {
+  for (int tries = 0; tries < 200 && LoopbackPort(port) == 0; ++tries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
-  if (!Listening(port)) return false;
+  if (LoopbackPort(port) == 0) return false;
   securePorts_[static_cast<int>(certificate)] = port;
   return true;
 #else
@@ -313,7 +303,7 @@ void TestHttpServer::Answer(Socket connection) {
       // The client went away.
     } else if (route.mode == Body::kTrickle) {
       for (char byte : route.body) {
-        if (!SendAll(Native(connection), &byte, 1) || !Pause(route.trickleMilliseconds)) break;
+        if (!SendAll(Native(connection), &byte, 1) || !Pause(50)) break;
       }
     } else if (SendAll(Native(connection), route.body.data(), sent) &&
                route.mode == Body::kStalled) {
