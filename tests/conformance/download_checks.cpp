@@ -271,9 +271,7 @@ void CheckTransfersEndAsTheServerAddressAndPathAllow(DownloadEnvironment& enviro
 // that stops coming, after 30 s without data, sooner than its time in all.
 void CheckStallAndTimeInAllEndTheTransfer(DownloadEnvironment& environment) {
   TestHttpServer& server = environment.Server();
-  TestHttpServer::Route trickle = Reply(200, std::string(200, 't'), Body::kTrickle);
-  trickle.trickleMilliseconds = 50;  // ten seconds in all
-  server.Serve("/trickle", trickle);
+  server.Serve("/trickle", Reply(200, std::string(200, 't'), Body::kTrickle));  // 10 s in all
   server.Serve("/stalled", Reply(200, Bytes(200000), Body::kStalled));
   const Text url = As(server.Url("/trickle"));
   std::vector<Report> reports;

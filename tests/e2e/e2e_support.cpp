@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "host/resources.h"
 #include "tests/support/same_rect.h"
@@ -35,20 +38,12 @@ Process::~Process() {
 }
 
 DWORD Process::WaitForExit(DWORD milliseconds) {
-  if (!Started()) return STILL_ACTIVE;
-  DWORD end = GetTickCount() + milliseconds;
-  // Keep our own windows answering while we wait: the host talks to them when it exits.
-  while (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-    if (GetTickCount() > end) return STILL_ACTIVE;
-    PumpFor(20);
-  }
   DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(info_.hProcess, &code);
+  // WaitFor keeps our own windows answering: the host talks to them when it exits.
+  if (Started() && WaitFor([&] { return !Running(); }, milliseconds)) {
+    GetExitCodeProcess(info_.hProcess, &code);
+  }
   return code;
-}
-
-bool Process::Running() {
-  return Started() && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds) {
@@ -60,12 +55,79 @@ bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds) {
   }
 }
 
+void PumpFor(DWORD milliseconds) {
+  DWORD end = GetTickCount() + milliseconds;
+  do {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(5);
+  } while (GetTickCount() < end);
+}
+
+HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds) {
+  HWND window = nullptr;
+  WaitFor([&] { return (window = find()) != nullptr; }, milliseconds);
+  return window;
+}
+
+HWND WaitForShown(const wchar_t* className, const wchar_t* title, DWORD milliseconds) {
+  return WaitForWindow(
+      [&]() -> HWND {
+        HWND window = FindWindowW(className, title);
+        return IsWindowVisible(window) ? window : nullptr;
+      },
+      milliseconds);
+}
+
+HWND WaitForDialog(DWORD pid, DWORD milliseconds, const std::function<bool(HWND)>& match) {
+  return WaitForWindow(
+      [&]() -> HWND {
+        for (HWND window : WindowsOf(pid, L"#32770")) {
+          if (!match || match(window)) return window;
+        }
+        return nullptr;
+      },
+      milliseconds);
+}
+
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className) {
+  std::vector<HWND> found;
+  for (HWND window = nullptr;
+       (window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == pid && IsWindowVisible(window)) found.push_back(window);
+  }
+  return found;
+}
+
+int CountWindows(const wchar_t* className, const wchar_t* title) {
+  int count = 0;
+  for (HWND window = nullptr;
+       (window = FindWindowExW(nullptr, window, className, title)) != nullptr;) {
+    ++count;
+  }
+  return count;
+}
+
+bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds) {
+  return WaitFor(
+      [&] {
+        HWND window = FindWindowW(className, nullptr);
+        if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
+        return window == nullptr;
+      },
+      milliseconds);
+}
+
 std::wstring BesideMe(const wchar_t* name) {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring folder(path);
-  folder.resize(folder.rfind(L'\\') + 1);
-  return folder + name;
+  return folder.substr(0, folder.rfind(L'\\') + 1) + name;
 }
 
 std::wstring MakeTestFolder() {
@@ -94,31 +156,29 @@ bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
   return fclose(out) == 0 && ok;
 }
 
+std::string ReadBytes(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::wstring ReadUtf16File(const std::wstring& path) {
   std::string bytes = ReadBytes(path);
   return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 
-std::wstring IniValue(const std::wstring& text, const std::wstring& key) {
-  std::wstring prefix = key + L"=";
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = std::min(text.find(L"\r\n", at), text.size());
-    if (text.compare(at, prefix.size(), prefix) == 0) {
-      return text.substr(at + prefix.size(), end - at - prefix.size());
-    }
-    at = end + 2;
-  }
-  return L"";
+std::wstring TextOf(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
 }
 
-std::string ReadBytes(const std::wstring& path) {
-  std::string bytes;
-  FILE* in = _wfopen(path.c_str(), L"rb");
-  if (in == nullptr) return bytes;
-  char buffer[65536];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
-  fclose(in);
-  return bytes;
+std::string Narrow(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+  if (size > 1) {
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+  }
+  return out;
 }
 
 std::wstring StaticTexts(HWND dialog) {
@@ -132,61 +192,16 @@ std::wstring StaticTexts(HWND dialog) {
   return texts;
 }
 
-bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds) {
-  return WaitFor(
-      [&] {
-        HWND window = FindWindowW(className, nullptr);
-        if (window == nullptr) return true;
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        return false;
-      },
-      milliseconds);
-}
-
-int CountWindows(const wchar_t* className, const wchar_t* title) {
-  int count = 0;
-  for (HWND window = nullptr;
-       (window = FindWindowExW(nullptr, window, className, title)) != nullptr;) {
-    ++count;
+std::vector<std::wstring> ListItems(HWND list) {
+  std::vector<std::wstring> items;
+  LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::vector<wchar_t> text(static_cast<std::size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) +
+                              1);
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+    items.push_back(text.data());
   }
-  return count;
-}
-
-std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className) {
-  std::vector<HWND> found;
-  for (HWND window = nullptr;
-       (window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr;) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == pid && IsWindowVisible(window)) found.push_back(window);
-  }
-  return found;
-}
-
-HWND WaitForDialog(DWORD pid, DWORD milliseconds) {
-  return WaitForWindow(
-      [pid]() -> HWND {
-        std::vector<HWND> windows = WindowsOf(pid, L"#32770");
-        return windows.empty() ? nullptr : windows.front();
-      },
-      milliseconds);
-}
-
-HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds) {
-  HWND window = nullptr;
-  WaitFor(
-      [&] {
-        window = find();
-        return window != nullptr;
-      },
-      milliseconds);
-  return window;
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[512] = {};
-  GetWindowTextW(window, text, 512);
-  return text;
+  return items;
 }
 
 RECT RectInParent(HWND control) {
@@ -195,6 +210,10 @@ RECT RectInParent(HWND control) {
   MapWindowPoints(HWND_DESKTOP, GetAncestor(control, GA_PARENT), reinterpret_cast<POINT*>(&rect),
                   2);
   return rect;
+}
+
+bool IsTopLevel(HWND window) {
+  return GetAncestor(window, GA_PARENT) == GetDesktopWindow();
 }
 
 std::wstring SaveScreenshot(const wchar_t* name) {
@@ -210,10 +229,9 @@ std::wstring SaveScreenshot(const wchar_t* name) {
   DWORD size = static_cast<DWORD>((width * 3 + 3) / 4 * 4 * height);
   const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
   BITMAPFILEHEADER file{0x4D42, offset + size, 0, 0, offset};
-  wchar_t folder[MAX_PATH] = {};
-  DWORD length = GetEnvironmentVariableW(L"SORVEL_ARTEFACTS", folder, MAX_PATH);
+  const wchar_t* folder = _wgetenv(L"SORVEL_ARTEFACTS");
   std::wstring path =
-      (length > 0 && length < MAX_PATH) ? std::wstring(folder) + L"\\" + name : BesideMe(name);
+      folder != nullptr && *folder != 0 ? std::wstring(folder) + L"\\" + name : BesideMe(name);
   if (FILE* out = _wfopen(path.c_str(), L"wb")) {
     fwrite(&file, sizeof file, 1, out);
     fwrite(&info, sizeof info, 1, out);
@@ -224,22 +242,6 @@ std::wstring SaveScreenshot(const wchar_t* name) {
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   return path;
-}
-
-bool IsTopLevel(HWND window) {
-  return GetAncestor(window, GA_PARENT) == GetDesktopWindow();
-}
-
-std::vector<std::wstring> ListItems(HWND list) {
-  std::vector<std::wstring> items;
-  LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    std::vector<wchar_t> text(static_cast<std::size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) +
-                              1);
-    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-    items.push_back(text.data());
-  }
-  return items;
 }
 
 void Foreign::Remember() {
@@ -261,12 +263,7 @@ Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT a
   if (!CopyBesideMe(L"probe.exe", folder, (name + L".exe").c_str())) return probe;
   probe.process = std::make_unique<Process>(probe.path);
   // Found once shown: the style then holds WS_VISIBLE.
-  probe.window = WaitForWindow(
-      [&]() -> HWND {
-        HWND window = FindWindowW(L"SorvelProbe", name.c_str());
-        return IsWindowVisible(window) ? window : nullptr;
-      },
-      kStartTimeout);
+  probe.window = WaitForShown(L"SorvelProbe", name.c_str(), kStartTimeout);
   if (probe.window != nullptr) {
     SetWindowPos(probe.window, nullptr, at.x, at.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -283,38 +280,28 @@ Host::Host(const std::wstring& settings, const std::wstring& program)
 
 bool Host::Start() {
   process_ = std::make_unique<Process>(Exe());
-  DWORD pid = process_->Id();
-  dialog_ = WaitForWindow(
-      [pid]() -> HWND {
-        for (HWND window : WindowsOf(pid, L"#32770")) {
-          if (GetDlgItem(window, sorvel::kIdDisplay1) != nullptr) return window;
-        }
-        return nullptr;
-      },
-      kStartTimeout);
+  dialog_ = WaitForDialog(Id(), kStartTimeout,
+                          [](HWND w) { return GetDlgItem(w, sorvel::kIdDisplay1) != nullptr; });
   // Past the launch timer (500 ms, then 100 ms per pane): a program picked before it fires
   // would be started a second time.
   if (dialog_ != nullptr) PumpFor(900);
   return dialog_ != nullptr;
 }
 
-std::wstring Host::SettingsFile() const {
-  return folder_ + L"\\" + program_.substr(0, program_.rfind(L'.')) + L".ini";
-}
-
 std::wstring Host::Setting(const std::wstring& key) const {
-  return IniValue(Settings(), key);
+  const std::wstring text = Settings(), prefix = key + L"=";
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = std::min(text.find(L"\r\n", at), text.size());
+    if (text.compare(at, prefix.size(), prefix) == 0) {
+      return text.substr(at + prefix.size(), end - at - prefix.size());
+    }
+    at = end + 2;
+  }
+  return L"";
 }
 
 HWND Host::WaitForOwnDialog(const std::function<bool(HWND)>& match, DWORD milliseconds) {
-  return WaitForWindow(
-      [&]() -> HWND {
-        for (HWND window : WindowsOf(process_->Id(), L"#32770")) {
-          if (window != dialog_ && match(window)) return window;
-        }
-        return nullptr;
-      },
-      milliseconds);
+  return WaitForDialog(Id(), milliseconds, [&](HWND w) { return w != dialog_ && match(w); });
 }
 
 HWND Host::WaitForMessageBox(DWORD milliseconds) {
@@ -324,27 +311,6 @@ HWND Host::WaitForMessageBox(DWORD milliseconds) {
 bool Host::Holds(int pane, HWND window) const {
   return GetAncestor(window, GA_PARENT) == Item(kPanes[pane].display) &&
          IsWindowVisible(Item(kPanes[pane].toggle));
-}
-
-void PumpFor(DWORD milliseconds) {
-  DWORD end = GetTickCount() + milliseconds;
-  do {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(5);
-  } while (GetTickCount() < end);
-}
-
-std::string Narrow(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-  if (size > 1) {
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-  }
-  return out;
 }
 
 }  // namespace e2e

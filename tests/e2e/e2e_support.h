@@ -20,7 +20,6 @@ constexpr DWORD kStepTimeout = 5000;
 // A program started by the tests; terminated at destruction if it still runs.
 class Process {
  public:
-  Process() = default;
   explicit Process(const std::wstring& path);
   ~Process();
   Process(const Process&) = delete;
@@ -30,14 +29,30 @@ class Process {
   DWORD Id() const { return info_.dwProcessId; }
   // Waits for the end; returns the exit code, or STILL_ACTIVE after the time-out.
   DWORD WaitForExit(DWORD milliseconds);
-  bool Running();
+  bool Running() const {
+    return Started() && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+  }
 
  private:
   PROCESS_INFORMATION info_{};
 };
 
-// Polls `condition` every 20 ms until it holds or `milliseconds` pass.
+// Polls `condition` every 20 ms, dispatching our messages, until it holds or `milliseconds` pass.
 bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds);
+// Dispatches the test program's own messages for a while.
+void PumpFor(DWORD milliseconds);
+// Waits until `find` gives a window; nullptr after the time-out.
+HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds);
+// Waits for a visible top-level window of this class and title (any title when null).
+HWND WaitForShown(const wchar_t* className, const wchar_t* title, DWORD milliseconds);
+// Waits for a visible dialog of the process that `match` accepts (any when none).
+HWND WaitForDialog(DWORD pid, DWORD milliseconds, const std::function<bool(HWND)>& match = {});
+// The visible top-level windows of a process with this window class.
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className);
+// How many top-level windows of any process have this class and title.
+int CountWindows(const wchar_t* className, const wchar_t* title);
+// Closes every window of this class (WM_CLOSE) and waits until none is left.
+bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
 
 // A file beside the test program.
 std::wstring BesideMe(const wchar_t* name);
@@ -47,28 +62,19 @@ std::wstring MakeTestFolder();
 bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wchar_t* name);
 // Writes `text` as UTF-16LE without byte-order mark, the settings file's encoding.
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
-// The whole of a UTF-16LE file; empty when it cannot be read.
-std::wstring ReadUtf16File(const std::wstring& path);
-// The bytes of a file; empty when it cannot be read.
+// The bytes of a file, or its UTF-16LE text; empty when it cannot be read.
 std::string ReadBytes(const std::wstring& path);
-// The value of `key` in the text of a settings file; empty when absent.
-std::wstring IniValue(const std::wstring& text, const std::wstring& key);
-// Closes every window of this class (WM_CLOSE) and waits until none is left.
-bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
-// How many top-level windows of any process have this class and title.
-int CountWindows(const wchar_t* className, const wchar_t* title);
-// The visible top-level windows of a process with this window class.
-std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className);
-// Waits for the process's visible dialog; nullptr after the time-out.
-HWND WaitForDialog(DWORD pid, DWORD milliseconds);
-// Waits until `find` gives a window; nullptr after the time-out.
-HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds);
+std::wstring ReadUtf16File(const std::wstring& path);
 
 std::wstring TextOf(HWND window);
+std::string Narrow(const std::wstring& text);
 // The texts of a dialog's static controls, in stacking order, run together.
 std::wstring StaticTexts(HWND dialog);
+// The items of a list box, top to bottom.
+std::vector<std::wstring> ListItems(HWND list);
 // A control's rectangle in its parent's client coordinates.
 RECT RectInParent(HWND control);
+bool IsTopLevel(HWND window);
 // Writes the screen to `name` (a 24-bit BMP) in the artefact folder; returns its path.
 std::wstring SaveScreenshot(const wchar_t* name);
 
@@ -77,10 +83,6 @@ struct PaneIds {
   int a, up, down, toggle, display;
 };
 extern const PaneIds kPanes[3];
-
-bool IsTopLevel(HWND window);
-// The items of a list box, top to bottom.
-std::vector<std::wstring> ListItems(HWND list);
 
 // A foreign program started for one test, with the window the host is to hold and where that
 // window stood before.
@@ -114,12 +116,12 @@ class Host {
   DWORD WaitForExit(DWORD milliseconds = kStartTimeout) {
     return process_->WaitForExit(milliseconds);
   }
-  bool Running() { return process_->Running(); }
+  bool Running() const { return process_->Running(); }
   DWORD Id() const { return process_->Id(); }
 
   const std::wstring& Folder() const { return folder_; }
   std::wstring Exe() const { return folder_ + L"\\" + program_; }
-  std::wstring SettingsFile() const;
+  // The settings file's text, and the value of `key` in it; empty when absent.
   std::wstring Settings() const { return ReadUtf16File(SettingsFile()); }
   std::wstring Setting(const std::wstring& key) const;
 
@@ -138,15 +140,14 @@ class Host {
   }
 
  private:
+  std::wstring SettingsFile() const {
+    return folder_ + L"\\" + program_.substr(0, program_.rfind(L'.')) + L".ini";
+  }
+
   std::wstring folder_;
   std::wstring program_;
   std::unique_ptr<Process> process_;
   HWND dialog_ = nullptr;
 };
-
-// Dispatches the test program's own messages for a while.
-void PumpFor(DWORD milliseconds);
-
-std::string Narrow(const std::wstring& text);
 
 }  // namespace e2e

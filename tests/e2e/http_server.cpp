@@ -8,10 +8,7 @@
 // clang-format on
 #else
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -20,6 +17,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+
+#ifndef _WIN32
+#include "tests/support/spawn.h"
+#endif
 
 namespace {
 
@@ -71,20 +74,13 @@ bool SendAll(SOCKET socket, const char* data, std::size_t size) {
 // The machine's Root store takes the test authority (in the test's own Wine prefix), so that
 // the platform's HTTPS client trusts the trusted front as it trusts a real server.
 bool TrustTestAuthority() {
-  std::wstring path = L"Z:";
-  for (char c : std::string(SORVEL_TEST_PKI "/ca.pem")) path += c == '/' ? L'\\' : wchar_t(c);
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char pem[16384];
-  DWORD size = 0;
-  BOOL read = ReadFile(file, pem, sizeof pem, &size, nullptr);
-  CloseHandle(file);
-  if (!read || size == 0 || size == sizeof pem) return false;
+  std::ifstream in("Z:" SORVEL_TEST_PKI "/ca.pem", std::ios::binary);
+  const std::string pem(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  if (pem.empty()) return false;
   BYTE der[16384];
   DWORD derSize = sizeof der;
-  if (!CryptStringToBinaryA(pem, size, CRYPT_STRING_BASE64HEADER, der, &derSize, nullptr,
-                            nullptr)) {
+  if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                            der, &derSize, nullptr, nullptr)) {
     return false;
   }
   HCERTSTORE store =
@@ -98,28 +94,18 @@ bool TrustTestAuthority() {
 #endif
 
 #if defined(SORVEL_TEST_PKI) && defined(SORVEL_TLS_FRONT)
-// A port on the loopback address that nobody listens on just now; 0 when none is found.
-int FreePort() {
+// With `port` 0, a port on the loopback address that nobody listens on just now; else `port`
+// when someone listens there. 0 when not.
+int LoopbackPort(int port) {
   SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (probe == INVALID_SOCKET) return 0;
-  sockaddr_in address = Loopback(0);
-  AddressLength size = sizeof address;
-  int port = 0;
-  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  CloseSocket(probe);
-  return port;
-}
-
-bool Listening(int port) {
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (probe == INVALID_SOCKET) return false;
   sockaddr_in address = Loopback(port);
-  bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  AddressLength size = sizeof address;
+  auto* at = reinterpret_cast<sockaddr*>(&address);
+  bool ok = port == 0 ? bind(probe, at, size) == 0 && getsockname(probe, at, &size) == 0
+                      : connect(probe, at, size) == 0;
   CloseSocket(probe);
-  return connected;
+  return ok ? ntohs(address.sin_port) : 0;
 }
 #endif
 
@@ -198,7 +184,7 @@ bool TestHttpServer::StartTls(Certificate certificate) {
   if (!Ok()) return false;
   const std::string pki = SORVEL_TEST_PKI;
   const std::string name = certificate == Certificate::kTrusted ? "server" : "rogue";
-  const int port = FreePort();
+  const int port = LoopbackPort(0);
   if (port == 0) return false;
   // The front holds this request open as its tie to the server.
   Serve("/.front", Reply(200, "", Body::kStalled));
@@ -222,22 +208,14 @@ bool TestHttpServer::StartTls(Certificate certificate) {
   if (process.hThread != nullptr) CloseHandle(process.hThread);
   if (process.hProcess != nullptr) CloseHandle(process.hProcess);
 #else
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(&argument[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  pid_t pid = 0;
-  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return false;
+  pid_t pid = sorvel::test::Spawn(arguments);
+  if (pid == 0) return false;
   fronts_.push_back(pid);
 #endif
-  for (int tries = 0; tries < 200 && !Listening(port); ++tries) {
+  for (int tries = 0; tries < 200 && LoopbackPort(port) == 0; ++tries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
-  if (!Listening(port)) return false;
+  if (LoopbackPort(port) == 0) return false;
   securePorts_[static_cast<int>(certificate)] = port;
   return true;
 #else
@@ -324,10 +302,12 @@ void TestHttpServer::Answer(Socket connection) {
     if (!SendAll(Native(connection), head.data(), head.size())) {
       // The client went away.
     } else if (route.mode == Body::kTrickle) {
-      Trickle(connection, route.body, route.trickleMilliseconds);
+      for (char byte : route.body) {
+        if (!SendAll(Native(connection), &byte, 1) || !Pause(50)) break;
+      }
     } else if (SendAll(Native(connection), route.body.data(), sent) &&
                route.mode == Body::kStalled) {
-      Stall();
+      Pause(-1);
     }
   }
   {
@@ -339,19 +319,12 @@ void TestHttpServer::Answer(Socket connection) {
   CloseSocket(Native(connection));
 }
 
-bool TestHttpServer::Trickle(Socket connection, const std::string& body, int milliseconds) {
-  for (char byte : body) {
-    if (!SendAll(Native(connection), &byte, 1)) return false;
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (stopping_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                           [this] { return stopped_; })) {
-      return false;
-    }
-  }
-  return true;
-}
-
-void TestHttpServer::Stall() {
+bool TestHttpServer::Pause(int milliseconds) {
   std::unique_lock<std::mutex> lock(mutex_);
-  stopping_.wait(lock, [this] { return stopped_; });
+  auto stopped = [this] { return stopped_; };
+  if (milliseconds < 0) {
+    stopping_.wait(lock, stopped);
+    return false;
+  }
+  return !stopping_.wait_for(lock, std::chrono::milliseconds(milliseconds), stopped);
 }

@@ -1,5 +1,5 @@
-// A loopback HTTP server for the end-to-end tests of downloads, inside the test program, with
-// HTTPS fronts where the build made the test certificates (SORVEL_TEST_PKI).
+// A small HTTP/1.1 server on 127.0.0.1 (a free port) for the tests of downloads, inside the test
+// program, with HTTPS fronts where the build made the test certificates (SORVEL_TEST_PKI).
 // It answers on a thread of its own; the test's main thread drives it.
 #pragma once
 
@@ -13,13 +13,12 @@
 #include <utility>
 #include <vector>
 
-// A small HTTP/1.1 server on 127.0.0.1 (a free port), answering on a thread of its own.
 class TestHttpServer {
  public:
   // kWithoutLength: no Content-Length, the connection closes after the body. kTruncated:
   // announces the whole length, sends about half, closes. kStalled: announces the length, sends
   // part, then sends nothing more until the server is destroyed. kTrickle: announces the length,
-  // then sends one byte every `trickleMilliseconds`.
+  // then sends one byte every 50 ms.
   enum class Body { kWithLength, kWithoutLength, kTruncated, kStalled, kTrickle };
   // What an HTTPS front shows for "localhost": a certificate of the test authority, or one of an
   // authority nobody trusts.
@@ -30,7 +29,6 @@ class TestHttpServer {
     Body mode = Body::kWithLength;
     std::string location;  // for 3xx: the Location header (a path such as "/new" or a full URL)
     std::string contentType = "application/octet-stream";
-    int trickleMilliseconds = 100;
   };
 
   TestHttpServer();   // starts listening; check Ok()
@@ -60,10 +58,8 @@ class TestHttpServer {
 
   void Accept();
   void Answer(Socket connection);
-  // Blocks until the server stops.
-  void Stall();
-  // Sends `body` a byte at a time, `milliseconds` apart, until done or the server stops.
-  bool Trickle(Socket connection, const std::string& body, int milliseconds);
+  // Waits `milliseconds` (until the server stops when negative); false once it stops.
+  bool Pause(int milliseconds);
 
   Socket listener_ = kNoSocket;
   int port_ = 0;
@@ -86,11 +82,5 @@ inline TestHttpServer::Route Reply(int status, std::string body,
                                    TestHttpServer::Body mode = TestHttpServer::Body::kWithLength,
                                    std::string location = "",
                                    std::string contentType = "application/octet-stream") {
-  TestHttpServer::Route route;
-  route.status = status;
-  route.body = std::move(body);
-  route.mode = mode;
-  route.location = std::move(location);
-  route.contentType = std::move(contentType);
-  return route;
+  return {status, std::move(body), mode, std::move(location), std::move(contentType)};
 }

@@ -36,12 +36,7 @@ void Answer(HWND box, int button) {
 
 // The updater's message box, captioned with its name; found once shown, its text there by then.
 HWND WaitForUpdaterMessage(DWORD milliseconds = kTimeout) {
-  return e2e::WaitForWindow(
-      [] {
-        HWND box = FindWindowW(L"#32770", L"SorvelUpdate");
-        return IsWindowVisible(box) ? box : nullptr;
-      },
-      milliseconds);
+  return e2e::WaitForShown(L"#32770", L"SorvelUpdate", milliseconds);
 }
 
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "tests/e2e/http_server.h"
-#include "tests/support/sha256_hex.h"
 #include "tests/support/test_signer.h"
 #include "tests/support/utf16le.h"
 
@@ -25,6 +25,16 @@ constexpr wchar_t kServedVersion[] = L"1.0.2.0";
 #endif
 constexpr char kServed[] = "/served";
 
+// The SHA-256 of `bytes` in hex digits; empty when the platform could not hash.
+inline std::wstring Sha256Hex(const std::string& bytes) {
+  Sha256 hash;
+  hash.Update(bytes.data(), bytes.size());
+  Sha256Digest digest;
+  if (!hash.Finish(&digest)) return std::wstring();
+  std::wstring hex;
+  for (std::uint8_t b : digest) hex += {L"0123456789abcdef"[b >> 4], L"0123456789abcdef"[b & 15]};
+  return hex;
+}
 // "Download.ini" as the host writes it for `program` at `url`.
 inline std::wstring Description(const std::wstring& url, const std::string& program,
                                 const std::wstring& version = kServedVersion) {
@@ -105,7 +115,7 @@ inline std::vector<Case> ServeCases(TestHttpServer& server, const std::string& s
       // Over http: the TLS front holds a connection without a length open.
       {"cut short without a length", Description(server.Url("/cut"), served)},
       {"other hash", at(kServed, otherHash)},
-      // A byte every 100 ms: past the test build's 20 s in all, long before its end.
+      // A byte every 50 ms: past the test build's 20 s in all, long before its end.
       {"a body that trickles past the total time", at("/trickle", served)},
       {"redirect from https to http", at("/to-http", served)},
       {"certificate of an unknown authority",

@@ -12,22 +12,21 @@
 
 namespace sorvel::test {
 
-inline std::vector<Window> Children(Display* display, Window w) {
+inline std::vector<Window> Children(Display* display, Window w, Window* parent = nullptr) {
   std::vector<Window> out;
-  Window root = None, parent = None, *children = nullptr;
+  Window root = None, up = None, *children = nullptr;
   unsigned count = 0;
-  if (w != None && XQueryTree(display, w, &root, &parent, &children, &count)) {
+  if (w != None && XQueryTree(display, w, &root, &up, &children, &count)) {
     out.assign(children, children + count);
     if (children != nullptr) XFree(children);
   }
+  if (parent != nullptr) *parent = up;
   return out;
 }
 
 inline Window Parent(Display* display, Window w) {
-  Window root = None, parent = None, *children = nullptr;
-  unsigned count = 0;
-  if (w == None || !XQueryTree(display, w, &root, &parent, &children, &count)) return None;
-  if (children != nullptr) XFree(children);
+  Window parent = None;
+  Children(display, w, &parent);
   return parent;
 }
 
