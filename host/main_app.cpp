@@ -41,7 +41,8 @@ bool CMainApp::StartupCheck() {
 HWND CMainApp::FindRunningInstance(const Text& exePath) {
   Platform& platform = GetPlatform();
   for (HWND window : platform.TopLevelWindows(SIZE_MAX)) {
-    if (!platform.IsWindowVisible(window) || platform.GetOwner(window) != nullptr ||
+    if (!platform.HasWindowTrait(window, WindowTrait::kVisible) ||
+        platform.GetOwner(window) != nullptr ||
         platform.HasWindowTrait(window, WindowTrait::kChild) ||
         platform.HasWindowTrait(window, WindowTrait::kToolWindow)) {
       continue;

@@ -3,7 +3,7 @@
 namespace sorvel {
 
 bool IsProgramMainWindow(Platform& platform, HWND window, Text* title) {
-  if (!platform.IsWindowVisible(window)) return false;
+  if (!platform.HasWindowTrait(window, WindowTrait::kVisible)) return false;
   *title = platform.GetWindowText(window);
   return !title->empty() && platform.GetOwner(window) == nullptr &&
          platform.GetParent(window) == nullptr;

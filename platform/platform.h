@@ -69,7 +69,6 @@ class Platform {
   // The real parent; none for a top-level window.
   virtual HWND GetParent(HWND window) = 0;
   virtual bool IsWindow(HWND window) = 0;
-  virtual bool IsWindowVisible(HWND window) = 0;
   // False for no window.
   virtual bool HasWindowTrait(HWND window, WindowTrait trait) = 0;
   virtual Text GetWindowText(HWND window) = 0;

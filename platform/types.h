@@ -55,6 +55,7 @@ struct Screen {
 
 // What the logic asks of a window beyond its visibility.
 enum class WindowTrait {
+  kVisible,     // shown, and so is every window it lies in (a minimised window counts as shown)
   kChild,       // made to live inside another window (a control, a captured window)
   kToolWindow,  // a floating tool bar or palette, kept out of the lists of programs
   kMinimized,

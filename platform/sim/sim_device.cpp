@@ -354,13 +354,6 @@ bool SimDevice::IsWindow(HWND window) {
   return Get(window) != nullptr;
 }
 
-bool SimDevice::IsWindowVisible(HWND window) {
-  for (SimWindow* w = Get(window); w != nullptr; w = Get(w->parent)) {
-    if ((w->style & kWsVisible) == 0) return false;
-  }
-  return Get(window) != nullptr;
-}
-
 Text SimDevice::GetWindowText(HWND window) {
   SimWindow* w = Get(window);
   return w == nullptr ? Text() : w->text;
@@ -379,6 +372,11 @@ bool SimDevice::HasWindowTrait(HWND window, WindowTrait trait) {
   SimWindow* w = Get(window);
   if (w == nullptr) return false;
   switch (trait) {
+    case WindowTrait::kVisible:
+      for (SimWindow* in = w; in != nullptr; in = Get(in->parent)) {
+        if ((in->style & kWsVisible) == 0) return false;
+      }
+      return true;
     case WindowTrait::kChild:
       return (w->style & kWsChild) != 0;
     case WindowTrait::kToolWindow:

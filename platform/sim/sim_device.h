@@ -201,7 +201,6 @@ class SimDevice : public Platform {
   HWND GetOwner(HWND window) override;
   HWND GetParent(HWND window) override;
   bool IsWindow(HWND window) override;
-  bool IsWindowVisible(HWND window) override;
   bool HasWindowTrait(HWND window, WindowTrait trait) override;
   Text GetWindowText(HWND window) override;
   void SetWindowText(HWND window, const Text& text) override;

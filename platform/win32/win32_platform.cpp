@@ -258,10 +258,6 @@ bool Win32Platform::IsWindow(HWND window) {
   return ::IsWindow(W(window)) != FALSE;
 }
 
-bool Win32Platform::IsWindowVisible(HWND window) {
-  return ::IsWindowVisible(W(window)) != FALSE;
-}
-
 Text Win32Platform::GetWindowText(HWND window) {
   int length = GetWindowTextLengthW(W(window));
   if (length <= 0) return Text();
@@ -282,6 +278,8 @@ Text Win32Platform::GetClassName(HWND window) {
 
 bool Win32Platform::HasWindowTrait(HWND window, WindowTrait trait) {
   switch (trait) {
+    case WindowTrait::kVisible:
+      return ::IsWindowVisible(W(window)) != FALSE;
     case WindowTrait::kChild:
       return (GetWindowLongPtrW(W(window), GWL_STYLE) & WS_CHILD) != 0;
     case WindowTrait::kToolWindow:

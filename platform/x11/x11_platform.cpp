@@ -445,19 +445,6 @@ bool IsExecutableFile(const std::string& path) {
 
 }  // namespace
 
-bool X11Platform::IsWindowVisible(HWND window) {
-  if (Node* node = Find(window)) {
-    if (!node->widget->visible_r()) return node->dialog && node->minimized;
-    return true;
-  }
-  if (!IsForeign(window)) return false;
-  ::Window xid = XidOf(window);
-  if (minimized_.count(xid) != 0) return true;
-  if (const x11::TopLevel* listed = Listed(xid)) return listed->viewable || listed->iconic;
-  x11::ErrorTrap trap(display_);
-  return windows_->IsVisible(xid) || WmState(display_, xid) == IconicState;
-}
-
 Text X11Platform::GetWindowText(HWND window) {
   if (Node* node = Find(window)) return node->text;
   if (!IsForeign(window)) return Text();
@@ -516,6 +503,8 @@ Text X11Platform::GetClassName(HWND window) {
 bool X11Platform::HasWindowTrait(HWND window, WindowTrait trait) {
   if (Node* node = Find(window)) {
     switch (trait) {
+      case WindowTrait::kVisible:  // a minimised dialog is unmapped, and counts as shown
+        return node->widget->visible_r() || (node->dialog && node->minimized);
       case WindowTrait::kChild:
         return !node->dialog;
       case WindowTrait::kToolWindow:
@@ -530,6 +519,8 @@ bool X11Platform::HasWindowTrait(HWND window, WindowTrait trait) {
   ::Window xid = XidOf(window);
   if (const x11::TopLevel* listed = Listed(xid); listed && trait != WindowTrait::kHasChildren) {
     switch (trait) {
+      case WindowTrait::kVisible:
+        return listed->viewable || listed->iconic || minimized_.count(xid) != 0;
       case WindowTrait::kToolWindow:
         return listed->tool;
       case WindowTrait::kMinimized:
@@ -541,6 +532,9 @@ bool X11Platform::HasWindowTrait(HWND window, WindowTrait trait) {
   if (!IsWindow(window)) return false;
   x11::ErrorTrap trap(display_);
   switch (trait) {
+    case WindowTrait::kVisible:
+      return minimized_.count(xid) != 0 || windows_->IsVisible(xid) ||
+             WmState(display_, xid) == IconicState;
     case WindowTrait::kChild:
       return GetParent(window) != nullptr;
     case WindowTrait::kToolWindow: {
@@ -614,7 +608,7 @@ bool X11Platform::HoldWindow(HWND window, HWND holder, const Placement& p, Forme
     return false;
   }
   ::Window xid = XidOf(window);
-  former->bits = (IsWindowVisible(window) ? 0 : kFormerHidden) |
+  former->bits = (HasWindowTrait(window, WindowTrait::kVisible) ? 0 : kFormerHidden) |
                  (HasWindowTrait(window, WindowTrait::kMinimized) ? kFormerMinimized : 0);
   Rect frame = GetWindowRect(window);
   x11::Rect client;

@@ -107,8 +107,8 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   EXPECT_EQ(device.GetClassName(pane), u"Static");
   EXPECT_EQ(device.GetClassName(hwnd), kPortableDialogClass);
   EXPECT_EQ(device.FindWindow(kPortableDialogClass, u"Conformance"), hwnd);
-  EXPECT_TRUE(device.IsWindowVisible(button));
-  EXPECT_FALSE(device.IsWindowVisible(hidden));
+  EXPECT_TRUE(device.HasWindowTrait(button, WindowTrait::kVisible));
+  EXPECT_FALSE(device.HasWindowTrait(hidden, WindowTrait::kVisible));
   EXPECT_TRUE(device.HasWindowTrait(hidden, WindowTrait::kChild));
   EXPECT_FALSE(device.HasWindowTrait(hwnd, WindowTrait::kChild));
   EXPECT_EQ(device.GetClientRect(pane).left, 0);
@@ -161,7 +161,7 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAsItWas(Environment& environment) 
     EXPECT_EQ(device.GetParent(foreign), pane);
     EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
     EXPECT_EQ(device.FindWindow(nullptr, title), nullptr) << "a child is no top-level window";
-    EXPECT_TRUE(device.IsWindowVisible(foreign));
+    EXPECT_TRUE(device.HasWindowTrait(foreign, WindowTrait::kVisible));
     EXPECT_FALSE(device.HasWindowTrait(foreign, WindowTrait::kMinimized));
     EXPECT_EQ(FrameSize(device, foreign), std::make_pair(0, 0)) << "a plain window";
     auto [x, y] = ClientOrigin(device, pane);
@@ -171,7 +171,7 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAsItWas(Environment& environment) 
     device.GiveBackWindow(foreign, kHome, held.former, true);
     environment.Pump(300);
     EXPECT_EQ(device.GetParent(foreign), nullptr);
-    EXPECT_EQ(device.IsWindowVisible(foreign), before != kSwHide);
+    EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kVisible), before != kSwHide);
     EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), before == kSwMinimize);
     if (before != kSwShow) continue;
     ExpectBackHome(environment, held, title);
@@ -228,7 +228,9 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   ASSERT_TRUE(environment.Eventually(
       [&] {
         for (HWND window : device.TopLevelWindows(SIZE_MAX)) {
-          if (device.GetOwner(window) == main && device.IsWindowVisible(window)) dialog = window;
+          if (device.GetOwner(window) == main &&
+              device.HasWindowTrait(window, WindowTrait::kVisible))
+            dialog = window;
         }
         return dialog != nullptr;
       },
@@ -316,10 +318,10 @@ void CheckForeignWindowIsFoundShownAndReadWhileItsProgramHangs(Environment& envi
   EXPECT_EQ(device.FindWindow(nullptr, u""), nullptr);
   device.ShowWindow(probe, kSwHide);
   environment.Pump(100);
-  EXPECT_FALSE(device.IsWindowVisible(probe));
+  EXPECT_FALSE(device.HasWindowTrait(probe, WindowTrait::kVisible));
   device.ShowWindow(probe, kSwShow);
   environment.Pump(100);
-  EXPECT_TRUE(device.IsWindowVisible(probe));
+  EXPECT_TRUE(device.HasWindowTrait(probe, WindowTrait::kVisible));
   std::uint64_t start = environment.Now();
   EXPECT_TRUE(device.IsWindowResponding(probe, 1000));
   EXPECT_LE(environment.Now() - start, 500u);
@@ -329,7 +331,7 @@ void CheckForeignWindowIsFoundShownAndReadWhileItsProgramHangs(Environment& envi
   EXPECT_LE(environment.Now() - start, 1500u);
   // Hung programs still have their windows read, and minimised, without waiting.
   EXPECT_EQ(device.GetWindowText(probe), u"Conformance Answer");
-  EXPECT_TRUE(device.IsWindowVisible(probe));
+  EXPECT_TRUE(device.HasWindowTrait(probe, WindowTrait::kVisible));
   EXPECT_NE(device.GetWindowProcessId(probe), 0u);
   EXPECT_LE(environment.Now() - start, 1500u);
   start = environment.Now();
@@ -337,7 +339,7 @@ void CheckForeignWindowIsFoundShownAndReadWhileItsProgramHangs(Environment& envi
   EXPECT_LE(environment.Now() - start, 300u);
   ASSERT_TRUE(environment.Eventually([&] { return device.IsWindowResponding(probe, 200); }, 10000));
   environment.Pump(200);
-  EXPECT_TRUE(device.IsWindowVisible(probe));
+  EXPECT_TRUE(device.HasWindowTrait(probe, WindowTrait::kVisible));
   EXPECT_TRUE(device.HasWindowTrait(probe, WindowTrait::kMinimized));
   EXPECT_FALSE(device.IsWindowResponding(nullptr, 100));
 }

@@ -41,7 +41,8 @@ TEST_F(FindDlgTest, ListsProgramMainWindowsOnlySorted) {
   const std::vector<Text> expected = {u"alpha", u"Calc",   u"Calc", u"desktop",
                                       u"Notes", u"SORVEL", u"Zeta", u"메모"};
   EXPECT_EQ(device_.Window(device_.GetDlgItem(dialog, kList)).items, expected);
-  EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(dialog, kApplyButton)));
+  EXPECT_FALSE(
+      device_.HasWindowTrait(device_.GetDlgItem(dialog, kApplyButton), WindowTrait::kVisible));
 }
 
 // The choice is the title and the program path of the window that the search for the chosen title
@@ -54,7 +55,7 @@ TEST_F(FindDlgTest, ApplyGivesTheTitleAndPathOfTheWindowTheSearchFinds) {
   // A selection shows the apply button.
   const Action apply = [this](HWND dialog) {
     HWND button = device_.GetDlgItem(dialog, kApplyButton);
-    EXPECT_TRUE(device_.IsWindowVisible(button));
+    EXPECT_TRUE(device_.HasWindowTrait(button, WindowTrait::kVisible));
     device_.Click(button);
   };
   const Action closeNotesAndApply = [&](HWND dialog) {

@@ -117,7 +117,7 @@ class MainDlgTest : public HostTest {
   }
   HWND Item(int id) { return device_.GetDlgItem(hwnd_, id); }
   Text ItemText(int id) { return device_.GetWindowText(Item(id)); }
-  bool Visible(int id) { return device_.IsWindowVisible(Item(id)); }
+  bool Visible(int id) { return device_.HasWindowTrait(Item(id), WindowTrait::kVisible); }
   using HostTest::Where;
   Placement Where(int id) { return Where(hwnd_, id); }
   Text Setting(int index) { return ReadSetting(files_, index); }

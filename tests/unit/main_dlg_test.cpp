@@ -61,8 +61,10 @@ TEST_F(MainDlgTest, EachPaneLiesInItsBand) {
       EXPECT_EQ(Where(hwnd, ids.buttonUp), (Placement{0, top, sw, sh}));
       EXPECT_EQ(Where(hwnd, ids.buttonDown), (Placement{sw + 1, top, sw, sh}));
       EXPECT_EQ(Where(hwnd, ids.buttonToggle), (Placement{2 * (sw + 1), top, sw, sh}));
-      EXPECT_TRUE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.buttonA)));
-      EXPECT_FALSE(device_.IsWindowVisible(device_.GetDlgItem(hwnd, ids.buttonUp)));
+      EXPECT_TRUE(
+          device_.HasWindowTrait(device_.GetDlgItem(hwnd, ids.buttonA), WindowTrait::kVisible));
+      EXPECT_FALSE(
+          device_.HasWindowTrait(device_.GetDlgItem(hwnd, ids.buttonUp), WindowTrait::kVisible));
     }
     EXPECT_EQ(ThreePaneMode, panes == 3);
     EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, kIdDisplay3)),
