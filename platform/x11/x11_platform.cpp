@@ -47,8 +47,7 @@ X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), t
   // The manager answers while the first dialog is built, which places itself by that answer.
   windows_->AskNewWindowExtents();
   held_ = std::make_unique<x11::HeldWindows>(*windows_, &keeper_);
-  x11::InternAtoms(display_,
-                   {{"SORVEL_MESSAGE", &messageAtom_}, {"_NET_FRAME_EXTENTS", &frameExtentsAtom_}});
+  messageAtom_ = XInternAtom(display_, "SORVEL_MESSAGE", False);
   Fl::set_font(kDialogFont, "NanumGothic");
   // The toolkit's own texts (message box buttons) too.
   Fl::set_font(FL_HELVETICA, "NanumGothic");
@@ -273,7 +272,7 @@ int X11Platform::OnXEvent(void* event, void* self) {
     platform->Queue(m);
     return 1;
   }
-  if (e.type == PropertyNotify && e.xproperty.atom == platform->frameExtentsAtom_) {
+  if (e.type == PropertyNotify && e.xproperty.atom == platform->windows_->frameExtentsAtom()) {
     // The manager changed the dialog's frame (a window manager may draw an active window's
     // frame larger): the dialog goes where it was asked to, frame and all.
     Node* node = platform->Find(platform->HandleOfXid(e.xproperty.window));

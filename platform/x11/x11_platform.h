@@ -173,7 +173,6 @@ class X11Platform : public Platform {
   std::vector<std::unique_ptr<Fl_RGB_Image>> iconImages_;
   Display* display_;
   Atom messageAtom_;  // of commands sent by another program
-  Atom frameExtentsAtom_;
   x11::Keeper keeper_;
   std::unique_ptr<x11::X11Windows> windows_;
   std::unique_ptr<x11::HeldWindows> held_;

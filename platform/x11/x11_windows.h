@@ -59,6 +59,8 @@ class X11Windows {
 
   Display* display() const { return display_; }
   Window root() const { return root_; }
+  // The property of a frame's extents, as the window manager sets it on a window it frames.
+  Atom frameExtentsAtom() const { return net_frame_extents_; }
 
   // True while a window manager runs on the screen (it owns WM_Sn or names a living check
   // window in _NET_SUPPORTING_WM_CHECK). Round trips to the server only.
