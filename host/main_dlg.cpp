@@ -84,8 +84,6 @@ bool CMainDlg::DispatchMessageMap(Message& message) {
 void CMainDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   HWND hwnd = GetSafeHwnd();
-  if (!platform_.CreateMenuBar(hwnd, MainMenu())) return;
-
   clientRect_ = platform_.GetClientRect(hwnd);
 
   Text settingsPath = platform_.LocateSettingsFile(

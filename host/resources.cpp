@@ -9,6 +9,17 @@ const char16_t kVendorPhone[] = u"000-0000-0000";
 namespace {
 constexpr std::uint32_t kPaneButton = kWsTabStop | kBsNotify;
 constexpr std::uint32_t kPaneDisplay = kWsBorder;
+
+const MenuTemplate kMainMenu{{
+    {u"종료", kIdExit, {}},
+    {u"        옵션      ",
+     0,
+     {
+         {u"분할 초기화", kIdSplitReset, {}},
+         {u"분할 선택", kIdSplitSelect, {}},
+     }},
+    {u"분할시작", kIdSplitStart, {}},
+}};
 }  // namespace
 
 const DialogTemplate& MainDialogTemplate() {
@@ -36,22 +47,9 @@ const DialogTemplate& MainDialogTemplate() {
           {kIdDown3, ControlKind::kPushButton, u"↓", 147, 118, 9, 11, kPaneButton, false},
           {kIdToggle3, ControlKind::kPushButton, u"↕", 159, 93, 9, 11, kPaneButton, false},
           {kIdDisplay3, ControlKind::kStatic, u"", 1, 90, 142, 34, kPaneDisplay, true},
-      }};
+      },
+      &kMainMenu};
   return kTemplate;
-}
-
-const MenuTemplate& MainMenu() {
-  static const MenuTemplate kMenu{{
-      {u"종료", kIdExit, {}},
-      {u"        옵션      ",
-       0,
-       {
-           {u"분할 초기화", kIdSplitReset, {}},
-           {u"분할 선택", kIdSplitSelect, {}},
-       }},
-      {u"분할시작", kIdSplitStart, {}},
-  }};
-  return kMenu;
 }
 
 const DialogTemplate& FindDialogTemplate() {

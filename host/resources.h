@@ -54,7 +54,6 @@ extern const char16_t kWebSiteHost[];
 extern const char16_t kVendorPhone[];
 
 const DialogTemplate& MainDialogTemplate();
-const MenuTemplate& MainMenu();
 const DialogTemplate& FindDialogTemplate();
 const DialogTemplate& VersionDialogTemplate();
 

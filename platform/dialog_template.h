@@ -1,4 +1,4 @@
-// Dialog templates and menu bars as data. The win32 backend builds the in-memory dialog
+// Dialog templates and their menu bars as data. The win32 backend builds the in-memory dialog
 // template from these records; the simulated device builds its windows from them.
 // Constant data and pure functions: any thread.
 #pragma once
@@ -38,23 +38,6 @@ struct ControlTemplate {
   bool visible;
 };
 
-struct DialogTemplate {
-  int icon;    // the program's icon that the dialog bears, a resource id; 0 for none
-  int cx, cy;  // dialog units
-  std::uint32_t style;
-  const char16_t* title;
-  const char16_t* fontName;
-  int fontPoints;
-  std::vector<ControlTemplate> controls;  // in stacking order, topmost first
-};
-
-// The window class a control of this kind has on the platform, as GetClassName names it.
-const char16_t* ControlClassName(ControlKind kind);
-
-// Where `text` goes among the sorted `items`, in the order of the lists the programs show
-// (Win32's sorted list box order, which the lists keep on every platform).
-std::size_t SortedListPlace(const std::vector<Text>& items, const Text& text);
-
 struct MenuItem {
   const char16_t* text;
   unsigned command;             // 0 for a pop-up
@@ -64,5 +47,24 @@ struct MenuItem {
 struct MenuTemplate {
   std::vector<MenuItem> items;  // the bar's top-level entries
 };
+
+struct DialogTemplate {
+  int icon;    // the program's icon that the dialog bears, a resource id; 0 for none
+  int cx, cy;  // dialog units
+  std::uint32_t style;
+  const char16_t* title;
+  const char16_t* fontName;
+  int fontPoints;
+  std::vector<ControlTemplate> controls;  // in stacking order, topmost first
+  // The menu bar, above the client area, which gives it the bar's height; null for none.
+  const MenuTemplate* menu = nullptr;
+};
+
+// The window class a control of this kind has on the platform, as GetClassName names it.
+const char16_t* ControlClassName(ControlKind kind);
+
+// Where `text` goes among the sorted `items`, in the order of the lists the programs show
+// (Win32's sorted list box order, which the lists keep on every platform).
+std::size_t SortedListPlace(const std::vector<Text>& items, const Text& text);
 
 }  // namespace sorvel

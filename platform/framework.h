@@ -50,7 +50,8 @@ struct MessageMapEntry {
 
 class CDialog : public DialogSink {
  public:
-  static constexpr int kModalQuit = -1;  // the run ended by a quit message
+  // The run ended by a quit message, or the dialog could not be made.
+  static constexpr int kModalQuit = -1;
 
   CDialog(Platform& platform, const DialogTemplate& dialogTemplate, HWND owner);
   ~CDialog() override;

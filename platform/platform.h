@@ -134,7 +134,8 @@ class Platform {
 
   // --- Our dialogs and their controls ---
   // Re-enters: the sink hears of the creation and of the dialog's first messages before the
-  // call returns. The dialog bears the program's icon.
+  // call returns. By then the dialog bears the program's icon and its menu bar; no dialog is
+  // made when its menu bar cannot be.
   virtual HWND CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
                                   DialogSink* sink) = 0;
   // Runs the dialog's message loop until the sink's run has ended or a quit message arrives,
@@ -143,9 +144,6 @@ class Platform {
   virtual bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) = 0;
   // Re-enters: the window's dialog hears of its destruction before its controls go.
   virtual void DestroyWindow(HWND window) = 0;
-  // The menu bar of a dialog, built from the menu data. Re-enters the dialog with a size
-  // notification: the bar takes its height from the client area.
-  virtual bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) = 0;
   virtual HWND GetDlgItem(HWND dialog, int id) = 0;
   // A button's checked state (radio buttons: the dialog framework keeps one of a group checked).
   virtual void CheckButton(HWND button, bool checked) = 0;

@@ -582,6 +582,7 @@ Screen SimDevice::GetScreen() {
 
 HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND owner,
                                    DialogSink* sink) {
+  if (dialogTemplate.menu != nullptr && failMenuBar_) return nullptr;
   SimWindow dialog;
   dialog.pid = kOwnPid;
   dialog.className = kPortableDialogClass;
@@ -597,6 +598,8 @@ HWND SimDevice::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWND ow
     dialog.position.x = (config_.screenWidth - dialog.position.width) / 2;
     dialog.position.y = (config_.screenHeight - dialog.position.height) / 2;
   }
+  // The menu bar takes its height from the client area.
+  if (dialogTemplate.menu != nullptr) dialog.insets.bottom += config_.menuBarHeight;
   HWND hwnd = NewWindow(std::move(dialog));
   topLevel_.insert(topLevel_.begin(), hwnd);
   BringToTop(hwnd);
@@ -690,17 +693,6 @@ HWND SimDevice::GetDlgItem(HWND dialog, int id) {
     if (Get(child)->controlId == id) return child;
   }
   return nullptr;
-}
-
-bool SimDevice::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
-  SimWindow* d = Get(dialog);
-  if (d == nullptr || failMenuBar_) return false;
-  d->menu = &menu;
-  Rect before = GetClientRect(dialog);
-  // The bar takes its height from the client area.
-  d->insets.bottom += config_.menuBarHeight;
-  NotifyClientSize(dialog, before);
-  return true;
 }
 
 bool SimDevice::MessageBox(HWND owner, const Text& text, const Text& caption,

@@ -45,7 +45,6 @@ struct SimWindow {
   int controlId = 0;
   DialogSink* sink = nullptr;
   bool enabled = true;
-  const MenuTemplate* menu = nullptr;
   int icon = 0;  // a dialog's icon: the template's resource id
   int invalidations = 0;
   std::vector<Text> items;             // a list box's items, in the order shown
@@ -226,7 +225,6 @@ class SimDevice : public Platform {
                           DialogSink* sink) override;
   bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) override;
   void DestroyWindow(HWND window) override;
-  bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
   HWND GetDlgItem(HWND dialog, int id) override;
   void CheckButton(HWND button, bool checked) override;
   void SetListItems(HWND list, const std::vector<Text>& items) override;

@@ -122,12 +122,39 @@ struct DialogState {
   }
 };
 
+bool AppendMenuItems(HMENU menu, const std::vector<MenuItem>& items) {
+  for (const MenuItem& item : items) {
+    if (item.popup.empty()) {
+      if (!AppendMenuW(menu, MF_STRING, item.command, Wide(item.text))) return false;
+      continue;
+    }
+    HMENU popup = CreatePopupMenu();
+    if (popup == nullptr || !AppendMenuItems(popup, item.popup) ||
+        !AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Wide(item.text))) {
+      if (popup != nullptr) DestroyMenu(popup);
+      return false;
+    }
+  }
+  return true;
+}
+
 // The creation parameter: the state goes to the window once its initialisation begins.
 struct DialogStart {
   DialogState* state;
-  int icon;  // a resource id of the program; 0 for none
+  int icon;    // a resource id of the program; 0 for none
+  HMENU menu;  // the menu bar until the window takes it; null for none
   bool adopted;
 };
+
+// A menu bar built from the menu data; null when it cannot be built.
+HMENU NewMenuBar(const MenuTemplate& menu) {
+  HMENU bar = CreateMenu();
+  if (bar != nullptr && !AppendMenuItems(bar, menu.items)) {
+    DestroyMenu(bar);
+    return nullptr;
+  }
+  return bar;
+}
 
 DialogState* StateOf(::HWND dialog) {
   return reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
@@ -154,6 +181,12 @@ void DrawPushButton(const DRAWITEMSTRUCT& item, ::HBRUSH brush, COLORREF textCol
 INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* start = reinterpret_cast<DialogStart*>(lParam);
+    // The bar comes before the state: the size it takes is no news to a sink that has not yet
+    // heard of the dialog. A dialog without its bar never takes the state.
+    if (start->menu != nullptr) {
+      if (!SetMenu(hwnd, start->menu)) return TRUE;
+      start->menu = nullptr;
+    }
     start->adopted = true;
     SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(start->state));
     if (start->icon != 0) {
@@ -473,7 +506,7 @@ HWND Win32Platform::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWN
   writer.Short(0);
   writer.Short(static_cast<short>(dialogTemplate.cx));
   writer.Short(static_cast<short>(dialogTemplate.cy));
-  writer.Word(0);  // no menu
+  writer.Word(0);  // no menu resource: the bar is set at initialisation
   writer.Word(0);  // the standard dialog class
   writer.String(dialogTemplate.title);
   writer.Word(static_cast<WORD>(dialogTemplate.fontPoints));
@@ -491,11 +524,21 @@ HWND Win32Platform::CreateDialogWindow(const DialogTemplate& dialogTemplate, HWN
     writer.String(control.text);
     writer.Word(0);  // no creation data
   }
-  DialogStart start{new DialogState{sink, {}}, dialogTemplate.icon, false};
+  HMENU bar = nullptr;
+  if (dialogTemplate.menu != nullptr && (bar = NewMenuBar(*dialogTemplate.menu)) == nullptr) {
+    return nullptr;
+  }
+  DialogStart start{new DialogState{sink, {}}, dialogTemplate.icon, bar, false};
   ::HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), writer.Get(), W(owner),
                                              DialogProc, reinterpret_cast<LPARAM>(&start));
-  // A window that never began its initialisation never took the state.
-  if (!start.adopted) delete start.state;
+  if (start.menu != nullptr) DestroyMenu(start.menu);
+  // A window that never began its initialisation, or could not take its bar, never took the
+  // state.
+  if (!start.adopted) {
+    delete start.state;
+    if (dialog != nullptr) ::DestroyWindow(dialog);
+    return nullptr;
+  }
   return P(dialog);
 }
 
@@ -529,36 +572,6 @@ void Win32Platform::DestroyWindow(HWND window) {
 
 HWND Win32Platform::GetDlgItem(HWND dialog, int id) {
   return P(::GetDlgItem(W(dialog), id));
-}
-
-namespace {
-
-bool AppendMenuItems(HMENU menu, const std::vector<MenuItem>& items) {
-  for (const MenuItem& item : items) {
-    if (item.popup.empty()) {
-      if (!AppendMenuW(menu, MF_STRING, item.command, Wide(item.text))) return false;
-      continue;
-    }
-    HMENU popup = CreatePopupMenu();
-    if (popup == nullptr || !AppendMenuItems(popup, item.popup) ||
-        !AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Wide(item.text))) {
-      if (popup != nullptr) DestroyMenu(popup);
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-bool Win32Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
-  HMENU bar = CreateMenu();
-  if (bar == nullptr) return false;
-  if (!AppendMenuItems(bar, menu.items) || !SetMenu(W(dialog), bar)) {
-    DestroyMenu(bar);
-    return false;
-  }
-  return true;
 }
 
 void Win32Platform::CheckButton(HWND button, bool checked) {

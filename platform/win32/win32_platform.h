@@ -54,7 +54,6 @@ class Win32Platform : public Platform {
                           DialogSink* sink) override;
   bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) override;
   void DestroyWindow(HWND window) override;
-  bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
   HWND GetDlgItem(HWND dialog, int id) override;
   void CheckButton(HWND button, bool checked) override;
   void SetListItems(HWND list, const std::vector<Text>& items) override;

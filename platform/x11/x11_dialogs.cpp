@@ -35,9 +35,11 @@ class DialogWindow : public Fl_Double_Window {
   X11Platform* platform;
   std::function<void(int, int)> onSize;
   std::function<void()> onClose;
+  Fl_Widget* menuBar = nullptr;  // spans the window's width at its own height
   void resize(int x, int y, int w, int h) override {
     bool sized = w != this->w() || h != this->h();
     Fl_Double_Window::resize(x, y, w, h);
+    if (menuBar != nullptr) menuBar->resize(0, 0, w, menuBar->h());
     if (sized && onSize) onSize(w, h);
   }
 };
@@ -220,6 +222,7 @@ HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, Dialog
   window->end();
   // FLTK draws the last child on top; the template's first control lies on top.
   for (std::uintptr_t ch : dialog->controls) window->insert(*nodes_[ch]->widget, 0);
+  if (t.menu != nullptr) AddMenuBar(dialog, *t.menu);
   sink->OnDialogCreated(Handle(handle));
   if (Node* node = Find(Handle(handle)); node != nullptr && (t.style & kWsVisible) != 0) {
     ShowDialog(node);
@@ -481,20 +484,17 @@ void AddMenuItems(Fl_Menu_Bar* bar, const std::string& path, const std::vector<M
 
 }  // namespace
 
-bool X11Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
-  Node* node = Find(dialog);
-  if (node == nullptr || !node->dialog || node->menuHeight > 0) return false;
-  auto* window = static_cast<DialogWindow*>(node->widget);
+void X11Platform::AddMenuBar(Node* dialog, const MenuTemplate& menu) {
+  auto* window = static_cast<DialogWindow*>(dialog->widget);
   int height = fl_height(kDialogFont, 14) + 8;
   // The bar takes its height from the client area: the controls move down by as much.
-  for (std::uintptr_t ch : node->controls) {
+  for (std::uintptr_t ch : dialog->controls) {
     Fl_Widget* w = nodes_[ch]->widget;
     w->position(w->x(), w->y() + height);
   }
   auto* bar = new Fl_Menu_Bar(0, 0, window->w(), height);
   bar->textfont(kDialogFont);
   AddMenuItems(bar, "", menu.items);
-  std::uintptr_t handle = node->handle;
   bar->callback([](Fl_Widget* w, void*) {
     const Fl_Menu_Item* item = static_cast<Fl_Menu_Bar*>(w)->mvalue();
     auto* d = static_cast<DialogWindow*>(w->window());
@@ -506,14 +506,8 @@ bool X11Platform::CreateMenuBar(HWND dialog, const MenuTemplate& menu) {
     d->platform->Deliver(d->platform->Find(m.window), m);
   });
   window->add(bar);
-  node->menuHeight = height;
-  Message m;
-  m.window = Handle(handle);
-  m.message = kWmSize;
-  m.width = window->w();
-  m.height = window->h() - height;
-  Deliver(node, m);
-  return true;
+  window->menuBar = bar;
+  dialog->menuHeight = height;
 }
 
 bool X11Platform::MessageBox(HWND owner, const Text& text, const Text& caption,

@@ -87,7 +87,6 @@ class X11Platform : public Platform {
                           DialogSink* sink) override;
   bool RunModalLoop(HWND dialog, HWND owner, DialogSink* sink) override;
   void DestroyWindow(HWND window) override;
-  bool CreateMenuBar(HWND dialog, const MenuTemplate& menu) override;
   HWND GetDlgItem(HWND dialog, int id) override;
   void CheckButton(HWND button, bool checked) override;
   void SetListItems(HWND list, const std::vector<Text>& items) override;
@@ -161,6 +160,7 @@ class X11Platform : public Platform {
                              const Units& units);
   Fl_Widget* NewControl(const ControlTemplate& control, Node* node, const Units& units);
   void GiveIcon(Fl_Window* window, int icon);
+  void AddMenuBar(Node* dialog, const MenuTemplate& menu);
   static void OnAwake(void* self);
   static void OnTermination(int fd, void* self);
   static int OnXEvent(void* event, void* self);

@@ -8,14 +8,12 @@
 namespace sorvel {
 namespace {
 
-TEST_F(MainDlgTest, MenuBarFailureLeavesTheRestOfInitialisationUndone) {
+TEST_F(MainDlgTest, WithoutItsMenuBarTheDialogIsNotMadeAndNothingStarts) {
   device_.FailMenuBar(true);
-  Open();
+  EXPECT_EQ(dialog_.DoModal(), CDialog::kModalQuit);
+  EXPECT_EQ(device_.FindWindow(kPortableDialogClass, u"Sorvel"), nullptr);
   EXPECT_TRUE(SettingsPath.empty());
-  EXPECT_FALSE(device_.HasTimer(hwnd_, kTitleTimer));
-  EXPECT_FALSE(device_.HasTimer(hwnd_, kLaunchTimer));
   EXPECT_TRUE(device_.MessageBoxes().empty());
-  EXPECT_TRUE(device_.IsWindow(hwnd_));
 }
 
 TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessage) {
