@@ -222,7 +222,7 @@ HWND X11Platform::CreateDialogWindow(const DialogTemplate& t, HWND owner, Dialog
   window->end();
   // FLTK draws the last child on top; the template's first control lies on top.
   for (std::uintptr_t ch : dialog->controls) window->insert(*nodes_[ch]->widget, 0);
-  if (t.menu != nullptr) AddMenuBar(dialog, *t.menu);
+  if (t.menu != nullptr) AddMenuBar(dialog, *t.menu, units);
   sink->OnDialogCreated(Handle(handle));
   if (Node* node = Find(Handle(handle)); node != nullptr && (t.style & kWsVisible) != 0) {
     ShowDialog(node);
@@ -484,9 +484,10 @@ void AddMenuItems(Fl_Menu_Bar* bar, const std::string& path, const std::vector<M
 
 }  // namespace
 
-void X11Platform::AddMenuBar(Node* dialog, const MenuTemplate& menu) {
+void X11Platform::AddMenuBar(Node* dialog, const MenuTemplate& menu, const Units& units) {
   auto* window = static_cast<DialogWindow*>(dialog->widget);
-  int height = fl_height(kDialogFont, 14) + 8;
+  // In the dialog's font, which the controls' labels have opened already.
+  int height = fl_height(kDialogFont, units.fontPixels) + 8;
   // The bar takes its height from the client area: the controls move down by as much.
   for (std::uintptr_t ch : dialog->controls) {
     Fl_Widget* w = nodes_[ch]->widget;
@@ -494,6 +495,7 @@ void X11Platform::AddMenuBar(Node* dialog, const MenuTemplate& menu) {
   }
   auto* bar = new Fl_Menu_Bar(0, 0, window->w(), height);
   bar->textfont(kDialogFont);
+  bar->textsize(units.fontPixels);
   AddMenuItems(bar, "", menu.items);
   bar->callback([](Fl_Widget* w, void*) {
     const Fl_Menu_Item* item = static_cast<Fl_Menu_Bar*>(w)->mvalue();

@@ -160,7 +160,7 @@ class X11Platform : public Platform {
                              const Units& units);
   Fl_Widget* NewControl(const ControlTemplate& control, Node* node, const Units& units);
   void GiveIcon(Fl_Window* window, int icon);
-  void AddMenuBar(Node* dialog, const MenuTemplate& menu);
+  void AddMenuBar(Node* dialog, const MenuTemplate& menu, const Units& units);
   static void OnAwake(void* self);
   static void OnTermination(int fd, void* self);
   static int OnXEvent(void* event, void* self);
