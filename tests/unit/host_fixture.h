@@ -39,7 +39,12 @@ class FilesTest : public ::testing::Test {
   SimFileSystem files_;
 };
 
+constexpr char16_t kHostProgram[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
 constexpr char16_t kSettingsFile[] = u"\\Program Files\\Sorvel\\Sorvel.ini";
+// A SHA-256 as a manifest may give it, and as the host writes it.
+constexpr char16_t kHash[] = u"00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
+constexpr char16_t kLowerHash[] =
+    u"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
 
 class HostTest : public FilesTest {
  protected:
@@ -71,6 +76,11 @@ class HostTest : public FilesTest {
     EXPECT_EQ(step, actions.size()) << "the run ended before its last action";
     EXPECT_FALSE(device_.ModalLoopStalled()) << "the last action did not end the run";
     return result;
+  }
+  template <typename Dialog>
+  int RunModal(const std::vector<Action>& actions) {
+    Dialog dialog(device_, nullptr);
+    return RunModal(dialog, actions);
   }
   Action Tap(int id) {
     return [this, id](HWND dialog) { device_.Click(device_.GetDlgItem(dialog, id)); };

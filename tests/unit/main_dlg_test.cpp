@@ -1,5 +1,5 @@
-// The host program's single instance; the main dialog's start-up, layout, title, launch, colours
-// and park command.
+// The host program's single instance; the main dialog's start-up, layout, title, launch and
+// colours. (The park command: the end-to-end start-up test, on each screen size.)
 #include "host/main_dlg.h"
 
 #include "host/main_app.h"
@@ -16,12 +16,16 @@ TEST_F(MainDlgTest, WithoutItsMenuBarTheDialogIsNotMadeAndNothingStarts) {
   EXPECT_TRUE(device_.MessageBoxes().empty());
 }
 
-TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessage) {
+TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessageAsOkDoesSilently) {
   device_.GetConfig().modulePath = u"\\Program Files\\Sorvel\\Sorvel";
   EXPECT_EQ(dialog_.DoModal(), kIdCancel);
   ExpectLastBox(u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.", 1);
   EXPECT_TRUE(SettingsPath.empty());
   EXPECT_FALSE(device_.ModalLoopStalled());
+  // With a path it can read, the run ends at OK.
+  device_.GetConfig().modulePath = kHostProgram;
+  EXPECT_EQ(RunModal<CMainDlg>({Post(kIdOk)}), kIdOk);
+  EXPECT_EQ(device_.MessageBoxes().size(), 1u);
 }
 
 // The client area's 268 pixels in a band a pane: the display fills it but for a line, A sits at
@@ -130,44 +134,6 @@ TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault
     }
     EXPECT_EQ(device_.PaintColors(Item(ids.display)), std::nullopt) << ids.display;
   }
-}
-
-// The park command (command 1 with notification code 0x1000, as another program gives it),
-// posted or sent, moves the dialog top-most on 240- and 480-wide screens only, and is consumed on
-// every screen: the run goes on (the framework's OK handling never sees it). A plain OK ends it.
-TEST_F(MainDlgTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
-  struct Case {
-    int width, height, x, y;  // x < 0: not moved
-  };
-  const Case cases[] = {
-      {240, 320, 220, 250}, {480, 640, 430, 540}, {320, 240, -1, -1}, {640, 480, -1, -1}};
-  for (const Case& c : cases) {
-    for (bool sent : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << (sent ? ", sent" : ""));
-      device_.GetConfig().screenWidth = c.width;
-      device_.GetConfig().screenHeight = c.height;
-      CMainDlg dialog(device_, nullptr);
-      Rect before, after;
-      bool topmost = false;
-      RunModal(dialog, {[&](HWND hwnd) {
-                          before = device_.GetWindowRect(hwnd);
-                          if (sent) {
-                            device_.SendCommand(hwnd, kIdOk, 0x1000);
-                          } else {
-                            device_.PostCommand(hwnd, kIdOk, 0x1000);
-                          }
-                        },
-                        [&](HWND hwnd) {
-                          after = device_.GetWindowRect(hwnd);
-                          topmost = device_.Window(hwnd).Topmost();
-                        },
-                        Post(kIdExit)});
-      const Rect parked{c.x, c.y, c.x + before.Width(), c.y + before.Height()};
-      EXPECT_EQ(after, c.x < 0 ? before : parked);
-      EXPECT_EQ(topmost, c.x >= 0);
-    }
-  }
-  EXPECT_EQ(RunModal(dialog_, {Post(kIdOk)}), kIdOk);
 }
 
 // --- The program: one instance at a time ---
