@@ -148,38 +148,30 @@ class MainDlgTest : public HostTest {
     return device_.CreateForeignWindow(pid_, u"Notes", title, kOverlappedVisible, rect);
   }
   // The next window picker ends with OK but no new choice, the earlier choice standing (null);
-  // is closed (""); or is answered with a double tap on `title`, a literal.
+  // is closed (""); or is answered with a double tap on `title`.
   void AnswerPicker(const char16_t* title = nullptr) {
-    device_.SetIdleScript([title](SimDevice& device) {
-      HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
-      if (picker == nullptr) return false;
-      HWND list = device.GetDlgItem(picker, kIdPickerList);
-      const std::vector<Text>& items = device.Window(list).items;
-      auto at = std::find(items.begin(), items.end(), Text(title != nullptr ? title : u""));
-      if (title == nullptr) {
-        device.PostCommand(picker, kIdOk);
-      } else if (*title == u'\0') {
-        device.Click(device.GetDlgItem(picker, kIdPickerClose));
-      } else if (at != items.end()) {
-        device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
-      } else {
-        return false;
-      }
-      return true;
-    });
+    device_.SetIdleScript(
+        [ok = title == nullptr, title = Text(title != nullptr ? title : u"")](SimDevice& device) {
+          HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
+          if (picker == nullptr) return false;
+          HWND list = device.GetDlgItem(picker, kIdPickerList);
+          const std::vector<Text>& items = device.Window(list).items;
+          auto at = std::find(items.begin(), items.end(), title);
+          if (ok) {
+            device.PostCommand(picker, kIdOk);
+          } else if (title.empty()) {
+            device.Click(device.GetDlgItem(picker, kIdPickerClose));
+          } else if (at != items.end()) {
+            device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
+          } else {
+            return false;
+          }
+          return true;
+        });
   }
   void PickInto(int buttonA, const char16_t* title) {
     AnswerPicker(title);
     Click(buttonA);
-  }
-  // `dialog` takes the window titled `title` into `pane`, the picker keeping the earlier choice.
-  void Hold(CMainDlg& dialog, int pane, const Text& title) {
-    HWND window = device_.FindWindow(nullptr, title);
-    PickedWindowTitle = title;
-    AnswerPicker();
-    dialog.TogglePane(pane);
-    ASSERT_EQ(device_.GetParent(window),
-              device_.GetDlgItem(dialog.GetSafeHwnd(), kPaneControls[pane].display));
   }
   // The pane shows that it holds `window`: the window is its display's child, its button C.
   bool Holds(int pane, HWND window) {

@@ -140,21 +140,7 @@ TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault
 
 constexpr char16_t kPathName[] = u"/Program Files/Sorvel/Sorvel.exe";
 
-class MainAppTest : public HostTest {
- protected:
-  // Runs the program; the idle script ends the main dialog's run at once.
-  void Run() {
-    device_.SetIdleScript([this](SimDevice& device) {
-      HWND dialog = device.FindWindow(u"Dialog", u"Sorvel");
-      dialogsSeen_ += dialog != nullptr;
-      if (dialog == nullptr) return false;
-      device.PostCommand(dialog, kIdExit);
-      return true;
-    });
-    CMainApp(device_).Run();
-  }
-  int dialogsSeen_ = 0;
-};
+using MainAppTest = HostTest;
 
 // The first instance runs the main dialog until it ends; the instance name alone, held by another
 // program, keeps it from running. A second instance looks forty times, a quarter of a second
@@ -198,9 +184,17 @@ TEST_F(MainAppTest, OneInstanceRunsAndASecondBringsItToTheFront) {
     device_.SetForegroundWindow(notes);
     const std::size_t windows = device_.TopLevelWindows(SIZE_MAX).size();
     const std::size_t sleeps = device_.Sleeps().size();
-    dialogsSeen_ = 0;
-    Run();
-    EXPECT_EQ(dialogsSeen_, c.dialogs);
+    // The program runs; the idle script ends the main dialog's run at once.
+    int dialogs = 0;
+    device_.SetIdleScript([&dialogs](SimDevice& device) {
+      HWND dialog = device.FindWindow(u"Dialog", u"Sorvel");
+      if (dialog == nullptr) return false;
+      ++dialogs;
+      device.PostCommand(dialog, kIdExit);
+      return true;
+    });
+    CMainApp(device_).Run();
+    EXPECT_EQ(dialogs, c.dialogs);
     EXPECT_FALSE(device_.ModalLoopStalled());
     EXPECT_EQ(device_.TopLevelWindows(SIZE_MAX).size(), windows) << "the dialog is destroyed";
     EXPECT_EQ(running != nullptr && device_.ForegroundWindow() == running, c.raised);

@@ -55,13 +55,13 @@ class UpdateCheckTest : public MainDlgTest {
   // Opens the host holding two programs and lets the check run: the timer starts it, its work
   // leaves the notice and posts the message that has it handled; the message alone does nothing.
   void RunCheck(CMainDlg& dialog) {
-    HWND hwnd = dialog.Create();
-    ASSERT_NE(hwnd, nullptr);
-    device_.PostMessage(hwnd, kWmUpdateNotice);
+    ASSERT_NE(hwnd_ = dialog.Create(), nullptr);
+    device_.PostMessage(hwnd_, kWmUpdateNotice);
     for (int pane : {0, 1}) {
       const Text title = pane == 0 ? u"Notes" : u"Calc";
       held_.push_back(Start(title, u"\\Windows\\" + title + u".exe", formers_[pane]));
-      ASSERT_NO_FATAL_FAILURE(Hold(dialog, pane, title));
+      PickInto(kPaneControls[pane].buttonA, title.c_str());
+      ASSERT_TRUE(Holds(pane, held_.back()));
     }
     device_.AdvanceTime(kUpdateCheckTimerMs);
     EXPECT_EQ(device_.PendingWorkers(), 1u);
