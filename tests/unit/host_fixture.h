@@ -102,15 +102,6 @@ class HostTest : public FilesTest {
     EXPECT_EQ(boxes.back().buttons, buttons);
   }
 
-  // Where a control stands in its dialog's client area.
-  Placement Where(HWND dialog, int id) {
-    Rect screen = device_.GetWindowRect(device_.GetDlgItem(dialog, id));
-    Rect outer = device_.GetWindowRect(dialog);
-    const SimWindow& d = device_.Window(dialog);
-    return {screen.left - outer.left - d.insets.left, screen.top - outer.top - d.insets.top,
-            screen.Width(), screen.Height()};
-  }
-
   SimDevice device_;
 };
 
@@ -128,8 +119,13 @@ class MainDlgTest : public HostTest {
   HWND Item(int id) { return device_.GetDlgItem(hwnd_, id); }
   Text ItemText(int id) { return device_.GetWindowText(Item(id)); }
   bool Visible(int id) { return device_.HasWindowTrait(Item(id), WindowTrait::kVisible); }
-  using HostTest::Where;
-  Placement Where(int id) { return Where(hwnd_, id); }
+  // Where a control stands in the dialog's client area.
+  Placement Where(int id) {
+    Rect screen = device_.GetWindowRect(Item(id)), outer = device_.GetWindowRect(hwnd_);
+    const SimWindow& d = device_.Window(hwnd_);
+    return {screen.left - outer.left - d.insets.left, screen.top - outer.top - d.insets.top,
+            screen.Width(), screen.Height()};
+  }
   Text Setting(int index) { return ReadSetting(files_, index); }
   // The user taps a control, or a command comes, and its handler runs.
   void Click(int id) {

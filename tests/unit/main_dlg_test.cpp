@@ -50,30 +50,26 @@ TEST_F(MainDlgTest, EachPaneLiesInItsBand) {
                       u"\r\n");
     const std::size_t started = device_.StartedPrograms().size(), panes = c.tops.size() - 1;
     CMainDlg dialog(device_, nullptr);
-    HWND hwnd = dialog.Create();
-    const Rect a = device_.GetClientRect(device_.GetDlgItem(hwnd, kIdButtonA1));
-    const Rect small = device_.GetClientRect(device_.GetDlgItem(hwnd, kIdUp1));
+    hwnd_ = dialog.Create();
+    const Rect a = device_.GetClientRect(Item(kIdButtonA1));
+    const Rect small = device_.GetClientRect(Item(kIdUp1));
     const int w = a.right, h = a.bottom, sw = small.right, sh = small.bottom;
     for (std::size_t p = 0; p < panes; ++p) {
       SCOPED_TRACE(p + 1);
       const PaneControls& ids = kPaneControls[p];
       const int top = c.tops[p], next = c.tops[p + 1];
-      EXPECT_EQ(Where(hwnd, ids.display), (Placement{0, top, 240, next - top - 1}));
-      EXPECT_EQ(Where(hwnd, ids.buttonA), (Placement{240 - w, next - h - 1, w, h}));
-      EXPECT_EQ(Where(hwnd, ids.buttonUp), (Placement{0, top, sw, sh}));
-      EXPECT_EQ(Where(hwnd, ids.buttonDown), (Placement{sw + 1, top, sw, sh}));
-      EXPECT_EQ(Where(hwnd, ids.buttonToggle), (Placement{2 * (sw + 1), top, sw, sh}));
-      EXPECT_TRUE(
-          device_.HasWindowTrait(device_.GetDlgItem(hwnd, ids.buttonA), WindowTrait::kVisible));
-      EXPECT_FALSE(
-          device_.HasWindowTrait(device_.GetDlgItem(hwnd, ids.buttonUp), WindowTrait::kVisible));
+      EXPECT_EQ(Where(ids.display), (Placement{0, top, 240, next - top - 1}));
+      EXPECT_EQ(Where(ids.buttonA), (Placement{240 - w, next - h - 1, w, h}));
+      EXPECT_EQ(Where(ids.buttonUp), (Placement{0, top, sw, sh}));
+      EXPECT_EQ(Where(ids.buttonDown), (Placement{sw + 1, top, sw, sh}));
+      EXPECT_EQ(Where(ids.buttonToggle), (Placement{2 * (sw + 1), top, sw, sh}));
+      EXPECT_TRUE(Visible(ids.buttonA));
+      EXPECT_FALSE(Visible(ids.buttonUp));
     }
     EXPECT_EQ(ThreePaneMode, panes == 3);
-    EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, kIdDisplay3)),
-              panes == 3 ? Text(kEmptyPaneLabel) + u"Mail" : u"");
+    EXPECT_EQ(ItemText(kIdDisplay3), panes == 3 ? Text(kEmptyPaneLabel) + u"Mail" : u"");
     if (panes == 2) {
-      EXPECT_EQ(Where(hwnd, kIdDisplay3),
-                (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
+      EXPECT_EQ(Where(kIdDisplay3), (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
     }
     device_.AdvanceTime(1000);
     EXPECT_EQ(std::vector<Text>(device_.StartedPrograms().begin() + started,
