@@ -15,10 +15,6 @@ class FindDlgTest : public HostTest {
     return device_.CreateForeignWindow(device_.StartForeignProcess(program), u"App", title, style,
                                        {0, 0, 100, 100}, owner);
   }
-  int Run(const std::vector<Action>& actions) {
-    CFindDlg picker(device_, nullptr);
-    return RunModal(picker, actions);
-  }
   Action Select(int index, bool doubleTap = false) {
     return [=](HWND dialog) {
       device_.SelectListItem(device_.GetDlgItem(dialog, kList), index, doubleTap);
@@ -91,7 +87,8 @@ TEST_F(FindDlgTest, ApplyGivesTheTitleAndPathOfTheWindowTheSearchFinds) {
     PickedProgramPath = earlier;
     std::vector<HWND> windows;
     for (const auto& [title, program] : c.windows) windows.push_back(Window(title, program));
-    EXPECT_EQ(Run(c.actions), c.title == u"Earlier" ? CFindDlg::kClosed : CFindDlg::kApplied);
+    EXPECT_EQ(RunModal<CFindDlg>(c.actions),
+              c.title == u"Earlier" ? CFindDlg::kClosed : CFindDlg::kApplied);
     EXPECT_EQ(PickedWindowTitle, c.title);
     EXPECT_EQ(PickedProgramPath, c.path);
     for (HWND window : windows) device_.DestroyWindow(window);

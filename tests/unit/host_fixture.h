@@ -39,7 +39,12 @@ class FilesTest : public ::testing::Test {
   SimFileSystem files_;
 };
 
+constexpr char16_t kHostProgram[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
 constexpr char16_t kSettingsFile[] = u"\\Program Files\\Sorvel\\Sorvel.ini";
+// A SHA-256 as a manifest may give it, and as the host writes it.
+constexpr char16_t kHash[] = u"00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
+constexpr char16_t kLowerHash[] =
+    u"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
 
 class HostTest : public FilesTest {
  protected:
@@ -72,6 +77,11 @@ class HostTest : public FilesTest {
     EXPECT_FALSE(device_.ModalLoopStalled()) << "the last action did not end the run";
     return result;
   }
+  template <typename Dialog>
+  int RunModal(const std::vector<Action>& actions) {
+    Dialog dialog(device_, nullptr);
+    return RunModal(dialog, actions);
+  }
   Action Tap(int id) {
     return [this, id](HWND dialog) { device_.Click(device_.GetDlgItem(dialog, id)); };
   }
@@ -92,15 +102,6 @@ class HostTest : public FilesTest {
     EXPECT_EQ(boxes.back().buttons, buttons);
   }
 
-  // Where a control stands in its dialog's client area.
-  Placement Where(HWND dialog, int id) {
-    Rect screen = device_.GetWindowRect(device_.GetDlgItem(dialog, id));
-    Rect outer = device_.GetWindowRect(dialog);
-    const SimWindow& d = device_.Window(dialog);
-    return {screen.left - outer.left - d.insets.left, screen.top - outer.top - d.insets.top,
-            screen.Width(), screen.Height()};
-  }
-
   SimDevice device_;
 };
 
@@ -118,8 +119,13 @@ class MainDlgTest : public HostTest {
   HWND Item(int id) { return device_.GetDlgItem(hwnd_, id); }
   Text ItemText(int id) { return device_.GetWindowText(Item(id)); }
   bool Visible(int id) { return device_.HasWindowTrait(Item(id), WindowTrait::kVisible); }
-  using HostTest::Where;
-  Placement Where(int id) { return Where(hwnd_, id); }
+  // Where a control stands in the dialog's client area.
+  Placement Where(int id) {
+    Rect screen = device_.GetWindowRect(Item(id)), outer = device_.GetWindowRect(hwnd_);
+    const SimWindow& d = device_.Window(hwnd_);
+    return {screen.left - outer.left - d.insets.left, screen.top - outer.top - d.insets.top,
+            screen.Width(), screen.Height()};
+  }
   Text Setting(int index) { return ReadSetting(files_, index); }
   // The user taps a control, or a command comes, and its handler runs.
   void Click(int id) {
@@ -138,38 +144,30 @@ class MainDlgTest : public HostTest {
     return device_.CreateForeignWindow(pid_, u"Notes", title, kOverlappedVisible, rect);
   }
   // The next window picker ends with OK but no new choice, the earlier choice standing (null);
-  // is closed (""); or is answered with a double tap on `title`, a literal.
+  // is closed (""); or is answered with a double tap on `title`.
   void AnswerPicker(const char16_t* title = nullptr) {
-    device_.SetIdleScript([title](SimDevice& device) {
-      HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
-      if (picker == nullptr) return false;
-      HWND list = device.GetDlgItem(picker, kIdPickerList);
-      const std::vector<Text>& items = device.Window(list).items;
-      auto at = std::find(items.begin(), items.end(), Text(title != nullptr ? title : u""));
-      if (title == nullptr) {
-        device.PostCommand(picker, kIdOk);
-      } else if (*title == u'\0') {
-        device.Click(device.GetDlgItem(picker, kIdPickerClose));
-      } else if (at != items.end()) {
-        device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
-      } else {
-        return false;
-      }
-      return true;
-    });
+    device_.SetIdleScript(
+        [ok = title == nullptr, title = Text(title != nullptr ? title : u"")](SimDevice& device) {
+          HWND picker = device.FindWindow(kPortableDialogClass, u"Dialog");
+          if (picker == nullptr) return false;
+          HWND list = device.GetDlgItem(picker, kIdPickerList);
+          const std::vector<Text>& items = device.Window(list).items;
+          auto at = std::find(items.begin(), items.end(), title);
+          if (ok) {
+            device.PostCommand(picker, kIdOk);
+          } else if (title.empty()) {
+            device.Click(device.GetDlgItem(picker, kIdPickerClose));
+          } else if (at != items.end()) {
+            device.SelectListItem(list, static_cast<int>(at - items.begin()), true);
+          } else {
+            return false;
+          }
+          return true;
+        });
   }
   void PickInto(int buttonA, const char16_t* title) {
     AnswerPicker(title);
     Click(buttonA);
-  }
-  // `dialog` takes the window titled `title` into `pane`, the picker keeping the earlier choice.
-  void Hold(CMainDlg& dialog, int pane, const Text& title) {
-    HWND window = device_.FindWindow(nullptr, title);
-    PickedWindowTitle = title;
-    AnswerPicker();
-    dialog.TogglePane(pane);
-    ASSERT_EQ(device_.GetParent(window),
-              device_.GetDlgItem(dialog.GetSafeHwnd(), kPaneControls[pane].display));
   }
   // The pane shows that it holds `window`: the window is its display's child, its button C.
   bool Holds(int pane, HWND window) {

@@ -1,5 +1,5 @@
-// The host program's single instance; the main dialog's start-up, layout, title, launch, colours
-// and park command.
+// The host program's single instance; the main dialog's start-up, layout, title, launch and
+// colours. (The park command: the end-to-end start-up test, on each screen size.)
 #include "host/main_dlg.h"
 
 #include "host/main_app.h"
@@ -16,12 +16,16 @@ TEST_F(MainDlgTest, WithoutItsMenuBarTheDialogIsNotMadeAndNothingStarts) {
   EXPECT_TRUE(device_.MessageBoxes().empty());
 }
 
-TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessage) {
+TEST_F(MainDlgTest, ProgramPathWithoutADotEndsTheDialogWithAMessageAsOkDoesSilently) {
   device_.GetConfig().modulePath = u"\\Program Files\\Sorvel\\Sorvel";
   EXPECT_EQ(dialog_.DoModal(), kIdCancel);
   ExpectLastBox(u"프로그램의 이름을 얻어오지 못했습니다. 프로그램을 종료합니다.", 1);
   EXPECT_TRUE(SettingsPath.empty());
   EXPECT_FALSE(device_.ModalLoopStalled());
+  // With a path it can read, the run ends at OK.
+  device_.GetConfig().modulePath = kHostProgram;
+  EXPECT_EQ(RunModal<CMainDlg>({Post(kIdOk)}), kIdOk);
+  EXPECT_EQ(device_.MessageBoxes().size(), 1u);
 }
 
 // The client area's 268 pixels in a band a pane: the display fills it but for a line, A sits at
@@ -46,30 +50,26 @@ TEST_F(MainDlgTest, EachPaneLiesInItsBand) {
                       u"\r\n");
     const std::size_t started = device_.StartedPrograms().size(), panes = c.tops.size() - 1;
     CMainDlg dialog(device_, nullptr);
-    HWND hwnd = dialog.Create();
-    const Rect a = device_.GetClientRect(device_.GetDlgItem(hwnd, kIdButtonA1));
-    const Rect small = device_.GetClientRect(device_.GetDlgItem(hwnd, kIdUp1));
+    hwnd_ = dialog.Create();
+    const Rect a = device_.GetClientRect(Item(kIdButtonA1));
+    const Rect small = device_.GetClientRect(Item(kIdUp1));
     const int w = a.right, h = a.bottom, sw = small.right, sh = small.bottom;
     for (std::size_t p = 0; p < panes; ++p) {
       SCOPED_TRACE(p + 1);
       const PaneControls& ids = kPaneControls[p];
       const int top = c.tops[p], next = c.tops[p + 1];
-      EXPECT_EQ(Where(hwnd, ids.display), (Placement{0, top, 240, next - top - 1}));
-      EXPECT_EQ(Where(hwnd, ids.buttonA), (Placement{240 - w, next - h - 1, w, h}));
-      EXPECT_EQ(Where(hwnd, ids.buttonUp), (Placement{0, top, sw, sh}));
-      EXPECT_EQ(Where(hwnd, ids.buttonDown), (Placement{sw + 1, top, sw, sh}));
-      EXPECT_EQ(Where(hwnd, ids.buttonToggle), (Placement{2 * (sw + 1), top, sw, sh}));
-      EXPECT_TRUE(
-          device_.HasWindowTrait(device_.GetDlgItem(hwnd, ids.buttonA), WindowTrait::kVisible));
-      EXPECT_FALSE(
-          device_.HasWindowTrait(device_.GetDlgItem(hwnd, ids.buttonUp), WindowTrait::kVisible));
+      EXPECT_EQ(Where(ids.display), (Placement{0, top, 240, next - top - 1}));
+      EXPECT_EQ(Where(ids.buttonA), (Placement{240 - w, next - h - 1, w, h}));
+      EXPECT_EQ(Where(ids.buttonUp), (Placement{0, top, sw, sh}));
+      EXPECT_EQ(Where(ids.buttonDown), (Placement{sw + 1, top, sw, sh}));
+      EXPECT_EQ(Where(ids.buttonToggle), (Placement{2 * (sw + 1), top, sw, sh}));
+      EXPECT_TRUE(Visible(ids.buttonA));
+      EXPECT_FALSE(Visible(ids.buttonUp));
     }
     EXPECT_EQ(ThreePaneMode, panes == 3);
-    EXPECT_EQ(device_.GetWindowText(device_.GetDlgItem(hwnd, kIdDisplay3)),
-              panes == 3 ? Text(kEmptyPaneLabel) + u"Mail" : u"");
+    EXPECT_EQ(ItemText(kIdDisplay3), panes == 3 ? Text(kEmptyPaneLabel) + u"Mail" : u"");
     if (panes == 2) {
-      EXPECT_EQ(Where(hwnd, kIdDisplay3),
-                (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
+      EXPECT_EQ(Where(kIdDisplay3), (Placement{1 * 6 / 4, 90 * 13 / 8, 142 * 6 / 4, 34 * 13 / 8}));
     }
     device_.AdvanceTime(1000);
     EXPECT_EQ(std::vector<Text>(device_.StartedPrograms().begin() + started,
@@ -132,63 +132,11 @@ TEST_F(MainDlgTest, PaneButtonsGetTheirColourAndWhiteTextOtherControlsTheDefault
   }
 }
 
-// The park command (command 1 with notification code 0x1000, as another program gives it),
-// posted or sent, moves the dialog top-most on 240- and 480-wide screens only, and is consumed on
-// every screen: the run goes on (the framework's OK handling never sees it). A plain OK ends it.
-TEST_F(MainDlgTest, ParkCommandMovesTheDialogOnPocketScreensAndIsAlwaysConsumed) {
-  struct Case {
-    int width, height, x, y;  // x < 0: not moved
-  };
-  const Case cases[] = {
-      {240, 320, 220, 250}, {480, 640, 430, 540}, {320, 240, -1, -1}, {640, 480, -1, -1}};
-  for (const Case& c : cases) {
-    for (bool sent : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << (sent ? ", sent" : ""));
-      device_.GetConfig().screenWidth = c.width;
-      device_.GetConfig().screenHeight = c.height;
-      CMainDlg dialog(device_, nullptr);
-      Rect before, after;
-      bool topmost = false;
-      RunModal(dialog, {[&](HWND hwnd) {
-                          before = device_.GetWindowRect(hwnd);
-                          if (sent) {
-                            device_.SendCommand(hwnd, kIdOk, 0x1000);
-                          } else {
-                            device_.PostCommand(hwnd, kIdOk, 0x1000);
-                          }
-                        },
-                        [&](HWND hwnd) {
-                          after = device_.GetWindowRect(hwnd);
-                          topmost = device_.Window(hwnd).Topmost();
-                        },
-                        Post(kIdExit)});
-      const Rect parked{c.x, c.y, c.x + before.Width(), c.y + before.Height()};
-      EXPECT_EQ(after, c.x < 0 ? before : parked);
-      EXPECT_EQ(topmost, c.x >= 0);
-    }
-  }
-  EXPECT_EQ(RunModal(dialog_, {Post(kIdOk)}), kIdOk);
-}
-
 // --- The program: one instance at a time ---
 
 constexpr char16_t kPathName[] = u"/Program Files/Sorvel/Sorvel.exe";
 
-class MainAppTest : public HostTest {
- protected:
-  // Runs the program; the idle script ends the main dialog's run at once.
-  void Run() {
-    device_.SetIdleScript([this](SimDevice& device) {
-      HWND dialog = device.FindWindow(u"Dialog", u"Sorvel");
-      dialogsSeen_ += dialog != nullptr;
-      if (dialog == nullptr) return false;
-      device.PostCommand(dialog, kIdExit);
-      return true;
-    });
-    CMainApp(device_).Run();
-  }
-  int dialogsSeen_ = 0;
-};
+using MainAppTest = HostTest;
 
 // The first instance runs the main dialog until it ends; the instance name alone, held by another
 // program, keeps it from running. A second instance looks forty times, a quarter of a second
@@ -232,9 +180,17 @@ TEST_F(MainAppTest, OneInstanceRunsAndASecondBringsItToTheFront) {
     device_.SetForegroundWindow(notes);
     const std::size_t windows = device_.TopLevelWindows(SIZE_MAX).size();
     const std::size_t sleeps = device_.Sleeps().size();
-    dialogsSeen_ = 0;
-    Run();
-    EXPECT_EQ(dialogsSeen_, c.dialogs);
+    // The program runs; the idle script ends the main dialog's run at once.
+    int dialogs = 0;
+    device_.SetIdleScript([&dialogs](SimDevice& device) {
+      HWND dialog = device.FindWindow(u"Dialog", u"Sorvel");
+      if (dialog == nullptr) return false;
+      ++dialogs;
+      device.PostCommand(dialog, kIdExit);
+      return true;
+    });
+    CMainApp(device_).Run();
+    EXPECT_EQ(dialogs, c.dialogs);
     EXPECT_FALSE(device_.ModalLoopStalled());
     EXPECT_EQ(device_.TopLevelWindows(SIZE_MAX).size(), windows) << "the dialog is destroyed";
     EXPECT_EQ(running != nullptr && device_.ForegroundWindow() == running, c.raised);

@@ -237,17 +237,16 @@ TEST_F(PanesTest, OffsetsAtTheEndsOfTheNumberRangeSaturateInsteadOfWrapping) {
     SCOPED_TRACE(ToUtf8(stored));
     WriteSettingsFile(u"FileName2=Notes\r\nPositionTop2=" + stored + u"\r\n");
     CMainDlg dialog(device_, nullptr);
-    ASSERT_NE(dialog.Create(), nullptr);
+    ASSERT_NE(hwnd_ = dialog.Create(), nullptr);
     HWND notes = Start(u"Notes");
-    Hold(dialog, 1, u"Notes");
+    PickInto(1006, u"Notes");
+    ASSERT_TRUE(Holds(1, notes));
     if (stored[0] != u'-') {
       EXPECT_EQ(device_.Window(notes).position.height, INT_MAX);
     }
-    HWND dialogWindow = dialog.GetSafeHwnd();
-    device_.Click(device_.GetDlgItem(dialogWindow, stored[0] == u'-' ? 1007 : 1010));
-    device_.PumpMessages();
+    Click(stored[0] == u'-' ? 1007 : 1010);
     EXPECT_EQ(Setting(kPositionTop2), stored);
-    dialog.TogglePane(1);
+    Click(1006);
   }
 }
 
@@ -323,13 +322,14 @@ TEST_F(PanesTest, EveryWayTheHostEndsGivesTheHeldWindowsBack) {
   for (const auto& [name, end, hang] : ends) {
     SCOPED_TRACE(name);
     auto dialog = std::make_unique<CMainDlg>(device_, nullptr);
-    HWND hwnd = dialog->Create();
+    HWND hwnd = hwnd_ = dialog->Create();
     std::vector<HWND> windows;
     std::vector<int> pids;
     for (int i = 0; i < 3; ++i) {
       windows.push_back(Start(u"Held " + FormatDecimal(i)));
       pids.push_back(pid_);
-      ASSERT_NO_FATAL_FAILURE(Hold(*dialog, i, u"Held " + FormatDecimal(i)));
+      PickInto(kPaneControls[i].buttonA, (u"Held " + FormatDecimal(i)).c_str());
+      ASSERT_TRUE(Holds(i, windows.back()));
     }
     if (hang != 0) device_.HangProcessFor(pids[0], hang);
     const std::uint64_t before = device_.Now();

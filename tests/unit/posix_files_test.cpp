@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace sorvel {
@@ -77,9 +78,7 @@ TEST(PosixFilesTest, MarkExecutableTakesTheFileItselfOnly) {
   struct stat status {};
   ASSERT_EQ(stat(victim.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
-  for (const char* name : {"victim", "plain", "link"}) unlink((folder + "/" + name).c_str());
-  rmdir((folder + "/dir").c_str());
-  rmdir(folder.c_str());
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

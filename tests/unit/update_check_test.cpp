@@ -9,12 +9,8 @@
 namespace sorvel {
 namespace {
 
-constexpr char16_t kModule[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
 constexpr char16_t kCheckUrl[] = u"http://updates.test/Sorvel.ini";
 constexpr char16_t kNewProgram[] = u"http://updates.test/Sorvel.exe";
-constexpr char16_t kHash[] = u"00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
-constexpr char16_t kLowerHash[] =
-    u"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
 
 constexpr char16_t kOptionalQuestion[] = u"프로그램이 업데이트되었습니다. 업데이트를 하시겠습니까?";
 constexpr char16_t kMandatoryQuestion[] =
@@ -50,7 +46,7 @@ Text Described(const char16_t* mainName = u"Sorvel.exe") {
 // The host of version 1.0.1.1 with a manifest served at its CheckUrl.
 class UpdateCheckTest : public MainDlgTest {
  protected:
-  UpdateCheckTest() { device_.SetFileVersion(kModule, kOwnVersion); }
+  UpdateCheckTest() { device_.SetFileVersion(kHostProgram, kOwnVersion); }
   // Serves the manifest and its signature by the build's test key at `url`.
   void Serve(const Text& url, const std::string& manifest) {
     device_.ServeUrl(url, {manifest});
@@ -59,13 +55,13 @@ class UpdateCheckTest : public MainDlgTest {
   // Opens the host holding two programs and lets the check run: the timer starts it, its work
   // leaves the notice and posts the message that has it handled; the message alone does nothing.
   void RunCheck(CMainDlg& dialog) {
-    HWND hwnd = dialog.Create();
-    ASSERT_NE(hwnd, nullptr);
-    device_.PostMessage(hwnd, kWmUpdateNotice);
+    ASSERT_NE(hwnd_ = dialog.Create(), nullptr);
+    device_.PostMessage(hwnd_, kWmUpdateNotice);
     for (int pane : {0, 1}) {
       const Text title = pane == 0 ? u"Notes" : u"Calc";
       held_.push_back(Start(title, u"\\Windows\\" + title + u".exe", formers_[pane]));
-      ASSERT_NO_FATAL_FAILURE(Hold(dialog, pane, title));
+      PickInto(kPaneControls[pane].buttonA, title.c_str());
+      ASSERT_TRUE(Holds(pane, held_.back()));
     }
     device_.AdvanceTime(kUpdateCheckTimerMs);
     EXPECT_EQ(device_.PendingWorkers(), 1u);
@@ -89,7 +85,7 @@ TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
     std::string served;    // empty: not served
     std::vector<Text> requested;
     const char16_t* reported;
-    const char16_t* program = kModule;
+    const char16_t* program = kHostProgram;
   };
   const std::vector<Text> both = {kCheckUrl, SignatureUrl(kCheckUrl)};
   const Case cases[] = {
@@ -129,7 +125,7 @@ TEST_F(UpdateCheckTest, CheckUrlChoosesTheAddressAndAFailedCheckStaysSilent) {
     EXPECT_FALSE(dialog.ModalRunEnded());
   }
   // Work that outlives its dialog posts to a window that is gone; nothing is shown or leaked.
-  device_.GetConfig().modulePath = kModule;
+  device_.GetConfig().modulePath = kHostProgram;
   Serve(kDefaultCheckUrl, ManifestBytes(u"Kind=optional"));
   {
     CMainDlg dialog(device_, nullptr);

@@ -6,8 +6,6 @@
 namespace sorvel {
 namespace {
 
-constexpr char16_t kModule[] = u"\\Program Files\\Sorvel\\Sorvel.exe";
-
 class VersionDlgTest : public HostTest {
  protected:
   VersionDlgTest() { SettingsPath = kSettingsFile; }
@@ -16,10 +14,6 @@ class VersionDlgTest : public HostTest {
     EXPECT_EQ(ThreePaneMode, three);
     EXPECT_EQ(device_.Window(device_.GetDlgItem(dialog, kIdThreeWay)).checked, three);
     EXPECT_EQ(device_.Window(device_.GetDlgItem(dialog, kIdTwoWay)).checked, !three);
-  }
-  int Run(const std::vector<Action>& actions) {
-    CVersionDlg dialog(device_, nullptr);
-    return RunModal(dialog, actions);
   }
 };
 
@@ -35,7 +29,7 @@ TEST_F(VersionDlgTest, OpensCentredAtTemplateSizeWithTheProgramsVersion) {
       {0x8000'FFFF'0000'8000, u"버전: 32768.65535.0.32768"},
   };
   for (const auto& [version, line] : cases) {
-    if (version != 0) device_.SetFileVersion(kModule, version);
+    if (version != 0) device_.SetFileVersion(kHostProgram, version);
     CVersionDlg dialog(device_, nullptr);
     HWND hwnd = dialog.Create();
     // 131 x 66 dialog units on a 240 x 320 screen.
@@ -75,7 +69,7 @@ TEST_F(VersionDlgTest, StoredModeSelectsTheButtonAndEachTapWritesTheMode) {
       });
     }
     actions.push_back(Tap(kIdVersionOk));
-    EXPECT_EQ(Run(actions), kIdOk);
+    EXPECT_EQ(RunModal<CVersionDlg>(actions), kIdOk);
     EXPECT_FALSE(files_.FileExists(kSettingsFile));
   }
 }
@@ -92,10 +86,10 @@ TEST_F(VersionDlgTest, DownloadLineOpensTheWebSite) {
       if (browser) files_.SetBytes(u"\\Windows\\iexplore.exe", "MZ");
       device_.SetShellExecuteResult(starts);
       HWND owner = nullptr;
-      int result = Run({Tap(kIdDownloadLine), [&](HWND dialog) {
-                          owner = dialog;
-                          device_.Click(device_.GetDlgItem(dialog, kIdVersionOk));
-                        }});
+      int result = RunModal<CVersionDlg>({Tap(kIdDownloadLine), [&](HWND dialog) {
+                                            owner = dialog;
+                                            device_.Click(device_.GetDlgItem(dialog, kIdVersionOk));
+                                          }});
       EXPECT_EQ(result, kIdOk);
       EXPECT_EQ(files_.OpenFileCount(), 0u);
       ASSERT_EQ(device_.ShellExecutes().size(), ++executes);

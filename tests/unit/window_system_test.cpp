@@ -1,9 +1,5 @@
 // The window-system checks against the simulated device; the same checks run against the
 // real window system under Wine.
-#include <gtest/gtest.h>
-
-#include "platform/sim/sim_device.h"
-#include "platform/sim/sim_files.h"
 #include "tests/conformance/window_system_checks.h"
 #include "tests/unit/host_fixture.h"
 
