@@ -6,7 +6,7 @@ bool IsProgramMainWindow(Platform& platform, HWND window, Text* title) {
   if (!platform.HasWindowTrait(window, WindowTrait::kVisible)) return false;
   *title = platform.GetWindowText(window);
   return !title->empty() && platform.GetOwner(window) == nullptr &&
-         platform.GetParent(window) == nullptr;
+         !platform.HasWindowTrait(window, WindowTrait::kChild);
 }
 
 bool IsHostTitle(const Text& title) {

@@ -66,8 +66,6 @@ class Platform {
   virtual HWND FindWindow(const char16_t* className, const Text& title) = 0;
   // The window that owns a top-level window (its dialogs stay in front of it); none for none.
   virtual HWND GetOwner(HWND window) = 0;
-  // The real parent; none for a top-level window.
-  virtual HWND GetParent(HWND window) = 0;
   virtual bool IsWindow(HWND window) = 0;
   // False for no window.
   virtual bool HasWindowTrait(HWND window, WindowTrait trait) = 0;

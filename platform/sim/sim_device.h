@@ -93,6 +93,8 @@ class SimDevice : public Platform {
   SimDevice(FileSystem& files, Config config);
 
   // --- Test controls ---
+  // The real parent; none for a top-level window.
+  HWND GetParent(HWND window);
   Config& GetConfig() { return config_; }
   // Registers a program file that CreateProcess can start.
   void InstallProgram(const Text& path, ProgramFactory factory);
@@ -198,7 +200,6 @@ class SimDevice : public Platform {
   std::vector<HWND> TopLevelWindows(std::size_t limit) override;
   HWND FindWindow(const char16_t* className, const Text& title) override;
   HWND GetOwner(HWND window) override;
-  HWND GetParent(HWND window) override;
   bool IsWindow(HWND window) override;
   bool HasWindowTrait(HWND window, WindowTrait trait) override;
   Text GetWindowText(HWND window) override;

@@ -281,12 +281,6 @@ HWND Win32Platform::GetOwner(HWND window) {
   return P(::GetWindow(W(window), GW_OWNER));
 }
 
-HWND Win32Platform::GetParent(HWND window) {
-  // GetParent answers the owner for a pop-up window; the ancestor query gives the real parent.
-  ::HWND parent = GetAncestor(W(window), GA_PARENT);
-  return parent == GetDesktopWindow() ? nullptr : P(parent);
-}
-
 bool Win32Platform::IsWindow(HWND window) {
   return ::IsWindow(W(window)) != FALSE;
 }

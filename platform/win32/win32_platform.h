@@ -27,7 +27,6 @@ class Win32Platform : public Platform {
   std::vector<HWND> TopLevelWindows(std::size_t limit) override;
   HWND FindWindow(const char16_t* className, const Text& title) override;
   HWND GetOwner(HWND window) override;
-  HWND GetParent(HWND window) override;
   bool IsWindow(HWND window) override;
   bool HasWindowTrait(HWND window, WindowTrait trait) override;
   Text GetWindowText(HWND window) override;

@@ -52,7 +52,6 @@ class X11Platform : public Platform {
   std::vector<HWND> TopLevelWindows(std::size_t limit) override;
   HWND FindWindow(const char16_t* className, const Text& title) override;
   HWND GetOwner(HWND window) override;
-  HWND GetParent(HWND window) override;
   bool IsWindow(HWND window) override;
   bool HasWindowTrait(HWND window, WindowTrait trait) override;
   Text GetWindowText(HWND window) override;
@@ -129,6 +128,8 @@ class X11Platform : public Platform {
   struct Units;
 
  private:
+  // The real parent (our control, or another program's X window); none for a top-level window.
+  HWND GetParent(HWND window);
   Node* Find(HWND window);
   Node* DialogOf(Node* node);
   ::Window XidOf(HWND window);  // our window's X window once shown, a foreign one's id

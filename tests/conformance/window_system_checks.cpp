@@ -49,7 +49,6 @@ std::pair<int, int> ClientOrigin(Platform& device, HWND window) {
 // The window stands at kHome with the frame it had before it was held, on the desktop.
 void ExpectBackHome(Environment& environment, const HeldWindow& held, const Text& title) {
   Platform& device = environment.Device();
-  EXPECT_EQ(device.GetParent(held.foreign), nullptr);
   EXPECT_TRUE(environment.Children(held.pane).empty());
   EXPECT_TRUE(SameRect(device.GetWindowRect(held.foreign), kHome));
   EXPECT_EQ(FrameSize(device, held.foreign), held.frame) << "its frame is back";
@@ -99,8 +98,8 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   EXPECT_EQ(environment.Children(hwnd), (std::vector<HWND>{button, pane, hidden}));
   EXPECT_TRUE(device.HasWindowTrait(hwnd, WindowTrait::kHasChildren));
   EXPECT_FALSE(device.HasWindowTrait(button, WindowTrait::kHasChildren));
-  EXPECT_EQ(device.GetParent(button), hwnd);
-  EXPECT_EQ(device.GetParent(hwnd), nullptr);
+  EXPECT_TRUE(device.HasWindowTrait(button, WindowTrait::kChild));
+  EXPECT_FALSE(device.HasWindowTrait(hwnd, WindowTrait::kChild));
   EXPECT_EQ(device.GetOwner(hwnd), nullptr);
   EXPECT_EQ(device.GetWindowText(button), u"A");
   EXPECT_EQ(device.GetWindowText(hwnd), u"Conformance");
@@ -116,7 +115,7 @@ void CheckOwnDialogFollowsItsTemplateOwnerTimersAndTopmostPlace(Environment& env
   HWND ownedHwnd = owned.Create();
   ASSERT_NE(ownedHwnd, nullptr);
   EXPECT_EQ(device.GetOwner(ownedHwnd), hwnd);
-  EXPECT_EQ(device.GetParent(ownedHwnd), nullptr);
+  EXPECT_FALSE(device.HasWindowTrait(ownedHwnd, WindowTrait::kChild));
   // Timers arrive until killed.
   device.SetTimer(hwnd, kTimer, 50);
   environment.Pump(400);
@@ -158,7 +157,6 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAsItWas(Environment& environment) 
     HeldWindow held(environment, title, before);
     HWND pane = held.pane, foreign = held.foreign;
     ASSERT_TRUE(held.held);
-    EXPECT_EQ(device.GetParent(foreign), pane);
     EXPECT_EQ(environment.Children(pane), std::vector<HWND>{foreign});
     EXPECT_EQ(device.FindWindow(nullptr, title), nullptr) << "a child is no top-level window";
     EXPECT_TRUE(device.HasWindowTrait(foreign, WindowTrait::kVisible));
@@ -170,7 +168,7 @@ void CheckHeldWindowLosesItsFrameAndGetsItBackAsItWas(Environment& environment) 
     EXPECT_TRUE(SameRect(device.GetWindowRect(foreign), {x + 3, y - 40, x + 153, y + 160}));
     device.GiveBackWindow(foreign, kHome, held.former, true);
     environment.Pump(300);
-    EXPECT_EQ(device.GetParent(foreign), nullptr);
+    EXPECT_TRUE(environment.Children(pane).empty());
     EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kVisible), before != kSwHide);
     EXPECT_EQ(device.HasWindowTrait(foreign, WindowTrait::kMinimized), before == kSwMinimize);
     if (before != kSwShow) continue;
@@ -238,7 +236,7 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
       << "the owned dialog is a top-level window";
   EXPECT_EQ(device.GetClassName(dialog), kPortableDialogClass);
   EXPECT_EQ(device.GetWindowText(dialog), u"");
-  EXPECT_EQ(device.GetParent(dialog), nullptr);
+  EXPECT_FALSE(device.HasWindowTrait(dialog, WindowTrait::kChild));
   EXPECT_EQ(device.GetOwner(main), nullptr);
   EXPECT_FALSE(device.HasWindowTrait(main, WindowTrait::kHasChildren));
   EXPECT_TRUE(device.HasWindowTrait(dialog, WindowTrait::kHasChildren));
@@ -246,7 +244,7 @@ void CheckForeignProgramsPathVersionStartAndOwnedDialog(Environment& environment
   ASSERT_EQ(controls.size(), 2u);
   EXPECT_EQ(device.GetClassName(controls[0]), u"Edit");
   EXPECT_EQ(device.GetClassName(controls[1]), u"Button");
-  EXPECT_EQ(device.GetParent(controls[0]), dialog);
+  EXPECT_TRUE(device.HasWindowTrait(controls[0], WindowTrait::kChild));
   EXPECT_EQ(device.GetOwner(controls[0]), nullptr);
   EXPECT_EQ(device.FindWindow(nullptr, title), main);
   EXPECT_EQ(device.FindWindow(kPortableDialogClass, title), nullptr) << "the main window is none";
@@ -360,13 +358,14 @@ void CheckHungProgramsWindowIsGivenBackWithoutWaitingAndOutlivesNoHolder(Environ
     HeldWindow held(environment, title);
     HWND probe = held.foreign;
     ASSERT_NE(probe, nullptr);
-    ASSERT_EQ(device.GetParent(probe), held.pane);
+    ASSERT_EQ(environment.Children(held.pane), std::vector<HWND>{probe});
     environment.Hang(probe, 2000);
     const std::uint64_t start = environment.Now();
     device.GiveBackWindow(probe, kHome, held.former, false);
     EXPECT_LE(environment.Now() - start, 300u) << "the caller does not wait";
     if (!back) {
-      EXPECT_EQ(device.GetParent(probe), held.pane) << "nothing changes before the program answers";
+      EXPECT_EQ(environment.Children(held.pane), std::vector<HWND>{probe})
+          << "nothing changes before the program answers";
       EXPECT_EQ(FrameSize(device, probe), std::make_pair(0, 0));
     }
     if (then == kDestroyTheHolder) {
