@@ -5,7 +5,6 @@
 // once it has come up; or refuses, tells so and leaves the installed program as it was, byte for
 // byte. What the updater decides with a download in hand the unit tests check case by case; here
 // what needs the real transfer, TLS, signature keys, dialogs and processes.
-#include <spawn.h>
 #include <sys/stat.h>
 
 #include "tests/support/host_x11.h"
@@ -43,9 +42,7 @@ class Installation {
  public:
   explicit Installation(const std::wstring& description, const std::wstring& checkUrl = L"",
                         const std::string& installed = kInstalled) {
-    std::string pattern = (fs::temp_directory_path() / "sorvel-update-e2e.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    folder_ = pattern;
+    if ((folder_ = MarkedFolder("sorvel-update-e2e")).empty()) return;
     fs::copy_file(SORVEL_UPDATE, Updater());
     WriteBytes(Target(), installed_ = installed);
     for (const fs::path& program : {Updater(), Target()}) {
@@ -56,18 +53,12 @@ class Installation {
       WriteBytes(folder_ / "sorvel.ini", Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n"));
     }
   }
+  // The updater and the programs it started (the new host, or the old one again) ended.
   ~Installation() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
+    if (folder_.empty()) return;
+    EndMarked(folder_);
     WaitForExit();
-    // The programs the updater started from this folder (the new host, or the old one again).
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", error)) {
-      const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
-      if (pid > 0 && fs::read_symlink(entry.path() / "exe", error).parent_path() == folder_) {
-        kill(pid, SIGKILL);
-      }
-    }
-    if (!folder_.empty()) fs::remove_all(folder_, error);
+    fs::remove_all(folder_);
   }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -82,9 +73,7 @@ class Installation {
 
   // Starts the updater, or the installed host when `host`.
   bool Start(bool host = false) {
-    const std::string program = (host ? Target() : Updater()).string();
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    return !folder_.empty() && posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, environ) == 0;
+    return !folder_.empty() && (pid_ = Spawn({(host ? Target() : Updater()).string()})) != 0;
   }
   // The updater's exit status once it has ended; -1 when it did not end in time or failed.
   int WaitForExit() {
@@ -115,9 +104,7 @@ class UpdaterX11Test : public X11Fixture {
   }
 
   Window WaitForMessageBox() {
-    Window box = None;
-    WaitUntil([&] { return (box = ShownWindow("SorvelUpdate")) != None; }, kTimeoutMs);
-    return box;
+    return WaitForWindow([&] { return ShownWindow("SorvelUpdate"); }, kTimeoutMs);
   }
   // Answers a dialog as the user would: Return presses its default button; a box (`close`) is
   // closed as by its title bar's close button, which counts as answered. Sent until the window
