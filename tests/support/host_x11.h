@@ -19,7 +19,6 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -62,12 +61,6 @@ inline int RunToEnd(std::vector<std::string> arguments) {
   int status = 0;
   if (pid == 0 || waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A file's bytes; none when it is not there.
-inline std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A connection to the test's display and the window tree read through the X11 layer.

@@ -36,6 +36,12 @@ inline pid_t Spawn(std::vector<std::string> arguments, const std::string& output
   return error == 0 ? pid : 0;
 }
 
+// A file's bytes; none when it is not there.
+inline std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // A new empty folder of the test's in the temporary folder, named from `prefix`; and every
 // process started from now on carries it in its environment (SORVEL_TEST_FOLDER), whoever
 // starts it: the host, its keeper, the programs it starts and their helpers.
@@ -54,10 +60,8 @@ inline int EndMarked(const std::filesystem::path& folder) {
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
     const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
-    std::ifstream in(entry.path() / "environ", std::ios::binary);
     if (pid <= 1 || pid == getpid() ||
-        ('\0' + std::string(std::istreambuf_iterator<char>(in), {})).find(mark) ==
-            std::string::npos) {
+        ('\0' + ReadAll(entry.path() / "environ")).find(mark) == std::string::npos) {
       continue;
     }
     const pid_t session = getsid(pid);

@@ -377,27 +377,18 @@ const char kPage[] =
     "<select style='width:50%;height:40px;font-size:20px;background:#f0f;border:0'>"
     "<option>alpha<option>beta<option>gamma<option>delta</select></body>";
 
-struct Held {
-  Window window = None;
-  pid_t pid = 0;
-};
-
 class AppsX11Test : public HostFixture {
  protected:
   void SetUp() override {
     SetUpHost("sorvel-apps-e2e");
     // A home of its own: no earlier session, first-run or restore question; no session bus, so
     // no program finds a running instance of itself elsewhere.
-    const std::pair<const char*, const char*> homes[] = {{"HOME", "home"},
-                                                         {"XDG_CONFIG_HOME", "config"},
-                                                         {"XDG_CACHE_HOME", "cache"},
-                                                         {"XDG_DATA_HOME", "data"},
-                                                         {"XDG_RUNTIME_DIR", "run"}};
-    for (const auto& [variable, dir] : homes) {
-      fs::create_directories(folder_ / dir);
-      setenv(variable, (folder_ / dir).c_str(), 1);
+    for (const char* variable :
+         {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+      fs::create_directories(folder_ / variable);
+      setenv(variable, (folder_ / variable).c_str(), 1);
     }
-    fs::permissions(folder_ / "run", fs::perms::owner_all);
+    fs::permissions(folder_ / "XDG_RUNTIME_DIR", fs::perms::owner_all);
     setenv("NO_AT_BRIDGE", "1", 1);
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
 
@@ -433,23 +424,22 @@ class AppsX11Test : public HostFixture {
 
   // The host starts the programs remembered in panes 1, 2, ...; once their windows show, the
   // settings remember their titles too, and split start takes them in.
-  std::vector<Held> Hold(const std::vector<App>& apps) {
+  std::vector<Window> Hold(const std::vector<App>& apps) {
     std::vector<std::pair<std::string, std::string>> panes;
     for (const App& app : apps) panes.push_back({"", Wrapper(app).string()});
     WriteSettings(panes);
     StartHost();
-    std::vector<Held> held;
+    std::vector<Window> held;
     for (std::size_t i = 0; i < apps.size(); ++i) {
       Window w = WaitForWindow([&] { return Find(apps[i]); }, 30000);
       EXPECT_NE(w, None) << apps[i].name << " shows";
-      held.push_back({w, windows_->ProcessId(w)});
+      held.push_back(w);
       panes[i].first = ToUtf8(windows_->Title(w));
     }
     WriteSettings(panes);
     Command(kSplitStart);
     for (std::size_t i = 0; i < apps.size(); ++i) {
-      EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(held[i].window); }))
-          << apps[i].name << " taken in";
+      EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(held[i]); })) << apps[i].name << " taken in";
     }
     return held;
   }
@@ -512,16 +502,16 @@ class AppsX11Test : public HostFixture {
 
 // Expanding and collapsing each pane keeps every program held with its unsaved text.
 TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAreTakenAgain) {
-  std::vector<Held> held = Hold({kMousepad, kFeatherpad, kChromium});
+  std::vector<Window> held = Hold({kMousepad, kFeatherpad, kChromium});
   ASSERT_FALSE(HasFailure());
-  ClickInto(held[0].window);
+  ClickInto(held[0]);
   Type("gtkunsaved");
-  ClickInto(held[1].window);
+  ClickInto(held[1]);
   Type("qtunsaved");
   Screenshot("held");
 
   for (int pane = 0; pane < 3; ++pane) {
-    Window display = Parent(held[pane].window);
+    Window display = Parent(held[pane]);
     int height = OnScreen(display).height;
     Command(kButtonExpand[pane]);
     EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height > 2 * height; }))
@@ -531,13 +521,13 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
         << "pane " << pane + 1 << " collapses";
   }
   // Held still, their programs running (a window goes with its program).
-  for (const Held& h : held) EXPECT_TRUE(IsHeldByHost(h.window) && IsShown(h.window));
-  EXPECT_TRUE(SaveHolds(held[0].window, kMousepad, "gtkunsaved")) << ReadAll(File(kMousepad));
-  EXPECT_TRUE(SaveHolds(held[1].window, kFeatherpad, "qtunsaved")) << ReadAll(File(kFeatherpad));
+  for (Window w : held) EXPECT_TRUE(IsHeldByHost(w) && IsShown(w));
+  EXPECT_TRUE(SaveHolds(held[0], kMousepad, "gtkunsaved")) << ReadAll(File(kMousepad));
+  EXPECT_TRUE(SaveHolds(held[1], kFeatherpad, "qtunsaved")) << ReadAll(File(kFeatherpad));
 
   // The browser draws its menus and drop-down lists in override-redirect windows, placed by what
   // it believes its window's screen position to be.
-  Window browser = held[2].window;
+  Window browser = held[2];
   std::pair<int, int> select, page;
   ASSERT_TRUE(WaitUntil([&] {
     select = FindColour(browser, 0.25, kSelectColour);
@@ -582,26 +572,26 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   // Keys go where the last click was, not where the pointer is. An editor's dialog, named the
   // host's, stays framed above the host after a click in another pane. A held editor killed and
   // started again is taken into its pane by split start.
-  ClickInto(held[0].window);
-  ClickInto(held[1].window, {});
+  ClickInto(held[0]);
+  ClickInto(held[1], {});
   Type("clickedword");
   Keys("ctrl+s");
   EXPECT_TRUE(WaitUntil(
       [&] { return ReadAll(File(kMousepad)).find("clickedword") != std::string::npos; }, 5000))
       << ReadAll(File(kMousepad));
-  SaveHolds(held[1].window, kFeatherpad, "featherpad");
+  SaveHolds(held[1], kFeatherpad, "featherpad");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(ReadAll(File(kFeatherpad)).find("clickedword"), std::string::npos)
       << ReadAll(File(kFeatherpad));
 
-  ClickInto(held[0].window);
+  ClickInto(held[0]);
   Keys("ctrl+shift+s");
   Window dialog = WaitForWindow([&] {
     auto all = ShownWindows([](const x11::TopLevel& t) { return t.windowClass == u"Mousepad"; });
     return all.empty() ? None : all.front();
   });
   ASSERT_NE(dialog, None) << "Save As shows";
-  ClickInto(held[1].window);
+  ClickInto(held[1]);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   Window host = Host();
   EXPECT_EQ(windows_->Owner(dialog), host) << "named the host's dialog";
@@ -621,11 +611,13 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   ASSERT_EQ(Pointer(frame.x + frame.width / 2, frame.y + 8), 0);
   Keys("Escape");
   EXPECT_TRUE(WaitUntil([&] { return !IsShown(dialog); }, 5000)) << "Escape closes it";
-  EXPECT_TRUE(IsHeldByHost(held[0].window));
+  EXPECT_TRUE(IsHeldByHost(held[0]));
 
-  Window pane = Parent(held[0].window);
-  kill(held[0].pid, SIGKILL);
-  ASSERT_TRUE(WaitUntil([&] { return Parent(held[0].window) == None; })) << "its window goes";
+  Window pane = Parent(held[0]);
+  const pid_t editor = windows_->ProcessId(held[0]);
+  ASSERT_GT(editor, 0);
+  kill(editor, SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return Parent(held[0]) == None; })) << "its window goes";
   Command(kButtonA[0]);
   // In a session of its own, as the host starts programs: ended with it.
   ASSERT_NE(Spawn({"setsid", Wrapper(kMousepad).string()}), 0);
@@ -633,7 +625,7 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   ASSERT_NE(w, None);
   Command(kSplitStart);
   EXPECT_TRUE(WaitUntil([&] { return Parent(w) == pane; })) << "taken into pane 1";
-  EXPECT_TRUE(IsHeldByHost(held[1].window)) << "featherpad stays";
+  EXPECT_TRUE(IsHeldByHost(held[1])) << "featherpad stays";
 }
 
 }  // namespace

@@ -148,11 +148,10 @@ class X11Environment : public conformance::Environment {
       }
     }
     if (active == None || active == PointerRoot || active == root) return nullptr;
-    // One of our dialogs has a handle of its own: found by its title; another program's window
+    // One of our dialogs has a handle of its own, its callback data; another program's window
     // is its id.
     for (Fl_Window* w = Fl::first_window(); w != nullptr; w = Fl::next_window(w)) {
-      if (fl_xid(w) == active)
-        return platform_.FindWindow(kPortableDialogClass, FromUtf8(w->label()));
+      if (fl_xid(w) == active) return static_cast<HWND>(w->user_data());
     }
     return reinterpret_cast<HWND>(active);
   }
