@@ -19,7 +19,6 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -49,6 +48,12 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 1000
   }
   return done();
 }
+// The window `find` gives within `milliseconds`; None when it gives none.
+inline Window WaitForWindow(const std::function<Window()>& find, int milliseconds = 10000) {
+  Window w = None;
+  WaitUntil([&] { return (w = find()) != None; }, milliseconds);
+  return w;
+}
 
 // The exit status of a program run to its end; -1 when it could not start or was killed.
 inline int RunToEnd(std::vector<std::string> arguments) {
@@ -56,12 +61,6 @@ inline int RunToEnd(std::vector<std::string> arguments) {
   int status = 0;
   if (pid == 0 || waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A file's bytes; none when it is not there.
-inline std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A connection to the test's display and the window tree read through the X11 layer.
@@ -124,6 +123,10 @@ class X11Fixture : public ::testing::Test {
     if (image != nullptr) XDestroyImage(image);
     return out;
   }
+  static bool Inside(const Rect& a, const Rect& b) {
+    return a.x >= b.x && a.y >= b.y && a.x + a.width <= b.x + b.width &&
+           a.y + a.height <= b.y + b.height;
+  }
   static std::string Describe(const Rect& r) {
     return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
            "+" + std::to_string(r.y);
@@ -140,17 +143,19 @@ class HostFixture : public X11Fixture {
  protected:
   void SetUpHost(const std::string& name) {
     X11Fixture::SetUp();
-    folder_ = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
+    folder_ = MarkedFolder(name);
     std::filesystem::copy_file(SORVEL_HOST, folder_ / "sorvel");
   }
+  // The host and all it started (those it launched just before it ended too) ended with it.
   void EndHost() {
     if (HasFailure()) std::cerr << "host.log:\n" << ReadAll(folder_ / "host.log") << "\n";
-    if (host_ != 0) kill(host_, SIGKILL);
+    WaitUntil([&] { return EndMarked(folder_) == 0; }, 5000);
     HostEnded();
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
   }
   void TearDown() override {
+    EndHost();
     X11Fixture::TearDown();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);

@@ -35,45 +35,11 @@ class HostX11Test : public HostFixture {
     for (const char* name : kPrograms) panes.emplace_back(name, std::string("/usr/bin/") + name);
     WriteSettings(panes);
   }
-  void TearDown() override {
-    EndPrograms();
-    if (crowd_ != 0) {
-      kill(crowd_, SIGKILL);
-      waitpid(crowd_, nullptr, 0);
-    }
-    EndHost();
-    // Gone before the next test's host looks for them, those launched at its end included.
-    WaitUntil([&] { return EndPrograms(); }, 5000);
-    HostFixture::TearDown();
-  }
-
-  // The programs the host started live in sessions of their own: ended while the host still
-  // holds them (a window the server gives back would be listed only once the window manager
-  // has taken it), by their connection too (xterm's shell may keep it open a while); and those
-  // that run on this display without a window yet: a host launches them just before it ends.
-  // Tests on other displays run in parallel and keep theirs. True when no window was left.
+  // The programs ended; true once no window of theirs is left.
   bool EndPrograms() {
-    bool any = false;
-    for (const char* name : kPrograms) {
-      if (Window w = Find(name)) {
-        XKillClient(display_, w);
-        any = true;
-      }
-    }
-    XSync(display_, False);
-    const std::string ours = std::string("DISPLAY=") + DisplayString(display_);
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      std::string comm, variable;
-      std::getline(std::ifstream(entry.path() / "comm"), comm);
-      if (std::find(std::begin(kPrograms), std::end(kPrograms), comm) == std::end(kPrograms)) {
-        continue;
-      }
-      for (std::ifstream environ(entry.path() / "environ");
-           std::getline(environ, variable, '\0');) {
-        if (variable == ours) kill(std::stoi(entry.path().filename().string()), SIGKILL);
-      }
-    }
-    return !any;
+    EndMarked(folder_);
+    return std::none_of(std::begin(kPrograms), std::end(kPrograms),
+                        [&](const char* name) { return Find(name) != None; });
   }
 
   // A top-level window of that title, or a held one anywhere below the host.
@@ -142,7 +108,6 @@ class HostX11Test : public HostFixture {
     return desktop != nullptr ? desktop : "";
   }
 
-  pid_t crowd_ = 0;   // a client crowding the display, ended with the test
   long splitMs_ = 0;  // how long the last split start took to take all three in
 };
 
@@ -156,9 +121,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   Rect dialog = OnScreen(Host());
   for (const char* name : kPrograms) {
     Rect pane = OnScreen(Parent(Find(name)));
-    EXPECT_TRUE(pane.x >= dialog.x && pane.y >= dialog.y &&
-                pane.x + pane.width <= dialog.x + dialog.width &&
-                pane.y + pane.height <= dialog.y + dialog.height)
+    EXPECT_TRUE(Inside(pane, dialog))
         << name << "'s pane " << Describe(pane) << " in the dialog " << Describe(dialog);
   }
 
@@ -257,16 +220,16 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   if (Desktop() != "kwin") {
     EXPECT_GT(OnScreen(xterm).y, Frame(xterm).y) << "a title bar above the window";
   }
-  // xclock and xlogo stayed in their panes all along.
-  for (const char* name : {"xclock", "xlogo"}) {
-    EXPECT_TRUE(IsHeldByHost(Find(name)) && IsShown(Find(name))) << name;
-  }
-
-  // 종료 gives the others back too, and the host ends by itself.
-  Command(kExit);
-  EXPECT_TRUE(HostEnded());
-  for (const char* name : {"xclock", "xlogo"}) {
-    EXPECT_TRUE(!IsHeldByHost(Find(name)) && IsShown(Find(name))) << name;
+  // xclock and xlogo stayed in their panes all along; 종료 gives them back too, and the host ends
+  // by itself.
+  for (bool held : {true, false}) {
+    for (const char* name : {"xclock", "xlogo"}) {
+      EXPECT_TRUE(IsHeldByHost(Find(name)) == held && IsShown(Find(name))) << name;
+    }
+    if (held) {
+      Command(kExit);
+      EXPECT_TRUE(HostEnded());
+    }
   }
 }
 
@@ -281,28 +244,27 @@ TEST_F(HostX11Test, TheDialogAndThePickerFitTheWorkAreaAndThePickerTakesTheChose
               area.longs.size() >= 4)
       << "the manager publishes none";
   const Rect work{int(area.longs[0]), int(area.longs[1]), int(area.longs[2]), int(area.longs[3])};
-  auto fits = [&](Window w) {
+  // The window with the frame its manager says it has; none when the manager says none.
+  auto framed = [&](Window w) {
     x11::Extents e;
     Rect r = OnScreen(w);
-    return windows_->FrameExtents(w, &e) && r.x - e.left >= work.x && r.y - e.top >= work.y &&
-           r.x + r.width + e.right <= work.x + work.width &&
-           r.y + r.height + e.bottom <= work.y + work.height && r.height > work.height / 2;
+    return windows_->FrameExtents(w, &e)
+               ? Rect{r.x - e.left, r.y - e.top, r.width + e.left + e.right,
+                      r.height + e.top + e.bottom}
+               : Rect{};
   };
-  auto describe = [&](Window w) {
-    x11::Extents e;
-    std::string frame = windows_->FrameExtents(w, &e)
-                            ? Describe({e.left, e.top, e.left + e.right, e.top + e.bottom})
-                            : "unknown";
-    return Describe(OnScreen(w)) + " frame " + frame + " in " + Describe(work);
+  auto fits = [&](Window w) {
+    return framed(w).width > 0 && Inside(framed(w), work) && OnScreen(w).height > work.height / 2;
   };
+  auto describe = [&](Window w) { return Describe(framed(w)) + " framed, in " + Describe(work); };
   StartHost();
   EXPECT_EQ(IconSummary(display_, Host()), "32x32 16x16 middle ffe00000") << "a red band";
   EXPECT_TRUE(WaitUntil([&] { return fits(Host()); }, 3000)) << "dialog " << describe(Host());
   for (const char* name : kPrograms) ASSERT_TRUE(WaitUntil([&] { return Shows(name); })) << name;
 
   Command(kButtonA[0]);
-  Window picker = None;
-  ASSERT_TRUE(WaitUntil([&] { return (picker = ShownWindow("Dialog")) != None; }));
+  Window picker = WaitForWindow([&] { return ShownWindow("Dialog"); });
+  ASSERT_NE(picker, None);
   EXPECT_TRUE(WaitUntil([&] { return fits(picker); }, 3000)) << "picker " << describe(picker);
   Rect host = OnScreen(Host());
   ASSERT_TRUE(WaitUntil([&] {
@@ -325,8 +287,7 @@ TEST_F(HostX11Test, TheDialogAndThePickerFitTheWorkAreaAndThePickerTakesTheChose
 // the figures).
 TEST_F(HostX11Test, AThousandWindowsAndADeepChainLeaveSplitStartAndThePickerQuick) {
   fs::path out = folder_ / "crowd.out";
-  crowd_ = Spawn({SORVEL_CROWD, "1000", "50000"}, out.string());
-  ASSERT_NE(crowd_, 0);
+  ASSERT_NE(Spawn({SORVEL_CROWD, "1000", "50000"}, out.string()), 0);
   ASSERT_TRUE(WaitUntil([&] { return ReadAll(out).rfind("ready\n", 0) == 0; }, 120000));
   StartAndSplit();
   EXPECT_LT(splitMs_, 5000) << "split start took " << splitMs_ << " ms";
@@ -416,27 +377,18 @@ const char kPage[] =
     "<select style='width:50%;height:40px;font-size:20px;background:#f0f;border:0'>"
     "<option>alpha<option>beta<option>gamma<option>delta</select></body>";
 
-struct Held {
-  Window window = None;
-  pid_t pid = 0;
-};
-
 class AppsX11Test : public HostFixture {
  protected:
   void SetUp() override {
     SetUpHost("sorvel-apps-e2e");
     // A home of its own: no earlier session, first-run or restore question; no session bus, so
     // no program finds a running instance of itself elsewhere.
-    const std::pair<const char*, const char*> homes[] = {{"HOME", "home"},
-                                                         {"XDG_CONFIG_HOME", "config"},
-                                                         {"XDG_CACHE_HOME", "cache"},
-                                                         {"XDG_DATA_HOME", "data"},
-                                                         {"XDG_RUNTIME_DIR", "run"}};
-    for (const auto& [variable, dir] : homes) {
-      fs::create_directories(folder_ / dir);
-      setenv(variable, (folder_ / dir).c_str(), 1);
+    for (const char* variable :
+         {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+      fs::create_directories(folder_ / variable);
+      setenv(variable, (folder_ / variable).c_str(), 1);
     }
-    fs::permissions(folder_ / "run", fs::perms::owner_all);
+    fs::permissions(folder_ / "XDG_RUNTIME_DIR", fs::perms::owner_all);
     setenv("NO_AT_BRIDGE", "1", 1);
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
 
@@ -451,26 +403,6 @@ class AppsX11Test : public HostFixture {
                         "--disable-component-update --disable-sync --disable-quic "
                         "--password-store=basic file://" +
                         f + "/page.html");
-  }
-
-  void TearDown() override {
-    EndHost();
-    // Every program of the folder's, in sessions of their own (the host starts each so), ended
-    // with its whole session: the browser's helpers too.
-    for (int pass = 0; pass < 2; ++pass) {
-      for (const auto& entry : fs::directory_iterator("/proc")) {
-        pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
-        pid_t session = pid > 1 ? getsid(pid) : -1;
-        if (session > 1 && session != getsid(0) &&
-            ReadAll(entry.path() / "cmdline").find(folder_.string()) != std::string::npos) {
-          kill(-session, SIGKILL);
-          kill(session, SIGKILL);
-        }
-      }
-    }
-    while (waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
-    HostFixture::TearDown();
   }
 
   fs::path Wrapper(const App& app) { return folder_ / (std::string(app.name) + ".sh"); }
@@ -492,24 +424,22 @@ class AppsX11Test : public HostFixture {
 
   // The host starts the programs remembered in panes 1, 2, ...; once their windows show, the
   // settings remember their titles too, and split start takes them in.
-  std::vector<Held> Hold(const std::vector<App>& apps) {
+  std::vector<Window> Hold(const std::vector<App>& apps) {
     std::vector<std::pair<std::string, std::string>> panes;
     for (const App& app : apps) panes.push_back({"", Wrapper(app).string()});
     WriteSettings(panes);
     StartHost();
-    std::vector<Held> held;
+    std::vector<Window> held;
     for (std::size_t i = 0; i < apps.size(); ++i) {
-      Window w = None;
-      EXPECT_TRUE(WaitUntil([&] { return (w = Find(apps[i])) != None; }, 30000))
-          << apps[i].name << " shows";
-      held.push_back({w, windows_->ProcessId(w)});
+      Window w = WaitForWindow([&] { return Find(apps[i]); }, 30000);
+      EXPECT_NE(w, None) << apps[i].name << " shows";
+      held.push_back(w);
       panes[i].first = ToUtf8(windows_->Title(w));
     }
     WriteSettings(panes);
     Command(kSplitStart);
     for (std::size_t i = 0; i < apps.size(); ++i) {
-      EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(held[i].window); }))
-          << apps[i].name << " taken in";
+      EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(held[i]); })) << apps[i].name << " taken in";
     }
     return held;
   }
@@ -521,10 +451,10 @@ class AppsX11Test : public HostFixture {
     return {x, y, std::min(a.x + a.width, b.x + b.width) - x,
             std::min(a.y + a.height, b.y + b.height) - y};
   }
-  // A click into the text area of an editor's pane, below its menu and tool bars.
-  void ClickInto(Window w) {
+  // A click (or `then`) into the text area of an editor's pane, below its menu and tool bars.
+  void ClickInto(Window w, const std::vector<std::string>& then = {"click", "1"}) {
     Rect v = Visible(w);
-    ASSERT_EQ(Pointer(v.x + v.width / 2, v.y + v.height * 3 / 4), 0);
+    ASSERT_EQ(Pointer(v.x + v.width / 2, v.y + v.height * 3 / 4, then), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   void Keys(const std::string& keys) { ASSERT_EQ(RunToEnd({"xdotool", "key", keys}), 0); }
@@ -572,16 +502,16 @@ class AppsX11Test : public HostFixture {
 
 // Expanding and collapsing each pane keeps every program held with its unsaved text.
 TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAreTakenAgain) {
-  std::vector<Held> held = Hold({kMousepad, kFeatherpad, kChromium});
+  std::vector<Window> held = Hold({kMousepad, kFeatherpad, kChromium});
   ASSERT_FALSE(HasFailure());
-  ClickInto(held[0].window);
+  ClickInto(held[0]);
   Type("gtkunsaved");
-  ClickInto(held[1].window);
+  ClickInto(held[1]);
   Type("qtunsaved");
   Screenshot("held");
 
   for (int pane = 0; pane < 3; ++pane) {
-    Window display = Parent(held[pane].window);
+    Window display = Parent(held[pane]);
     int height = OnScreen(display).height;
     Command(kButtonExpand[pane]);
     EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height > 2 * height; }))
@@ -591,13 +521,13 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
         << "pane " << pane + 1 << " collapses";
   }
   // Held still, their programs running (a window goes with its program).
-  for (const Held& h : held) EXPECT_TRUE(IsHeldByHost(h.window) && IsShown(h.window));
-  EXPECT_TRUE(SaveHolds(held[0].window, kMousepad, "gtkunsaved")) << ReadAll(File(kMousepad));
-  EXPECT_TRUE(SaveHolds(held[1].window, kFeatherpad, "qtunsaved")) << ReadAll(File(kFeatherpad));
+  for (Window w : held) EXPECT_TRUE(IsHeldByHost(w) && IsShown(w));
+  EXPECT_TRUE(SaveHolds(held[0], kMousepad, "gtkunsaved")) << ReadAll(File(kMousepad));
+  EXPECT_TRUE(SaveHolds(held[1], kFeatherpad, "qtunsaved")) << ReadAll(File(kFeatherpad));
 
   // The browser draws its menus and drop-down lists in override-redirect windows, placed by what
   // it believes its window's screen position to be.
-  Window browser = held[2].window;
+  Window browser = held[2];
   std::pair<int, int> select, page;
   ASSERT_TRUE(WaitUntil([&] {
     select = FindColour(browser, 0.25, kSelectColour);
@@ -642,28 +572,26 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   // Keys go where the last click was, not where the pointer is. An editor's dialog, named the
   // host's, stays framed above the host after a click in another pane. A held editor killed and
   // started again is taken into its pane by split start.
-  ClickInto(held[0].window);
-  Rect other = Visible(held[1].window);
-  ASSERT_EQ(Pointer(other.x + other.width / 2, other.y + other.height * 3 / 4, {}), 0);
+  ClickInto(held[0]);
+  ClickInto(held[1], {});
   Type("clickedword");
   Keys("ctrl+s");
   EXPECT_TRUE(WaitUntil(
       [&] { return ReadAll(File(kMousepad)).find("clickedword") != std::string::npos; }, 5000))
       << ReadAll(File(kMousepad));
-  SaveHolds(held[1].window, kFeatherpad, "featherpad");
+  SaveHolds(held[1], kFeatherpad, "featherpad");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(ReadAll(File(kFeatherpad)).find("clickedword"), std::string::npos)
       << ReadAll(File(kFeatherpad));
 
-  ClickInto(held[0].window);
+  ClickInto(held[0]);
   Keys("ctrl+shift+s");
-  Window dialog = None;
-  ASSERT_TRUE(WaitUntil([&] {
+  Window dialog = WaitForWindow([&] {
     auto all = ShownWindows([](const x11::TopLevel& t) { return t.windowClass == u"Mousepad"; });
-    dialog = all.empty() ? None : all.front();
-    return dialog != None;
-  })) << "Save As shows";
-  ClickInto(held[1].window);
+    return all.empty() ? None : all.front();
+  });
+  ASSERT_NE(dialog, None) << "Save As shows";
+  ClickInto(held[1]);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   Window host = Host();
   EXPECT_EQ(windows_->Owner(dialog), host) << "named the host's dialog";
@@ -683,19 +611,21 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   ASSERT_EQ(Pointer(frame.x + frame.width / 2, frame.y + 8), 0);
   Keys("Escape");
   EXPECT_TRUE(WaitUntil([&] { return !IsShown(dialog); }, 5000)) << "Escape closes it";
-  EXPECT_TRUE(IsHeldByHost(held[0].window));
+  EXPECT_TRUE(IsHeldByHost(held[0]));
 
-  Window pane = Parent(held[0].window);
-  kill(held[0].pid, SIGKILL);
-  ASSERT_TRUE(WaitUntil([&] { return Parent(held[0].window) == None; })) << "its window goes";
+  Window pane = Parent(held[0]);
+  const pid_t editor = windows_->ProcessId(held[0]);
+  ASSERT_GT(editor, 0);
+  kill(editor, SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return Parent(held[0]) == None; })) << "its window goes";
   Command(kButtonA[0]);
   // In a session of its own, as the host starts programs: ended with it.
   ASSERT_NE(Spawn({"setsid", Wrapper(kMousepad).string()}), 0);
-  Window w = None;
-  ASSERT_TRUE(WaitUntil([&] { return (w = Find(kMousepad)) != None; }, 30000));
+  Window w = WaitForWindow([&] { return Find(kMousepad); }, 30000);
+  ASSERT_NE(w, None);
   Command(kSplitStart);
   EXPECT_TRUE(WaitUntil([&] { return Parent(w) == pane; })) << "taken into pane 1";
-  EXPECT_TRUE(IsHeldByHost(held[1].window)) << "featherpad stays";
+  EXPECT_TRUE(IsHeldByHost(held[1])) << "featherpad stays";
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 // once it has come up; or refuses, tells so and leaves the installed program as it was, byte for
 // byte. What the updater decides with a download in hand the unit tests check case by case; here
 // what needs the real transfer, TLS, signature keys, dialogs and processes.
-#include <spawn.h>
 #include <sys/stat.h>
 
 #include "tests/support/host_x11.h"
@@ -38,53 +37,35 @@ int ModeOf(const fs::path& path) {
 
 // sorvel-update in a temporary folder of its own, beside the installed "sorvel" (`installed`),
 // with "Download.ini" holding `description` and the host's settings naming `checkUrl` where they
-// are given.
+// are given; `At` names a file there.
 class Installation {
  public:
-  explicit Installation(const std::wstring& description, const std::wstring& checkUrl = L"",
-                        const std::string& installed = kInstalled) {
-    std::string pattern = (fs::temp_directory_path() / "sorvel-update-e2e.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    folder_ = pattern;
-    fs::copy_file(SORVEL_UPDATE, Updater());
-    WriteBytes(Target(), installed_ = installed);
-    for (const fs::path& program : {Updater(), Target()}) {
-      fs::permissions(program, static_cast<fs::perms>(0755));
+  Installation(const std::wstring& description, const std::wstring& checkUrl,
+               const std::string& installed)
+      : folder_(MarkedFolder("sorvel-update-e2e")) {
+    fs::copy_file(SORVEL_UPDATE, At("sorvel-update"));
+    WriteBytes(At("sorvel"), installed);
+    for (const char* program : {"sorvel-update", "sorvel"}) {
+      fs::permissions(At(program), static_cast<fs::perms>(0755));
     }
-    if (!description.empty()) WriteBytes(Description(), Utf16Le(description));
+    if (!description.empty()) WriteBytes(At("Download.ini"), Utf16Le(description));
     if (!checkUrl.empty()) {
-      WriteBytes(folder_ / "sorvel.ini", Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n"));
+      WriteBytes(At("sorvel.ini"), Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n"));
     }
   }
+  // The updater and the programs it started (the new host, or the old one again) ended.
   ~Installation() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
+    EndMarked(folder_);
     WaitForExit();
-    // The programs the updater started from this folder (the new host, or the old one again).
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", error)) {
-      const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
-      if (pid > 0 && fs::read_symlink(entry.path() / "exe", error).parent_path() == folder_) {
-        kill(pid, SIGKILL);
-      }
-    }
-    if (!folder_.empty()) fs::remove_all(folder_, error);
+    fs::remove_all(folder_);
   }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
 
-  const std::string& Installed() const { return installed_; }
-  fs::path Updater() const { return folder_ / "sorvel-update"; }
-  fs::path Kept() const { return folder_ / "sorvel.old"; }
-  fs::path Target() const { return folder_ / "sorvel"; }
-  fs::path Temp() const { return folder_ / "im.exe"; }
-  fs::path Marker() const { return folder_ / "started"; }
-  fs::path Description() const { return folder_ / "Download.ini"; }
-
-  // Starts the updater, or the installed host when `host`.
-  bool Start(bool host = false) {
-    const std::string program = (host ? Target() : Updater()).string();
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    return !folder_.empty() && posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, environ) == 0;
+  fs::path At(const char* name) const { return folder_ / name; }
+  // Starts the updater, or the installed host.
+  bool Start(const char* program = "sorvel-update") {
+    return (pid_ = Spawn({At(program).string()})) != 0;
   }
   // The updater's exit status once it has ended; -1 when it did not end in time or failed.
   int WaitForExit() {
@@ -99,7 +80,6 @@ class Installation {
 
  private:
   fs::path folder_;
-  std::string installed_;
   pid_t pid_ = 0;
 };
 
@@ -115,9 +95,7 @@ class UpdaterX11Test : public X11Fixture {
   }
 
   Window WaitForMessageBox() {
-    Window box = None;
-    WaitUntil([&] { return (box = ShownWindow("SorvelUpdate")) != None; }, kTimeoutMs);
-    return box;
+    return WaitForWindow([&] { return ShownWindow("SorvelUpdate"); }, kTimeoutMs);
   }
   // Answers a dialog as the user would: Return presses its default button; a box (`close`) is
   // closed as by its title bar's close button, which counts as answered. Sent until the window
@@ -159,15 +137,15 @@ TEST_F(UpdaterX11Test, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
   for (const scenario::Case& c : scenario::ServeCases(server_, served_, crashing)) {
     SCOPED_TRACE(c.name);
     const bool updated = c.outcome == scenario::Outcome::kReplaced;
-    Installation setup(c.description, c.checkUrl,
-                       c.hostInstalled ? ReadAll(SORVEL_HOST) : kInstalled);
-    const pid_t old = c.oldHostRuns ? Spawn({setup.Target().string()}) : 0;
+    const std::string installed = c.hostInstalled ? ReadAll(SORVEL_HOST) : kInstalled;
+    Installation setup(c.description, c.checkUrl, installed);
+    const pid_t old = c.oldHostRuns ? Spawn({setup.At("sorvel").string()}) : 0;
     ASSERT_TRUE(old == 0 || WaitUntil([&] { return HostCameUp(); }, kTimeoutMs));
     ASSERT_TRUE(setup.Start());
     if (old != 0) {
       // Past the download and the replacement: the new program waits, so no message yet.
       std::this_thread::sleep_for(std::chrono::seconds(4));
-      EXPECT_TRUE(ReadAll(setup.Target()) == served_);
+      EXPECT_TRUE(ReadAll(setup.At("sorvel")) == served_);
       EXPECT_EQ(ShownWindow("SorvelUpdate"), None);
       kill(old, SIGTERM);
       EXPECT_EQ(waitpid(old, nullptr, 0), old);
@@ -176,19 +154,20 @@ TEST_F(UpdaterX11Test, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     ASSERT_NE(box, None);
     EXPECT_EQ(IconSummary(display_, ShownWindow("Auto Downloader")), "32x32 16x16 middle ffffffff")
         << "the updater's icon: a white arrow down the middle";
-    EXPECT_TRUE(ReadAll(setup.Target()) == (updated ? served_ : setup.Installed()));
-    EXPECT_EQ(ModeOf(setup.Target()), 0755);
-    EXPECT_EQ(ModeOf(setup.Kept()), -1);
+    EXPECT_TRUE(ReadAll(setup.At("sorvel")) == (updated ? served_ : installed));
+    EXPECT_EQ(ModeOf(setup.At("sorvel")), 0755);
+    EXPECT_EQ(ModeOf(setup.At("sorvel.old")), -1);
     // What came is not made a program unless it took the installed one's place.
-    EXPECT_EQ(ModeOf(setup.Temp()) == -1 ? 0 : ModeOf(setup.Temp()) & 0111, 0);
+    EXPECT_EQ(ModeOf(setup.At("im.exe")) == -1 ? 0 : ModeOf(setup.At("im.exe")) & 0111, 0);
     EXPECT_EQ(HostCameUp(), updated);
     const bool rolledBack = c.outcome == scenario::Outcome::kRolledBack;
-    EXPECT_EQ(WaitUntil([&] { return ModeOf(setup.Marker()) != -1; }, rolledBack ? kTimeoutMs : 0),
-              rolledBack)
+    EXPECT_EQ(
+        WaitUntil([&] { return ModeOf(setup.At("started")) != -1; }, rolledBack ? kTimeoutMs : 0),
+        rolledBack)
         << "only the old program rolled back runs again";
     if (c.description.empty() && updated) {
       // Written from the defaults, as the host would have it.
-      EXPECT_EQ(ReadAll(setup.Description()),
+      EXPECT_EQ(ReadAll(setup.At("Download.ini")),
                 Utf16Le(L"[Download]\r\nDownName=https://download.sorvel.example/Sorvel.exe\r\n"
                         L"MainName=sorvel\r\n"));
     }
@@ -204,7 +183,7 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
   scenario::ServeSigned(server_, "/Sorvel.ini",
                         scenario::ManifestFor(server_.SecureUrl(scenario::kServed), served_));
   Installation setup(L"", server_.SecureUrl("/Sorvel.ini"), ReadAll(SORVEL_HOST));
-  ASSERT_TRUE(setup.Start(true));
+  ASSERT_TRUE(setup.Start("sorvel"));
   // The question: the host's second window titled "Sorvel", the smaller, beside its dialog.
   // Return answers it with its default button, Yes.
   Window question = None;
@@ -222,7 +201,7 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
   EXPECT_NE(setup.WaitForExit(), -1) << "the old host ends";
   const Window box = WaitForMessageBox();
   ASSERT_NE(box, None);
-  EXPECT_TRUE(ReadAll(setup.Target()) == served_);
+  EXPECT_TRUE(ReadAll(setup.At("sorvel")) == served_);
   EXPECT_TRUE(HostCameUp());
   Answer(box, true);
 }

@@ -41,19 +41,11 @@ namespace fs = std::filesystem;
 
 class X11Environment : public conformance::Environment {
  public:
-  X11Environment() : folder_(MakeFolder()), platform_(x11::kProgramIcon) {}
+  X11Environment() : folder_(test::MarkedFolder("sorvel-x11")), platform_(x11::kProgramIcon) {}
   ~X11Environment() override {
     for (std::thread& waker : wakers_) waker.join();
-    for (pid_t pid : started_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    // Programs the platform started are found by their windows.
-    for (const Text& title : installed_) {
-      if (HWND w = platform_.FindWindow(nullptr, title)) {
-        kill(static_cast<pid_t>(platform_.GetWindowProcessId(w)), SIGKILL);
-      }
-    }
+    test::EndMarked(folder_);  // those the platform started too
+    for (pid_t pid : started_) waitpid(pid, nullptr, 0);
     fs::remove_all(folder_);
   }
 
@@ -75,7 +67,6 @@ class X11Environment : public conformance::Environment {
     return Start(SORVEL_X11_DIALOG_PROBE, {"--dialog"}, title);
   }
   Text InstallForeignProgram(const Text& title) override {
-    installed_.push_back(title);
     return FromUtf8(Install(folder_.string() + "/" + ToUtf8(title)));
   }
   void Hang(HWND window, unsigned milliseconds) override {
@@ -157,22 +148,15 @@ class X11Environment : public conformance::Environment {
       }
     }
     if (active == None || active == PointerRoot || active == root) return nullptr;
-    // One of our dialogs has a handle of its own: found by its title; another program's window
+    // One of our dialogs has a handle of its own, its callback data; another program's window
     // is its id.
     for (Fl_Window* w = Fl::first_window(); w != nullptr; w = Fl::next_window(w)) {
-      if (fl_xid(w) == active)
-        return platform_.FindWindow(kPortableDialogClass, FromUtf8(w->label()));
+      if (fl_xid(w) == active) return static_cast<HWND>(w->user_data());
     }
     return reinterpret_cast<HWND>(active);
   }
 
  private:
-  static fs::path MakeFolder() {
-    fs::path folder = fs::temp_directory_path() /
-                      ("sorvel-x11-" + std::to_string(getpid()) + "-" + std::to_string(serial_++));
-    fs::create_directories(folder);
-    return folder;
-  }
   static std::string ProbePath() { return SORVEL_X11_PROBE; }
   static std::string Install(const std::string& path) {
     fs::copy_file(ProbePath(), path, fs::copy_options::overwrite_existing);
@@ -202,11 +186,9 @@ class X11Environment : public conformance::Environment {
     }
     return nullptr;
   }
-  static inline int serial_ = 0;
   fs::path folder_;
   X11Platform platform_;
   std::vector<pid_t> started_;
-  std::vector<Text> installed_;
   std::vector<std::thread> wakers_;
 };
 
