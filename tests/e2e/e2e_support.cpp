@@ -274,7 +274,7 @@ bool Host::Start() {
 }
 
 std::wstring Host::Setting(const std::wstring& key) const {
-  std::wistringstream lines(Settings());
+  std::wistringstream lines(ReadUtf16File(SettingsFile()));
   for (std::wstring line; std::getline(lines, line);) {
     if (line.rfind(key + L"=", 0) == 0)
       return line.substr(key.size() + 1, line.find(L'\r') - key.size() - 1);

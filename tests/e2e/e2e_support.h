@@ -128,8 +128,7 @@ class Host {
 
   const std::wstring& Folder() const { return folder_; }
   std::wstring Exe() const { return folder_ + L"\\" + program_; }
-  // The settings file's text, and the value of `key` in it; empty when absent.
-  std::wstring Settings() const { return ReadUtf16File(SettingsFile()); }
+  // The value of `key` in the settings file; empty when absent.
   std::wstring Setting(const std::wstring& key) const;
 
   HWND Dialog() const { return dialog_; }
