@@ -1,10 +1,9 @@
 #include "tests/e2e/e2e_support.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "host/resources.h"
 #include "tests/support/same_rect.h"
@@ -73,13 +72,9 @@ HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds) {
   return window;
 }
 
-HWND WaitForShown(const wchar_t* className, const wchar_t* title, DWORD milliseconds) {
-  return WaitForWindow(
-      [&]() -> HWND {
-        HWND window = FindWindowW(className, title);
-        return IsWindowVisible(window) ? window : nullptr;
-      },
-      milliseconds);
+HWND Shown(const wchar_t* className, const wchar_t* title) {
+  HWND window = FindWindowW(className, title);
+  return IsWindowVisible(window) ? window : nullptr;
 }
 
 HWND WaitForDialog(DWORD pid, DWORD milliseconds, const std::function<bool(HWND)>& match) {
@@ -93,34 +88,25 @@ HWND WaitForDialog(DWORD pid, DWORD milliseconds, const std::function<bool(HWND)
       milliseconds);
 }
 
-std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className) {
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className, const wchar_t* title) {
   std::vector<HWND> found;
-  for (HWND window = nullptr;
-       (window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr;) {
+  for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className, title));) {
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == pid && IsWindowVisible(window)) found.push_back(window);
+    if ((pid == 0 || owner == pid) && IsWindowVisible(window)) found.push_back(window);
   }
   return found;
 }
 
-int CountWindows(const wchar_t* className, const wchar_t* title) {
-  int count = 0;
-  for (HWND window = nullptr;
-       (window = FindWindowExW(nullptr, window, className, title)) != nullptr;) {
-    ++count;
-  }
-  return count;
-}
-
-bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds) {
+bool CloseProbes() {
   return WaitFor(
-      [&] {
-        HWND window = FindWindowW(className, nullptr);
+      [] {
+        HWND window = FindWindowW(L"SorvelProbe", nullptr);
+        if (window == nullptr) window = FindWindowW(L"SorvelDialogProbe", nullptr);
         if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
         return window == nullptr;
       },
-      milliseconds);
+      10000);
 }
 
 std::wstring BesideMe(const wchar_t* name) {
@@ -150,10 +136,8 @@ bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wcha
 }
 
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
-  FILE* out = _wfopen(path.c_str(), L"wb");
-  if (out == nullptr) return false;
-  bool ok = fwrite(text.data(), sizeof(wchar_t), text.size(), out) == text.size();
-  return fclose(out) == 0 && ok;
+  std::ofstream out(std::filesystem::path(path), std::ios::binary);
+  return !out.write(reinterpret_cast<const char*>(text.data()), text.size() * 2).flush().fail();
 }
 
 std::string ReadBytes(const std::wstring& path) {
@@ -172,12 +156,19 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
+void Click(HWND dialog, int button) {
+  PostMessageW(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
+}
+
+bool Closes(HWND window) {
+  return WaitFor([&] { return !IsWindow(window); }, kStepTimeout);
+}
+
 std::string Narrow(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-  if (size > 1) {
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-  }
+  std::string out(text.size() * 3, '\0');  // at most three bytes a UTF-16 unit
+  out.resize(static_cast<std::size_t>(
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                          static_cast<int>(out.size()), nullptr, nullptr)));
   return out;
 }
 
@@ -192,31 +183,16 @@ std::wstring StaticTexts(HWND dialog) {
   return texts;
 }
 
-std::vector<std::wstring> ListItems(HWND list) {
-  std::vector<std::wstring> items;
-  LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    std::vector<wchar_t> text(static_cast<std::size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) +
-                              1);
-    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-    items.push_back(text.data());
-  }
-  return items;
-}
-
-RECT RectInParent(HWND control) {
-  RECT rect{};
-  GetWindowRect(control, &rect);
-  MapWindowPoints(HWND_DESKTOP, GetAncestor(control, GA_PARENT), reinterpret_cast<POINT*>(&rect),
-                  2);
-  return rect;
-}
-
 bool IsTopLevel(HWND window) {
   return GetAncestor(window, GA_PARENT) == GetDesktopWindow();
 }
 
-std::wstring SaveScreenshot(const wchar_t* name) {
+bool Answers(HWND window, UINT milliseconds) {
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, milliseconds, &ignored) != 0;
+}
+
+void Screenshot(const char* property, const std::wstring& name) {
   int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   BITMAPINFOHEADER info{sizeof info, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
   HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
@@ -230,18 +206,16 @@ std::wstring SaveScreenshot(const wchar_t* name) {
   const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
   BITMAPFILEHEADER file{0x4D42, offset + size, 0, 0, offset};
   const wchar_t* folder = _wgetenv(L"SORVEL_ARTEFACTS");
-  std::wstring path =
-      folder != nullptr && *folder != 0 ? std::wstring(folder) + L"\\" + name : BesideMe(name);
-  if (FILE* out = _wfopen(path.c_str(), L"wb")) {
-    fwrite(&file, sizeof file, 1, out);
-    fwrite(&info, sizeof info, 1, out);
-    fwrite(bits, size, 1, out);
-    fclose(out);
-  }
+  std::wstring path = folder != nullptr && *folder != 0 ? std::wstring(folder) + L"\\" + name
+                                                        : BesideMe(name.c_str());
+  std::ofstream(std::filesystem::path(path), std::ios::binary)
+      .write(reinterpret_cast<const char*>(&file), sizeof file)
+      .write(reinterpret_cast<const char*>(&info), sizeof info)
+      .write(static_cast<const char*>(bits), size);
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  return path;
+  ::testing::Test::RecordProperty(property, Narrow(path));
 }
 
 void Foreign::Remember() {
@@ -249,26 +223,37 @@ void Foreign::Remember() {
   formerStyle = GetWindowLongW(window, GWL_STYLE);
 }
 
-bool Foreign::GivenBack() const {
+::testing::AssertionResult Foreign::GivenBack(DWORD milliseconds) const {
   RECT now{};
-  GetWindowRect(window, &now);
-  return IsTopLevel(window) && SameRect(now, former) &&
-         GetWindowLongW(window, GWL_STYLE) == formerStyle;
+  auto back = [&] {
+    GetWindowRect(window, &now);
+    return IsTopLevel(window) && SameRect(now, former) &&
+           GetWindowLongW(window, GWL_STYLE) == formerStyle;
+  };
+  if (WaitFor(back, milliseconds)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << Narrow(title) << (IsTopLevel(window) ? " is top-level" : " is held") << "; "
+         << SameRect(now, former).message() << "; style " << GetWindowLongW(window, GWL_STYLE)
+         << " instead of " << formerStyle;
+}
+
+Foreign StartForeign(const std::wstring& path, const std::function<HWND(DWORD)>& find) {
+  Foreign foreign;
+  foreign.path = path;
+  foreign.process = std::make_unique<Process>(path);
+  foreign.window = WaitForWindow([&] { return find(foreign.process->Id()); }, kStartTimeout);
+  foreign.title = TextOf(foreign.window);
+  foreign.Remember();
+  return foreign;
 }
 
 Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT at) {
-  Foreign probe;
-  probe.title = name;
-  probe.path = folder + L"\\" + name + L".exe";
-  if (!CopyBesideMe(L"probe.exe", folder, (name + L".exe").c_str())) return probe;
-  probe.process = std::make_unique<Process>(probe.path);
+  if (!CopyBesideMe(L"probe.exe", folder, (name + L".exe").c_str())) return Foreign{};
   // Found once shown: the style then holds WS_VISIBLE.
-  probe.window = WaitForShown(L"SorvelProbe", name.c_str(), kStartTimeout);
-  if (probe.window != nullptr) {
-    SetWindowPos(probe.window, nullptr, at.x, at.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    probe.Remember();
-  }
+  Foreign probe = StartForeign(folder + L"\\" + name + L".exe",
+                               [&](DWORD) { return Shown(L"SorvelProbe", name.c_str()); });
+  SetWindowPos(probe.window, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  probe.Remember();
   return probe;
 }
 
@@ -289,13 +274,10 @@ bool Host::Start() {
 }
 
 std::wstring Host::Setting(const std::wstring& key) const {
-  const std::wstring text = Settings(), prefix = key + L"=";
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = std::min(text.find(L"\r\n", at), text.size());
-    if (text.compare(at, prefix.size(), prefix) == 0) {
-      return text.substr(at + prefix.size(), end - at - prefix.size());
-    }
-    at = end + 2;
+  std::wistringstream lines(ReadUtf16File(SettingsFile()));
+  for (std::wstring line; std::getline(lines, line);) {
+    if (line.rfind(key + L"=", 0) == 0)
+      return line.substr(key.size() + 1, line.find(L'\r') - key.size() - 1);
   }
   return L"";
 }

@@ -7,6 +7,8 @@
 #include <windows.h>
 // clang-format on
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -43,16 +45,15 @@ bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds);
 void PumpFor(DWORD milliseconds);
 // Waits until `find` gives a window; nullptr after the time-out.
 HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds);
-// Waits for a visible top-level window of this class and title (any title when null).
-HWND WaitForShown(const wchar_t* className, const wchar_t* title, DWORD milliseconds);
+// A visible top-level window of this class and title (any title when null); null when none.
+HWND Shown(const wchar_t* className, const wchar_t* title);
 // Waits for a visible dialog of the process that `match` accepts (any when none).
 HWND WaitForDialog(DWORD pid, DWORD milliseconds, const std::function<bool(HWND)>& match = {});
-// The visible top-level windows of a process with this window class.
-std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className);
-// How many top-level windows of any process have this class and title.
-int CountWindows(const wchar_t* className, const wchar_t* title);
-// Closes every window of this class (WM_CLOSE) and waits until none is left.
-bool CloseWindowsOfClass(const wchar_t* className, DWORD milliseconds);
+// The visible top-level windows of a process (of any when 0) with this class and title (any
+// title when null).
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className, const wchar_t* title = nullptr);
+// Closes every probe's window (WM_CLOSE) and waits until none is left.
+bool CloseProbes();
 
 // A file beside the test program.
 std::wstring BesideMe(const wchar_t* name);
@@ -67,16 +68,18 @@ std::string ReadBytes(const std::wstring& path);
 std::wstring ReadUtf16File(const std::wstring& path);
 
 std::wstring TextOf(HWND window);
+// Clicks a dialog's button as a tap would; waits until a window is gone.
+void Click(HWND dialog, int button);
+bool Closes(HWND window);
 std::string Narrow(const std::wstring& text);
 // The texts of a dialog's static controls, in stacking order, run together.
 std::wstring StaticTexts(HWND dialog);
-// The items of a list box, top to bottom.
-std::vector<std::wstring> ListItems(HWND list);
-// A control's rectangle in its parent's client coordinates.
-RECT RectInParent(HWND control);
 bool IsTopLevel(HWND window);
-// Writes the screen to `name` (a 24-bit BMP) in the artefact folder; returns its path.
-std::wstring SaveScreenshot(const wchar_t* name);
+// Whether a window's thread answers within `milliseconds`.
+bool Answers(HWND window, UINT milliseconds);
+// Writes the screen to `name` (a 24-bit BMP) in the artefact folder, recording its path as the
+// test's `property`.
+void Screenshot(const char* property, const std::wstring& name);
 
 // The controls of a pane of the host's main dialog.
 struct PaneIds {
@@ -96,10 +99,14 @@ struct Foreign {
 
   // Notes where the window stands now, as the host will find it.
   void Remember();
-  // A top-level window again, where and as it stood before the capture.
-  bool GivenBack() const;
+  // A top-level window again, where and as it stood before the capture, frame included (waited
+  // for up to `milliseconds`).
+  ::testing::AssertionResult GivenBack(DWORD milliseconds = kStepTimeout) const;
 };
 
+// Starts `path` and waits for the window that `find` gives from the process id; notes its title
+// and where it stands.
+Foreign StartForeign(const std::wstring& path, const std::function<HWND(DWORD)>& find);
 // A copy of probe.exe named `name`.exe in `folder`, its window moved to `at` so that every probe
 // of a test has a former place of its own.
 Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT at);
@@ -121,14 +128,13 @@ class Host {
 
   const std::wstring& Folder() const { return folder_; }
   std::wstring Exe() const { return folder_ + L"\\" + program_; }
-  // The settings file's text, and the value of `key` in it; empty when absent.
-  std::wstring Settings() const { return ReadUtf16File(SettingsFile()); }
+  // The value of `key` in the settings file; empty when absent.
   std::wstring Setting(const std::wstring& key) const;
 
   HWND Dialog() const { return dialog_; }
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
   void Command(WPARAM id) { PostMessageW(dialog_, WM_COMMAND, id, 0); }
-  void Tap(int id) { PostMessageW(Item(id), BM_CLICK, 0, 0); }
+  void Tap(int id) { Click(dialog_, id); }
 
   // The first of the host's other visible dialogs that `match` accepts, waited for.
   HWND WaitForOwnDialog(const std::function<bool(HWND)>& match, DWORD milliseconds = kStepTimeout);

@@ -13,39 +13,20 @@
 
 #include "host/resources.h"
 
-namespace {
-
-struct Search {
-  const wchar_t* title;  // null: the host's main dialog
-  HWND found;
-};
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  wchar_t name[16] = {}, title[64] = {};
-  GetClassNameW(window, name, 16);
-  GetWindowTextW(window, title, 64);
-  if (lstrcmpW(name, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-  // The main dialog is titled as the host and holds pane 1's display control.
-  bool match = search->title != nullptr
-                   ? lstrcmpW(title, search->title) == 0
-                   : GetDlgItem(window, sorvel::kIdDisplay1) != nullptr &&
-                         (lstrcmpW(title, L"Sorvel") == 0 || lstrcmpW(title, L"Tavrin") == 0);
-  if (!match) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
   unsigned long id = argc >= 2 ? std::wcstoul(argv[1], nullptr, 10) : 0;
   if (id == 0 || id > 0xFFFF || argc > 3) return 2;
-  Search search{argc == 3 ? argv[2] : nullptr, nullptr};
-  for (int i = 0; i < 100; ++i) {
-    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr) return PostMessageW(search.found, WM_COMMAND, id, 0) ? 0 : 1;
-    Sleep(100);
+  for (int i = 0; i < 100; ++i, Sleep(100)) {
+    for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, L"#32770", nullptr));) {
+      wchar_t title[64] = {};
+      GetWindowTextW(found, title, 64);
+      // The main dialog is titled as the host and holds pane 1's display control.
+      bool match = argc == 3
+                       ? lstrcmpW(title, argv[2]) == 0
+                       : GetDlgItem(found, sorvel::kIdDisplay1) != nullptr &&
+                             (lstrcmpW(title, L"Sorvel") == 0 || lstrcmpW(title, L"Tavrin") == 0);
+      if (match && IsWindowVisible(found)) return PostMessageW(found, WM_COMMAND, id, 0) ? 0 : 1;
+    }
   }
   return 1;
 }

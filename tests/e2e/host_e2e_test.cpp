@@ -28,12 +28,13 @@ RECT Rect(int left, int top, int width, int height) {
   return RECT{left, top, left + width, top + height};
 }
 
-void Click(HWND button) {
-  PostMessageW(button, BM_CLICK, 0, 0);
-}
-
-bool Closes(HWND window) {
-  return e2e::WaitFor([&] { return !IsWindow(window); }, kStepTimeout);
+// A control's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND control) {
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  MapWindowPoints(HWND_DESKTOP, GetAncestor(control, GA_PARENT), reinterpret_cast<POINT*>(&rect),
+                  2);
+  return rect;
 }
 
 // An edit control's text, asked of its program.
@@ -43,11 +44,6 @@ std::wstring EditText(HWND edit) {
   SendMessageTimeoutW(edit, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
                       &ignored);
   return text;
-}
-
-bool Answers(HWND window, UINT milliseconds) {
-  DWORD_PTR ignored = 0;
-  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, milliseconds, &ignored) != 0;
 }
 
 // Whether the threads of two windows share one input state (activation, focus, keyboard): each
@@ -65,23 +61,26 @@ class Host : public e2e::Host {
  public:
   using e2e::Host::Host;
 
-  // Taps pane `pane`'s A button and applies `title` in the picker by a double tap on the item
-  // (적용, which shows once an item is selected, is the unit tests').
-  ::testing::AssertionResult Pick(int pane, const std::wstring& title) {
+  // Taps pane `pane`'s A button; the picker it opens.
+  HWND OpenPicker(int pane) {
     Tap(kPanes[pane].a);
-    HWND picker = WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
+    return WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
+  }
+  // Applies `title` in pane `pane`'s picker by a double tap on the item (적용, which shows once
+  // an item is selected, is the unit tests').
+  ::testing::AssertionResult Pick(int pane, const std::wstring& title) {
+    HWND picker = OpenPicker(pane);
     if (picker == nullptr) return ::testing::AssertionFailure() << "no picker";
     HWND list = GetDlgItem(picker, kIdPickerList);
     LRESULT index = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                  reinterpret_cast<LPARAM>(title.c_str()));
-    if (index == LB_ERR) {
+    if (index == LB_ERR)
       return ::testing::AssertionFailure() << e2e::Narrow(title) << " is not listed";
-    }
     SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
     PostMessageW(picker, WM_COMMAND, MAKEWPARAM(kIdPickerList, LBN_DBLCLK),
                  reinterpret_cast<LPARAM>(list));
     applied_ = GetTickCount();
-    if (!Closes(picker)) return ::testing::AssertionFailure() << "the picker stays open";
+    if (!e2e::Closes(picker)) return ::testing::AssertionFailure() << "the picker stays open";
     return ::testing::AssertionSuccess();
   }
   // When the last Pick applied its choice (GetTickCount).
@@ -99,75 +98,39 @@ class Host : public e2e::Host {
   // Taps the A button of a holding pane and waits until the pane is empty.
   ::testing::AssertionResult Release(int pane) {
     Tap(kPanes[pane].a);
-    if (e2e::WaitFor(
-            [&] {
-              return e2e::TextOf(Item(kPanes[pane].a)) == L"A" &&
-                     !IsWindowVisible(Item(kPanes[pane].toggle));
-            },
-            kStepTimeout)) {
-      return ::testing::AssertionSuccess();
-    }
+    auto empty = [&] {
+      return e2e::TextOf(Item(kPanes[pane].a)) == L"A" &&
+             !IsWindowVisible(Item(kPanes[pane].toggle));
+    };
+    if (e2e::WaitFor(empty, kStepTimeout)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "pane " << pane + 1 << " stays holding";
   }
 
   // The pane holds `window` as a plain visible child across its width, `offset` down, with the
-  // holding pane's controls.
-  void ExpectHolding(int pane, HWND window, int offset = 0) const {
+  // holding pane's controls; without a window it is empty and labelled with its stored `title`.
+  void ExpectPane(int pane, HWND window, const std::wstring& title = L"", int offset = 0) const {
     SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
     const e2e::PaneIds& ids = kPanes[pane];
+    EXPECT_EQ(e2e::TextOf(Item(ids.a)), window ? L"C" : L"A");
+    EXPECT_EQ(e2e::TextOf(Item(ids.display)), window ? L"" : kEmptyLabel + title);
+    for (int id : {ids.up, ids.down, ids.toggle}) {
+      EXPECT_EQ(IsWindowVisible(Item(id)) != FALSE, window != nullptr) << id;
+    }
+    if (window == nullptr) return;
     RECT client{};
     GetClientRect(Dialog(), &client);
     EXPECT_EQ(GetAncestor(window, GA_PARENT), Item(ids.display));
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), DWORD{WS_VISIBLE});
-    EXPECT_TRUE(SameRect(e2e::RectInParent(window), Rect(0, offset, client.right, client.bottom)));
-    EXPECT_EQ(e2e::TextOf(Item(ids.a)), L"C");
-    EXPECT_EQ(e2e::TextOf(Item(ids.display)), L"");
-    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_TRUE(IsWindowVisible(Item(id))) << id;
-  }
-
-  // The pane is empty and labelled with its stored title.
-  void ExpectEmpty(int pane, const std::wstring& title) const {
-    SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
-    const e2e::PaneIds& ids = kPanes[pane];
-    EXPECT_EQ(e2e::TextOf(Item(ids.a)), L"A");
-    EXPECT_EQ(e2e::TextOf(Item(ids.display)), kEmptyLabel + title);
-    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(IsWindowVisible(Item(id))) << id;
+    EXPECT_TRUE(SameRect(RectInParent(window), Rect(0, offset, client.right, client.bottom)));
   }
 
  private:
   DWORD applied_ = 0;
 };
 
-// The window is a top-level window again, where and as it was before the capture (waited for
-// up to `milliseconds`), its frame included.
-void ExpectGivenBack(const Foreign& foreign, DWORD milliseconds = kStepTimeout) {
-  SCOPED_TRACE(e2e::Narrow(foreign.title));
-  e2e::WaitFor([&] { return foreign.GivenBack(); }, milliseconds);
-  EXPECT_TRUE(e2e::IsTopLevel(foreign.window));
-  RECT now{};
-  GetWindowRect(foreign.window, &now);
-  EXPECT_TRUE(SameRect(now, foreign.former));
-  EXPECT_EQ(GetWindowLongW(foreign.window, GWL_STYLE), foreign.formerStyle);
-  EXPECT_TRUE(IsWindowVisible(foreign.window));
-}
-
 // --- Start-up and commands of other programs ---
 
 constexpr WPARAM kParkCommand = 0x10000001;  // command 1 with notification code 0x1000
-
-// Where the park command puts the dialog: only on 240- and 480-wide screens.
-bool ParkedPosition(POINT* where) {
-  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-  if (width != 240 && width != 480) return false;
-  *where = width == 240 ? POINT{220, height - 70} : POINT{430, height - 100};
-  return true;
-}
-
-bool IsAt(HWND window, POINT where) {
-  RECT rect{};
-  GetWindowRect(window, &rect);
-  return rect.left == where.x && rect.top == where.y;
-}
 
 // On desktops of several sizes. A second start brings the first to the front and ends. The park
 // command moves the dialog only on 240- and 480-wide screens. Commands 1 and 2 end the host only
@@ -178,6 +141,7 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
   ASSERT_TRUE(host.Start()) << "no host dialog appeared";
 
   // The dialog fills the work area; the menu bar takes its line below the caption.
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   RECT work{}, window{}, client{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   GetWindowRect(host.Dialog(), &window);
@@ -192,10 +156,8 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
   e2e::PumpFor(300);
   for (int pane = 0; pane < 3; ++pane) {
     const e2e::PaneIds& ids = kPanes[pane];
-    EXPECT_TRUE(SameRect(e2e::RectInParent(host.Item(ids.display)), displays[pane])) << pane;
-    EXPECT_EQ(e2e::TextOf(host.Item(ids.display)), L"마지막 작동 파일명:");
-    EXPECT_EQ(e2e::TextOf(host.Item(ids.a)), L"A");
-    for (int id : {ids.up, ids.down, ids.toggle}) EXPECT_FALSE(IsWindowVisible(host.Item(id)));
+    EXPECT_TRUE(SameRect(RectInParent(host.Item(ids.display)), displays[pane])) << pane;
+    host.ExpectPane(pane, nullptr);
     // The A buttons show their own green, drawn by the host (desktop push buttons would not).
     RECT button{};
     GetWindowRect(host.Item(ids.a), &button);
@@ -203,10 +165,8 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
     EXPECT_EQ(GetPixel(screen, button.left + 3, button.bottom - 4), RGB(0, 255, 0)) << pane;
     ReleaseDC(nullptr, screen);
   }
-  std::wstring size = std::to_wstring(GetSystemMetrics(SM_CXSCREEN)) + L"x" +
-                      std::to_wstring(GetSystemMetrics(SM_CYSCREEN));
-  RecordProperty("screenshot",
-                 e2e::Narrow(e2e::SaveScreenshot((L"host-start-" + size + L".bmp").c_str())));
+  std::wstring shot = L"host-start-" + std::to_wstring(width) + L"x" + std::to_wstring(height);
+  e2e::Screenshot("screenshot", shot + L".bmp");
 
   e2e::Foreign other = e2e::StartProbe(host.Folder(), L"probe_o", {12, 30});
   SetForegroundWindow(other.window);
@@ -214,27 +174,28 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
   e2e::Process second(host.Exe());
   EXPECT_EQ(second.WaitForExit(kStartTimeout), 0u);
   EXPECT_TRUE(e2e::WaitFor([&] { return GetForegroundWindow() == host.Dialog(); }, 3000));
-  EXPECT_TRUE(e2e::WindowsOf(second.Id(), L"#32770").empty());
 
-  POINT parked{};
-  bool pocket = ParkedPosition(&parked);
+  // Where the park command puts the dialog: only on 240- and 480-wide screens.
+  const bool pocket = width == 240 || width == 480;
+  RECT parked = window, after{};
+  if (pocket) {
+    OffsetRect(&parked, (width == 240 ? 220 : 430) - window.left,
+               height - (width == 240 ? 70 : 100) - window.top);
+  }
   for (WPARAM command : {WPARAM{0x00050001}, WPARAM{0x12340002}, kParkCommand}) {
     PostMessageW(host.Dialog(), WM_COMMAND, command, 0);
   }
   // Parked once the host has handled the commands posted before.
-  e2e::WaitFor([&] { return pocket && IsAt(host.Dialog(), parked); }, pocket ? 5000 : 800);
+  auto isParked = [&] { return GetWindowRect(host.Dialog(), &after) && SameRect(after, parked); };
+  e2e::WaitFor([&] { return pocket && isParked(); }, pocket ? 5000 : 800);
   DWORD_PTR answer = 0;
   EXPECT_NE(
       SendMessageTimeoutW(host.Dialog(), WM_COMMAND, kParkCommand, 0, SMTO_NORMAL, 5000, &answer),
       0)
       << "the host did not answer the park command sent";
   e2e::PumpFor(300);
-  RECT after{};
-  GetWindowRect(host.Dialog(), &after);
   EXPECT_TRUE(host.Running()) << "a command reached the handling of OK or Cancel";
-  EXPECT_EQ(after.right - after.left, window.right - window.left);
-  EXPECT_EQ(after.bottom - after.top, window.bottom - window.top);
-  EXPECT_TRUE(IsAt(host.Dialog(), pocket ? parked : POINT{window.left, window.top}));
+  EXPECT_TRUE(isParked());
   EXPECT_EQ((GetWindowLongW(host.Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, pocket);
   PostMessageW(host.Dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   EXPECT_EQ(host.WaitForExit(), 0u) << "a click of Cancel left the host";
@@ -265,56 +226,36 @@ TEST(Panes, PickTypeNudgeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) 
                        e2e::StartProbe(host.Folder(), L"probe_b", {3, 95})};
   for (const Foreign& probe : probes) ASSERT_NE(probe.window, nullptr);
 
-  Foreign notepad;
-  notepad.path = L"C:\\windows\\system32\\notepad.exe";
-  notepad.process = std::make_unique<Process>(notepad.path);
-  notepad.window = e2e::WaitForWindow(
-      [] {
-        HWND window = FindWindowW(L"Notepad", nullptr);
-        return IsWindowVisible(window) && !e2e::TextOf(window).empty() ? window : nullptr;
-      },
-      kStartTimeout);
+  Foreign notepad = e2e::StartForeign(L"C:\\windows\\system32\\notepad.exe", [](DWORD) {
+    HWND window = e2e::Shown(L"Notepad", nullptr);
+    return e2e::TextOf(window).empty() ? nullptr : window;
+  });
   ASSERT_NE(notepad.window, nullptr);
-  notepad.title = e2e::TextOf(notepad.window);
   SetWindowPos(notepad.window, nullptr, 5, 40, 220, 200, SWP_NOZORDER | SWP_NOACTIVATE);
   notepad.Remember();
 
-  Foreign owned;
-  owned.title = L"dprobe";
-  owned.path = host.Folder() + L"\\dprobe.exe";
   ASSERT_TRUE(e2e::CopyBesideMe(L"dialog_probe.exe", host.Folder(), L"dprobe.exe"));
-  owned.process = std::make_unique<Process>(owned.path);
-  HWND main = e2e::WaitForWindow([] { return FindWindowW(L"SorvelDialogProbe", L"dprobe"); },
-                                 kStartTimeout);
-  owned.window = e2e::WaitForDialog(owned.process->Id(), kStepTimeout);
+  Foreign owned = e2e::StartForeign(host.Folder() + L"\\dprobe.exe", [](DWORD pid) {
+    std::vector<HWND> dialogs = e2e::WindowsOf(pid, L"#32770");
+    return dialogs.empty() ? nullptr : dialogs[0];
+  });
+  owned.title = L"dprobe";
+  HWND main = FindWindowW(L"SorvelDialogProbe", L"dprobe");
   ASSERT_NE(owned.window, nullptr);
   ASSERT_EQ(GetWindow(owned.window, GW_OWNER), main);
-  owned.Remember();
 
-  // The list: our programs, sorted (they were started in another order); never the host.
-  host.Tap(kPanes[0].a);
-  HWND picker = host.WaitForOwnDialog([](HWND w) { return e2e::TextOf(w) == L"Dialog"; });
+  // 닫기 closes the picker (what it lists, and that closing it takes nothing, are the unit tests').
+  HWND picker = host.OpenPicker(0);
   ASSERT_NE(picker, nullptr);
-  std::vector<std::wstring> probeItems;
-  for (const std::wstring& item : e2e::ListItems(GetDlgItem(picker, kIdPickerList))) {
-    EXPECT_NE(item, L"Sorvel");
-    EXPECT_NE(item, L"Tavrin");
-    if (item.rfind(L"probe_", 0) == 0) probeItems.push_back(item);
-  }
-  EXPECT_EQ(probeItems, (std::vector<std::wstring>{L"probe_a", L"probe_b", L"probe_c"}));
-  RecordProperty("picker", e2e::Narrow(e2e::SaveScreenshot(L"picker.bmp")));
-  // 닫기: nothing is captured, nothing written.
-  Click(GetDlgItem(picker, kIdPickerClose));
-  ASSERT_TRUE(Closes(picker));
-  e2e::PumpFor(200);
-  EXPECT_EQ(e2e::TextOf(host.Item(kPanes[0].a)), L"A");
-  EXPECT_TRUE(host.Settings().empty());
+  e2e::Screenshot("picker", L"picker.bmp");
+  e2e::Click(picker, kIdPickerClose);
+  ASSERT_TRUE(e2e::Closes(picker));
 
   const Foreign* held[3] = {&probes[1], &notepad, &owned};
   for (int pane = 0; pane < 3; ++pane) {
     SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
     ASSERT_TRUE(host.Hold(pane, *held[pane]));
-    host.ExpectHolding(pane, held[pane]->window);
+    host.ExpectPane(pane, held[pane]->window);
     EXPECT_EQ(host.Setting(L"FileName" + std::to_wstring(pane + 1)), held[pane]->title);
     std::wstring path = host.Setting(L"FileFullPath" + std::to_wstring(pane + 1));
     EXPECT_EQ(CompareStringOrdinal(path.c_str(), -1, held[pane]->path.c_str(), -1, TRUE),
@@ -322,7 +263,7 @@ TEST(Panes, PickTypeNudgeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) 
         << e2e::Narrow(path);
   }
   EXPECT_TRUE(e2e::IsTopLevel(main)) << "the main window was taken instead of its dialog";
-  RecordProperty("three_panes", e2e::Narrow(e2e::SaveScreenshot(L"three-panes-held.bmp")));
+  e2e::Screenshot("three_panes", L"three-panes-held.bmp");
 
   // As a user types: a tap into the middle of pane 1, where the probe's edit shows, then keys.
   HWND probe = held[0]->window, edit = GetDlgItem(probe, kProbeEdit);
@@ -331,22 +272,17 @@ TEST(Panes, PickTypeNudgeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) 
   GetWindowRect(host.Item(kPanes[0].display), &display);
   POINT at{(display.left + display.right) / 2, (display.top + display.bottom) / 2};
   EXPECT_EQ(WindowFromPoint(at), edit);
-  std::vector<INPUT> input(3);
-  for (INPUT& mouse : input) {
-    mouse.type = INPUT_MOUSE;
-    mouse.mi.dx = at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
-    mouse.mi.dy = at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
-    mouse.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  const LONG x = at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1),
+             y = at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+  std::vector<INPUT> input;
+  for (DWORD button : {0, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
+    input.push_back(INPUT{INPUT_MOUSE, {}});
+    input.back().mi = {x, y, 0, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button, 0, 0};
   }
-  input[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-  input[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
   for (wchar_t c : std::wstring(L"typed")) {
     for (DWORD up : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
-      INPUT key{};
-      key.type = INPUT_KEYBOARD;
-      key.ki.wScan = c;
-      key.ki.dwFlags = KEYEVENTF_UNICODE | up;
-      input.push_back(key);
+      input.push_back(INPUT{INPUT_KEYBOARD, {}});
+      input.back().ki = {0, static_cast<WORD>(c), KEYEVENTF_UNICODE | up, 0, 0};
     }
   }
   SendInput(3, input.data(), sizeof(INPUT));
@@ -360,18 +296,16 @@ TEST(Panes, PickTypeNudgeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) 
   // Up twice, down once: the window stands ten pixels higher, and the file says so.
   for (int id : {kPanes[0].up, kPanes[0].up, kPanes[0].down}) host.Tap(id);
   EXPECT_TRUE(e2e::WaitFor(
-      [&] {
-        return e2e::RectInParent(probe).top == -10 && host.Setting(L"PositionTop1") == L"-10";
-      },
+      [&] { return RectInParent(probe).top == -10 && host.Setting(L"PositionTop1") == L"-10"; },
       kStepTimeout));
-  host.ExpectHolding(0, probe, -10);
+  host.ExpectPane(0, probe, L"", -10);
 
   // Released in another order than captured, each at its own former place.
   for (int pane : {1, 0, 2}) {
     SCOPED_TRACE(testing::Message() << "pane " << pane + 1);
     ASSERT_TRUE(host.Release(pane));
-    ExpectGivenBack(*held[pane]);
-    host.ExpectEmpty(pane, held[pane]->title);
+    EXPECT_TRUE(held[pane]->GivenBack());
+    host.ExpectPane(pane, nullptr, held[pane]->title);
   }
   EXPECT_NE(GetMenu(notepad.window), nullptr) << "notepad lost its menu";
   EXPECT_EQ(GetWindow(owned.window, GW_OWNER), main);
@@ -391,18 +325,18 @@ TEST(Panes, PickTypeNudgeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) 
   RecordProperty("refused_ms", static_cast<int>(refused));
   EXPECT_LE(refused, 1500u);
   EXPECT_EQ(e2e::StaticTexts(box), L"프로그램이 응답하지 않습니다.");
-  Click(GetDlgItem(box, IDOK));
-  ASSERT_TRUE(Closes(box));
+  e2e::Click(box, IDOK);
+  ASSERT_TRUE(e2e::Closes(box));
   EXPECT_TRUE(e2e::IsTopLevel(hung.window));
   // Nothing about the pane changed, its label included.
-  host.ExpectEmpty(0, held[0]->title);
+  host.ExpectPane(0, nullptr, held[0]->title);
 
   // Held, then hung: A empties the pane at once; the window follows when its program wakes.
   // The two programs share one input state once one's window is the other's child; the host's
   // watch parts it within a second of the hang, after which a tap no longer waits for the
   // program. Pane 1, whose A also hands the input to its window when it takes the focus: once
   // the watch knows of the hang, neither asks the program again.
-  ASSERT_TRUE(e2e::WaitFor([&] { return Answers(hung.window, 200); }, 10000));
+  ASSERT_TRUE(e2e::WaitFor([&] { return e2e::Answers(hung.window, 200); }, 10000));
   hung.Remember();
   ASSERT_TRUE(host.Hold(0, hung));
   PostMessageW(hung.window, kProbeHang, 6000, 0);
@@ -412,9 +346,9 @@ TEST(Panes, PickTypeNudgeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) 
   DWORD emptied = GetTickCount() - tapped;
   RecordProperty("released_hung_ms", static_cast<int>(emptied));
   EXPECT_LE(emptied, 1500u);
-  EXPECT_FALSE(Answers(hung.window, 200)) << "the host waited for the program";
-  EXPECT_TRUE(Answers(host.Dialog(), 500)) << "the host does not answer";
-  ExpectGivenBack(hung, 8000);
+  EXPECT_FALSE(e2e::Answers(hung.window, 200)) << "the host waited for the program";
+  EXPECT_TRUE(e2e::Answers(host.Dialog(), 500)) << "the host does not answer";
+  EXPECT_TRUE(hung.GivenBack(8000));
 
   // Split start takes in again the windows titled as the panes remember: pane 1's the hung one.
   held[0] = &hung;
@@ -427,7 +361,7 @@ TEST(Panes, PickTypeNudgeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) 
   EXPECT_NE(code, STILL_ACTIVE) << "the test build did not die";
   EXPECT_NE(code, 0u) << "the test build ended normally instead of by its fault";
   for (const Foreign* foreign : held) {
-    ExpectGivenBack(*foreign);
+    EXPECT_TRUE(foreign->GivenBack());
     EXPECT_TRUE(foreign->process->Running());
   }
 }

@@ -26,7 +26,10 @@
 
 namespace {
 
+// A client that stops reading without hanging up (Wine's library may keep an abandoned connection
+// open) holds its answering thread, and the server's end, no longer than this.
 #ifdef _WIN32
+constexpr DWORD kSendWait = 10000;
 using AddressLength = int;
 constexpr int kShutBoth = SD_BOTH;
 constexpr int kShutSend = SD_SEND;
@@ -35,6 +38,7 @@ void CloseSocket(SOCKET socket) {
   closesocket(socket);
 }
 #else
+constexpr timeval kSendWait{10, 0};
 using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
 using AddressLength = socklen_t;
@@ -76,20 +80,17 @@ bool SendAll(SOCKET socket, const char* data, std::size_t size) {
 bool TrustTestAuthority() {
   std::ifstream in("Z:" SORVEL_TEST_PKI "/ca.pem", std::ios::binary);
   const std::string pem(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-  if (pem.empty()) return false;
   BYTE der[16384];
-  DWORD derSize = sizeof der;
-  if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                            der, &derSize, nullptr, nullptr)) {
-    return false;
-  }
+  DWORD size = sizeof der;
   HCERTSTORE store =
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-  if (store == nullptr) return false;
-  BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, derSize,
+  bool added = store != nullptr &&
+               CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()),
+                                    CRYPT_STRING_BASE64HEADER, der, &size, nullptr, nullptr) &&
+               CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, size,
                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-  CertCloseStore(store, 0);
-  return added != FALSE;
+  if (store != nullptr) CertCloseStore(store, 0);
+  return added;
 }
 #endif
 
@@ -205,8 +206,8 @@ bool TestHttpServer::StartTls(Certificate certificate) {
                       &process)) {
     return false;
   }
-  if (process.hThread != nullptr) CloseHandle(process.hThread);
-  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);  // null where Wine gives none
+  CloseHandle(process.hProcess);
 #else
   pid_t pid = sorvel::test::Spawn(arguments);
   if (pid == 0) return false;
@@ -245,11 +246,7 @@ int TestHttpServer::Connections() const {
 }
 
 void TestHttpServer::Accept() {
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopped_) return;
-    }
+  while (Pause(0)) {
     // A short wait, so that the end is noticed without closing the socket under accept.
     fd_set ready;
     FD_ZERO(&ready);
@@ -259,15 +256,8 @@ void TestHttpServer::Accept() {
     if (select(static_cast<int>(listener) + 1, &ready, nullptr, nullptr, &wait) <= 0) continue;
     SOCKET accepted = accept(listener, nullptr, nullptr);
     if (accepted == INVALID_SOCKET) continue;
-      // A client that stops reading without hanging up (Wine's library may keep an abandoned
-      // connection open) holds the answering thread, and the server's end, no longer than this.
-#ifdef _WIN32
-    const DWORD sendWait = 10000;
-#else
-    const timeval sendWait{10, 0};
-#endif
-    setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendWait),
-               sizeof sendWait);
+    setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&kSendWait),
+               sizeof kSendWait);
     auto connection = static_cast<Socket>(accepted);
     std::lock_guard<std::mutex> lock(mutex_);
     ++connectionCount_;
@@ -278,17 +268,15 @@ void TestHttpServer::Accept() {
 
 void TestHttpServer::Answer(Socket connection) {
   std::string path = ReadRequestPath(Native(connection));
-  Route route = Reply(404, "<html><body><h1>404 Not Found</h1></body></html>", Body::kWithLength,
-                      "", "text/html");
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!path.empty()) {
+  if (!path.empty()) {
+    Route route = Reply(404, "<html><body><h1>404 Not Found</h1></body></html>", Body::kWithLength,
+                        "", "text/html");
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
       ++requests_[path];
       auto it = routes_.find(path);
       if (it != routes_.end()) route = it->second;
     }
-  }
-  if (!path.empty()) {
     std::string head = "HTTP/1.1 " + std::to_string(route.status) + " Status" +
                        "\r\nContent-Type: " + route.contentType + "\r\nConnection: close\r\n";
     if (route.mode != Body::kWithoutLength) {

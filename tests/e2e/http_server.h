@@ -33,8 +33,6 @@ class TestHttpServer {
 
   TestHttpServer();   // starts listening; check Ok()
   ~TestHttpServer();  // stops, closes stalled connections
-  TestHttpServer(const TestHttpServer&) = delete;
-  TestHttpServer& operator=(const TestHttpServer&) = delete;
 
   bool Ok() const { return listener_ != kNoSocket; }
   // Thread-safe, may be called any time. An unknown path answers 404 with a small HTML page.

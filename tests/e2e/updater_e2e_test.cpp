@@ -30,13 +30,9 @@ constexpr wchar_t kProbeClass[] = L"SorvelProbe";
 // The check runs 3 s after start-up; its notice comes soon after.
 constexpr DWORD kNoticeTimeout = 15000;
 
-void Answer(HWND box, int button) {
-  PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
-}
-
 // The updater's message box, captioned with its name; found once shown, its text there by then.
 HWND WaitForUpdaterMessage(DWORD milliseconds = kTimeout) {
-  return e2e::WaitForShown(L"#32770", L"SorvelUpdate", milliseconds);
+  return e2e::WaitForWindow([] { return e2e::Shown(L"#32770", L"SorvelUpdate"); }, milliseconds);
 }
 
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
@@ -68,11 +64,6 @@ struct Installation {
     dialog = e2e::WaitForDialog(process->Id(), kTimeout);
     return dialog != nullptr && e2e::TextOf(dialog) == L"Auto Downloader";
   }
-  // Answers the message box; the updater then ends.
-  bool Dismiss(HWND box) {
-    Answer(box, IDOK);
-    return process->WaitForExit(kTimeout) == 0;
-  }
 };
 
 class UpdaterRun : public ::testing::Test {
@@ -84,10 +75,7 @@ class UpdaterRun : public ::testing::Test {
     ASSERT_FALSE(served_.empty());
     server_.Serve(scenario::kServed, Reply(200, served_));
   }
-  void TearDown() override {
-    e2e::CloseWindowsOfClass(kProbeClass, 5000);
-    e2e::CloseWindowsOfClass(L"SorvelDialogProbe", 5000);
-  }
+  void TearDown() override { e2e::CloseProbes(); }
 
   TestHttpServer server_;
   std::string served_;
@@ -116,11 +104,9 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
       // Past the download and the replacement: the new program waits, the updater answers.
       e2e::PumpFor(4000);
       EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
-      EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), 0);
+      EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), 0u);
       EXPECT_EQ(e2e::WindowsOf(setup.process->Id(), L"#32770").size(), 1u) << "no message yet";
-      DWORD_PTR answer = 0;
-      EXPECT_NE(SendMessageTimeoutW(setup.dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer),
-                0);
+      EXPECT_TRUE(e2e::Answers(setup.dialog, 2000));
       PostMessageW(oldDialog, WM_CLOSE, 0, 0);
       EXPECT_EQ(old->WaitForExit(kTimeout), 0u);
     }
@@ -131,15 +117,17 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
     // The mutex that tells it came up precedes its window.
     EXPECT_TRUE(e2e::WaitFor(
-        [&] { return e2e::CountWindows(kProbeClass, L"Sorvel") == (updated ? 1 : 0); }, 2000));
+        [&] { return e2e::WindowsOf(0, kProbeClass, L"Sorvel").size() == (updated ? 1u : 0u); },
+        2000));
     if (c.outcome == scenario::Outcome::kRolledBack) {
       EXPECT_TRUE(e2e::WaitFor(
           [] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; }, kTimeout))
           << "the old program runs again";
     }
-    EXPECT_TRUE(setup.Dismiss(box));
+    e2e::Click(box, IDOK);  // the updater then ends
+    EXPECT_EQ(setup.process->WaitForExit(kTimeout), 0u);
     e2e::PumpFor(500);
-    EXPECT_EQ(e2e::CountWindows(kProbeClass, L"Sorvel"), updated ? 1 : 0);
+    EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), updated ? 1u : 0u);
     if (updated) {
       // The download became the program; a failed one leaves its temporary file as it was.
       EXPECT_EQ(GetFileAttributesW((setup.folder + L"\\im.exe").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -170,34 +158,16 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
   GetWindowRect(setup.dialog, &window);
   EXPECT_LE(std::abs(window.left + window.right - GetSystemMetrics(SM_CXSCREEN)), 1);
 
-  LRESULT position = 0;
-  ASSERT_TRUE(e2e::WaitFor(
-      [&] {
-        position = SendMessageW(bar, kPbmGetPos, 0, 0);
-        return position > 0;
-      },
-      kTimeout));
+  ASSERT_TRUE(e2e::WaitFor([&] { return SendMessageW(bar, kPbmGetPos, 0, 0) > 0; }, kTimeout));
   e2e::PumpFor(300);
-  position = SendMessageW(bar, kPbmGetPos, 0, 0);
-  RecordProperty("screenshot", e2e::Narrow(e2e::SaveScreenshot(L"updater-progress.bmp")));
+  const LRESULT position = SendMessageW(bar, kPbmGetPos, 0, 0);
+  e2e::Screenshot("screenshot", L"updater-progress.bmp");
   // At most half the body came (the transport may hold back its last piece).
   RecordProperty("position", static_cast<int>(position));
   EXPECT_LE(position, static_cast<LRESULT>(served_.size() / 2 * 100 / served_.size()));
   setup.process.reset();
   EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
 }
-
-// The new program ends the test: it was started by the updater, not by us.
-struct Ending {
-  DWORD pid = 0;
-  ~Ending() {
-    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-      TerminateProcess(process, 99);
-      WaitForSingleObject(process, 5000);
-      CloseHandle(process);
-    }
-  }
-};
 
 // The host holds a probe in pane 1 (taken by split start, which finds it by its remembered
 // title); its settings name the manifest.
@@ -223,15 +193,15 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   EXPECT_EQ(e2e::StaticTexts(box),
             L"최신 버전이 존재합니다. 업데이트를 하지 않으면 프로그램이 종료됩니다. 업데이트를 "
             L"하시겠습니까?");
-  RecordProperty("notice", e2e::Narrow(e2e::SaveScreenshot(L"update-notice.bmp")));
+  e2e::Screenshot("notice", L"update-notice.bmp");
   // Written before the question.
   EXPECT_EQ(e2e::ReadUtf16File(host.Folder() + L"\\Download.ini"),
             Description(url, next, L"1.0.2.0"));
-  Answer(box, IDYES);
+  e2e::Click(box, IDYES);
 
   // The host ends, its pane given back; the updater takes over.
   EXPECT_EQ(host.WaitForExit(kStepTimeout), 0u);
-  EXPECT_TRUE(e2e::WaitFor([&] { return probe.GivenBack(); }, kStepTimeout));
+  EXPECT_TRUE(probe.GivenBack());
   HWND updated = WaitForUpdaterMessage(30000);
   ASSERT_NE(updated, nullptr);
   EXPECT_EQ(e2e::StaticTexts(updated), kUpdated);
@@ -239,21 +209,18 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   EXPECT_EQ(server_.Requests("/next.exe"), 1);
   // The old program is gone once the new one has come up.
   EXPECT_EQ(GetFileAttributesW((host.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
-  Answer(updated, IDOK);
+  e2e::Click(updated, IDOK);
 
   // The new host, started before the message: a main dialog of another process than the old
   // host's.
-  Ending newHost;
+  DWORD pid = 0;
   HWND dialog = e2e::WaitForWindow(
       [&]() -> HWND {
-        for (HWND found = nullptr;
-             (found = FindWindowExW(nullptr, found, L"#32770", nullptr)) != nullptr;) {
-          GetWindowThreadProcessId(found, &newHost.pid);
-          if (newHost.pid != host.Id() && GetDlgItem(found, sorvel::kIdDisplay1) != nullptr &&
-              IsWindowVisible(found))
+        for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, L"#32770", nullptr));) {
+          GetWindowThreadProcessId(found, &pid);
+          if (pid != host.Id() && GetDlgItem(found, sorvel::kIdDisplay1) && IsWindowVisible(found))
             return found;
         }
-        newHost.pid = 0;
         return nullptr;
       },
       kStartTimeout);
@@ -261,7 +228,10 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   // The new host checks too, and finds itself current.
   EXPECT_TRUE(e2e::WaitFor([&] { return server_.Requests("/Sorvel.ini") == 2; }, kNoticeTimeout));
   e2e::PumpFor(1000);
-  EXPECT_EQ(e2e::WindowsOf(newHost.pid, L"#32770"), std::vector<HWND>{dialog});
+  EXPECT_EQ(e2e::WindowsOf(pid, L"#32770"), std::vector<HWND>{dialog});
+  // A click of Cancel ends it, as it ends the host that started it.
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_TRUE(e2e::Closes(dialog));
 }
 
 }  // namespace

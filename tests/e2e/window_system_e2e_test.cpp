@@ -20,10 +20,7 @@ using win32::FromWide, win32::P, win32::W, win32::Wide;
 
 class Win32Environment : public conformance::Environment {
  public:
-  ~Win32Environment() override {
-    e2e::CloseWindowsOfClass(L"SorvelProbe", 5000);
-    e2e::CloseWindowsOfClass(L"SorvelDialogProbe", 5000);
-  }
+  ~Win32Environment() override { e2e::CloseProbes(); }
 
   Platform& Device() override { return platform_; }
   HWND StartForeignWindow(const Text& title) override {
@@ -41,10 +38,7 @@ class Win32Environment : public conformance::Environment {
     return Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
   }
   Text InstallForeignProgram(const Text& title) override {
-    std::wstring folder = e2e::MakeTestFolder();
-    std::wstring name = std::wstring(Wide(title)) + L".exe";
-    if (!e2e::CopyBesideMe(L"probe.exe", folder, name.c_str())) return Text();
-    return FromWide((folder + L"\\" + name).c_str());
+    return FromWide(Install(L"probe.exe", e2e::MakeTestFolder(), title).c_str());
   }
   void Hang(HWND window, unsigned milliseconds) override {
     PostMessageW(W(window), kProbeHang, milliseconds, 0);
@@ -64,8 +58,11 @@ class Win32Environment : public conformance::Environment {
   }
   std::vector<Text> ListItems(HWND list) override {
     std::vector<Text> items;
-    for (const std::wstring& item : e2e::ListItems(W(list)))
+    for (LRESULT i = 0, count = SendMessageW(W(list), LB_GETCOUNT, 0, 0); i < count; ++i) {
+      std::wstring item(static_cast<std::size_t>(SendMessageW(W(list), LB_GETTEXTLEN, i, 0)), 0);
+      SendMessageW(W(list), LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
       items.push_back(FromWide(item.c_str()));
+    }
     return items;
   }
   bool IsChecked(HWND button) override {
@@ -74,24 +71,22 @@ class Win32Environment : public conformance::Environment {
   HWND Foreground() override { return P(GetForegroundWindow()); }
 
  private:
+  // `program` copied into `folder` as `title`.exe; its path, or none when it cannot be.
+  std::wstring Install(const wchar_t* program, const std::wstring& folder, const Text& title) {
+    std::wstring path = folder + L"\\" + std::wstring(Wide(title)) + L".exe";
+    // The prefix lets a program lie past the path limit.
+    return CopyFileW(e2e::BesideMe(program).c_str(), (L"\\\\?\\" + path).c_str(), FALSE) ? path
+                                                                                         : L"";
+  }
   HWND Start(const wchar_t* program, const std::wstring& folder, const Text& title,
              const wchar_t* className) {
-    std::wstring name = Wide(title);
-    std::wstring path = folder + L"\\" + name + L".exe";
-    if (!CopyFileW(e2e::BesideMe(program).c_str(), (L"\\\\?\\" + path).c_str(), FALSE)) {
-      return nullptr;
-    }
+    std::wstring path = Install(program, folder, title);
     auto process = std::make_unique<e2e::Process>(path);
-    if (!process->Started()) return nullptr;
+    if (path.empty() || !process->Started()) return nullptr;
     processes_.push_back(std::move(process));
     programPath_ = FromWide(path.c_str());
     // Shown once its creation, children included, is done.
-    return P(e2e::WaitForWindow(
-        [&] {
-          ::HWND window = FindWindowW(className, name.c_str());
-          return IsWindowVisible(window) ? window : nullptr;
-        },
-        10000));
+    return P(e2e::WaitForWindow([&] { return e2e::Shown(className, Wide(title)); }, 10000));
   }
 
   Win32Platform platform_;

@@ -44,13 +44,15 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 #ifdef SORVEL_DIALOG_PROBE
+constexpr bool kDialog = true;
 constexpr wchar_t kClass[] = L"SorvelDialogProbe";
+#else
+constexpr bool kDialog = false;
+constexpr wchar_t kClass[] = L"SorvelProbe";
+#endif
 INT_PTR CALLBACK DialogProc(HWND, UINT message, WPARAM, LPARAM) {
   return message == WM_INITDIALOG ? TRUE : FALSE;
 }
-#else
-constexpr wchar_t kClass[] = L"SorvelProbe";
-#endif
 
 }  // namespace
 
@@ -66,10 +68,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   std::wstring name(path);
   name = name.substr(name.rfind(L'\\') + 1);
   name.resize(name.rfind(L'.'));
-#ifndef SORVEL_DIALOG_PROBE
   // Installed as the host (an updater's new program), it claims the host's name as the host does.
-  if (name == L"Sorvel") CreateMutexW(nullptr, FALSE, L"Sorvel3");
-#endif
+  if (!kDialog && name == L"Sorvel") CreateMutexW(nullptr, FALSE, L"Sorvel3");
   WNDCLASSW wc{};
   wc.lpfnWndProc = ProbeProc;
   wc.hInstance = instance;
@@ -77,13 +77,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   RegisterClassW(&wc);
-  [[maybe_unused]] HWND main =
-      CreateWindowExW(0, kClass, name.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 200, 150,
-                      nullptr, nullptr, instance, nullptr);
-  HWND owned = nullptr;
-#ifdef SORVEL_DIALOG_PROBE
-  owned = CreateDialogParamW(instance, MAKEINTRESOURCEW(1), main, DialogProc, 0);
-#endif
+  HWND main = CreateWindowExW(0, kClass, name.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20,
+                              200, 150, nullptr, nullptr, instance, nullptr);
+  HWND owned =
+      kDialog ? CreateDialogParamW(instance, MAKEINTRESOURCEW(1), main, DialogProc, 0) : nullptr;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (owned != nullptr && IsDialogMessageW(owned, &msg)) continue;
