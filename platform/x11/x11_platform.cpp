@@ -18,9 +18,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -36,13 +38,65 @@ namespace sorvel {
 
 using namespace x11_detail;  // NOLINT: the backend's own handles and texts
 
+namespace {
+
+// The atoms FLTK's display set-up interns, one round trip each.
+// clang-format off
+constexpr const char* kToolkitAtoms[] = {
+    "WM_DELETE_WINDOW", "WM_PROTOCOLS", "_MOTIF_WM_HINTS", "TARGETS", "CLIPBOARD", "TIMESTAMP",
+    "PRIMARY_TIMESTAMP", "CLIPBOARD_TIMESTAMP", "XdndAware", "XdndSelection", "XdndEnter",
+    "XdndTypeList", "XdndPosition", "XdndLeave", "XdndDrop", "XdndStatus", "XdndActionCopy",
+    "XdndFinished", "text/uri-list", "text/plain;charset=UTF-8", "text/plain;charset=utf-8",
+    "text/plain", "TEXT", "COMPOUND_TEXT", "UTF8_STRING", "image/bmp", "image/png", "INCR",
+    "_NET_WM_PID", "_NET_WM_NAME", "_NET_WM_ICON_NAME", "_NET_SUPPORTING_WM_CHECK",
+    "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN", "_NET_WM_FULLSCREEN_MONITORS", "_NET_WORKAREA",
+    "_NET_WM_ICON", "_NET_ACTIVE_WINDOW"};
+// clang-format on
+
+void Unheard(const char*, ...) {}
+
+// Opens the display as fl_open_display() does (locale, error handlers), with two savings
+// before the first dialog shows. The toolkit's atoms are interned in one request first: Xlib's
+// atom cache then answers FLTK's own calls, which would be as many round trips. And there is
+// no input method: our dialogs take no text, and opening one costs a quarter of the start (the
+// locale's compose table is parsed and a font set listed, 16 round trips). An input method
+// server of a name that no server has makes XOpenIM fail at once, whatever XMODIFIERS says;
+// the toolkit's warning of that is not shown. Keys still come, through XLookupString.
+Display* OpenDisplay() {
+  if (fl_display != nullptr) return fl_display;
+  setlocale(LC_CTYPE, "");
+  XSetLocaleModifiers("@im=sorvel-takes-no-text");
+  XSetIOErrorHandler([](Display*) -> int {
+    Fl::fatal("X I/O error");
+    return 0;
+  });
+  // An error no trap of ours expects is reported, not fatal.
+  XSetErrorHandler([](Display* d, XErrorEvent* e) {
+    char text[128];
+    XGetErrorText(d, e->error_code, text, sizeof text);
+    Fl::warning("X error: %s (request %d, resource 0x%lx)", text, e->request_code, e->resourceid);
+    return 0;
+  });
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) Fl::fatal("Can't open display: %s", XDisplayName(nullptr));
+  constexpr int kCount = static_cast<int>(std::size(kToolkitAtoms));
+  Atom atoms[kCount];
+  XInternAtoms(display, const_cast<char**>(kToolkitAtoms), kCount, False, atoms);
+  void (*warning)(const char*, ...) = Fl::warning;
+  Fl::warning = Unheard;
+  fl_open_display(display);
+  Fl::warning = warning;
+  return display;
+}
+
+}  // namespace
+
 X11Platform::X11Platform(const x11::ProgramIcon& icon) : files_(std::string(), true), icon_(icon) {
   // The font configuration loads while the display opens: the first dialog measures its font
   // before it shows.
   std::thread fonts([] { FcInit(); });
   Fl::lock();  // enables Fl::awake from other threads
-  fl_open_display();
-  display_ = fl_display;
+  display_ = OpenDisplay();
   windows_ = std::make_unique<x11::X11Windows>(display_);
   // The manager answers while the first dialog is built, which places itself by that answer.
   windows_->AskNewWindowExtents();
