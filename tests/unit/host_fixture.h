@@ -29,11 +29,12 @@ inline std::string MakeTempFolder() {
   return pattern;
 }
 
-// A simulated file system in a folder of its own.
+// A simulated file system in a folder of its own, every file closed at the end.
 class FilesTest : public ::testing::Test {
  protected:
   FilesTest() : root_(MakeTempFolder()), files_(root_) {}
   ~FilesTest() override { std::filesystem::remove_all(root_); }
+  void TearDown() override { EXPECT_EQ(files_.OpenFileCount(), 0u) << "a call left a file open"; }
 
   std::string root_;
   SimFileSystem files_;

@@ -18,7 +18,7 @@ const Text kTemporary = kIni + u".tmp";
 class ProfileTest : public FilesTest {
  protected:
   void TearDown() override {
-    EXPECT_EQ(files_.OpenFileCount(), 0u) << "a call left a file open";
+    FilesTest::TearDown();
     EXPECT_FALSE(files_.FileExists(kTemporary)) << "a call left its temporary file";
   }
   Text Read(const Text& section, const Text& key, const char16_t* defaultValue = u"",
