@@ -29,11 +29,12 @@ inline std::string MakeTempFolder() {
   return pattern;
 }
 
-// A simulated file system in a folder of its own.
+// A simulated file system in a folder of its own, every file closed at the end.
 class FilesTest : public ::testing::Test {
  protected:
   FilesTest() : root_(MakeTempFolder()), files_(root_) {}
   ~FilesTest() override { std::filesystem::remove_all(root_); }
+  void TearDown() override { EXPECT_EQ(files_.OpenFileCount(), 0u) << "a call left a file open"; }
 
   std::string root_;
   SimFileSystem files_;
@@ -125,6 +126,19 @@ class MainDlgTest : public HostTest {
     const SimWindow& d = device_.Window(hwnd_);
     return {screen.left - outer.left - d.insets.left, screen.top - outer.top - d.insets.top,
             screen.Width(), screen.Height()};
+  }
+  // A pane's controls in the band from `top` to `next`: the display fills it but for a line, A
+  // sits at its bottom right, the small buttons in a row at its top, or bottom when expanded.
+  void ExpectBand(const PaneControls& ids, int top, int next, bool expanded = false) {
+    const Rect a = device_.GetClientRect(Item(ids.buttonA));
+    const Rect small = device_.GetClientRect(Item(ids.buttonUp));
+    const int sw = small.right, sh = small.bottom, y = expanded ? next - sh - 1 : top;
+    EXPECT_EQ(Where(ids.display), (Placement{0, top, 240, next - top - 1}));
+    EXPECT_EQ(Where(ids.buttonA),
+              (Placement{240 - a.right, next - a.bottom - 1, a.right, a.bottom}));
+    EXPECT_EQ(Where(ids.buttonUp), (Placement{0, y, sw, sh}));
+    EXPECT_EQ(Where(ids.buttonDown), (Placement{sw + 1, y, sw, sh}));
+    EXPECT_EQ(Where(ids.buttonToggle), (Placement{2 * (sw + 1), y, sw, sh}));
   }
   Text Setting(int index) { return ReadSetting(files_, index); }
   // The user taps a control, or a command comes, and its handler runs.

@@ -51,18 +51,10 @@ TEST_F(MainDlgTest, EachPaneLiesInItsBand) {
     const std::size_t started = device_.StartedPrograms().size(), panes = c.tops.size() - 1;
     CMainDlg dialog(device_, nullptr);
     hwnd_ = dialog.Create();
-    const Rect a = device_.GetClientRect(Item(kIdButtonA1));
-    const Rect small = device_.GetClientRect(Item(kIdUp1));
-    const int w = a.right, h = a.bottom, sw = small.right, sh = small.bottom;
     for (std::size_t p = 0; p < panes; ++p) {
       SCOPED_TRACE(p + 1);
       const PaneControls& ids = kPaneControls[p];
-      const int top = c.tops[p], next = c.tops[p + 1];
-      EXPECT_EQ(Where(ids.display), (Placement{0, top, 240, next - top - 1}));
-      EXPECT_EQ(Where(ids.buttonA), (Placement{240 - w, next - h - 1, w, h}));
-      EXPECT_EQ(Where(ids.buttonUp), (Placement{0, top, sw, sh}));
-      EXPECT_EQ(Where(ids.buttonDown), (Placement{sw + 1, top, sw, sh}));
-      EXPECT_EQ(Where(ids.buttonToggle), (Placement{2 * (sw + 1), top, sw, sh}));
+      ExpectBand(ids, c.tops[p], c.tops[p + 1]);
       EXPECT_TRUE(Visible(ids.buttonA));
       EXPECT_FALSE(Visible(ids.buttonUp));
     }

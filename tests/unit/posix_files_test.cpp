@@ -1,13 +1,11 @@
 #include "platform/posix/posix_files.h"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <string>
+
+#include "tests/unit/host_fixture.h"
 
 namespace sorvel {
 namespace {
@@ -46,9 +44,7 @@ TEST(UserSettingsPathTest, SettingsLieBesideTheProgramOnlyInAWritableFolderOfThe
 
 // Only a regular file at the name itself becomes runnable; a link there changes nothing.
 TEST(PosixFilesTest, MarkExecutableTakesTheFileItselfOnly) {
-  char made[] = "/tmp/sorvel-files-XXXXXX";
-  ASSERT_NE(mkdtemp(made), nullptr);
-  const std::string folder = made;
+  const std::string folder = MakeTempFolder();
   const std::string victim = folder + "/victim";
   std::fclose(std::fopen(victim.c_str(), "w"));
   ASSERT_EQ(chmod(victim.c_str(), 0600), 0);

@@ -17,6 +17,9 @@ inline std::string Le(std::uint64_t value, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
   return bytes;
 }
+inline void Put(std::string& bytes, std::size_t at, std::uint64_t value, std::size_t size) {
+  bytes.replace(at, size, Le(value, size));
+}
 
 constexpr std::uint16_t kOtherMachine = kOwnMachine == 0x8664 ? 0x014C : 0x8664;
 
@@ -32,16 +35,13 @@ struct Image {
 inline std::string Program(const Image& image = {}) {
   constexpr std::uint16_t kOptionalSize = 240;
   std::string bytes(image.newHeader + 24 + kOptionalSize, '\0');
-  auto put = [&bytes](std::size_t at, std::uint64_t value, std::size_t size) {
-    bytes.replace(at, size, Le(value, size));
-  };
-  put(0, 'M' | 'Z' << 8, 2);
-  put(0x3C, image.newHeader, 4);
-  put(image.newHeader, 'P' | 'E' << 8, 4);
-  put(image.newHeader + 4, image.machine, 2);
-  put(image.newHeader + 4 + 16, kOptionalSize, 2);
-  put(image.newHeader + 4 + 18, image.characteristics, 2);
-  put(image.newHeader + 24, image.magic, 2);
+  Put(bytes, 0, 'M' | 'Z' << 8, 2);
+  Put(bytes, 0x3C, image.newHeader, 4);
+  Put(bytes, image.newHeader, 'P' | 'E' << 8, 4);
+  Put(bytes, image.newHeader + 4, image.machine, 2);
+  Put(bytes, image.newHeader + 4 + 16, kOptionalSize, 2);
+  Put(bytes, image.newHeader + 4 + 18, image.characteristics, 2);
+  Put(bytes, image.newHeader + 24, image.magic, 2);
   return bytes + image.body;
 }
 
@@ -111,33 +111,30 @@ inline std::string ElfProgram(const ElfImage& image = {}, ElfLayout* layout = nu
   const std::size_t segmentsAt = image.segmentsAt != 0 ? image.segmentsAt : headerSize;
   std::string bytes(
       image.contentAt != 0 ? image.contentAt : segmentsAt + segments.size() * segmentSize, '\0');
-  auto put = [&bytes](std::size_t at, std::uint64_t value, std::size_t size) {
-    bytes.replace(at, size, Le(value, size));
-  };
   for (std::size_t i = 0; i < segments.size(); ++i) {
     const std::size_t at = segmentsAt + i * segmentSize;
-    put(at, segments[i].first, 4);
+    Put(bytes, at, segments[i].first, 4);
     if (segments[i].second.empty()) continue;
     if (layout != nullptr) {
       *layout = {0, 0, at + word, at + 4 * word, bytes.size(), bytes.size() + lastNote};
     }
-    put(at + word, bytes.size(), word);                   // p_offset
-    put(at + 4 * word, segments[i].second.size(), word);  // p_filesz
-    put(at + (wide ? 48 : 28), image.alignment, word);    // p_align
+    Put(bytes, at + word, bytes.size(), word);                   // p_offset
+    Put(bytes, at + 4 * word, segments[i].second.size(), word);  // p_filesz
+    Put(bytes, at + (wide ? 48 : 28), image.alignment, word);    // p_align
     bytes += segments[i].second;
   }
   bytes.replace(0, 7,
                 std::string("\x7F") + "ELF" + static_cast<char>(image.elfClass) +
                     static_cast<char>(image.data) + '\1');
-  put(16, image.type, 2);
-  put(18, image.machine, 2);
-  put(20, 1, 4);
-  put(24, image.entry, word);
-  put(24 + word, segmentsAt, word);
+  Put(bytes, 16, image.type, 2);
+  Put(bytes, 18, image.machine, 2);
+  Put(bytes, 20, 1, 4);
+  Put(bytes, 24, image.entry, word);
+  Put(bytes, 24 + word, segmentsAt, word);
   const std::size_t sizes = 24 + 3 * word + 4;  // e_ehsize
-  put(sizes, headerSize, 2);
-  put(sizes + 2, segmentSize, 2);
-  put(sizes + 4, segments.size(), 2);
+  Put(bytes, sizes, headerSize, 2);
+  Put(bytes, sizes + 2, segmentSize, 2);
+  Put(bytes, sizes + 4, segments.size(), 2);
   if (layout != nullptr) {
     layout->segmentsAtField = 24 + word;
     layout->countField = sizes + 4;
