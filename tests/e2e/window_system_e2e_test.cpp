@@ -38,7 +38,7 @@ class Win32Environment : public conformance::Environment {
     return Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
   }
   Text InstallForeignProgram(const Text& title) override {
-    return FromWide(Install(L"probe.exe", e2e::MakeTestFolder(), title).c_str());
+    return FromWide(e2e::CopyBesideMe(L"probe.exe", e2e::MakeTestFolder(), Exe(title)).c_str());
   }
   void Hang(HWND window, unsigned milliseconds) override {
     PostMessageW(W(window), kProbeHang, milliseconds, 0);
@@ -71,22 +71,16 @@ class Win32Environment : public conformance::Environment {
   HWND Foreground() override { return P(GetForegroundWindow()); }
 
  private:
-  // `program` copied into `folder` as `title`.exe; its path, or none when it cannot be.
-  std::wstring Install(const wchar_t* program, const std::wstring& folder, const Text& title) {
-    std::wstring path = folder + L"\\" + std::wstring(Wide(title)) + L".exe";
-    // The prefix lets a program lie past the path limit.
-    return CopyFileW(e2e::BesideMe(program).c_str(), (L"\\\\?\\" + path).c_str(), FALSE) ? path
-                                                                                         : L"";
-  }
+  static std::wstring Exe(const Text& title) { return std::wstring(Wide(title)) + L".exe"; }
   HWND Start(const wchar_t* program, const std::wstring& folder, const Text& title,
              const wchar_t* className) {
-    std::wstring path = Install(program, folder, title);
+    std::wstring path = e2e::CopyBesideMe(program, folder, Exe(title));
     auto process = std::make_unique<e2e::Process>(path);
     if (path.empty() || !process->Started()) return nullptr;
     processes_.push_back(std::move(process));
     programPath_ = FromWide(path.c_str());
     // Shown once its creation, children included, is done.
-    return P(e2e::WaitForWindow([&] { return e2e::Shown(className, Wide(title)); }, 10000));
+    return P(e2e::WaitForShown(processes_.back()->Id(), className, Wide(title), 10000));
   }
 
   Win32Platform platform_;
