@@ -38,9 +38,7 @@ RECT RectInParent(HWND control) {
 // An edit control's text, asked of its program.
 std::wstring EditText(HWND edit) {
   wchar_t text[256] = {};
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(edit, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
-                      &ignored);
+  SendMessageW(edit, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
   return text;
 }
 

@@ -34,9 +34,7 @@ using AddressLength = int;
 constexpr int kShutBoth = SD_BOTH;
 constexpr int kShutSend = SD_SEND;
 constexpr int kSendFlags = 0;
-void CloseSocket(SOCKET socket) {
-  closesocket(socket);
-}
+const auto CloseSocket = closesocket;
 #else
 constexpr timeval kSendWait{10, 0};
 using SOCKET = int;
@@ -46,9 +44,7 @@ constexpr int kShutBoth = SHUT_RDWR;
 constexpr int kShutSend = SHUT_WR;
 // A client that hangs up early must not end the test program.
 constexpr int kSendFlags = MSG_NOSIGNAL;
-void CloseSocket(SOCKET socket) {
-  close(socket);
-}
+const auto CloseSocket = close;
 #endif
 
 SOCKET Native(std::uintptr_t socket) {
