@@ -97,8 +97,7 @@ bool CloseProbes() {
 std::wstring BesideMe(const wchar_t* name) {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  return folder.substr(0, folder.rfind(L'\\') + 1) + name;
+  return std::filesystem::path(path).replace_filename(name).wstring();
 }
 
 std::wstring MakeTestFolder() {
@@ -237,9 +236,9 @@ Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT a
   return probe;
 }
 
-Host::Host(const std::wstring& settings, const std::wstring& program)
+Host::Host(const std::wstring& settings, const std::wstring& program, const wchar_t* source)
     : folder_(MakeTestFolder()), program_(program) {
-  CopyBesideMe(program.c_str(), folder_, program);
+  CopyBesideMe(source != nullptr ? source : program.c_str(), folder_, program);
   const std::wstring ini = folder_ + L"\\" + program.substr(0, program.rfind(L'.')) + L".ini";
   if (!settings.empty()) WriteUtf16File(ini, settings);
 }

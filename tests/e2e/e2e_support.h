@@ -18,6 +18,8 @@ namespace e2e {
 
 constexpr DWORD kStartTimeout = 15000;
 constexpr DWORD kStepTimeout = 5000;
+// Posted to a probe's window, this message makes the probe stop answering for wParam ms.
+constexpr UINT kProbeHang = WM_APP + 1;
 
 // A program started by the tests; terminated at destruction if it still runs.
 class Process {
@@ -104,11 +106,12 @@ Foreign StartForeign(const std::wstring& path, const wchar_t* className,
 // of a test has a former place of its own.
 Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT at);
 
-// The real host (or a test build of it), installed in a folder of its own with its settings
-// file.
+// The real host (or a test build of it, or the program `source` beside the test in its place),
+// installed in a folder of its own with its settings file.
 class Host {
  public:
-  explicit Host(const std::wstring& settings = L"", const std::wstring& program = L"Sorvel.exe");
+  explicit Host(const std::wstring& settings = L"", const std::wstring& program = L"Sorvel.exe",
+                const wchar_t* source = nullptr);
 
   // Starts the host (again) from its folder, past its launch timer; false when its main dialog
   // does not appear.
@@ -116,7 +119,6 @@ class Host {
   DWORD WaitForExit(DWORD milliseconds = kStartTimeout) {
     return process_->WaitForExit(milliseconds);
   }
-  bool Running() const { return process_->Running(); }
   DWORD Id() const { return process_->Id(); }
 
   const std::wstring& Folder() const { return folder_; }

@@ -17,13 +17,10 @@
 
 namespace {
 
-using e2e::Foreign, e2e::Process, e2e::kStartTimeout, e2e::kStepTimeout;
+using e2e::Foreign, e2e::Process, e2e::kProbeHang, e2e::kStartTimeout, e2e::kStepTimeout;
 using sorvel::kIdPickerList, sorvel::kIdPickerClose, sorvel::PaneControls;
 const auto& kPanes = sorvel::kPaneControls;
-
-// The probe stops answering for wParam milliseconds on this message; its edit control.
-constexpr UINT kProbeHang = WM_APP + 1;
-constexpr int kProbeEdit = 100;
+constexpr int kProbeEdit = 100;  // the probe's edit control
 constexpr wchar_t kEmptyLabel[] = L"마지막 작동 파일명:";
 
 // A control's rectangle in its parent's client coordinates.
@@ -117,8 +114,6 @@ class Host : public e2e::Host {
   DWORD applied_ = 0;
 };
 
-// --- Start-up and commands of other programs ---
-
 constexpr WPARAM kParkCommand = 0x10000001;  // command 1 with notification code 0x1000
 
 // On desktops of several sizes. A second start brings the first to the front and ends. The park
@@ -183,7 +178,7 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
       0)
       << "the host did not answer the park command sent";
   e2e::PumpFor(300);
-  EXPECT_TRUE(host.Running()) << "a command reached the handling of OK or Cancel";
+  EXPECT_EQ(host.WaitForExit(0), STILL_ACTIVE) << "a command reached the handling of OK or Cancel";
   EXPECT_TRUE(isParked());
   EXPECT_EQ((GetWindowLongW(host.Dialog(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, pocket);
   PostMessageW(host.Dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -196,8 +191,6 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
   EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
   FreeLibrary(module);
 }
-
-// --- Picking, holding, working in held windows, a hung program and a fault ---
 
 // Each pane takes another kind of window through the picker: a probe's, Wine's notepad with its
 // menu, and the owned untitled dialog that is the interface of a program whose main window the

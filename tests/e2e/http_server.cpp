@@ -13,16 +13,14 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/spawn.h"
 #endif
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
-
-#ifndef _WIN32
-#include "tests/support/spawn.h"
-#endif
 
 namespace {
 

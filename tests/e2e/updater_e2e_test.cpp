@@ -16,7 +16,6 @@
 namespace {
 
 namespace scenario = sorvel::scenario;
-using Body = TestHttpServer::Body;
 using e2e::kStartTimeout, e2e::kStepTimeout;
 using scenario::Description, scenario::ManifestFor;
 
@@ -30,32 +29,26 @@ constexpr wchar_t kProbeClass[] = L"SorvelProbe";
 // The check runs 3 s after start-up; its notice comes soon after.
 constexpr DWORD kNoticeTimeout = 15000;
 
-// SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
-// test programs, so that the served one differs from it).
-struct Installation {
-  std::wstring folder = e2e::MakeTestFolder();
-  std::string installed;
-  std::unique_ptr<e2e::Process> process;
+// SorvelUpdate.exe beside an installed "Sorvel.exe" (by default another of our test programs,
+// so that the served one differs from it).
+struct Installation : e2e::Host {
+  std::string installed = e2e::ReadBytes(Exe());
+  std::unique_ptr<e2e::Process> process;  // the updater's
   HWND dialog = nullptr;
 
   // `description`: the lines of "Download.ini"; none when empty. `checkUrl`: the host's
   // settings name it.
   explicit Installation(const std::wstring& description, const std::wstring& checkUrl = L"",
-                        const wchar_t* installedProgram = L"dialog_probe.exe") {
-    e2e::CopyBesideMe(L"SorvelUpdate.exe", folder, L"SorvelUpdate.exe");
-    e2e::CopyBesideMe(installedProgram, folder, L"Sorvel.exe");
-    installed = e2e::ReadBytes(Target());
+                        const wchar_t* installedProgram = L"dialog_probe.exe")
+      : Host(checkUrl.empty() ? L"" : L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n", L"Sorvel.exe",
+             installedProgram) {
+    e2e::CopyBesideMe(L"SorvelUpdate.exe", Folder(), L"SorvelUpdate.exe");
     if (!description.empty()) e2e::WriteUtf16File(Description(), description);
-    if (!checkUrl.empty()) {
-      e2e::WriteUtf16File(folder + L"\\Sorvel.ini", L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n");
-    }
   }
-  std::wstring Target() const { return folder + L"\\Sorvel.exe"; }
-  std::wstring Kept() const { return folder + L"\\Sorvel.exe.old"; }
-  std::wstring Description() const { return folder + L"\\Download.ini"; }
+  std::wstring Description() const { return Folder() + L"\\Download.ini"; }
 
-  bool Start() {
-    process = std::make_unique<e2e::Process>(folder + L"\\SorvelUpdate.exe");
+  bool StartUpdater() {
+    process = std::make_unique<e2e::Process>(Folder() + L"\\SorvelUpdate.exe");
     return (dialog = e2e::WaitForShown(process->Id(), L"#32770", L"Auto Downloader", kTimeout));
   }
 };
@@ -87,29 +80,24 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     const bool updated = c.outcome == scenario::Outcome::kReplaced;
     Installation setup(c.description, c.checkUrl,
                        c.hostInstalled ? L"Sorvel.exe" : L"dialog_probe.exe");
-    std::unique_ptr<e2e::Process> old;
-    HWND oldDialog = nullptr;
+    ASSERT_TRUE(!c.oldHostRuns || setup.Start());
+    ASSERT_TRUE(setup.StartUpdater());
     if (c.oldHostRuns) {
-      old = std::make_unique<e2e::Process>(setup.Target());
-      ASSERT_NE(oldDialog = e2e::WaitForShown(old->Id(), L"#32770", nullptr, kTimeout), nullptr);
-    }
-    ASSERT_TRUE(setup.Start());
-    if (old != nullptr) {
       // Past the download and the replacement: the new program waits, the updater answers.
       e2e::PumpFor(4000);
-      EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
+      EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == served_);
       EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), 0u);
       EXPECT_EQ(e2e::WindowsOf(setup.process->Id(), L"#32770").size(), 1u) << "no message yet";
       EXPECT_TRUE(e2e::Answers(setup.dialog, 2000));
-      PostMessageW(oldDialog, WM_CLOSE, 0, 0);
-      EXPECT_EQ(old->WaitForExit(kTimeout), 0u);
+      PostMessageW(setup.Dialog(), WM_CLOSE, 0, 0);
+      EXPECT_EQ(setup.WaitForExit(kTimeout), 0u);
     }
     // The updater's message box, captioned with its name; found once shown, its text there then.
     HWND box = e2e::WaitForShown(0, L"#32770", L"SorvelUpdate", kTimeout);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(e2e::StaticTexts(box), updated ? kUpdated : kNotUpdated);
-    EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == (updated ? served_ : setup.installed));
-    EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == (updated ? served_ : setup.installed));
+    EXPECT_EQ(GetFileAttributesW((setup.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
     // The mutex that tells it came up precedes its window.
     EXPECT_TRUE(e2e::WaitFor(
         [&] { return e2e::WindowsOf(0, kProbeClass, L"Sorvel").size() == (updated ? 1u : 0u); },
@@ -125,7 +113,8 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), updated ? 1u : 0u);
     if (updated) {
       // The download became the program; a failed one leaves its temporary file as it was.
-      EXPECT_EQ(GetFileAttributesW((setup.folder + L"\\im.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_EQ(GetFileAttributesW((setup.Folder() + L"\\im.exe").c_str()),
+                INVALID_FILE_ATTRIBUTES);
     }
     if (c.description.empty() && updated) {
       // Written from the defaults, as the host would have it.
@@ -141,9 +130,9 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
 // The bar shows the share received while the transfer waits half-way; the updater ended there
 // leaves the installed program as it was.
 TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
-  server_.Serve("/slow", Reply(200, served_, Body::kStalled));
+  server_.Serve("/slow", Reply(200, served_, TestHttpServer::Body::kStalled));
   Installation setup(Description(server_.SecureUrl("/slow"), served_));
-  ASSERT_TRUE(setup.Start());
+  ASSERT_TRUE(setup.StartUpdater());
   HWND bar = GetDlgItem(setup.dialog, sorvel::kIdProgress);
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(IsWindowVisible(bar));
@@ -161,7 +150,7 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
   RecordProperty("position", static_cast<int>(position));
   EXPECT_LE(position, static_cast<LRESULT>(served_.size() / 2 * 100 / served_.size()));
   setup.process.reset();
-  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == setup.installed);
 }
 
 // The host holds a probe in pane 1 (taken by split start, which finds it by its remembered

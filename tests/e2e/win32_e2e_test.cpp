@@ -20,9 +20,6 @@
 namespace sorvel {
 namespace {
 
-// The probe sleeps in its window procedure for wParam milliseconds on this message.
-constexpr UINT kProbeHang = WM_APP + 1;
-
 using win32::FromWide, win32::P, win32::W, win32::Wide;
 
 class Win32Environment : public conformance::Environment {
@@ -48,7 +45,7 @@ class Win32Environment : public conformance::Environment {
     return FromWide(e2e::CopyBesideMe(L"probe.exe", e2e::MakeTestFolder(), Exe(title)).c_str());
   }
   void Hang(HWND window, unsigned milliseconds) override {
-    PostMessageW(W(window), kProbeHang, milliseconds, 0);
+    PostMessageW(W(window), e2e::kProbeHang, milliseconds, 0);
     // Until the probe has taken the message it would still answer.
     Sleep(100);
   }
