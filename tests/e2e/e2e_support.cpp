@@ -166,9 +166,10 @@ bool IsTopLevel(HWND window) {
   return GetAncestor(window, GA_PARENT) == GetDesktopWindow();
 }
 
-bool Answers(HWND window, UINT milliseconds) {
+bool Answers(HWND window, UINT milliseconds, UINT message, WPARAM wParam) {
   DWORD_PTR ignored = 0;
-  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, milliseconds, &ignored) != 0;
+  return SendMessageTimeoutW(window, message, wParam, 0, SMTO_ABORTIFHUNG, milliseconds,
+                             &ignored) != 0;
 }
 
 void Screenshot(const char* property, const std::wstring& name) {

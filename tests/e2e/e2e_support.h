@@ -76,8 +76,8 @@ bool Closes(HWND window);
 // The texts of a dialog's static controls, in stacking order, run together.
 std::wstring StaticTexts(HWND dialog);
 bool IsTopLevel(HWND window);
-// Whether a window's thread answers within `milliseconds`.
-bool Answers(HWND window, UINT milliseconds);
+// Whether a window's thread answers (`message`, sent with `wParam`) within `milliseconds`.
+bool Answers(HWND window, UINT milliseconds, UINT message = WM_NULL, WPARAM wParam = 0);
 // Writes the screen to `name` (a 24-bit BMP) in the artefact folder, recording its path as the
 // test's `property`.
 void Screenshot(const char* property, const std::wstring& name);

@@ -172,10 +172,7 @@ TEST(HostStart, FillsTheWorkAreaInThreeBandsComesToTheFrontAndParksOnPocketScree
   // Parked once the host has handled the commands posted before.
   auto isParked = [&] { return GetWindowRect(host.Dialog(), &after) && SameRect(after, parked); };
   e2e::WaitFor([&] { return pocket && isParked(); }, pocket ? 5000 : 800);
-  DWORD_PTR answer = 0;
-  EXPECT_NE(
-      SendMessageTimeoutW(host.Dialog(), WM_COMMAND, kParkCommand, 0, SMTO_NORMAL, 5000, &answer),
-      0)
+  EXPECT_TRUE(e2e::Answers(host.Dialog(), 5000, WM_COMMAND, kParkCommand))
       << "the host did not answer the park command sent";
   e2e::PumpFor(300);
   EXPECT_EQ(host.WaitForExit(0), STILL_ACTIVE) << "a command reached the handling of OK or Cancel";

@@ -23,8 +23,10 @@ constexpr DWORD kTimeout = scenario::kTimeoutMs;
 constexpr UINT kPbmGetPos = WM_USER + 8;  // a progress bar's position
 constexpr wchar_t kUpdated[] = L"자동 업데이트를 성공했습니다.";
 constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
-// The served program announces itself by a window of this class, titled after its file name.
-constexpr wchar_t kProbeClass[] = L"SorvelProbe";
+// How many windows of the served program show: a probe's, titled after its file name.
+std::size_t ServedShown() {
+  return e2e::WindowsOf(0, L"SorvelProbe", L"Sorvel").size();
+}
 
 // The check runs 3 s after start-up; its notice comes soon after.
 constexpr DWORD kNoticeTimeout = 15000;
@@ -86,7 +88,7 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
       // Past the download and the replacement: the new program waits, the updater answers.
       e2e::PumpFor(4000);
       EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == served_);
-      EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), 0u);
+      EXPECT_EQ(ServedShown(), 0u);
       EXPECT_EQ(e2e::WindowsOf(setup.process->Id(), L"#32770").size(), 1u) << "no message yet";
       EXPECT_TRUE(e2e::Answers(setup.dialog, 2000));
       PostMessageW(setup.Dialog(), WM_CLOSE, 0, 0);
@@ -99,9 +101,7 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == (updated ? served_ : setup.installed));
     EXPECT_EQ(GetFileAttributesW((setup.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
     // The mutex that tells it came up precedes its window.
-    EXPECT_TRUE(e2e::WaitFor(
-        [&] { return e2e::WindowsOf(0, kProbeClass, L"Sorvel").size() == (updated ? 1u : 0u); },
-        2000));
+    EXPECT_TRUE(e2e::WaitFor([&] { return ServedShown() == (updated ? 1u : 0u); }, 2000));
     if (c.outcome == scenario::Outcome::kRolledBack) {
       EXPECT_TRUE(e2e::WaitFor(
           [] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; }, kTimeout))
@@ -110,7 +110,7 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     e2e::Click(box, IDOK);  // the updater then ends
     EXPECT_EQ(setup.process->WaitForExit(kTimeout), 0u);
     e2e::PumpFor(500);
-    EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), updated ? 1u : 0u);
+    EXPECT_EQ(ServedShown(), updated ? 1u : 0u);
     if (updated) {
       // The download became the program; a failed one leaves its temporary file as it was.
       EXPECT_EQ(GetFileAttributesW((setup.Folder() + L"\\im.exe").c_str()),
