@@ -54,15 +54,11 @@ class Host : public e2e::Host {
  public:
   using e2e::Host::Host;
 
-  // Taps pane `pane`'s A button; the picker it opens.
-  HWND OpenPicker(int pane) {
-    Tap(kPanes[pane].buttonA);
-    return WaitForOwnDialog(L"Dialog");
-  }
   // Applies `title` in pane `pane`'s picker by a double tap on the item (적용, which shows once
   // an item is selected, is the unit tests').
   ::testing::AssertionResult Pick(int pane, const std::wstring& title) {
-    HWND picker = OpenPicker(pane);
+    Tap(kPanes[pane].buttonA);
+    HWND picker = WaitForOwnDialog(L"Dialog");
     if (picker == nullptr) return ::testing::AssertionFailure() << "no picker";
     HWND list = GetDlgItem(picker, kIdPickerList);
     LRESULT index = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
@@ -219,7 +215,8 @@ TEST(Panes, PickTypeGiveBackHungAndTakeAgainAndAFaultGivesEveryWindowBack) {
   ASSERT_EQ(GetWindow(owned.window, GW_OWNER), main);
 
   // 닫기 closes the picker (what it lists, and that closing it takes nothing, are the unit tests').
-  HWND picker = host.OpenPicker(0);
+  host.Tap(kPanes[0].buttonA);
+  HWND picker = host.WaitForOwnDialog(L"Dialog");
   ASSERT_NE(picker, nullptr);
   e2e::Screenshot("picker", L"picker.bmp");
   e2e::Click(picker, kIdPickerClose);

@@ -134,8 +134,7 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
   Installation setup(Description(server_.SecureUrl("/slow"), served_));
   ASSERT_TRUE(setup.StartUpdater());
   HWND bar = GetDlgItem(setup.dialog, sorvel::kIdProgress);
-  ASSERT_NE(bar, nullptr);
-  EXPECT_TRUE(IsWindowVisible(bar));
+  ASSERT_TRUE(IsWindowVisible(bar));
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, sorvel::kIdFileDownload)));
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, sorvel::kIdCreateFile)));
   RECT window{};
@@ -161,8 +160,7 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   ASSERT_FALSE(next.empty());
   const std::wstring url = server_.SecureUrl("/next.exe");
   server_.Serve("/next.exe", Reply(200, next));
-  const std::string manifest = ManifestFor(url, next, L"1.0.2.0");
-  scenario::ServeSigned(server_, "/Sorvel.ini", manifest);
+  scenario::ServeSigned(server_, "/Sorvel.ini", ManifestFor(url, next, L"1.0.2.0"));
   e2e::Host host(L"[Setting]\r\nFileName1=probe_u\r\n[Update]\r\nCheckUrl=" +
                  server_.SecureUrl("/Sorvel.ini") + L"\r\n");
   ASSERT_FALSE(e2e::CopyBesideMe(L"SorvelUpdate.exe", host.Folder(), L"SorvelUpdate.exe").empty());
