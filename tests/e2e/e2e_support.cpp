@@ -3,19 +3,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
+#include "host/pane_layout.h"
 #include "host/resources.h"
 #include "tests/support/same_rect.h"
 
 namespace e2e {
-
-const PaneIds kPanes[3] = {{sorvel::kIdButtonA1, sorvel::kIdUp1, sorvel::kIdDown1,
-                            sorvel::kIdToggle1, sorvel::kIdDisplay1},
-                           {sorvel::kIdButtonA2, sorvel::kIdUp2, sorvel::kIdDown2,
-                            sorvel::kIdToggle2, sorvel::kIdDisplay2},
-                           {sorvel::kIdButtonA3, sorvel::kIdUp3, sorvel::kIdDown3,
-                            sorvel::kIdToggle3, sorvel::kIdDisplay3}};
 
 Process::Process(const std::wstring& path) {
   STARTUPINFOW startup{};
@@ -66,28 +59,6 @@ void PumpFor(DWORD milliseconds) {
   } while (GetTickCount() < end);
 }
 
-HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds) {
-  HWND window = nullptr;
-  WaitFor([&] { return (window = find()) != nullptr; }, milliseconds);
-  return window;
-}
-
-HWND Shown(const wchar_t* className, const wchar_t* title) {
-  HWND window = FindWindowW(className, title);
-  return IsWindowVisible(window) ? window : nullptr;
-}
-
-HWND WaitForDialog(DWORD pid, DWORD milliseconds, const std::function<bool(HWND)>& match) {
-  return WaitForWindow(
-      [&]() -> HWND {
-        for (HWND window : WindowsOf(pid, L"#32770")) {
-          if (!match || match(window)) return window;
-        }
-        return nullptr;
-      },
-      milliseconds);
-}
-
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className, const wchar_t* title) {
   std::vector<HWND> found;
   for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className, title));) {
@@ -96,6 +67,20 @@ std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className, const wchar_t* 
     if ((pid == 0 || owner == pid) && IsWindowVisible(window)) found.push_back(window);
   }
   return found;
+}
+
+HWND WaitForShown(DWORD pid, const wchar_t* className, const wchar_t* title, DWORD milliseconds,
+                  const std::function<bool(HWND)>& match) {
+  HWND shown = nullptr;
+  WaitFor(
+      [&] {
+        for (HWND window : WindowsOf(pid, className, title)) {
+          if (!match || match(window)) return (shown = window) != nullptr;
+        }
+        return false;
+      },
+      milliseconds);
+  return shown;
 }
 
 bool CloseProbes() {
@@ -112,8 +97,7 @@ bool CloseProbes() {
 std::wstring BesideMe(const wchar_t* name) {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  return folder.substr(0, folder.rfind(L'\\') + 1) + name;
+  return std::filesystem::path(path).replace_filename(name).wstring();
 }
 
 std::wstring MakeTestFolder() {
@@ -131,8 +115,11 @@ std::wstring MakeTestFolder() {
   }
 }
 
-bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wchar_t* name) {
-  return CopyFileW(BesideMe(program).c_str(), (folder + L"\\" + name).c_str(), FALSE) != FALSE;
+std::wstring CopyBesideMe(const wchar_t* program, const std::wstring& folder,
+                          const std::wstring& name) {
+  const std::wstring path = folder + L"\\" + name;
+  // The prefix lets a path pass the limit.
+  return CopyFileW(BesideMe(program).c_str(), (L"\\\\?\\" + path).c_str(), FALSE) ? path : L"";
 }
 
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
@@ -164,14 +151,6 @@ bool Closes(HWND window) {
   return WaitFor([&] { return !IsWindow(window); }, kStepTimeout);
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out(text.size() * 3, '\0');  // at most three bytes a UTF-16 unit
-  out.resize(static_cast<std::size_t>(
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                          static_cast<int>(out.size()), nullptr, nullptr)));
-  return out;
-}
-
 std::wstring StaticTexts(HWND dialog) {
   std::wstring texts;
   for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
@@ -187,9 +166,10 @@ bool IsTopLevel(HWND window) {
   return GetAncestor(window, GA_PARENT) == GetDesktopWindow();
 }
 
-bool Answers(HWND window, UINT milliseconds) {
+bool Answers(HWND window, UINT milliseconds, UINT message, WPARAM wParam) {
   DWORD_PTR ignored = 0;
-  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, milliseconds, &ignored) != 0;
+  return SendMessageTimeoutW(window, message, wParam, 0, SMTO_ABORTIFHUNG, milliseconds,
+                             &ignored) != 0;
 }
 
 void Screenshot(const char* property, const std::wstring& name) {
@@ -215,7 +195,7 @@ void Screenshot(const char* property, const std::wstring& name) {
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  ::testing::Test::RecordProperty(property, Narrow(path));
+  ::testing::Test::RecordProperty(property, std::filesystem::path(path).u8string());
 }
 
 void Foreign::Remember() {
@@ -232,67 +212,59 @@ void Foreign::Remember() {
   };
   if (WaitFor(back, milliseconds)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
-         << Narrow(title) << (IsTopLevel(window) ? " is top-level" : " is held") << "; "
+         << title << (IsTopLevel(window) ? " is top-level" : " is held") << "; "
          << SameRect(now, former).message() << "; style " << GetWindowLongW(window, GWL_STYLE)
          << " instead of " << formerStyle;
 }
 
-Foreign StartForeign(const std::wstring& path, const std::function<HWND(DWORD)>& find) {
+Foreign StartForeign(const std::wstring& path, const wchar_t* className, const wchar_t* title,
+                     const std::function<bool(HWND)>& match) {
   Foreign foreign;
-  foreign.path = path;
   foreign.process = std::make_unique<Process>(path);
-  foreign.window = WaitForWindow([&] { return find(foreign.process->Id()); }, kStartTimeout);
+  foreign.window = WaitForShown(foreign.process->Id(), className, title, kStartTimeout, match);
   foreign.title = TextOf(foreign.window);
   foreign.Remember();
   return foreign;
 }
 
 Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT at) {
-  if (!CopyBesideMe(L"probe.exe", folder, (name + L".exe").c_str())) return Foreign{};
+  const std::wstring path = CopyBesideMe(L"probe.exe", folder, name + L".exe");
+  if (path.empty()) return Foreign{};
   // Found once shown: the style then holds WS_VISIBLE.
-  Foreign probe = StartForeign(folder + L"\\" + name + L".exe",
-                               [&](DWORD) { return Shown(L"SorvelProbe", name.c_str()); });
+  Foreign probe = StartForeign(path, L"SorvelProbe", name.c_str());
   SetWindowPos(probe.window, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   probe.Remember();
   return probe;
 }
 
-Host::Host(const std::wstring& settings, const std::wstring& program)
+Host::Host(const std::wstring& settings, const std::wstring& program, const wchar_t* source)
     : folder_(MakeTestFolder()), program_(program) {
-  CopyBesideMe(program.c_str(), folder_, program.c_str());
-  if (!settings.empty()) WriteUtf16File(SettingsFile(), settings);
+  CopyBesideMe(source != nullptr ? source : program.c_str(), folder_, program);
+  const std::wstring ini = folder_ + L"\\" + program.substr(0, program.rfind(L'.')) + L".ini";
+  if (!settings.empty()) WriteUtf16File(ini, settings);
 }
 
 bool Host::Start() {
   process_ = std::make_unique<Process>(Exe());
-  dialog_ = WaitForDialog(Id(), kStartTimeout,
-                          [](HWND w) { return GetDlgItem(w, sorvel::kIdDisplay1) != nullptr; });
+  dialog_ = WaitForShown(Id(), L"#32770", nullptr, kStartTimeout,
+                         [](HWND w) { return GetDlgItem(w, sorvel::kIdDisplay1) != nullptr; });
   // Past the launch timer (500 ms, then 100 ms per pane): a program picked before it fires
   // would be started a second time.
   if (dialog_ != nullptr) PumpFor(900);
   return dialog_ != nullptr;
 }
 
-std::wstring Host::Setting(const std::wstring& key) const {
-  std::wistringstream lines(ReadUtf16File(SettingsFile()));
-  for (std::wstring line; std::getline(lines, line);) {
-    if (line.rfind(key + L"=", 0) == 0)
-      return line.substr(key.size() + 1, line.find(L'\r') - key.size() - 1);
-  }
-  return L"";
+HWND Host::WaitForOwnDialog(const wchar_t* title, DWORD milliseconds) {
+  return WaitForShown(Id(), L"#32770", title, milliseconds, [&](HWND w) { return w != dialog_; });
 }
 
-HWND Host::WaitForOwnDialog(const std::function<bool(HWND)>& match, DWORD milliseconds) {
-  return WaitForDialog(Id(), milliseconds, [&](HWND w) { return w != dialog_ && match(w); });
-}
-
-HWND Host::WaitForMessageBox(DWORD milliseconds) {
-  return WaitForOwnDialog([](HWND w) { return TextOf(w) == L"Sorvel"; }, milliseconds);
-}
-
-bool Host::Holds(int pane, HWND window) const {
-  return GetAncestor(window, GA_PARENT) == Item(kPanes[pane].display) &&
-         IsWindowVisible(Item(kPanes[pane].toggle));
+bool Host::WaitUntilHolds(int pane, HWND window) {
+  const sorvel::PaneControls& ids = sorvel::kPaneControls[pane];
+  auto holds = [&] {
+    return GetAncestor(window, GA_PARENT) == Item(ids.display) &&
+           IsWindowVisible(Item(ids.buttonToggle));
+  };
+  return WaitFor(holds, kStepTimeout);
 }
 
 }  // namespace e2e

@@ -18,6 +18,8 @@ namespace e2e {
 
 constexpr DWORD kStartTimeout = 15000;
 constexpr DWORD kStepTimeout = 5000;
+// Posted to a probe's window, this message makes the probe stop answering for wParam ms.
+constexpr UINT kProbeHang = WM_APP + 1;
 
 // A program started by the tests; terminated at destruction if it still runs.
 class Process {
@@ -43,15 +45,13 @@ class Process {
 bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds);
 // Dispatches the test program's own messages for a while.
 void PumpFor(DWORD milliseconds);
-// Waits until `find` gives a window; nullptr after the time-out.
-HWND WaitForWindow(const std::function<HWND()>& find, DWORD milliseconds);
-// A visible top-level window of this class and title (any title when null); null when none.
-HWND Shown(const wchar_t* className, const wchar_t* title);
-// Waits for a visible dialog of the process that `match` accepts (any when none).
-HWND WaitForDialog(DWORD pid, DWORD milliseconds, const std::function<bool(HWND)>& match = {});
 // The visible top-level windows of a process (of any when 0) with this class and title (any
 // title when null).
 std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* className, const wchar_t* title = nullptr);
+// Waits for the first of those windows that `match` accepts (any when none); null after the
+// time-out.
+HWND WaitForShown(DWORD pid, const wchar_t* className, const wchar_t* title, DWORD milliseconds,
+                  const std::function<bool(HWND)>& match = {});
 // Closes every probe's window (WM_CLOSE) and waits until none is left.
 bool CloseProbes();
 
@@ -59,8 +59,10 @@ bool CloseProbes();
 std::wstring BesideMe(const wchar_t* name);
 // A new empty folder under the temporary folder, for one test's programs and files.
 std::wstring MakeTestFolder();
-// Copies a program that lies beside the test program into `folder` under `name`.
-bool CopyBesideMe(const wchar_t* program, const std::wstring& folder, const wchar_t* name);
+// Copies a program that lies beside the test program into `folder` under `name`, past the path
+// limit if need be; the copy's path, empty when it cannot be made.
+std::wstring CopyBesideMe(const wchar_t* program, const std::wstring& folder,
+                          const std::wstring& name);
 // Writes `text` as UTF-16LE without byte-order mark, the settings file's encoding.
 bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
 // The bytes of a file, or its UTF-16LE text; empty when it cannot be read.
@@ -71,26 +73,18 @@ std::wstring TextOf(HWND window);
 // Clicks a dialog's button as a tap would; waits until a window is gone.
 void Click(HWND dialog, int button);
 bool Closes(HWND window);
-std::string Narrow(const std::wstring& text);
 // The texts of a dialog's static controls, in stacking order, run together.
 std::wstring StaticTexts(HWND dialog);
 bool IsTopLevel(HWND window);
-// Whether a window's thread answers within `milliseconds`.
-bool Answers(HWND window, UINT milliseconds);
+// Whether a window's thread answers (`message`, sent with `wParam`) within `milliseconds`.
+bool Answers(HWND window, UINT milliseconds, UINT message = WM_NULL, WPARAM wParam = 0);
 // Writes the screen to `name` (a 24-bit BMP) in the artefact folder, recording its path as the
 // test's `property`.
 void Screenshot(const char* property, const std::wstring& name);
 
-// The controls of a pane of the host's main dialog.
-struct PaneIds {
-  int a, up, down, toggle, display;
-};
-extern const PaneIds kPanes[3];
-
 // A foreign program started for one test, with the window the host is to hold and where that
 // window stood before.
 struct Foreign {
-  std::wstring path;
   std::wstring title;
   std::unique_ptr<Process> process;
   HWND window = nullptr;  // the window that goes into the pane
@@ -104,18 +98,20 @@ struct Foreign {
   ::testing::AssertionResult GivenBack(DWORD milliseconds = kStepTimeout) const;
 };
 
-// Starts `path` and waits for the window that `find` gives from the process id; notes its title
-// and where it stands.
-Foreign StartForeign(const std::wstring& path, const std::function<HWND(DWORD)>& find);
+// Starts `path` and waits for its window of this class and title that `match` accepts (as
+// WaitForShown); notes its title and where it stands.
+Foreign StartForeign(const std::wstring& path, const wchar_t* className,
+                     const wchar_t* title = nullptr, const std::function<bool(HWND)>& match = {});
 // A copy of probe.exe named `name`.exe in `folder`, its window moved to `at` so that every probe
 // of a test has a former place of its own.
 Foreign StartProbe(const std::wstring& folder, const std::wstring& name, POINT at);
 
-// The real host (or a test build of it), installed in a folder of its own with its settings
-// file.
+// The real host (or a test build of it, or the program `source` beside the test in its place),
+// installed in a folder of its own with its settings file.
 class Host {
  public:
-  explicit Host(const std::wstring& settings = L"", const std::wstring& program = L"Sorvel.exe");
+  explicit Host(const std::wstring& settings = L"", const std::wstring& program = L"Sorvel.exe",
+                const wchar_t* source = nullptr);
 
   // Starts the host (again) from its folder, past its launch timer; false when its main dialog
   // does not appear.
@@ -123,33 +119,23 @@ class Host {
   DWORD WaitForExit(DWORD milliseconds = kStartTimeout) {
     return process_->WaitForExit(milliseconds);
   }
-  bool Running() const { return process_->Running(); }
   DWORD Id() const { return process_->Id(); }
 
   const std::wstring& Folder() const { return folder_; }
   std::wstring Exe() const { return folder_ + L"\\" + program_; }
-  // The value of `key` in the settings file; empty when absent.
-  std::wstring Setting(const std::wstring& key) const;
 
   HWND Dialog() const { return dialog_; }
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
   void Command(WPARAM id) { PostMessageW(dialog_, WM_COMMAND, id, 0); }
   void Tap(int id) { Click(dialog_, id); }
 
-  // The first of the host's other visible dialogs that `match` accepts, waited for.
-  HWND WaitForOwnDialog(const std::function<bool(HWND)>& match, DWORD milliseconds = kStepTimeout);
-  HWND WaitForMessageBox(DWORD milliseconds = kStepTimeout);
-  // The capture is complete: its last step shows the small buttons.
-  bool Holds(int pane, HWND window) const;
-  bool WaitUntilHolds(int pane, HWND window) {
-    return WaitFor([&] { return Holds(pane, window); }, kStepTimeout);
-  }
+  // The first of the host's other visible dialogs with this title (a message box's is the
+  // host's name), waited for.
+  HWND WaitForOwnDialog(const wchar_t* title, DWORD milliseconds = kStepTimeout);
+  // Waits until the capture is complete: its last step shows the small buttons.
+  bool WaitUntilHolds(int pane, HWND window);
 
  private:
-  std::wstring SettingsFile() const {
-    return folder_ + L"\\" + program_.substr(0, program_.rfind(L'.')) + L".ini";
-  }
-
   std::wstring folder_;
   std::wstring program_;
   std::unique_ptr<Process> process_;

@@ -13,16 +13,14 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/spawn.h"
 #endif
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
-
-#ifndef _WIN32
-#include "tests/support/spawn.h"
-#endif
 
 namespace {
 
@@ -34,9 +32,7 @@ using AddressLength = int;
 constexpr int kShutBoth = SD_BOTH;
 constexpr int kShutSend = SD_SEND;
 constexpr int kSendFlags = 0;
-void CloseSocket(SOCKET socket) {
-  closesocket(socket);
-}
+const auto CloseSocket = closesocket;
 #else
 constexpr timeval kSendWait{10, 0};
 using SOCKET = int;
@@ -46,9 +42,7 @@ constexpr int kShutBoth = SHUT_RDWR;
 constexpr int kShutSend = SHUT_WR;
 // A client that hangs up early must not end the test program.
 constexpr int kSendFlags = MSG_NOSIGNAL;
-void CloseSocket(SOCKET socket) {
-  close(socket);
-}
+const auto CloseSocket = close;
 #endif
 
 SOCKET Native(std::uintptr_t socket) {

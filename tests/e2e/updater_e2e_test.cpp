@@ -16,7 +16,6 @@
 namespace {
 
 namespace scenario = sorvel::scenario;
-using Body = TestHttpServer::Body;
 using e2e::kStartTimeout, e2e::kStepTimeout;
 using scenario::Description, scenario::ManifestFor;
 
@@ -24,45 +23,35 @@ constexpr DWORD kTimeout = scenario::kTimeoutMs;
 constexpr UINT kPbmGetPos = WM_USER + 8;  // a progress bar's position
 constexpr wchar_t kUpdated[] = L"자동 업데이트를 성공했습니다.";
 constexpr wchar_t kNotUpdated[] = L"자동 업데이트를 실패하였습니다. 다시 실행하세요.";
-// The served program announces itself by a window of this class, titled after its file name.
-constexpr wchar_t kProbeClass[] = L"SorvelProbe";
+// How many windows of the served program show: a probe's, titled after its file name.
+std::size_t ServedShown() {
+  return e2e::WindowsOf(0, L"SorvelProbe", L"Sorvel").size();
+}
 
 // The check runs 3 s after start-up; its notice comes soon after.
 constexpr DWORD kNoticeTimeout = 15000;
 
-// The updater's message box, captioned with its name; found once shown, its text there by then.
-HWND WaitForUpdaterMessage(DWORD milliseconds = kTimeout) {
-  return e2e::WaitForWindow([] { return e2e::Shown(L"#32770", L"SorvelUpdate"); }, milliseconds);
-}
-
-// SorvelUpdate.exe in a folder of its own, beside an installed "Sorvel.exe" (another of our
-// test programs, so that the served one differs from it).
-struct Installation {
-  std::wstring folder = e2e::MakeTestFolder();
-  std::string installed;
-  std::unique_ptr<e2e::Process> process;
+// SorvelUpdate.exe beside an installed "Sorvel.exe" (by default another of our test programs,
+// so that the served one differs from it).
+struct Installation : e2e::Host {
+  std::string installed = e2e::ReadBytes(Exe());
+  std::unique_ptr<e2e::Process> process;  // the updater's
   HWND dialog = nullptr;
 
   // `description`: the lines of "Download.ini"; none when empty. `checkUrl`: the host's
   // settings name it.
   explicit Installation(const std::wstring& description, const std::wstring& checkUrl = L"",
-                        const wchar_t* installedProgram = L"dialog_probe.exe") {
-    e2e::CopyBesideMe(L"SorvelUpdate.exe", folder, L"SorvelUpdate.exe");
-    e2e::CopyBesideMe(installedProgram, folder, L"Sorvel.exe");
-    installed = e2e::ReadBytes(Target());
+                        const wchar_t* installedProgram = L"dialog_probe.exe")
+      : Host(checkUrl.empty() ? L"" : L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n", L"Sorvel.exe",
+             installedProgram) {
+    e2e::CopyBesideMe(L"SorvelUpdate.exe", Folder(), L"SorvelUpdate.exe");
     if (!description.empty()) e2e::WriteUtf16File(Description(), description);
-    if (!checkUrl.empty()) {
-      e2e::WriteUtf16File(folder + L"\\Sorvel.ini", L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n");
-    }
   }
-  std::wstring Target() const { return folder + L"\\Sorvel.exe"; }
-  std::wstring Kept() const { return folder + L"\\Sorvel.exe.old"; }
-  std::wstring Description() const { return folder + L"\\Download.ini"; }
+  std::wstring Description() const { return Folder() + L"\\Download.ini"; }
 
-  bool Start() {
-    process = std::make_unique<e2e::Process>(folder + L"\\SorvelUpdate.exe");
-    dialog = e2e::WaitForDialog(process->Id(), kTimeout);
-    return dialog != nullptr && e2e::TextOf(dialog) == L"Auto Downloader";
+  bool StartUpdater() {
+    process = std::make_unique<e2e::Process>(Folder() + L"\\SorvelUpdate.exe");
+    return (dialog = e2e::WaitForShown(process->Id(), L"#32770", L"Auto Downloader", kTimeout));
   }
 };
 
@@ -93,32 +82,26 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     const bool updated = c.outcome == scenario::Outcome::kReplaced;
     Installation setup(c.description, c.checkUrl,
                        c.hostInstalled ? L"Sorvel.exe" : L"dialog_probe.exe");
-    std::unique_ptr<e2e::Process> old;
-    HWND oldDialog = nullptr;
+    ASSERT_TRUE(!c.oldHostRuns || setup.Start());
+    ASSERT_TRUE(setup.StartUpdater());
     if (c.oldHostRuns) {
-      old = std::make_unique<e2e::Process>(setup.Target());
-      ASSERT_NE(oldDialog = e2e::WaitForDialog(old->Id(), kTimeout), nullptr);
-    }
-    ASSERT_TRUE(setup.Start());
-    if (old != nullptr) {
       // Past the download and the replacement: the new program waits, the updater answers.
       e2e::PumpFor(4000);
-      EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == served_);
-      EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), 0u);
+      EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == served_);
+      EXPECT_EQ(ServedShown(), 0u);
       EXPECT_EQ(e2e::WindowsOf(setup.process->Id(), L"#32770").size(), 1u) << "no message yet";
       EXPECT_TRUE(e2e::Answers(setup.dialog, 2000));
-      PostMessageW(oldDialog, WM_CLOSE, 0, 0);
-      EXPECT_EQ(old->WaitForExit(kTimeout), 0u);
+      PostMessageW(setup.Dialog(), WM_CLOSE, 0, 0);
+      EXPECT_EQ(setup.WaitForExit(kTimeout), 0u);
     }
-    HWND box = WaitForUpdaterMessage();
+    // The updater's message box, captioned with its name; found once shown, its text there then.
+    HWND box = e2e::WaitForShown(0, L"#32770", L"SorvelUpdate", kTimeout);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(e2e::StaticTexts(box), updated ? kUpdated : kNotUpdated);
-    EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == (updated ? served_ : setup.installed));
-    EXPECT_EQ(GetFileAttributesW(setup.Kept().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == (updated ? served_ : setup.installed));
+    EXPECT_EQ(GetFileAttributesW((setup.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
     // The mutex that tells it came up precedes its window.
-    EXPECT_TRUE(e2e::WaitFor(
-        [&] { return e2e::WindowsOf(0, kProbeClass, L"Sorvel").size() == (updated ? 1u : 0u); },
-        2000));
+    EXPECT_TRUE(e2e::WaitFor([&] { return ServedShown() == (updated ? 1u : 0u); }, 2000));
     if (c.outcome == scenario::Outcome::kRolledBack) {
       EXPECT_TRUE(e2e::WaitFor(
           [] { return FindWindowW(L"SorvelDialogProbe", L"Sorvel") != nullptr; }, kTimeout))
@@ -127,10 +110,11 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
     e2e::Click(box, IDOK);  // the updater then ends
     EXPECT_EQ(setup.process->WaitForExit(kTimeout), 0u);
     e2e::PumpFor(500);
-    EXPECT_EQ(e2e::WindowsOf(0, kProbeClass, L"Sorvel").size(), updated ? 1u : 0u);
+    EXPECT_EQ(ServedShown(), updated ? 1u : 0u);
     if (updated) {
       // The download became the program; a failed one leaves its temporary file as it was.
-      EXPECT_EQ(GetFileAttributesW((setup.folder + L"\\im.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_EQ(GetFileAttributesW((setup.Folder() + L"\\im.exe").c_str()),
+                INVALID_FILE_ATTRIBUTES);
     }
     if (c.description.empty() && updated) {
       // Written from the defaults, as the host would have it.
@@ -146,12 +130,11 @@ TEST_F(UpdaterRun, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
 // The bar shows the share received while the transfer waits half-way; the updater ended there
 // leaves the installed program as it was.
 TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
-  server_.Serve("/slow", Reply(200, served_, Body::kStalled));
+  server_.Serve("/slow", Reply(200, served_, TestHttpServer::Body::kStalled));
   Installation setup(Description(server_.SecureUrl("/slow"), served_));
-  ASSERT_TRUE(setup.Start());
+  ASSERT_TRUE(setup.StartUpdater());
   HWND bar = GetDlgItem(setup.dialog, sorvel::kIdProgress);
-  ASSERT_NE(bar, nullptr);
-  EXPECT_TRUE(IsWindowVisible(bar));
+  ASSERT_TRUE(IsWindowVisible(bar));
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, sorvel::kIdFileDownload)));
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(setup.dialog, sorvel::kIdCreateFile)));
   RECT window{};
@@ -166,7 +149,7 @@ TEST_F(UpdaterRun, ProgressBarShowsTheShareReceived) {
   RecordProperty("position", static_cast<int>(position));
   EXPECT_LE(position, static_cast<LRESULT>(served_.size() / 2 * 100 / served_.size()));
   setup.process.reset();
-  EXPECT_TRUE(e2e::ReadBytes(setup.Target()) == setup.installed);
+  EXPECT_TRUE(e2e::ReadBytes(setup.Exe()) == setup.installed);
 }
 
 // The host holds a probe in pane 1 (taken by split start, which finds it by its remembered
@@ -177,18 +160,17 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   ASSERT_FALSE(next.empty());
   const std::wstring url = server_.SecureUrl("/next.exe");
   server_.Serve("/next.exe", Reply(200, next));
-  const std::string manifest = ManifestFor(url, next, L"1.0.2.0");
-  scenario::ServeSigned(server_, "/Sorvel.ini", manifest);
+  scenario::ServeSigned(server_, "/Sorvel.ini", ManifestFor(url, next, L"1.0.2.0"));
   e2e::Host host(L"[Setting]\r\nFileName1=probe_u\r\n[Update]\r\nCheckUrl=" +
                  server_.SecureUrl("/Sorvel.ini") + L"\r\n");
-  ASSERT_TRUE(e2e::CopyBesideMe(L"SorvelUpdate.exe", host.Folder(), L"SorvelUpdate.exe"));
+  ASSERT_FALSE(e2e::CopyBesideMe(L"SorvelUpdate.exe", host.Folder(), L"SorvelUpdate.exe").empty());
   e2e::Foreign probe = e2e::StartProbe(host.Folder(), L"probe_u", {17, 41});
   ASSERT_NE(probe.window, nullptr);
   ASSERT_TRUE(host.Start());
   host.Command(sorvel::kIdSplitStart);
   ASSERT_TRUE(host.WaitUntilHolds(0, probe.window));
 
-  HWND box = host.WaitForMessageBox(kNoticeTimeout);
+  HWND box = host.WaitForOwnDialog(L"Sorvel", kNoticeTimeout);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(e2e::StaticTexts(box),
             L"최신 버전이 존재합니다. 업데이트를 하지 않으면 프로그램이 종료됩니다. 업데이트를 "
@@ -202,28 +184,20 @@ TEST_F(UpdateCheck, AutomaticNoticeHandsOverToTheUpdaterWhichStartsTheNewHost) {
   // The host ends, its pane given back; the updater takes over.
   EXPECT_EQ(host.WaitForExit(kStepTimeout), 0u);
   EXPECT_TRUE(probe.GivenBack());
-  HWND updated = WaitForUpdaterMessage(30000);
+  HWND updated = e2e::WaitForShown(0, L"#32770", L"SorvelUpdate", 30000);
   ASSERT_NE(updated, nullptr);
   EXPECT_EQ(e2e::StaticTexts(updated), kUpdated);
   EXPECT_TRUE(e2e::ReadBytes(host.Exe()) == next);
   EXPECT_EQ(server_.Requests("/next.exe"), 1);
-  // The old program is gone once the new one has come up.
-  EXPECT_EQ(GetFileAttributesW((host.Exe() + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
   e2e::Click(updated, IDOK);
 
   // The new host, started before the message: a main dialog of another process than the old
   // host's.
   DWORD pid = 0;
-  HWND dialog = e2e::WaitForWindow(
-      [&]() -> HWND {
-        for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, L"#32770", nullptr));) {
-          GetWindowThreadProcessId(found, &pid);
-          if (pid != host.Id() && GetDlgItem(found, sorvel::kIdDisplay1) && IsWindowVisible(found))
-            return found;
-        }
-        return nullptr;
-      },
-      kStartTimeout);
+  HWND dialog = e2e::WaitForShown(0, L"#32770", nullptr, kStartTimeout, [&](HWND w) {
+    GetWindowThreadProcessId(w, &pid);
+    return pid != host.Id() && GetDlgItem(w, sorvel::kIdDisplay1) != nullptr;
+  });
   ASSERT_NE(dialog, nullptr);
   // The new host checks too, and finds itself current.
   EXPECT_TRUE(e2e::WaitFor([&] { return server_.Requests("/Sorvel.ini") == 2; }, kNoticeTimeout));

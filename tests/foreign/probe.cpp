@@ -14,6 +14,7 @@
 #include <windows.h>
 // clang-format on
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -50,9 +51,6 @@ constexpr wchar_t kClass[] = L"SorvelDialogProbe";
 constexpr bool kDialog = false;
 constexpr wchar_t kClass[] = L"SorvelProbe";
 #endif
-INT_PTR CALLBACK DialogProc(HWND, UINT message, WPARAM, LPARAM) {
-  return message == WM_INITDIALOG ? TRUE : FALSE;
-}
 
 }  // namespace
 
@@ -65,10 +63,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 #endif
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring name(path);
-  name = name.substr(name.rfind(L'\\') + 1);
-  name.resize(name.rfind(L'.'));
-  // Installed as the host (an updater's new program), it claims the host's name as the host does.
+  const std::wstring name = std::filesystem::path(path).stem().wstring();
   if (!kDialog && name == L"Sorvel") CreateMutexW(nullptr, FALSE, L"Sorvel3");
   WNDCLASSW wc{};
   wc.lpfnWndProc = ProbeProc;
@@ -79,8 +74,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   RegisterClassW(&wc);
   HWND main = CreateWindowExW(0, kClass, name.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20,
                               200, 150, nullptr, nullptr, instance, nullptr);
+  auto dialogProc = [](HWND, UINT message, WPARAM, LPARAM) -> INT_PTR {
+    return message == WM_INITDIALOG;
+  };
   HWND owned =
-      kDialog ? CreateDialogParamW(instance, MAKEINTRESOURCEW(1), main, DialogProc, 0) : nullptr;
+      kDialog ? CreateDialogParamW(instance, MAKEINTRESOURCEW(1), main, dialogProc, 0) : nullptr;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (owned != nullptr && IsDialogMessageW(owned, &msg)) continue;

@@ -1,20 +1,24 @@
-// The window-system checks against the real window system (the win32 backend under Wine, with
-// foreign windows of real processes); the same checks judge the simulated device.
+// The conformance checks against the win32 backend under Wine: the window-system checks, with
+// foreign windows of real processes (the same checks judge the simulated device), and the
+// download checks through WinINet against the loopback server.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_download.h"
 #include "platform/win32/win32_platform.h"
+#include "tests/conformance/download_checks.h"
 #include "tests/conformance/window_system_checks.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/http_server.h"
+// clang-format off
+#include <wininet.h>
+// clang-format on
 
 namespace sorvel {
 namespace {
-
-// The probe sleeps in its window procedure for wParam milliseconds on this message.
-constexpr UINT kProbeHang = WM_APP + 1;
 
 using win32::FromWide, win32::P, win32::W, win32::Wide;
 
@@ -38,10 +42,10 @@ class Win32Environment : public conformance::Environment {
     return Start(L"dialog_probe.exe", e2e::MakeTestFolder(), title, L"SorvelDialogProbe");
   }
   Text InstallForeignProgram(const Text& title) override {
-    return FromWide(Install(L"probe.exe", e2e::MakeTestFolder(), title).c_str());
+    return FromWide(e2e::CopyBesideMe(L"probe.exe", e2e::MakeTestFolder(), Exe(title)).c_str());
   }
   void Hang(HWND window, unsigned milliseconds) override {
-    PostMessageW(W(window), kProbeHang, milliseconds, 0);
+    PostMessageW(W(window), e2e::kProbeHang, milliseconds, 0);
     // Until the probe has taken the message it would still answer.
     Sleep(100);
   }
@@ -71,22 +75,16 @@ class Win32Environment : public conformance::Environment {
   HWND Foreground() override { return P(GetForegroundWindow()); }
 
  private:
-  // `program` copied into `folder` as `title`.exe; its path, or none when it cannot be.
-  std::wstring Install(const wchar_t* program, const std::wstring& folder, const Text& title) {
-    std::wstring path = folder + L"\\" + std::wstring(Wide(title)) + L".exe";
-    // The prefix lets a program lie past the path limit.
-    return CopyFileW(e2e::BesideMe(program).c_str(), (L"\\\\?\\" + path).c_str(), FALSE) ? path
-                                                                                         : L"";
-  }
+  static std::wstring Exe(const Text& title) { return std::wstring(Wide(title)) + L".exe"; }
   HWND Start(const wchar_t* program, const std::wstring& folder, const Text& title,
              const wchar_t* className) {
-    std::wstring path = Install(program, folder, title);
+    std::wstring path = e2e::CopyBesideMe(program, folder, Exe(title));
     auto process = std::make_unique<e2e::Process>(path);
     if (path.empty() || !process->Started()) return nullptr;
     processes_.push_back(std::move(process));
     programPath_ = FromWide(path.c_str());
     // Shown once its creation, children included, is done.
-    return P(e2e::WaitForWindow([&] { return e2e::Shown(className, Wide(title)); }, 10000));
+    return P(e2e::WaitForShown(processes_.back()->Id(), className, Wide(title), 10000));
   }
 
   Win32Platform platform_;
@@ -94,6 +92,60 @@ class Win32Environment : public conformance::Environment {
 };
 
 SORVEL_WINDOW_SYSTEM_TESTS(Win32WindowSystem, Win32Environment)
+
+constexpr std::uint32_t kWin32 = 0x80070000u;  // HRESULT_FROM_WIN32
+constexpr std::int32_t Code(std::uint32_t hresult) {
+  return static_cast<std::int32_t>(hresult);
+}
+
+class Win32DownloadEnvironment : public conformance::DownloadEnvironment {
+ public:
+  Win32DownloadEnvironment() { EXPECT_TRUE(server_.Ok()); }
+  ~Win32DownloadEnvironment() override {
+    MSG quit;  // the checks' own, left for the loops outside
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  }
+  Platform& Device() override { return *platform_; }
+  TestHttpServer& Server() override { return server_; }
+  Text Folder() override { return Text(folder_.begin(), folder_.end()); }
+  conformance::Results Expected() override {
+    // Not found, another status and a short body: the URL download service's own codes.
+    return {0,
+            Code(0x800C0005u),
+            Code(0x800C0008u),
+            Code(0x800C0007u),
+            Code(kWin32 | ERROR_FILE_TOO_LARGE),
+            win32::kTransferTimedOut,
+            win32::kTransferCancelled,
+            Code(kWin32 | ERROR_INTERNET_UNRECOGNIZED_SCHEME),
+            Code(kWin32 | ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR),
+            conformance::kAnyFailure,
+            Code(kWin32 | ERROR_INTERNET_CANNOT_CONNECT),
+            Code(kWin32 | ERROR_PATH_NOT_FOUND)};
+  }
+  std::int32_t DownloadToFileWithin(const Text& url, const Text& path,
+                                    const DownloadProgress& progress, unsigned total) override {
+    return platform_->DownloadToFile(url, path, ~std::uint64_t{0}, progress, total);
+  }
+  std::int32_t DownloadToMemoryWithin(const Text& url, std::size_t limit, std::string* body,
+                                      unsigned total) override {
+    return platform_->DownloadToMemory(url, limit, body, total);
+  }
+  bool PreTranslatesTimers() const override { return true; }
+  void EndDevice() override { platform_.reset(); }
+
+ private:
+  TestHttpServer server_;
+  std::unique_ptr<Win32Platform> platform_ = std::make_unique<Win32Platform>();
+  std::wstring folder_ = e2e::MakeTestFolder();
+};
+
+#define SORVEL_WIN32_CHECK(name)           \
+  TEST(Win32Download, name) {              \
+    Win32DownloadEnvironment environment;  \
+    conformance::Check##name(environment); \
+  }
+SORVEL_DOWNLOAD_CHECKS(SORVEL_WIN32_CHECK)
 
 }  // namespace
 }  // namespace sorvel
