@@ -194,24 +194,20 @@ class X11Environment : public conformance::Environment {
 
 SORVEL_WINDOW_SYSTEM_TESTS(X11WindowSystem, X11Environment)
 
-// A border a window manager sets on a window it lets go of, even after the hold, comes off.
-TEST(X11Platform, AHeldWindowKeepsNoBorder) {
-  X11Environment environment;
-  conformance::HeldWindow held(environment, u"Conformance Border");
-  ASSERT_TRUE(held.held);
-  XSetWindowBorderWidth(fl_display, Xid(held.foreign), 7);
-  environment.Pump(200);
-  XWindowAttributes a;
-  EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(held.foreign), &a) && a.border_width == 0);
-}
-
-// The X11 layer where the shared checks do not reach: the window manager is found where one
-// runs; a title is the UTF-8 one before the plain one (the probe's WM_NAME differs from it);
-// _NET_WM_PID counts only for a client of this machine, else the server's own knowledge does;
-// an iconified window comes back on top when brought to the foreground; a vanished window makes
-// every operation fail quietly.
+// The X11 layer where the shared checks do not reach: a border a window manager sets on a window
+// it lets go of, even after the hold, comes off; the window manager is found where one runs; a
+// title is the UTF-8 one before the plain one (the probe's WM_NAME differs from it); _NET_WM_PID
+// counts only for a client of this machine, else the server's own knowledge does; an iconified
+// window comes back on top when brought to the foreground; a vanished window makes every
+// operation fail quietly.
 TEST(X11Windows, WhatItReadsOfAnotherProgramsWindowsAndAsksOfTheManager) {
   X11Environment environment;
+  conformance::HeldWindow bordered(environment, u"Conformance Border");
+  ASSERT_TRUE(bordered.held);
+  XSetWindowBorderWidth(fl_display, Xid(bordered.foreign), 7);
+  environment.Pump(200);
+  XWindowAttributes a;
+  EXPECT_TRUE(XGetWindowAttributes(fl_display, Xid(bordered.foreign), &a) && a.border_width == 0);
   HWND other = environment.StartForeignWindow(u"Conformance Other");
   const ::Window probe = Xid(environment.StartForeignWindow(u"대화 상자"));
   ASSERT_NE(other, nullptr);
