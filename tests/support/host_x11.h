@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -80,17 +81,22 @@ class X11Fixture : public ::testing::Test {
     if (display_ != nullptr) XCloseDisplay(display_);
   }
 
-  // The viewable top-level windows that `wanted` picks, topmost first.
-  std::vector<Window> ShownWindows(const std::function<bool(const x11::TopLevel&)>& wanted) {
+  // The viewable top-level windows that `wanted` picks, topmost first; the first of them, or
+  // the first of that title, None when there is none.
+  using Wanted = std::function<bool(const x11::TopLevel&)>;
+  std::vector<Window> ShownWindows(const Wanted& wanted) {
     std::vector<Window> out;
     for (const x11::TopLevel& t : windows_->ListTopLevels()) {
       if (t.viewable && wanted(t)) out.push_back(t.window);
     }
     return out;
   }
-  Window ShownWindow(const std::string& title) {
-    auto all = ShownWindows([&](const x11::TopLevel& t) { return t.title == FromUtf8(title); });
+  Window ShownWindow(const Wanted& wanted) {
+    auto all = ShownWindows(wanted);
     return all.empty() ? None : all.front();
+  }
+  Window ShownWindow(const std::string& title) {
+    return ShownWindow([&](const x11::TopLevel& t) { return t.title == FromUtf8(title); });
   }
   std::vector<Window> Children(Window w) { return test::Children(display_, w); }
   Window Parent(Window w) { return test::Parent(display_, w); }
@@ -147,15 +153,12 @@ class HostFixture : public X11Fixture {
     std::filesystem::copy_file(SORVEL_HOST, folder_ / "sorvel");
   }
   // The host and all it started (those it launched just before it ended too) ended with it.
-  void EndHost() {
+  void TearDown() override {
     if (HasFailure()) std::cerr << "host.log:\n" << ReadAll(folder_ / "host.log") << "\n";
     WaitUntil([&] { return EndMarked(folder_) == 0; }, 5000);
     HostEnded();
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
-  }
-  void TearDown() override {
-    EndHost();
     X11Fixture::TearDown();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
@@ -208,12 +211,28 @@ class HostFixture : public X11Fixture {
     command.insert(command.end(), then.begin(), then.end());
     return RunToEnd(command);
   }
+  // The part of a held window its pane shows, on the screen.
+  Rect Visible(Window w) {
+    Rect a = OnScreen(w), b = OnScreen(Parent(w));
+    int x = std::max(a.x, b.x), y = std::max(a.y, b.y);
+    return {x, y, std::min(a.x + a.width, b.x + b.width) - x,
+            std::min(a.y + a.height, b.y + b.height) - y};
+  }
+  // A click (or `then`) into a held window, below an editor's menu and tool bars.
+  void ClickInto(Window w, const std::vector<std::string>& then = {"click", "1"}) {
+    Rect v = Visible(w);
+    ASSERT_EQ(Pointer(v.x + v.width / 2, v.y + v.height * 3 / 4, then), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  void Keys(const std::string& keys) { ASSERT_EQ(RunToEnd({"xdotool", "key", keys}), 0); }
+  void Type(const std::string& text) {
+    ASSERT_EQ(RunToEnd({"xdotool", "type", "--delay", "30", text}), 0);
+  }
 
   Window Host() {
-    auto all = ShownWindows([](const x11::TopLevel& t) {
+    return ShownWindow([](const x11::TopLevel& t) {
       return t.title == u"Sorvel" || t.title == u"Tavrin";  // its running title, once shown
     });
-    return all.empty() ? None : all.front();
   }
   bool IsHeldByHost(Window w) {
     Window host = Host();

@@ -35,13 +35,6 @@ class HostX11Test : public HostFixture {
     for (const char* name : kPrograms) panes.emplace_back(name, std::string("/usr/bin/") + name);
     WriteSettings(panes);
   }
-  // The programs ended; true once no window of theirs is left.
-  bool EndPrograms() {
-    EndMarked(folder_);
-    return std::none_of(std::begin(kPrograms), std::end(kPrograms),
-                        [&](const char* name) { return Find(name) != None; });
-  }
-
   // A top-level window of that title, or a held one anywhere below the host.
   Window Find(const std::string& title) {
     std::u16string wanted = FromUtf8(title);
@@ -55,19 +48,13 @@ class HostX11Test : public HostFixture {
     }
     return None;
   }
+  // The programs ended; true once no window of theirs is left.
+  bool EndPrograms() {
+    EndMarked(folder_);
+    return std::none_of(std::begin(kPrograms), std::end(kPrograms),
+                        [&](const char* name) { return Find(name) != None; });
+  }
   bool Shows(const char* name) { return Find(name) != None && IsShown(Find(name)); }
-  int ClickInto(Window w) {
-    Rect r = OnScreen(w);
-    return Pointer(r.x + r.width / 2, r.y + r.height / 2);
-  }
-  // Shares of black and of white pixels in `w`, its inferiors included.
-  std::pair<double, double> BlackAndWhite(Window w) {
-    Rect r = OnScreen(w);
-    std::vector<unsigned long> pixels = Pixels(w, {0, 0, r.width, r.height});
-    double all = std::max<double>(1, pixels.size());
-    return {std::count(pixels.begin(), pixels.end(), 0) / all,
-            std::count(pixels.begin(), pixels.end(), 0xFFFFFF) / all};
-  }
 
   // Starts the host and, once the manager has placed the programs it starts (their frames stay
   // where they are for half a second), split start takes them in; their frames before.
@@ -81,10 +68,10 @@ class HostX11Test : public HostFixture {
       for (const char* name : kPrograms) all += Describe(Frame(Find(name))) + ";";
       return all;
     };
-    for (int i = 0; i < 10; ++i) {
-      std::string earlier = frames();
+    std::string earlier;
+    for (int i = 0; i < 10 && frames() != earlier; ++i) {
+      earlier = frames();
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      if (frames() == earlier) break;
     }
     std::vector<Rect> before;
     for (const char* name : kPrograms) before.push_back(Frame(Find(name)));
@@ -127,14 +114,17 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
 
   // Drawn: pane 3 shows xlogo's black figure on white, not a pane's plain background.
   Window pane3 = Parent(xlogo);
-  std::pair<double, double> shares;
+  const Rect logo = OnScreen(pane3);
+  double black = 0, white = 0;
   ASSERT_TRUE(WaitUntil(
       [&] {
-        shares = BlackAndWhite(pane3);
-        return shares.first > 0.1 && shares.second > 0.1;
+        std::vector<unsigned long> p = Pixels(pane3, {0, 0, logo.width, logo.height});
+        black = std::count(p.begin(), p.end(), 0) / std::max<double>(1, p.size());
+        white = std::count(p.begin(), p.end(), 0xFFFFFF) / std::max<double>(1, p.size());
+        return black > 0.1 && white > 0.1;
       },
       3000))
-      << "black " << shares.first << " white " << shares.second;
+      << "black " << black << " white " << white;
 
   // Keys typed over pane 1 reach the shell in xterm. Not on a headless Weston: its seat has no
   // keyboard, so it activates no window and its window manager puts the X focus back to none
@@ -142,10 +132,8 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   Rect pane1 = OnScreen(Parent(xterm));
   if (Desktop() != "weston") {
     fs::path marker = folder_ / "typed";
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
-    ASSERT_EQ(
-        RunToEnd({"xdotool", "type", "--delay", "20", "echo typed > " + marker.string() + "\n"}),
-        0);
+    ClickInto(xterm);
+    Type("echo typed > " + marker.string() + "\n");
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); })) << "xterm did not get the keys";
   }
 
@@ -189,13 +177,13 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
       }
       return false;
     };
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
+    ClickInto(xterm);
     ASSERT_TRUE(WaitUntil(focusInXterm, 3000)) << "a click gives a held program the keyboard";
     pid_t term = windows_->ProcessId(xterm);
     ASSERT_NE(term, 0);
     kill(term, SIGSTOP);
     EXPECT_TRUE(WaitUntil([&] { return !focusInXterm(); }, 3000)) << "the keyboard taken from it";
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
+    ClickInto(xterm);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(focusInXterm()) << "a click gives a stopped program no keys";
     Command(kButtonDown[0]);
@@ -204,7 +192,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
     EXPECT_TRUE(WaitUntil([&] { return OnScreen(xlogo).y != logoTop; }, 3000));
     kill(term, SIGCONT);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
+    ClickInto(xterm);
     EXPECT_TRUE(WaitUntil(focusInXterm, 3000)) << "shared again";
   }
 
@@ -415,11 +403,10 @@ class AppsX11Test : public HostFixture {
 
   // A top-level window of the program's, showing its file.
   Window Find(const App& app) {
-    auto all = ShownWindows([&](const x11::TopLevel& t) {
+    return ShownWindow([&](const x11::TopLevel& t) {
       return t.windowClass == FromUtf8(app.windowClass) &&
              ToUtf8(t.title).find(app.titleHas) != std::string::npos;
     });
-    return all.empty() ? None : all.front();
   }
 
   // The host starts the programs remembered in panes 1, 2, ...; once their windows show, the
@@ -444,27 +431,13 @@ class AppsX11Test : public HostFixture {
     return held;
   }
 
-  // The part of a held window its pane shows, on the screen.
-  Rect Visible(Window w) {
-    Rect a = OnScreen(w), b = OnScreen(Parent(w));
-    int x = std::max(a.x, b.x), y = std::max(a.y, b.y);
-    return {x, y, std::min(a.x + a.width, b.x + b.width) - x,
-            std::min(a.y + a.height, b.y + b.height) - y};
-  }
-  // A click (or `then`) into the text area of an editor's pane, below its menu and tool bars.
-  void ClickInto(Window w, const std::vector<std::string>& then = {"click", "1"}) {
-    Rect v = Visible(w);
-    ASSERT_EQ(Pointer(v.x + v.width / 2, v.y + v.height * 3 / 4, then), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  }
-  void Keys(const std::string& keys) { ASSERT_EQ(RunToEnd({"xdotool", "key", keys}), 0); }
-  void Type(const std::string& text) {
-    ASSERT_EQ(RunToEnd({"xdotool", "type", "--delay", "30", text}), 0);
-  }
-  // Saves an editor with the keyboard after a click into it; true once its file holds `text`.
-  bool SaveHolds(Window editor, const App& app, const std::string& text) {
-    ClickInto(editor);
-    Keys("ctrl+s");
+  // True once the editor's file holds `text`; saved first with the keyboard after a click into
+  // `editor`.
+  bool Saved(const App& app, const std::string& text, Window editor = None) {
+    if (editor != None) {
+      ClickInto(editor);
+      Keys("ctrl+s");
+    }
     return WaitUntil([&] { return ReadAll(File(app)).find(text) != std::string::npos; }, 5000);
   }
 
@@ -522,8 +495,8 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   }
   // Held still, their programs running (a window goes with its program).
   for (Window w : held) EXPECT_TRUE(IsHeldByHost(w) && IsShown(w));
-  EXPECT_TRUE(SaveHolds(held[0], kMousepad, "gtkunsaved")) << ReadAll(File(kMousepad));
-  EXPECT_TRUE(SaveHolds(held[1], kFeatherpad, "qtunsaved")) << ReadAll(File(kFeatherpad));
+  EXPECT_TRUE(Saved(kMousepad, "gtkunsaved", held[0])) << ReadAll(File(kMousepad));
+  EXPECT_TRUE(Saved(kFeatherpad, "qtunsaved", held[1])) << ReadAll(File(kFeatherpad));
 
   // The browser draws its menus and drop-down lists in override-redirect windows, placed by what
   // it believes its window's screen position to be.
@@ -576,10 +549,8 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   ClickInto(held[1], {});
   Type("clickedword");
   Keys("ctrl+s");
-  EXPECT_TRUE(WaitUntil(
-      [&] { return ReadAll(File(kMousepad)).find("clickedword") != std::string::npos; }, 5000))
-      << ReadAll(File(kMousepad));
-  SaveHolds(held[1], kFeatherpad, "featherpad");
+  EXPECT_TRUE(Saved(kMousepad, "clickedword")) << ReadAll(File(kMousepad));
+  Saved(kFeatherpad, "featherpad", held[1]);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(ReadAll(File(kFeatherpad)).find("clickedword"), std::string::npos)
       << ReadAll(File(kFeatherpad));
@@ -587,8 +558,7 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   ClickInto(held[0]);
   Keys("ctrl+shift+s");
   Window dialog = WaitForWindow([&] {
-    auto all = ShownWindows([](const x11::TopLevel& t) { return t.windowClass == u"Mousepad"; });
-    return all.empty() ? None : all.front();
+    return ShownWindow([](const x11::TopLevel& t) { return t.windowClass == u"Mousepad"; });
   });
   ASSERT_NE(dialog, None) << "Save As shows";
   ClickInto(held[1]);

@@ -23,9 +23,6 @@ using scenario::kTimeoutMs;
 // The installed "sorvel": a program, not the served one, that leaves "started" beside itself.
 constexpr char kInstalled[] = "#!/bin/sh\n: >\"${0%/*}/started\"\n";
 
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 std::string Utf16Le(const std::wstring& text) {
   return Utf16LeBytes(Text(text.begin(), text.end()));
 }
@@ -44,13 +41,13 @@ class Installation {
                const std::string& installed)
       : folder_(MarkedFolder("sorvel-update-e2e")) {
     fs::copy_file(SORVEL_UPDATE, At("sorvel-update"));
-    WriteBytes(At("sorvel"), installed);
-    for (const char* program : {"sorvel-update", "sorvel"}) {
-      fs::permissions(At(program), static_cast<fs::perms>(0755));
-    }
-    if (!description.empty()) WriteBytes(At("Download.ini"), Utf16Le(description));
+    std::ofstream(At("sorvel"), std::ios::binary) << installed;
+    fs::permissions(At("sorvel"), static_cast<fs::perms>(0755));
+    if (!description.empty())
+      std::ofstream(At("Download.ini"), std::ios::binary) << Utf16Le(description);
     if (!checkUrl.empty()) {
-      WriteBytes(At("sorvel.ini"), Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n"));
+      std::ofstream(At("sorvel.ini"), std::ios::binary)
+          << Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n");
     }
   }
   // The updater and the programs it started (the new host, or the old one again) ended.
