@@ -181,19 +181,15 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
                         scenario::ManifestFor(server_.SecureUrl(scenario::kServed), served_));
   Installation setup(L"", server_.SecureUrl("/Sorvel.ini"), ReadAll(SORVEL_HOST));
   ASSERT_TRUE(setup.Start("sorvel"));
-  // The question: the host's second window titled "Sorvel", the smaller, beside its dialog.
-  // Return answers it with its default button, Yes.
-  Window question = None;
-  ASSERT_TRUE(WaitUntil(
+  // The question: the host's window titled "Sorvel" that its dialog owns. Return answers it with
+  // its default button, Yes.
+  const Window question = WaitForWindow(
       [&] {
-        auto found = ShownWindows([](const x11::TopLevel& t) { return t.title == u"Sorvel"; });
-        if (found.size() < 2) return false;
-        Rect a = OnScreen(found[0]), b = OnScreen(found[1]);
-        question = a.width * a.height < b.width * b.height ? found[0] : found[1];
-        return true;
+        return ShownWindow(
+            [](const x11::TopLevel& t) { return t.title == u"Sorvel" && t.owner != None; });
       },
-      kTimeoutMs))
-      << "no notice";
+      kTimeoutMs);
+  ASSERT_NE(question, None) << "no notice";
   Answer(question, false);
   EXPECT_NE(setup.WaitForExit(), -1) << "the old host ends";
   const Window box = WaitForMessageBox();
