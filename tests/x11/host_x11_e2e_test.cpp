@@ -89,13 +89,9 @@ class HostX11Test : public HostFixture {
         .count();
   }
 
-  // The desktop the CTest entry runs on where it behaves differently (SORVEL_X11_DESKTOP).
-  static std::string Desktop() {
-    const char* desktop = getenv("SORVEL_X11_DESKTOP");
-    return desktop != nullptr ? desktop : "";
-  }
-
   long splitMs_ = 0;  // how long the last split start took to take all three in
+  // The desktop the CTest entry runs on where it behaves differently (SORVEL_X11_DESKTOP).
+  const std::string desktop_ = getenv("SORVEL_X11_DESKTOP") ? getenv("SORVEL_X11_DESKTOP") : "";
 };
 
 TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPlace) {
@@ -130,7 +126,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   // keyboard, so it activates no window and its window manager puts the X focus back to none
   // whenever a client moves it.
   Rect pane1 = OnScreen(Parent(xterm));
-  if (Desktop() != "weston") {
+  if (desktop_ != "weston") {
     fs::path marker = folder_ / "typed";
     ClickInto(xterm);
     Type("echo typed > " + marker.string() + "\n");
@@ -167,7 +163,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   // it, and a click in its pane no longer gives it back; a command to its pane leaves it be (the
   // host moves no program that does not answer) and the host goes on to the next. Going on, it
   // shares the input again. On Xvfb's own managers, as the keys above.
-  if (Desktop().empty()) {
+  if (desktop_.empty()) {
     auto focusInXterm = [&] {
       Window focus = None;
       int revert = 0;
@@ -200,12 +196,12 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   // window where it chooses, whatever the request (seen: its former place or elsewhere).
   Command(kButtonA[0]);
   ASSERT_TRUE(WaitUntil([&] { return !IsHeldByHost(xterm) && IsShown(xterm); }));
-  EXPECT_TRUE(Desktop() == "weston" ||
+  EXPECT_TRUE(desktop_ == "weston" ||
               WaitUntil([&] { return Describe(Frame(xterm)) == Describe(before[0]); }, 3000))
       << "frame now at " << Describe(Frame(xterm)) << " was " << Describe(before[0]);
   EXPECT_EQ(Find("xterm"), xterm) << "listed among the top-level windows";
   // kwin without its recommended packages lacks a decoration theme: its frames have no title bar.
-  if (Desktop() != "kwin") {
+  if (desktop_ != "kwin") {
     EXPECT_GT(OnScreen(xterm).y, Frame(xterm).y) << "a title bar above the window";
   }
   // xclock and xlogo stayed in their panes all along; 종료 gives them back too, and the host ends

@@ -7,11 +7,10 @@
 // what needs the real transfer, TLS, signature keys, dialogs and processes.
 #include <sys/stat.h>
 
-#include "tests/support/host_x11.h"
 // clang-format off
-#include <X11/keysym.h>
+#include "tests/support/host_x11.h"
+#include "tests/e2e/updater_scenario.h"  // after GoogleTest, which it uses
 // clang-format on
-#include "tests/e2e/updater_scenario.h"
 
 namespace sorvel {
 namespace {
@@ -98,22 +97,16 @@ class UpdaterX11Test : public X11Fixture {
   // closed as by its title bar's close button, which counts as answered. Sent until the window
   // goes: the toolkit heeds it only once the window has become its modal one.
   void Answer(Window window, bool close) {
-    XEvent key{}, message{};
-    key.xkey.window = message.xclient.window = window;
-    key.xkey.root = DefaultRootWindow(display_);
-    key.xkey.same_screen = True;
-    key.xkey.keycode = XKeysymToKeycode(display_, XK_Return);
+    XEvent message{};
+    message.xclient.window = window;
     message.xclient.type = ClientMessage;
     message.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
     message.xclient.format = 32;
     message.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
     EXPECT_TRUE(WaitUntil([&] {
       if (close) XSendEvent(display_, window, False, NoEventMask, &message);
-      for (int type : {KeyPress, KeyRelease}) {
-        key.xkey.type = type;
-        if (!close) XSendEvent(display_, window, True, KeyPressMask | KeyReleaseMask, &key);
-      }
       XSync(display_, False);
+      if (!close) RunToEnd({"xdotool", "key", "--window", std::to_string(window), "Return"});
       return !IsShown(window);
     })) << "not answered";
   }
