@@ -49,12 +49,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 1000
   }
   return done();
 }
-// The window `find` gives within `milliseconds`; None when it gives none.
-inline Window WaitForWindow(const std::function<Window()>& find, int milliseconds = 10000) {
-  Window w = None;
-  WaitUntil([&] { return (w = find()) != None; }, milliseconds);
-  return w;
-}
 
 // The exit status of a program run to its end; -1 when it could not start or was killed.
 inline int RunToEnd(std::vector<std::string> arguments) {
@@ -81,22 +75,24 @@ class X11Fixture : public ::testing::Test {
     if (display_ != nullptr) XCloseDisplay(display_);
   }
 
-  // The viewable top-level windows that `wanted` picks, topmost first; the first of them, or
-  // the first of that title, None when there is none.
+  // The topmost viewable top-level window that `wanted` picks, or of that title, once there is
+  // one within `milliseconds`; None when there is none.
   using Wanted = std::function<bool(const x11::TopLevel&)>;
-  std::vector<Window> ShownWindows(const Wanted& wanted) {
-    std::vector<Window> out;
-    for (const x11::TopLevel& t : windows_->ListTopLevels()) {
-      if (t.viewable && wanted(t)) out.push_back(t.window);
-    }
-    return out;
+  Window ShownWindow(const Wanted& wanted, int milliseconds = 0) {
+    Window found = None;
+    WaitUntil(
+        [&] {
+          for (const x11::TopLevel& t : windows_->ListTopLevels()) {
+            if (t.viewable && wanted(t)) return (found = t.window) != None;
+          }
+          return false;
+        },
+        milliseconds);
+    return found;
   }
-  Window ShownWindow(const Wanted& wanted) {
-    auto all = ShownWindows(wanted);
-    return all.empty() ? None : all.front();
-  }
-  Window ShownWindow(const std::string& title) {
-    return ShownWindow([&](const x11::TopLevel& t) { return t.title == FromUtf8(title); });
+  Window ShownWindow(const std::string& title, int milliseconds = 0) {
+    return ShownWindow([&](const x11::TopLevel& t) { return t.title == FromUtf8(title); },
+                       milliseconds);
   }
   std::vector<Window> Children(Window w) { return test::Children(display_, w); }
   Window Parent(Window w) { return test::Parent(display_, w); }
@@ -186,12 +182,11 @@ class HostFixture : public X11Fixture {
   }
   // True once the host has ended (within `milliseconds`); it is then forgotten.
   bool HostEnded(int milliseconds = 10000) {
-    if (host_ == 0 ||
-        !WaitUntil([&] { return waitpid(host_, nullptr, WNOHANG) == host_; }, milliseconds)) {
-      return host_ == 0;
+    if (host_ != 0 &&
+        WaitUntil([&] { return waitpid(host_, nullptr, WNOHANG) == host_; }, milliseconds)) {
+      host_ = 0;
     }
-    host_ = 0;
-    return true;
+    return host_ == 0;
   }
   void Command(int id, const std::string& dialog = std::string()) {
     std::vector<std::string> command = {SORVEL_COMMAND, std::to_string(id)};
@@ -235,12 +230,10 @@ class HostFixture : public X11Fixture {
     });
   }
   bool IsHeldByHost(Window w) {
-    Window host = Host();
-    for (Window p = Parent(w); p != None && host != None; p = Parent(p)) {
-      if (p == host) return true;
-      if (p == windows_->root()) return false;
-    }
-    return false;
+    const Window host = Host();
+    Window p = Parent(w);
+    while (p != None && p != host && p != windows_->root()) p = Parent(p);
+    return p != None && p == host;
   }
 
   std::filesystem::path folder_;

@@ -90,9 +90,7 @@ class UpdaterX11Test : public X11Fixture {
     server_.Serve(scenario::kServed, Reply(200, served_));
   }
 
-  Window WaitForMessageBox() {
-    return WaitForWindow([&] { return ShownWindow("SorvelUpdate"); }, kTimeoutMs);
-  }
+  Window WaitForMessageBox() { return ShownWindow("SorvelUpdate", kTimeoutMs); }
   // Answers a dialog as the user would: Return presses its default button; a box (`close`) is
   // closed as by its title bar's close button, which counts as answered. Sent until the window
   // goes: the toolkit heeds it only once the window has become its modal one.
@@ -176,12 +174,8 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
   ASSERT_TRUE(setup.Start("sorvel"));
   // The question: the host's window titled "Sorvel" that its dialog owns. Return answers it with
   // its default button, Yes.
-  const Window question = WaitForWindow(
-      [&] {
-        return ShownWindow(
-            [](const x11::TopLevel& t) { return t.title == u"Sorvel" && t.owner != None; });
-      },
-      kTimeoutMs);
+  const Window question = ShownWindow(
+      [](const x11::TopLevel& t) { return t.title == u"Sorvel" && t.owner != None; }, kTimeoutMs);
   ASSERT_NE(question, None) << "no notice";
   Answer(question, false);
   EXPECT_NE(setup.WaitForExit(), -1) << "the old host ends";
