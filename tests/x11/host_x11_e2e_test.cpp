@@ -35,15 +35,12 @@ class HostX11Test : public HostFixture {
     for (const char* name : kPrograms) panes.emplace_back(name, std::string("/usr/bin/") + name);
     WriteSettings(panes);
   }
-  // A top-level window of that title, or a held one anywhere below the host.
+  // A shown top-level window of that title, or a held one anywhere below the host.
   Window Find(const std::string& title) {
-    std::u16string wanted = FromUtf8(title);
-    for (const x11::TopLevel& t : windows_->ListTopLevels()) {
-      if (t.title == wanted) return t.window;
-    }
+    if (Window shown = ShownWindow(title)) return shown;
     for (Window pane : Children(Host())) {
       for (Window w : Children(pane)) {
-        if (windows_->Title(w) == wanted) return w;
+        if (windows_->Title(w) == FromUtf8(title)) return w;
       }
     }
     return None;
