@@ -219,6 +219,20 @@ class HostFixture : public X11Fixture {
     ASSERT_EQ(Pointer(v.x + v.width / 2, v.y + v.height * 3 / 4, then), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
+  // The pane `pane` (0 to 2) that holds `w` expanded to cover the dialog, and collapsed again.
+  void ExpandAndCollapse(int pane, Window w) {
+    const Window display = Parent(w);
+    const int height = OnScreen(display).height;
+    Command(kButtonExpand[pane]);
+    EXPECT_TRUE(WaitUntil([&] {
+      return OnScreen(display).height > 2 * height &&
+             OnScreen(display).height >= OnScreen(Host()).height * 8 / 10;
+    })) << "pane "
+        << pane + 1 << " covers the dialog: " << Describe(OnScreen(display));
+    Command(kButtonExpand[pane]);
+    EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height == height; }))
+        << "pane " << pane + 1 << " collapses";
+  }
   void Keys(const std::string& keys) { ASSERT_EQ(RunToEnd({"xdotool", "key", keys}), 0); }
   void Type(const std::string& text) {
     ASSERT_EQ(RunToEnd({"xdotool", "type", "--delay", "30", text}), 0);

@@ -122,7 +122,6 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   // Keys typed over pane 1 reach the shell in xterm. Not on a headless Weston: its seat has no
   // keyboard, so it activates no window and its window manager puts the X focus back to none
   // whenever a client moves it.
-  Rect pane1 = OnScreen(Parent(xterm));
   if (desktop_ != "weston") {
     fs::path marker = folder_ / "typed";
     ClickInto(xterm);
@@ -150,11 +149,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   XSelectInput(display_, xterm, NoEventMask);
   Command(kButtonUp[0]);
   EXPECT_TRUE(WaitUntil([&] { return OnScreen(xterm).y == top; })) << OnScreen(xterm).y;
-  Command(kButtonExpand[0]);
-  EXPECT_TRUE(WaitUntil([&] { return OnScreen(Parent(xterm)).height > 2 * pane1.height; }));
-  EXPECT_GE(OnScreen(Parent(xterm)).height, dialog.height * 8 / 10) << "covers the dialog";
-  Command(kButtonExpand[0]);
-  EXPECT_TRUE(WaitUntil([&] { return OnScreen(Parent(xterm)).height == pane1.height; }));
+  ExpandAndCollapse(0, xterm);
 
   // Stopped, xterm's input is parted from the host's by its watch, which takes the keyboard from
   // it, and a click in its pane no longer gives it back; a command to its pane leaves it be (the
@@ -478,16 +473,7 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   Type("qtunsaved");
   Screenshot("held");
 
-  for (int pane = 0; pane < 3; ++pane) {
-    Window display = Parent(held[pane]);
-    int height = OnScreen(display).height;
-    Command(kButtonExpand[pane]);
-    EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height > 2 * height; }))
-        << "pane " << pane + 1 << " expands";
-    Command(kButtonExpand[pane]);
-    EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height == height; }))
-        << "pane " << pane + 1 << " collapses";
-  }
+  for (int pane = 0; pane < 3; ++pane) ExpandAndCollapse(pane, held[pane]);
   // Held still, their programs running (a window goes with its program).
   for (Window w : held) EXPECT_TRUE(IsHeldByHost(w) && IsShown(w));
   EXPECT_TRUE(Saved(kMousepad, "gtkunsaved", held[0])) << ReadAll(File(kMousepad));
