@@ -90,7 +90,6 @@ class UpdaterX11Test : public X11Fixture {
     server_.Serve(scenario::kServed, Reply(200, served_));
   }
 
-  Window WaitForMessageBox() { return ShownWindow("SorvelUpdate", kTimeoutMs); }
   // Answers a dialog as the user would: Return presses its default button; a box (`close`) is
   // closed as by its title bar's close button, which counts as answered. Sent until the window
   // goes: the toolkit heeds it only once the window has become its modal one.
@@ -138,7 +137,7 @@ TEST_F(UpdaterX11Test, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
       kill(old, SIGTERM);
       EXPECT_EQ(waitpid(old, nullptr, 0), old);
     }
-    const Window box = WaitForMessageBox();
+    const Window box = ShownWindow("SorvelUpdate", kTimeoutMs);
     ASSERT_NE(box, None);
     EXPECT_EQ(IconSummary(display_, ShownWindow("Auto Downloader")), "32x32 16x16 middle ffffffff")
         << "the updater's icon: a white arrow down the middle";
@@ -179,7 +178,7 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
   ASSERT_NE(question, None) << "no notice";
   Answer(question, false);
   EXPECT_NE(setup.WaitForExit(), -1) << "the old host ends";
-  const Window box = WaitForMessageBox();
+  const Window box = ShownWindow("SorvelUpdate", kTimeoutMs);
   ASSERT_NE(box, None);
   EXPECT_TRUE(ReadAll(setup.At("sorvel")) == served_);
   EXPECT_TRUE(HostCameUp());
