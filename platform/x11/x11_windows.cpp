@@ -552,8 +552,11 @@ bool X11Windows::ClaimName(const std::string& name) {
   XGrabServer(display_);
   const bool free = XGetSelectionOwner(display_, selection) == None;
   if (free) XSetSelectionOwner(display_, selection, claim_window_, CurrentTime);
+  const bool claimed = free && XGetSelectionOwner(display_, selection) == claim_window_;
+  // Sent at once: the server serves no other client until it has the ungrab.
   XUngrabServer(display_);
-  return free && XGetSelectionOwner(display_, selection) == claim_window_;
+  XFlush(display_);
+  return claimed;
 }
 
 }  // namespace sorvel::x11

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -48,12 +49,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 1000
   }
   return done();
 }
-// The window `find` gives within `milliseconds`; None when it gives none.
-inline Window WaitForWindow(const std::function<Window()>& find, int milliseconds = 10000) {
-  Window w = None;
-  WaitUntil([&] { return (w = find()) != None; }, milliseconds);
-  return w;
-}
 
 // The exit status of a program run to its end; -1 when it could not start or was killed.
 inline int RunToEnd(std::vector<std::string> arguments) {
@@ -80,17 +75,24 @@ class X11Fixture : public ::testing::Test {
     if (display_ != nullptr) XCloseDisplay(display_);
   }
 
-  // The viewable top-level windows that `wanted` picks, topmost first.
-  std::vector<Window> ShownWindows(const std::function<bool(const x11::TopLevel&)>& wanted) {
-    std::vector<Window> out;
-    for (const x11::TopLevel& t : windows_->ListTopLevels()) {
-      if (t.viewable && wanted(t)) out.push_back(t.window);
-    }
-    return out;
+  // The topmost viewable top-level window that `wanted` picks, or of that title, once there is
+  // one within `milliseconds`; None when there is none.
+  using Wanted = std::function<bool(const x11::TopLevel&)>;
+  Window ShownWindow(const Wanted& wanted, int milliseconds = 0) {
+    Window found = None;
+    WaitUntil(
+        [&] {
+          for (const x11::TopLevel& t : windows_->ListTopLevels()) {
+            if (t.viewable && wanted(t)) return (found = t.window) != None;
+          }
+          return false;
+        },
+        milliseconds);
+    return found;
   }
-  Window ShownWindow(const std::string& title) {
-    auto all = ShownWindows([&](const x11::TopLevel& t) { return t.title == FromUtf8(title); });
-    return all.empty() ? None : all.front();
+  Window ShownWindow(const std::string& title, int milliseconds = 0) {
+    return ShownWindow([&](const x11::TopLevel& t) { return t.title == FromUtf8(title); },
+                       milliseconds);
   }
   std::vector<Window> Children(Window w) { return test::Children(display_, w); }
   Window Parent(Window w) { return test::Parent(display_, w); }
@@ -147,15 +149,12 @@ class HostFixture : public X11Fixture {
     std::filesystem::copy_file(SORVEL_HOST, folder_ / "sorvel");
   }
   // The host and all it started (those it launched just before it ended too) ended with it.
-  void EndHost() {
+  void TearDown() override {
     if (HasFailure()) std::cerr << "host.log:\n" << ReadAll(folder_ / "host.log") << "\n";
     WaitUntil([&] { return EndMarked(folder_) == 0; }, 5000);
     HostEnded();
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
-  }
-  void TearDown() override {
-    EndHost();
     X11Fixture::TearDown();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
@@ -183,12 +182,11 @@ class HostFixture : public X11Fixture {
   }
   // True once the host has ended (within `milliseconds`); it is then forgotten.
   bool HostEnded(int milliseconds = 10000) {
-    if (host_ == 0 ||
-        !WaitUntil([&] { return waitpid(host_, nullptr, WNOHANG) == host_; }, milliseconds)) {
-      return host_ == 0;
+    if (host_ != 0 &&
+        WaitUntil([&] { return waitpid(host_, nullptr, WNOHANG) == host_; }, milliseconds)) {
+      host_ = 0;
     }
-    host_ = 0;
-    return true;
+    return host_ == 0;
   }
   void Command(int id, const std::string& dialog = std::string()) {
     std::vector<std::string> command = {SORVEL_COMMAND, std::to_string(id)};
@@ -208,20 +206,48 @@ class HostFixture : public X11Fixture {
     command.insert(command.end(), then.begin(), then.end());
     return RunToEnd(command);
   }
+  // The part of a held window its pane shows, on the screen.
+  Rect Visible(Window w) {
+    Rect a = OnScreen(w), b = OnScreen(Parent(w));
+    int x = std::max(a.x, b.x), y = std::max(a.y, b.y);
+    return {x, y, std::min(a.x + a.width, b.x + b.width) - x,
+            std::min(a.y + a.height, b.y + b.height) - y};
+  }
+  // A click (or `then`) into a held window, below an editor's menu and tool bars.
+  void ClickInto(Window w, const std::vector<std::string>& then = {"click", "1"}) {
+    Rect v = Visible(w);
+    ASSERT_EQ(Pointer(v.x + v.width / 2, v.y + v.height * 3 / 4, then), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  // The pane `pane` (0 to 2) that holds `w` expanded to cover the dialog, and collapsed again.
+  void ExpandAndCollapse(int pane, Window w) {
+    const Window display = Parent(w);
+    const int height = OnScreen(display).height;
+    Command(kButtonExpand[pane]);
+    EXPECT_TRUE(WaitUntil([&] {
+      return OnScreen(display).height > 2 * height &&
+             OnScreen(display).height >= OnScreen(Host()).height * 8 / 10;
+    })) << "pane "
+        << pane + 1 << " covers the dialog: " << Describe(OnScreen(display));
+    Command(kButtonExpand[pane]);
+    EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height == height; }))
+        << "pane " << pane + 1 << " collapses";
+  }
+  void Keys(const std::string& keys) { ASSERT_EQ(RunToEnd({"xdotool", "key", keys}), 0); }
+  void Type(const std::string& text) {
+    ASSERT_EQ(RunToEnd({"xdotool", "type", "--delay", "30", text}), 0);
+  }
 
   Window Host() {
-    auto all = ShownWindows([](const x11::TopLevel& t) {
+    return ShownWindow([](const x11::TopLevel& t) {
       return t.title == u"Sorvel" || t.title == u"Tavrin";  // its running title, once shown
     });
-    return all.empty() ? None : all.front();
   }
   bool IsHeldByHost(Window w) {
-    Window host = Host();
-    for (Window p = Parent(w); p != None && host != None; p = Parent(p)) {
-      if (p == host) return true;
-      if (p == windows_->root()) return false;
-    }
-    return false;
+    const Window host = Host();
+    Window p = Parent(w);
+    while (p != None && p != host && p != windows_->root()) p = Parent(p);
+    return p != None && p == host;
   }
 
   std::filesystem::path folder_;

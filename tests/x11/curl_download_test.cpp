@@ -5,7 +5,6 @@
 #include <FL/Fl.H>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,18 +17,14 @@
 #include "platform/x11/x11_platform.h"
 #include "tests/conformance/download_checks.h"
 #include "tests/e2e/http_server.h"
+#include "tests/support/spawn.h"
 
 namespace sorvel {
 namespace {
 
 class X11DownloadEnvironment : public conformance::DownloadEnvironment {
  public:
-  X11DownloadEnvironment() {
-    EXPECT_TRUE(server_.Ok());
-    char folder[] = "/tmp/sorvel-curl-XXXXXX";
-    EXPECT_NE(mkdtemp(folder), nullptr);
-    folder_ = folder;
-  }
+  X11DownloadEnvironment() { EXPECT_TRUE(server_.Ok() && !folder_.empty()); }
   ~X11DownloadEnvironment() override { std::filesystem::remove_all(folder_); }
   Platform& Device() override { return *platform_; }
   TestHttpServer& Server() override { return server_; }
@@ -66,7 +61,7 @@ class X11DownloadEnvironment : public conformance::DownloadEnvironment {
  private:
   TestHttpServer server_;
   std::unique_ptr<X11Platform> platform_ = std::make_unique<X11Platform>(x11::kProgramIcon);
-  std::string folder_;
+  std::string folder_ = test::MarkedFolder("sorvel-curl");
 };
 
 #define SORVEL_X11_CHECK(name)             \

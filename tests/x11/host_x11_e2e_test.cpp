@@ -35,39 +35,23 @@ class HostX11Test : public HostFixture {
     for (const char* name : kPrograms) panes.emplace_back(name, std::string("/usr/bin/") + name);
     WriteSettings(panes);
   }
+  // A shown top-level window of that title, or a held one anywhere below the host.
+  Window Find(const std::string& title) {
+    if (Window shown = ShownWindow(title)) return shown;
+    for (Window pane : Children(Host())) {
+      for (Window w : Children(pane)) {
+        if (windows_->Title(w) == FromUtf8(title)) return w;
+      }
+    }
+    return None;
+  }
   // The programs ended; true once no window of theirs is left.
   bool EndPrograms() {
     EndMarked(folder_);
     return std::none_of(std::begin(kPrograms), std::end(kPrograms),
                         [&](const char* name) { return Find(name) != None; });
   }
-
-  // A top-level window of that title, or a held one anywhere below the host.
-  Window Find(const std::string& title) {
-    std::u16string wanted = FromUtf8(title);
-    for (const x11::TopLevel& t : windows_->ListTopLevels()) {
-      if (t.title == wanted) return t.window;
-    }
-    for (Window pane : Children(Host())) {
-      for (Window w : Children(pane)) {
-        if (windows_->Title(w) == wanted) return w;
-      }
-    }
-    return None;
-  }
   bool Shows(const char* name) { return Find(name) != None && IsShown(Find(name)); }
-  int ClickInto(Window w) {
-    Rect r = OnScreen(w);
-    return Pointer(r.x + r.width / 2, r.y + r.height / 2);
-  }
-  // Shares of black and of white pixels in `w`, its inferiors included.
-  std::pair<double, double> BlackAndWhite(Window w) {
-    Rect r = OnScreen(w);
-    std::vector<unsigned long> pixels = Pixels(w, {0, 0, r.width, r.height});
-    double all = std::max<double>(1, pixels.size());
-    return {std::count(pixels.begin(), pixels.end(), 0) / all,
-            std::count(pixels.begin(), pixels.end(), 0xFFFFFF) / all};
-  }
 
   // Starts the host and, once the manager has placed the programs it starts (their frames stay
   // where they are for half a second), split start takes them in; their frames before.
@@ -81,10 +65,10 @@ class HostX11Test : public HostFixture {
       for (const char* name : kPrograms) all += Describe(Frame(Find(name))) + ";";
       return all;
     };
-    for (int i = 0; i < 10; ++i) {
-      std::string earlier = frames();
+    std::string earlier;
+    for (int i = 0; i < 10 && frames() != earlier; ++i) {
+      earlier = frames();
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      if (frames() == earlier) break;
     }
     std::vector<Rect> before;
     for (const char* name : kPrograms) before.push_back(Frame(Find(name)));
@@ -102,13 +86,9 @@ class HostX11Test : public HostFixture {
         .count();
   }
 
-  // The desktop the CTest entry runs on where it behaves differently (SORVEL_X11_DESKTOP).
-  static std::string Desktop() {
-    const char* desktop = getenv("SORVEL_X11_DESKTOP");
-    return desktop != nullptr ? desktop : "";
-  }
-
   long splitMs_ = 0;  // how long the last split start took to take all three in
+  // The desktop the CTest entry runs on where it behaves differently (SORVEL_X11_DESKTOP).
+  const std::string desktop_ = getenv("SORVEL_X11_DESKTOP") ? getenv("SORVEL_X11_DESKTOP") : "";
 };
 
 TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPlace) {
@@ -127,25 +107,25 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
 
   // Drawn: pane 3 shows xlogo's black figure on white, not a pane's plain background.
   Window pane3 = Parent(xlogo);
-  std::pair<double, double> shares;
+  const Rect logo = OnScreen(pane3);
+  double black = 0, white = 0;
   ASSERT_TRUE(WaitUntil(
       [&] {
-        shares = BlackAndWhite(pane3);
-        return shares.first > 0.1 && shares.second > 0.1;
+        std::vector<unsigned long> p = Pixels(pane3, {0, 0, logo.width, logo.height});
+        black = std::count(p.begin(), p.end(), 0) / std::max<double>(1, p.size());
+        white = std::count(p.begin(), p.end(), 0xFFFFFF) / std::max<double>(1, p.size());
+        return black > 0.1 && white > 0.1;
       },
       3000))
-      << "black " << shares.first << " white " << shares.second;
+      << "black " << black << " white " << white;
 
   // Keys typed over pane 1 reach the shell in xterm. Not on a headless Weston: its seat has no
   // keyboard, so it activates no window and its window manager puts the X focus back to none
   // whenever a client moves it.
-  Rect pane1 = OnScreen(Parent(xterm));
-  if (Desktop() != "weston") {
+  if (desktop_ != "weston") {
     fs::path marker = folder_ / "typed";
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
-    ASSERT_EQ(
-        RunToEnd({"xdotool", "type", "--delay", "20", "echo typed > " + marker.string() + "\n"}),
-        0);
+    ClickInto(xterm);
+    Type("echo typed > " + marker.string() + "\n");
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); })) << "xterm did not get the keys";
   }
 
@@ -169,17 +149,13 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   XSelectInput(display_, xterm, NoEventMask);
   Command(kButtonUp[0]);
   EXPECT_TRUE(WaitUntil([&] { return OnScreen(xterm).y == top; })) << OnScreen(xterm).y;
-  Command(kButtonExpand[0]);
-  EXPECT_TRUE(WaitUntil([&] { return OnScreen(Parent(xterm)).height > 2 * pane1.height; }));
-  EXPECT_GE(OnScreen(Parent(xterm)).height, dialog.height * 8 / 10) << "covers the dialog";
-  Command(kButtonExpand[0]);
-  EXPECT_TRUE(WaitUntil([&] { return OnScreen(Parent(xterm)).height == pane1.height; }));
+  ExpandAndCollapse(0, xterm);
 
   // Stopped, xterm's input is parted from the host's by its watch, which takes the keyboard from
   // it, and a click in its pane no longer gives it back; a command to its pane leaves it be (the
   // host moves no program that does not answer) and the host goes on to the next. Going on, it
   // shares the input again. On Xvfb's own managers, as the keys above.
-  if (Desktop().empty()) {
+  if (desktop_.empty()) {
     auto focusInXterm = [&] {
       Window focus = None;
       int revert = 0;
@@ -189,13 +165,13 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
       }
       return false;
     };
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
+    ClickInto(xterm);
     ASSERT_TRUE(WaitUntil(focusInXterm, 3000)) << "a click gives a held program the keyboard";
     pid_t term = windows_->ProcessId(xterm);
     ASSERT_NE(term, 0);
     kill(term, SIGSTOP);
     EXPECT_TRUE(WaitUntil([&] { return !focusInXterm(); }, 3000)) << "the keyboard taken from it";
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
+    ClickInto(xterm);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(focusInXterm()) << "a click gives a stopped program no keys";
     Command(kButtonDown[0]);
@@ -204,7 +180,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
     EXPECT_TRUE(WaitUntil([&] { return OnScreen(xlogo).y != logoTop; }, 3000));
     kill(term, SIGCONT);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ASSERT_EQ(ClickInto(Parent(xterm)), 0);
+    ClickInto(xterm);
     EXPECT_TRUE(WaitUntil(focusInXterm, 3000)) << "shared again";
   }
 
@@ -212,12 +188,12 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   // window where it chooses, whatever the request (seen: its former place or elsewhere).
   Command(kButtonA[0]);
   ASSERT_TRUE(WaitUntil([&] { return !IsHeldByHost(xterm) && IsShown(xterm); }));
-  EXPECT_TRUE(Desktop() == "weston" ||
+  EXPECT_TRUE(desktop_ == "weston" ||
               WaitUntil([&] { return Describe(Frame(xterm)) == Describe(before[0]); }, 3000))
       << "frame now at " << Describe(Frame(xterm)) << " was " << Describe(before[0]);
   EXPECT_EQ(Find("xterm"), xterm) << "listed among the top-level windows";
   // kwin without its recommended packages lacks a decoration theme: its frames have no title bar.
-  if (Desktop() != "kwin") {
+  if (desktop_ != "kwin") {
     EXPECT_GT(OnScreen(xterm).y, Frame(xterm).y) << "a title bar above the window";
   }
   // xclock and xlogo stayed in their panes all along; 종료 gives them back too, and the host ends
@@ -263,7 +239,7 @@ TEST_F(HostX11Test, TheDialogAndThePickerFitTheWorkAreaAndThePickerTakesTheChose
   for (const char* name : kPrograms) ASSERT_TRUE(WaitUntil([&] { return Shows(name); })) << name;
 
   Command(kButtonA[0]);
-  Window picker = WaitForWindow([&] { return ShownWindow("Dialog"); });
+  Window picker = ShownWindow("Dialog", 10000);
   ASSERT_NE(picker, None);
   EXPECT_TRUE(WaitUntil([&] { return fits(picker); }, 3000)) << "picker " << describe(picker);
   Rect host = OnScreen(Host());
@@ -296,7 +272,7 @@ TEST_F(HostX11Test, AThousandWindowsAndADeepChainLeaveSplitStartAndThePickerQuic
   ASSERT_TRUE(WaitUntil([&] { return !IsHeldByHost(Find("xterm")); }));
   auto start = std::chrono::steady_clock::now();
   Command(kButtonA[0]);
-  ASSERT_TRUE(WaitUntil([&] { return ShownWindow("Dialog") != None; }));
+  ASSERT_NE(ShownWindow("Dialog", 10000), None);
   EXPECT_LT(Since(start), 5000) << "the picker took " << Since(start) << " ms to show";
   Command(kPickerClose, "Dialog");
   EXPECT_TRUE(WaitUntil([&] { return Find("Dialog") == None; }));
@@ -413,13 +389,14 @@ class AppsX11Test : public HostFixture {
   }
   fs::path File(const App& app) { return folder_ / (std::string(app.name) + ".txt"); }
 
-  // A top-level window of the program's, showing its file.
-  Window Find(const App& app) {
-    auto all = ShownWindows([&](const x11::TopLevel& t) {
-      return t.windowClass == FromUtf8(app.windowClass) &&
-             ToUtf8(t.title).find(app.titleHas) != std::string::npos;
-    });
-    return all.empty() ? None : all.front();
+  // A top-level window of the program's, showing its file, within `milliseconds`.
+  Window Find(const App& app, int milliseconds = 0) {
+    return ShownWindow(
+        [&](const x11::TopLevel& t) {
+          return t.windowClass == FromUtf8(app.windowClass) &&
+                 ToUtf8(t.title).find(app.titleHas) != std::string::npos;
+        },
+        milliseconds);
   }
 
   // The host starts the programs remembered in panes 1, 2, ...; once their windows show, the
@@ -431,7 +408,7 @@ class AppsX11Test : public HostFixture {
     StartHost();
     std::vector<Window> held;
     for (std::size_t i = 0; i < apps.size(); ++i) {
-      Window w = WaitForWindow([&] { return Find(apps[i]); }, 30000);
+      Window w = Find(apps[i], 30000);
       EXPECT_NE(w, None) << apps[i].name << " shows";
       held.push_back(w);
       panes[i].first = ToUtf8(windows_->Title(w));
@@ -444,27 +421,13 @@ class AppsX11Test : public HostFixture {
     return held;
   }
 
-  // The part of a held window its pane shows, on the screen.
-  Rect Visible(Window w) {
-    Rect a = OnScreen(w), b = OnScreen(Parent(w));
-    int x = std::max(a.x, b.x), y = std::max(a.y, b.y);
-    return {x, y, std::min(a.x + a.width, b.x + b.width) - x,
-            std::min(a.y + a.height, b.y + b.height) - y};
-  }
-  // A click (or `then`) into the text area of an editor's pane, below its menu and tool bars.
-  void ClickInto(Window w, const std::vector<std::string>& then = {"click", "1"}) {
-    Rect v = Visible(w);
-    ASSERT_EQ(Pointer(v.x + v.width / 2, v.y + v.height * 3 / 4, then), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  }
-  void Keys(const std::string& keys) { ASSERT_EQ(RunToEnd({"xdotool", "key", keys}), 0); }
-  void Type(const std::string& text) {
-    ASSERT_EQ(RunToEnd({"xdotool", "type", "--delay", "30", text}), 0);
-  }
-  // Saves an editor with the keyboard after a click into it; true once its file holds `text`.
-  bool SaveHolds(Window editor, const App& app, const std::string& text) {
-    ClickInto(editor);
-    Keys("ctrl+s");
+  // True once the editor's file holds `text`; saved first with the keyboard after a click into
+  // `editor`.
+  bool Saved(const App& app, const std::string& text, Window editor = None) {
+    if (editor != None) {
+      ClickInto(editor);
+      Keys("ctrl+s");
+    }
     return WaitUntil([&] { return ReadAll(File(app)).find(text) != std::string::npos; }, 5000);
   }
 
@@ -510,20 +473,11 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   Type("qtunsaved");
   Screenshot("held");
 
-  for (int pane = 0; pane < 3; ++pane) {
-    Window display = Parent(held[pane]);
-    int height = OnScreen(display).height;
-    Command(kButtonExpand[pane]);
-    EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height > 2 * height; }))
-        << "pane " << pane + 1 << " expands";
-    Command(kButtonExpand[pane]);
-    EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height == height; }))
-        << "pane " << pane + 1 << " collapses";
-  }
+  for (int pane = 0; pane < 3; ++pane) ExpandAndCollapse(pane, held[pane]);
   // Held still, their programs running (a window goes with its program).
   for (Window w : held) EXPECT_TRUE(IsHeldByHost(w) && IsShown(w));
-  EXPECT_TRUE(SaveHolds(held[0], kMousepad, "gtkunsaved")) << ReadAll(File(kMousepad));
-  EXPECT_TRUE(SaveHolds(held[1], kFeatherpad, "qtunsaved")) << ReadAll(File(kFeatherpad));
+  EXPECT_TRUE(Saved(kMousepad, "gtkunsaved", held[0])) << ReadAll(File(kMousepad));
+  EXPECT_TRUE(Saved(kFeatherpad, "qtunsaved", held[1])) << ReadAll(File(kFeatherpad));
 
   // The browser draws its menus and drop-down lists in override-redirect windows, placed by what
   // it believes its window's screen position to be.
@@ -576,20 +530,16 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   ClickInto(held[1], {});
   Type("clickedword");
   Keys("ctrl+s");
-  EXPECT_TRUE(WaitUntil(
-      [&] { return ReadAll(File(kMousepad)).find("clickedword") != std::string::npos; }, 5000))
-      << ReadAll(File(kMousepad));
-  SaveHolds(held[1], kFeatherpad, "featherpad");
+  EXPECT_TRUE(Saved(kMousepad, "clickedword")) << ReadAll(File(kMousepad));
+  Saved(kFeatherpad, "featherpad", held[1]);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(ReadAll(File(kFeatherpad)).find("clickedword"), std::string::npos)
       << ReadAll(File(kFeatherpad));
 
   ClickInto(held[0]);
   Keys("ctrl+shift+s");
-  Window dialog = WaitForWindow([&] {
-    auto all = ShownWindows([](const x11::TopLevel& t) { return t.windowClass == u"Mousepad"; });
-    return all.empty() ? None : all.front();
-  });
+  Window dialog =
+      ShownWindow([](const x11::TopLevel& t) { return t.windowClass == u"Mousepad"; }, 10000);
   ASSERT_NE(dialog, None) << "Save As shows";
   ClickInto(held[1]);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -597,16 +547,11 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   EXPECT_EQ(windows_->Owner(dialog), host) << "named the host's dialog";
   EXPECT_TRUE(IsShown(dialog));
   EXPECT_NE(Parent(dialog), windows_->root()) << "framed by the manager";
-  x11::Property stacking;  // bottom to top
-  ASSERT_TRUE(x11::ReadProperty(display_, windows_->root(),
-                                XInternAtom(display_, "_NET_CLIENT_LIST_STACKING", False),
-                                &stacking));
-  const std::vector<unsigned long>& order = stacking.longs;
-  auto dialogAt = std::find(order.begin(), order.end(), dialog);
-  auto hostAt = std::find(order.begin(), order.end(), host);
-  ASSERT_NE(dialogAt, order.end());
-  ASSERT_NE(hostAt, order.end());
-  EXPECT_GT(dialogAt, hostAt) << "stacked above the host";
+  // Stacked above the host: the first of the two among the top-level windows, topmost first.
+  EXPECT_EQ(
+      ShownWindow([&](const x11::TopLevel& t) { return t.window == dialog || t.window == host; }),
+      dialog)
+      << "stacked above the host";
   Rect frame = Frame(dialog);
   ASSERT_EQ(Pointer(frame.x + frame.width / 2, frame.y + 8), 0);
   Keys("Escape");
@@ -621,7 +566,7 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   Command(kButtonA[0]);
   // In a session of its own, as the host starts programs: ended with it.
   ASSERT_NE(Spawn({"setsid", Wrapper(kMousepad).string()}), 0);
-  Window w = WaitForWindow([&] { return Find(kMousepad); }, 30000);
+  Window w = Find(kMousepad, 30000);
   ASSERT_NE(w, None);
   Command(kSplitStart);
   EXPECT_TRUE(WaitUntil([&] { return Parent(w) == pane; })) << "taken into pane 1";

@@ -7,11 +7,10 @@
 // what needs the real transfer, TLS, signature keys, dialogs and processes.
 #include <sys/stat.h>
 
-#include "tests/support/host_x11.h"
 // clang-format off
-#include <X11/keysym.h>
+#include "tests/support/host_x11.h"
+#include "tests/e2e/updater_scenario.h"  // after GoogleTest, which it uses
 // clang-format on
-#include "tests/e2e/updater_scenario.h"
 
 namespace sorvel {
 namespace {
@@ -23,9 +22,6 @@ using scenario::kTimeoutMs;
 // The installed "sorvel": a program, not the served one, that leaves "started" beside itself.
 constexpr char kInstalled[] = "#!/bin/sh\n: >\"${0%/*}/started\"\n";
 
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 std::string Utf16Le(const std::wstring& text) {
   return Utf16LeBytes(Text(text.begin(), text.end()));
 }
@@ -44,13 +40,13 @@ class Installation {
                const std::string& installed)
       : folder_(MarkedFolder("sorvel-update-e2e")) {
     fs::copy_file(SORVEL_UPDATE, At("sorvel-update"));
-    WriteBytes(At("sorvel"), installed);
-    for (const char* program : {"sorvel-update", "sorvel"}) {
-      fs::permissions(At(program), static_cast<fs::perms>(0755));
-    }
-    if (!description.empty()) WriteBytes(At("Download.ini"), Utf16Le(description));
+    std::ofstream(At("sorvel"), std::ios::binary) << installed;
+    fs::permissions(At("sorvel"), static_cast<fs::perms>(0755));
+    if (!description.empty())
+      std::ofstream(At("Download.ini"), std::ios::binary) << Utf16Le(description);
     if (!checkUrl.empty()) {
-      WriteBytes(At("sorvel.ini"), Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n"));
+      std::ofstream(At("sorvel.ini"), std::ios::binary)
+          << Utf16Le(L"[Update]\r\nCheckUrl=" + checkUrl + L"\r\n");
     }
   }
   // The updater and the programs it started (the new host, or the old one again) ended.
@@ -94,29 +90,20 @@ class UpdaterX11Test : public X11Fixture {
     server_.Serve(scenario::kServed, Reply(200, served_));
   }
 
-  Window WaitForMessageBox() {
-    return WaitForWindow([&] { return ShownWindow("SorvelUpdate"); }, kTimeoutMs);
-  }
   // Answers a dialog as the user would: Return presses its default button; a box (`close`) is
   // closed as by its title bar's close button, which counts as answered. Sent until the window
   // goes: the toolkit heeds it only once the window has become its modal one.
   void Answer(Window window, bool close) {
-    XEvent key{}, message{};
-    key.xkey.window = message.xclient.window = window;
-    key.xkey.root = DefaultRootWindow(display_);
-    key.xkey.same_screen = True;
-    key.xkey.keycode = XKeysymToKeycode(display_, XK_Return);
+    XEvent message{};
+    message.xclient.window = window;
     message.xclient.type = ClientMessage;
     message.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
     message.xclient.format = 32;
     message.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
     EXPECT_TRUE(WaitUntil([&] {
       if (close) XSendEvent(display_, window, False, NoEventMask, &message);
-      for (int type : {KeyPress, KeyRelease}) {
-        key.xkey.type = type;
-        if (!close) XSendEvent(display_, window, True, KeyPressMask | KeyReleaseMask, &key);
-      }
       XSync(display_, False);
+      if (!close) RunToEnd({"xdotool", "key", "--window", std::to_string(window), "Return"});
       return !IsShown(window);
     })) << "not answered";
   }
@@ -150,7 +137,7 @@ TEST_F(UpdaterX11Test, ReplacesTheProgramOrRefusesAndLeavesItAsItWas) {
       kill(old, SIGTERM);
       EXPECT_EQ(waitpid(old, nullptr, 0), old);
     }
-    const Window box = WaitForMessageBox();
+    const Window box = ShownWindow("SorvelUpdate", kTimeoutMs);
     ASSERT_NE(box, None);
     EXPECT_EQ(IconSummary(display_, ShownWindow("Auto Downloader")), "32x32 16x16 middle ffffffff")
         << "the updater's icon: a white arrow down the middle";
@@ -184,22 +171,14 @@ TEST_F(UpdaterX11Test, TheHostsNoticeLeadsToTheNewHost) {
                         scenario::ManifestFor(server_.SecureUrl(scenario::kServed), served_));
   Installation setup(L"", server_.SecureUrl("/Sorvel.ini"), ReadAll(SORVEL_HOST));
   ASSERT_TRUE(setup.Start("sorvel"));
-  // The question: the host's second window titled "Sorvel", the smaller, beside its dialog.
-  // Return answers it with its default button, Yes.
-  Window question = None;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        auto found = ShownWindows([](const x11::TopLevel& t) { return t.title == u"Sorvel"; });
-        if (found.size() < 2) return false;
-        Rect a = OnScreen(found[0]), b = OnScreen(found[1]);
-        question = a.width * a.height < b.width * b.height ? found[0] : found[1];
-        return true;
-      },
-      kTimeoutMs))
-      << "no notice";
+  // The question: the host's window titled "Sorvel" that its dialog owns. Return answers it with
+  // its default button, Yes.
+  const Window question = ShownWindow(
+      [](const x11::TopLevel& t) { return t.title == u"Sorvel" && t.owner != None; }, kTimeoutMs);
+  ASSERT_NE(question, None) << "no notice";
   Answer(question, false);
   EXPECT_NE(setup.WaitForExit(), -1) << "the old host ends";
-  const Window box = WaitForMessageBox();
+  const Window box = ShownWindow("SorvelUpdate", kTimeoutMs);
   ASSERT_NE(box, None);
   EXPECT_TRUE(ReadAll(setup.At("sorvel")) == served_);
   EXPECT_TRUE(HostCameUp());
