@@ -81,11 +81,16 @@ class Host : public e2e::Host {
     return ::testing::AssertionFailure()
            << "pane " << pane + 1 << " does not hold " << foreign.title;
   }
-  // Taps the A button of a holding pane; whether the pane is empty then.
+  // Taps the A button of a holding pane; whether the pane is empty then. The host hides the
+  // toggle last, after A's text changes.
   bool Release(int pane) {
-    Tap(kPanes[pane].buttonA);
-    return e2e::WaitFor([&] { return e2e::TextOf(Item(kPanes[pane].buttonA)) == L"A"; },
-                        kStepTimeout);
+    const PaneControls& ids = kPanes[pane];
+    Tap(ids.buttonA);
+    return e2e::WaitFor(
+        [&] {
+          return e2e::TextOf(Item(ids.buttonA)) == L"A" && !IsWindowVisible(Item(ids.buttonToggle));
+        },
+        kStepTimeout);
   }
 
   // The pane holds `window` as a plain visible child filling it, with the holding pane's
