@@ -190,10 +190,15 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     start->adopted = true;
     SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(start->state));
     if (start->icon != 0) {
-      // A shared icon of the program's resources: the system frees it, not the window.
-      ::HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(start->icon));
-      SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-      SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+      // Each size its own image of the program's icon, not the large one shrunk for the
+      // caption. Shared icons: the system frees them, not the window.
+      auto icon = [&](int width, int height) {
+        return reinterpret_cast<LPARAM>(
+            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(start->icon), IMAGE_ICON,
+                       GetSystemMetrics(width), GetSystemMetrics(height), LR_SHARED));
+      };
+      SendMessageW(hwnd, WM_SETICON, ICON_BIG, icon(SM_CXICON, SM_CYICON));
+      SendMessageW(hwnd, WM_SETICON, ICON_SMALL, icon(SM_CXSMICON, SM_CYSMICON));
     }
     start->state->sink->OnDialogCreated(P(hwnd));
     return TRUE;
