@@ -96,6 +96,14 @@ class X11Fixture : public ::testing::Test {
   }
   std::vector<Window> Children(Window w) { return test::Children(display_, w); }
   Window Parent(Window w) { return test::Parent(display_, w); }
+  // Whether the keyboard's focus lies in `w` or a window inside it.
+  bool HasFocus(Window w) {
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    while (focus != None && focus != PointerRoot && focus != w) focus = Parent(focus);
+    return focus == w;
+  }
   bool IsShown(Window w) {
     XWindowAttributes a;
     return XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable;
