@@ -33,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/pane_layout.h"
+#include "host/resources.h"
 #include "platform/types.h"
 #include "platform/x11/x11_windows.h"
 #include "tests/support/spawn.h"
@@ -44,10 +46,6 @@ namespace fs = std::filesystem;
 using sorvel::FromUtf8;
 using sorvel::x11::X11Windows;
 
-constexpr long kSplitStart = 32780;
-constexpr long kExit = 32775;
-constexpr long kPaneA[3] = {1000, 1006, 1008};
-constexpr long kPickerClose = 1007;
 const char* const kPrograms[3] = {"xterm", "xclock", "xlogo"};
 constexpr int kWait = 10000;  // ms: the bound of every wait
 
@@ -349,7 +347,7 @@ int Run(Display* display, int rounds) {
       width = r.width;
       height = r.height;
     }
-    bench.Command(dialog, kExit);
+    bench.Command(dialog, sorvel::kIdExit);
     if (!Reap(processes.host, kWait)) return Fail("the host did not end on its exit command");
     processes.host = 0;
     if (!bench.Gone(u"Sorvel")) return Fail("the host's dialog stayed");
@@ -386,7 +384,7 @@ int Run(Display* display, int rounds) {
     if (pid_t pid = windows.ProcessId(w)) processes.others.push_back(pid);
   }
   bench.Drain(500);  // placed by the window manager
-  bench.Command(dialog, kSplitStart);
+  bench.Command(dialog, sorvel::kIdSplitStart);
   for (std::size_t i = 0; i < programs.size(); ++i) {
     if (!bench.Until([&](const XEvent*) { return bench.IsWithin(programs[i], dialog); })) {
       std::fprintf(stderr, "x11_bench: split start did not take %s in\n", kPrograms[i]);
@@ -398,7 +396,7 @@ int Run(Display* display, int rounds) {
 
   // Capture: xlogo, remembered alone for pane 1, taken in by split start, timed from the
   // command to its ReparentNotify into the host, and given back by A between rounds.
-  for (int i = 0; i < 3; ++i) bench.Command(dialog, kPaneA[i]);
+  for (int i = 0; i < 3; ++i) bench.Command(dialog, sorvel::kPaneControls[i].buttonA);
   for (std::size_t i = 0; i < programs.size(); ++i) {
     if (!bench.Until([&](const XEvent*) { return bench.IsFramed(programs[i], dialog); })) {
       std::fprintf(stderr, "x11_bench: A did not give %s back\n", kPrograms[i]);
@@ -414,7 +412,7 @@ int Run(Display* display, int rounds) {
     bench.Drain(300);  // settled where the window manager put it back
     const double start = Now();
     double letGo = 0;
-    bench.Command(dialog, kSplitStart);
+    bench.Command(dialog, sorvel::kIdSplitStart);
     if (!bench.Until([&](const XEvent* e) {
           if (e != nullptr && e->type == ReparentNotify && e->xreparent.window == logo &&
               e->xreparent.parent == windows.root() && letGo == 0) {
@@ -428,12 +426,12 @@ int Run(Display* display, int rounds) {
     const double ms = Now() - start;
     if (round >= 0) capture.ms.push_back(ms);
     if (round >= 0 && letGo > 0) hostLetGo.ms.push_back(letGo - start);
-    bench.Command(dialog, kPaneA[0]);
+    bench.Command(dialog, sorvel::kPaneControls[0].buttonA);
     if (!bench.Until([&](const XEvent*) { return bench.IsFramed(logo, dialog); })) {
       return Fail("A did not give xlogo back");
     }
   }
-  bench.Command(dialog, kExit);
+  bench.Command(dialog, sorvel::kIdExit);
   if (!Reap(processes.host, kWait)) return Fail("the host did not end on its exit command");
   processes.host = 0;
 
@@ -545,7 +543,7 @@ int RunCrowd(Display* display, int rounds) {
     // The picker is the new top-level window titled "Dialog", looked at as the manager takes
     // it (or as it maps, with none) and then until it is viewable.
     Window picker = None;
-    bench.Command(dialog, kPaneA[1]);
+    bench.Command(dialog, sorvel::kPaneControls[1].buttonA);
     if (!bench.Until([&](const XEvent* e) {
           if (picker == None && e != nullptr) {
             Window candidate = e->type == ReparentNotify ? e->xreparent.window
@@ -558,11 +556,11 @@ int RunCrowd(Display* display, int rounds) {
       return Fail("the picker did not show among the crowd");
     }
     if (round >= 0) crowdPicker.ms.push_back(Now() - start);
-    bench.Command(picker, kPickerClose);
+    bench.Command(picker, sorvel::kIdPickerClose);
     if (!bench.Gone(u"Dialog")) return Fail("the picker did not close");
     bench.Drain(300);
     start = Now();
-    bench.Command(dialog, kSplitStart);
+    bench.Command(dialog, sorvel::kIdSplitStart);
     if (!bench.Until([&](const XEvent* e) {
           return e != nullptr && e->type == ReparentNotify && e->xreparent.window == logo &&
                  bench.IsWithin(e->xreparent.parent, dialog);
@@ -570,7 +568,7 @@ int RunCrowd(Display* display, int rounds) {
       return Fail("split start did not take xlogo in among the crowd");
     }
     if (round >= 0) crowdSplit.ms.push_back(Now() - start);
-    bench.Command(dialog, kPaneA[0]);
+    bench.Command(dialog, sorvel::kPaneControls[0].buttonA);
     if (!bench.Until([&](const XEvent*) {
           return !bench.IsWithin(logo, dialog) && windows.IsVisible(logo);
         })) {
@@ -586,7 +584,7 @@ int RunCrowd(Display* display, int rounds) {
     if (children != nullptr) XFree(children);
     queryTree.ms.push_back(Now() - start);
   }
-  bench.Command(dialog, kExit);
+  bench.Command(dialog, sorvel::kIdExit);
   if (!Reap(processes.host, kWait)) return Fail("the host did not end on its exit command");
   processes.host = 0;
 

@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/pane_layout.h"
+#include "host/resources.h"
 #include "platform/types.h"
 #include "platform/x11/x11_windows.h"
 #include "tests/support/spawn.h"
@@ -33,14 +35,6 @@
 #include "tests/support/x11_tree.h"
 
 namespace sorvel::test {
-
-// Pane 1, 2 and 3: A (capture or give back), up, down, expand.
-constexpr int kButtonA[] = {1000, 1006, 1008};
-constexpr int kButtonUp[] = {1001, 1007, 1009};
-constexpr int kButtonDown[] = {1004, 1010, 1013};
-constexpr int kButtonExpand[] = {1015, 1016, 1017};
-constexpr int kSplitStart = 32780;
-constexpr int kExit = 32775;
 
 inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
   for (int waited = 0; waited < milliseconds; waited += 50) {
@@ -231,13 +225,13 @@ class HostFixture : public X11Fixture {
   void ExpandAndCollapse(int pane, Window w) {
     const Window display = Parent(w);
     const int height = OnScreen(display).height;
-    Command(kButtonExpand[pane]);
+    Command(kPaneControls[pane].buttonToggle);
     EXPECT_TRUE(WaitUntil([&] {
       return OnScreen(display).height > 2 * height &&
              OnScreen(display).height >= OnScreen(Host()).height * 8 / 10;
     })) << "pane "
         << pane + 1 << " covers the dialog: " << Describe(OnScreen(display));
-    Command(kButtonExpand[pane]);
+    Command(kPaneControls[pane].buttonToggle);
     EXPECT_TRUE(WaitUntil([&] { return OnScreen(display).height == height; }))
         << "pane " << pane + 1 << " collapses";
   }

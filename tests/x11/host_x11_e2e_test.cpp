@@ -17,10 +17,8 @@ namespace sorvel {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace test;  // NOLINT: the fixture's helpers and command ids
+using namespace test;  // NOLINT: the fixture's helpers
 
-constexpr int kPickerApply = 1008;
-constexpr int kPickerClose = 1007;
 const char* const kPrograms[] = {"xterm", "xclock", "xlogo"};
 
 class HostX11Test : public HostFixture {
@@ -73,7 +71,7 @@ class HostX11Test : public HostFixture {
     std::vector<Rect> before;
     for (const char* name : kPrograms) before.push_back(Frame(Find(name)));
     auto start = std::chrono::steady_clock::now();
-    Command(kSplitStart);
+    Command(kIdSplitStart);
     for (const char* name : kPrograms) {
       EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(Find(name)); })) << name << " taken in";
     }
@@ -135,7 +133,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   int top = OnScreen(xterm).y;
   XSelectInput(display_, xterm, StructureNotifyMask);
   XSync(display_, False);
-  Command(kButtonDown[0]);
+  Command(kPaneControls[0].buttonDown);
   EXPECT_TRUE(WaitUntil([&] { return std::abs(OnScreen(xterm).y - top) == 10; }))
       << "from " << top << " to " << OnScreen(xterm).y;
   XConfigureEvent told{};
@@ -147,7 +145,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
   })) << "told "
       << told.x << "," << told.y << " at " << Describe(OnScreen(xterm));
   XSelectInput(display_, xterm, NoEventMask);
-  Command(kButtonUp[0]);
+  Command(kPaneControls[0].buttonUp);
   EXPECT_TRUE(WaitUntil([&] { return OnScreen(xterm).y == top; })) << OnScreen(xterm).y;
   ExpandAndCollapse(0, xterm);
 
@@ -166,9 +164,9 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
     ClickInto(xterm);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(focusInXterm()) << "a click gives a stopped program no keys";
-    Command(kButtonDown[0]);
+    Command(kPaneControls[0].buttonDown);
     int logoTop = OnScreen(xlogo).y;
-    Command(kButtonUp[2]);
+    Command(kPaneControls[2].buttonUp);
     EXPECT_TRUE(WaitUntil([&] { return OnScreen(xlogo).y != logoTop; }, 3000));
     kill(term, SIGCONT);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -178,7 +176,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
 
   // A gives xterm back where it was, framed again by the window manager. Weston places an X
   // window where it chooses, whatever the request (seen: its former place or elsewhere).
-  Command(kButtonA[0]);
+  Command(kPaneControls[0].buttonA);
   ASSERT_TRUE(WaitUntil([&] { return !IsHeldByHost(xterm) && IsShown(xterm); }));
   EXPECT_TRUE(desktop_ == "weston" ||
               WaitUntil([&] { return Describe(Frame(xterm)) == Describe(before[0]); }, 3000))
@@ -195,7 +193,7 @@ TEST_F(HostX11Test, HeldProgramsAreDrawnTakeKeysMoveStopAndGoBackToTheirFormerPl
       EXPECT_TRUE(IsHeldByHost(Find(name)) == held && IsShown(Find(name))) << name;
     }
     if (held) {
-      Command(kExit);
+      Command(kIdExit);
       EXPECT_TRUE(HostEnded());
     }
   }
@@ -230,7 +228,7 @@ TEST_F(HostX11Test, TheDialogAndThePickerFitTheWorkAreaAndThePickerTakesTheChose
   EXPECT_TRUE(WaitUntil([&] { return fits(Host()); }, 3000)) << "dialog " << describe(Host());
   for (const char* name : kPrograms) ASSERT_TRUE(WaitUntil([&] { return Shows(name); })) << name;
 
-  Command(kButtonA[0]);
+  Command(kPaneControls[0].buttonA);
   Window picker = ShownWindow("Dialog", 10000);
   ASSERT_NE(picker, None);
   EXPECT_TRUE(WaitUntil([&] { return fits(picker); }, 3000)) << "picker " << describe(picker);
@@ -245,7 +243,7 @@ TEST_F(HostX11Test, TheDialogAndThePickerFitTheWorkAreaAndThePickerTakesTheChose
   ASSERT_TRUE(WaitUntil([&] { return HasFocus(picker); }, 3000)) << "the picker has the keyboard";
   Keys("Down");
   Keys("Down");
-  Command(kPickerApply, "Dialog");
+  Command(kIdPickerApply, "Dialog");
   EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(Find("xterm")); }))
       << "held instead: xclock " << IsHeldByHost(Find("xclock")) << ", xlogo "
       << IsHeldByHost(Find("xlogo"));
@@ -266,13 +264,13 @@ TEST_F(HostX11Test, AThousandWindowsAndADeepChainLeaveSplitStartAndThePickerQuic
   StartAndSplit();
   EXPECT_LT(splitMs_, 5000) << "split start took " << splitMs_ << " ms";
 
-  Command(kButtonA[0]);
+  Command(kPaneControls[0].buttonA);
   ASSERT_TRUE(WaitUntil([&] { return !IsHeldByHost(Find("xterm")); }));
   auto start = std::chrono::steady_clock::now();
-  Command(kButtonA[0]);
+  Command(kPaneControls[0].buttonA);
   ASSERT_NE(ShownWindow("Dialog", 10000), None);
   EXPECT_LT(Since(start), 5000) << "the picker took " << Since(start) << " ms to show";
-  Command(kPickerClose, "Dialog");
+  Command(kIdPickerClose, "Dialog");
   EXPECT_TRUE(WaitUntil([&] { return Find("Dialog") == None; }));
   EXPECT_FALSE(HostEnded(0)) << "the host lives";
 }
@@ -291,7 +289,7 @@ TEST_F(HostX11Test, HoweverTheHostEndsEveryWindowReturnsWhereItStood) {
       {"종료, xterm stopped", SORVEL_HOST, [&] {
          pid_t term = windows_->ProcessId(Find("xterm"));
          kill(term, SIGSTOP);
-         Command(kExit);
+         Command(kIdExit);
          EXPECT_TRUE(HostEnded(2000)) << "the stopped program held up 종료";
          kill(term, SIGCONT);
        }}};
@@ -412,7 +410,7 @@ class AppsX11Test : public HostFixture {
       panes[i].first = ToUtf8(windows_->Title(w));
     }
     WriteSettings(panes);
-    Command(kSplitStart);
+    Command(kIdSplitStart);
     for (std::size_t i = 0; i < apps.size(); ++i) {
       EXPECT_TRUE(WaitUntil([&] { return IsHeldByHost(held[i]); })) << apps[i].name << " taken in";
     }
@@ -561,12 +559,12 @@ TEST_F(AppsX11Test, HeldEditorsAndBrowserExpandTakeKeysOpenMenusAndDialogsAndAre
   ASSERT_GT(editor, 0);
   kill(editor, SIGKILL);
   ASSERT_TRUE(WaitUntil([&] { return Parent(held[0]) == None; })) << "its window goes";
-  Command(kButtonA[0]);
+  Command(kPaneControls[0].buttonA);
   // In a session of its own, as the host starts programs: ended with it.
   ASSERT_NE(Spawn({"setsid", Wrapper(kMousepad).string()}), 0);
   Window w = Find(kMousepad, 30000);
   ASSERT_NE(w, None);
-  Command(kSplitStart);
+  Command(kIdSplitStart);
   EXPECT_TRUE(WaitUntil([&] { return Parent(w) == pane; })) << "taken into pane 1";
   EXPECT_TRUE(IsHeldByHost(held[1])) << "featherpad stays";
 }
