@@ -192,10 +192,10 @@ INT_PTR CALLBACK DialogProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     if (start->icon != 0) {
       // Each size its own image of the program's icon, not the large one shrunk for the
       // caption. Shared icons: the system frees them, not the window.
-      auto icon = [&](int width, int height) {
+      auto icon = [&](int widthMetric, int heightMetric) {
         return reinterpret_cast<LPARAM>(
             LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(start->icon), IMAGE_ICON,
-                       GetSystemMetrics(width), GetSystemMetrics(height), LR_SHARED));
+                       GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_SHARED));
       };
       SendMessageW(hwnd, WM_SETICON, ICON_BIG, icon(SM_CXICON, SM_CYICON));
       SendMessageW(hwnd, WM_SETICON, ICON_SMALL, icon(SM_CXSMICON, SM_CYSMICON));
